@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QStringList>
+
+// Each sub-command takes the arguments after its name and returns the exit code.
+int runDevices(const QStringList& args);

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace qarsilo {
+
+/// Names of the values kept between runs.
+namespace setting {
+inline const QString adapterName = QStringLiteral("Adapter Name");
+inline const QString filter = QStringLiteral("Filter");
+inline const QString macAddress = QStringLiteral("MAC Address");
+inline const QString layer = QStringLiteral("Layer");
+} // namespace setting
+
+/// The program's small settings store: strings and unsigned 32-bit numbers under
+/// the organisation and application "qarsilo", in an INI file in the user's
+/// configuration folder. Each call opens the store, does one thing and closes it,
+/// so two windows never see stale values of each other.
+class SettingsStore {
+public:
+    /// The store in the user's configuration folder (QSettings' INI location).
+    SettingsStore();
+    /// A store in an explicit INI file (tests, alternative profiles).
+    explicit SettingsStore(QString iniPath);
+
+    /// Stores a text value. Returns false when the file could not be written.
+    bool writeString(const QString& name, const QString& text);
+    /// Stores an unsigned 32-bit value.
+    bool writeNumber(const QString& name, quint32 value);
+
+    /// Reads a text value into `text`. When the value is absent, `text` keeps
+    /// its previous content and false is returned.
+    bool readString(const QString& name, QString& text) const;
+    /// Reads a number into `value`; absent or not a number leaves it unchanged.
+    bool readNumber(const QString& name, quint32& value) const;
+
+    /// Convenience: the text value or an empty string.
+    QString string(const QString& name) const;
+
+    /// The INI file in use.
+    QString fileName() const;
+
+private:
+    QString m_iniPath; // empty: QSettings' default user location
+};
+
+} // namespace qarsilo

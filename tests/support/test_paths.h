@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDir>
+#include <QString>
+
+namespace qarsilo::test {
+
+/// The captures written by other projects, used unchanged.
+inline QString sharedPcapDir()
+{
+    return QDir::cleanPath(QStringLiteral(QARSILO_SHARED_PCAP_DIR));
+}
+
+/// Small captures and files that the tests keep.
+inline QString testDataDir()
+{
+    return QStringLiteral(QARSILO_TEST_DATA_DIR);
+}
+
+/// The built command-line tool.
+inline QString cliPath()
+{
+    return QStringLiteral(QARSILO_CLI_PATH);
+}
+
+} // namespace qarsilo::test
