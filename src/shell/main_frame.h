@@ -1,0 +1,102 @@
+#pragma once
+
+#include "shell/view_registry.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPointer>
+#include <functional>
+#include <map>
+
+class CView;
+class HelpWindow;
+class QAction;
+class QLabel;
+class QMenu;
+class QToolBar;
+class QToolButton;
+
+/// One button of the view toolbar: the command it sends and the image it shows.
+struct ViewButton {
+    int command;
+    int image;
+};
+
+/// The program's single main window: menu, the main and the view toolbars,
+/// the status bar, and exactly one view in the client area.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    /// Width and height of the frame; it cannot be resized.
+    static constexpr int kWidth = 1024;
+    static constexpr int kHeight = 768;
+
+    explicit CMainFrame(ViewRegistry registry = ViewRegistry::builtin(),
+                        QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    /// Replaces the current view by a new view of that number: the new view is
+    /// made, the old one destroyed (which stops its capture), then the new
+    /// view's initial update runs. Returns false when no such view exists.
+    bool switchToView(int templateId);
+    CView* activeView() const { return m_view; }
+    int activeTemplate() const;
+
+    /// Sends a command as the menu or a toolbar button would; disabled
+    /// commands are ignored. Returns true when the command was carried out.
+    bool sendCommand(int command);
+    /// Recomputes which commands are enabled (also runs on a short timer).
+    void updateCommandUi();
+
+    /// The view toolbar shows these buttons, in order.
+    void setViewButtons(const QList<ViewButton>& buttons);
+    QList<ViewButton> viewButtons() const { return m_viewButtons; }
+    /// The status bar's link speed pane.
+    void setLinkSpeedText(const QString& text);
+    QString linkSpeedText() const;
+    QString statusText() const;
+
+    QAction* action(int command) const;
+    QToolBar* mainToolBar() const { return m_mainBar; }
+    QToolBar* viewToolBar() const { return m_viewBar; }
+    /// A top-level menu by its title ("Network Charts", "&Help", ...).
+    QMenu* menu(const QString& title) const;
+    /// The pop-up menu last opened from the main toolbar (tests).
+    QMenu* lastPopup() const { return m_lastPopup; }
+    HelpWindow* helpWindow() const { return m_help; }
+
+    /// Opens the address book; unset until the address book exists, and its
+    /// commands are disabled meanwhile.
+    void setAddressBookOpener(std::function<void(QWidget*)> opener);
+    /// Runs the Select adapter dialog; replaceable so tests never block on it.
+    void setAdapterDialogRunner(std::function<void(QWidget*)> runner);
+
+private:
+    void buildMenu();
+    void buildToolBars();
+    void buildStatusBar();
+    void handleCommand(int command);
+    void popupMenu(int command, const QString& title);
+    void showHelp(int command);
+    void showAbout();
+    void runAdapterDialog();
+    bool isCommandAvailable(int command) const;
+
+    ViewRegistry m_registry;
+    CView* m_view = nullptr;
+    std::map<int, QAction*> m_actions;
+    std::map<int, QAction*> m_toolbarTwins; // toolbar buttons that share a menu command
+    QList<QMenu*> m_topMenus;
+    QToolBar* m_mainBar = nullptr;
+    QToolBar* m_viewBar = nullptr;
+    QList<QAction*> m_viewBarActions;
+    QList<ViewButton> m_viewButtons;
+    QList<QIcon> m_viewIcons;
+    QLabel* m_readyPane = nullptr;
+    QLabel* m_linkPane = nullptr;
+    QPointer<QMenu> m_lastPopup;
+    HelpWindow* m_help = nullptr;
+    std::function<void(QWidget*)> m_addressBook;
+    std::function<void(QWidget*)> m_adapterDialog;
+};

@@ -1,0 +1,61 @@
+#include "shell/qarsilo_app.h"
+
+#include "settings/adapter_list.h"
+#include "settings/select_adapter_dialog.h"
+#include "shell/app_state.h"
+#include "shell/main_frame.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+using namespace qarsilo;
+
+namespace {
+CqarsiloApp::Environment defaultEnvironment()
+{
+    CqarsiloApp::Environment env;
+    env.runAdapterDialog = runSelectAdapterDialog;
+    env.defaultDevice = [] { return defaultDevice(); };
+    return env;
+}
+} // namespace
+
+CqarsiloApp::CqarsiloApp()
+    : CqarsiloApp(defaultEnvironment())
+{
+}
+
+CqarsiloApp::CqarsiloApp(Environment env)
+    : m_env(std::move(env))
+{
+}
+
+CqarsiloApp::~CqarsiloApp() = default;
+
+bool CqarsiloApp::initInstance()
+{
+    m_frame = std::make_unique<CMainFrame>(m_env.views);
+    if (m_env.runAdapterDialog)
+        m_frame->setAdapterDialogRunner(m_env.runAdapterDialog);
+
+    // The adapter of the last run, or the operator's choice now.
+    QString adapter;
+    m_env.settings.readString(setting::adapterName, adapter);
+    app::setSelectedAdapter(adapter.trimmed());
+    if (app::selectedAdapter().isEmpty() && m_env.runAdapterDialog)
+        m_env.runAdapterDialog(m_frame.get());
+    // Nothing chosen: libpcap's default device, for this run only.
+    if (app::selectedAdapter().isEmpty() && m_env.defaultDevice)
+        app::setSelectedAdapter(m_env.defaultDevice());
+
+    m_frame->show();
+    m_frame->setWindowTitle(QStringLiteral("qarsilo"));
+    if (QScreen* screen = m_frame->screen()) {
+        const QRect area = screen->availableGeometry();
+        QRect frame = m_frame->frameGeometry();
+        frame.moveCenter(area.center());
+        m_frame->move(frame.topLeft().x() < area.left() ? area.left() : frame.topLeft().x(),
+                      frame.topLeft().y() < area.top() ? area.top() : frame.topLeft().y());
+    }
+    return true;
+}

@@ -1,0 +1,14 @@
+#include "shell/qarsilo_view.h"
+
+#include "shell/commands.h"
+
+CqarsiloView::CqarsiloView(QWidget* parent)
+    : CView(qarsilo::view::Start, parent)
+{
+    setAutoFillBackground(true);
+}
+
+void CqarsiloView::onInitialUpdate(CMainFrame*)
+{
+    setWindowTitle(QStringLiteral("Main View"));
+}
