@@ -1,0 +1,476 @@
+#include "shell/app_state.h"
+#include "shell/commands.h"
+#include "shell/help_window.h"
+#include "shell/main_frame.h"
+#include "shell/view.h"
+#include "support/scripted_message_service.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+using namespace qarsilo;
+
+namespace {
+
+// Views that write what happens to them into one shared log.
+QStringList g_log;
+
+class LoggingView : public CView {
+public:
+    LoggingView(int id, QWidget* parent, QList<ViewButton> buttons = {})
+        : CView(id, parent)
+        , m_buttons(std::move(buttons))
+    {
+        g_log << QStringLiteral("create %1").arg(id);
+    }
+    ~LoggingView() override { g_log << QStringLiteral("destroy %1").arg(templateId()); }
+    void onInitialUpdate(CMainFrame* frame) override
+    {
+        g_log << QStringLiteral("update %1").arg(templateId());
+        if (!m_buttons.isEmpty())
+            frame->setViewButtons(m_buttons);
+    }
+    bool onCommand(int command) override
+    {
+        g_log << QStringLiteral("command %1").arg(command);
+        return true;
+    }
+    bool isCommandEnabled(int command) const override
+    {
+        for (const ViewButton& b : m_buttons)
+            if (b.command == command)
+                return true;
+        return false;
+    }
+
+private:
+    QList<ViewButton> m_buttons;
+};
+
+constexpr int kAllViews[] = {view::Start,    view::PDApplication, view::GeneralInfo, view::PDL2,
+                             view::PDL3,     view::SingleNode,    view::TraceSingle,
+                             view::CaptureDecode, view::PacketSize, view::PDv6L3, view::PDv4v6L3};
+
+ViewRegistry loggingRegistry(const QList<int>& ids = QList<int>(std::begin(kAllViews),
+                                                                std::end(kAllViews)))
+{
+    ViewRegistry r;
+    for (int id : ids) {
+        QList<ViewButton> buttons;
+        if (id == view::CaptureDecode)
+            buttons = {{cmd::Stop, viewimage::Stop}, {cmd::AddressBookPlus,
+                                                      viewimage::AddressBookPlus}};
+        r.add(id, QStringLiteral("View%1").arg(id), [id, buttons](QWidget* parent) -> CView* {
+            return new LoggingView(id, parent, buttons);
+        });
+    }
+    return r;
+}
+
+// The menu as text, one line per entry: indentation by level, then the text
+// and the command number; separators as "-".
+QStringList describe(const QMenu* menu, int level)
+{
+    QStringList out;
+    const QString indent(level * 2, QLatin1Char(' '));
+    for (QAction* a : menu->actions()) {
+        if (a->isSeparator())
+            out << indent + QStringLiteral("-");
+        else if (a->menu()) {
+            out << indent + a->text();
+            out << describe(a->menu(), level + 1);
+        } else
+            out << indent + a->text() + QStringLiteral(" = ") + QString::number(a->data().toInt());
+    }
+    return out;
+}
+
+} // namespace
+
+class TestMainFrame : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        g_log.clear();
+        app::setCumulative(false);
+        app::setSelectedAdapter(QStringLiteral("eth0"));
+    }
+
+    void menuTreeAsSpecified()
+    {
+        CMainFrame frame(loggingRegistry());
+        QStringList actual;
+        for (QAction* top : frame.menuBar()->actions()) {
+            actual << top->text();
+            actual << describe(top->menu(), 1);
+        }
+        const QStringList expected = {
+            QStringLiteral("File"),
+            QStringLiteral("  &Select Adapter = 32793"),
+            QStringLiteral("  &Exit = 57665"),
+            QStringLiteral("Network Statistics"),
+            QStringLiteral("  &General = 32782"),
+            QStringLiteral("  Single = 32783"),
+            QStringLiteral("Network Charts"),
+            QStringLiteral("  Packet Size Distribution = 32784"),
+            QStringLiteral("  &Protocol Distribution"),
+            QStringLiteral("    &Network Layer Protocol = 32797"),
+            QStringLiteral("    &IPv4-based Protocol = 32798"),
+            QStringLiteral("    &Application Layer Protocol = 32802"),
+            QStringLiteral("    IPv&6-based Protocol = 32819"),
+            QStringLiteral("    &IPv4 and IPv6 Comparison  = 32820"),
+            QStringLiteral("  -"),
+            QStringLiteral("  &Cummulative Statistic = 32812"),
+            QStringLiteral("Network Analyzer"),
+            QStringLiteral("  &Capture And Decode = 32785"),
+            QStringLiteral("Network Trace"),
+            QStringLiteral("  &Single = 32788"),
+            QStringLiteral("&Tools"),
+            QStringLiteral("  &Address Book = 32792"),
+            QStringLiteral("&Help"),
+            QStringLiteral("  Contents = 32816"),
+            QStringLiteral("  Index = 57666"),
+            QStringLiteral("  Search = 32817"),
+            QStringLiteral("  -"),
+            QStringLiteral("  About = 57664"),
+        };
+        QCOMPARE(actual, expected);
+    }
+
+    void frameAndBars()
+    {
+        CMainFrame frame(loggingRegistry());
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QCOMPARE(frame.windowTitle(), QStringLiteral("Main View"));
+        QCOMPARE(frame.minimumSize(), QSize(1024, 768));
+        QCOMPARE(frame.maximumSize(), QSize(1024, 768));
+        frame.resize(800, 600);
+        QCOMPARE(frame.size(), QSize(1024, 768));
+
+        QCOMPARE(frame.statusText(), QStringLiteral("Ready"));
+        frame.setLinkSpeedText(QStringLiteral("100 Mbps"));
+        QCOMPARE(frame.linkSpeedText(), QStringLiteral("100 Mbps"));
+
+        // Both toolbars share the top row, the view toolbar right of the main one.
+        QCOMPARE(frame.toolBarArea(frame.mainToolBar()), Qt::TopToolBarArea);
+        QCOMPARE(frame.toolBarArea(frame.viewToolBar()), Qt::TopToolBarArea);
+        QCOMPARE(frame.mainToolBar()->y(), frame.viewToolBar()->y());
+        QVERIFY(frame.viewToolBar()->x() > frame.mainToolBar()->x());
+    }
+
+    void toolbarButtons_data()
+    {
+        QTest::addColumn<bool>("mainBar");
+        QTest::addColumn<QStringList>("tips");
+        QTest::addColumn<QList<int>>("commands");
+        QTest::addColumn<int>("side");
+        QTest::newRow("main") << true
+                              << QStringList{QStringLiteral("Network Statistic"),
+                                             QStringLiteral("Network Chart"),
+                                             QStringLiteral("Network Address Book"),
+                                             QStringLiteral("Network Analyzer"),
+                                             QStringLiteral("Network Trace")}
+                              << QList<int>{32809, 32810, 32792, 32808, 32807} << 34;
+        QTest::newRow("view") << false
+                              << QStringList{QStringLiteral("Bar Graph"), QStringLiteral("Pie Chart"),
+                                             QStringLiteral("Start"), QStringLiteral("Stop"),
+                                             QStringLiteral("Address Book+")}
+                              << QList<int>{32795, 32796, 32790, 32791, 32801} << 32;
+    }
+
+    void toolbarButtons()
+    {
+        QFETCH(bool, mainBar);
+        QFETCH(QStringList, tips);
+        QFETCH(QList<int>, commands);
+        QFETCH(int, side);
+        CMainFrame frame(loggingRegistry());
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QToolBar* bar = mainBar ? frame.mainToolBar() : frame.viewToolBar();
+        QCOMPARE(bar->iconSize(), QSize(32, 32));
+        const auto actions = bar->actions();
+        QCOMPARE(actions.size(), tips.size());
+        for (int i = 0; i < actions.size(); ++i) {
+            QCOMPARE(actions[i]->toolTip(), tips[i]);
+            QCOMPARE(actions[i]->data().toInt(), commands[i]);
+            auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(actions[i]));
+            QVERIFY(button);
+            QCOMPARE(button->size(), QSize(side, side));
+            QVERIFY(button->autoRaise()); // flat
+            // Normal, hot and disabled images are three different drawings.
+            const QIcon icon = actions[i]->icon();
+            const QImage normal = icon.pixmap(QSize(32, 32), QIcon::Normal).toImage();
+            const QImage hot = icon.pixmap(QSize(32, 32), QIcon::Active).toImage();
+            const QImage disabled = icon.pixmap(QSize(32, 32), QIcon::Disabled).toImage();
+            QCOMPARE(normal.size(), QSize(32, 32));
+            QVERIFY(normal != hot);
+            QVERIFY(normal != disabled);
+        }
+    }
+
+    void switchDestroysTheOldViewBeforeTheNewViewStarts()
+    {
+        CMainFrame frame(loggingRegistry());
+        QCOMPARE(frame.activeTemplate(), int(view::Start));
+        g_log.clear();
+        QVERIFY(frame.switchToView(view::CaptureDecode));
+        QCOMPARE(g_log, (QStringList{QStringLiteral("create 150"), QStringLiteral("destroy 101"),
+                                     QStringLiteral("update 150")}));
+        QCOMPARE(frame.activeTemplate(), int(view::CaptureDecode));
+        QCOMPARE(frame.centralWidget(), frame.activeView());
+    }
+
+    void sameViewAgainIsAFreshView()
+    {
+        CMainFrame frame(loggingRegistry());
+        frame.switchToView(view::PDL2);
+        QPointer<CView> first = frame.activeView();
+        g_log.clear();
+        // The network layer chart is not among the commands disabled while shown.
+        QVERIFY(frame.sendCommand(cmd::PDNetworkLayer));
+        QCOMPARE(g_log, (QStringList{QStringLiteral("create 145"), QStringLiteral("destroy 145"),
+                                     QStringLiteral("update 145")}));
+        QVERIFY(first.isNull());
+        QVERIFY(frame.activeView());
+    }
+
+    void unknownViewKeepsTheCurrentOne()
+    {
+        CMainFrame frame(loggingRegistry({view::Start}));
+        CView* before = frame.activeView();
+        g_log.clear();
+        QVERIFY(!frame.switchToView(view::GeneralInfo));
+        QCOMPARE(frame.activeView(), before);
+        QVERIFY(g_log.isEmpty());
+    }
+
+    // Which view commands are offered while a given view is shown.
+    void commandEnabling_data()
+    {
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("enabled");
+        const int viewCommands[] = {cmd::General,        cmd::Single,  cmd::PacketSize,
+                                    cmd::PDNetworkLayer, cmd::PDIPv4,  cmd::PDApplication,
+                                    cmd::PDIPv6,         cmd::PDv4v6,  cmd::CaptureDecode,
+                                    cmd::TraceSingle};
+        const int notWhileShown[] = {cmd::General, cmd::Single, cmd::PacketSize, cmd::TraceSingle,
+                                     cmd::PDApplication};
+        for (int shown : kAllViews)
+            for (int c : viewCommands) {
+                bool enabled = true;
+                for (int n : notWhileShown)
+                    if (n == c && viewForCommand(c) == shown)
+                        enabled = false;
+                QTest::addRow("view %d, command %d", shown, c) << shown << c << enabled;
+            }
+    }
+
+    void commandEnabling()
+    {
+        QFETCH(int, shown);
+        QFETCH(int, command);
+        QFETCH(bool, enabled);
+        CMainFrame frame(loggingRegistry());
+        QVERIFY(frame.switchToView(shown));
+        frame.updateCommandUi();
+        QCOMPARE(frame.action(command)->isEnabled(), enabled);
+        // Commands that are not view commands are always offered.
+        for (int c : {int(cmd::SelectAdapter), int(cmd::Exit), int(cmd::Cumulative),
+                      int(cmd::HelpContents), int(cmd::HelpIndex), int(cmd::HelpSearch),
+                      int(cmd::About), int(cmd::ToolbarStatistic), int(cmd::ToolbarChart),
+                      int(cmd::ToolbarAnalyzer), int(cmd::ToolbarTrace)})
+            QVERIFY2(frame.action(c)->isEnabled(), qPrintable(QString::number(c)));
+    }
+
+    void viewsThatDoNotExistAreNotOffered()
+    {
+        CMainFrame frame(loggingRegistry({view::Start, view::CaptureDecode}));
+        frame.updateCommandUi();
+        QVERIFY(frame.action(cmd::CaptureDecode)->isEnabled());
+        for (int c : {int(cmd::General), int(cmd::Single), int(cmd::PacketSize),
+                      int(cmd::PDNetworkLayer), int(cmd::TraceSingle)}) {
+            QVERIFY(!frame.action(c)->isEnabled());
+            QVERIFY(!frame.sendCommand(c));
+        }
+        QCOMPARE(frame.activeTemplate(), int(view::Start));
+
+        // The address book is offered once it can be opened, from menu and toolbar alike.
+        QVERIFY(!frame.action(cmd::AddressBook)->isEnabled());
+        QAction* toolbarBook = frame.mainToolBar()->actions().at(2);
+        QVERIFY(!toolbarBook->isEnabled());
+        int opened = 0;
+        frame.setAddressBookOpener([&opened](QWidget*) { ++opened; });
+        QVERIFY(frame.action(cmd::AddressBook)->isEnabled());
+        QVERIFY(toolbarBook->isEnabled());
+        QVERIFY(frame.sendCommand(cmd::AddressBook));
+        toolbarBook->trigger();
+        QCOMPARE(opened, 2);
+    }
+
+    void viewToolbarBelongsToTheView()
+    {
+        CMainFrame frame(loggingRegistry());
+        frame.updateCommandUi();
+        // The start view handles none of the five: all shown, all disabled.
+        QCOMPARE(frame.viewToolBar()->actions().size(), 5);
+        for (QAction* a : frame.viewToolBar()->actions())
+            QVERIFY(!a->isEnabled());
+
+        QVERIFY(frame.switchToView(view::CaptureDecode));
+        const auto actions = frame.viewToolBar()->actions();
+        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions[0]->toolTip(), QStringLiteral("Stop"));
+        QCOMPARE(actions[1]->toolTip(), QStringLiteral("Address Book+"));
+        QVERIFY(actions[0]->isEnabled());
+        g_log.clear();
+        QVERIFY(frame.sendCommand(cmd::Stop));
+        QCOMPARE(g_log, QStringList{QStringLiteral("command 32791")});
+        QVERIFY(!frame.sendCommand(cmd::Start)); // not on the toolbar now
+    }
+
+    void cumulativeToggles()
+    {
+        CMainFrame frame(loggingRegistry());
+        QAction* item = frame.action(cmd::Cumulative);
+        QVERIFY(item->isCheckable());
+        QVERIFY(!item->isChecked());
+        QVERIFY(!app::cumulative());
+        QVERIFY(frame.sendCommand(cmd::Cumulative));
+        QVERIFY(item->isChecked());
+        QVERIFY(app::cumulative());
+        QVERIFY(frame.sendCommand(cmd::Cumulative));
+        QVERIFY(!item->isChecked());
+        QVERIFY(!app::cumulative());
+    }
+
+    void toolbarPopups_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("menu");
+        QTest::newRow("statistic") << int(cmd::ToolbarStatistic) << "Network Statistics";
+        QTest::newRow("chart") << int(cmd::ToolbarChart) << "Network Charts";
+        QTest::newRow("analyzer") << int(cmd::ToolbarAnalyzer) << "Network Analyzer";
+        QTest::newRow("trace") << int(cmd::ToolbarTrace) << "Network Trace";
+    }
+
+    void toolbarPopups()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, menu);
+        CMainFrame frame(loggingRegistry());
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        app::setCumulative(true);
+        QAction* button = frame.action(command);
+        QVERIFY(frame.mainToolBar()->actions().contains(button));
+        button->trigger();
+        QMenu* popup = frame.lastPopup();
+        QVERIFY(popup);
+        QCOMPARE(popup->title(), menu);
+        QTRY_VERIFY(popup->isVisible());
+        // The chart menu carries the cumulative check mark as it stands.
+        QVERIFY(frame.action(cmd::Cumulative)->isChecked());
+        // It opens at its button.
+        const QWidget* b = frame.mainToolBar()->widgetForAction(button);
+        const QRect buttonRect(b->mapToGlobal(QPoint(0, 0)), b->size());
+        QVERIFY(qAbs(popup->geometry().left() - buttonRect.left()) < 16);
+        QVERIFY(qAbs(popup->geometry().top() - buttonRect.bottom()) < 16);
+        popup->close();
+    }
+
+    void generalWithoutAdapterIsRefused()
+    {
+        test::ScriptedMessageService messages;
+        CMainFrame frame(loggingRegistry());
+        app::setSelectedAdapter(QString());
+        g_log.clear();
+        QVERIFY(frame.sendCommand(cmd::General));
+        QCOMPARE(messages.shown().size(), 1);
+        QCOMPARE(messages.shown()[0].text, QStringLiteral("Please select appropriate Adapter"));
+        QCOMPARE(messages.shown()[0].caption, QStringLiteral("Adapter Failure"));
+        QCOMPARE(messages.shown()[0].buttons, MessageService::Buttons::Ok);
+        QCOMPARE(frame.activeTemplate(), int(view::Start));
+        QVERIFY(g_log.isEmpty());
+
+        // Other view commands do not check the adapter.
+        QVERIFY(frame.sendCommand(cmd::Single));
+        QCOMPARE(frame.activeTemplate(), int(view::SingleNode));
+
+        app::setSelectedAdapter(QStringLiteral("eth0"));
+        QVERIFY(frame.sendCommand(cmd::General));
+        QCOMPARE(frame.activeTemplate(), int(view::GeneralInfo));
+        QCOMPARE(messages.shown().size(), 1);
+    }
+
+    void selectAdapterRunsTheDialog()
+    {
+        CMainFrame frame(loggingRegistry());
+        int runs = 0;
+        frame.setAdapterDialogRunner([&runs, &frame](QWidget* parent) {
+            QCOMPARE(parent, &frame);
+            ++runs;
+        });
+        QVERIFY(frame.sendCommand(cmd::SelectAdapter));
+        QCOMPARE(runs, 1);
+        // The view in place keeps running under the dialog.
+        QCOMPARE(frame.activeTemplate(), int(view::Start));
+    }
+
+    void helpCommandsOpenTheirPage_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("tab");
+        QTest::newRow("contents") << int(cmd::HelpContents) << 0;
+        QTest::newRow("index") << int(cmd::HelpIndex) << 1;
+        QTest::newRow("search") << int(cmd::HelpSearch) << 2;
+    }
+
+    void helpCommandsOpenTheirPage()
+    {
+        QFETCH(int, command);
+        QFETCH(int, tab);
+        CMainFrame frame(loggingRegistry());
+        QVERIFY(frame.sendCommand(command));
+        HelpWindow* help = frame.helpWindow();
+        QVERIFY(help);
+        QVERIFY(help->isVisible());
+        QCOMPARE(help->tabs()->currentIndex(), tab);
+        // One help window, reused by the next command.
+        QVERIFY(frame.sendCommand(cmd::HelpContents));
+        QCOMPARE(frame.helpWindow(), help);
+        QCOMPARE(help->tabs()->currentIndex(), 0);
+    }
+
+    void exitClosesTheFrame()
+    {
+        CMainFrame frame(loggingRegistry());
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        g_log.clear();
+        QVERIFY(frame.sendCommand(cmd::Exit));
+        QVERIFY(!frame.isVisible());
+    }
+
+    void destroyingTheFrameDestroysTheView()
+    {
+        {
+            CMainFrame frame(loggingRegistry());
+            frame.switchToView(view::TraceSingle);
+            g_log.clear();
+        }
+        QCOMPARE(g_log, QStringList{QStringLiteral("destroy 149")});
+    }
+};
+
+QTEST_MAIN(TestMainFrame)
+#include "tst_main_frame.moc"

@@ -1,0 +1,95 @@
+#include "shell/app_state.h"
+#include "shell/commands.h"
+#include "shell/main_frame.h"
+#include "shell/qarsilo_app.h"
+#include "shell/view.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qarsilo;
+
+// Start-up: where the adapter of the run comes from, and the window it shows.
+class TestStartup : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void adapterAtStartup_data()
+    {
+        QTest::addColumn<QString>("stored");         // "Adapter Name" before start
+        QTest::addColumn<QString>("dialogChooses");  // what the operator clicks; empty: nothing
+        QTest::addColumn<QString>("defaultDevice");  // libpcap's default device
+        QTest::addColumn<int>("dialogRuns");
+        QTest::addColumn<QString>("selected");       // adapter of the run
+        QTest::addColumn<QString>("storedAfter");
+
+        QTest::newRow("stored adapter, no dialog") << "eth1" << "" << "eth0" << 0 << "eth1"
+                                                   << "eth1";
+        QTest::newRow("stored with blanks") << "  eth1 " << "" << "eth0" << 0 << "eth1"
+                                            << "  eth1 ";
+        QTest::newRow("stored capture file") << "file:/data/x.pcap" << "" << "eth0" << 0
+                                             << "file:/data/x.pcap" << "file:/data/x.pcap";
+        QTest::newRow("nothing stored, operator chooses")
+            << "" << "wlan0" << "eth0" << 1 << "wlan0" << "wlan0";
+        QTest::newRow("nothing stored, nothing chosen: default for this run only")
+            << "" << "" << "eth0" << 1 << "eth0" << "";
+        QTest::newRow("no devices at all") << "" << "" << "" << 1 << "" << "";
+    }
+
+    void adapterAtStartup()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, dialogChooses);
+        QFETCH(QString, defaultDevice);
+        QFETCH(int, dialogRuns);
+        QFETCH(QString, selected);
+        QFETCH(QString, storedAfter);
+
+        QTemporaryDir dir;
+        SettingsStore store(dir.filePath(QStringLiteral("s.ini")));
+        if (!stored.isEmpty())
+            store.writeString(setting::adapterName, stored);
+        app::setSelectedAdapter(QString());
+
+        int runs = 0;
+        CqarsiloApp::Environment env;
+        env.settings = store;
+        env.runAdapterDialog = [&](QWidget*) {
+            ++runs;
+            // As the dialog does on OK.
+            if (!dialogChooses.isEmpty()) {
+                app::setSelectedAdapter(dialogChooses);
+                store.writeString(setting::adapterName, dialogChooses);
+            }
+        };
+        env.defaultDevice = [&] { return defaultDevice; };
+        CqarsiloApp application(env);
+        QVERIFY(application.initInstance());
+
+        QCOMPARE(runs, dialogRuns);
+        QCOMPARE(app::selectedAdapter(), selected);
+        QCOMPARE(store.string(setting::adapterName), storedAfter);
+    }
+
+    void showsTheFrameWithTheStartView()
+    {
+        QTemporaryDir dir;
+        SettingsStore store(dir.filePath(QStringLiteral("s.ini")));
+        store.writeString(setting::adapterName, QStringLiteral("eth0"));
+        CqarsiloApp::Environment env;
+        env.settings = store;
+        env.defaultDevice = [] { return QString(); };
+        CqarsiloApp application(env);
+        QVERIFY(application.initInstance());
+        CMainFrame* frame = application.mainFrame();
+        QVERIFY(frame);
+        QVERIFY(QTest::qWaitForWindowExposed(frame));
+        QCOMPARE(frame->windowTitle(), QStringLiteral("qarsilo"));
+        QCOMPARE(frame->size(), QSize(1024, 768));
+        QCOMPARE(frame->activeTemplate(), int(view::Start));
+        QCOMPARE(frame->activeView()->windowTitle(), QStringLiteral("Main View"));
+        QCOMPARE(frame->statusText(), QStringLiteral("Ready"));
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
