@@ -13,6 +13,11 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+void initHelpResources()
+{
+    Q_INIT_RESOURCE(help);
+}
+
 namespace {
 constexpr int kTargetRole = Qt::UserRole + 1;
 enum Tab { ContentsTab, IndexTab, SearchTab };
@@ -20,7 +25,7 @@ enum Tab { ContentsTab, IndexTab, SearchTab };
 
 HelpWindow::HelpWindow(QWidget* parent, const QString& folder)
     : QWidget(parent, Qt::Window)
-    , m_catalog(folder)
+    , m_catalog((initHelpResources(), folder))
 {
     setWindowTitle(QStringLiteral("qarsilo Help"));
     resize(900, 620);

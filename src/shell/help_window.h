@@ -48,3 +48,7 @@ private:
     QListWidget* m_results = nullptr;
     QTextBrowser* m_browser = nullptr;
 };
+
+/// Makes the manual's resources available; the manual is linked from a static
+/// library, whose resource registration must be asked for explicitly.
+void initHelpResources();
