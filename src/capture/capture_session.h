@@ -1,0 +1,273 @@
+#pragma once
+
+#include <QString>
+#include <pcap/pcap.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace qarsilo {
+
+/// The windows that capture traffic. Each has one row in kCaptureWindows.
+enum class CaptureWindow : std::uint8_t {
+    CaptureDecodeView,
+    GeneralInfoView,
+    PacketSizeView,
+    PDL2View,
+    PDL3View,
+    PDv6L3View,
+    PDv4v6L3View,
+    PDAppView,
+    SingleNodeView,
+    TrafficTraceSingle,
+    AutoDiscovery,
+    CommandLine, ///< qarsilo-cli: reports every failure to its caller only
+};
+
+/// Where a session's filter text comes from.
+enum class FilterSource : std::uint8_t {
+    None,  ///< every frame is captured
+    Table, ///< the row's fixed text for the session's slot
+    Owner, ///< the window sets it with CaptureSession::setFilter (empty: no filter)
+};
+
+/// The netmask handed to pcap_compile.
+enum class NetmaskSource : std::uint8_t {
+    None,   ///< no filter, nothing to compile
+    Lookup, ///< pcap_lookupnet on the adapter (unknown for capture files)
+    Fixed,  ///< the row's fixed value; the adapter is still looked up
+};
+
+/// How the failure of one start step reaches the operator. Every failure
+/// except Ignore abandons the start and is also told by the start result.
+enum class FailureReport : std::uint8_t {
+    MessageBox,    ///< "Error opening selected adapter", caption "Error", error icon
+    StandardError, ///< the step's text on the standard error stream
+    Caller,        ///< only the start result tells it
+    Ignore,        ///< carry on (netmask lookup only: the netmask counts as unknown)
+};
+
+/// One window's capture parameters.
+struct CaptureWindowParams {
+    CaptureWindow window;
+    int sessions; ///< 1 or 2; a session's slot is 0 or 1
+    int snapLen;
+    FilterSource filterSource;
+    std::array<const char*, 2> filters; ///< per slot, for FilterSource::Table
+    int optimize;
+    NetmaskSource netmaskSource;
+    bpf_u_int32 netmask; ///< for NetmaskSource::Fixed, as pcap_lookupnet would return it
+    FailureReport openFailure;
+    FailureReport netmaskFailure;
+    FailureReport filterFailure; ///< pcap_compile and pcap_setfilter
+    std::array<const char*, 2> threadNames; ///< per slot, named in the fatal message; may be null
+};
+
+namespace detail {
+// 255.255.255.0 as the chart windows have always passed it (network byte order
+// read on a little-endian host). Their filters ("ip", "ip6", "tcp", "udp") never
+// test broadcast addresses, so the value does not change what they capture.
+inline constexpr bpf_u_int32 kChartNetmask = 0x00FFFFFF;
+// The whole frame of any link type (libpcap's own largest snapshot length).
+inline constexpr int kWholeFrame = 262144;
+
+using FR = FailureReport;
+using FS = FilterSource;
+using NS = NetmaskSource;
+using W = CaptureWindow;
+inline constexpr std::array<const char*, 2> kNone{nullptr, nullptr};
+} // namespace detail
+
+/// The capture parameters of every window, indexed by CaptureWindow.
+///
+/// Opening fails alike everywhere. A filter that does not compile abandons the
+/// start in every window: capturing unfiltered would show the operator traffic
+/// the window claims to have filtered out. The netmask is looked up only for a
+/// filter; its failure stops only the chart views, the others compile without it.
+// clang-format off
+inline constexpr std::array<CaptureWindowParams, 12> kCaptureWindows = [] {
+    using namespace detail;
+    return std::array<CaptureWindowParams, 12>{{
+    //  window                 n  snap  filter     filters         opt netmask     mask           open            netmask           filter            thread names
+        {W::CaptureDecodeView,  1, 1514, FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone},
+        {W::GeneralInfoView,    1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone},
+        {W::PacketSizeView,     1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::StandardError, FR::StandardError, kNone},
+        {W::PDL2View,           1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::StandardError, FR::StandardError, kNone},
+        {W::PDL3View,           1, 64,   FS::Table, {"ip", nullptr}, 1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, kNone},
+        {W::PDv6L3View,         1, 64,   FS::Table, {"ip6", nullptr},1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, kNone},
+        {W::PDv4v6L3View,       2, 64,   FS::Table, {"ip", "ip6"},   1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, {"IPv4", "IPv6"}},
+        {W::PDAppView,          2, 64,   FS::Table, {"tcp", "udp"},  1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, kNone},
+        {W::SingleNodeView,     2, 64,   FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        {"To", "From"}},
+        {W::TrafficTraceSingle, 1, 10000,FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone},
+        {W::AutoDiscovery,      1, 10000,FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone},
+        {W::CommandLine,        1, kWholeFrame, FS::Owner, kNone,    1, NS::Lookup, 0,             FR::Caller,     FR::Ignore,        FR::Caller,        kNone},
+    }};
+}();
+// clang-format on
+
+/// The row of `window`.
+constexpr const CaptureWindowParams& captureWindowParams(CaptureWindow window)
+{
+    return kCaptureWindows[static_cast<std::size_t>(window)];
+}
+
+namespace detail {
+constexpr bool tableInWindowOrder()
+{
+    for (std::size_t i = 0; i < kCaptureWindows.size(); ++i)
+        if (static_cast<std::size_t>(kCaptureWindows[i].window) != i)
+            return false;
+    return true;
+}
+static_assert(tableInWindowOrder(), "kCaptureWindows is indexed by CaptureWindow");
+} // namespace detail
+
+/// Texts written to the standard error stream by windows whose row says StandardError.
+inline constexpr const char* kNetmaskErrorText = "\nUnable to obtain the netmask.\n";
+inline constexpr const char* kCompileErrorText = "\nError compiling filter: wrong syntax.\n";
+inline constexpr const char* kSetFilterErrorText = "\nError setting the filter\n";
+
+/// The outcome of CaptureSession::start.
+enum class CaptureStatus : std::uint8_t {
+    Started,
+    AlreadyRunning, ///< start on a running session changes nothing
+    OpenFailed,     ///< no handle (no adapter selected, device or file not opened)
+    NetmaskFailed,
+    CompileFailed,
+    SetFilterFailed,
+    ThreadFailed, ///< the capture thread could not be created
+};
+
+struct CaptureStartResult {
+    CaptureStatus status = CaptureStatus::Started;
+    QString error; ///< libpcap's (or the system's) text for a failure
+    bool ok() const { return status == CaptureStatus::Started; }
+};
+
+/// How a capture file is read.
+enum class FileReplay : std::uint8_t {
+    Paced,            ///< frames follow the file's time stamps (real time at speed 1)
+    AsFastAsPossible, ///< for windows without a clock, such as the analyzer
+};
+
+/// Why the capture loop ended by itself (Stop is not counted).
+enum class LoopEnd : std::uint8_t {
+    Running,   ///< the loop still runs, or the session is stopped
+    EndOfFile, ///< the capture file is read to its end
+    Error,     ///< the adapter or the file failed; loopError() tells why
+};
+
+/// One libpcap handle, at most one compiled filter and one capture thread that
+/// feeds one packet handler. Started and stopped by the owning window on its
+/// interface thread. The adapter name may be a live device or "file:PATH".
+class CaptureSession {
+public:
+    /// Called on the capture thread for every frame that passes the filter.
+    /// The bytes are valid only during the call.
+    using Handler = std::function<void(const pcap_pkthdr& header, const std::uint8_t* bytes)>;
+    /// Called on the capture thread, once, when the loop ends by itself (end of
+    /// a capture file, adapter error). It must not call stop().
+    using EndHandler = std::function<void(LoopEnd how)>;
+
+    /// `slot` selects the session of a two-session window (0 or 1).
+    explicit CaptureSession(CaptureWindow window, int slot = 0);
+    /// Stops the session.
+    ~CaptureSession();
+    CaptureSession(const CaptureSession&) = delete;
+    CaptureSession& operator=(const CaptureSession&) = delete;
+
+    const CaptureWindowParams& params() const { return *m_params; }
+    int slot() const { return m_slot; }
+
+    /// Set while stopped.
+    void setHandler(Handler handler) { m_handler = std::move(handler); }
+    void setEndHandler(EndHandler handler) { m_endHandler = std::move(handler); }
+    /// The filter of windows whose row says FilterSource::Owner; empty for none.
+    /// Takes effect at the next start.
+    void setFilter(const QString& text) { m_ownerFilter = text; }
+    /// The filter text the next start compiles (empty: none).
+    QString filterText() const;
+    /// How capture files are read; `speed` scales paced replay (2 = twice as fast).
+    void setFileReplay(FileReplay mode, double speed = 1.0);
+
+    /// Opens the process-wide selected adapter.
+    CaptureStartResult start();
+    /// Opens `adapterName` (a device, or "file:PATH"), compiles and sets the
+    /// filter and starts the capture thread. Failures are reported as the
+    /// window's row says and leave the session stopped.
+    CaptureStartResult start(const QString& adapterName);
+    /// Sets the stopped flag, ends the loop, joins the thread and closes the
+    /// handle. After it returns no handler of this session runs. A thread that
+    /// does not end within the join timeout is fatal: the message box of
+    /// fatalMessage() and the exit function with code 0.
+    void stop();
+
+    /// Running: a handle is open (even when a file was read to its end).
+    bool isRunning() const { return m_handle != nullptr; }
+    /// The stopped flag: true before the first start and from the beginning of
+    /// stop. Safe to read from any thread, handlers included.
+    bool stopped() const { return m_stopped.load(std::memory_order_acquire); }
+    /// Safe from any thread.
+    LoopEnd loopEnd() const { return m_loopEnd.load(std::memory_order_acquire); }
+    /// The failure behind LoopEnd::Error.
+    QString loopError() const;
+    /// The adapter opened by the last start.
+    QString adapter() const { return m_adapter; }
+    bool readsFile() const { return m_isFile; }
+    /// The link type (DLT_*) of the open handle; -1 while stopped.
+    int linkType() const;
+
+    /// "Fatal Error: cannot terminate the capture thread", or the variant that
+    /// names the window's thread.
+    static QString fatalMessage(CaptureWindow window, int slot);
+    /// How long stop waits for the thread before the fatal message (default 5 s).
+    static void setJoinTimeout(std::chrono::milliseconds timeout);
+    /// The function that ends the process after the fatal message (default:
+    /// flush the standard streams and _Exit). nullptr restores the default.
+    /// Should a replacement return, stop goes on waiting for the thread.
+    static void setFatalExit(void (*exitFunction)(int));
+
+private:
+    CaptureStartResult fail(CaptureStatus status, QString error, FailureReport report,
+                            const char* standardErrorText);
+    void run();
+    void runLive();
+    void runFile();
+    void deliver(const pcap_pkthdr* header, const std::uint8_t* bytes);
+    void finishLoop(LoopEnd how, const QString& error);
+    bool waitUntil(std::chrono::steady_clock::time_point due);
+    static void pcapCallback(u_char* user, const pcap_pkthdr* header, const u_char* bytes);
+
+    const CaptureWindowParams* m_params;
+    int m_slot;
+    Handler m_handler;
+    EndHandler m_endHandler;
+    QString m_ownerFilter;
+    FileReplay m_replay = FileReplay::Paced;
+    double m_speed = 1.0;
+
+    QString m_adapter;
+    bool m_isFile = false;
+    pcap_t* m_handle = nullptr;
+    int m_linkType = -1;
+    bpf_u_int32 m_net = 0;
+    bpf_u_int32 m_mask = 0;
+    std::thread m_thread;
+
+    std::atomic<bool> m_stopped{true};
+    std::atomic<LoopEnd> m_loopEnd{LoopEnd::Running};
+    QString m_loopError; // written before m_loopEnd is released
+
+    // The paced wait and the thread's end are signalled through one condition.
+    mutable std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_threadDone = false;
+};
+
+} // namespace qarsilo
