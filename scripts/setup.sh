@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what qarsilo needs to build, run and test on Debian 12.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
+  libpcap-dev libcap2-bin fonts-liberation
+  # tests: offscreen and X11 display, reference decoder, namespaces, benchmarks
+  xvfb xauth tshark tcpdump iproute2 libbenchmark-dev
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "qarsilo setup: installing ${missing[*]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+fi
