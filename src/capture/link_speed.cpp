@@ -2,16 +2,14 @@
 
 namespace qarsilo {
 
-qint64 linkSpeedBps(const QString& device, const SysfsNet& sysfs)
-{
+qint64 linkSpeedBps(const QString& device, const SysfsNet& sysfs) {
     const auto mbps = sysfs.speedMbps(device);
     if (!mbps)
         return kUnknownLinkSpeedBps;
     return *mbps * 1'000'000;
 }
 
-QString linkSpeedText(qint64 bitsPerSecond)
-{
+QString linkSpeedText(qint64 bitsPerSecond) {
     if (bitsPerSecond < 100'000'000)
         return QStringLiteral("10 Mbps");
     if (bitsPerSecond == 100'000'000)

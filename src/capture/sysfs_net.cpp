@@ -7,17 +7,13 @@
 namespace qarsilo {
 
 SysfsNet::SysfsNet(QString root)
-    : m_root(std::move(root))
-{
-}
+    : m_root(std::move(root)) {}
 
-QString SysfsNet::path(const QString& dev, const QString& entry) const
-{
+QString SysfsNet::path(const QString& dev, const QString& entry) const {
     return m_root + QLatin1Char('/') + dev + QLatin1Char('/') + entry;
 }
 
-QString SysfsNet::readLine(const QString& dev, const QString& entry) const
-{
+QString SysfsNet::readLine(const QString& dev, const QString& entry) const {
     // Device names never contain '/', but a crafted name must not walk the tree.
     if (dev.isEmpty() || dev.contains(QLatin1Char('/')) || dev.startsWith(QLatin1Char('.')))
         return {};
@@ -29,15 +25,13 @@ QString SysfsNet::readLine(const QString& dev, const QString& entry) const
     return QString::fromLatin1(f.readLine(256)).trimmed();
 }
 
-bool SysfsNet::exists(const QString& dev) const
-{
+bool SysfsNet::exists(const QString& dev) const {
     if (dev.isEmpty() || dev.contains(QLatin1Char('/')) || dev.startsWith(QLatin1Char('.')))
         return false;
     return QFileInfo(m_root + QLatin1Char('/') + dev).isDir();
 }
 
-std::optional<int> SysfsNet::linkType(const QString& dev) const
-{
+std::optional<int> SysfsNet::linkType(const QString& dev) const {
     bool ok = false;
     const int t = readLine(dev, QStringLiteral("type")).toInt(&ok);
     if (!ok)
@@ -45,8 +39,7 @@ std::optional<int> SysfsNet::linkType(const QString& dev) const
     return t;
 }
 
-std::optional<qint64> SysfsNet::speedMbps(const QString& dev) const
-{
+std::optional<qint64> SysfsNet::speedMbps(const QString& dev) const {
     bool ok = false;
     const qint64 s = readLine(dev, QStringLiteral("speed")).toLongLong(&ok);
     if (!ok || s <= 0)
@@ -54,18 +47,15 @@ std::optional<qint64> SysfsNet::speedMbps(const QString& dev) const
     return s;
 }
 
-QString SysfsNet::operState(const QString& dev) const
-{
+QString SysfsNet::operState(const QString& dev) const {
     return readLine(dev, QStringLiteral("operstate"));
 }
 
-QString SysfsNet::address(const QString& dev) const
-{
+QString SysfsNet::address(const QString& dev) const {
     return readLine(dev, QStringLiteral("address"));
 }
 
-QString SysfsNet::driver(const QString& dev) const
-{
+QString SysfsNet::driver(const QString& dev) const {
     if (!exists(dev))
         return {};
     const QFileInfo link(path(dev, QStringLiteral("device/driver")));
@@ -75,19 +65,16 @@ QString SysfsNet::driver(const QString& dev) const
     return readLine(dev, QStringLiteral("device/driver"));
 }
 
-bool SysfsNet::isWireless(const QString& dev) const
-{
+bool SysfsNet::isWireless(const QString& dev) const {
     return exists(dev) && (QFileInfo::exists(path(dev, QStringLiteral("wireless"))) ||
                            QFileInfo::exists(path(dev, QStringLiteral("phy80211"))));
 }
 
-bool SysfsNet::isBridge(const QString& dev) const
-{
+bool SysfsNet::isBridge(const QString& dev) const {
     return exists(dev) && QFileInfo::exists(path(dev, QStringLiteral("bridge")));
 }
 
-bool SysfsNet::isBond(const QString& dev) const
-{
+bool SysfsNet::isBond(const QString& dev) const {
     return exists(dev) && QFileInfo::exists(path(dev, QStringLiteral("bonding")));
 }
 

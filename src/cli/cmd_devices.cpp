@@ -6,8 +6,7 @@
 #include <cstdio>
 
 // One line per capture device: name, description and link speed text, tab separated.
-int runDevices(const QStringList& args)
-{
+int runDevices(const QStringList& args) {
     if (!args.isEmpty()) {
         std::fprintf(stderr, "qarsilo-cli devices: unexpected argument '%s'\n",
                      qPrintable(args.first()));

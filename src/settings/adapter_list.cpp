@@ -1,6 +1,5 @@
 #include "settings/adapter_list.h"
 
-
 #include <QStringList>
 #include <pcap/pcap.h>
 
@@ -11,24 +10,20 @@ constexpr int kArphrdEther = 1;
 constexpr int kArphrdLoopback = 772;
 } // namespace
 
-bool isCaptureFileAdapter(const QString& adapterName)
-{
+bool isCaptureFileAdapter(const QString& adapterName) {
     return adapterName.startsWith(kCaptureFilePrefix);
 }
 
-QString captureFilePath(const QString& adapterName)
-{
+QString captureFilePath(const QString& adapterName) {
     return isCaptureFileAdapter(adapterName) ? adapterName.mid(kCaptureFilePrefix.size())
                                              : QString();
 }
 
-QString captureFileAdapterName(const QString& path)
-{
+QString captureFileAdapterName(const QString& path) {
     return kCaptureFilePrefix + path;
 }
 
-std::vector<PcapDevice> pcapDevices(QString* error)
-{
+std::vector<PcapDevice> pcapDevices(QString* error) {
     std::vector<PcapDevice> out;
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     pcap_if_t* all = nullptr;
@@ -49,8 +44,7 @@ std::vector<PcapDevice> pcapDevices(QString* error)
     return out;
 }
 
-bool deliversEthernet(const PcapDevice& device, const SysfsNet& sysfs)
-{
+bool deliversEthernet(const PcapDevice& device, const SysfsNet& sysfs) {
     const QString name = device.name.trimmed();
     if (name.isEmpty() || !sysfs.exists(name))
         return false; // "any", nflog, dbus-*, bluetooth*, usbmon*: no network interface
@@ -58,8 +52,7 @@ bool deliversEthernet(const PcapDevice& device, const SysfsNet& sysfs)
     return type && (*type == kArphrdEther || *type == kArphrdLoopback);
 }
 
-QString describeDevice(const PcapDevice& device, const SysfsNet& sysfs)
-{
+QString describeDevice(const PcapDevice& device, const SysfsNet& sysfs) {
     if (!device.description.isEmpty())
         return device.description;
     const QString name = device.name.trimmed();
@@ -99,8 +92,7 @@ QString describeDevice(const PcapDevice& device, const SysfsNet& sysfs)
 }
 
 std::vector<AdapterInfo> captureAdapters(const std::vector<PcapDevice>& devices,
-                                         const SysfsNet& sysfs)
-{
+                                         const SysfsNet& sysfs) {
     std::vector<AdapterInfo> out;
     for (const PcapDevice& d : devices) {
         const QString name = d.name.trimmed();
@@ -114,13 +106,11 @@ std::vector<AdapterInfo> captureAdapters(const std::vector<PcapDevice>& devices,
     return out;
 }
 
-std::vector<AdapterInfo> captureAdapters(QString* error)
-{
+std::vector<AdapterInfo> captureAdapters(QString* error) {
     return captureAdapters(pcapDevices(error), SysfsNet());
 }
 
-QString defaultDevice(const std::vector<PcapDevice>& devices, const SysfsNet& sysfs)
-{
+QString defaultDevice(const std::vector<PcapDevice>& devices, const SysfsNet& sysfs) {
     QString first;
     for (const PcapDevice& d : devices) {
         if (!deliversEthernet(d, sysfs))
@@ -134,8 +124,7 @@ QString defaultDevice(const std::vector<PcapDevice>& devices, const SysfsNet& sy
     return first;
 }
 
-QString defaultDevice()
-{
+QString defaultDevice() {
     return defaultDevice(pcapDevices(), SysfsNet());
 }
 

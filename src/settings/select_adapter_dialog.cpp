@@ -20,8 +20,7 @@ CSelectAdapterDlg::CSelectAdapterDlg(std::vector<AdapterInfo> adapters, QString 
     : QDialog(parent)
     , m_adapters(std::move(adapters))
     , m_current(std::move(currentAdapter))
-    , m_store(std::move(store))
-{
+    , m_store(std::move(store)) {
     setWindowTitle(QStringLiteral("Select a network adapter"));
 
     m_list = new QTreeWidget(this);
@@ -58,12 +57,10 @@ CSelectAdapterDlg::CSelectAdapterDlg(std::vector<AdapterInfo> adapters, QString 
 
     // Clicking a row, or moving the selection with the keyboard, takes effect at once.
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &CSelectAdapterDlg::onListClicked);
-    connect(m_list, &QTreeWidget::itemDoubleClicked, this,
-            &CSelectAdapterDlg::onListDoubleClicked);
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, &CSelectAdapterDlg::onListDoubleClicked);
 }
 
-void CSelectAdapterDlg::fill()
-{
+void CSelectAdapterDlg::fill() {
     m_list->clear();
     const QIcon icon(QPixmap::fromImage(adapterImage()));
     auto addRow = [&](const QString& name, const QString& description) {
@@ -102,29 +99,25 @@ void CSelectAdapterDlg::fill()
     app::setSelectedAdapter(m_current);
 }
 
-QTreeWidgetItem* CSelectAdapterDlg::chosenRow() const
-{
+QTreeWidgetItem* CSelectAdapterDlg::chosenRow() const {
     const auto selected = m_list->selectedItems();
     if (!selected.isEmpty())
         return selected.first();
     return m_list->topLevelItem(0);
 }
 
-void CSelectAdapterDlg::onListClicked()
-{
+void CSelectAdapterDlg::onListClicked() {
     QTreeWidgetItem* row = chosenRow();
     m_current = row ? row->text(0) : QString();
     m_field->setText(row ? row->text(1) : QString());
     app::setSelectedAdapter(m_current);
 }
 
-void CSelectAdapterDlg::onListDoubleClicked(QTreeWidgetItem*, int)
-{
+void CSelectAdapterDlg::onListDoubleClicked(QTreeWidgetItem*, int) {
     accept();
 }
 
-void CSelectAdapterDlg::accept()
-{
+void CSelectAdapterDlg::accept() {
     QTreeWidgetItem* row = chosenRow();
     m_current = row ? row->text(0) : QString();
     app::setSelectedAdapter(m_current);
@@ -133,8 +126,7 @@ void CSelectAdapterDlg::accept()
     QDialog::accept();
 }
 
-void runSelectAdapterDialog(QWidget* parent)
-{
+void runSelectAdapterDialog(QWidget* parent) {
     CSelectAdapterDlg dlg(captureAdapters(), app::selectedAdapter(), SettingsStore(), parent);
     dlg.exec();
 }

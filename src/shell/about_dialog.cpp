@@ -9,8 +9,7 @@
 #include <QVBoxLayout>
 
 CAboutDlg::CAboutDlg(QWidget* parent)
-    : QDialog(parent)
-{
+    : QDialog(parent) {
     setWindowTitle(QStringLiteral("About qarsilo"));
     auto* image = new QLabel(this);
     image->setPixmap(QPixmap::fromImage(qarsilo::applicationImage()));

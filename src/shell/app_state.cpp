@@ -11,25 +11,21 @@ QString g_adapter;
 std::atomic<bool> g_cumulative{false};
 } // namespace
 
-QString selectedAdapter()
-{
+QString selectedAdapter() {
     QMutexLocker lock(&g_adapterLock);
     return g_adapter;
 }
 
-void setSelectedAdapter(const QString& name)
-{
+void setSelectedAdapter(const QString& name) {
     QMutexLocker lock(&g_adapterLock);
     g_adapter = name;
 }
 
-bool cumulative()
-{
+bool cumulative() {
     return g_cumulative.load(std::memory_order_relaxed);
 }
 
-void setCumulative(bool on)
-{
+void setCumulative(bool on) {
     g_cumulative.store(on, std::memory_order_relaxed);
 }
 

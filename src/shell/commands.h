@@ -59,20 +59,30 @@ enum : int {
 } // namespace view
 
 /// The view a menu command shows, or 0 when the command shows no view.
-constexpr int viewForCommand(int command)
-{
+constexpr int viewForCommand(int command) {
     switch (command) {
-    case cmd::General: return view::GeneralInfo;
-    case cmd::Single: return view::SingleNode;
-    case cmd::PacketSize: return view::PacketSize;
-    case cmd::PDNetworkLayer: return view::PDL2;
-    case cmd::PDIPv4: return view::PDL3;
-    case cmd::PDApplication: return view::PDApplication;
-    case cmd::PDIPv6: return view::PDv6L3;
-    case cmd::PDv4v6: return view::PDv4v6L3;
-    case cmd::CaptureDecode: return view::CaptureDecode;
-    case cmd::TraceSingle: return view::TraceSingle;
-    default: return 0;
+    case cmd::General:
+        return view::GeneralInfo;
+    case cmd::Single:
+        return view::SingleNode;
+    case cmd::PacketSize:
+        return view::PacketSize;
+    case cmd::PDNetworkLayer:
+        return view::PDL2;
+    case cmd::PDIPv4:
+        return view::PDL3;
+    case cmd::PDApplication:
+        return view::PDApplication;
+    case cmd::PDIPv6:
+        return view::PDv6L3;
+    case cmd::PDv4v6:
+        return view::PDv4v6L3;
+    case cmd::CaptureDecode:
+        return view::CaptureDecode;
+    case cmd::TraceSingle:
+        return view::TraceSingle;
+    default:
+        return 0;
     }
 }
 

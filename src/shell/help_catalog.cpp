@@ -10,8 +10,7 @@ namespace qarsilo {
 
 namespace {
 
-QStringList readLines(const QString& path, QStringList& errors)
-{
+QStringList readLines(const QString& path, QStringList& errors) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
         errors << QStringLiteral("cannot read ") + path;
@@ -30,8 +29,7 @@ QStringList readLines(const QString& path, QStringList& errors)
 } // namespace
 
 HelpCatalog::HelpCatalog(const QString& folder)
-    : m_folder(folder)
-{
+    : m_folder(folder) {
     const QDir dir(folder);
     const QStringList files = dir.entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name);
     static const QRegularExpression titleRe(QStringLiteral("<title>(.*?)</title>"),
@@ -73,8 +71,7 @@ HelpCatalog::HelpCatalog(const QString& folder)
     });
 }
 
-QList<HelpCatalog::Hit> HelpCatalog::search(const QString& query) const
-{
+QList<HelpCatalog::Hit> HelpCatalog::search(const QString& query) const {
     static const QRegularExpression spaces(QStringLiteral("\\s+"));
     const QStringList words = query.toLower().split(spaces, Qt::SkipEmptyParts);
     QList<Hit> hits;
@@ -99,8 +96,7 @@ QList<HelpCatalog::Hit> HelpCatalog::search(const QString& query) const
     return hits;
 }
 
-QString HelpCatalog::pageTitle(const QString& page) const
-{
+QString HelpCatalog::pageTitle(const QString& page) const {
     const QString file = page.section(QLatin1Char('#'), 0, 0);
     for (const Page& p : m_pages)
         if (p.file == file)
@@ -108,8 +104,7 @@ QString HelpCatalog::pageTitle(const QString& page) const
     return file;
 }
 
-QStringList HelpCatalog::pages() const
-{
+QStringList HelpCatalog::pages() const {
     QStringList out;
     for (const Page& p : m_pages)
         out << p.file;

@@ -13,8 +13,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-void initHelpResources()
-{
+void initHelpResources() {
     Q_INIT_RESOURCE(help);
 }
 
@@ -25,8 +24,7 @@ enum Tab { ContentsTab, IndexTab, SearchTab };
 
 HelpWindow::HelpWindow(QWidget* parent, const QString& folder)
     : QWidget(parent, Qt::Window)
-    , m_catalog((initHelpResources(), folder))
-{
+    , m_catalog((initHelpResources(), folder)) {
     setWindowTitle(QStringLiteral("qarsilo Help"));
     resize(900, 620);
 
@@ -37,19 +35,17 @@ HelpWindow::HelpWindow(QWidget* parent, const QString& folder)
     for (const auto& topic : m_catalog.contents()) {
         const int level = qMax(0, qMin(topic.level, int(parents.size())));
         parents.resize(level);
-        QTreeWidgetItem* item = level == 0 ? new QTreeWidgetItem(m_contents)
-                                           : new QTreeWidgetItem(parents.last());
+        QTreeWidgetItem* item =
+            level == 0 ? new QTreeWidgetItem(m_contents) : new QTreeWidgetItem(parents.last());
         item->setText(0, topic.title);
         item->setData(0, kTargetRole, topic.target);
         parents.append(item);
     }
     m_contents->expandAll();
-    connect(m_contents, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-        openTopic(item->data(0, kTargetRole).toString());
-    });
-    connect(m_contents, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
-        openTopic(item->data(0, kTargetRole).toString());
-    });
+    connect(m_contents, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* item) { openTopic(item->data(0, kTargetRole).toString()); });
+    connect(m_contents, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { openTopic(item->data(0, kTargetRole).toString()); });
 
     // Index: keywords, narrowed as the operator types.
     auto* indexPage = new QWidget;
@@ -68,9 +64,8 @@ HelpWindow::HelpWindow(QWidget* parent, const QString& folder)
         if (QListWidgetItem* item = m_index->currentItem())
             openTopic(item->data(kTargetRole).toString());
     });
-    connect(m_index, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
-        openTopic(item->data(kTargetRole).toString());
-    });
+    connect(m_index, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { openTopic(item->data(kTargetRole).toString()); });
 
     // Search: every word must occur on the page.
     auto* searchPage = new QWidget;
@@ -84,13 +79,11 @@ HelpWindow::HelpWindow(QWidget* parent, const QString& folder)
     searchRow->addWidget(listTopics);
     searchLayout->addLayout(searchRow);
     searchLayout->addWidget(m_results, 1);
-    connect(listTopics, &QPushButton::clicked, this,
-            [this] { search(m_searchField->text()); });
+    connect(listTopics, &QPushButton::clicked, this, [this] { search(m_searchField->text()); });
     connect(m_searchField, &QLineEdit::returnPressed, this,
             [this] { search(m_searchField->text()); });
-    connect(m_results, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
-        openTopic(item->data(kTargetRole).toString());
-    });
+    connect(m_results, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { openTopic(item->data(kTargetRole).toString()); });
 
     m_tabs = new QTabWidget;
     m_tabs->addTab(m_contents, QStringLiteral("&Contents"));
@@ -114,43 +107,37 @@ HelpWindow::HelpWindow(QWidget* parent, const QString& folder)
         openTopic(m_catalog.contents().first().target);
 }
 
-void HelpWindow::bringUp(int tab)
-{
+void HelpWindow::bringUp(int tab) {
     m_tabs->setCurrentIndex(tab);
     show();
     raise();
     activateWindow();
 }
 
-void HelpWindow::showContents()
-{
+void HelpWindow::showContents() {
     bringUp(ContentsTab);
     m_contents->setFocus();
 }
 
-void HelpWindow::showIndex()
-{
+void HelpWindow::showIndex() {
     bringUp(IndexTab);
     m_indexField->setFocus();
 }
 
-void HelpWindow::showSearch()
-{
+void HelpWindow::showSearch() {
     bringUp(SearchTab);
     m_searchField->clear();
     m_results->clear();
     m_searchField->setFocus();
 }
 
-void HelpWindow::openTopic(const QString& target)
-{
+void HelpWindow::openTopic(const QString& target) {
     if (target.isEmpty())
         return;
     m_browser->setSource(QUrl(target));
 }
 
-void HelpWindow::search(const QString& query)
-{
+void HelpWindow::search(const QString& query) {
     m_results->clear();
     const auto hits = m_catalog.search(query);
     for (const auto& hit : hits) {
@@ -163,8 +150,7 @@ void HelpWindow::search(const QString& query)
         m_results->setCurrentRow(0);
 }
 
-void HelpWindow::filterIndex(const QString& text)
-{
+void HelpWindow::filterIndex(const QString& text) {
     // Select the first keyword that starts with what was typed, as an index does.
     for (int i = 0; i < m_index->count(); ++i) {
         QListWidgetItem* item = m_index->item(i);

@@ -105,8 +105,10 @@ constexpr const char* kViewImageTips[] = {"Bar Graph", "Pie Chart", "Start", "St
 
 // The view toolbar as the frame first shows it: every image once.
 const QList<ViewButton> kDefaultViewButtons = {
-    {cmd::BarGraph, viewimage::BarGraph}, {cmd::PieChart, viewimage::PieChart},
-    {cmd::Start, viewimage::Start},       {cmd::Stop, viewimage::Stop},
+    {cmd::BarGraph, viewimage::BarGraph},
+    {cmd::PieChart, viewimage::PieChart},
+    {cmd::Start, viewimage::Start},
+    {cmd::Stop, viewimage::Stop},
     {cmd::AddressBookPlus, viewimage::AddressBookPlus},
 };
 
@@ -114,8 +116,7 @@ const QList<ViewButton> kDefaultViewButtons = {
 constexpr int kNotWhileShown[] = {cmd::General, cmd::Single, cmd::PacketSize, cmd::TraceSingle,
                                   cmd::PDApplication};
 
-QIcon makeIcon(const QImage& normal, const QImage& hot, const QImage& disabled)
-{
+QIcon makeIcon(const QImage& normal, const QImage& hot, const QImage& disabled) {
     QIcon icon;
     icon.addPixmap(QPixmap::fromImage(normal), QIcon::Normal);
     icon.addPixmap(QPixmap::fromImage(hot), QIcon::Active);
@@ -123,8 +124,7 @@ QIcon makeIcon(const QImage& normal, const QImage& hot, const QImage& disabled)
     return icon;
 }
 
-QList<QIcon> icons(ToolbarStrip strip)
-{
+QList<QIcon> icons(ToolbarStrip strip) {
     const auto normal = toolbarImages(strip, ImageState::Normal);
     const auto hot = toolbarImages(strip, ImageState::Hot);
     const auto disabled = toolbarImages(strip, ImageState::Disabled);
@@ -138,8 +138,7 @@ QList<QIcon> icons(ToolbarStrip strip)
 
 CMainFrame::CMainFrame(ViewRegistry registry, QWidget* parent)
     : QMainWindow(parent)
-    , m_registry(std::move(registry))
-{
+    , m_registry(std::move(registry)) {
     setWindowTitle(QStringLiteral("Main View"));
     setWindowIcon(QIcon(QPixmap::fromImage(applicationImage())));
     setFixedSize(kWidth, kHeight);
@@ -159,16 +158,14 @@ CMainFrame::CMainFrame(ViewRegistry registry, QWidget* parent)
     switchToView(view::Start);
 }
 
-CMainFrame::~CMainFrame()
-{
+CMainFrame::~CMainFrame() {
     // Views stop their captures in their destructors; do it while the frame
     // is still whole.
     delete takeCentralWidget();
     m_view = nullptr;
 }
 
-void CMainFrame::buildMenu()
-{
+void CMainFrame::buildMenu() {
     QMenu* levels[3] = {nullptr, nullptr, nullptr};
     for (const MenuRow& row : kMenu) {
         if (row.level == 0) {
@@ -205,8 +202,7 @@ void CMainFrame::buildMenu()
     m_actions[cmd::Nothing] = nothing;
 }
 
-void CMainFrame::buildToolBars()
-{
+void CMainFrame::buildToolBars() {
     const QList<QIcon> mainIcons = icons(ToolbarStrip::Main);
     m_mainBar = new QToolBar(QStringLiteral("Main toolbar"), this);
     m_mainBar->setObjectName(QStringLiteral("mainToolBar"));
@@ -249,23 +245,20 @@ void CMainFrame::buildToolBars()
     setViewButtons(kDefaultViewButtons);
 }
 
-void CMainFrame::buildStatusBar()
-{
+void CMainFrame::buildStatusBar() {
     statusBar()->setSizeGripEnabled(false); // the frame has a fixed size
     m_readyPane = new QLabel(QStringLiteral("Ready"), this);
     statusBar()->addWidget(m_readyPane, 1);
     m_linkPane = new QLabel(this);
     m_linkPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_linkPane->setAlignment(Qt::AlignCenter);
-    m_linkPane->setMinimumWidth(m_linkPane->fontMetrics().horizontalAdvance(
-                                    QStringLiteral("LINK SPEED")) +
-                                16);
+    m_linkPane->setMinimumWidth(
+        m_linkPane->fontMetrics().horizontalAdvance(QStringLiteral("LINK SPEED")) + 16);
     m_linkPane->setToolTip(QStringLiteral("Link speed of the adapter"));
     statusBar()->addPermanentWidget(m_linkPane);
 }
 
-void CMainFrame::setViewButtons(const QList<ViewButton>& buttons)
-{
+void CMainFrame::setViewButtons(const QList<ViewButton>& buttons) {
     m_viewButtons = buttons;
     m_viewBar->clear();
     m_viewBarActions.clear();
@@ -292,54 +285,45 @@ void CMainFrame::setViewButtons(const QList<ViewButton>& buttons)
     updateCommandUi();
 }
 
-void CMainFrame::setLinkSpeedText(const QString& text)
-{
+void CMainFrame::setLinkSpeedText(const QString& text) {
     m_linkPane->setText(text);
 }
 
-QString CMainFrame::linkSpeedText() const
-{
+QString CMainFrame::linkSpeedText() const {
     return m_linkPane->text();
 }
 
-QString CMainFrame::statusText() const
-{
+QString CMainFrame::statusText() const {
     const QString temporary = statusBar()->currentMessage();
     return temporary.isEmpty() ? m_readyPane->text() : temporary;
 }
 
-QAction* CMainFrame::action(int command) const
-{
+QAction* CMainFrame::action(int command) const {
     const auto it = m_actions.find(command);
     return it == m_actions.end() ? nullptr : it->second;
 }
 
-QMenu* CMainFrame::menu(const QString& title) const
-{
+QMenu* CMainFrame::menu(const QString& title) const {
     for (QMenu* m : m_topMenus)
         if (m->title() == title)
             return m;
     return nullptr;
 }
 
-int CMainFrame::activeTemplate() const
-{
+int CMainFrame::activeTemplate() const {
     return m_view ? m_view->templateId() : 0;
 }
 
-void CMainFrame::setAddressBookOpener(std::function<void(QWidget*)> opener)
-{
+void CMainFrame::setAddressBookOpener(std::function<void(QWidget*)> opener) {
     m_addressBook = std::move(opener);
     updateCommandUi();
 }
 
-void CMainFrame::setAdapterDialogRunner(std::function<void(QWidget*)> runner)
-{
+void CMainFrame::setAdapterDialogRunner(std::function<void(QWidget*)> runner) {
     m_adapterDialog = std::move(runner);
 }
 
-bool CMainFrame::switchToView(int templateId)
-{
+bool CMainFrame::switchToView(int templateId) {
     CView* next = m_registry.create(templateId, this);
     if (!next)
         return false;
@@ -358,8 +342,7 @@ bool CMainFrame::switchToView(int templateId)
     return true;
 }
 
-bool CMainFrame::isCommandAvailable(int command) const
-{
+bool CMainFrame::isCommandAvailable(int command) const {
     if (const int target = viewForCommand(command)) {
         if (!m_registry.has(target))
             return false;
@@ -373,8 +356,7 @@ bool CMainFrame::isCommandAvailable(int command) const
     return true;
 }
 
-void CMainFrame::updateCommandUi()
-{
+void CMainFrame::updateCommandUi() {
     for (auto& [command, a] : m_actions)
         a->setEnabled(isCommandAvailable(command));
     for (auto& [command, a] : m_toolbarTwins)
@@ -385,8 +367,7 @@ void CMainFrame::updateCommandUi()
         c->setChecked(app::cumulative());
 }
 
-bool CMainFrame::sendCommand(int command)
-{
+bool CMainFrame::sendCommand(int command) {
     updateCommandUi();
     for (QAction* a : m_viewBarActions)
         if (a->data().toInt() == command) {
@@ -402,8 +383,7 @@ bool CMainFrame::sendCommand(int command)
     return true;
 }
 
-void CMainFrame::handleCommand(int command)
-{
+void CMainFrame::handleCommand(int command) {
     if (const int target = viewForCommand(command)) {
         if (command == cmd::General && app::selectedAdapter().isEmpty()) {
             MessageService::message(QStringLiteral("Please select appropriate Adapter"),
@@ -414,29 +394,47 @@ void CMainFrame::handleCommand(int command)
         return;
     }
     switch (command) {
-    case cmd::SelectAdapter: runAdapterDialog(); break;
-    case cmd::Exit: close(); break;
-    case cmd::Cumulative: app::setCumulative(action(cmd::Cumulative)->isChecked()); break;
+    case cmd::SelectAdapter:
+        runAdapterDialog();
+        break;
+    case cmd::Exit:
+        close();
+        break;
+    case cmd::Cumulative:
+        app::setCumulative(action(cmd::Cumulative)->isChecked());
+        break;
     case cmd::AddressBook:
         if (m_addressBook)
             m_addressBook(this);
         break;
     case cmd::HelpContents:
     case cmd::HelpIndex:
-    case cmd::HelpSearch: showHelp(command); break;
-    case cmd::About: showAbout(); break;
-    case cmd::ToolbarStatistic: popupMenu(command, QStringLiteral("Network Statistics")); break;
-    case cmd::ToolbarChart: popupMenu(command, QStringLiteral("Network Charts")); break;
-    case cmd::ToolbarAnalyzer: popupMenu(command, QStringLiteral("Network Analyzer")); break;
-    case cmd::ToolbarTrace: popupMenu(command, QStringLiteral("Network Trace")); break;
+    case cmd::HelpSearch:
+        showHelp(command);
+        break;
+    case cmd::About:
+        showAbout();
+        break;
+    case cmd::ToolbarStatistic:
+        popupMenu(command, QStringLiteral("Network Statistics"));
+        break;
+    case cmd::ToolbarChart:
+        popupMenu(command, QStringLiteral("Network Charts"));
+        break;
+    case cmd::ToolbarAnalyzer:
+        popupMenu(command, QStringLiteral("Network Analyzer"));
+        break;
+    case cmd::ToolbarTrace:
+        popupMenu(command, QStringLiteral("Network Trace"));
+        break;
     case cmd::Nothing:
-    default: break;
+    default:
+        break;
     }
     updateCommandUi();
 }
 
-void CMainFrame::popupMenu(int command, const QString& title)
-{
+void CMainFrame::popupMenu(int command, const QString& title) {
     QMenu* m = menu(title);
     if (!m)
         return;
@@ -449,27 +447,30 @@ void CMainFrame::popupMenu(int command, const QString& title)
     m->popup(at);
 }
 
-void CMainFrame::showHelp(int command)
-{
+void CMainFrame::showHelp(int command) {
     if (!m_help) {
         m_help = new HelpWindow(this);
         m_help->setAttribute(Qt::WA_DeleteOnClose, false);
     }
     switch (command) {
-    case cmd::HelpIndex: m_help->showIndex(); break;
-    case cmd::HelpSearch: m_help->showSearch(); break;
-    default: m_help->showContents(); break;
+    case cmd::HelpIndex:
+        m_help->showIndex();
+        break;
+    case cmd::HelpSearch:
+        m_help->showSearch();
+        break;
+    default:
+        m_help->showContents();
+        break;
     }
 }
 
-void CMainFrame::showAbout()
-{
+void CMainFrame::showAbout() {
     CAboutDlg about(this);
     about.exec();
 }
 
-void CMainFrame::runAdapterDialog()
-{
+void CMainFrame::runAdapterDialog() {
     if (m_adapterDialog)
         m_adapterDialog(this);
 }

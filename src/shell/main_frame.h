@@ -32,8 +32,7 @@ public:
     static constexpr int kWidth = 1024;
     static constexpr int kHeight = 768;
 
-    explicit CMainFrame(ViewRegistry registry = ViewRegistry::builtin(),
-                        QWidget* parent = nullptr);
+    explicit CMainFrame(ViewRegistry registry = ViewRegistry::builtin(), QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     /// Replaces the current view by a new view of that number: the new view is

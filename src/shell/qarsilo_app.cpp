@@ -11,8 +11,7 @@
 using namespace qarsilo;
 
 namespace {
-CqarsiloApp::Environment defaultEnvironment()
-{
+CqarsiloApp::Environment defaultEnvironment() {
     CqarsiloApp::Environment env;
     env.runAdapterDialog = runSelectAdapterDialog;
     env.defaultDevice = [] { return defaultDevice(); };
@@ -21,19 +20,14 @@ CqarsiloApp::Environment defaultEnvironment()
 } // namespace
 
 CqarsiloApp::CqarsiloApp()
-    : CqarsiloApp(defaultEnvironment())
-{
-}
+    : CqarsiloApp(defaultEnvironment()) {}
 
 CqarsiloApp::CqarsiloApp(Environment env)
-    : m_env(std::move(env))
-{
-}
+    : m_env(std::move(env)) {}
 
 CqarsiloApp::~CqarsiloApp() = default;
 
-bool CqarsiloApp::initInstance()
-{
+bool CqarsiloApp::initInstance() {
     m_frame = std::make_unique<CMainFrame>(m_env.views);
     if (m_env.runAdapterDialog)
         m_frame->setAdapterDialogRunner(m_env.runAdapterDialog);

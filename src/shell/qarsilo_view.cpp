@@ -3,12 +3,10 @@
 #include "shell/commands.h"
 
 CqarsiloView::CqarsiloView(QWidget* parent)
-    : CView(qarsilo::view::Start, parent)
-{
+    : CView(qarsilo::view::Start, parent) {
     setAutoFillBackground(true);
 }
 
-void CqarsiloView::onInitialUpdate(CMainFrame*)
-{
+void CqarsiloView::onInitialUpdate(CMainFrame*) {
     setWindowTitle(QStringLiteral("Main View"));
 }

@@ -24,19 +24,19 @@ struct Ink {
     QColor paper;
 };
 
-Ink inkFor(ImageState state)
-{
+Ink inkFor(ImageState state) {
     if (state == ImageState::Hot)
-        return {QColor(20, 30, 60), QColor(40, 120, 255), QColor(30, 200, 70),
-                QColor(250, 60, 50), QColor(255, 200, 0), QColor(255, 255, 255)};
-    return {QColor(40, 44, 60), QColor(50, 95, 185), QColor(40, 150, 70),
+        return {QColor(20, 30, 60),  QColor(40, 120, 255), QColor(30, 200, 70),
+                QColor(250, 60, 50), QColor(255, 200, 0),  QColor(255, 255, 255)};
+    return {QColor(40, 44, 60),  QColor(50, 95, 185),  QColor(40, 150, 70),
             QColor(200, 55, 50), QColor(220, 170, 30), QColor(245, 245, 240)};
 }
 
-QColor lighter(const QColor& c, int f = 140) { return c.lighter(f); }
+QColor lighter(const QColor& c, int f = 140) {
+    return c.lighter(f);
+}
 
-void drawStatistic(QPainter& p, const Ink& ink)
-{
+void drawStatistic(QPainter& p, const Ink& ink) {
     // A small chart: three bars and a trend line over them.
     p.setPen(QPen(ink.outline, 1));
     p.setBrush(ink.paper);
@@ -52,8 +52,7 @@ void drawStatistic(QPainter& p, const Ink& ink)
     p.drawPolyline(QPolygonF({QPointF(6, 14), QPointF(13, 10), QPointF(20, 12), QPointF(27, 6)}));
 }
 
-void drawPie(QPainter& p, const Ink& ink, const QRectF& r)
-{
+void drawPie(QPainter& p, const Ink& ink, const QRectF& r) {
     // Three slices with a thin 3-D rim.
     const QRectF rim = r.translated(0, 3);
     p.setPen(QPen(ink.outline, 1));
@@ -67,8 +66,7 @@ void drawPie(QPainter& p, const Ink& ink, const QRectF& r)
     p.drawPie(r, 320 * 16, 130 * 16);
 }
 
-void drawBook(QPainter& p, const Ink& ink, bool plus)
-{
+void drawBook(QPainter& p, const Ink& ink, bool plus) {
     p.setPen(QPen(ink.outline, 1));
     p.setBrush(ink.red.darker(120));
     p.drawRoundedRect(QRectF(5.5, 3.5, 20, 25), 2, 2);
@@ -90,8 +88,7 @@ void drawBook(QPainter& p, const Ink& ink, bool plus)
     }
 }
 
-void drawAnalyzer(QPainter& p, const Ink& ink)
-{
+void drawAnalyzer(QPainter& p, const Ink& ink) {
     // A page of hex rows under a magnifying glass.
     p.setPen(QPen(ink.outline, 1));
     p.setBrush(ink.paper);
@@ -108,8 +105,7 @@ void drawAnalyzer(QPainter& p, const Ink& ink)
     p.drawLine(QPointF(24, 22), QPointF(29.5, 27.5));
 }
 
-void drawTrace(QPainter& p, const Ink& ink)
-{
+void drawTrace(QPainter& p, const Ink& ink) {
     // One station and its peers, with a frame on its way.
     const QPointF centre(16, 16);
     const std::array<QPointF, 4> peers = {QPointF(5, 6), QPointF(27, 6), QPointF(5, 26),
@@ -127,8 +123,7 @@ void drawTrace(QPainter& p, const Ink& ink)
     p.drawEllipse(QPointF(21.5, 10.5), 2.5, 2.5);
 }
 
-void drawBarGraph(QPainter& p, const Ink& ink)
-{
+void drawBarGraph(QPainter& p, const Ink& ink) {
     // Horizontal stacked bars with a 3-D top, the chart the views draw.
     p.setPen(QPen(ink.outline, 1));
     p.drawLine(QPointF(3.5, 3), QPointF(3.5, 29.5));
@@ -149,8 +144,7 @@ void drawBarGraph(QPainter& p, const Ink& ink)
     }
 }
 
-void drawStart(QPainter& p, const Ink& ink)
-{
+void drawStart(QPainter& p, const Ink& ink) {
     QLinearGradient g(6, 4, 26, 28);
     g.setColorAt(0, lighter(ink.green));
     g.setColorAt(1, ink.green.darker(130));
@@ -159,8 +153,7 @@ void drawStart(QPainter& p, const Ink& ink)
     p.drawPolygon(QPolygonF({QPointF(8, 4.5), QPointF(27, 16), QPointF(8, 27.5)}));
 }
 
-void drawStop(QPainter& p, const Ink& ink)
-{
+void drawStop(QPainter& p, const Ink& ink) {
     QLinearGradient g(5, 5, 27, 27);
     g.setColorAt(0, lighter(ink.red));
     g.setColorAt(1, ink.red.darker(130));
@@ -169,36 +162,56 @@ void drawStop(QPainter& p, const Ink& ink)
     p.drawRoundedRect(QRectF(6.5, 6.5, 19, 19), 3, 3);
 }
 
-QImage paint(ToolbarStrip strip, int index, const Ink& ink)
-{
+QImage paint(ToolbarStrip strip, int index, const Ink& ink) {
     QImage img(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     if (strip == ToolbarStrip::Main) {
         switch (index) {
-        case 0: drawStatistic(p, ink); break;
-        case 1: drawPie(p, ink, QRectF(3, 4, 26, 21)); break;
-        case 2: drawBook(p, ink, false); break;
-        case 3: drawAnalyzer(p, ink); break;
-        case 4: drawTrace(p, ink); break;
-        default: break;
+        case 0:
+            drawStatistic(p, ink);
+            break;
+        case 1:
+            drawPie(p, ink, QRectF(3, 4, 26, 21));
+            break;
+        case 2:
+            drawBook(p, ink, false);
+            break;
+        case 3:
+            drawAnalyzer(p, ink);
+            break;
+        case 4:
+            drawTrace(p, ink);
+            break;
+        default:
+            break;
         }
     } else {
         switch (index) {
-        case 0: drawBarGraph(p, ink); break;
-        case 1: drawPie(p, ink, QRectF(3, 4, 26, 21)); break;
-        case 2: drawStart(p, ink); break;
-        case 3: drawStop(p, ink); break;
-        case 4: drawBook(p, ink, true); break;
-        default: break;
+        case 0:
+            drawBarGraph(p, ink);
+            break;
+        case 1:
+            drawPie(p, ink, QRectF(3, 4, 26, 21));
+            break;
+        case 2:
+            drawStart(p, ink);
+            break;
+        case 3:
+            drawStop(p, ink);
+            break;
+        case 4:
+            drawBook(p, ink, true);
+            break;
+        default:
+            break;
         }
     }
     return img;
 }
 
-QImage greyed(const QImage& src)
-{
+QImage greyed(const QImage& src) {
     // Flat grey at reduced opacity: clearly unavailable, still recognisable.
     QImage out = src.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < out.height(); ++y) {
@@ -214,8 +227,7 @@ QImage greyed(const QImage& src)
 
 } // namespace
 
-QList<QImage> toolbarImages(ToolbarStrip strip, ImageState state)
-{
+QList<QImage> toolbarImages(ToolbarStrip strip, ImageState state) {
     const Ink ink = inkFor(state == ImageState::Hot ? ImageState::Hot : ImageState::Normal);
     QList<QImage> out;
     for (int i = 0; i < 5; ++i) {
@@ -225,8 +237,7 @@ QList<QImage> toolbarImages(ToolbarStrip strip, ImageState state)
     return out;
 }
 
-QImage adapterImage()
-{
+QImage adapterImage() {
     // A network card: green board, gold contacts, a socket.
     QImage img(16, 16, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
@@ -244,8 +255,7 @@ QImage adapterImage()
     return img;
 }
 
-QImage applicationImage()
-{
+QImage applicationImage() {
     QImage img(64, 64, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);

@@ -6,7 +6,8 @@
 namespace qarsilo {
 
 enum class ToolbarStrip {
-    Main, ///< Network Statistic, Network Chart, Network Address Book, Network Analyzer, Network Trace
+    Main, ///< Network Statistic, Network Chart, Network Address Book, Network Analyzer, Network
+          ///< Trace
     View, ///< Bar Graph, Pie Chart, Start, Stop, Address Book+
 };
 

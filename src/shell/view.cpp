@@ -2,20 +2,16 @@
 
 CView::CView(int templateId, QWidget* parent)
     : QWidget(parent)
-    , m_templateId(templateId)
-{
-}
+    , m_templateId(templateId) {}
 
 CView::~CView() = default;
 
 void CView::onInitialUpdate(CMainFrame*) {}
 
-bool CView::onCommand(int)
-{
+bool CView::onCommand(int) {
     return false;
 }
 
-bool CView::isCommandEnabled(int) const
-{
+bool CView::isCommandEnabled(int) const {
     return false;
 }

@@ -3,27 +3,23 @@
 #include "shell/commands.h"
 #include "shell/qarsilo_view.h"
 
-ViewRegistry ViewRegistry::builtin()
-{
+ViewRegistry ViewRegistry::builtin() {
     ViewRegistry r;
     r.add(qarsilo::view::Start, QStringLiteral("CqarsiloView"),
           [](QWidget* parent) -> CView* { return new CqarsiloView(parent); });
     return r;
 }
 
-void ViewRegistry::add(int templateId, QString className, Factory factory)
-{
+void ViewRegistry::add(int templateId, QString className, Factory factory) {
     m_entries[templateId] = {std::move(className), std::move(factory)};
 }
 
-CView* ViewRegistry::create(int templateId, QWidget* parent) const
-{
+CView* ViewRegistry::create(int templateId, QWidget* parent) const {
     const auto it = m_entries.find(templateId);
     return it == m_entries.end() ? nullptr : it->second.factory(parent);
 }
 
-QString ViewRegistry::className(int templateId) const
-{
+QString ViewRegistry::className(int templateId) const {
     const auto it = m_entries.find(templateId);
     return it == m_entries.end() ? QString() : it->second.className;
 }

@@ -11,40 +11,37 @@ MessageService* g_service = nullptr;
 
 MessageService::~MessageService() = default;
 
-MessageService& MessageService::instance()
-{
+MessageService& MessageService::instance() {
     return g_service ? *g_service : g_fallback;
 }
 
-void MessageService::install(MessageService* service)
-{
+void MessageService::install(MessageService* service) {
     g_service = service;
 }
 
-QString MessageService::applicationTitle()
-{
+QString MessageService::applicationTitle() {
     return QStringLiteral("qarsilo");
 }
 
-void MessageService::message(const QString& text, const QString& caption, Icon icon)
-{
+void MessageService::message(const QString& text, const QString& caption, Icon icon) {
     instance().show(text, caption.isEmpty() ? applicationTitle() : caption, icon, Buttons::Ok);
 }
 
-bool MessageService::question(const QString& text, const QString& caption)
-{
-    return instance().show(text, caption.isEmpty() ? applicationTitle() : caption,
-                           Icon::Question, Buttons::YesNo) == Answer::Yes;
+bool MessageService::question(const QString& text, const QString& caption) {
+    return instance().show(text, caption.isEmpty() ? applicationTitle() : caption, Icon::Question,
+                           Buttons::YesNo) == Answer::Yes;
 }
 
-MessageService::Answer StderrMessageService::show(const QString& text, const QString& caption,
-                                                  Icon, Buttons buttons)
-{
+MessageService::Answer StderrMessageService::show(const QString& text, const QString& caption, Icon,
+                                                  Buttons buttons) {
     std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(text));
     switch (buttons) {
-    case Buttons::Ok: return Answer::Ok;
-    case Buttons::OkCancel: return Answer::Cancel;
-    case Buttons::YesNo: return Answer::No;
+    case Buttons::Ok:
+        return Answer::Ok;
+    case Buttons::OkCancel:
+        return Answer::Cancel;
+    case Buttons::YesNo:
+        return Answer::No;
     }
     return Answer::Ok;
 }

@@ -29,8 +29,7 @@ public:
     static QString applicationTitle();
 
     /// A message with an OK button.
-    static void message(const QString& text, const QString& caption = {},
-                        Icon icon = Icon::None);
+    static void message(const QString& text, const QString& caption = {}, Icon icon = Icon::None);
     /// A question with Yes and No buttons; true for Yes.
     static bool question(const QString& text, const QString& caption = {});
 };
@@ -39,8 +38,7 @@ public:
 /// so nothing is changed without a person agreeing to it.
 class StderrMessageService final : public MessageService {
 public:
-    Answer show(const QString& text, const QString& caption, Icon icon,
-                Buttons buttons) override;
+    Answer show(const QString& text, const QString& caption, Icon icon, Buttons buttons) override;
 };
 
 } // namespace qarsilo

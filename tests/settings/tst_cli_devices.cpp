@@ -1,16 +1,15 @@
 #include "support/test_paths.h"
 
+#include "support/test_util.h"
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
-#include "support/test_util.h"
 
 // qarsilo-cli devices: "name<TAB>description<TAB>speed text" per device.
 class TestCliDevices : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void listsDevicesInTheStableFormat()
-    {
+    void listsDevicesInTheStableFormat() {
         QProcess cli;
         cli.start(qarsilo::test::cliPath(), {QStringLiteral("devices")});
         QVERIFY(cli.waitForFinished(30000));
@@ -33,8 +32,7 @@ private Q_SLOTS:
         QVERIFY2(sawLoopback, qPrintable(out));
     }
 
-    void rejectsBadUse_data()
-    {
+    void rejectsBadUse_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::newRow("extra argument") << qarsilo::test::words({"devices", "eth0"}) << 2;
@@ -42,8 +40,7 @@ private Q_SLOTS:
         QTest::newRow("no command") << qarsilo::test::words({}) << 2;
     }
 
-    void rejectsBadUse()
-    {
+    void rejectsBadUse() {
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QProcess cli;

@@ -13,23 +13,20 @@ using namespace qarsilo;
 
 namespace {
 
-std::vector<AdapterInfo> threeCards()
-{
+std::vector<AdapterInfo> threeCards() {
     return {{QStringLiteral("eth0"), QStringLiteral("Ethernet (e1000e), up")},
             {QStringLiteral("eth1"), QStringLiteral("Ethernet (igb), down")},
             {QStringLiteral("lo"), QStringLiteral("Loopback, unknown")}};
 }
 
-QStringList selectedNames(QTreeWidget* list)
-{
+QStringList selectedNames(QTreeWidget* list) {
     QStringList out;
     for (auto* item : list->selectedItems())
         out << item->text(0);
     return out;
 }
 
-void clickRow(QTreeWidget* list, int row)
-{
+void clickRow(QTreeWidget* list, int row) {
     QTreeWidgetItem* item = list->topLevelItem(row);
     const QRect r = list->visualItemRect(item);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
@@ -40,16 +37,14 @@ void clickRow(QTreeWidget* list, int row)
 class TestSelectAdapterDialog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init()
-    {
+    void init() {
         QVERIFY(m_dir.isValid());
         m_store = SettingsStore(m_dir.filePath(QStringLiteral("settings.ini")));
         m_store.writeString(setting::adapterName, QStringLiteral("stored-before"));
         app::setSelectedAdapter(QString());
     }
 
-    void looksAsSpecified()
-    {
+    void looksAsSpecified() {
         CSelectAdapterDlg dlg({}, QString(), m_store);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Select a network adapter"));
         QTreeWidget* list = dlg.list();
@@ -66,8 +61,7 @@ private Q_SLOTS:
         QVERIFY(dlg.currentField()->isReadOnly());
     }
 
-    void rowsKeepTheDeviceOrder()
-    {
+    void rowsKeepTheDeviceOrder() {
         CSelectAdapterDlg dlg(threeCards(), QString(), m_store);
         QTreeWidget* list = dlg.list();
         QCOMPARE(list->topLevelItemCount(), 3);
@@ -79,21 +73,28 @@ private Q_SLOTS:
     }
 
     // Which row is chosen when the dialog opens, for the adapter in use.
-    void preselection_data()
-    {
+    void preselection_data() {
         QTest::addColumn<QString>("current");
         QTest::addColumn<QString>("selected");
         QTest::addColumn<QString>("field");
-        QTest::newRow("none chosen: first row") << "" << "eth0" << "Ethernet (e1000e), up";
-        QTest::newRow("exact") << "eth1" << "eth1" << "Ethernet (igb), down";
-        QTest::newRow("other case") << "ETH1" << "eth1" << "Ethernet (igb), down";
-        QTest::newRow("mixed case") << "Lo" << "lo" << "Loopback, unknown";
-        QTest::newRow("gone since last run: first row") << "eth7" << "eth0"
-                                                         << "Ethernet (e1000e), up";
+        QTest::newRow("none chosen: first row") << ""
+                                                << "eth0"
+                                                << "Ethernet (e1000e), up";
+        QTest::newRow("exact") << "eth1"
+                               << "eth1"
+                               << "Ethernet (igb), down";
+        QTest::newRow("other case") << "ETH1"
+                                    << "eth1"
+                                    << "Ethernet (igb), down";
+        QTest::newRow("mixed case") << "Lo"
+                                    << "lo"
+                                    << "Loopback, unknown";
+        QTest::newRow("gone since last run: first row") << "eth7"
+                                                        << "eth0"
+                                                        << "Ethernet (e1000e), up";
     }
 
-    void preselection()
-    {
+    void preselection() {
         QFETCH(QString, current);
         QFETCH(QString, selected);
         QFETCH(QString, field);
@@ -107,8 +108,7 @@ private Q_SLOTS:
         QCOMPARE(m_store.string(setting::adapterName), QStringLiteral("stored-before"));
     }
 
-    void matchSearchesFromTheBottom()
-    {
+    void matchSearchesFromTheBottom() {
         // Two devices whose names differ only in case: the lower row wins.
         std::vector<AdapterInfo> cards = {{QStringLiteral("eth1"), QStringLiteral("upper")},
                                           {QStringLiteral("ETH1"), QStringLiteral("lower")}};
@@ -117,8 +117,7 @@ private Q_SLOTS:
         QCOMPARE(dlg.currentField()->text(), QStringLiteral("lower"));
     }
 
-    void clickTakesEffectBeforeOk()
-    {
+    void clickTakesEffectBeforeOk() {
         CSelectAdapterDlg dlg(threeCards(), QString(), m_store);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
@@ -134,8 +133,7 @@ private Q_SLOTS:
         QCOMPARE(app::selectedAdapter(), QStringLiteral("lo"));
     }
 
-    void keyboardMovesTheChoice()
-    {
+    void keyboardMovesTheChoice() {
         CSelectAdapterDlg dlg(threeCards(), QString(), m_store);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
@@ -147,8 +145,7 @@ private Q_SLOTS:
         QCOMPARE(m_store.string(setting::adapterName), QStringLiteral("eth1"));
     }
 
-    void okStoresTheChosenRow()
-    {
+    void okStoresTheChosenRow() {
         CSelectAdapterDlg dlg(threeCards(), QStringLiteral("eth1"), m_store);
         dlg.accept();
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
@@ -156,8 +153,7 @@ private Q_SLOTS:
         QCOMPARE(app::selectedAdapter(), QStringLiteral("eth1"));
     }
 
-    void okWithoutSelectionTakesTheFirstRow()
-    {
+    void okWithoutSelectionTakesTheFirstRow() {
         CSelectAdapterDlg dlg(threeCards(), QStringLiteral("lo"), m_store);
         dlg.list()->clearSelection();
         dlg.accept();
@@ -165,8 +161,7 @@ private Q_SLOTS:
         QCOMPARE(app::selectedAdapter(), QStringLiteral("eth0"));
     }
 
-    void okWithAnEmptyListStoresNothing()
-    {
+    void okWithAnEmptyListStoresNothing() {
         app::setSelectedAdapter(QStringLiteral("eth3"));
         CSelectAdapterDlg dlg({}, QStringLiteral("eth3"), m_store);
         QCOMPARE(app::selectedAdapter(), QString());
@@ -175,8 +170,7 @@ private Q_SLOTS:
         QCOMPARE(app::selectedAdapter(), QString());
     }
 
-    void doubleClickIsOk()
-    {
+    void doubleClickIsOk() {
         CSelectAdapterDlg dlg(threeCards(), QString(), m_store);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
@@ -189,8 +183,7 @@ private Q_SLOTS:
         QCOMPARE(m_store.string(setting::adapterName), QStringLiteral("eth1"));
     }
 
-    void captureFileAdapterIsShownAndKept()
-    {
+    void captureFileAdapterIsShownAndKept() {
         const QString file = captureFileAdapterName(QStringLiteral("/data/lan.pcap"));
         CSelectAdapterDlg dlg(threeCards(), file, m_store);
         QTreeWidget* list = dlg.list();

@@ -10,16 +10,14 @@ using namespace qarsilo;
 class TestSettingsStore : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(m_dir.isValid());
         // The default store lives in the user's configuration folder; point
         // that folder at a temporary one so the test never touches real settings.
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
     }
 
-    void stringsRoundTrip_data()
-    {
+    void stringsRoundTrip_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
         QTest::newRow("adapter") << setting::adapterName << QStringLiteral("eth0");
@@ -32,12 +30,11 @@ private Q_SLOTS:
         // Longer than the 128 bytes older stores could hold: kept whole.
         QTest::newRow("long filter") << setting::filter << QString(300, QLatin1Char('x'));
         QTest::newRow("non-ascii") << setting::filter << QStringLiteral("host caf\u00e9-\u00fc");
-        QTest::newRow("ini specials") << setting::filter
-                                      << QStringLiteral("a=b; c,d \"q\" [x] #h \\n");
+        QTest::newRow("ini specials")
+            << setting::filter << QStringLiteral("a=b; c,d \"q\" [x] #h \\n");
     }
 
-    void stringsRoundTrip()
-    {
+    void stringsRoundTrip() {
         QFETCH(QString, name);
         QFETCH(QString, value);
         {
@@ -52,16 +49,14 @@ private Q_SLOTS:
         QVERIFY(reader.fileName().startsWith(m_dir.path()));
     }
 
-    void numberRoundTrip_data()
-    {
+    void numberRoundTrip_data() {
         QTest::addColumn<quint32>("value");
         QTest::newRow("zero") << quint32(0);
         QTest::newRow("layer 2") << quint32(2);
         QTest::newRow("max") << quint32(0xFFFFFFFFu);
     }
 
-    void numberRoundTrip()
-    {
+    void numberRoundTrip() {
         QFETCH(quint32, value);
         QVERIFY(SettingsStore().writeNumber(setting::layer, value));
         quint32 read = 12345;
@@ -69,8 +64,7 @@ private Q_SLOTS:
         QCOMPARE(read, value);
     }
 
-    void absentValuesKeepPreviousContent()
-    {
+    void absentValuesKeepPreviousContent() {
         SettingsStore store(m_dir.filePath(QStringLiteral("empty.ini")));
         QString text = QStringLiteral("kept");
         QVERIFY(!store.readString(setting::macAddress, text));
@@ -81,8 +75,7 @@ private Q_SLOTS:
         QCOMPARE(store.string(setting::adapterName), QString());
     }
 
-    void numberThatIsNotANumberIsIgnored()
-    {
+    void numberThatIsNotANumberIsIgnored() {
         SettingsStore store(m_dir.filePath(QStringLiteral("odd.ini")));
         store.writeString(setting::layer, QStringLiteral("two"));
         quint32 layer = 1;
@@ -93,8 +86,7 @@ private Q_SLOTS:
         QCOMPARE(layer, 1u);
     }
 
-    void valuesAreIndependent()
-    {
+    void valuesAreIndependent() {
         SettingsStore store(m_dir.filePath(QStringLiteral("four.ini")));
         store.writeString(setting::adapterName, QStringLiteral("eth1"));
         store.writeString(setting::filter, QStringLiteral("ip"));
@@ -109,8 +101,7 @@ private Q_SLOTS:
         QCOMPARE(layer, 1u);
     }
 
-    void unwritableFileIsReported()
-    {
+    void unwritableFileIsReported() {
         // A folder where the file should be: the write cannot succeed.
         const QString path = m_dir.filePath(QStringLiteral("blocked.ini"));
         QVERIFY(QDir().mkpath(path));

@@ -14,8 +14,7 @@
 using namespace qarsilo;
 
 namespace {
-void write(const QString& path, const QByteArray& text)
-{
+void write(const QString& path, const QByteArray& text) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(text);
@@ -29,8 +28,7 @@ private Q_SLOTS:
 
     // Every topic and keyword of the shipped manual leads to a page and an
     // anchor that exist: a broken link in help is a dead end for the reader.
-    void shippedManualHasNoDeadLinks()
-    {
+    void shippedManualHasNoDeadLinks() {
         const HelpCatalog manual;
         QVERIFY2(manual.errors().isEmpty(), qPrintable(manual.errors().join(QLatin1Char('\n'))));
         QVERIFY(manual.contents().size() >= 5);
@@ -61,31 +59,29 @@ private Q_SLOTS:
         }
     }
 
-    void indexIsSortedWithoutRegardToCase()
-    {
+    void indexIsSortedWithoutRegardToCase() {
         const HelpCatalog manual;
         for (int i = 1; i < manual.index().size(); ++i)
             QVERIFY(manual.index()[i - 1].keyword.compare(manual.index()[i].keyword,
                                                           Qt::CaseInsensitive) <= 0);
     }
 
-    void search_data()
-    {
+    void search_data() {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QStringList>("pages"); // expected hits, best first
-        QTest::newRow("one word") << "setcap" << QStringList{QStringLiteral("capture-rights.html"),
-                                                             QStringLiteral("starting.html")};
-        QTest::newRow("case and spacing") << "  CAP_NET_RAW  "
-                                          << QStringList{QStringLiteral("capture-rights.html")};
-        QTest::newRow("all words must occur") << "loopback tunnels"
-                                              << QStringList{QStringLiteral("adapter.html")};
+        QTest::newRow("one word") << "setcap"
+                                  << QStringList{QStringLiteral("capture-rights.html"),
+                                                 QStringLiteral("starting.html")};
+        QTest::newRow("case and spacing")
+            << "  CAP_NET_RAW  " << QStringList{QStringLiteral("capture-rights.html")};
+        QTest::newRow("all words must occur")
+            << "loopback tunnels" << QStringList{QStringLiteral("adapter.html")};
         QTest::newRow("nowhere") << "zeppelin" << QStringList{};
         QTest::newRow("empty") << "" << QStringList{};
         QTest::newRow("markup is not text") << "href" << QStringList{};
     }
 
-    void search()
-    {
+    void search() {
         QFETCH(QString, query);
         QFETCH(QStringList, pages);
         QTemporaryDir dir;
@@ -109,8 +105,7 @@ private Q_SLOTS:
         QCOMPARE(found, pages);
     }
 
-    void brokenCatalogLinesAreReported()
-    {
+    void brokenCatalogLinesAreReported() {
         QTemporaryDir dir;
         write(dir.filePath(QStringLiteral("a.html")), "<title>A</title>");
         write(dir.filePath(QStringLiteral("contents.txt")),
@@ -124,8 +119,7 @@ private Q_SLOTS:
         QCOMPARE(catalog.pageTitle(QStringLiteral("a.html#b")), QStringLiteral("A"));
     }
 
-    void windowShowsPagesFromEachTab()
-    {
+    void windowShowsPagesFromEachTab() {
         HelpWindow help;
         help.showContents();
         QCOMPARE(help.tabs()->currentIndex(), 0);
@@ -138,8 +132,8 @@ private Q_SLOTS:
         QVERIFY(help.indexList()->currentItem());
         QCOMPARE(help.indexList()->currentItem()->text(), QStringLiteral("setcap"));
         QTest::keyClick(help.indexField(), Qt::Key_Return);
-        QVERIFY(help.browser()->source().toString().startsWith(
-            QStringLiteral("capture-rights.html")));
+        QVERIFY(
+            help.browser()->source().toString().startsWith(QStringLiteral("capture-rights.html")));
 
         help.showSearch();
         QCOMPARE(help.tabs()->currentIndex(), 2);

@@ -25,24 +25,20 @@ class LoggingView : public CView {
 public:
     LoggingView(int id, QWidget* parent, QList<ViewButton> buttons = {})
         : CView(id, parent)
-        , m_buttons(std::move(buttons))
-    {
+        , m_buttons(std::move(buttons)) {
         g_log << QStringLiteral("create %1").arg(id);
     }
     ~LoggingView() override { g_log << QStringLiteral("destroy %1").arg(templateId()); }
-    void onInitialUpdate(CMainFrame* frame) override
-    {
+    void onInitialUpdate(CMainFrame* frame) override {
         g_log << QStringLiteral("update %1").arg(templateId());
         if (!m_buttons.isEmpty())
             frame->setViewButtons(m_buttons);
     }
-    bool onCommand(int command) override
-    {
+    bool onCommand(int command) override {
         g_log << QStringLiteral("command %1").arg(command);
         return true;
     }
-    bool isCommandEnabled(int command) const override
-    {
+    bool isCommandEnabled(int command) const override {
         for (const ViewButton& b : m_buttons)
             if (b.command == command)
                 return true;
@@ -53,19 +49,19 @@ private:
     QList<ViewButton> m_buttons;
 };
 
-constexpr int kAllViews[] = {view::Start,    view::PDApplication, view::GeneralInfo, view::PDL2,
-                             view::PDL3,     view::SingleNode,    view::TraceSingle,
-                             view::CaptureDecode, view::PacketSize, view::PDv6L3, view::PDv4v6L3};
+constexpr int kAllViews[] = {view::Start,       view::PDApplication, view::GeneralInfo,
+                             view::PDL2,        view::PDL3,          view::SingleNode,
+                             view::TraceSingle, view::CaptureDecode, view::PacketSize,
+                             view::PDv6L3,      view::PDv4v6L3};
 
 ViewRegistry loggingRegistry(const QList<int>& ids = QList<int>(std::begin(kAllViews),
-                                                                std::end(kAllViews)))
-{
+                                                                std::end(kAllViews))) {
     ViewRegistry r;
     for (int id : ids) {
         QList<ViewButton> buttons;
         if (id == view::CaptureDecode)
-            buttons = {{cmd::Stop, viewimage::Stop}, {cmd::AddressBookPlus,
-                                                      viewimage::AddressBookPlus}};
+            buttons = {{cmd::Stop, viewimage::Stop},
+                       {cmd::AddressBookPlus, viewimage::AddressBookPlus}};
         r.add(id, QStringLiteral("View%1").arg(id), [id, buttons](QWidget* parent) -> CView* {
             return new LoggingView(id, parent, buttons);
         });
@@ -75,8 +71,7 @@ ViewRegistry loggingRegistry(const QList<int>& ids = QList<int>(std::begin(kAllV
 
 // The menu as text, one line per entry: indentation by level, then the text
 // and the command number; separators as "-".
-QStringList describe(const QMenu* menu, int level)
-{
+QStringList describe(const QMenu* menu, int level) {
     QStringList out;
     const QString indent(level * 2, QLatin1Char(' '));
     for (QAction* a : menu->actions()) {
@@ -96,15 +91,13 @@ QStringList describe(const QMenu* menu, int level)
 class TestMainFrame : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init()
-    {
+    void init() {
         g_log.clear();
         app::setCumulative(false);
         app::setSelectedAdapter(QStringLiteral("eth0"));
     }
 
-    void menuTreeAsSpecified()
-    {
+    void menuTreeAsSpecified() {
         CMainFrame frame(loggingRegistry());
         QStringList actual;
         for (QAction* top : frame.menuBar()->actions()) {
@@ -144,8 +137,7 @@ private Q_SLOTS:
         QCOMPARE(actual, expected);
     }
 
-    void frameAndBars()
-    {
+    void frameAndBars() {
         CMainFrame frame(loggingRegistry());
         frame.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frame));
@@ -166,8 +158,7 @@ private Q_SLOTS:
         QVERIFY(frame.viewToolBar()->x() > frame.mainToolBar()->x());
     }
 
-    void toolbarButtons_data()
-    {
+    void toolbarButtons_data() {
         QTest::addColumn<bool>("mainBar");
         QTest::addColumn<QStringList>("tips");
         QTest::addColumn<QList<int>>("commands");
@@ -180,14 +171,14 @@ private Q_SLOTS:
                                              QStringLiteral("Network Trace")}
                               << QList<int>{32809, 32810, 32792, 32808, 32807} << 34;
         QTest::newRow("view") << false
-                              << QStringList{QStringLiteral("Bar Graph"), QStringLiteral("Pie Chart"),
-                                             QStringLiteral("Start"), QStringLiteral("Stop"),
+                              << QStringList{QStringLiteral("Bar Graph"),
+                                             QStringLiteral("Pie Chart"), QStringLiteral("Start"),
+                                             QStringLiteral("Stop"),
                                              QStringLiteral("Address Book+")}
                               << QList<int>{32795, 32796, 32790, 32791, 32801} << 32;
     }
 
-    void toolbarButtons()
-    {
+    void toolbarButtons() {
         QFETCH(bool, mainBar);
         QFETCH(QStringList, tips);
         QFETCH(QList<int>, commands);
@@ -217,8 +208,7 @@ private Q_SLOTS:
         }
     }
 
-    void switchDestroysTheOldViewBeforeTheNewViewStarts()
-    {
+    void switchDestroysTheOldViewBeforeTheNewViewStarts() {
         CMainFrame frame(loggingRegistry());
         QCOMPARE(frame.activeTemplate(), int(view::Start));
         g_log.clear();
@@ -229,8 +219,7 @@ private Q_SLOTS:
         QCOMPARE(frame.centralWidget(), frame.activeView());
     }
 
-    void sameViewAgainIsAFreshView()
-    {
+    void sameViewAgainIsAFreshView() {
         CMainFrame frame(loggingRegistry());
         frame.switchToView(view::PDL2);
         QPointer<CView> first = frame.activeView();
@@ -243,8 +232,7 @@ private Q_SLOTS:
         QVERIFY(frame.activeView());
     }
 
-    void unknownViewKeepsTheCurrentOne()
-    {
+    void unknownViewKeepsTheCurrentOne() {
         CMainFrame frame(loggingRegistry({view::Start}));
         CView* before = frame.activeView();
         g_log.clear();
@@ -254,14 +242,13 @@ private Q_SLOTS:
     }
 
     // Which view commands are offered while a given view is shown.
-    void commandEnabling_data()
-    {
+    void commandEnabling_data() {
         QTest::addColumn<int>("shown");
         QTest::addColumn<int>("command");
         QTest::addColumn<bool>("enabled");
-        const int viewCommands[] = {cmd::General,        cmd::Single,  cmd::PacketSize,
-                                    cmd::PDNetworkLayer, cmd::PDIPv4,  cmd::PDApplication,
-                                    cmd::PDIPv6,         cmd::PDv4v6,  cmd::CaptureDecode,
+        const int viewCommands[] = {cmd::General,        cmd::Single, cmd::PacketSize,
+                                    cmd::PDNetworkLayer, cmd::PDIPv4, cmd::PDApplication,
+                                    cmd::PDIPv6,         cmd::PDv4v6, cmd::CaptureDecode,
                                     cmd::TraceSingle};
         const int notWhileShown[] = {cmd::General, cmd::Single, cmd::PacketSize, cmd::TraceSingle,
                                      cmd::PDApplication};
@@ -275,8 +262,7 @@ private Q_SLOTS:
             }
     }
 
-    void commandEnabling()
-    {
+    void commandEnabling() {
         QFETCH(int, shown);
         QFETCH(int, command);
         QFETCH(bool, enabled);
@@ -292,8 +278,7 @@ private Q_SLOTS:
             QVERIFY2(frame.action(c)->isEnabled(), qPrintable(QString::number(c)));
     }
 
-    void viewsThatDoNotExistAreNotOffered()
-    {
+    void viewsThatDoNotExistAreNotOffered() {
         CMainFrame frame(loggingRegistry({view::Start, view::CaptureDecode}));
         frame.updateCommandUi();
         QVERIFY(frame.action(cmd::CaptureDecode)->isEnabled());
@@ -317,8 +302,7 @@ private Q_SLOTS:
         QCOMPARE(opened, 2);
     }
 
-    void viewToolbarBelongsToTheView()
-    {
+    void viewToolbarBelongsToTheView() {
         CMainFrame frame(loggingRegistry());
         frame.updateCommandUi();
         // The start view handles none of the five: all shown, all disabled.
@@ -338,8 +322,7 @@ private Q_SLOTS:
         QVERIFY(!frame.sendCommand(cmd::Start)); // not on the toolbar now
     }
 
-    void cumulativeToggles()
-    {
+    void cumulativeToggles() {
         CMainFrame frame(loggingRegistry());
         QAction* item = frame.action(cmd::Cumulative);
         QVERIFY(item->isCheckable());
@@ -353,8 +336,7 @@ private Q_SLOTS:
         QVERIFY(!app::cumulative());
     }
 
-    void toolbarPopups_data()
-    {
+    void toolbarPopups_data() {
         QTest::addColumn<int>("command");
         QTest::addColumn<QString>("menu");
         QTest::newRow("statistic") << int(cmd::ToolbarStatistic) << "Network Statistics";
@@ -363,8 +345,7 @@ private Q_SLOTS:
         QTest::newRow("trace") << int(cmd::ToolbarTrace) << "Network Trace";
     }
 
-    void toolbarPopups()
-    {
+    void toolbarPopups() {
         QFETCH(int, command);
         QFETCH(QString, menu);
         CMainFrame frame(loggingRegistry());
@@ -388,8 +369,7 @@ private Q_SLOTS:
         popup->close();
     }
 
-    void generalWithoutAdapterIsRefused()
-    {
+    void generalWithoutAdapterIsRefused() {
         test::ScriptedMessageService messages;
         CMainFrame frame(loggingRegistry());
         app::setSelectedAdapter(QString());
@@ -412,8 +392,7 @@ private Q_SLOTS:
         QCOMPARE(messages.shown().size(), 1);
     }
 
-    void selectAdapterRunsTheDialog()
-    {
+    void selectAdapterRunsTheDialog() {
         CMainFrame frame(loggingRegistry());
         int runs = 0;
         frame.setAdapterDialogRunner([&runs, &frame](QWidget* parent) {
@@ -426,8 +405,7 @@ private Q_SLOTS:
         QCOMPARE(frame.activeTemplate(), int(view::Start));
     }
 
-    void helpCommandsOpenTheirPage_data()
-    {
+    void helpCommandsOpenTheirPage_data() {
         QTest::addColumn<int>("command");
         QTest::addColumn<int>("tab");
         QTest::newRow("contents") << int(cmd::HelpContents) << 0;
@@ -435,8 +413,7 @@ private Q_SLOTS:
         QTest::newRow("search") << int(cmd::HelpSearch) << 2;
     }
 
-    void helpCommandsOpenTheirPage()
-    {
+    void helpCommandsOpenTheirPage() {
         QFETCH(int, command);
         QFETCH(int, tab);
         CMainFrame frame(loggingRegistry());
@@ -451,8 +428,7 @@ private Q_SLOTS:
         QCOMPARE(help->tabs()->currentIndex(), 0);
     }
 
-    void exitClosesTheFrame()
-    {
+    void exitClosesTheFrame() {
         CMainFrame frame(loggingRegistry());
         frame.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frame));
@@ -461,8 +437,7 @@ private Q_SLOTS:
         QVERIFY(!frame.isVisible());
     }
 
-    void destroyingTheFrameDestroysTheView()
-    {
+    void destroyingTheFrameDestroysTheView() {
         {
             CMainFrame frame(loggingRegistry());
             frame.switchToView(view::TraceSingle);

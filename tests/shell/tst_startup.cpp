@@ -13,30 +13,42 @@ using namespace qarsilo;
 class TestStartup : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void adapterAtStartup_data()
-    {
-        QTest::addColumn<QString>("stored");         // "Adapter Name" before start
-        QTest::addColumn<QString>("dialogChooses");  // what the operator clicks; empty: nothing
-        QTest::addColumn<QString>("defaultDevice");  // libpcap's default device
+    void adapterAtStartup_data() {
+        QTest::addColumn<QString>("stored");        // "Adapter Name" before start
+        QTest::addColumn<QString>("dialogChooses"); // what the operator clicks; empty: nothing
+        QTest::addColumn<QString>("defaultDevice"); // libpcap's default device
         QTest::addColumn<int>("dialogRuns");
-        QTest::addColumn<QString>("selected");       // adapter of the run
+        QTest::addColumn<QString>("selected"); // adapter of the run
         QTest::addColumn<QString>("storedAfter");
 
-        QTest::newRow("stored adapter, no dialog") << "eth1" << "" << "eth0" << 0 << "eth1"
+        QTest::newRow("stored adapter, no dialog") << "eth1"
+                                                   << ""
+                                                   << "eth0" << 0 << "eth1"
                                                    << "eth1";
-        QTest::newRow("stored with blanks") << "  eth1 " << "" << "eth0" << 0 << "eth1"
+        QTest::newRow("stored with blanks") << "  eth1 "
+                                            << ""
+                                            << "eth0" << 0 << "eth1"
                                             << "  eth1 ";
-        QTest::newRow("stored capture file") << "file:/data/x.pcap" << "" << "eth0" << 0
-                                             << "file:/data/x.pcap" << "file:/data/x.pcap";
-        QTest::newRow("nothing stored, operator chooses")
-            << "" << "wlan0" << "eth0" << 1 << "wlan0" << "wlan0";
+        QTest::newRow("stored capture file") << "file:/data/x.pcap"
+                                             << ""
+                                             << "eth0" << 0 << "file:/data/x.pcap"
+                                             << "file:/data/x.pcap";
+        QTest::newRow("nothing stored, operator chooses") << ""
+                                                          << "wlan0"
+                                                          << "eth0" << 1 << "wlan0"
+                                                          << "wlan0";
         QTest::newRow("nothing stored, nothing chosen: default for this run only")
-            << "" << "" << "eth0" << 1 << "eth0" << "";
-        QTest::newRow("no devices at all") << "" << "" << "" << 1 << "" << "";
+            << ""
+            << ""
+            << "eth0" << 1 << "eth0"
+            << "";
+        QTest::newRow("no devices at all") << ""
+                                           << ""
+                                           << "" << 1 << ""
+                                           << "";
     }
 
-    void adapterAtStartup()
-    {
+    void adapterAtStartup() {
         QFETCH(QString, stored);
         QFETCH(QString, dialogChooses);
         QFETCH(QString, defaultDevice);
@@ -70,8 +82,7 @@ private Q_SLOTS:
         QCOMPARE(store.string(setting::adapterName), storedAfter);
     }
 
-    void showsTheFrameWithTheStartView()
-    {
+    void showsTheFrameWithTheStartView() {
         QTemporaryDir dir;
         SettingsStore store(dir.filePath(QStringLiteral("s.ini")));
         store.writeString(setting::adapterName, QStringLiteral("eth0"));

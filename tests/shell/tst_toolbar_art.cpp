@@ -10,8 +10,7 @@ using namespace qarsilo;
 class TestToolbarArt : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void strips_data()
-    {
+    void strips_data() {
         QTest::addColumn<int>("strip");
         QTest::addColumn<int>("state");
         for (int strip : {0, 1})
@@ -19,8 +18,7 @@ private Q_SLOTS:
                 QTest::addRow("strip %d state %d", strip, state) << strip << state;
     }
 
-    void strips()
-    {
+    void strips() {
         QFETCH(int, strip);
         QFETCH(int, state);
         const auto images = toolbarImages(ToolbarStrip(strip), ImageState(state));
@@ -40,8 +38,7 @@ private Q_SLOTS:
         }
     }
 
-    void disabledImagesAreGrey()
-    {
+    void disabledImagesAreGrey() {
         for (ToolbarStrip strip : {ToolbarStrip::Main, ToolbarStrip::View})
             for (const QImage& img : toolbarImages(strip, ImageState::Disabled))
                 for (int y = 0; y < 32; ++y)

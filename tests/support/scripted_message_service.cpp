@@ -4,19 +4,16 @@
 
 namespace qarsilo::test {
 
-ScriptedMessageService::ScriptedMessageService()
-{
+ScriptedMessageService::ScriptedMessageService() {
     MessageService::install(this);
 }
 
-ScriptedMessageService::~ScriptedMessageService()
-{
+ScriptedMessageService::~ScriptedMessageService() {
     MessageService::install(nullptr);
 }
 
 MessageService::Answer ScriptedMessageService::show(const QString& text, const QString& caption,
-                                                    Icon icon, Buttons buttons)
-{
+                                                    Icon icon, Buttons buttons) {
     m_shown.append({text, caption, icon, buttons});
     if (buttons == Buttons::Ok)
         return Answer::Ok;

@@ -22,8 +22,7 @@ public:
     ScriptedMessageService();
     ~ScriptedMessageService() override;
 
-    Answer show(const QString& text, const QString& caption, Icon icon,
-                Buttons buttons) override;
+    Answer show(const QString& text, const QString& caption, Icon icon, Buttons buttons) override;
 
     /// Queue the answer to the next message with more than an OK button.
     void answerNext(Answer answer) { m_answers.enqueue(answer); }

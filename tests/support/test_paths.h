@@ -6,20 +6,17 @@
 namespace qarsilo::test {
 
 /// The captures written by other projects, used unchanged.
-inline QString sharedPcapDir()
-{
+inline QString sharedPcapDir() {
     return QDir::cleanPath(QStringLiteral(QARSILO_SHARED_PCAP_DIR));
 }
 
 /// Small captures and files that the tests keep.
-inline QString testDataDir()
-{
+inline QString testDataDir() {
     return QStringLiteral(QARSILO_TEST_DATA_DIR);
 }
 
 /// The built command-line tool.
-inline QString cliPath()
-{
+inline QString cliPath() {
     return QStringLiteral(QARSILO_CLI_PATH);
 }
 
