@@ -1,5 +1,6 @@
 #include "settings/adapter_list.h"
 
+#include <QFile>
 #include <QStringList>
 #include <pcap/pcap.h>
 
@@ -21,6 +22,21 @@ QString captureFilePath(const QString& adapterName) {
 
 QString captureFileAdapterName(const QString& path) {
     return kCaptureFilePrefix + path;
+}
+
+bool canReadCaptureFile(const QString& path, QString* error) {
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* p = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
+    if (!p) {
+        if (error)
+            *error = QString::fromLocal8Bit(errbuf);
+        return false;
+    }
+    const bool ethernet = pcap_datalink(p) == DLT_EN10MB;
+    pcap_close(p);
+    if (!ethernet && error)
+        *error = QStringLiteral("the file does not hold Ethernet frames");
+    return ethernet;
 }
 
 std::vector<PcapDevice> pcapDevices(QString* error) {

@@ -31,6 +31,10 @@ QString captureFilePath(const QString& adapterName);
 /// The adapter name that selects the capture file at `path`.
 QString captureFileAdapterName(const QString& path);
 
+/// Whether libpcap can read the capture file at `path` (pcap or pcapng); on
+/// failure `error` (when given) says why.
+bool canReadCaptureFile(const QString& path, QString* error = nullptr);
+
 /// libpcap's device list in its own order. On failure the list is empty and
 /// `error` (when given) holds libpcap's message.
 std::vector<PcapDevice> pcapDevices(QString* error = nullptr);

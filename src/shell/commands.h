@@ -7,6 +7,7 @@ namespace qarsilo {
 namespace cmd {
 enum : int {
     SelectAdapter = 32793,
+    OpenCaptureFile = 32830, ///< reads a capture file instead of an adapter
     Exit = 57665,
     General = 32782,
     Single = 32783,

@@ -1,5 +1,6 @@
 #include "shell/main_frame.h"
 
+#include "settings/adapter_list.h"
 #include "settings/select_adapter_dialog.h"
 #include "shell/about_dialog.h"
 #include "shell/app_state.h"
@@ -10,6 +11,7 @@
 #include "ui/message_service.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -33,6 +35,7 @@ struct MenuRow {
 constexpr MenuRow kMenu[] = {
     {0, "File", 0},
     {1, "&Select Adapter", cmd::SelectAdapter},
+    {1, "Open Capture File...", cmd::OpenCaptureFile},
     {1, "&Exit", cmd::Exit},
     {0, "Network Statistics", 0},
     {1, "&General", cmd::General},
@@ -69,6 +72,7 @@ struct Prompt {
 
 constexpr Prompt kPrompts[] = {
     {cmd::SelectAdapter, "Choose the network adapter to capture on"},
+    {cmd::OpenCaptureFile, "Read the frames of a capture file instead of an adapter"},
     {cmd::Exit, "Quit the program"},
     {cmd::General, "Statistics of the whole segment"},
     {cmd::Single, "Statistics of one station"},
@@ -149,6 +153,11 @@ CMainFrame::CMainFrame(ViewRegistry registry, QWidget* parent)
     buildStatusBar();
 
     m_adapterDialog = runSelectAdapterDialog;
+    m_fileChooser = [](QWidget* parent) {
+        return QFileDialog::getOpenFileName(
+            parent, QStringLiteral("Open Capture File"), QString(),
+            QStringLiteral("Capture files (*.pcap *.pcapng *.cap *.dmp);;All files (*)"));
+    };
 
     // Toolbar buttons follow the state of their commands, as menus do when opened.
     auto* uiTimer = new QTimer(this);
@@ -319,6 +328,10 @@ void CMainFrame::setAddressBookOpener(std::function<void(QWidget*)> opener) {
     updateCommandUi();
 }
 
+void CMainFrame::setCaptureFileChooser(std::function<QString(QWidget*)> chooser) {
+    m_fileChooser = std::move(chooser);
+}
+
 void CMainFrame::setAdapterDialogRunner(std::function<void(QWidget*)> runner) {
     m_adapterDialog = std::move(runner);
 }
@@ -397,6 +410,9 @@ void CMainFrame::handleCommand(int command) {
     case cmd::SelectAdapter:
         runAdapterDialog();
         break;
+    case cmd::OpenCaptureFile:
+        openCaptureFile();
+        break;
     case cmd::Exit:
         close();
         break;
@@ -468,6 +484,25 @@ void CMainFrame::showHelp(int command) {
 void CMainFrame::showAbout() {
     CAboutDlg about(this);
     about.exec();
+}
+
+void CMainFrame::openCaptureFile() {
+    const QString path = m_fileChooser ? m_fileChooser(this) : QString();
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!canReadCaptureFile(path, &error)) {
+        MessageService::message(QStringLiteral("Cannot read the capture file ") + path +
+                                    QStringLiteral(":\n") + error,
+                                QString(), MessageService::Icon::Error);
+        return;
+    }
+    // The file takes the adapter's place for this run; the stored adapter stays.
+    app::setSelectedAdapter(captureFileAdapterName(path));
+    statusBar()->showMessage(QStringLiteral("Reading ") + path, 5000);
+    // A capturing view starts again on the file.
+    if (m_view && m_view->templateId() != view::Start)
+        switchToView(m_view->templateId());
 }
 
 void CMainFrame::runAdapterDialog() {

@@ -70,6 +70,8 @@ public:
     void setAddressBookOpener(std::function<void(QWidget*)> opener);
     /// Runs the Select adapter dialog; replaceable so tests never block on it.
     void setAdapterDialogRunner(std::function<void(QWidget*)> runner);
+    /// Asks for a capture file to open; returns its path or nothing.
+    void setCaptureFileChooser(std::function<QString(QWidget*)> chooser);
 
 private:
     void buildMenu();
@@ -80,6 +82,7 @@ private:
     void showHelp(int command);
     void showAbout();
     void runAdapterDialog();
+    void openCaptureFile();
     bool isCommandAvailable(int command) const;
 
     ViewRegistry m_registry;
@@ -98,4 +101,5 @@ private:
     HelpWindow* m_help = nullptr;
     std::function<void(QWidget*)> m_addressBook;
     std::function<void(QWidget*)> m_adapterDialog;
+    std::function<QString(QWidget*)> m_fileChooser;
 };

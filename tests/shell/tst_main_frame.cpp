@@ -4,6 +4,7 @@
 #include "shell/main_frame.h"
 #include "shell/view.h"
 #include "support/scripted_message_service.h"
+#include "support/test_paths.h"
 
 #include <QAction>
 #include <QMenu>
@@ -107,6 +108,7 @@ private Q_SLOTS:
         const QStringList expected = {
             QStringLiteral("File"),
             QStringLiteral("  &Select Adapter = 32793"),
+            QStringLiteral("  Open Capture File... = 32830"),
             QStringLiteral("  &Exit = 57665"),
             QStringLiteral("Network Statistics"),
             QStringLiteral("  &General = 32782"),
@@ -403,6 +405,40 @@ private Q_SLOTS:
         QCOMPARE(runs, 1);
         // The view in place keeps running under the dialog.
         QCOMPARE(frame.activeTemplate(), int(view::Start));
+    }
+
+    void openCaptureFile() {
+        test::ScriptedMessageService messages;
+        CMainFrame frame(loggingRegistry());
+        frame.switchToView(view::PDL2);
+        const QString good = test::sharedPcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap");
+        QString chosen = good;
+        frame.setCaptureFileChooser([&chosen](QWidget*) { return chosen; });
+
+        g_log.clear();
+        QVERIFY(frame.sendCommand(cmd::OpenCaptureFile));
+        QCOMPARE(app::selectedAdapter(), QStringLiteral("file:") + good);
+        // The view shown starts afresh, now on the file.
+        QCOMPARE(g_log, (QStringList{QStringLiteral("create 145"), QStringLiteral("destroy 145"),
+                                     QStringLiteral("update 145")}));
+        QVERIFY(messages.shown().isEmpty());
+
+        // Cancelled: nothing changes.
+        chosen.clear();
+        g_log.clear();
+        QVERIFY(frame.sendCommand(cmd::OpenCaptureFile));
+        QCOMPARE(app::selectedAdapter(), QStringLiteral("file:") + good);
+        QVERIFY(g_log.isEmpty());
+
+        // Not a capture file: said so, and the adapter stays as it was.
+        chosen = test::testDataDir() + QStringLiteral("/not-a-capture.txt");
+        QVERIFY(frame.sendCommand(cmd::OpenCaptureFile));
+        QCOMPARE(messages.shown().size(), 1);
+        QVERIFY(
+            messages.shown()[0].text.startsWith(QStringLiteral("Cannot read the capture file")));
+        QCOMPARE(messages.shown()[0].icon, MessageService::Icon::Error);
+        QCOMPARE(app::selectedAdapter(), QStringLiteral("file:") + good);
+        QVERIFY(g_log.isEmpty());
     }
 
     void helpCommandsOpenTheirPage_data() {
