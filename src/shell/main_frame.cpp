@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -204,6 +205,14 @@ void CMainFrame::buildMenu() {
     cumulative->setCheckable(true);
     cumulative->setChecked(app::cumulative());
     action(cmd::HelpContents)->setShortcut(QKeySequence::HelpContents);
+    action(cmd::OpenCaptureFile)->setShortcut(QKeySequence::Open);
+    // F10 opens the menu bar from the keyboard, as on other desktops; the
+    // menu titles themselves carry no mnemonics.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this, [this] {
+        menuBar()->setFocus(Qt::MenuBarFocusReason);
+        menuBar()->setActiveAction(menuBar()->actions().value(0));
+    });
 
     // Routed to a handler that does nothing; kept so its number stays taken.
     auto* nothing = new QAction(this);

@@ -464,6 +464,18 @@ private Q_SLOTS:
         QCOMPARE(help->tabs()->currentIndex(), 0);
     }
 
+    void keyboardReachesTheMenus() {
+        CMainFrame frame(loggingRegistry());
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        frame.activateWindow();
+        QTest::keyClick(&frame, Qt::Key_F10);
+        QTRY_VERIFY(frame.menuBar()->activeAction());
+        QCOMPARE(frame.menuBar()->activeAction()->text(), QStringLiteral("File"));
+        QTRY_VERIFY(frame.menuBar()->activeAction()->menu()->isVisible());
+        frame.menuBar()->activeAction()->menu()->close();
+    }
+
     void exitClosesTheFrame() {
         CMainFrame frame(loggingRegistry());
         frame.show();
