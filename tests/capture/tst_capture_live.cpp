@@ -1,0 +1,389 @@
+// CaptureSession on a live adapter: a veth pair in a network namespace that
+// each test makes for itself. Needs root; skipped elsewhere.
+
+#include "capture/capture_session.h"
+#include "capture/capture_test_util.h"
+#include "capture/live_net.h"
+#include "support/scripted_message_service.h"
+
+#include <QTest>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using namespace qarsilo;
+using namespace qarsilo::test;
+using Clock = std::chrono::steady_clock;
+
+Q_DECLARE_METATYPE(qarsilo::CaptureWindow)
+Q_DECLARE_METATYPE(qarsilo::CaptureStatus)
+
+#define ENTER_LIVE_NET(net, ...)                                                                   \
+    LiveNet net{__VA_ARGS__};                                                                      \
+    if (!net.skipReason().isEmpty())                                                               \
+        QSKIP(qPrintable(net.skipReason()));                                                       \
+    QVERIFY2(net.ok(), qPrintable(net.error()))
+
+namespace {
+
+const QString kDevice = QString::fromLatin1(LiveNet::kCaptureEnd);
+
+// Frames per kind; index 0 counts frames that no test sent.
+struct KindCounter {
+    std::array<std::atomic<int>, kFrameKinds + 1> kinds{};
+    std::atomic<int> badLength{0};
+    std::atomic<long long> calls{0};
+
+    CaptureSession::Handler handler(int snapLen)
+    {
+        const auto snap = static_cast<bpf_u_int32>(snapLen);
+        return [this, snap](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+            // A live frame is cut to the window's snapshot length and no further.
+            if (h.caplen != std::min(h.len, snap))
+                badLength.fetch_add(1, std::memory_order_relaxed);
+            kinds[static_cast<std::size_t>(frameKind(bytes, h.caplen))].fetch_add(
+                1, std::memory_order_relaxed);
+            calls.fetch_add(1, std::memory_order_release);
+        };
+    }
+    int sent() const
+    {
+        int n = 0;
+        for (int k = 1; k <= kFrameKinds; ++k)
+            n += kinds[static_cast<std::size_t>(k)].load();
+        return n;
+    }
+};
+
+std::vector<QByteArray> mixedFrames(int perKind)
+{
+    std::vector<QByteArray> out;
+    for (int i = 0; i < perKind; ++i)
+        for (int k = 1; k <= kFrameKinds; ++k)
+            out.push_back(makeFrame(static_cast<FrameKind>(k)));
+    return out;
+}
+
+bool waitFor(const std::atomic<long long>& counter, long long atLeast,
+             std::chrono::milliseconds timeout)
+{
+    const auto end = Clock::now() + timeout;
+    while (counter.load(std::memory_order_acquire) < atLeast) {
+        if (Clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+} // namespace
+
+class TestCaptureLive : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void filterAdmitsOnlyItsFrames_data();
+    void filterAdmitsOnlyItsFrames();
+    void adapterWithoutIpv4_data();
+    void adapterWithoutIpv4();
+    void vanishingAdapterEndsTheLoop();
+    void startStopUnderTraffic();
+    void stopLatency_data();
+    void stopLatency();
+};
+
+void TestCaptureLive::initTestCase()
+{
+    LiveNet::removeStale();
+}
+
+// 20 frames of each of five kinds go through the pair; the session hands over
+// exactly those its filter admits, each once.
+void TestCaptureLive::filterAdmitsOnlyItsFrames_data()
+{
+    QTest::addColumn<CaptureWindow>("window");
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QList<int>>("admitted");
+
+    using W = CaptureWindow;
+    const auto row = [](const char* tag, W w, int slot, const char* filter, QList<int> kinds) {
+        QTest::newRow(tag) << w << slot << QString::fromLatin1(filter) << kinds;
+    };
+    row("analyzer, no filter", W::CaptureDecodeView, 0, "", {1, 2, 3, 4, 5});
+    row("analyzer udp port", W::CaptureDecodeView, 0, "udp port 5555", {1, 3});
+    row("analyzer ip and udp", W::CaptureDecodeView, 0, "ip and udp", {1, 2});
+    row("analyzer tcp dst port", W::CaptureDecodeView, 0, "tcp dst port 5555", {5});
+    row("discovery ip", W::AutoDiscovery, 0, "ip", {1, 2, 5});
+    row("trace ether host", W::TrafficTraceSingle, 0, "ether host 02:51:51:00:00:04", {4});
+    row("single node From", W::SingleNodeView, 1, "ether src 02:51:51:00:00:02", {2});
+    row("general, everything", W::GeneralInfoView, 0, "", {1, 2, 3, 4, 5});
+    row("network layer chart", W::PDL2View, 0, "", {1, 2, 3, 4, 5});
+    row("IPv4 chart", W::PDL3View, 0, "", {1, 2, 5});
+    row("IPv6 chart", W::PDv6L3View, 0, "", {3});
+    row("comparison IPv6 capture", W::PDv4v6L3View, 1, "", {3});
+    row("application tcp capture", W::PDAppView, 0, "", {5});
+    row("application udp capture", W::PDAppView, 1, "", {1, 2, 3});
+}
+
+void TestCaptureLive::filterAdmitsOnlyItsFrames()
+{
+    QFETCH(CaptureWindow, window);
+    QFETCH(int, slot);
+    QFETCH(QString, filter);
+    QFETCH(QList<int>, admitted);
+    ENTER_LIVE_NET(net);
+
+    ScriptedMessageService messages;
+    KindCounter counter;
+    CaptureSession session(window, slot);
+    session.setHandler(counter.handler(session.params().snapLen));
+    session.setFilter(filter);
+    const CaptureStartResult r = session.start(kDevice);
+    QVERIFY2(r.ok(), qPrintable(r.error));
+    QCOMPARE(session.linkType(), DLT_EN10MB);
+
+    FrameSender sender;
+    QVERIFY2(sender.ok(), qPrintable(sender.error()));
+    constexpr int perKind = 20;
+    QCOMPARE(sender.send(mixedFrames(perKind)), perKind * kFrameKinds);
+    QTRY_COMPARE_WITH_TIMEOUT(counter.sent(), perKind * static_cast<int>(admitted.size()), 5000);
+    QTest::qWait(100); // room for frames that should not come
+    session.stop();
+
+    for (int k = 1; k <= kFrameKinds; ++k)
+        QCOMPARE(counter.kinds[static_cast<std::size_t>(k)].load(),
+                 admitted.contains(k) ? perKind : 0);
+    if (!session.filterText().isEmpty())
+        QCOMPARE(counter.kinds[0].load(), 0);
+    QCOMPARE(counter.badLength.load(), 0);
+    QVERIFY(messages.shown().isEmpty());
+}
+
+// The capture end without an IPv4 address: its netmask cannot be looked up.
+// The chart views write their text and abandon the start; the others capture.
+void TestCaptureLive::adapterWithoutIpv4_data()
+{
+    QTest::addColumn<CaptureWindow>("window");
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<CaptureStatus>("status");
+    QTest::addColumn<QByteArray>("standardError");
+
+    using W = CaptureWindow;
+    using S = CaptureStatus;
+    const QByteArray netmask(kNetmaskErrorText);
+    QTest::newRow("IPv4 chart") << W::PDL3View << 0 << QString() << S::NetmaskFailed << netmask;
+    QTest::newRow("application udp") << W::PDAppView << 1 << QString() << S::NetmaskFailed
+                                     << netmask;
+    QTest::newRow("network layer chart, no filter")
+        << W::PDL2View << 0 << QString() << S::Started << QByteArray();
+    QTest::newRow("analyzer") << W::CaptureDecodeView << 0 << QStringLiteral("udp") << S::Started
+                              << QByteArray();
+    QTest::newRow("analyzer, broadcast needs the netmask")
+        << W::CaptureDecodeView << 0 << QStringLiteral("ip broadcast") << S::CompileFailed
+        << QByteArray();
+    QTest::newRow("discovery") << W::AutoDiscovery << 0 << QStringLiteral("port 138")
+                               << S::Started << QByteArray();
+}
+
+void TestCaptureLive::adapterWithoutIpv4()
+{
+    QFETCH(CaptureWindow, window);
+    QFETCH(int, slot);
+    QFETCH(QString, filter);
+    QFETCH(CaptureStatus, status);
+    QFETCH(QByteArray, standardError);
+    ENTER_LIVE_NET(net, false);
+
+    ScriptedMessageService messages;
+    const int fds = openFdCount();
+    const int threads = threadCount();
+    CaptureSession session(window, slot);
+    session.setHandler([](const pcap_pkthdr&, const std::uint8_t*) {});
+    session.setFilter(filter);
+    StderrCapture err;
+    const CaptureStartResult r = session.start(kDevice);
+    const QByteArray written = err.take();
+    QCOMPARE(r.status, status);
+    QCOMPARE(written, standardError);
+    QCOMPARE(session.isRunning(), status == CaptureStatus::Started);
+    if (status != CaptureStatus::Started)
+        QVERIFY(!r.error.isEmpty());
+    session.stop();
+    QVERIFY(messages.shown().isEmpty());
+    QCOMPARE(openFdCount(), fds);
+    QCOMPARE(settledThreadCount(threads), threads);
+}
+
+// The adapter goes away under a running capture: the loop ends with libpcap's
+// error, the session stays Running until its owner stops it.
+void TestCaptureLive::vanishingAdapterEndsTheLoop()
+{
+    ENTER_LIVE_NET(net);
+    const int threads = threadCount();
+    std::atomic<int> ends{0};
+    CaptureSession session(CaptureWindow::GeneralInfoView);
+    session.setHandler([](const pcap_pkthdr&, const std::uint8_t*) {});
+    session.setEndHandler([&](LoopEnd how) {
+        if (how == LoopEnd::Error)
+            ends.fetch_add(1);
+    });
+    QVERIFY(session.start(kDevice).ok());
+    QVERIFY(net.removeCaptureEnd());
+    QTRY_COMPARE_WITH_TIMEOUT(session.loopEnd(), LoopEnd::Error, 5000);
+    qInfo("loop ended with: %s", qPrintable(session.loopError()));
+    QVERIFY(!session.loopError().isEmpty());
+    QCOMPARE(ends.load(), 1);
+    QVERIFY(session.isRunning());
+    QVERIFY(!session.stopped());
+    session.stop();
+    QVERIFY(!session.isRunning());
+    QCOMPARE(settledThreadCount(threads), threads);
+}
+
+// 200 starts and stops over every window's session while 50,000 frames a
+// second pass: each start captures, no handler runs after its stop, and no
+// descriptor or thread is left behind.
+void TestCaptureLive::startStopUnderTraffic()
+{
+    ENTER_LIVE_NET(net);
+    FrameSender sender;
+    QVERIFY2(sender.ok(), qPrintable(sender.error()));
+    sender.startStream({makeFrame(FrameKind::Udp4Port5555), makeFrame(FrameKind::Udp6Port5555),
+                        makeFrame(FrameKind::Tcp4Port5555)},
+                       50'000);
+
+    struct Item {
+        std::unique_ptr<CaptureSession> session;
+        std::unique_ptr<KindCounter> counter;
+    };
+    std::vector<Item> items;
+    for (const CaptureWindowParams& p : kCaptureWindows) {
+        for (int slot = 0; slot < p.sessions; ++slot) {
+            Item item{std::make_unique<CaptureSession>(p.window, slot),
+                      std::make_unique<KindCounter>()};
+            item.session->setHandler(item.counter->handler(p.snapLen));
+            item.session->setFilter(
+                slot == 0 ? QStringLiteral("udp port 5555 or tcp")
+                          : QStringLiteral("ether src 02:51:51:00:00:03"));
+            items.push_back(std::move(item));
+        }
+    }
+    // One round first: libpcap and the C library set up what they keep.
+    for (Item& item : items) {
+        QVERIFY(item.session->start(kDevice).ok());
+        item.session->stop();
+    }
+    const int fds = openFdCount();
+    const int threads = settledThreadCount(threadCount());
+
+    std::vector<double> stops;
+    constexpr int kRounds = 200;
+    for (int i = 0; i < kRounds; ++i) {
+        Item& item = items[static_cast<std::size_t>(i) % items.size()];
+        const long long before = item.counter->calls.load();
+        const CaptureStartResult r = item.session->start(kDevice);
+        QVERIFY2(r.ok(), qPrintable(QStringLiteral("round %1: %2").arg(i).arg(r.error)));
+        QVERIFY2(waitFor(item.counter->calls, before + 1, std::chrono::milliseconds(3000)),
+                 qPrintable(QStringLiteral("round %1: no frame reached the handler").arg(i)));
+        const auto t0 = Clock::now();
+        item.session->stop();
+        stops.push_back(msBetween(t0, Clock::now()));
+        const long long after = item.counter->calls.load();
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        QCOMPARE(item.counter->calls.load(), after);
+        QVERIFY(!item.session->isRunning());
+    }
+    // Counted while the sender still runs, as the baseline was.
+    const int fdsAfter = openFdCount();
+    const int threadsAfter = settledThreadCount(threads);
+    sender.stopStream();
+    qInfo("%d start/stop rounds at 50000 frames/s: stop median %.3f ms, max %.3f ms; "
+          "fds %d -> %d, threads %d -> %d",
+          kRounds, median(stops), *std::max_element(stops.begin(), stops.end()), fds, fdsAfter,
+          threads, threadsAfter);
+    QCOMPARE(fdsAfter, fds);
+    QCOMPARE(threadsAfter, threads);
+    for (const Item& item : items)
+        QCOMPARE(item.counter->badLength.load(), 0);
+}
+
+// How long Stop takes with the capture thread asleep (no traffic) and busy
+// (50,000 frames a second): the bound is 100 ms, the usual figure far less.
+void TestCaptureLive::stopLatency_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::newRow("idle") << 0;
+    QTest::newRow("50000 frames/s") << 50'000;
+}
+
+void TestCaptureLive::stopLatency()
+{
+    QFETCH(int, rate);
+    ENTER_LIVE_NET(net);
+    FrameSender sender;
+    QVERIFY2(sender.ok(), qPrintable(sender.error()));
+    if (rate > 0)
+        sender.startStream({makeFrame(FrameKind::Udp4Port5555), makeFrame(FrameKind::Arp)}, rate);
+
+    // The analyzer's kind of handler: a copy of every frame.
+    std::atomic<long long> frames{0};
+    std::vector<std::uint8_t> store(1514);
+    CaptureSession session(CaptureWindow::CaptureDecodeView);
+    session.setHandler([&](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+        std::memcpy(store.data(), bytes, std::min<std::size_t>(h.caplen, store.size()));
+        frames.fetch_add(1, std::memory_order_release);
+    });
+
+    if (rate > 0) {
+        // The rate the handler really sees.
+        QVERIFY(session.start(kDevice).ok());
+        const long long sent0 = sender.streamed();
+        const auto t0 = Clock::now();
+        QTest::qWait(1000);
+        const long long got = frames.load();
+        const long long sent = sender.streamed() - sent0;
+        const double seconds = msBetween(t0, Clock::now()) / 1000.0;
+        session.stop();
+        qInfo("sent %.0f frames/s, handler saw %.0f frames/s", static_cast<double>(sent) / seconds,
+              static_cast<double>(got) / seconds);
+        QVERIFY2(static_cast<double>(got) / seconds >= 0.9 * rate,
+                 "the pair did not carry the intended rate");
+    }
+
+    std::vector<double> stops;
+    for (int i = 0; i < 40; ++i) {
+        frames.store(0);
+        QVERIFY(session.start(kDevice).ok());
+        if (rate > 0)
+            QVERIFY(waitFor(frames, 250, std::chrono::milliseconds(3000)));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto t0 = Clock::now();
+        session.stop();
+        stops.push_back(msBetween(t0, Clock::now()));
+    }
+    sender.stopStream();
+    const double worst = *std::max_element(stops.begin(), stops.end());
+    qInfo("stop at %d frames/s over %zu runs: median %.3f ms, max %.3f ms", rate, stops.size(),
+          median(stops), worst);
+    QVERIFY2(worst < 100.0, qPrintable(QString::number(worst)));
+}
+
+QTEST_GUILESS_MAIN(TestCaptureLive)
+#include "tst_capture_live.moc"
