@@ -220,7 +220,8 @@ public:
     /// The adapter opened by the last start.
     QString adapter() const { return m_adapter; }
     bool readsFile() const { return m_isFile; }
-    /// The link type (DLT_*) of the open handle; -1 while stopped.
+    /// The link type (DLT_*) of the open handle; -1 while stopped. Set before
+    /// the capture thread starts, so handlers may read it.
     int linkType() const;
 
     /// "Fatal Error: cannot terminate the capture thread", or the variant that

@@ -17,6 +17,9 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"devices", "devices                       list the capture devices", runDevices},
+    {"list", "list SOURCE [--filter EXPR] [--count N]\n"
+             "                                one line per frame of a capture file or device",
+     runList},
 };
 
 void usage(FILE* out)

@@ -1,6 +1,7 @@
 #include "capture/live_net.h"
 
-#include <QProcess>
+#include "capture/run_process.h"
+
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -35,13 +36,10 @@ QString findIpTool()
 
 bool runTool(const QString& tool, const QStringList& args, QString* output)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(tool, args);
-    const bool finished = p.waitForFinished(10000);
+    const ProcessResult r = runProcess(tool, args, std::chrono::seconds(20));
     if (output)
-        *output = QString::fromLocal8Bit(p.readAll()).trimmed();
-    return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        *output = QString::fromLocal8Bit(r.out + r.err).trimmed();
+    return r.exited && r.exitCode == 0;
 }
 
 QStringList words(std::initializer_list<const char*> items)
