@@ -8,6 +8,7 @@ namespace cmd {
 enum : int {
     SelectAdapter = 32793,
     OpenCaptureFile = 32830, ///< reads a capture file instead of an adapter
+    SaveFrames = 32831,      ///< writes the analyzer's frames to a capture file
     Exit = 57665,
     General = 32782,
     Single = 32783,

@@ -37,6 +37,7 @@ constexpr MenuRow kMenu[] = {
     {0, "File", 0},
     {1, "&Select Adapter", cmd::SelectAdapter},
     {1, "Open Capture File...", cmd::OpenCaptureFile},
+    {1, "Save Captured Frames...", cmd::SaveFrames},
     {1, "&Exit", cmd::Exit},
     {0, "Network Statistics", 0},
     {1, "&General", cmd::General},
@@ -74,6 +75,7 @@ struct Prompt {
 constexpr Prompt kPrompts[] = {
     {cmd::SelectAdapter, "Choose the network adapter to capture on"},
     {cmd::OpenCaptureFile, "Read the frames of a capture file instead of an adapter"},
+    {cmd::SaveFrames, "Write the analyzer's frames to a pcap file"},
     {cmd::Exit, "Quit the program"},
     {cmd::General, "Statistics of the whole segment"},
     {cmd::Single, "Statistics of one station"},
@@ -311,6 +313,10 @@ QString CMainFrame::linkSpeedText() const {
     return m_linkPane->text();
 }
 
+void CMainFrame::showStatusMessage(const QString& text, int milliseconds) {
+    statusBar()->showMessage(text, milliseconds);
+}
+
 QString CMainFrame::statusText() const {
     const QString temporary = statusBar()->currentMessage();
     return temporary.isEmpty() ? m_readyPane->text() : temporary;
@@ -375,6 +381,8 @@ bool CMainFrame::isCommandAvailable(int command) const {
     }
     if (command == cmd::AddressBook)
         return bool(m_addressBook);
+    if (command == cmd::SaveFrames) // the view that holds frames says
+        return m_view && m_view->isCommandEnabled(command);
     return true;
 }
 
@@ -453,7 +461,10 @@ void CMainFrame::handleCommand(int command) {
         popupMenu(command, QStringLiteral("Network Trace"));
         break;
     case cmd::Nothing:
+        break;
     default:
+        if (m_view)
+            m_view->onCommand(command);
         break;
     }
     updateCommandUi();

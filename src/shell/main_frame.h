@@ -55,6 +55,8 @@ public:
     void setLinkSpeedText(const QString& text);
     QString linkSpeedText() const;
     QString statusText() const;
+    /// A message in the status bar's first pane for a while, then "Ready" again.
+    void showStatusMessage(const QString& text, int milliseconds = 5000);
 
     QAction* action(int command) const;
     QToolBar* mainToolBar() const { return m_mainBar; }

@@ -109,6 +109,7 @@ private Q_SLOTS:
             QStringLiteral("File"),
             QStringLiteral("  &Select Adapter = 32793"),
             QStringLiteral("  Open Capture File... = 32830"),
+            QStringLiteral("  Save Captured Frames... = 32831"),
             QStringLiteral("  &Exit = 57665"),
             QStringLiteral("Network Statistics"),
             QStringLiteral("  &General = 32782"),
