@@ -11,13 +11,39 @@ namespace {
 
 namespace L = layout;
 
-struct Names {
-    std::string_view protocol;
-    std::string_view info;
+// A table text in Latin-1 for the char formatter and in UTF-16, so that a
+// QString can refer to it without a copy. "HTTP"_t keeps both in static storage.
+template <std::size_t N>
+struct TextLiteral {
+    char latin1[N]{};
+    char16_t utf16[N]{};
+    constexpr TextLiteral(const char (&s)[N])
+    {
+        for (std::size_t i = 0; i < N; ++i) {
+            latin1[i] = s[i];
+            utf16[i] = static_cast<unsigned char>(s[i]);
+        }
+    }
 };
 
-constexpr Names kUnknown{"???", "Unknown"};
-constexpr std::string_view kTruncatedInfo = "Truncated";
+struct Text {
+    std::string_view latin1;
+    const char16_t* utf16 = nullptr;
+};
+
+template <TextLiteral T>
+constexpr Text operator""_t()
+{
+    return Text{std::string_view(T.latin1, sizeof T.latin1 - 1), T.utf16};
+}
+
+struct Names {
+    Text protocol;
+    Text info;
+};
+
+constexpr Names kUnknown{"???"_t, "Unknown"_t};
+constexpr Text kTruncatedInfo = "Truncated"_t;
 
 // What a row of the type or SAP table still has to look at before the name is final.
 enum class Next : std::uint8_t {
@@ -49,85 +75,109 @@ constexpr bool sortedUnique(const RowT (&rows)[N])
     return true;
 }
 
+// Bisects with a fixed number of steps and conditional moves: the frame mix
+// is random, so data-dependent branches would mispredict.
 template <typename RowT, std::size_t N, typename Key>
 constexpr const RowT* findRow(const RowT (&rows)[N], Key key) noexcept
 {
-    const RowT* it = std::lower_bound(std::begin(rows), std::end(rows), key,
-                                      [](const RowT& r, Key k) { return r.key < k; });
-    return it != std::end(rows) && it->key == key ? it : nullptr;
+    const RowT* base = rows;
+    for (std::size_t n = N; n > 1;) {
+        const std::size_t half = n / 2;
+        base = base[half].key <= key ? base + half : base;
+        n -= half;
+    }
+    return base->key == key ? base : nullptr;
 }
+
+// For one-byte keys: the row of every value, found with one load.
+template <typename RowT, std::size_t N>
+struct ByteIndex {
+    const RowT (&rows)[N];
+    std::uint8_t slot[256]{}; // row number + 1, 0 for no row
+    constexpr explicit ByteIndex(const RowT (&table)[N])
+        : rows(table)
+    {
+        static_assert(N < 255);
+        for (std::size_t i = 0; i < N; ++i)
+            slot[table[i].key] = static_cast<std::uint8_t>(i + 1);
+    }
+    constexpr const RowT* find(std::uint8_t key) const noexcept
+    {
+        return slot[key] ? &rows[slot[key] - 1] : nullptr;
+    }
+};
 
 // IEEE 802.3 frames, by SSAP (byte 15); the DSAP is not looked at.
 constexpr Row<std::uint8_t> kSsapRows[] = {
-    {0x00, {"LSAP", "Link Service Advertising Protocol (null)"}},
-    {0x42, {"STP", "Spanning Tree Protocol"}, Next::BpduType},
+    {0x00, {"LSAP"_t, "Link Service Advertising Protocol (null)"_t}},
+    {0x42, {"STP"_t, "Spanning Tree Protocol"_t}, Next::BpduType},
     {0xAA, kUnknown, Next::SnapOrganization},
-    {0xE0, {"IPX", "IPX (Unknowns)"}, Next::IpxSocket},
-    {0xF0, {"NetBIOS", "NetBIOS unknown"}, Next::NetbiosCommand},
-    {0xFF, {"LSAP", "Link Service Advertising Protocol (Global)"}},
+    {0xE0, {"IPX"_t, "IPX (Unknowns)"_t}, Next::IpxSocket},
+    {0xF0, {"NetBIOS"_t, "NetBIOS unknown"_t}, Next::NetbiosCommand},
+    {0xFF, {"LSAP"_t, "Link Service Advertising Protocol (Global)"_t}},
 };
 
 // Info by BPDU type (byte 20); other types keep the SAP row's name.
 constexpr Row<std::uint8_t> kBpduTypeRows[] = {
-    {0x00, {"STP", "Spanning Tree Protocol (Configuration)"}},
+    {0x00, {"STP"_t, "Spanning Tree Protocol (Configuration)"_t}},
 };
 
 // SNAP organization code (bytes 17-19); the protocol ID is not looked at.
 constexpr Row<std::uint32_t> kSnapOrganizationRows[] = {
-    {0x00000C, {"CDP", "Cisco Discovery Protocol"}},
+    {0x00000C, {"CDP"_t, "Cisco Discovery Protocol"_t}},
 };
 
 // IPX destination socket (bytes 33-34).
 constexpr Row<std::uint16_t> kIpxSocketRows[] = {
-    {0x0452, {"IPX SAP", "Internetwork Packet Exchange (SAP)"}},
-    {0x0453, {"IPX RIP", "Internetwork Packet Exchange (RIP)"}},
-    {0x0455, {"NBIPX", "NetBIOS over IPX"}},
-    {0x9001, {"IPX", "IPX (Wide Area Router)"}},
+    {0x0452, {"IPX SAP"_t, "Internetwork Packet Exchange (SAP)"_t}},
+    {0x0453, {"IPX RIP"_t, "Internetwork Packet Exchange (RIP)"_t}},
+    {0x0455, {"NBIPX"_t, "NetBIOS over IPX"_t}},
+    {0x9001, {"IPX"_t, "IPX (Wide Area Router)"_t}},
 };
 
 // NetBIOS frame command (byte 21).
 constexpr Row<std::uint8_t> kNetbiosCommandRows[] = {
-    {0x00, {"NetBIOS", "NetBIOS add group"}},
-    {0x01, {"NetBIOS", "NetBIOS add name"}},
-    {0x02, {"NetBIOS", "NetBIOS name in conflict"}},
-    {0x03, {"NetBIOS", "NetBIOS status query"}},
-    {0x07, {"NetBIOS", "NetBIOS terminate trace"}},
-    {0x08, {"NetBIOS", "NetBIOS Datagram"}},
-    {0x09, {"NetBIOS", "NetBIOS Datagram broadcast"}},
-    {0x0A, {"NetBIOS", "NetBIOS name query"}},
-    {0x0D, {"NetBIOS", "NetBIOS add name response"}},
-    {0x0E, {"NetBIOS", "NetBIOS name recognized"}},
-    {0x0F, {"NetBIOS", "NetBIOS status response"}},
-    {0x13, {"NetBIOS", "NetBIOS terminate trace"}},
-    {0x14, {"NetBIOS", "NetBIOS data acknowlegment"}},
-    {0x15, {"NetBIOS", "NetBIOS data first middle"}},
-    {0x16, {"NetBIOS", "NetBIOS data only last"}},
-    {0x17, {"NetBIOS", "NetBIOS session confirmation"}},
-    {0x18, {"NetBIOS", "NetBIOS session end"}},
-    {0x19, {"NetBIOS", "NetBIOS session Initialize"}},
-    {0x1A, {"NetBIOS", "NetBIOS no receive"}},
-    {0x1B, {"NetBIOS", "NetBIOS receive outstanding"}},
-    {0x1C, {"NetBIOS", "NetBIOS receive continue"}},
-    {0x1F, {"NetBIOS", "NetBIOS session alive"}},
+    {0x00, {"NetBIOS"_t, "NetBIOS add group"_t}},
+    {0x01, {"NetBIOS"_t, "NetBIOS add name"_t}},
+    {0x02, {"NetBIOS"_t, "NetBIOS name in conflict"_t}},
+    {0x03, {"NetBIOS"_t, "NetBIOS status query"_t}},
+    {0x07, {"NetBIOS"_t, "NetBIOS terminate trace"_t}},
+    {0x08, {"NetBIOS"_t, "NetBIOS Datagram"_t}},
+    {0x09, {"NetBIOS"_t, "NetBIOS Datagram broadcast"_t}},
+    {0x0A, {"NetBIOS"_t, "NetBIOS name query"_t}},
+    {0x0D, {"NetBIOS"_t, "NetBIOS add name response"_t}},
+    {0x0E, {"NetBIOS"_t, "NetBIOS name recognized"_t}},
+    {0x0F, {"NetBIOS"_t, "NetBIOS status response"_t}},
+    {0x13, {"NetBIOS"_t, "NetBIOS terminate trace"_t}},
+    {0x14, {"NetBIOS"_t, "NetBIOS data acknowlegment"_t}},
+    {0x15, {"NetBIOS"_t, "NetBIOS data first middle"_t}},
+    {0x16, {"NetBIOS"_t, "NetBIOS data only last"_t}},
+    {0x17, {"NetBIOS"_t, "NetBIOS session confirmation"_t}},
+    {0x18, {"NetBIOS"_t, "NetBIOS session end"_t}},
+    {0x19, {"NetBIOS"_t, "NetBIOS session Initialize"_t}},
+    {0x1A, {"NetBIOS"_t, "NetBIOS no receive"_t}},
+    {0x1B, {"NetBIOS"_t, "NetBIOS receive outstanding"_t}},
+    {0x1C, {"NetBIOS"_t, "NetBIOS receive continue"_t}},
+    {0x1F, {"NetBIOS"_t, "NetBIOS session alive"_t}},
 };
 
 // Ethernet II frames, by type (bytes 12-13).
 constexpr Row<std::uint16_t> kEtherTypeRows[] = {
-    {0x0800, {"IPv4", "IPV4 (Unknown)"}, Next::Ipv4Protocol},
-    {0x0801, {"X.75", "X.75 Internet packet"}},
-    {0x0806, {"ARP", {}}, Next::ArpAddresses},
-    {0x8035, {"RARP", "Reverse Address Resolution Protocol"}},
-    {0x8038, {"DSTP", "DEC Bridge Spanning Tree Protocol"}, Next::DecStpMessage},
-    {0x809B, {"AT", "AppleTalk"}},
-    {0x80F3, {"AARP", "AppleTalk Address Resolution Protocol"}},
-    {0x86DD, {"IPv6", "Internet Protocol version 6"}},
-    {0x8847, {"MPLS", "Multi Protocol Label Switching (unicast)"}},
-    {0x8848, {"MPLS", "Multi Protocol Label Switching (multicast)"}},
+    {0x0800, {"IPv4"_t, "IPV4 (Unknown)"_t}, Next::Ipv4Protocol},
+    {0x0801, {"X.75"_t, "X.75 Internet packet"_t}},
+    {0x0806, {"ARP"_t, {}}, Next::ArpAddresses},
+    {0x8035, {"RARP"_t, "Reverse Address Resolution Protocol"_t}},
+    {0x8038, {"DSTP"_t, "DEC Bridge Spanning Tree Protocol"_t}, Next::DecStpMessage},
+    {0x809B, {"AT"_t, "AppleTalk"_t}},
+    {0x80F3, {"AARP"_t, "AppleTalk Address Resolution Protocol"_t}},
+    {0x86DD, {"IPv6"_t, "Internet Protocol version 6"_t}},
+    {0x8847, {"MPLS"_t, "Multi Protocol Label Switching (unicast)"_t}},
+    {0x8848, {"MPLS"_t, "Multi Protocol Label Switching (multicast)"_t}},
 };
 
 // DEC spanning tree message type (byte 15); other types keep the type row's name.
 constexpr Row<std::uint8_t> kDecStpMessageRows[] = {
-    {L::kDecStpHello, {"DSTP", "DEC Bridge Spanning Tree Protocol (hello)"}},
+    {L::kDecStpHello, {"DSTP"_t, "DEC Bridge Spanning Tree Protocol (hello)"_t}},
 };
 
 constexpr std::uint8_t kIpProtocolTcp = 6;
@@ -135,48 +185,48 @@ constexpr std::uint8_t kIpProtocolUdp = 17;
 
 // IPv4 protocol (byte 23). TCP and UDP go on to the ports.
 constexpr Row<std::uint8_t> kIpProtocolRows[] = {
-    {1, {"ICMP", "Internet Control Message Protocol"}},
-    {2, {"IGMP", "Internet Group Managment Protocol"}},
-    {kIpProtocolTcp, {"TCP", "Transport Control Protocol"}},
-    {8, {"EGP", "Exterior Gateway Protocol"}},
-    {9, {"IGRP", "Interior Gateway Routing Protocol"}},
-    {kIpProtocolUdp, {"UDP", "User Datagram Protocol"}},
-    {46, {"RSVP", "Resource ReSerVation setup Protocol"}},
-    {47, {"GRE", "Generic Routing Encapsulation"}},
-    {50, {"ESP", "Encapsulating Security Payload"}},
-    {83, {"VINES", "Vines over raw IP"}},
-    {89, {"OSPF", "Open Shortest Path First"}},
-    {132, {"STCP", "Stream Control Transmission Protocol"}},
+    {1, {"ICMP"_t, "Internet Control Message Protocol"_t}},
+    {2, {"IGMP"_t, "Internet Group Managment Protocol"_t}},
+    {kIpProtocolTcp, {"TCP"_t, "Transport Control Protocol"_t}},
+    {8, {"EGP"_t, "Exterior Gateway Protocol"_t}},
+    {9, {"IGRP"_t, "Interior Gateway Routing Protocol"_t}},
+    {kIpProtocolUdp, {"UDP"_t, "User Datagram Protocol"_t}},
+    {46, {"RSVP"_t, "Resource ReSerVation setup Protocol"_t}},
+    {47, {"GRE"_t, "Generic Routing Encapsulation"_t}},
+    {50, {"ESP"_t, "Encapsulating Security Payload"_t}},
+    {83, {"VINES"_t, "Vines over raw IP"_t}},
+    {89, {"OSPF"_t, "Open Shortest Path First"_t}},
+    {132, {"STCP"_t, "Stream Control Transmission Protocol"_t}},
 };
 
 // TCP and UDP ports, one table for both.
 constexpr Row<std::uint16_t> kPortRows[] = {
-    {21, {"FTP", "File Transfer Protocol"}},
-    {22, {"SSH", "SSH Remote Login Protocol"}},
-    {23, {"Telnet", "Telnet"}},
-    {25, {"SMTP", "Simple Mail Transport Protocol"}},
-    {53, {"DNS", "Domain Name Service"}},
-    {67, {"DHCP", "DHCP server"}},
-    {68, {"DHCP", "DHCP client"}},
-    {80, {"HTTP", "Hyper Text Transfer Protocol"}},
-    {110, {"POP3", "Post Office Protocol - Version 3"}},
-    {137, {"NetBIOS-NS", "NetBIOS Over IP Name Service"}},
-    {138, {"NetBIOS-DATA", "NetBIOS Over IP Datagram Service"}},
-    {139, {"NetBIOS-SS", "NetBIOS Over IP Session Service"}},
-    {161, {"SNMP", "Simple Network Management Protocol"}},
-    {162, {"SNMP-trap", "Simple Network Management Protocol (Trap)"}},
-    {163, {"CMIP-man", "CMIP TCP/Manager"}},
-    {164, {"CMIP-agt", "CMIP TCP/Agent"}},
-    {179, {"BGP", "Border Gateway Protocol"}},
-    {443, {"S-HTTP", "Secure Hyper Text Transfer Protocol"}},
-    {546, {"DHCPv6", "DHCP version 6 client"}},
-    {547, {"DHCPv6", "DHCP version 6 server"}},
-    {1080, {"SOCKS", "SOCKS"}},
-    {1300, {"h323hostcallsc", "H323 Host Call Secure"}},
-    {1718, {"h323gatedisc", "H323 Gatekeeper Discovery"}},
-    {1719, {"h323gatestat", "H323 Gatekeeper Status"}},
-    {1720, {"h323hostcall", "H323 Host Call"}},
-    {11720, {"h323callsigalt", "H323 Call Signal Alternate"}},
+    {21, {"FTP"_t, "File Transfer Protocol"_t}},
+    {22, {"SSH"_t, "SSH Remote Login Protocol"_t}},
+    {23, {"Telnet"_t, "Telnet"_t}},
+    {25, {"SMTP"_t, "Simple Mail Transport Protocol"_t}},
+    {53, {"DNS"_t, "Domain Name Service"_t}},
+    {67, {"DHCP"_t, "DHCP server"_t}},
+    {68, {"DHCP"_t, "DHCP client"_t}},
+    {80, {"HTTP"_t, "Hyper Text Transfer Protocol"_t}},
+    {110, {"POP3"_t, "Post Office Protocol - Version 3"_t}},
+    {137, {"NetBIOS-NS"_t, "NetBIOS Over IP Name Service"_t}},
+    {138, {"NetBIOS-DATA"_t, "NetBIOS Over IP Datagram Service"_t}},
+    {139, {"NetBIOS-SS"_t, "NetBIOS Over IP Session Service"_t}},
+    {161, {"SNMP"_t, "Simple Network Management Protocol"_t}},
+    {162, {"SNMP-trap"_t, "Simple Network Management Protocol (Trap)"_t}},
+    {163, {"CMIP-man"_t, "CMIP TCP/Manager"_t}},
+    {164, {"CMIP-agt"_t, "CMIP TCP/Agent"_t}},
+    {179, {"BGP"_t, "Border Gateway Protocol"_t}},
+    {443, {"S-HTTP"_t, "Secure Hyper Text Transfer Protocol"_t}},
+    {546, {"DHCPv6"_t, "DHCP version 6 client"_t}},
+    {547, {"DHCPv6"_t, "DHCP version 6 server"_t}},
+    {1080, {"SOCKS"_t, "SOCKS"_t}},
+    {1300, {"h323hostcallsc"_t, "H323 Host Call Secure"_t}},
+    {1718, {"h323gatedisc"_t, "H323 Gatekeeper Discovery"_t}},
+    {1719, {"h323gatestat"_t, "H323 Gatekeeper Status"_t}},
+    {1720, {"h323hostcall"_t, "H323 Host Call"_t}},
+    {11720, {"h323callsigalt"_t, "H323 Call Signal Alternate"_t}},
 };
 
 static_assert(sortedUnique(kSsapRows) && sortedUnique(kBpduTypeRows)
@@ -184,6 +234,25 @@ static_assert(sortedUnique(kSsapRows) && sortedUnique(kBpduTypeRows)
               && sortedUnique(kNetbiosCommandRows) && sortedUnique(kEtherTypeRows)
               && sortedUnique(kDecStpMessageRows) && sortedUnique(kIpProtocolRows)
               && sortedUnique(kPortRows));
+
+// One-byte keys go through a direct index, wider ones are bisected.
+constexpr ByteIndex kSsapIndex(kSsapRows);
+constexpr ByteIndex kBpduTypeIndex(kBpduTypeRows);
+constexpr ByteIndex kNetbiosCommandIndex(kNetbiosCommandRows);
+constexpr ByteIndex kDecStpMessageIndex(kDecStpMessageRows);
+constexpr ByteIndex kIpProtocolIndex(kIpProtocolRows);
+
+template <typename RowT, std::size_t N>
+constexpr const RowT* find(const ByteIndex<RowT, N>& index, std::uint8_t key) noexcept
+{
+    return index.find(key);
+}
+
+template <typename RowT, std::size_t N, typename Key>
+constexpr const RowT* find(const RowT (&rows)[N], Key key) noexcept
+{
+    return findRow(rows, key);
+}
 
 // The line formatter sizes its buffer from these bounds.
 constexpr std::size_t kMaxProtocolLength = 16;
@@ -193,7 +262,8 @@ template <typename RowT, std::size_t N>
 constexpr bool namesFit(const RowT (&rows)[N])
 {
     for (const RowT& r : rows) {
-        if (r.names.protocol.size() > kMaxProtocolLength || r.names.info.size() > kMaxInfoLength)
+        if (r.names.protocol.latin1.size() > kMaxProtocolLength
+            || r.names.info.latin1.size() > kMaxInfoLength)
             return false;
     }
     return true;
@@ -207,30 +277,36 @@ static_assert(text::kMaxTimeLength + 1 + 2 * (text::kMaxIpv4Length + 1) + kMaxPr
                   + kMaxInfoLength
               <= kMaxFrameLineLength);
 
-void setNames(Classification& c, const Names& n) noexcept
+void setProtocol(Classification& c, const Text& protocol) noexcept
 {
-    c.protocol = n.protocol;
-    c.infoName = n.info;
+    c.protocol = protocol.latin1;
+    c.protocolUtf16 = protocol.utf16;
 }
 
-void setTruncated(Classification& c, std::string_view protocol) noexcept
+void setNames(Classification& c, const Names& n) noexcept
 {
-    c.protocol = protocol;
-    c.infoName = kTruncatedInfo;
+    setProtocol(c, n.protocol);
+    c.infoName = n.info.latin1;
+    c.infoNameUtf16 = n.info.utf16;
+}
+
+void setTruncated(Classification& c, const Text& protocol) noexcept
+{
+    setNames(c, {protocol, kTruncatedInfo});
     c.truncated = true;
 }
 
 // Refines `fallback` by a one-field table: the row's names when the key is
 // found, the fallback otherwise, "Truncated" when the field is missing.
-template <typename RowT, std::size_t N, typename Key>
-void refine(Classification& c, const RowT (&rows)[N], const std::optional<Key>& key,
-            const Names& fallback, std::string_view protocolWhenMissing) noexcept
+template <typename Table, typename Key>
+void refine(Classification& c, const Table& table, const std::optional<Key>& key,
+            const Names& fallback, const Text& protocolWhenMissing) noexcept
 {
     if (!key) {
         setTruncated(c, protocolWhenMissing);
         return;
     }
-    const RowT* row = findRow(rows, *key);
+    const auto* row = find(table, *key);
     setNames(c, row ? row->names : fallback);
 }
 
@@ -245,6 +321,7 @@ public:
     ~InfoWriter()
     {
         c_.infoName = {};
+        c_.infoNameUtf16 = nullptr;
         c_.infoTextLength = static_cast<std::uint8_t>(p_ - c_.infoText.data());
     }
     InfoWriter(const InfoWriter&) = delete;
@@ -284,12 +361,12 @@ void classifyPorts(Classification& c, const FrameReader& r, const Names& transpo
         return;
     }
     // A known destination port wins over a known source port.
-    if (const auto* row = findRow(kPortRows, *c.destinationPort)) {
+    if (const auto* row = find(kPortRows, *c.destinationPort)) {
         setNames(c, row->names);
-    } else if (const auto* row = findRow(kPortRows, *c.sourcePort)) {
+    } else if (const auto* row = find(kPortRows, *c.sourcePort)) {
         setNames(c, row->names);
     } else {
-        c.protocol = transport.protocol;
+        setProtocol(c, transport.protocol);
         InfoWriter(c) << "Source port: " << *c.sourcePort
                       << " Destination port: " << *c.destinationPort;
     }
@@ -299,19 +376,17 @@ void classifyIpv4(Classification& c, const FrameReader& r, const Names& ipv4) no
 {
     // The columns show IPv4 addresses once both were captured; a frame cut
     // before them keeps its MAC addresses.
-    const auto source = r.bytes<4>(L::kIpv4Source);
-    const auto destination = r.bytes<4>(L::kIpv4Destination);
-    if (source && destination) {
+    if (r.has(L::kIpv4Source, L::kIpv4End - L::kIpv4Source)) {
+        r.copyTo(L::kIpv4Source, c.sourceIpv4);
+        r.copyTo(L::kIpv4Destination, c.destinationIpv4);
         c.addressForm = Classification::AddressForm::Ipv4;
-        c.sourceIpv4 = *source;
-        c.destinationIpv4 = *destination;
     }
     c.ipProtocol = r.u8(L::kIpv4Protocol);
     if (!c.ipProtocol) {
         setTruncated(c, ipv4.protocol);
         return;
     }
-    const auto* row = findRow(kIpProtocolRows, *c.ipProtocol);
+    const auto* row = find(kIpProtocolIndex, *c.ipProtocol);
     if (!row) {
         setNames(c, ipv4);
         return;
@@ -330,7 +405,7 @@ void classifyArp(Classification& c, const FrameReader& r, const Names& arp) noex
         return;
     }
     // Requests and replies alike.
-    c.protocol = arp.protocol;
+    setProtocol(c, arp.protocol);
     InfoWriter(c) << "Who is " << *c.arpTargetIpv4 << " ? Tell " << *c.arpSenderIpv4;
 }
 
@@ -343,7 +418,7 @@ void classifyFollowUp(Classification& c, const FrameReader& r, const Names& name
         return;
     case Next::BpduType:
         c.bpduType = r.u8(L::kBpduType);
-        refine(c, kBpduTypeRows, c.bpduType, names, names.protocol);
+        refine(c, kBpduTypeIndex, c.bpduType, names, names.protocol);
         return;
     case Next::SnapOrganization:
         c.snapOrganization = r.be24(L::kSnapOrganization);
@@ -355,11 +430,11 @@ void classifyFollowUp(Classification& c, const FrameReader& r, const Names& name
         return;
     case Next::NetbiosCommand:
         c.netbiosCommand = r.u8(L::kNetbiosCommand);
-        refine(c, kNetbiosCommandRows, c.netbiosCommand, names, names.protocol);
+        refine(c, kNetbiosCommandIndex, c.netbiosCommand, names, names.protocol);
         return;
     case Next::DecStpMessage:
         c.decStpMessageType = r.u8(L::kDecStpMessageType);
-        refine(c, kDecStpMessageRows, c.decStpMessageType, names, names.protocol);
+        refine(c, kDecStpMessageIndex, c.decStpMessageType, names, names.protocol);
         return;
     case Next::ArpAddresses:
         classifyArp(c, r, names);
@@ -376,14 +451,8 @@ Classification classifyFrame(const FrameHeader& header, const std::uint8_t* byte
 {
     const FrameReader r(header, bytes);
     Classification c;
-    if (const auto mac = r.bytes<6>(L::kEthDestination)) {
-        c.destinationMac = *mac;
-        c.hasDestinationMac = true;
-    }
-    if (const auto mac = r.bytes<6>(L::kEthSource)) {
-        c.sourceMac = *mac;
-        c.hasSourceMac = true;
-    }
+    c.hasDestinationMac = r.copyTo(L::kEthDestination, c.destinationMac);
+    c.hasSourceMac = r.copyTo(L::kEthSource, c.sourceMac);
 
     c.typeOrLength = r.be16(L::kEthTypeOrLength);
     if (!c.typeOrLength) {
@@ -397,14 +466,14 @@ Classification classifyFrame(const FrameHeader& header, const std::uint8_t* byte
             setTruncated(c, kUnknown.protocol);
             return c;
         }
-        const auto* row = findRow(kSsapRows, *c.ssap);
+        const auto* row = find(kSsapIndex, *c.ssap);
         if (row)
             classifyFollowUp(c, r, row->names, row->next);
         else
             setNames(c, kUnknown);
     } else {
         c.framing = Framing::EthernetII;
-        const auto* row = findRow(kEtherTypeRows, *c.typeOrLength);
+        const auto* row = find(kEtherTypeRows, *c.typeOrLength);
         if (row)
             classifyFollowUp(c, r, row->names, row->next);
         else
@@ -449,6 +518,12 @@ QString latin1(std::string_view s)
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// Table names live for the whole run: the QString refers to them, no copy.
+QString utf16(const char16_t* text, std::size_t size)
+{
+    return QString::fromRawData(reinterpret_cast<const QChar*>(text), static_cast<qsizetype>(size));
+}
+
 } // namespace
 
 char* appendSourceText(char* out, const Classification& c) noexcept
@@ -472,8 +547,8 @@ FrameTexts frameTexts(const FrameHeader& header, const Classification& c)
     t.time = latin1(buffer, text::appendTime(buffer, header.tsSec, header.tsUsec));
     t.source = latin1(buffer, appendSourceText(buffer, c));
     t.destination = latin1(buffer, appendDestinationText(buffer, c));
-    t.protocol = latin1(c.protocol);
-    t.info = latin1(c.info());
+    t.protocol = c.protocolUtf16 ? utf16(c.protocolUtf16, c.protocol.size()) : latin1(c.protocol);
+    t.info = c.infoNameUtf16 ? utf16(c.infoNameUtf16, c.infoName.size()) : latin1(c.info());
     return t;
 }
 

@@ -30,6 +30,7 @@ enum class Framing : std::uint8_t {
 /// 14 bytes: "???" / "Truncated". Addresses that were not captured show as "-".
 struct Classification {
     std::string_view protocol; ///< Protocol column (static text)
+    const char16_t* protocolUtf16 = nullptr; ///< the same text in UTF-16 (static)
 
     /// Info column.
     std::string_view info() const noexcept
@@ -66,8 +67,10 @@ struct Classification {
     std::optional<std::array<std::uint8_t, 4>> arpSenderIpv4;
     std::optional<std::array<std::uint8_t, 4>> arpTargetIpv4;
 
-    // Info storage: a static name, or (infoName null) a composed text.
+    // Info storage: a static name (Latin-1 and UTF-16), or (infoName null) a
+    // composed text.
     std::string_view infoName;
+    const char16_t* infoNameUtf16 = nullptr;
     std::array<char, 48> infoText{};
     std::uint8_t infoTextLength = 0;
 };

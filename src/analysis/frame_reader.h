@@ -75,6 +75,17 @@ public:
         return out;
     }
 
+    /// Copies N raw bytes into `out` when they were captured; `out` is left
+    /// alone otherwise. Cheaper than bytes() on hot paths (no temporary).
+    template <std::size_t N>
+    bool copyTo(std::size_t offset, std::array<std::uint8_t, N>& out) const noexcept
+    {
+        if (!has(offset, N))
+            return false;
+        std::memcpy(out.data(), bytes_ + offset, N);
+        return true;
+    }
+
 private:
     const std::uint8_t* bytes_;
     std::size_t size_;

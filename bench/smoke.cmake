@@ -1,0 +1,17 @@
+# Generates a small capture twice with one seed (the files must be equal) and
+# runs the benchmark over it once (its two text paths must agree).
+foreach(i 1 2)
+  execute_process(COMMAND ${GEN} -n 20000 -s 7 ${OUT}.${i} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "qarsilo-gen-capture failed: ${rc}")
+  endif()
+endforeach()
+file(SHA256 ${OUT}.1 first)
+file(SHA256 ${OUT}.2 second)
+if(NOT first STREQUAL second)
+  message(FATAL_ERROR "the same seed gave two different captures")
+endif()
+execute_process(COMMAND ${BENCH} --runs 1 ${OUT}.1 RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "qarsilo-bench-classify failed: ${rc}")
+endif()
