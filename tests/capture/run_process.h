@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,8 +29,11 @@ struct ProcessResult {
     QByteArray err;
 };
 
+/// Runs `program` with `args` and waits (at most `timeout`, then kills it).
+/// `onStarted`, when given, is called with the child's id once it runs.
 inline ProcessResult runProcess(const QString& program, const QStringList& args,
-                                std::chrono::milliseconds timeout = std::chrono::seconds(60))
+                                std::chrono::milliseconds timeout = std::chrono::seconds(60),
+                                const std::function<void(pid_t)>& onStarted = {})
 {
     ProcessResult result;
     std::vector<QByteArray> argData;
@@ -67,6 +71,8 @@ inline ProcessResult runProcess(const QString& program, const QStringList& args,
         return result;
     }
     result.started = true;
+    if (onStarted)
+        onStarted(pid);
 
     const auto end = std::chrono::steady_clock::now() + timeout;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
