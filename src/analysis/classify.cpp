@@ -54,7 +54,8 @@ enum class Next : std::uint8_t {
     NetbiosCommand,   // NetBIOS: by command
     DecStpMessage,    // DEC spanning tree: hello or not
     ArpAddresses,     // ARP: the "Who is" question
-    Ipv4Protocol      // IPv4: by protocol, then ports
+    Ipv4Protocol,     // IPv4: by protocol
+    Ports             // TCP, UDP: by port
 };
 
 template <typename Key>
@@ -180,17 +181,14 @@ constexpr Row<std::uint8_t> kDecStpMessageRows[] = {
     {L::kDecStpHello, {"DSTP"_t, "DEC Bridge Spanning Tree Protocol (hello)"_t}},
 };
 
-constexpr std::uint8_t kIpProtocolTcp = 6;
-constexpr std::uint8_t kIpProtocolUdp = 17;
-
 // IPv4 protocol (byte 23). TCP and UDP go on to the ports.
 constexpr Row<std::uint8_t> kIpProtocolRows[] = {
     {1, {"ICMP"_t, "Internet Control Message Protocol"_t}},
     {2, {"IGMP"_t, "Internet Group Managment Protocol"_t}},
-    {kIpProtocolTcp, {"TCP"_t, "Transport Control Protocol"_t}},
+    {6, {"TCP"_t, "Transport Control Protocol"_t}, Next::Ports},
     {8, {"EGP"_t, "Exterior Gateway Protocol"_t}},
     {9, {"IGRP"_t, "Interior Gateway Routing Protocol"_t}},
-    {kIpProtocolUdp, {"UDP"_t, "User Datagram Protocol"_t}},
+    {17, {"UDP"_t, "User Datagram Protocol"_t}, Next::Ports},
     {46, {"RSVP"_t, "Resource ReSerVation setup Protocol"_t}},
     {47, {"GRE"_t, "Generic Routing Encapsulation"_t}},
     {50, {"ESP"_t, "Encapsulating Security Payload"_t}},
@@ -351,6 +349,9 @@ private:
 // (45) and the port summary with two 5-digit ports (42).
 static_assert(7 + 15 + 8 + 15 <= sizeof(Classification::infoText));
 
+void classifyFollowUp(Classification& c, const FrameReader& r, const Names& names,
+                      Next next) noexcept;
+
 void classifyPorts(Classification& c, const FrameReader& r, const Names& transport) noexcept
 {
     c.sourcePort = r.be16(L::kTcpSourcePort);
@@ -386,14 +387,10 @@ void classifyIpv4(Classification& c, const FrameReader& r, const Names& ipv4) no
         setTruncated(c, ipv4.protocol);
         return;
     }
-    const auto* row = find(kIpProtocolIndex, *c.ipProtocol);
-    if (!row) {
+    if (const auto* row = find(kIpProtocolIndex, *c.ipProtocol))
+        classifyFollowUp(c, r, row->names, row->next);
+    else
         setNames(c, ipv4);
-        return;
-    }
-    setNames(c, row->names);
-    if (row->key == kIpProtocolTcp || row->key == kIpProtocolUdp)
-        classifyPorts(c, r, row->names);
 }
 
 void classifyArp(Classification& c, const FrameReader& r, const Names& arp) noexcept
@@ -441,6 +438,9 @@ void classifyFollowUp(Classification& c, const FrameReader& r, const Names& name
         return;
     case Next::Ipv4Protocol:
         classifyIpv4(c, r, names);
+        return;
+    case Next::Ports:
+        classifyPorts(c, r, names);
         return;
     }
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 namespace qarsilo {
 
@@ -74,6 +75,9 @@ struct Classification {
     std::array<char, 48> infoText{};
     std::uint8_t infoTextLength = 0;
 };
+
+// Stores keep it beside the frame and copy it freely.
+static_assert(std::is_trivially_copyable_v<Classification>);
 
 /// Names a frame. A pure function of the header and the captured bytes:
 /// `bytes` holds `header.capLen` bytes and nothing past them is read.
