@@ -1,5 +1,6 @@
 #include "shell/qarsilo_app.h"
 
+#include "addressbook/address_book_dlg.h"
 #include "settings/adapter_list.h"
 #include "settings/select_adapter_dialog.h"
 #include "shell/app_state.h"
@@ -29,6 +30,7 @@ CqarsiloApp::~CqarsiloApp() = default;
 
 bool CqarsiloApp::initInstance() {
     m_frame = std::make_unique<CMainFrame>(m_env.views);
+    m_frame->setAddressBookOpener([](QWidget* parent) { runAddressBook(parent); });
     if (m_env.runAdapterDialog)
         m_frame->setAdapterDialogRunner(m_env.runAdapterDialog);
 

@@ -1,0 +1,133 @@
+#include "addressbook/add_node_dlg.h"
+
+#include "addressbook/address_book_art.h"
+#include "addressbook/node_filter.h"
+#include "ui/ip_address_edit.h"
+#include "ui/mask_edit.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+const QString CAddNodeDlg::kMacMask = QStringLiteral("99:99:99:99:99:99");
+const QString CAddNodeDlg::kMacTemplate = QStringLiteral("__:__:__:__:__:__");
+const QString CAddNodeDlg::kIpv6Mask = QStringLiteral("9999:9999:9999:9999:9999:9999:9999:9999");
+const QString CAddNodeDlg::kIpv6Template =
+    QStringLiteral("____:____:____:____:____:____:____:____");
+const QString CAddNodeDlg::kHexLetters = QStringLiteral("abcdefABCDEF");
+
+namespace {
+QLabel* label(const QString& text, QWidget* buddy, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setBuddy(buddy);
+    return l;
+}
+} // namespace
+
+CAddNodeDlg::CAddNodeDlg(QWidget* parent)
+    : QDialog(parent)
+    , m_mac(new CMaskEdit(this))
+    , m_ip(new CIpAddressEdit(this))
+    , m_ipv6(new CMaskEdit(this))
+    , m_name(new QLineEdit(this))
+    , m_domain(new QLineEdit(this))
+    , m_description(new QPlainTextEdit(this))
+    , m_date(new QLineEdit(this))
+    , m_location(new QLineEdit(this))
+    , m_workgroup(new QLineEdit(this))
+    , m_type(new QComboBox(this)) {
+    setWindowTitle(QStringLiteral("Add New Node"));
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+
+    // MAC and IPv6 addresses are hexadecimal: the letters a to f are typed
+    // beside the digits the masks name.
+    m_mac->setUp(kMacMask, kMacTemplate, qarsilo::kEmptyMac);
+    m_mac->setExtraCharacters(kHexLetters);
+    m_ipv6->setUp(kIpv6Mask, kIpv6Template, qarsilo::kEmptyIpv6);
+    m_ipv6->setExtraCharacters(kHexLetters);
+    const QFontMetrics fm(m_ipv6->font());
+    m_ipv6->setMinimumWidth(fm.horizontalAdvance(kIpv6Template) + 16);
+    m_mac->setMinimumWidth(QFontMetrics(m_mac->font()).horizontalAdvance(kMacTemplate) + 16);
+    m_description->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_description->setTabChangesFocus(true);
+    m_date->setReadOnly(true);
+    m_type->addItem(QStringLiteral("-"));
+    m_type->hide();
+
+    auto* bannerLabel = new QLabel(this);
+    bannerLabel->setPixmap(addressbook_art::banner(
+        QStringLiteral("Add New Node"), QStringLiteral("A node of the network address book"), 620));
+    bannerLabel->setScaledContents(false);
+
+    auto* left = new QFormLayout;
+    left->addRow(label(QStringLiteral("MAC Address: "), m_mac, this), m_mac);
+    left->addRow(label(QStringLiteral("IP Address: "), m_ip, this), m_ip);
+    left->addRow(label(QStringLiteral("IPv6 Address "), m_ipv6, this), m_ipv6);
+    left->addRow(label(QStringLiteral("Name:"), m_name, this), m_name);
+    left->addRow(label(QStringLiteral("Domain Name:"), m_domain, this), m_domain);
+    left->addRow(label(QStringLiteral("Date && Time:"), m_date, this), m_date);
+
+    auto* groups = new QGroupBox(QStringLiteral("Node Groups"), this);
+    auto* groupForm = new QFormLayout(groups);
+    groupForm->addRow(label(QStringLiteral("Location:"), m_location, groups), m_location);
+    groupForm->addRow(label(QStringLiteral("Workgroup:"), m_workgroup, groups), m_workgroup);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(groups);
+    right->addWidget(label(QStringLiteral("Description:"), m_description, this));
+    right->addWidget(m_description, 1);
+
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(left, 3);
+    columns->addLayout(right, 2);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CAddNodeDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 8);
+    layout->addWidget(bannerLabel);
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(10, 4, 10, 0);
+    body->addLayout(columns, 1);
+    body->addWidget(m_type);
+    body->addWidget(buttons);
+    layout->addLayout(body, 1);
+    m_mac->setFocus();
+}
+
+void CAddNodeDlg::setDate(const QString& date) {
+    m_date->setText(date);
+}
+
+void CAddNodeDlg::setMac(const QString& mac) {
+    m_mac->setUp(kMacMask, kMacTemplate, mac.isEmpty() ? qarsilo::kEmptyMac : mac);
+}
+
+void CAddNodeDlg::setIpv6(const QString& ipv6) {
+    m_ipv6->setUp(kIpv6Mask, kIpv6Template, ipv6.isEmpty() ? qarsilo::kEmptyIpv6 : ipv6);
+}
+
+void CAddNodeDlg::accept() {
+    const auto f = m_ip->fields();
+    m_node = {};
+    // Lower case, as autodiscovery writes addresses: one node, one spelling.
+    m_node.mac = m_mac->text().toLower();
+    m_node.ipv6 = m_ipv6->text().toLower();
+    m_node.ip = qarsilo::ipv4Text(f[0], f[1], f[2], f[3]);
+    m_node.subnet = qarsilo::subnetText(f[0], f[1], f[2]);
+    m_node.name = m_name->text();
+    m_node.domainName = m_domain->text();
+    m_node.date = m_date->text();
+    m_node.description = m_description->toPlainText();
+    m_node.location = m_location->text();
+    m_node.workgroup = m_workgroup->text();
+    QDialog::accept();
+}

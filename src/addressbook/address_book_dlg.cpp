@@ -1,0 +1,487 @@
+#include "addressbook/address_book_dlg.h"
+
+#include "addressbook/add_node_dlg.h"
+#include "addressbook/address_book_art.h"
+#include "addressbook/address_book_messages.h"
+#include "addressbook/group_editor_dlg.h"
+#include "addressbook/node_info_dlg.h"
+#include "ui/ip_address_edit.h"
+#include "ui/message_service.h"
+#include "ui/report_list.h"
+
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QShortcut>
+#include <QSplitter>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+using namespace qarsilo;
+
+const QString CAddressBookDlg::kColumns = QStringLiteral(
+    "MAC Address,100;IPv4 Address,100;IPv6 Address,100;Netbios Name,100;Workgroup,75;"
+    "Domain Name,75;Date,125;Description,150;Location,75;Ip Range,75;Type,75");
+
+namespace {
+
+CAddressBookDlg::AutodiscoveryRunner& autodiscoveryRunner() {
+    static CAddressBookDlg::AutodiscoveryRunner runner;
+    return runner;
+}
+
+// List columns read back from a row.
+constexpr int kMacColumn = 0;
+constexpr int kIpColumn = 1;
+constexpr int kNameColumn = 3;
+
+struct ButtonSpec {
+    const char* text;
+    const char* tip;
+    addressbook_art::Button art;
+};
+constexpr ButtonSpec kButtons[] = {
+    {"New", "Add new node", addressbook_art::Button::New},
+    {"Properties", "View/edit node", addressbook_art::Button::Properties},
+    {"Delete", "Delete a node", addressbook_art::Button::Delete},
+    {"Print", "Print currently displayed content", addressbook_art::Button::Print},
+    {"Autodiscover", "Automatically detects and add node to the database",
+     addressbook_art::Button::Autodiscover},
+    {"db query", "Reload updated content from the database", addressbook_art::Button::DbQuery},
+    {"Clear db", "Delete all contents of the database", addressbook_art::Button::ClearDb},
+};
+
+// Tree items stand at their alphabetical place.
+int sortedPlace(QTreeWidgetItem* parent, QTreeWidget* tree, const QString& text) {
+    const int count = parent ? parent->childCount() : tree->topLevelItemCount();
+    for (int i = 0; i < count; ++i) {
+        const QTreeWidgetItem* item = parent ? parent->child(i) : tree->topLevelItem(i);
+        if (QString::localeAwareCompare(text, item->text(0)) < 0)
+            return i;
+    }
+    return count;
+}
+
+QTreeWidgetItem* insertSorted(QTreeWidget* tree, QTreeWidgetItem* parent, const QString& text,
+                              const QIcon& icon) {
+    auto* item = new QTreeWidgetItem(QStringList{text});
+    item->setIcon(0, icon);
+    const int at = sortedPlace(parent, tree, text);
+    if (parent)
+        parent->insertChild(at, item);
+    else
+        tree->insertTopLevelItem(at, item);
+    return item;
+}
+
+} // namespace
+
+void CAddressBookDlg::setAutodiscoveryRunner(AutodiscoveryRunner runner) {
+    autodiscoveryRunner() = std::move(runner);
+}
+
+CAddressBookDlg::CAddressBookDlg(QWidget* parent, QString fileName)
+    : QDialog(parent)
+    , m_db(std::move(fileName))
+    , m_runDialog([](QDialog& d) { return d.exec(); }) {
+    setWindowTitle(QStringLiteral("Network Address Book"));
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    setSizeGripEnabled(true);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+
+    buildButtons();
+
+    m_name = new QLineEdit(this);
+    m_name->setClearButtonEnabled(true);
+    auto* nameLabel = new QLabel(QStringLiteral("Type in node name:"), this);
+    nameLabel->setBuddy(m_name);
+    m_address = new CIpAddressEdit(this);
+    auto* addressLabel = new QLabel(QStringLiteral("or IP address:"), this);
+    addressLabel->setBuddy(m_address);
+
+    m_tree = new QTreeWidget(this);
+    m_tree->setHeaderHidden(true);
+    m_tree->setRootIsDecorated(true);
+    m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_tree->setMinimumWidth(120);
+
+    m_list = new CReportList(kListId, this);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_list->declareColumns(kColumns);
+
+    auto* searchRow = new QHBoxLayout;
+    searchRow->addWidget(nameLabel);
+    searchRow->addWidget(m_name, 1);
+    searchRow->addSpacing(16);
+    searchRow->addWidget(addressLabel);
+    searchRow->addWidget(m_address);
+    searchRow->addStretch(1);
+
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->addWidget(m_tree);
+    splitter->addWidget(m_list);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setChildrenCollapsible(false);
+    splitter->setSizes({170, 700});
+
+    auto* band = new QFrame(this);
+    band->setFrameShape(QFrame::StyledPanel);
+    auto* bandLayout = new QHBoxLayout(band);
+    bandLayout->setContentsMargins(4, 2, 4, 2);
+    bandLayout->setSpacing(2);
+    for (QToolButton* b : m_buttons)
+        bandLayout->addWidget(b);
+    bandLayout->addStretch(1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(band);
+    layout->addLayout(searchRow);
+    layout->addWidget(splitter, 1);
+    resize(880, 650);
+
+    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CAddressBookDlg::onTreeSelection);
+    connect(m_name, &QLineEdit::textChanged, this, &CAddressBookDlg::onNameChanged);
+    connect(m_address, &CIpAddressEdit::fieldChanged, this, &CAddressBookDlg::onAddressChanged);
+    connect(m_list, &QAbstractItemView::doubleClicked, this, [this] { accept(); });
+    connect(m_list, &QWidget::customContextMenuRequested, this, &CAddressBookDlg::showListMenu);
+    connect(m_tree, &QWidget::customContextMenuRequested, this, &CAddressBookDlg::showTreeMenu);
+
+    // Keyboard: Insert adds, Delete deletes, F2 edits, F5 reloads, Enter on a
+    // row picks it as a double click does.
+    const auto shortcut = [this](const QKeySequence& keys, QWidget* scope, auto slot) {
+        auto* s = new QShortcut(keys, scope, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+        connect(s, &QShortcut::activated, this, slot);
+    };
+    shortcut(QKeySequence(Qt::Key_Insert), this, &CAddressBookDlg::addNode);
+    shortcut(QKeySequence(Qt::Key_F2), this, &CAddressBookDlg::editNode);
+    shortcut(QKeySequence(Qt::Key_F5), this, &CAddressBookDlg::reloadAll);
+    shortcut(QKeySequence::Delete, m_list, &CAddressBookDlg::deleteNode);
+    shortcut(QKeySequence(Qt::Key_Return), m_list, &QDialog::accept);
+    shortcut(QKeySequence(Qt::Key_Enter), m_list, &QDialog::accept);
+
+    const bool opened = openAddressBook(m_db);
+    if (opened)
+        listAllNodes();
+    // Without a database the tree still shows its branches; the failure was
+    // reported once already.
+    fillTree(opened);
+    m_list->setFocus();
+}
+
+CAddressBookDlg::~CAddressBookDlg() = default;
+
+void CAddressBookDlg::buildButtons() {
+    for (int i = 0; i < ButtonCount; ++i) {
+        const ButtonSpec& spec = kButtons[i];
+        auto* b = new QToolButton(this);
+        b->setText(QString::fromLatin1(spec.text));
+        b->setToolTip(QString::fromLatin1(spec.tip));
+        b->setStatusTip(b->toolTip());
+        b->setAccessibleName(b->text());
+        b->setIcon(addressbook_art::buttonIcon(spec.art));
+        b->setIconSize(QSize(32, 32));
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setAutoRaise(true); // lights up under the mouse
+        b->setFocusPolicy(Qt::StrongFocus);
+        b->setMinimumSize(74, 58);
+        m_buttons[size_t(i)] = b;
+    }
+    connect(m_buttons[New], &QToolButton::clicked, this, &CAddressBookDlg::addNode);
+    connect(m_buttons[Properties], &QToolButton::clicked, this, &CAddressBookDlg::editNode);
+    connect(m_buttons[Delete], &QToolButton::clicked, this, &CAddressBookDlg::deleteNode);
+    connect(m_buttons[Autodiscover], &QToolButton::clicked, this, &CAddressBookDlg::autodiscover);
+    connect(m_buttons[DbQuery], &QToolButton::clicked, this, &CAddressBookDlg::reloadAll);
+    connect(m_buttons[ClearDb], &QToolButton::clicked, this, &CAddressBookDlg::clearDatabase);
+    // Printing the list is not part of this version.
+    m_buttons[Print]->setEnabled(false);
+    m_buttons[Autodiscover]->setEnabled(bool(autodiscoveryRunner()));
+}
+
+bool CAddressBookDlg::ensureOpen() {
+    return m_db.isOpen() || openAddressBook(m_db);
+}
+
+int CAddressBookDlg::runDialog(QDialog& dialog) {
+    return m_runDialog ? m_runDialog(dialog) : dialog.exec();
+}
+
+void CAddressBookDlg::listNodes(const NodeFilter& filter) {
+    if (filter.kind == NodeFilter::Kind::Unchanged)
+        return;
+    m_list->deleteAll();
+    if (!ensureOpen())
+        return;
+    QList<QStringList> rows;
+    const bool ok = m_db.forEachNode([&](const NodeRecord& node) {
+        if (filter.matches(node))
+            rows.append(node.texts());
+    });
+    m_list->reportModel()->addRows(rows);
+    if (!ok)
+        reportReadFailure(m_db);
+}
+
+void CAddressBookDlg::listAllNodes() {
+    listNodes({NodeFilter::Kind::All, {}});
+}
+
+void CAddressBookDlg::rebuildTree() {
+    fillTree(true);
+}
+
+void CAddressBookDlg::fillTree(bool readGroups) {
+    const QSignalBlocker block(m_tree);
+    m_tree->clear();
+    const QIcon branchIcon = addressbook_art::treeIcon(addressbook_art::TreeIcon::Branch);
+    insertSorted(m_tree, nullptr, tree::all, branchIcon);
+    QTreeWidgetItem* workgroups = insertSorted(m_tree, nullptr, tree::byWorkgroup, branchIcon);
+    QTreeWidgetItem* locations = insertSorted(m_tree, nullptr, tree::byLocation, branchIcon);
+    QTreeWidgetItem* ranges = insertSorted(m_tree, nullptr, tree::byIpRange, branchIcon);
+    // A fresh connection, so the tree shows what other windows saved.
+    if (readGroups && openAddressBook(m_db)) {
+        const struct {
+            GroupTable table;
+            QTreeWidgetItem* branch;
+            addressbook_art::TreeIcon icon;
+        } branches[] = {
+            {GroupTable::Workgroup, workgroups, addressbook_art::TreeIcon::Workgroup},
+            {GroupTable::Location, locations, addressbook_art::TreeIcon::Location},
+            {GroupTable::Subnet, ranges, addressbook_art::TreeIcon::IpRange},
+        };
+        for (const auto& b : branches) {
+            QStringList names;
+            const bool ok = m_db.listGroups(b.table, names);
+            const QIcon icon = addressbook_art::treeIcon(b.icon);
+            for (const QString& n : names)
+                insertSorted(m_tree, b.branch, n, icon);
+            if (!ok) {
+                reportReadFailure(m_db);
+                break;
+            }
+        }
+    }
+    workgroups->setExpanded(true);
+    locations->setExpanded(true);
+    ranges->setExpanded(true);
+}
+
+void CAddressBookDlg::onTreeSelection() {
+    const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const QTreeWidgetItem* item = selected.first();
+    const QString parentText = item->parent() ? item->parent()->text(0) : QString();
+    listNodes(NodeFilter::forTreeItem(item->text(0), parentText));
+}
+
+void CAddressBookDlg::onNameChanged(const QString& text) {
+    listNodes(NodeFilter::forName(text));
+}
+
+void CAddressBookDlg::onAddressChanged() {
+    const auto f = m_address->fields();
+    listNodes(NodeFilter::forAddress(f[0], f[1], f[2], f[3]));
+}
+
+QString CAddressBookDlg::lastSelectedMac() const {
+    const QList<int> rows = m_list->selectedRowNumbers();
+    return rows.isEmpty() ? QString() : m_list->text(rows.last(), kMacColumn);
+}
+
+void CAddressBookDlg::addNode() {
+    if (!ensureOpen())
+        return;
+    // The row carries the moment its dialog opened.
+    const QString now = nodeDateText(QDateTime::currentDateTime());
+    CAddNodeDlg dlg(this);
+    dlg.setDate(now);
+    if (runDialog(dlg) != QDialog::Accepted)
+        return;
+    NodeRecord node = dlg.node();
+    if (node.mac.isEmpty())
+        node.mac = kEmptyMac;
+    node.type = QStringLiteral("-");
+    if (!m_db.addNode(node)) {
+        MessageService::message(QStringLiteral("Error adding new node\nMAC already in database?"),
+                                QStringLiteral("Addition Failed"), MessageService::Icon::Warning);
+        return;
+    }
+    listAllNodes();
+    rebuildTree();
+}
+
+void CAddressBookDlg::editNode() {
+    const QString mac = lastSelectedMac();
+    if (m_list->selectedRowNumbers().isEmpty()) {
+        MessageService::message(QStringLiteral("No item selected"), QStringLiteral("Edit Node"),
+                                MessageService::Icon::Warning);
+        return;
+    }
+    if (!ensureOpen())
+        return;
+    NodeRecord node;
+    switch (m_db.findNode(mac, node)) {
+    case AddressDatabase::Outcome::Done:
+        break;
+    case AddressDatabase::Outcome::NotFound:
+        MessageService::message(QStringLiteral("%1 is no longer in the address book.").arg(mac),
+                                QStringLiteral("Edit Node"), MessageService::Icon::Warning);
+        listAllNodes();
+        return;
+    case AddressDatabase::Outcome::Failed:
+        reportReadFailure(m_db);
+        return;
+    }
+    node.date = nodeDateText(QDateTime::currentDateTime());
+    CNodeInfoDlg dlg(this);
+    dlg.setNode(node);
+    if (runDialog(dlg) != QDialog::Accepted)
+        return;
+    switch (m_db.updateNode(dlg.node())) {
+    case AddressDatabase::Outcome::Done:
+        break;
+    case AddressDatabase::Outcome::NotFound:
+        MessageService::message(QStringLiteral("%1 is no longer in the address book.").arg(mac),
+                                QStringLiteral("Edit Node"), MessageService::Icon::Warning);
+        break;
+    case AddressDatabase::Outcome::Failed:
+        reportWriteFailure(m_db);
+        break;
+    }
+    listAllNodes();
+}
+
+void CAddressBookDlg::deleteNode() {
+    const QList<int> rows = m_list->selectedRowNumbers();
+    if (rows.isEmpty()) {
+        MessageService::message(QStringLiteral("No item selected"), QStringLiteral("Delete"),
+                                MessageService::Icon::Warning);
+        return;
+    }
+    // One node per command: the selected row with the highest index.
+    const int row = rows.last();
+    const QString mac = m_list->text(row, kMacColumn);
+    if (!ensureOpen())
+        return;
+    NodeRecord node;
+    switch (m_db.findNode(mac, node)) {
+    case AddressDatabase::Outcome::Done:
+        break;
+    case AddressDatabase::Outcome::NotFound:
+        MessageService::message(QStringLiteral("%1 is no longer in the address book.").arg(mac),
+                                QStringLiteral("Delete"), MessageService::Icon::Warning);
+        m_list->deleteRow(row);
+        return;
+    case AddressDatabase::Outcome::Failed:
+        reportReadFailure(m_db);
+        return;
+    }
+    if (MessageService::instance().show(
+            node.mac + QStringLiteral("\nsure?"), QStringLiteral("Delete Confirmation"),
+            MessageService::Icon::Question,
+            MessageService::Buttons::OkCancel) != MessageService::Answer::Ok)
+        return;
+    switch (m_db.deleteNode(mac)) {
+    case AddressDatabase::Outcome::Done:
+    case AddressDatabase::Outcome::NotFound:
+        m_list->deleteRow(row);
+        break;
+    case AddressDatabase::Outcome::Failed:
+        reportWriteFailure(m_db);
+        break;
+    }
+}
+
+void CAddressBookDlg::autodiscover() {
+    const AutodiscoveryRunner& run = autodiscoveryRunner();
+    if (!run)
+        return;
+    // Closed by its window's close control: what it saved is shown now.
+    if (run(this) == QDialog::Rejected)
+        reloadAll();
+}
+
+void CAddressBookDlg::reloadAll() {
+    listAllNodes();
+    rebuildTree();
+}
+
+void CAddressBookDlg::clearDatabase() {
+    if (MessageService::instance().show(
+            QStringLiteral("This will clear current contents of the database\nAre you sure?"),
+            QStringLiteral("Clear Database Contents"), MessageService::Icon::Warning,
+            MessageService::Buttons::YesNo) != MessageService::Answer::Yes)
+        return;
+    if (!ensureOpen())
+        return;
+    if (!m_db.clearAll())
+        reportWriteFailure(m_db);
+    listAllNodes();
+    rebuildTree();
+}
+
+void CAddressBookDlg::editGroups() {
+    CGroupEditorDlg editor(this, m_db.fileName());
+    runDialog(editor);
+    rebuildTree();
+}
+
+void CAddressBookDlg::popup(QMenu* menu, const QPoint& globalPos) {
+    if (m_menu)
+        m_menu->close();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    m_menu = menu;
+    menu->popup(globalPos);
+}
+
+void CAddressBookDlg::showListMenu(const QPoint& pos) {
+    const bool full = !m_list->selectedRowNumbers().isEmpty();
+    auto* menu = new QMenu(this);
+    menu->setObjectName(full ? QStringLiteral("ListMenu") : QStringLiteral("ListMenuMin"));
+    menu->addAction(QStringLiteral("New"), this, &CAddressBookDlg::addNode);
+    if (full) {
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Edit"), this, &CAddressBookDlg::editNode);
+        menu->addAction(QStringLiteral("Delete"), this, &CAddressBookDlg::deleteNode);
+    }
+    popup(menu, m_list->viewport()->mapToGlobal(pos));
+}
+
+void CAddressBookDlg::showTreeMenu(const QPoint& pos) {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("TreeMenu"));
+    menu->addAction(QStringLiteral("Edit"), this, &CAddressBookDlg::editGroups);
+    popup(menu, m_tree->viewport()->mapToGlobal(pos));
+}
+
+void CAddressBookDlg::done(int result) {
+    // The caller reads the picked node after the modal run: the first
+    // selected row, or "none".
+    m_picked = PickedNode();
+    const QList<int> rows = m_list->selectedRowNumbers();
+    if (!rows.isEmpty()) {
+        m_picked.mac = m_list->text(rows.first(), kMacColumn);
+        m_picked.ip = m_list->text(rows.first(), kIpColumn);
+        m_picked.name = m_list->text(rows.first(), kNameColumn);
+    }
+    m_list->saveWidths();
+    if (m_menu)
+        m_menu->close();
+    QDialog::done(result);
+}
+
+PickedNode runAddressBook(QWidget* parent, int* result) {
+    CAddressBookDlg dlg(parent);
+    const int r = dlg.exec();
+    if (result)
+        *result = r;
+    return dlg.pickedNode();
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "addressbook/address_database.h"
+#include "addressbook/node_filter.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <array>
+#include <functional>
+
+class CIpAddressEdit;
+class CReportList;
+class QLineEdit;
+class QMenu;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+/// The node a caller picked in the address book: MAC, IPv4 address and
+/// NetBIOS name of the first selected row, or MAC "none" when no row was
+/// selected.
+struct PickedNode {
+    QString mac = QStringLiteral("none");
+    QString ip;
+    QString name;
+};
+
+/// "Network Address Book": browses, searches and edits the node table. The
+/// tree groups the nodes (all, by workgroup, by location, by IP range), the
+/// list shows the chosen group or the current search. Also a node picker: a
+/// double click closes it with OK, and the caller reads pickedNode().
+class CAddressBookDlg : public QDialog {
+    Q_OBJECT
+public:
+    enum Button { New, Properties, Delete, Print, Autodiscover, DbQuery, ClearDb, ButtonCount };
+
+    /// Runs a node dialog or the group editor modally; replaceable (tests).
+    using DialogRunner = std::function<int(QDialog& dialog)>;
+    /// Runs the autodiscovery dialog modally over `parent`; returns its result.
+    using AutodiscoveryRunner = std::function<int(QWidget* parent)>;
+
+    /// The list's number for its saved column widths.
+    static constexpr int kListId = 1011;
+    /// The list's columns.
+    static const QString kColumns;
+
+    /// Installs the autodiscovery dialog for every address book; until then
+    /// the Autodiscover button is disabled.
+    static void setAutodiscoveryRunner(AutodiscoveryRunner runner);
+
+    explicit CAddressBookDlg(QWidget* parent = nullptr,
+                             QString fileName = qarsilo::AddressDatabase::defaultFileName());
+    ~CAddressBookDlg() override;
+
+    void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
+
+    /// Set when the window closes.
+    PickedNode pickedNode() const { return m_picked; }
+
+    CReportList* list() const { return m_list; }
+    QTreeWidget* tree() const { return m_tree; }
+    QLineEdit* nameField() const { return m_name; }
+    CIpAddressEdit* addressField() const { return m_address; }
+    QToolButton* button(Button which) const { return m_buttons[size_t(which)]; }
+    /// The context menu shown last, while it is open (tests).
+    QMenu* contextMenu() const { return m_menu; }
+
+public Q_SLOTS:
+    void addNode();
+    void editNode();
+    void deleteNode();
+    void autodiscover();
+    /// "db query": lists all nodes and rebuilds the tree.
+    void reloadAll();
+    void clearDatabase();
+    /// Runs the group editor, then rebuilds the tree.
+    void editGroups();
+    void listAllNodes();
+    void rebuildTree();
+    void done(int result) override;
+
+private:
+    void buildButtons();
+    void listNodes(const qarsilo::NodeFilter& filter);
+    void fillTree(bool readGroups);
+    bool ensureOpen();
+    int runDialog(QDialog& dialog);
+    void onTreeSelection();
+    void onNameChanged(const QString& text);
+    void onAddressChanged();
+    void showListMenu(const QPoint& pos);
+    void showTreeMenu(const QPoint& pos);
+    void popup(QMenu* menu, const QPoint& globalPos);
+    /// The MAC of the selected row with the highest index; empty with none.
+    QString lastSelectedMac() const;
+
+    qarsilo::AddressDatabase m_db;
+    std::array<QToolButton*, ButtonCount> m_buttons{};
+    QLineEdit* m_name = nullptr;
+    CIpAddressEdit* m_address = nullptr;
+    QTreeWidget* m_tree = nullptr;
+    CReportList* m_list = nullptr;
+    QPointer<QMenu> m_menu;
+    DialogRunner m_runDialog;
+    PickedNode m_picked;
+};
+
+/// Runs the address book modally over `parent` and returns the picked node;
+/// `result` receives the dialog's result when given.
+PickedNode runAddressBook(QWidget* parent, int* result = nullptr);

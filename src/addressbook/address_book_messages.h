@@ -1,0 +1,14 @@
+#pragma once
+
+#include "addressbook/address_database.h"
+
+namespace qarsilo {
+
+/// Opens `db`, telling the operator why when it cannot be opened.
+bool openAddressBook(AddressDatabase& db);
+/// Tells the operator that a listing stopped early, with the engine's reason.
+void reportReadFailure(const AddressDatabase& db);
+/// Tells the operator that a change was not stored, with the engine's reason.
+void reportWriteFailure(const AddressDatabase& db);
+
+} // namespace qarsilo

@@ -1,0 +1,81 @@
+#include "ui/report_compare.h"
+
+#include <QString>
+
+namespace qarsilo {
+
+namespace {
+
+int sign(int v) {
+    return (v > 0) - (v < 0);
+}
+
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// The run of decimal digits at the start of `text`, without leading zeros.
+QStringView leadingDigits(QStringView text) {
+    qsizetype end = 0;
+    while (end < text.size() && isDigit(text[end]))
+        ++end;
+    qsizetype start = 0;
+    while (start < end && text[start] == QLatin1Char('0'))
+        ++start;
+    return text.mid(start, end - start);
+}
+
+// Compares the leading numbers of two texts without converting them, so that
+// a long run of digits cannot overflow.
+int compareLeadingNumbers(QStringView a, QStringView b) {
+    const QStringView da = leadingDigits(a);
+    const QStringView db = leadingDigits(b);
+    if (da.size() != db.size())
+        return da.size() < db.size() ? -1 : 1;
+    return sign(da.compare(db));
+}
+
+// The number in `text` at [pos, pos + len), read as leading digits; positions
+// past the end of a shorter text read as nothing, which counts as 0.
+int compareDatePart(QStringView a, QStringView b, qsizetype pos, qsizetype len) {
+    const auto part = [&](QStringView t) {
+        return pos < t.size() ? t.mid(pos, len) : QStringView();
+    };
+    return compareLeadingNumbers(part(a), part(b));
+}
+
+} // namespace
+
+ReportTextKind reportTextKind(QStringView text) {
+    bool allDigits = true;
+    for (QChar c : text)
+        allDigits = allDigits && isDigit(c);
+    if (allDigits)
+        return ReportTextKind::Number;
+    if (text.size() == 10 && text[2] == QLatin1Char('/') && text[5] == QLatin1Char('/')) {
+        bool digits = true;
+        for (qsizetype i : {0, 1, 3, 4, 6, 7, 8, 9})
+            digits = digits && isDigit(text[i]);
+        if (digits)
+            return ReportTextKind::Date;
+    }
+    return ReportTextKind::Text;
+}
+
+int compareReportTexts(QStringView a, QStringView b) {
+    switch (reportTextKind(a)) {
+    case ReportTextKind::Number:
+        return compareLeadingNumbers(a, b);
+    case ReportTextKind::Date:
+        if (int c = compareDatePart(a, b, 6, 4))
+            return c;
+        if (int c = compareDatePart(a, b, 3, 2))
+            return c;
+        return compareDatePart(a, b, 0, 2);
+    case ReportTextKind::Text:
+        break;
+    }
+    return sign(QString::localeAwareCompare(a, b));
+}
+
+} // namespace qarsilo

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QStringView>
+
+namespace qarsilo {
+
+/// How the sortable report list reads a cell text when it compares two rows.
+enum class ReportTextKind {
+    Number, ///< only decimal digits (an empty text counts as a number)
+    Date,   ///< "dd/mm/yyyy"
+    Text,   ///< anything else
+};
+
+/// The kind of `text` as the comparison sees it.
+ReportTextKind reportTextKind(QStringView text);
+
+/// Compares two cell texts the way the report list sorts them: the kind is
+/// decided by `a` alone. Numbers compare by their leading digits (a text
+/// without any counts as 0, and numbers of any length compare exactly), dates
+/// by year, month and day, everything else case-sensitively in the user's
+/// locale. Negative, zero or positive.
+///
+/// Because `a` alone decides the kind the comparison is not symmetric for
+/// mixed columns ("10a" against "9" is text, "9" against "10a" a number); the
+/// list's sort is built to stay safe with that.
+int compareReportTexts(QStringView a, QStringView b);
+
+} // namespace qarsilo

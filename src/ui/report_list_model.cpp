@@ -1,0 +1,215 @@
+#include "ui/report_list_model.h"
+
+#include "ui/report_compare.h"
+
+#include <vector>
+
+namespace qarsilo {
+
+ReportListModel::ReportListModel(QObject* parent)
+    : QAbstractTableModel(parent) {}
+
+bool ReportListModel::declareColumns(const QString& declaration) {
+    for (const QString& entry : declaration.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const qsizetype comma = entry.lastIndexOf(QLatin1Char(','));
+        if (comma < 0)
+            return false;
+        const QString digits = entry.mid(comma + 1).trimmed();
+        bool ok = !digits.isEmpty();
+        for (QChar c : digits)
+            ok = ok && c.isDigit() && c.unicode() < 128;
+        const int width = ok ? digits.toInt(&ok) : 0;
+        if (!ok || !insertColumn(entry.left(comma), width))
+            return false;
+    }
+    return true;
+}
+
+bool ReportListModel::insertColumn(const QString& title, int width) {
+    if (width < 0)
+        return false;
+    const int at = int(m_columns.size());
+    beginInsertColumns({}, at, at);
+    m_columns.append({title, width});
+    for (QStringList& row : m_rows)
+        row.append(QString());
+    endInsertColumns();
+    return true;
+}
+
+int ReportListModel::addRow(const QStringList& texts) {
+    const int at = int(m_rows.size());
+    addRows({texts});
+    return at;
+}
+
+void ReportListModel::addRows(const QList<QStringList>& rows) {
+    if (rows.isEmpty())
+        return;
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + int(rows.size()) - 1);
+    m_rows.reserve(m_rows.size() + rows.size());
+    const qsizetype columns = m_columns.size();
+    for (const QStringList& texts : rows) {
+        QStringList row = texts.mid(0, columns);
+        while (row.size() < columns)
+            row.append(QString());
+        m_rows.append(std::move(row));
+    }
+    endInsertRows();
+}
+
+int ReportListModel::setCell(int row, int column, const QString& text) {
+    if (row < 0 || row >= m_rows.size() || column < 0 || column >= m_columns.size())
+        return 0;
+    m_rows[row][column] = text;
+    const QModelIndex i = index(row, column);
+    Q_EMIT dataChanged(i, i);
+    return 1;
+}
+
+void ReportListModel::deleteRow(int row) {
+    if (row < 0 || row >= m_rows.size())
+        return;
+    beginRemoveRows({}, row, row);
+    m_rows.removeAt(row);
+    endRemoveRows();
+}
+
+void ReportListModel::deleteAll() {
+    if (m_rows.isEmpty())
+        return;
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+void ReportListModel::sort(int column, Qt::SortOrder order) {
+    sortBy(column, order == Qt::AscendingOrder);
+}
+
+void ReportListModel::titleClicked(int column) {
+    sortBy(column, column != m_sortColumn || !m_ascending);
+}
+
+void ReportListModel::sortBy(int column, bool ascending) {
+    m_sortColumn = column;
+    m_ascending = ascending;
+    Q_EMIT headerDataChanged(Qt::Horizontal, 0, qMax(0, columnCount() - 1));
+    if (column < 0 || column >= m_columns.size() || m_rows.size() < 2)
+        return;
+
+    // A bottom-up merge sort over row numbers. The comparison lets the first
+    // text decide its kind, so it is not a strict weak order on mixed columns;
+    // std::sort may then read out of bounds, this merge cannot. Equal rows keep
+    // their order.
+    const auto comesAfter = [&](int a, int b) {
+        const QString& ta = m_rows[a][column];
+        const QString& tb = m_rows[b][column];
+        return (ascending ? compareReportTexts(ta, tb) : compareReportTexts(tb, ta)) > 0;
+    };
+    const qsizetype n = m_rows.size();
+    std::vector<int> order(static_cast<size_t>(n));
+    for (qsizetype i = 0; i < n; ++i)
+        order[size_t(i)] = int(i);
+    std::vector<int> merged(static_cast<size_t>(n));
+    for (qsizetype width = 1; width < n; width *= 2) {
+        for (qsizetype lo = 0; lo < n; lo += 2 * width) {
+            const qsizetype mid = qMin(lo + width, n);
+            const qsizetype hi = qMin(lo + 2 * width, n);
+            qsizetype l = lo, r = mid, out = lo;
+            while (l < mid && r < hi) {
+                if (comesAfter(order[size_t(l)], order[size_t(r)]))
+                    merged[size_t(out++)] = order[size_t(r++)];
+                else
+                    merged[size_t(out++)] = order[size_t(l++)];
+            }
+            while (l < mid)
+                merged[size_t(out++)] = order[size_t(l++)];
+            while (r < hi)
+                merged[size_t(out++)] = order[size_t(r++)];
+        }
+        order.swap(merged);
+    }
+
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newRowOf(static_cast<size_t>(n));
+    QList<QStringList> sorted;
+    sorted.reserve(n);
+    for (qsizetype i = 0; i < n; ++i) {
+        newRowOf[size_t(order[size_t(i)])] = int(i);
+        sorted.append(std::move(m_rows[order[size_t(i)]]));
+    }
+    m_rows = std::move(sorted);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& i : before)
+        after.append(index(newRowOf[size_t(i.row())], i.column()));
+    changePersistentIndexList(before, after);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+QString ReportListModel::text(int row, int column) const {
+    if (row < 0 || row >= m_rows.size() || column < 0 || column >= m_columns.size())
+        return {};
+    return m_rows[row][column];
+}
+
+QStringList ReportListModel::rowTexts(int row) const {
+    return row >= 0 && row < m_rows.size() ? m_rows[row] : QStringList();
+}
+
+QString ReportListModel::columnTitle(int column) const {
+    return column >= 0 && column < m_columns.size() ? m_columns[column].title : QString();
+}
+
+int ReportListModel::declaredWidth(int column) const {
+    return column >= 0 && column < m_columns.size() ? m_columns[column].width : 0;
+}
+
+int ReportListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int ReportListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_columns.size());
+}
+
+QVariant ReportListModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const QString& t = m_rows[index.row()][index.column()];
+    switch (role) {
+    case Qt::DisplayRole: {
+        // A row is one line high: line breaks (descriptions may hold them)
+        // show as blanks; the kept text is unchanged.
+        QString shown = t;
+        shown.replace(QLatin1String("\r\n"), QLatin1String(" "));
+        shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        shown.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        return shown;
+    }
+    case Qt::ToolTipRole:
+        return t.isEmpty() ? QVariant() : QVariant(t);
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    default:
+        return {};
+    }
+}
+
+QVariant ReportListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_columns.size())
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (role) {
+    case Qt::DisplayRole:
+        return m_columns[section].title;
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    default:
+        return {};
+    }
+}
+
+} // namespace qarsilo

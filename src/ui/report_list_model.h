@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QStringList>
+
+namespace qarsilo {
+
+/// The rows of a sortable report list. Columns are declared by one text such
+/// as "Workgroup,100;Info,100"; every row keeps its own copy of its cell texts,
+/// and sorting compares those copies (compareReportTexts). Shown by CReportList.
+class ReportListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit ReportListModel(QObject* parent = nullptr);
+
+    /// Appends one column per "title,width" entry, in order. Returns false at
+    /// the first entry that cannot be a column (no comma, or a width that is
+    /// not decimal digits); the columns declared before it stay.
+    bool declareColumns(const QString& declaration);
+    /// Appends one column; false for a negative width.
+    bool insertColumn(const QString& title, int width);
+
+    /// Appends a row: one text per column (missing texts are empty, extra ones
+    /// dropped). Returns the new row's index.
+    int addRow(const QStringList& texts);
+    /// Appends many rows as one insertion.
+    void addRows(const QList<QStringList>& rows);
+    /// Sets one cell's text; 1 when set, 0 when the cell does not exist.
+    int setCell(int row, int column, const QString& text);
+    /// Removes one row; the following rows move up. Out of range: nothing.
+    void deleteRow(int row);
+    /// Removes every row (the columns stay).
+    void deleteAll();
+
+    /// Sorts by `column`; records the column and direction first.
+    void sortBy(int column, bool ascending);
+    /// A click on a column title: ascending for a new column or after a
+    /// descending sort, otherwise descending.
+    void titleClicked(int column);
+    int sortColumn() const { return m_sortColumn; }
+    bool ascending() const { return m_ascending; }
+
+    QString text(int row, int column) const;
+    QStringList rowTexts(int row) const;
+    QString columnTitle(int column) const;
+    int declaredWidth(int column) const;
+
+    // QAbstractItemModel
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+private:
+    struct Column {
+        QString title;
+        int width;
+    };
+    QList<Column> m_columns;
+    QList<QStringList> m_rows;
+    int m_sortColumn = -1;
+    bool m_ascending = true;
+};
+
+} // namespace qarsilo
