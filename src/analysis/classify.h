@@ -96,18 +96,19 @@ inline constexpr std::size_t kMaxFrameLineLength = 160;
 
 /// Writes the five texts of the list row as one line for scripts:
 ///   Time TAB Source TAB Destination TAB Protocol TAB Info
-/// exactly as the list shows them (Time "%d:%6.0d", so it may hold blanks),
-/// with no line end and no terminating NUL. Returns the number of bytes
-/// written, or 0 (and leaves `out` untouched past that) when the line does not
-/// fit in `capacity`; kMaxFrameLineLength always fits. No heap allocation.
+/// exactly as the list shows them (Time is "%d:%6.0d", so it may hold blanks;
+/// no text holds a tab or a line end), Latin-1, with no line end and no
+/// terminating NUL. Returns the number of bytes written; when the line does
+/// not fit in `capacity` it writes nothing and returns 0. A capacity of
+/// kMaxFrameLineLength always suffices. No heap allocation.
 std::size_t formatFrameLine(const FrameHeader& header, const std::uint8_t* bytes, char* out,
                             std::size_t capacity) noexcept;
 std::size_t formatFrameLine(const FrameHeader& header, const Classification& c, char* out,
                             std::size_t capacity) noexcept;
 
-/// Single columns, for callers that lay the row out themselves. Each writes at
-/// `out` and returns the end; room needed: text::kMaxTimeLength for the time,
-/// 15 for an address.
+/// The Source and Destination columns, for callers that lay the row out
+/// themselves (the time is text::appendTime). Each writes at `out` and returns
+/// the end; 15 bytes of room always suffice.
 char* appendSourceText(char* out, const Classification& c) noexcept;
 char* appendDestinationText(char* out, const Classification& c) noexcept;
 
