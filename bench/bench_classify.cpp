@@ -36,8 +36,7 @@ struct Capture {
     const std::uint8_t* frame(std::size_t i) const { return bytes.data() + offsets[i]; }
 };
 
-bool load(const char* path, Capture& c)
-{
+bool load(const char* path, Capture& c) {
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     pcap_t* p = pcap_open_offline(path, errbuf);
     if (!p) {
@@ -56,8 +55,7 @@ bool load(const char* path, Capture& c)
 }
 
 // Both text paths must give the same five texts before either is timed.
-std::size_t verify(const Capture& c)
-{
+std::size_t verify(const Capture& c) {
     std::size_t mismatches = 0;
     char line[kMaxFrameLineLength];
     for (std::size_t i = 0; i < c.headers.size(); ++i) {
@@ -77,8 +75,7 @@ volatile std::uint64_t g_sink; // keeps the work from being optimised away
 
 using Pass = std::function<std::uint64_t(const Capture&)>;
 
-std::uint64_t classifyOnly(const Capture& c)
-{
+std::uint64_t classifyOnly(const Capture& c) {
     std::uint64_t sum = 0;
     for (std::size_t i = 0; i < c.headers.size(); ++i) {
         const Classification k = classifyFrame(c.headers[i], c.frame(i));
@@ -87,8 +84,7 @@ std::uint64_t classifyOnly(const Capture& c)
     return sum;
 }
 
-std::uint64_t lines(const Capture& c)
-{
+std::uint64_t lines(const Capture& c) {
     // Lines go into an output buffer as a stdout buffer would take them.
     static char out[1 << 16];
     std::size_t used = 0;
@@ -104,19 +100,17 @@ std::uint64_t lines(const Capture& c)
     return sum + used;
 }
 
-std::uint64_t qstrings(const Capture& c)
-{
+std::uint64_t qstrings(const Capture& c) {
     std::uint64_t sum = 0;
     for (std::size_t i = 0; i < c.headers.size(); ++i) {
         const FrameTexts t = frameTexts(c.headers[i], c.frame(i));
-        sum += static_cast<std::uint64_t>(t.time.size() + t.source.size() + t.destination.size()
-                                          + t.protocol.size() + t.info.size());
+        sum += static_cast<std::uint64_t>(t.time.size() + t.source.size() + t.destination.size() +
+                                          t.protocol.size() + t.info.size());
     }
     return sum;
 }
 
-void measure(const char* name, const Pass& pass, const Capture& c, int runs)
-{
+void measure(const char* name, const Pass& pass, const Capture& c, int runs) {
     std::vector<double> fps;
     for (int r = 0; r < runs; ++r) {
         const auto start = std::chrono::steady_clock::now();
@@ -134,16 +128,14 @@ void measure(const char* name, const Pass& pass, const Capture& c, int runs)
     std::printf("\n");
 }
 
-[[noreturn]] void usage()
-{
+[[noreturn]] void usage() {
     std::fprintf(stderr, "usage: qarsilo-bench-classify [--runs N] [--cpu N] CAPTURE.pcap\n");
     std::exit(2);
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     int runs = 5;
     int cpu = -1;
     const char* path = nullptr;

@@ -22,18 +22,20 @@ namespace {
 // standard distributions are not specified bit for bit).
 struct Rng {
     std::uint64_t state;
-    std::uint64_t next()
-    {
+    std::uint64_t next() {
         std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
         return z ^ (z >> 31);
     }
-    std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>(((next() >> 32) * n) >> 32); }
+    std::uint32_t below(std::uint32_t n) {
+        return static_cast<std::uint32_t>(((next() >> 32) * n) >> 32);
+    }
     std::uint32_t range(std::uint32_t lo, std::uint32_t hi) { return lo + below(hi - lo + 1); }
     bool chance(std::uint32_t perMille) { return below(1000) < perMille; }
-    template <typename T, std::size_t N>
-    const T& pick(const T (&items)[N]) { return items[below(N)]; }
+    template <typename T, std::size_t N> const T& pick(const T (&items)[N]) {
+        return items[below(N)];
+    }
 };
 
 struct Host {
@@ -56,23 +58,18 @@ public:
     std::size_t length = 60;
 
     void u8(std::size_t at, std::uint8_t v) { b[at] = v; }
-    void be16(std::size_t at, std::uint16_t v)
-    {
+    void be16(std::size_t at, std::uint16_t v) {
         b[at] = static_cast<std::uint8_t>(v >> 8);
         b[at + 1] = static_cast<std::uint8_t>(v);
     }
-    void be32(std::size_t at, std::uint32_t v)
-    {
+    void be32(std::size_t at, std::uint32_t v) {
         be16(at, static_cast<std::uint16_t>(v >> 16));
         be16(at + 2, static_cast<std::uint16_t>(v));
     }
-    template <std::size_t N>
-    void bytes(std::size_t at, const std::array<std::uint8_t, N>& v)
-    {
+    template <std::size_t N> void bytes(std::size_t at, const std::array<std::uint8_t, N>& v) {
         std::memcpy(&b[at], v.data(), N);
     }
-    void start(std::size_t frameLength, Rng& rng)
-    {
+    void start(std::size_t frameLength, Rng& rng) {
         length = std::clamp<std::size_t>(frameLength, 60, kMaxFrame);
         // Payload filler: cheap, but not constant.
         std::uint64_t x = rng.next();
@@ -82,8 +79,7 @@ public:
         }
     }
     void ethernet(const std::array<std::uint8_t, 6>& dst, const std::array<std::uint8_t, 6>& src,
-                  std::uint16_t typeOrLength)
-    {
+                  std::uint16_t typeOrLength) {
         bytes(0, dst);
         bytes(6, src);
         be16(12, typeOrLength);
@@ -98,40 +94,43 @@ const std::array<std::uint8_t, 6> kNetbiosGroup{0x03, 0x00, 0x00, 0x00, 0x00, 0x
 class Generator {
 public:
     explicit Generator(std::uint64_t seed)
-        : rng_{seed}
-    {
+        : rng_{seed} {
         hosts_.resize(512);
         for (std::size_t i = 0; i < hosts_.size(); ++i) {
             Host& h = hosts_[i];
             const std::uint64_t r = rng_.next();
-            h.mac = {0x00, 0x1B, static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(r >> 8),
-                     static_cast<std::uint8_t>(r >> 16), static_cast<std::uint8_t>(i)};
-            h.ipv4 = i < 256 ? std::array<std::uint8_t, 4>{192, 168, 1, static_cast<std::uint8_t>(i)}
-                             : std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(rng_.range(1, 223)),
-                                                           static_cast<std::uint8_t>(r >> 24),
-                                                           static_cast<std::uint8_t>(r >> 32),
-                                                           static_cast<std::uint8_t>(r >> 40)};
+            h.mac = {0x00,
+                     0x1B,
+                     static_cast<std::uint8_t>(r),
+                     static_cast<std::uint8_t>(r >> 8),
+                     static_cast<std::uint8_t>(r >> 16),
+                     static_cast<std::uint8_t>(i)};
+            h.ipv4 =
+                i < 256 ? std::array<std::uint8_t, 4>{192, 168, 1, static_cast<std::uint8_t>(i)}
+                        : std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(rng_.range(1, 223)),
+                                                      static_cast<std::uint8_t>(r >> 24),
+                                                      static_cast<std::uint8_t>(r >> 32),
+                                                      static_cast<std::uint8_t>(r >> 40)};
             h.ipv6 = {0xFE, 0x80};
             for (std::size_t k = 8; k < 16; ++k)
                 h.ipv6[k] = static_cast<std::uint8_t>(rng_.next());
         }
         static constexpr std::uint16_t kServerPorts[] = {
-            80, 80, 80, 443, 443, 443, 443, 22, 21, 23, 25, 110, 139, 179, 1080, 1300, 1720,
-            3306, 5432, 8080, 8443, 6667, 993, 3389, 11720};
+            80,  80,   80,   443,  443,  443,  443,  22,   21,   23,  25,   110,  139,
+            179, 1080, 1300, 1720, 3306, 5432, 8080, 8443, 6667, 993, 3389, 11720};
         connections_.resize(4096);
         for (Connection& c : connections_) {
             c.client = static_cast<std::uint16_t>(rng_.below(256));
             c.server = static_cast<std::uint16_t>(rng_.below(512));
             c.clientPort = static_cast<std::uint16_t>(rng_.range(1024, 65535));
             c.serverPort = rng_.chance(850) ? rng_.pick(kServerPorts)
-                                             : static_cast<std::uint16_t>(rng_.range(1, 65535));
+                                            : static_cast<std::uint16_t>(rng_.range(1, 65535));
             c.seq = static_cast<std::uint32_t>(rng_.next());
         }
     }
 
     // One frame; returns the captured length (below the frame length for runts).
-    std::size_t next(Frame& f)
-    {
+    std::size_t next(Frame& f) {
         const std::uint32_t kind = rng_.below(1000);
         if (kind < 520)
             tcp(f);
@@ -161,8 +160,7 @@ private:
     const Host& host(std::uint32_t i) const { return hosts_[i]; }
 
     void ipv4Header(Frame& f, std::uint8_t protocol, const Host& src, const Host& dst,
-                    std::uint8_t ihl = 5)
-    {
+                    std::uint8_t ihl = 5) {
         f.ethernet(dst.mac, src.mac, 0x0800);
         f.u8(14, static_cast<std::uint8_t>(0x40 | ihl));
         f.u8(15, 0);
@@ -183,21 +181,20 @@ private:
     }
 
     void tcpHeader(Frame& f, std::size_t at, std::uint16_t sport, std::uint16_t dport,
-                   std::uint32_t seq)
-    {
+                   std::uint32_t seq) {
         f.be16(at, sport);
         f.be16(at + 2, dport);
         f.be32(at + 4, seq);
         f.be32(at + 8, static_cast<std::uint32_t>(rng_.next()));
         f.u8(at + 12, 0x50);
-        f.u8(at + 13, static_cast<std::uint8_t>(rng_.pick({0x10, 0x18, 0x18, 0x02, 0x12, 0x11, 0x04})));
+        f.u8(at + 13,
+             static_cast<std::uint8_t>(rng_.pick({0x10, 0x18, 0x18, 0x02, 0x12, 0x11, 0x04})));
         f.be16(at + 14, static_cast<std::uint16_t>(rng_.range(512, 65535)));
         f.be16(at + 16, static_cast<std::uint16_t>(rng_.next()));
         f.be16(at + 18, 0);
     }
 
-    std::size_t tcpPayload()
-    {
+    std::size_t tcpPayload() {
         const std::uint32_t r = rng_.below(100);
         if (r < 40)
             return 0; // pure acknowledgements
@@ -206,8 +203,7 @@ private:
         return rng_.range(1000, 1460);
     }
 
-    void tcp(Frame& f)
-    {
+    void tcp(Frame& f) {
         Connection& c = connections_[rng_.below(static_cast<std::uint32_t>(connections_.size()))];
         const std::size_t payload = tcpPayload();
         f.start(54 + payload, rng_);
@@ -220,10 +216,9 @@ private:
         c.seq += static_cast<std::uint32_t>(payload);
     }
 
-    void udp(Frame& f)
-    {
-        static constexpr std::uint16_t kUdpPorts[] = {53, 53, 53, 67, 68, 137, 138, 161, 162,
-                                                      546, 547, 123, 5353, 1900, 514, 1719};
+    void udp(Frame& f) {
+        static constexpr std::uint16_t kUdpPorts[] = {53,  53,  53,  67,  68,   137,  138, 161,
+                                                      162, 546, 547, 123, 5353, 1900, 514, 1719};
         f.start(42 + rng_.range(20, 500), rng_);
         const Host& a = host(rng_.below(256));
         const Host& b = host(rng_.below(512));
@@ -239,16 +234,14 @@ private:
         f.be16(40, 0);
     }
 
-    void otherIpv4(Frame& f)
-    {
-        static constexpr std::uint8_t kProtocols[] = {1, 1, 1, 1, 2, 2, 8, 9, 46, 47, 50,
-                                                      83, 89, 132, 4, 41, 103, 112, 115};
+    void otherIpv4(Frame& f) {
+        static constexpr std::uint8_t kProtocols[] = {1,  1,  1,  1,   2, 2,  8,   9,   46, 47,
+                                                      50, 83, 89, 132, 4, 41, 103, 112, 115};
         f.start(rng_.range(60, 200), rng_);
         ipv4Header(f, rng_.pick(kProtocols), host(rng_.below(512)), host(rng_.below(512)));
     }
 
-    void ipv4WithOptions(Frame& f)
-    {
+    void ipv4WithOptions(Frame& f) {
         Connection& c = connections_[rng_.below(static_cast<std::uint32_t>(connections_.size()))];
         f.start(58 + tcpPayload(), rng_);
         ipv4Header(f, 6, host(c.client), host(c.server), 6);
@@ -256,8 +249,7 @@ private:
         tcpHeader(f, 38, c.clientPort, c.serverPort, c.seq);
     }
 
-    void arp(Frame& f)
-    {
+    void arp(Frame& f) {
         f.start(60, rng_);
         const Host& sender = host(rng_.below(256));
         const Host& target = host(rng_.below(256));
@@ -274,8 +266,7 @@ private:
         f.bytes(38, target.ipv4);
     }
 
-    void ipv6(Frame& f)
-    {
+    void ipv6(Frame& f) {
         f.start(54 + rng_.range(8, 400), rng_);
         const Host& a = host(rng_.below(256));
         const Host& b = host(rng_.below(512));
@@ -289,16 +280,14 @@ private:
     }
 
     void llc(Frame& f, const std::array<std::uint8_t, 6>& dst, std::uint8_t dsap,
-             std::uint8_t ssap)
-    {
+             std::uint8_t ssap) {
         f.ethernet(dst, host(rng_.below(512)).mac, static_cast<std::uint16_t>(f.length - 14));
         f.u8(14, dsap);
         f.u8(15, ssap);
         f.u8(16, 0x03);
     }
 
-    void ieee8023(Frame& f)
-    {
+    void ieee8023(Frame& f) {
         const std::uint32_t kind = rng_.below(100);
         if (kind < 25) { // spanning tree: configuration, topology change, rapid
             f.start(60, rng_);
@@ -307,8 +296,8 @@ private:
             f.u8(19, rng_.chance(500) ? 0 : 2);
             f.u8(20, static_cast<std::uint8_t>(rng_.pick({0x00, 0x00, 0x80, 0x02})));
         } else if (kind < 50) { // IPX by socket
-            static constexpr std::uint16_t kSockets[] = {0x0452, 0x0453, 0x0455, 0x9001, 0x0451,
-                                                         0x4000};
+            static constexpr std::uint16_t kSockets[] = {0x0452, 0x0453, 0x0455,
+                                                         0x9001, 0x0451, 0x4000};
             f.start(rng_.range(60, 300), rng_);
             llc(f, kBroadcast, 0xE0, 0xE0);
             f.be16(17, 0xFFFF);
@@ -316,10 +305,9 @@ private:
             f.be16(33, rng_.pick(kSockets));
             f.be16(45, rng_.pick(kSockets));
         } else if (kind < 70) { // NetBIOS frames
-            static constexpr std::uint8_t kCommands[] = {0x00, 0x01, 0x02, 0x03, 0x07, 0x08,
-                                                         0x09, 0x0A, 0x0D, 0x0E, 0x0F, 0x13,
-                                                         0x14, 0x15, 0x16, 0x17, 0x18, 0x19,
-                                                         0x1A, 0x1B, 0x1C, 0x1F, 0x05, 0x20};
+            static constexpr std::uint8_t kCommands[] = {
+                0x00, 0x01, 0x02, 0x03, 0x07, 0x08, 0x09, 0x0A, 0x0D, 0x0E, 0x0F, 0x13,
+                0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1F, 0x05, 0x20};
             f.start(rng_.range(60, 200), rng_);
             llc(f, kNetbiosGroup, 0xF0, 0xF0);
             // Header length and delimiter are little-endian in NetBIOS frames.
@@ -345,11 +333,10 @@ private:
         }
     }
 
-    void otherEtherType(Frame& f)
-    {
-        static constexpr std::uint16_t kTypes[] = {0x0801, 0x8035, 0x8038, 0x809B, 0x80F3, 0x8847,
-                                                   0x8848, 0x8100, 0x88CC, 0x888E, 0x9000, 0x05DC,
-                                                   0x05DD};
+    void otherEtherType(Frame& f) {
+        static constexpr std::uint16_t kTypes[] = {0x0801, 0x8035, 0x8038, 0x809B, 0x80F3,
+                                                   0x8847, 0x8848, 0x8100, 0x88CC, 0x888E,
+                                                   0x9000, 0x05DC, 0x05DD};
         f.start(rng_.range(60, 120), rng_);
         const std::uint16_t type = rng_.pick(kTypes);
         f.ethernet(kBroadcast, host(rng_.below(512)).mac, type);
@@ -362,8 +349,7 @@ private:
     std::vector<Connection> connections_;
 };
 
-[[noreturn]] void usage(const char* why)
-{
+[[noreturn]] void usage(const char* why) {
     std::fprintf(stderr,
                  "%s\nusage: qarsilo-gen-capture [-n FRAMES] [-s SEED] [--snaplen BYTES] "
                  "OUTPUT.pcap\n",
@@ -371,8 +357,7 @@ private:
     std::exit(2);
 }
 
-std::uint64_t number(const char* text)
-{
+std::uint64_t number(const char* text) {
     char* end = nullptr;
     const unsigned long long v = std::strtoull(text, &end, 10);
     if (!end || *end != '\0')
@@ -382,8 +367,7 @@ std::uint64_t number(const char* text)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::uint64_t frames = 1'000'000;
     std::uint64_t seed = 1;
     std::uint64_t snaplen = kMaxFrame;

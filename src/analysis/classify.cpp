@@ -13,12 +13,10 @@ namespace L = layout;
 
 // A table text in Latin-1 for the char formatter and in UTF-16, so that a
 // QString can refer to it without a copy. "HTTP"_t keeps both in static storage.
-template <std::size_t N>
-struct TextLiteral {
+template <std::size_t N> struct TextLiteral {
     char latin1[N]{};
     char16_t utf16[N]{};
-    constexpr TextLiteral(const char (&s)[N])
-    {
+    constexpr TextLiteral(const char (&s)[N]) {
         for (std::size_t i = 0; i < N; ++i) {
             latin1[i] = s[i];
             utf16[i] = static_cast<unsigned char>(s[i]);
@@ -31,9 +29,7 @@ struct Text {
     const char16_t* utf16 = nullptr;
 };
 
-template <TextLiteral T>
-constexpr Text operator""_t()
-{
+template <TextLiteral T> constexpr Text operator""_t() {
     return Text{std::string_view(T.latin1, sizeof T.latin1 - 1), T.utf16};
 }
 
@@ -58,17 +54,14 @@ enum class Next : std::uint8_t {
     Ports             // TCP, UDP: by port
 };
 
-template <typename Key>
-struct Row {
+template <typename Key> struct Row {
     Key key;
     Names names;
     Next next = Next::Nothing;
 };
 
 // Rows of one table, sorted by key so lookups can bisect.
-template <typename RowT, std::size_t N>
-constexpr bool sortedUnique(const RowT (&rows)[N])
-{
+template <typename RowT, std::size_t N> constexpr bool sortedUnique(const RowT (&rows)[N]) {
     for (std::size_t i = 1; i < N; ++i) {
         if (!(rows[i - 1].key < rows[i].key))
             return false;
@@ -79,8 +72,7 @@ constexpr bool sortedUnique(const RowT (&rows)[N])
 // Bisects with a fixed number of steps and conditional moves: the frame mix
 // is random, so data-dependent branches would mispredict.
 template <typename RowT, std::size_t N, typename Key>
-constexpr const RowT* findRow(const RowT (&rows)[N], Key key) noexcept
-{
+constexpr const RowT* findRow(const RowT (&rows)[N], Key key) noexcept {
     const RowT* base = rows;
     for (std::size_t n = N; n > 1;) {
         const std::size_t half = n / 2;
@@ -91,19 +83,16 @@ constexpr const RowT* findRow(const RowT (&rows)[N], Key key) noexcept
 }
 
 // For one-byte keys: the row of every value, found with one load.
-template <typename RowT, std::size_t N>
-struct ByteIndex {
+template <typename RowT, std::size_t N> struct ByteIndex {
     const RowT (&rows)[N];
     std::uint8_t slot[256]{}; // row number + 1, 0 for no row
     constexpr explicit ByteIndex(const RowT (&table)[N])
-        : rows(table)
-    {
+        : rows(table) {
         static_assert(N < 255);
         for (std::size_t i = 0; i < N; ++i)
             slot[table[i].key] = static_cast<std::uint8_t>(i + 1);
     }
-    constexpr const RowT* find(std::uint8_t key) const noexcept
-    {
+    constexpr const RowT* find(std::uint8_t key) const noexcept {
         return slot[key] ? &rows[slot[key] - 1] : nullptr;
     }
 };
@@ -227,11 +216,11 @@ constexpr Row<std::uint16_t> kPortRows[] = {
     {11720, {"h323callsigalt"_t, "H323 Call Signal Alternate"_t}},
 };
 
-static_assert(sortedUnique(kSsapRows) && sortedUnique(kBpduTypeRows)
-              && sortedUnique(kSnapOrganizationRows) && sortedUnique(kIpxSocketRows)
-              && sortedUnique(kNetbiosCommandRows) && sortedUnique(kEtherTypeRows)
-              && sortedUnique(kDecStpMessageRows) && sortedUnique(kIpProtocolRows)
-              && sortedUnique(kPortRows));
+static_assert(sortedUnique(kSsapRows) && sortedUnique(kBpduTypeRows) &&
+              sortedUnique(kSnapOrganizationRows) && sortedUnique(kIpxSocketRows) &&
+              sortedUnique(kNetbiosCommandRows) && sortedUnique(kEtherTypeRows) &&
+              sortedUnique(kDecStpMessageRows) && sortedUnique(kIpProtocolRows) &&
+              sortedUnique(kPortRows));
 
 // One-byte keys go through a direct index, wider ones are bisected.
 constexpr ByteIndex kSsapIndex(kSsapRows);
@@ -241,14 +230,12 @@ constexpr ByteIndex kDecStpMessageIndex(kDecStpMessageRows);
 constexpr ByteIndex kIpProtocolIndex(kIpProtocolRows);
 
 template <typename RowT, std::size_t N>
-constexpr const RowT* find(const ByteIndex<RowT, N>& index, std::uint8_t key) noexcept
-{
+constexpr const RowT* find(const ByteIndex<RowT, N>& index, std::uint8_t key) noexcept {
     return index.find(key);
 }
 
 template <typename RowT, std::size_t N, typename Key>
-constexpr const RowT* find(const RowT (&rows)[N], Key key) noexcept
-{
+constexpr const RowT* find(const RowT (&rows)[N], Key key) noexcept {
     return findRow(rows, key);
 }
 
@@ -256,40 +243,35 @@ constexpr const RowT* find(const RowT (&rows)[N], Key key) noexcept
 constexpr std::size_t kMaxProtocolLength = 16;
 constexpr std::size_t kMaxInfoLength = 48;
 
-template <typename RowT, std::size_t N>
-constexpr bool namesFit(const RowT (&rows)[N])
-{
+template <typename RowT, std::size_t N> constexpr bool namesFit(const RowT (&rows)[N]) {
     for (const RowT& r : rows) {
-        if (r.names.protocol.latin1.size() > kMaxProtocolLength
-            || r.names.info.latin1.size() > kMaxInfoLength)
+        if (r.names.protocol.latin1.size() > kMaxProtocolLength ||
+            r.names.info.latin1.size() > kMaxInfoLength)
             return false;
     }
     return true;
 }
-static_assert(namesFit(kSsapRows) && namesFit(kBpduTypeRows) && namesFit(kSnapOrganizationRows)
-              && namesFit(kIpxSocketRows) && namesFit(kNetbiosCommandRows)
-              && namesFit(kEtherTypeRows) && namesFit(kDecStpMessageRows)
-              && namesFit(kIpProtocolRows) && namesFit(kPortRows));
+static_assert(namesFit(kSsapRows) && namesFit(kBpduTypeRows) && namesFit(kSnapOrganizationRows) &&
+              namesFit(kIpxSocketRows) && namesFit(kNetbiosCommandRows) &&
+              namesFit(kEtherTypeRows) && namesFit(kDecStpMessageRows) &&
+              namesFit(kIpProtocolRows) && namesFit(kPortRows));
 static_assert(sizeof(Classification::infoText) <= kMaxInfoLength);
-static_assert(text::kMaxTimeLength + 1 + 2 * (text::kMaxIpv4Length + 1) + kMaxProtocolLength + 1
-                  + kMaxInfoLength
-              <= kMaxFrameLineLength);
+static_assert(text::kMaxTimeLength + 1 + 2 * (text::kMaxIpv4Length + 1) + kMaxProtocolLength + 1 +
+                  kMaxInfoLength <=
+              kMaxFrameLineLength);
 
-void setProtocol(Classification& c, const Text& protocol) noexcept
-{
+void setProtocol(Classification& c, const Text& protocol) noexcept {
     c.protocol = protocol.latin1;
     c.protocolUtf16 = protocol.utf16;
 }
 
-void setNames(Classification& c, const Names& n) noexcept
-{
+void setNames(Classification& c, const Names& n) noexcept {
     setProtocol(c, n.protocol);
     c.infoName = n.info.latin1;
     c.infoNameUtf16 = n.info.utf16;
 }
 
-void setTruncated(Classification& c, const Text& protocol) noexcept
-{
+void setTruncated(Classification& c, const Text& protocol) noexcept {
     setNames(c, {protocol, kTruncatedInfo});
     c.truncated = true;
 }
@@ -298,8 +280,7 @@ void setTruncated(Classification& c, const Text& protocol) noexcept
 // found, the fallback otherwise, "Truncated" when the field is missing.
 template <typename Table, typename Key>
 void refine(Classification& c, const Table& table, const std::optional<Key>& key,
-            const Names& fallback, const Text& protocolWhenMissing) noexcept
-{
+            const Names& fallback, const Text& protocolWhenMissing) noexcept {
     if (!key) {
         setTruncated(c, protocolWhenMissing);
         return;
@@ -313,11 +294,8 @@ class InfoWriter {
 public:
     explicit InfoWriter(Classification& c) noexcept
         : c_(c)
-        , p_(c.infoText.data())
-    {
-    }
-    ~InfoWriter()
-    {
+        , p_(c.infoText.data()) {}
+    ~InfoWriter() {
         c_.infoName = {};
         c_.infoNameUtf16 = nullptr;
         c_.infoTextLength = static_cast<std::uint8_t>(p_ - c_.infoText.data());
@@ -325,18 +303,15 @@ public:
     InfoWriter(const InfoWriter&) = delete;
     InfoWriter& operator=(const InfoWriter&) = delete;
 
-    InfoWriter& operator<<(std::string_view s) noexcept
-    {
+    InfoWriter& operator<<(std::string_view s) noexcept {
         p_ = text::appendText(p_, s);
         return *this;
     }
-    InfoWriter& operator<<(std::uint16_t v) noexcept
-    {
+    InfoWriter& operator<<(std::uint16_t v) noexcept {
         p_ = text::appendDecimal(p_, v);
         return *this;
     }
-    InfoWriter& operator<<(const std::array<std::uint8_t, 4>& ipv4) noexcept
-    {
+    InfoWriter& operator<<(const std::array<std::uint8_t, 4>& ipv4) noexcept {
         p_ = text::appendIpv4(p_, ipv4.data());
         return *this;
     }
@@ -352,8 +327,7 @@ static_assert(7 + 15 + 8 + 15 <= sizeof(Classification::infoText));
 void classifyFollowUp(Classification& c, const FrameReader& r, const Names& names,
                       Next next) noexcept;
 
-void classifyPorts(Classification& c, const FrameReader& r, const Names& transport) noexcept
-{
+void classifyPorts(Classification& c, const FrameReader& r, const Names& transport) noexcept {
     c.sourcePort = r.be16(L::kTcpSourcePort);
     c.destinationPort = r.be16(L::kTcpDestinationPort);
     if (!c.sourcePort || !c.destinationPort) {
@@ -373,8 +347,7 @@ void classifyPorts(Classification& c, const FrameReader& r, const Names& transpo
     }
 }
 
-void classifyIpv4(Classification& c, const FrameReader& r, const Names& ipv4) noexcept
-{
+void classifyIpv4(Classification& c, const FrameReader& r, const Names& ipv4) noexcept {
     // The columns show IPv4 addresses once both were captured; a frame cut
     // before them keeps its MAC addresses.
     if (r.has(L::kIpv4Source, L::kIpv4End - L::kIpv4Source)) {
@@ -393,8 +366,7 @@ void classifyIpv4(Classification& c, const FrameReader& r, const Names& ipv4) no
         setNames(c, ipv4);
 }
 
-void classifyArp(Classification& c, const FrameReader& r, const Names& arp) noexcept
-{
+void classifyArp(Classification& c, const FrameReader& r, const Names& arp) noexcept {
     c.arpSenderIpv4 = r.bytes<4>(L::kArpSenderProtocol);
     c.arpTargetIpv4 = r.bytes<4>(L::kArpTargetProtocol);
     if (!c.arpSenderIpv4 || !c.arpTargetIpv4) {
@@ -407,8 +379,7 @@ void classifyArp(Classification& c, const FrameReader& r, const Names& arp) noex
 }
 
 void classifyFollowUp(Classification& c, const FrameReader& r, const Names& names,
-                      Next next) noexcept
-{
+                      Next next) noexcept {
     switch (next) {
     case Next::Nothing:
         setNames(c, names);
@@ -447,8 +418,7 @@ void classifyFollowUp(Classification& c, const FrameReader& r, const Names& name
 
 } // namespace
 
-Classification classifyFrame(const FrameHeader& header, const std::uint8_t* bytes) noexcept
-{
+Classification classifyFrame(const FrameHeader& header, const std::uint8_t* bytes) noexcept {
     const FrameReader r(header, bytes);
     Classification c;
     c.hasDestinationMac = r.copyTo(L::kEthDestination, c.destinationMac);
@@ -486,8 +456,7 @@ namespace {
 
 constexpr char kUnknownAddress = '-';
 
-char* appendMacOrUnknown(char* out, bool has, const std::array<std::uint8_t, 6>& mac) noexcept
-{
+char* appendMacOrUnknown(char* out, bool has, const std::array<std::uint8_t, 6>& mac) noexcept {
     if (!has) {
         *out++ = kUnknownAddress;
         return out;
@@ -495,8 +464,7 @@ char* appendMacOrUnknown(char* out, bool has, const std::array<std::uint8_t, 6>&
     return text::appendMacHyphen(out, mac.data());
 }
 
-char* appendLine(char* out, const FrameHeader& header, const Classification& c) noexcept
-{
+char* appendLine(char* out, const FrameHeader& header, const Classification& c) noexcept {
     out = text::appendTime(out, header.tsSec, header.tsUsec);
     *out++ = '\t';
     out = appendSourceText(out, c);
@@ -508,40 +476,34 @@ char* appendLine(char* out, const FrameHeader& header, const Classification& c) 
     return text::appendText(out, c.info());
 }
 
-QString latin1(const char* begin, const char* end)
-{
+QString latin1(const char* begin, const char* end) {
     return QString::fromLatin1(begin, static_cast<qsizetype>(end - begin));
 }
 
-QString latin1(std::string_view s)
-{
+QString latin1(std::string_view s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 // Table names live for the whole run: the QString refers to them, no copy.
-QString utf16(const char16_t* text, std::size_t size)
-{
+QString utf16(const char16_t* text, std::size_t size) {
     return QString::fromRawData(reinterpret_cast<const QChar*>(text), static_cast<qsizetype>(size));
 }
 
 } // namespace
 
-char* appendSourceText(char* out, const Classification& c) noexcept
-{
+char* appendSourceText(char* out, const Classification& c) noexcept {
     if (c.addressForm == Classification::AddressForm::Ipv4)
         return text::appendIpv4(out, c.sourceIpv4.data());
     return appendMacOrUnknown(out, c.hasSourceMac, c.sourceMac);
 }
 
-char* appendDestinationText(char* out, const Classification& c) noexcept
-{
+char* appendDestinationText(char* out, const Classification& c) noexcept {
     if (c.addressForm == Classification::AddressForm::Ipv4)
         return text::appendIpv4(out, c.destinationIpv4.data());
     return appendMacOrUnknown(out, c.hasDestinationMac, c.destinationMac);
 }
 
-FrameTexts frameTexts(const FrameHeader& header, const Classification& c)
-{
+FrameTexts frameTexts(const FrameHeader& header, const Classification& c) {
     char buffer[text::kMaxTimeLength];
     FrameTexts t;
     t.time = latin1(buffer, text::appendTime(buffer, header.tsSec, header.tsUsec));
@@ -552,14 +514,12 @@ FrameTexts frameTexts(const FrameHeader& header, const Classification& c)
     return t;
 }
 
-FrameTexts frameTexts(const FrameHeader& header, const std::uint8_t* bytes)
-{
+FrameTexts frameTexts(const FrameHeader& header, const std::uint8_t* bytes) {
     return frameTexts(header, classifyFrame(header, bytes));
 }
 
 std::size_t formatFrameLine(const FrameHeader& header, const Classification& c, char* out,
-                            std::size_t capacity) noexcept
-{
+                            std::size_t capacity) noexcept {
     if (capacity >= kMaxFrameLineLength)
         return static_cast<std::size_t>(appendLine(out, header, c) - out);
     char line[kMaxFrameLineLength];
@@ -571,8 +531,7 @@ std::size_t formatFrameLine(const FrameHeader& header, const Classification& c, 
 }
 
 std::size_t formatFrameLine(const FrameHeader& header, const std::uint8_t* bytes, char* out,
-                            std::size_t capacity) noexcept
-{
+                            std::size_t capacity) noexcept {
     return formatFrameLine(header, classifyFrame(header, bytes), out, capacity);
 }
 

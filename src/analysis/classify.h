@@ -30,12 +30,11 @@ enum class Framing : std::uint8_t {
 /// missing field), the Info is "Truncated" and `truncated` is set. Fewer than
 /// 14 bytes: "???" / "Truncated". Addresses that were not captured show as "-".
 struct Classification {
-    std::string_view protocol; ///< Protocol column (static text)
+    std::string_view protocol;               ///< Protocol column (static text)
     const char16_t* protocolUtf16 = nullptr; ///< the same text in UTF-16 (static)
 
     /// Info column.
-    std::string_view info() const noexcept
-    {
+    std::string_view info() const noexcept {
         return infoName.data() ? infoName : std::string_view(infoText.data(), infoTextLength);
     }
 

@@ -15,8 +15,7 @@ struct FrameHeader {
 };
 
 /// Copies the fields of a libpcap packet header.
-inline FrameHeader frameHeaderFrom(const pcap_pkthdr& h) noexcept
-{
+inline FrameHeader frameHeaderFrom(const pcap_pkthdr& h) noexcept {
     return FrameHeader{static_cast<qint64>(h.ts.tv_sec), static_cast<qint64>(h.ts.tv_usec),
                        h.caplen, h.len};
 }

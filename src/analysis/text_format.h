@@ -15,16 +15,15 @@ namespace qarsilo::text {
 
 inline constexpr std::size_t kMaxDecimalLength = 20; // "-9223372036854775808"
 inline constexpr std::size_t kMaxTimeLength = 2 * kMaxDecimalLength + 1;
-inline constexpr std::size_t kMacLength = 13;      // "001122-334455"
-inline constexpr std::size_t kMaxIpv4Length = 15;  // "255.255.255.255"
+inline constexpr std::size_t kMacLength = 13;     // "001122-334455"
+inline constexpr std::size_t kMaxIpv4Length = 15; // "255.255.255.255"
 
 namespace detail {
 
 struct DigitPairs {
     char pairs[200];
     constexpr DigitPairs()
-        : pairs{}
-    {
+        : pairs{} {
         for (int i = 0; i < 100; ++i) {
             pairs[2 * i] = static_cast<char>('0' + i / 10);
             pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
@@ -41,8 +40,7 @@ struct ByteDecimal {
 struct ByteDecimals {
     ByteDecimal values[256];
     constexpr ByteDecimals()
-        : values{}
-    {
+        : values{} {
         for (int v = 0; v < 256; ++v) {
             ByteDecimal& d = values[v];
             if (v >= 100) {
@@ -62,8 +60,7 @@ inline constexpr ByteDecimals kByteDecimals;
 inline constexpr char kUpperHex[] = "0123456789ABCDEF";
 
 // Digits of v, written backwards ending at `end`; returns the first digit.
-inline char* unsignedDigitsBackwards(char* end, std::uint64_t v) noexcept
-{
+inline char* unsignedDigitsBackwards(char* end, std::uint64_t v) noexcept {
     char* p = end;
     while (v >= 100) {
         const auto pair = static_cast<unsigned>(v % 100);
@@ -80,23 +77,20 @@ inline char* unsignedDigitsBackwards(char* end, std::uint64_t v) noexcept
     return p;
 }
 
-inline std::uint64_t magnitude(qint64 v) noexcept
-{
+inline std::uint64_t magnitude(qint64 v) noexcept {
     // Well defined for the most negative value too.
     return v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
 }
 
 } // namespace detail
 
-inline char* appendText(char* out, std::string_view s) noexcept
-{
+inline char* appendText(char* out, std::string_view s) noexcept {
     std::memcpy(out, s.data(), s.size());
     return out + s.size();
 }
 
 /// "%d": at most kMaxDecimalLength characters.
-inline char* appendDecimal(char* out, qint64 v) noexcept
-{
+inline char* appendDecimal(char* out, qint64 v) noexcept {
     char digits[kMaxDecimalLength];
     char* const end = digits + sizeof digits;
     char* first = detail::unsignedDigitsBackwards(end, detail::magnitude(v));
@@ -107,8 +101,7 @@ inline char* appendDecimal(char* out, qint64 v) noexcept
 
 /// "%6.0d": right-aligned in six columns; precision 0 makes the value 0 print
 /// no digits at all, so 0 gives six blanks.
-inline char* appendMicroseconds(char* out, qint64 v) noexcept
-{
+inline char* appendMicroseconds(char* out, qint64 v) noexcept {
     char digits[kMaxDecimalLength];
     char* const end = digits + sizeof digits;
     char* first = end;
@@ -126,16 +119,14 @@ inline char* appendMicroseconds(char* out, qint64 v) noexcept
 }
 
 /// The list's time text "%d:%6.0d" of seconds and microseconds.
-inline char* appendTime(char* out, qint64 seconds, qint64 microseconds) noexcept
-{
+inline char* appendTime(char* out, qint64 seconds, qint64 microseconds) noexcept {
     out = appendDecimal(out, seconds);
     *out++ = ':';
     return appendMicroseconds(out, microseconds);
 }
 
 /// "%.2X%.2X%.2X-%.2X%.2X%.2X": kMacLength characters.
-inline char* appendMacHyphen(char* out, const std::uint8_t* mac) noexcept
-{
+inline char* appendMacHyphen(char* out, const std::uint8_t* mac) noexcept {
     for (int i = 0; i < 6; ++i) {
         if (i == 3)
             *out++ = '-';
@@ -146,8 +137,7 @@ inline char* appendMacHyphen(char* out, const std::uint8_t* mac) noexcept
 }
 
 /// "%d.%d.%d.%d": at most kMaxIpv4Length characters.
-inline char* appendIpv4(char* out, const std::uint8_t* address) noexcept
-{
+inline char* appendIpv4(char* out, const std::uint8_t* address) noexcept {
     for (int i = 0; i < 4; ++i) {
         if (i != 0)
             *out++ = '.';

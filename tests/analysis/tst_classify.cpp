@@ -19,8 +19,7 @@ const QByteArray kDestinationMac = QByteArray::fromHex("0180c2000000");
 const QByteArray kSourceMac = QByteArray::fromHex("00a0c90b7e2f");
 
 // A frame of `size` zero bytes with the Ethernet header filled in.
-QByteArray ether(quint16 typeOrLength, int size = 60)
-{
+QByteArray ether(quint16 typeOrLength, int size = 60) {
     QByteArray f(size, '\0');
     f.replace(0, 6, kDestinationMac);
     f.replace(6, 6, kSourceMac);
@@ -29,26 +28,22 @@ QByteArray ether(quint16 typeOrLength, int size = 60)
     return f;
 }
 
-QByteArray& put(QByteArray& f, int offset, std::initializer_list<quint8> bytes)
-{
+QByteArray& put(QByteArray& f, int offset, std::initializer_list<quint8> bytes) {
     for (quint8 b : bytes)
         f[offset++] = static_cast<char>(b);
     return f;
 }
 
-QByteArray& put16(QByteArray& f, int offset, quint16 v)
-{
+QByteArray& put16(QByteArray& f, int offset, quint16 v) {
     return put(f, offset, {static_cast<quint8>(v >> 8), static_cast<quint8>(v & 0xFF)});
 }
 
-QByteArray llc(quint8 dsap, quint8 ssap, int size = 60)
-{
+QByteArray llc(quint8 dsap, quint8 ssap, int size = 60) {
     QByteArray f = ether(static_cast<quint16>(size - 14), size);
     return put(f, 14, {dsap, ssap, 0x03});
 }
 
-QByteArray ipv4(quint8 protocol, int size = 60)
-{
+QByteArray ipv4(quint8 protocol, int size = 60) {
     QByteArray f = ether(0x0800, size);
     put(f, 14, {0x45});
     put(f, 23, {protocol});
@@ -56,15 +51,13 @@ QByteArray ipv4(quint8 protocol, int size = 60)
     return put(f, 30, {10, 0, 0, 255});
 }
 
-QByteArray transport(quint8 protocol, quint16 sourcePort, quint16 destinationPort)
-{
+QByteArray transport(quint8 protocol, quint16 sourcePort, quint16 destinationPort) {
     QByteArray f = ipv4(protocol);
     put16(f, 34, sourcePort);
     return put16(f, 36, destinationPort);
 }
 
-FrameHeader headerFor(const QByteArray& frame, qint64 sec = 1000, qint64 usec = 1)
-{
+FrameHeader headerFor(const QByteArray& frame, qint64 sec = 1000, qint64 usec = 1) {
     const auto n = static_cast<quint32>(frame.size());
     return FrameHeader{sec, usec, n, n < 60 ? 60 : n};
 }
@@ -74,8 +67,7 @@ FrameHeader headerFor(const QByteArray& frame, qint64 sec = 1000, qint64 usec = 
 struct ExactFrame {
     explicit ExactFrame(const QByteArray& frame)
         : header(headerFor(frame))
-        , bytes(new std::uint8_t[static_cast<std::size_t>(frame.size())])
-    {
+        , bytes(new std::uint8_t[static_cast<std::size_t>(frame.size())]) {
         std::memcpy(bytes.get(), frame.constData(), static_cast<std::size_t>(frame.size()));
     }
     Classification classify() const { return classifyFrame(header, bytes.get()); }
@@ -85,13 +77,11 @@ struct ExactFrame {
     std::unique_ptr<std::uint8_t[]> bytes;
 };
 
-QString str(std::string_view s)
-{
+QString str(std::string_view s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-void addNamed(const char* tag, const QByteArray& frame, const char* protocol, const char* info)
-{
+void addNamed(const char* tag, const QByteArray& frame, const char* protocol, const char* info) {
     QTest::newRow(tag) << frame << QString::fromLatin1(protocol) << QString::fromLatin1(info);
 }
 
@@ -101,14 +91,12 @@ class TestClassify : public QObject {
     Q_OBJECT
 
 private:
-    void namedColumns()
-    {
+    void namedColumns() {
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QString>("protocol");
         QTest::addColumn<QString>("info");
     }
-    void checkNamed()
-    {
+    void checkNamed() {
         QFETCH(QByteArray, frame);
         QFETCH(QString, protocol);
         QFETCH(QString, info);
@@ -146,8 +134,7 @@ private Q_SLOTS:
     void readerBounds();
 };
 
-void TestClassify::ieee8023BySsap_data()
-{
+void TestClassify::ieee8023BySsap_data() {
     namedColumns();
     addNamed("ssap 00 null", llc(0x00, 0x00), "LSAP", "Link Service Advertising Protocol (null)");
     addNamed("ssap FF global", llc(0xFF, 0xFF), "LSAP",
@@ -172,8 +159,8 @@ void TestClassify::ieee8023BySsap_data()
     addNamed("snap cisco cdp", put(put(cdp, 17, {0x00, 0x00, 0x0C}), 20, {0x20, 0x00}), "CDP",
              "Cisco Discovery Protocol");
     QByteArray dtp = llc(0xAA, 0xAA);
-    addNamed("snap cisco other pid", put(put(dtp, 17, {0x00, 0x00, 0x0C}), 20, {0x20, 0x04}),
-             "CDP", "Cisco Discovery Protocol");
+    addNamed("snap cisco other pid", put(put(dtp, 17, {0x00, 0x00, 0x0C}), 20, {0x20, 0x04}), "CDP",
+             "Cisco Discovery Protocol");
     QByteArray encapsulated = llc(0xAA, 0xAA);
     addNamed("snap oui 000000", put(put(encapsulated, 17, {0, 0, 0}), 20, {0x08, 0x00}), "???",
              "Unknown");
@@ -193,12 +180,10 @@ void TestClassify::ieee8023BySsap_data()
     addNamed("length 1500 is 802.3", put(at1500, 14, {0xFF, 0xFF, 0x03}), "LSAP",
              "Link Service Advertising Protocol (Global)");
     QByteArray at0 = ether(0);
-    addNamed("length 0 is 802.3", put(at0, 14, {0xF0, 0xF0, 0x03}), "NetBIOS",
-             "NetBIOS add group");
+    addNamed("length 0 is 802.3", put(at0, 14, {0xF0, 0xF0, 0x03}), "NetBIOS", "NetBIOS add group");
 }
 
-void TestClassify::ipxSockets_data()
-{
+void TestClassify::ipxSockets_data() {
     namedColumns();
     struct Case {
         const char* tag;
@@ -224,8 +209,7 @@ void TestClassify::ipxSockets_data()
     }
 }
 
-void TestClassify::netbiosCommands_data()
-{
+void TestClassify::netbiosCommands_data() {
     namedColumns();
     struct Case {
         quint8 command;
@@ -270,8 +254,7 @@ void TestClassify::netbiosCommands_data()
     }
 }
 
-void TestClassify::etherTypes_data()
-{
+void TestClassify::etherTypes_data() {
     namedColumns();
     addNamed("0801 x.75", ether(0x0801), "X.75", "X.75 Internet packet");
     addNamed("8035 rarp", ether(0x8035), "RARP", "Reverse Address Resolution Protocol");
@@ -311,8 +294,7 @@ void TestClassify::etherTypes_data()
     addNamed("ffff", ether(0xFFFF), "???", "Unknown");
 }
 
-void TestClassify::ipv4Protocols_data()
-{
+void TestClassify::ipv4Protocols_data() {
     namedColumns();
     struct Case {
         quint8 protocol;
@@ -351,8 +333,7 @@ void TestClassify::ipv4Protocols_data()
              "Internet Control Message Protocol");
 }
 
-void TestClassify::ports_data()
-{
+void TestClassify::ports_data() {
     namedColumns();
     struct Case {
         quint16 port;
@@ -412,8 +393,7 @@ void TestClassify::ports_data()
              "Source port: 11721 Destination port: 1026");
 }
 
-void TestClassify::ipv4OptionsAreNotSkipped()
-{
+void TestClassify::ipv4OptionsAreNotSkipped() {
     // Header length 24: a router-alert option occupies 34-37, the real
     // TCP header starts at 38. The list still reads its ports at 34.
     QByteArray f = ipv4(6, 64);
@@ -432,8 +412,7 @@ void TestClassify::ipv4OptionsAreNotSkipped()
     QCOMPARE(c.destinationPort, std::optional<std::uint16_t>(0));
 }
 
-void TestClassify::timeText_data()
-{
+void TestClassify::timeText_data() {
     QTest::addColumn<qint64>("seconds");
     QTest::addColumn<qint64>("microseconds");
     QTest::addColumn<QString>("expected");
@@ -448,8 +427,7 @@ void TestClassify::timeText_data()
     QTest::newRow("past 2038") << qint64{4102444800} << qint64{100} << u"4102444800:   100"_s;
 }
 
-void TestClassify::timeText()
-{
+void TestClassify::timeText() {
     QFETCH(qint64, seconds);
     QFETCH(qint64, microseconds);
     QFETCH(QString, expected);
@@ -465,8 +443,7 @@ void TestClassify::timeText()
     }
 }
 
-void TestClassify::addressTexts_data()
-{
+void TestClassify::addressTexts_data() {
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("destination");
@@ -476,18 +453,18 @@ void TestClassify::addressTexts_data()
     put(wide, 30, {0, 10, 99, 200});
     QTest::newRow("ipv4 widths") << wide << u"255.254.100.9"_s << u"0.10.99.200"_s;
     QByteArray noIhl = ipv4(1);
-    QTest::newRow("ipv4 whatever the version byte") << put(noIhl, 14, {0x00}) << u"192.168.1.20"_s
-                                                     << u"10.0.0.255"_s;
+    QTest::newRow("ipv4 whatever the version byte")
+        << put(noIhl, 14, {0x00}) << u"192.168.1.20"_s << u"10.0.0.255"_s;
     QTest::newRow("arp keeps macs") << ether(0x0806) << u"00A0C9-0B7E2F"_s << u"0180C2-000000"_s;
     QTest::newRow("ipv6 keeps macs") << ether(0x86DD) << u"00A0C9-0B7E2F"_s << u"0180C2-000000"_s;
-    QTest::newRow("802.3 keeps macs") << llc(0x42, 0x42) << u"00A0C9-0B7E2F"_s << u"0180C2-000000"_s;
+    QTest::newRow("802.3 keeps macs")
+        << llc(0x42, 0x42) << u"00A0C9-0B7E2F"_s << u"0180C2-000000"_s;
     QByteArray hex = ether(0x9000);
     hex.replace(0, 12, QByteArray::fromHex("ffffffffffff0a1bfce9d87f"));
     QTest::newRow("upper-case hex") << hex << u"0A1BFC-E9D87F"_s << u"FFFFFF-FFFFFF"_s;
 }
 
-void TestClassify::addressTexts()
-{
+void TestClassify::addressTexts() {
     QFETCH(QByteArray, frame);
     QFETCH(QString, source);
     QFETCH(QString, destination);
@@ -496,8 +473,7 @@ void TestClassify::addressTexts()
     QCOMPARE(t.destination, destination);
 }
 
-void TestClassify::shortFrames_data()
-{
+void TestClassify::shortFrames_data() {
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("destination");
@@ -528,10 +504,8 @@ void TestClassify::shortFrames_data()
     row("ipv4 one address", v4, 33, mac1, mac0, "TCP", "Truncated");
     row("ipv4 no ports", v4, 34, ip1, ip0, "TCP", "Truncated");
     row("ipv4 source port only", v4, 36, ip1, ip0, "TCP", "Truncated");
-    row("ipv4 ports", v4, 38, ip1, ip0, "HTTP",
-        "Hyper Text Transfer Protocol");
-    row("icmp needs no ports", ipv4(1), 34, ip1, ip0, "ICMP",
-        "Internet Control Message Protocol");
+    row("ipv4 ports", v4, 38, ip1, ip0, "HTTP", "Hyper Text Transfer Protocol");
+    row("icmp needs no ports", ipv4(1), 34, ip1, ip0, "ICMP", "Internet Control Message Protocol");
     row("icmp without addresses", ipv4(1), 24, mac1, mac0, "ICMP",
         "Internet Control Message Protocol");
     row("ipv6 header only", ether(0x86DD), 14, mac1, mac0, "IPv6", "Internet Protocol version 6");
@@ -568,8 +542,7 @@ void TestClassify::shortFrames_data()
     row("netbios command", nb, 22, mac1, mac0, "NetBIOS", "NetBIOS name query");
 }
 
-void TestClassify::shortFrames()
-{
+void TestClassify::shortFrames() {
     QFETCH(QByteArray, frame);
     QFETCH(QString, source);
     QFETCH(QString, destination);
@@ -586,8 +559,7 @@ void TestClassify::shortFrames()
     QCOMPARE(f.classify().truncated, truncated);
 }
 
-void TestClassify::everyPrefixIsBoundedAndConsistent()
-{
+void TestClassify::everyPrefixIsBoundedAndConsistent() {
     // Every prefix of frames from each branch, each in an exactly-sized heap
     // block: no read past it (AddressSanitizer), and the result is either the
     // full frame's naming or marked as truncated.
@@ -600,9 +572,18 @@ void TestClassify::everyPrefixIsBoundedAndConsistent()
     put16(ipx, 33, 0x0452);
     QByteArray dec = ether(0x8038);
     put(dec, 15, {0x19});
-    const QByteArray frames[] = {transport(6, 1025, 1026), transport(17, 137, 53),
-                                 ipv4(47), arp, stp, cdp, ipx, llc(0xF0, 0xF0),
-                                 llc(0x00, 0x00), dec, ether(0x86DD, 80), ether(0x1234)};
+    const QByteArray frames[] = {transport(6, 1025, 1026),
+                                 transport(17, 137, 53),
+                                 ipv4(47),
+                                 arp,
+                                 stp,
+                                 cdp,
+                                 ipx,
+                                 llc(0xF0, 0xF0),
+                                 llc(0x00, 0x00),
+                                 dec,
+                                 ether(0x86DD, 80),
+                                 ether(0x1234)};
     for (const QByteArray& full : frames) {
         const Classification whole = ExactFrame(full).classify();
         QVERIFY(!whole.truncated);
@@ -623,14 +604,14 @@ void TestClassify::everyPrefixIsBoundedAndConsistent()
     }
 }
 
-void TestClassify::frameLine()
-{
+void TestClassify::frameLine() {
     // The line holds the five list texts joined by tabs, nothing more.
     const QByteArray frames[] = {transport(6, 1025, 1026), transport(17, 68, 67), ether(0x0806),
-                                 llc(0x42, 0x42), ether(0x86DD).left(9), QByteArray()};
-    const qint64 times[][2] = {{1000, 0}, {1458121398, 39582}, {-5, -3}, {9223372036854775807LL,
-                                                                           -9223372036854775807LL
-                                                                               - 1}};
+                                 llc(0x42, 0x42),          ether(0x86DD).left(9), QByteArray()};
+    const qint64 times[][2] = {{1000, 0},
+                               {1458121398, 39582},
+                               {-5, -3},
+                               {9223372036854775807LL, -9223372036854775807LL - 1}};
     for (const QByteArray& frame : frames) {
         for (const auto& time : times) {
             FrameHeader h = headerFor(frame, time[0], time[1]);
@@ -645,8 +626,7 @@ void TestClassify::frameLine()
     }
 }
 
-void TestClassify::frameLineCapacity()
-{
+void TestClassify::frameLineCapacity() {
     const QByteArray frame = transport(6, 1025, 1026);
     const ExactFrame exact(frame);
     char full[kMaxFrameLineLength];
@@ -665,8 +645,7 @@ void TestClassify::frameLineCapacity()
     QCOMPARE(tooSmall, QByteArray(static_cast<qsizetype>(length), '#'));
 }
 
-void TestClassify::readerBounds()
-{
+void TestClassify::readerBounds() {
     const std::uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78, 0x9A};
     const FrameReader r(bytes, sizeof bytes);
     QCOMPARE(r.be32(1), std::optional<std::uint32_t>(0x3456789A));

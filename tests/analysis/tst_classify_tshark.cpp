@@ -55,24 +55,21 @@ enum Field {
     FieldCount
 };
 const char* const kFieldNames[FieldCount] = {
-    "frame.number",   "frame.cap_len",  "frame.len",          "frame.time_epoch",
-    "frame.protocols", "eth.dst",       "eth.src",            "eth.type",
-    "eth.len",        "llc.dsap",       "llc.ssap",           "llc.oui",
-    "stp.type",       "ipx.dst.socket", "netbios.command",    "ip.src",
-    "ip.dst",         "ip.proto",       "tcp.srcport",        "tcp.dstport",
-    "udp.srcport",    "udp.dstport",    "arp.src.proto_ipv4", "arp.dst.proto_ipv4"};
+    "frame.number", "frame.cap_len", "frame.len",          "frame.time_epoch",  "frame.protocols",
+    "eth.dst",      "eth.src",       "eth.type",           "eth.len",           "llc.dsap",
+    "llc.ssap",     "llc.oui",       "stp.type",           "ipx.dst.socket",    "netbios.command",
+    "ip.src",       "ip.dst",        "ip.proto",           "tcp.srcport",       "tcp.dstport",
+    "udp.srcport",  "udp.dstport",   "arp.src.proto_ipv4", "arp.dst.proto_ipv4"};
 
 struct TsharkFrame {
     QStringList values; // all occurrences, comma-joined
 
     // The outermost occurrence: the header at our fixed offsets.
     QString first(Field f) const { return values.value(f).section(u',', 0, 0); }
-    int occurrences(Field f) const
-    {
+    int occurrences(Field f) const {
         return values.value(f).isEmpty() ? 0 : int(values.value(f).count(u',')) + 1;
     }
-    std::optional<quint32> number(Field f) const
-    {
+    std::optional<quint32> number(Field f) const {
         const QString s = first(f);
         if (s.isEmpty())
             return std::nullopt;
@@ -89,8 +86,7 @@ struct StoredFrame {
     std::unique_ptr<std::uint8_t[]> bytes; // exactly capLen bytes
 };
 
-QString readFrames(const QString& path, std::vector<StoredFrame>& frames)
-{
+QString readFrames(const QString& path, std::vector<StoredFrame>& frames) {
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     pcap_t* p = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
     if (!p)
@@ -112,21 +108,20 @@ QString readFrames(const QString& path, std::vector<StoredFrame>& frames)
     return error;
 }
 
-QString runTshark(const QString& tshark, const QString& path, QList<TsharkFrame>& out)
-{
+QString runTshark(const QString& tshark, const QString& path, QList<TsharkFrame>& out) {
     QStringList args{QStringLiteral("-r"), path,
                      // no name look-ups, no reassembly: one frame, its own bytes
-                     QStringLiteral("-n"), QStringLiteral("-o"), QStringLiteral("ip.defragment:FALSE"),
-                     QStringLiteral("-T"), QStringLiteral("fields"), QStringLiteral("-E"),
-                     QStringLiteral("separator=/t"), QStringLiteral("-E"),
-                     QStringLiteral("occurrence=a"), QStringLiteral("-E"),
+                     QStringLiteral("-n"), QStringLiteral("-o"),
+                     QStringLiteral("ip.defragment:FALSE"), QStringLiteral("-T"),
+                     QStringLiteral("fields"), QStringLiteral("-E"), QStringLiteral("separator=/t"),
+                     QStringLiteral("-E"), QStringLiteral("occurrence=a"), QStringLiteral("-E"),
                      QStringLiteral("aggregator=,")};
     for (const char* name : kFieldNames)
         args << QStringLiteral("-e") << QString::fromLatin1(name);
     QProcess proc;
     proc.start(tshark, args);
-    if (!proc.waitForFinished(120000) || proc.exitStatus() != QProcess::NormalExit
-        || proc.exitCode() != 0) {
+    if (!proc.waitForFinished(120000) || proc.exitStatus() != QProcess::NormalExit ||
+        proc.exitCode() != 0) {
         return QStringLiteral("tshark failed on %1: %2")
             .arg(path, QString::fromLocal8Bit(proc.readAllStandardError()));
     }
@@ -143,27 +138,23 @@ QString runTshark(const QString& tshark, const QString& path, QList<TsharkFrame>
     return {};
 }
 
-QString str(std::string_view s)
-{
+QString str(std::string_view s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 // "00:a0:c9:0b:7e:2f" as the list writes it: "00A0C9-0B7E2F".
-QString listMac(const QString& colonMac)
-{
+QString listMac(const QString& colonMac) {
     if (colonMac.isEmpty())
         return QStringLiteral("-");
     QString hex = colonMac.toUpper().remove(u':');
     return hex.left(6) + u'-' + hex.mid(6);
 }
 
-QString ipv4Text(const std::array<std::uint8_t, 4>& a)
-{
+QString ipv4Text(const std::array<std::uint8_t, 4>& a) {
     return QStringLiteral("%1.%2.%3.%4").arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]);
 }
 
-QString shown(const std::optional<quint32>& v)
-{
+QString shown(const std::optional<quint32>& v) {
     return v ? QString::number(*v) : QStringLiteral("absent");
 }
 
@@ -187,7 +178,7 @@ enum class Reason {
 
 // What a disagreement is about; each reason explains only some of these.
 enum Group : unsigned {
-    Always = 0,        // time, wire length: nothing explains a difference
+    Always = 0, // time, wire length: nothing explains a difference
     CapturedLength = 1 << 0,
     EthernetHeader = 1 << 1, // MAC addresses, type or length
     Ipv4Addresses = 1 << 2,
@@ -201,8 +192,7 @@ constexpr unsigned kAllButAlways = 0xFFFF;
 constexpr unsigned kAfterEthernet =
     Ipv4Addresses | Ipv4Protocol | Ports | LlcSaps | LlcPayload | ArpAddresses;
 
-unsigned explains(Reason r)
-{
+unsigned explains(Reason r) {
     switch (r) {
     case Reason::None:
         return 0;
@@ -233,8 +223,7 @@ unsigned explains(Reason r)
     return 0;
 }
 
-const char* reasonText(Reason r)
-{
+const char* reasonText(Reason r) {
     switch (r) {
     case Reason::None:
         return "none";
@@ -269,15 +258,14 @@ const char* reasonText(Reason r)
 }
 
 Reason reasonFor(const FrameHeader& h, const std::uint8_t* bytes, const Classification& c,
-                 const TsharkFrame& t)
-{
+                 const TsharkFrame& t) {
     const FrameReader r(h, bytes);
     namespace L = layout;
     if (t.number(CapLen).value_or(0) > h.capLen)
         return Reason::SnapshotCut;
     const auto isl = r.bytes<5>(L::kEthDestination);
-    if (isl && ((*isl)[0] == 0x01 || (*isl)[0] == 0x0C) && (*isl)[1] == 0x00
-        && (*isl)[2] == 0x0C && (*isl)[3] == 0x00 && (*isl)[4] == 0x00)
+    if (isl && ((*isl)[0] == 0x01 || (*isl)[0] == 0x0C) && (*isl)[1] == 0x00 && (*isl)[2] == 0x0C &&
+        (*isl)[3] == 0x00 && (*isl)[4] == 0x00)
         return Reason::CiscoIsl;
     if (c.typeOrLength == 0)
         return Reason::ZeroLength;
@@ -286,8 +274,8 @@ Reason reasonFor(const FrameHeader& h, const std::uint8_t* bytes, const Classifi
         return Reason::VlanTag;
     if (c.framing == Framing::EthernetII && type == 0x0800) {
         if (const auto vihl = r.u8(L::kIpv4VersionIhl)) {
-            if ((*vihl >> 4) != 4 || (*vihl & 0x0F) < 5
-                || r.be16(L::kIpv4TotalLength).value_or(20) < 20)
+            if ((*vihl >> 4) != 4 || (*vihl & 0x0F) < 5 ||
+                r.be16(L::kIpv4TotalLength).value_or(20) < 20)
                 return Reason::Ipv4Invalid;
             if ((*vihl & 0x0F) > 5)
                 return Reason::Ipv4Options;
@@ -296,10 +284,9 @@ Reason reasonFor(const FrameHeader& h, const std::uint8_t* bytes, const Classifi
             return Reason::Ipv4Fragment;
     }
     if (c.framing == Framing::EthernetII && type == 0x0806) {
-        const bool ethernetIpv4 = r.be16(L::kArpHardwareType) == 1
-                                  && r.be16(L::kArpProtocolType) == 0x0800
-                                  && r.u8(L::kArpHardwareLength) == 6
-                                  && r.u8(L::kArpProtocolLength) == 4;
+        const bool ethernetIpv4 =
+            r.be16(L::kArpHardwareType) == 1 && r.be16(L::kArpProtocolType) == 0x0800 &&
+            r.u8(L::kArpHardwareLength) == 6 && r.u8(L::kArpProtocolLength) == 4;
         if (!ethernetIpv4)
             return Reason::ArpNotEthernetIpv4;
     }
@@ -324,8 +311,7 @@ struct Mismatch {
 
 // Compares one frame; returns its disagreements.
 QList<Mismatch> compare(const FrameHeader& h, const std::uint8_t* bytes, const Classification& c,
-                        const TsharkFrame& t)
-{
+                        const TsharkFrame& t) {
     QList<Mismatch> out;
     auto check = [&](Group group, const char* field, const QString& ours, const QString& theirs) {
         if (ours != theirs)
@@ -365,8 +351,8 @@ QList<Mismatch> compare(const FrameHeader& h, const std::uint8_t* bytes, const C
     check(EthernetHeader, "type or length", ourFraming, theirFraming);
 
     // Addresses: MACs unless the frame was named as IPv4.
-    const bool tsharkIpv4 = t.first(Protocols).startsWith(u"eth:ethertype:ip:")
-                            || t.first(Protocols) == u"eth:ethertype:ip";
+    const bool tsharkIpv4 = t.first(Protocols).startsWith(u"eth:ethertype:ip:") ||
+                            t.first(Protocols) == u"eth:ethertype:ip";
     const bool ourIpv4 = c.addressForm == Classification::AddressForm::Ipv4;
     const Group addressGroup = ourIpv4 || tsharkIpv4 ? Ipv4Addresses : EthernetHeader;
     check(addressGroup, "source", texts.source,
@@ -412,23 +398,21 @@ private Q_SLOTS:
     void agreesWithTshark();
 };
 
-void TestClassifyTshark::agreesWithTshark()
-{
+void TestClassifyTshark::agreesWithTshark() {
     const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
     if (tshark.isEmpty())
         QSKIP("tshark is not installed (Debian package tshark); the cross-check needs it");
 
     const QDir dir(test::sharedPcapDir());
-    const QStringList files =
-        dir.entryList({QStringLiteral("*.pcap"), QStringLiteral("*.pcapng")}, QDir::Files,
-                      QDir::Name);
+    const QStringList files = dir.entryList({QStringLiteral("*.pcap"), QStringLiteral("*.pcapng")},
+                                            QDir::Files, QDir::Name);
     QVERIFY2(!files.isEmpty(), qPrintable(dir.path()));
 
     int compared = 0;
     int agreed = 0;
-    std::map<Reason, int> withReason;         // frames with the property
-    std::map<Reason, int> disagreeing;        // of which disagree on something
-    std::map<Reason, QStringList> listing;    // "file: frame numbers"
+    std::map<Reason, int> withReason;      // frames with the property
+    std::map<Reason, int> disagreeing;     // of which disagree on something
+    std::map<Reason, QStringList> listing; // "file: frame numbers"
     QStringList unexplained;
 
     for (const QString& name : files) {
