@@ -39,26 +39,31 @@ enum class Value : std::uint8_t {
 };
 
 /// The number of frame bytes a value is read from.
-constexpr std::size_t valueWidth(Value v) noexcept
-{
+constexpr std::size_t valueWidth(Value v) noexcept {
     switch (v) {
     case Value::Dec8:
     case Value::HighNibble:
     case Value::LowNibbleX4:
     case Value::HighNibbleX4:
     case Value::Hex8:
-    case Value::Top3Bits: return 1;
+    case Value::Top3Bits:
+        return 1;
     case Value::Dec16:
     case Value::Hex16:
     case Value::Low13Bits:
-    case Value::TrafficClass: return 2;
+    case Value::TrafficClass:
+        return 2;
     case Value::Hex24:
-    case Value::FlowLabel: return 3;
+    case Value::FlowLabel:
+        return 3;
     case Value::Dec32:
     case Value::Hex32:
-    case Value::Ipv4: return 4;
-    case Value::Mac: return 6;
-    case Value::Ipv6: return 16;
+    case Value::Ipv4:
+        return 4;
+    case Value::Mac:
+        return 6;
+    case Value::Ipv6:
+        return 16;
     }
     return 0;
 }
@@ -129,15 +134,13 @@ std::string_view decodeUdp(TreeBuilder& tree, Offset start);
 std::string_view decodeLink(TreeBuilder& tree);
 
 /// Latin-1 text of a table entry.
-inline QLatin1String latin1(std::string_view s) noexcept
-{
+inline QLatin1String latin1(std::string_view s) noexcept {
     return QLatin1String(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 /// The first row of a table whose key equals `key`, or null.
 template <typename Row, std::size_t N, typename Key>
-constexpr const Row* findRow(const Row (&rows)[N], Key key) noexcept
-{
+constexpr const Row* findRow(const Row (&rows)[N], Key key) noexcept {
     for (const Row& r : rows) {
         if (r.key == key)
             return &r;
@@ -146,9 +149,7 @@ constexpr const Row* findRow(const Row (&rows)[N], Key key) noexcept
 }
 
 /// No key appears twice: a later row could never be found.
-template <typename Row, std::size_t N>
-constexpr bool uniqueKeys(const Row (&rows)[N]) noexcept
-{
+template <typename Row, std::size_t N> constexpr bool uniqueKeys(const Row (&rows)[N]) noexcept {
     for (std::size_t i = 0; i < N; ++i) {
         for (std::size_t j = i + 1; j < N; ++j) {
             if (rows[i].key == rows[j].key)

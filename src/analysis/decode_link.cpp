@@ -90,34 +90,23 @@ struct NetbiosCommandRow {
     std::string_view suffix;
 };
 constexpr NetbiosCommandRow kNetbiosCommandRows[] = {
-    {0x00, " (NetBIOS add group)"},
-    {0x01, " (NetBIOS add name)"},
-    {0x02, " (NetBIOS name in conflict)"},
-    {0x03, " (NetBIOS status query)"},
-    {0x07, " (NetBIOS terminate trace)"},
-    {0x08, " (NetBIOS Datagram)"},
-    {0x09, " (NetBIOS Datagram broadcast)"},
-    {0x0A, " (NetBIOS name query)"},
-    {0x0D, " (NetBIOS add name response)"},
-    {0x0E, " (NetBIOS name recognized)"},
-    {0x0F, " (NetBIOS status response)"},
-    {0x13, " (NetBIOS terminate trace)"},
-    {0x14, " (NetBIOS data acknowlegment)"},
-    {0x15, " (NetBIOS data first middle)"},
-    {0x16, " (NetBIOS data only last)"},
-    {0x17, " (NetBIOS session confirmation)"},
-    {0x18, " (NetBIOS session end)"},
-    {0x19, " (NetBIOS session Initialize)"},
-    {0x1A, " (NetBIOS no receive)"},
-    {0x1B, " (NetBIOS receive outstanding)"},
-    {0x1C, " (NetBIOS receive continue)"},
-    {0x1F, " (NetBIOS session alive)"},
+    {0x00, " (NetBIOS add group)"},          {0x01, " (NetBIOS add name)"},
+    {0x02, " (NetBIOS name in conflict)"},   {0x03, " (NetBIOS status query)"},
+    {0x07, " (NetBIOS terminate trace)"},    {0x08, " (NetBIOS Datagram)"},
+    {0x09, " (NetBIOS Datagram broadcast)"}, {0x0A, " (NetBIOS name query)"},
+    {0x0D, " (NetBIOS add name response)"},  {0x0E, " (NetBIOS name recognized)"},
+    {0x0F, " (NetBIOS status response)"},    {0x13, " (NetBIOS terminate trace)"},
+    {0x14, " (NetBIOS data acknowlegment)"}, {0x15, " (NetBIOS data first middle)"},
+    {0x16, " (NetBIOS data only last)"},     {0x17, " (NetBIOS session confirmation)"},
+    {0x18, " (NetBIOS session end)"},        {0x19, " (NetBIOS session Initialize)"},
+    {0x1A, " (NetBIOS no receive)"},         {0x1B, " (NetBIOS receive outstanding)"},
+    {0x1C, " (NetBIOS receive continue)"},   {0x1F, " (NetBIOS session alive)"},
 };
 constexpr std::string_view kNetbiosCommandOther = " (NetBIOS unknown)";
 
-static_assert(uniqueKeys(kSsapRows) && uniqueKeys(kEtherTypeRows) && uniqueKeys(kDecStpRows)
-              && uniqueKeys(kSnapRows) && uniqueKeys(kIpxSocketRows)
-              && uniqueKeys(kNetbiosCommandRows));
+static_assert(uniqueKeys(kSsapRows) && uniqueKeys(kEtherTypeRows) && uniqueKeys(kDecStpRows) &&
+              uniqueKeys(kSnapRows) && uniqueKeys(kIpxSocketRows) &&
+              uniqueKeys(kNetbiosCommandRows));
 
 // Labels padded to 20 characters so that the values line up.
 constexpr FieldSpec kIeee8023Fields[] = {
@@ -135,10 +124,10 @@ constexpr FieldSpec kLlcFields[] = {
     {"SSAP    ", L::kLlcSsap, Value::Hex8, {}, true},
     {"Control ", L::kLlcControl, Value::Hex8},
 };
-constexpr FieldSpec kSnapOrganization{"Organization Code ", L::kSnapOrganization, Value::Hex24,
-                                      {}, true};
-constexpr FieldSpec kSnapProtocolId{"Protocol ID       ", L::kSnapProtocolId, Value::Hex16, {},
-                                    true};
+constexpr FieldSpec kSnapOrganization{
+    "Organization Code ", L::kSnapOrganization, Value::Hex24, {}, true};
+constexpr FieldSpec kSnapProtocolId{
+    "Protocol ID       ", L::kSnapProtocolId, Value::Hex16, {}, true};
 constexpr FieldSpec kIpxFields[] = {
     {"Checksum ", L::kIpxChecksum, Value::Hex16, " (IPX)"},
     {"Length ", L::kIpxLength, Value::Dec16, " bytes"},
@@ -157,8 +146,7 @@ constexpr FieldSpec kNetbiosFields[] = {
     {"Command ", L::kNetbiosCommand, Value::Hex8, {}, true},
 };
 
-std::string_view decodeSnap(TreeBuilder& tree)
-{
+std::string_view decodeSnap(TreeBuilder& tree) {
     const auto organization = tree.reader().be24(L::kSnapOrganization);
     const SnapRow* row = organization ? findRow(kSnapRows, *organization) : nullptr;
     const SnapRow& names = row ? *row : kSnapOther;
@@ -168,8 +156,7 @@ std::string_view decodeSnap(TreeBuilder& tree)
     return names.summary;
 }
 
-std::string_view decodeIpx(TreeBuilder& tree)
-{
+std::string_view decodeIpx(TreeBuilder& tree) {
     // A missing socket leaves the socket fields out, so the fallback is never shown.
     const auto socket = tree.reader().be16(L::kIpxDestinationSocket);
     const IpxSocketRow* row = socket ? findRow(kIpxSocketRows, *socket) : nullptr;
@@ -178,8 +165,7 @@ std::string_view decodeIpx(TreeBuilder& tree)
     return {};
 }
 
-std::string_view decodeNetbios(TreeBuilder& tree)
-{
+std::string_view decodeNetbios(TreeBuilder& tree) {
     const auto command = tree.reader().u8(L::kNetbiosCommand);
     const NetbiosCommandRow* row = command ? findRow(kNetbiosCommandRows, *command) : nullptr;
     tree.beginLayer("NetBIOS");
@@ -187,8 +173,7 @@ std::string_view decodeNetbios(TreeBuilder& tree)
     return {};
 }
 
-std::string_view decodeDecStp(TreeBuilder& tree)
-{
+std::string_view decodeDecStp(TreeBuilder& tree) {
     const auto type = tree.reader().u8(L::kDecStpMessageType);
     if (!type) {
         tree.markTruncated();
@@ -198,23 +183,29 @@ std::string_view decodeDecStp(TreeBuilder& tree)
     return row ? row->summary : kDecStpOther;
 }
 
-std::string_view follow(TreeBuilder& tree, Next next, std::string_view summary)
-{
+std::string_view follow(TreeBuilder& tree, Next next, std::string_view summary) {
     switch (next) {
-    case Next::Nothing: return summary;
-    case Next::Snap: return decodeSnap(tree);
-    case Next::Ipx: return decodeIpx(tree);
-    case Next::Netbios: return decodeNetbios(tree);
-    case Next::Ipv4: return decodeIpv4(tree);
-    case Next::Arp: return decodeArp(tree);
-    case Next::Ipv6: return decodeIpv6(tree);
-    case Next::DecStp: return decodeDecStp(tree);
+    case Next::Nothing:
+        return summary;
+    case Next::Snap:
+        return decodeSnap(tree);
+    case Next::Ipx:
+        return decodeIpx(tree);
+    case Next::Netbios:
+        return decodeNetbios(tree);
+    case Next::Ipv4:
+        return decodeIpv4(tree);
+    case Next::Arp:
+        return decodeArp(tree);
+    case Next::Ipv6:
+        return decodeIpv6(tree);
+    case Next::DecStp:
+        return decodeDecStp(tree);
     }
     return {};
 }
 
-std::string_view decodeIeee8023(TreeBuilder& tree)
-{
+std::string_view decodeIeee8023(TreeBuilder& tree) {
     tree.beginLayer("Ethernet 802.3");
     tree.fields(kIeee8023Fields);
     tree.beginLayer("Ethernet 802.2");
@@ -230,8 +221,7 @@ std::string_view decodeIeee8023(TreeBuilder& tree)
     return follow(tree, names.next, names.summary);
 }
 
-std::string_view decodeEthernetII(TreeBuilder& tree, std::uint16_t type)
-{
+std::string_view decodeEthernetII(TreeBuilder& tree, std::uint16_t type) {
     const EtherTypeRow* row = findRow(kEtherTypeRows, type);
     const EtherTypeRow& names = row ? *row : kEtherTypeOther;
     tree.beginLayer("Ethernet II");
@@ -241,8 +231,7 @@ std::string_view decodeEthernetII(TreeBuilder& tree, std::uint16_t type)
 
 } // namespace
 
-std::string_view decodeLink(TreeBuilder& tree)
-{
+std::string_view decodeLink(TreeBuilder& tree) {
     // Without the type-or-length field the framing is unknown; no layer is guessed.
     const auto typeOrLength = tree.reader().be16(L::kEthTypeOrLength);
     if (!typeOrLength) {

@@ -62,8 +62,8 @@ constexpr ArpOperationRow kArpOperationRows[] = {
     {2, " (reply)"},
 };
 
-static_assert(uniqueKeys(kIpv4ProtocolRows) && uniqueKeys(kIpv6NextHeaderRows)
-              && uniqueKeys(kArpOperationRows));
+static_assert(uniqueKeys(kIpv4ProtocolRows) && uniqueKeys(kIpv6NextHeaderRows) &&
+              uniqueKeys(kArpOperationRows));
 
 constexpr FieldSpec kIpv4Fields[] = {
     {"Version ", L::kIpv4VersionIhl, Value::HighNibble},
@@ -106,8 +106,7 @@ constexpr FieldSpec kIpv6Fields[] = {
 };
 
 const ProtocolRow& protocolRow(const std::optional<std::uint8_t>& key,
-                               std::span<const ProtocolRow> rows, const ProtocolRow& other)
-{
+                               std::span<const ProtocolRow> rows, const ProtocolRow& other) {
     if (key) {
         for (const ProtocolRow& row : rows) {
             if (row.key == *key)
@@ -119,20 +118,21 @@ const ProtocolRow& protocolRow(const std::optional<std::uint8_t>& key,
 
 // Once the network header is complete, the transport header at `start` or the
 // protocol's own summary.
-std::string_view decodeAbove(TreeBuilder& tree, const ProtocolRow& row, Offset start)
-{
+std::string_view decodeAbove(TreeBuilder& tree, const ProtocolRow& row, Offset start) {
     switch (row.transport) {
-    case Transport::None: return row.summary;
-    case Transport::Tcp: return decodeTcp(tree, start);
-    case Transport::Udp: return decodeUdp(tree, start);
+    case Transport::None:
+        return row.summary;
+    case Transport::Tcp:
+        return decodeTcp(tree, start);
+    case Transport::Udp:
+        return decodeUdp(tree, start);
     }
     return {};
 }
 
 } // namespace
 
-std::string_view decodeIpv4(TreeBuilder& tree)
-{
+std::string_view decodeIpv4(TreeBuilder& tree) {
     // A missing protocol byte cuts the fields before its suffix is shown.
     const ProtocolRow& row =
         protocolRow(tree.reader().u8(L::kIpv4Protocol), kIpv4ProtocolRows, kIpv4ProtocolOther);
@@ -142,8 +142,7 @@ std::string_view decodeIpv4(TreeBuilder& tree)
     return decodeAbove(tree, row, L::kIpv4End);
 }
 
-std::string_view decodeArp(TreeBuilder& tree)
-{
+std::string_view decodeArp(TreeBuilder& tree) {
     tree.beginLayer("Address Resolution Protocol");
     if (!tree.fields(kArpHeadFields))
         return {};
@@ -158,10 +157,9 @@ std::string_view decodeArp(TreeBuilder& tree)
     return {};
 }
 
-std::string_view decodeIpv6(TreeBuilder& tree)
-{
-    const ProtocolRow& row = protocolRow(tree.reader().u8(L::kIpv6NextHeader),
-                                         kIpv6NextHeaderRows, kIpv6NextHeaderOther);
+std::string_view decodeIpv6(TreeBuilder& tree) {
+    const ProtocolRow& row = protocolRow(tree.reader().u8(L::kIpv6NextHeader), kIpv6NextHeaderRows,
+                                         kIpv6NextHeaderOther);
     tree.beginLayer("Internet Protocol version 6");
     if (!tree.fields(kIpv6Fields, row.suffix))
         return {};

@@ -90,8 +90,7 @@ constexpr std::string_view kUndecoded = "Undecoded";
 enum class Protocol : std::uint8_t { Tcp, Udp };
 
 // The name of the first row that either port matches.
-std::string_view applicationName(const FrameReader& r, Offset start, Protocol protocol)
-{
+std::string_view applicationName(const FrameReader& r, Offset start, Protocol protocol) {
     const auto source = r.be16(start + kSourcePort);
     const auto destination = r.be16(start + kDestinationPort);
     if (!source || !destination)
@@ -107,8 +106,7 @@ std::string_view applicationName(const FrameReader& r, Offset start, Protocol pr
 
 } // namespace
 
-std::string_view decodeTcp(TreeBuilder& tree, Offset start)
-{
+std::string_view decodeTcp(TreeBuilder& tree, Offset start) {
     tree.beginLayer("Transport Control Protocol");
     if (!tree.fields(kTcpFieldsBeforeFlags, {}, start))
         return {};
@@ -123,8 +121,7 @@ std::string_view decodeTcp(TreeBuilder& tree, Offset start)
     return applicationName(tree.reader(), start, Protocol::Tcp);
 }
 
-std::string_view decodeUdp(TreeBuilder& tree, Offset start)
-{
+std::string_view decodeUdp(TreeBuilder& tree, Offset start) {
     tree.beginLayer("User Datagram Protocol");
     if (!tree.fields(kUdpFields, {}, start))
         return {};

@@ -14,8 +14,7 @@ constexpr char kUpperHex[] = "0123456789ABCDEF";
 constexpr char kLowerHex[] = "0123456789abcdef";
 
 // "%04lx": at least four digits, more for offsets past 0xffff.
-void appendOffset(QByteArray& out, std::size_t offset)
-{
+void appendOffset(QByteArray& out, std::size_t offset) {
     char digits[2 * sizeof(std::size_t)];
     int n = 0;
     do {
@@ -31,8 +30,7 @@ void appendOffset(QByteArray& out, std::size_t offset)
 
 } // namespace
 
-QString hexDump(const FrameHeader& header, const std::uint8_t* bytes)
-{
+QString hexDump(const FrameHeader& header, const std::uint8_t* bytes) {
     const FrameReader frame(header, bytes);
     // The wire length, bounded by what the stored copy holds.
     const std::size_t length = std::min<std::size_t>(header.wireLen, frame.size());

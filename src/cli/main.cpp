@@ -20,6 +20,7 @@ constexpr Command kCommands[] = {
     {"list", "list SOURCE [--filter EXPR] [--count N]\n"
              "                                one line per frame of a capture file or device",
      runList},
+    {"decode", "decode SOURCE N               frame N's decode tree and hex dump", runDecode},
 };
 
 void usage(FILE* out)
