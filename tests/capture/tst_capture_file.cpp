@@ -101,6 +101,7 @@ private Q_SLOTS:
     void pacedReplayOfSharedCapture();
     void stopDuringPacedWait();
     void startReadsSelectedAdapterAnew();
+    void nextStartCompilesTheNewFilter();
     void startWhileRunningChangesNothing();
     void stopWithoutStartTouchesNothing();
     void stuckThreadIsFatal_data();
@@ -548,6 +549,29 @@ void TestCaptureFile::startReadsSelectedAdapterAnew()
     QTRY_COMPARE(session.loopEnd(), LoopEnd::EndOfFile);
     session.stop();
     QCOMPARE(rec.frames.load(), 10 + 114);
+}
+
+// A filter changed between Stop and Start is compiled anew for the new handle.
+void TestCaptureFile::nextStartCompilesTheNewFilter()
+{
+    Recorder rec;
+    CaptureSession session(CaptureWindow::CaptureDecodeView);
+    session.setHandler(rec.handler());
+    session.setFileReplay(FileReplay::AsFastAsPossible);
+    const QString eapon = shared("tcpdump__eapon1.pcap");
+    const struct {
+        const char* filter;
+        int frames;
+    } runs[] = {{"arp", 5}, {"udp port 138", 17}, {"", 114}, {"not ip", 46}};
+    int total = 0;
+    for (const auto& run : runs) {
+        session.setFilter(QString::fromLatin1(run.filter));
+        QVERIFY(session.start(eapon).ok());
+        QTRY_COMPARE(session.loopEnd(), LoopEnd::EndOfFile);
+        session.stop();
+        total += run.frames;
+        QCOMPARE(rec.frames.load(), total);
+    }
 }
 
 // Start on a running session neither opens a second handle nor a second thread.
