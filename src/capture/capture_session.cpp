@@ -25,8 +25,7 @@ constexpr int kLiveReadTimeoutMs = 50;
 // overflow the clock arithmetic.
 constexpr double kLongestPacedWaitSeconds = 365.0 * 24 * 3600;
 
-[[noreturn]] void defaultFatalExit(int code)
-{
+[[noreturn]] void defaultFatalExit(int code) {
     // The capture thread is stuck: static destructors could wait on it.
     std::fflush(nullptr);
     std::_Exit(code);
@@ -35,8 +34,7 @@ constexpr double kLongestPacedWaitSeconds = 365.0 * 24 * 3600;
 std::atomic<long long> g_joinTimeoutMs{5000};
 std::atomic<void (*)(int)> g_fatalExit{nullptr};
 
-QString pcapText(pcap_t* handle)
-{
+QString pcapText(pcap_t* handle) {
     return QString::fromLocal8Bit(pcap_geterr(handle));
 }
 
@@ -44,46 +42,40 @@ QString pcapText(pcap_t* handle)
 
 CaptureSession::CaptureSession(CaptureWindow window, int slot)
     : m_params(&captureWindowParams(window))
-    , m_slot(std::clamp(slot, 0, m_params->sessions - 1))
-{
-}
+    , m_slot(std::clamp(slot, 0, m_params->sessions - 1)) {}
 
-CaptureSession::~CaptureSession()
-{
+CaptureSession::~CaptureSession() {
     stop();
 }
 
-QString CaptureSession::filterText() const
-{
+QString CaptureSession::filterText() const {
     switch (m_params->filterSource) {
-    case FilterSource::None: return {};
+    case FilterSource::None:
+        return {};
     case FilterSource::Table: {
         const char* text = m_params->filters[static_cast<std::size_t>(m_slot)];
         return text ? QString::fromLatin1(text) : QString();
     }
-    case FilterSource::Owner: return m_ownerFilter;
+    case FilterSource::Owner:
+        return m_ownerFilter;
     }
     return {};
 }
 
-void CaptureSession::setFileReplay(FileReplay mode, double speed)
-{
+void CaptureSession::setFileReplay(FileReplay mode, double speed) {
     m_replay = mode;
     m_speed = speed;
 }
 
-QString CaptureSession::loopError() const
-{
+QString CaptureSession::loopError() const {
     return loopEnd() == LoopEnd::Error ? m_loopError : QString();
 }
 
-int CaptureSession::linkType() const
-{
+int CaptureSession::linkType() const {
     return m_linkType;
 }
 
-QString CaptureSession::fatalMessage(CaptureWindow window, int slot)
-{
+QString CaptureSession::fatalMessage(CaptureWindow window, int slot) {
     const auto& params = captureWindowParams(window);
     const char* name = params.threadNames[static_cast<std::size_t>(std::clamp(slot, 0, 1))];
     if (!name)
@@ -92,24 +84,20 @@ QString CaptureSession::fatalMessage(CaptureWindow window, int slot)
         .arg(QLatin1String(name));
 }
 
-void CaptureSession::setJoinTimeout(std::chrono::milliseconds timeout)
-{
+void CaptureSession::setJoinTimeout(std::chrono::milliseconds timeout) {
     g_joinTimeoutMs.store(timeout.count());
 }
 
-void CaptureSession::setFatalExit(void (*exitFunction)(int))
-{
+void CaptureSession::setFatalExit(void (*exitFunction)(int)) {
     g_fatalExit.store(exitFunction);
 }
 
-CaptureStartResult CaptureSession::start()
-{
+CaptureStartResult CaptureSession::start() {
     return start(app::selectedAdapter());
 }
 
 CaptureStartResult CaptureSession::fail(CaptureStatus status, QString error, FailureReport report,
-                                        const char* standardErrorText)
-{
+                                        const char* standardErrorText) {
     if (m_handle) {
         pcap_close(m_handle);
         m_handle = nullptr;
@@ -127,13 +115,13 @@ CaptureStartResult CaptureSession::fail(CaptureStatus status, QString error, Fai
         }
         break;
     case FailureReport::Caller:
-    case FailureReport::Ignore: break;
+    case FailureReport::Ignore:
+        break;
     }
     return {status, std::move(error)};
 }
 
-CaptureStartResult CaptureSession::start(const QString& adapterName)
-{
+CaptureStartResult CaptureSession::start(const QString& adapterName) {
     if (isRunning())
         return {CaptureStatus::AlreadyRunning, {}};
 
@@ -149,12 +137,12 @@ CaptureStartResult CaptureSession::start(const QString& adapterName)
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     const QByteArray device = adapterName.toLocal8Bit();
     if (adapterName.isEmpty() || (m_isFile && captureFilePath(adapterName).isEmpty()))
-        return fail(CaptureStatus::OpenFailed, QStringLiteral("no adapter selected"),
-                    p.openFailure, nullptr);
+        return fail(CaptureStatus::OpenFailed, QStringLiteral("no adapter selected"), p.openFailure,
+                    nullptr);
 
     if (m_isFile) {
-        m_handle = pcap_open_offline(QFile::encodeName(captureFilePath(adapterName)).constData(),
-                                     errbuf);
+        m_handle =
+            pcap_open_offline(QFile::encodeName(captureFilePath(adapterName)).constData(), errbuf);
         if (!m_handle)
             return fail(CaptureStatus::OpenFailed, QString::fromLocal8Bit(errbuf), p.openFailure,
                         nullptr);
@@ -190,8 +178,7 @@ CaptureStartResult CaptureSession::start(const QString& adapterName)
             m_net = 0;
             m_mask = PCAP_NETMASK_UNKNOWN;
         }
-        const bpf_u_int32 netmask =
-            p.netmaskSource == NetmaskSource::Fixed ? p.netmask : m_mask;
+        const bpf_u_int32 netmask = p.netmaskSource == NetmaskSource::Fixed ? p.netmask : m_mask;
         bpf_program program{};
         if (pcap_compile(m_handle, &program, filter.constData(), p.optimize, netmask) == -1)
             return fail(CaptureStatus::CompileFailed, pcapText(m_handle), p.filterFailure,
@@ -215,8 +202,7 @@ CaptureStartResult CaptureSession::start(const QString& adapterName)
     return {};
 }
 
-void CaptureSession::stop()
-{
+void CaptureSession::stop() {
     {
         // Under the lock, so a paced wait cannot miss it.
         std::lock_guard lock(m_lock);
@@ -252,8 +238,7 @@ void CaptureSession::stop()
     m_linkType = -1;
 }
 
-void CaptureSession::run()
-{
+void CaptureSession::run() {
     pthread_setname_np(pthread_self(), "qarsilo-capture");
     if (m_isFile)
         runFile();
@@ -266,24 +251,21 @@ void CaptureSession::run()
     m_wake.notify_all();
 }
 
-void CaptureSession::pcapCallback(u_char* user, const pcap_pkthdr* header, const u_char* bytes)
-{
+void CaptureSession::pcapCallback(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
     reinterpret_cast<CaptureSession*>(user)->deliver(header, bytes);
 }
 
-void CaptureSession::deliver(const pcap_pkthdr* header, const std::uint8_t* bytes)
-{
+void CaptureSession::deliver(const pcap_pkthdr* header, const std::uint8_t* bytes) {
     // Frames already read when Stop began are dropped, not handed over.
     if (stopped() || !m_handler)
         return;
     m_handler(*header, bytes);
 }
 
-void CaptureSession::runLive()
-{
+void CaptureSession::runLive() {
     while (!stopped()) {
-        const int n =
-            pcap_dispatch(m_handle, -1, &CaptureSession::pcapCallback, reinterpret_cast<u_char*>(this));
+        const int n = pcap_dispatch(m_handle, -1, &CaptureSession::pcapCallback,
+                                    reinterpret_cast<u_char*>(this));
         if (n >= 0 || n == PCAP_ERROR_BREAK)
             continue; // the flag decides
         finishLoop(LoopEnd::Error, pcapText(m_handle));
@@ -291,8 +273,7 @@ void CaptureSession::runLive()
     }
 }
 
-void CaptureSession::runFile()
-{
+void CaptureSession::runFile() {
     const bool paced = m_replay == FileReplay::Paced && m_speed > 0;
     const auto snapLen = static_cast<bpf_u_int32>(m_params->snapLen);
     bool first = true;
@@ -324,12 +305,12 @@ void CaptureSession::runFile()
             } else if (stampUs > firstStampUs) {
                 // Due times count from the first frame, so waits do not add up
                 // their overshoots. Frames stamped earlier go out at once.
-                const double seconds = std::min(
-                    static_cast<double>(stampUs - firstStampUs) / 1e6 / m_speed,
-                    kLongestPacedWaitSeconds);
-                const auto due = wallStart + std::chrono::duration_cast<
-                                                 std::chrono::steady_clock::duration>(
-                                                 std::chrono::duration<double>(seconds));
+                const double seconds =
+                    std::min(static_cast<double>(stampUs - firstStampUs) / 1e6 / m_speed,
+                             kLongestPacedWaitSeconds);
+                const auto due =
+                    wallStart + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                    std::chrono::duration<double>(seconds));
                 if (!waitUntil(due))
                     return;
             }
@@ -346,14 +327,12 @@ void CaptureSession::runFile()
     }
 }
 
-bool CaptureSession::waitUntil(std::chrono::steady_clock::time_point due)
-{
+bool CaptureSession::waitUntil(std::chrono::steady_clock::time_point due) {
     std::unique_lock lock(m_lock);
     return !m_wake.wait_until(lock, due, [this] { return stopped(); });
 }
 
-void CaptureSession::finishLoop(LoopEnd how, const QString& error)
-{
+void CaptureSession::finishLoop(LoopEnd how, const QString& error) {
     if (stopped())
         return; // ended by Stop, not by itself
     m_loopError = error;

@@ -65,7 +65,7 @@ struct CaptureWindowParams {
     bpf_u_int32 netmask; ///< for NetmaskSource::Fixed, as pcap_lookupnet would return it
     FailureReport openFailure;
     FailureReport netmaskFailure;
-    FailureReport filterFailure; ///< pcap_compile and pcap_setfilter
+    FailureReport filterFailure;            ///< pcap_compile and pcap_setfilter
     std::array<const char*, 2> threadNames; ///< per slot, named in the fatal message; may be null
 };
 
@@ -112,14 +112,12 @@ inline constexpr std::array<CaptureWindowParams, 12> kCaptureWindows = [] {
 // clang-format on
 
 /// The row of `window`.
-constexpr const CaptureWindowParams& captureWindowParams(CaptureWindow window)
-{
+constexpr const CaptureWindowParams& captureWindowParams(CaptureWindow window) {
     return kCaptureWindows[static_cast<std::size_t>(window)];
 }
 
 namespace detail {
-constexpr bool tableInWindowOrder()
-{
+constexpr bool tableInWindowOrder() {
     for (std::size_t i = 0; i < kCaptureWindows.size(); ++i)
         if (static_cast<std::size_t>(kCaptureWindows[i].window) != i)
             return false;

@@ -23,15 +23,13 @@ constexpr const char* kUsage = "usage: qarsilo-cli list SOURCE [--filter EXPR] [
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void onInterrupt(int)
-{
+extern "C" void onInterrupt(int) {
     g_interrupted = 1;
 }
 
 // A capture file: "file:PATH", an existing file, or anything that looks like a
 // path. Everything else names a device.
-QString sourceAdapter(const QString& source)
-{
+QString sourceAdapter(const QString& source) {
     if (isCaptureFileAdapter(source))
         return source;
     const QFileInfo info(source);
@@ -48,12 +46,9 @@ class LinePrinter {
 public:
     explicit LinePrinter(long long limit)
         : m_buffer(std::make_unique<char[]>(kBufferSize))
-        , m_limit(limit)
-    {
-    }
+        , m_limit(limit) {}
 
-    void frame(const pcap_pkthdr& header, const std::uint8_t* bytes)
-    {
+    void frame(const pcap_pkthdr& header, const std::uint8_t* bytes) {
         if (m_limit > 0 && m_count >= m_limit)
             return;
         if (kBufferSize - m_used < kMaxLine)
@@ -70,16 +65,14 @@ public:
             finish();
     }
 
-    void flush()
-    {
+    void flush() {
         if (m_used)
             std::fwrite(m_buffer.get(), 1, m_used, stdout);
         m_used = 0;
     }
 
     // Wakes the waiting command: the count is reached or the source ended.
-    void finish()
-    {
+    void finish() {
         {
             std::lock_guard lock(m_lock);
             m_done = true;
@@ -88,8 +81,7 @@ public:
     }
 
     // Until finish() or an interrupt.
-    void wait()
-    {
+    void wait() {
         std::unique_lock lock(m_lock);
         while (!m_done && !g_interrupted)
             m_wake.wait_for(lock, std::chrono::milliseconds(50));
@@ -108,8 +100,7 @@ private:
     bool m_done = false;
 };
 
-int fail(const char* what, const QString& name, const QString& reason)
-{
+int fail(const char* what, const QString& name, const QString& reason) {
     std::fprintf(stderr, "qarsilo-cli list: %s '%s': %s\n", what, qPrintable(name),
                  qPrintable(reason));
     return 1;
@@ -120,8 +111,7 @@ int fail(const char* what, const QString& name, const QString& reason)
 // One line per frame of SOURCE: No. (from 1), Time, Source, Destination,
 // Protocol and Info, tab separated, as the analyzer's list shows them. A file
 // is read as fast as possible; a device until --count frames or an interrupt.
-int runList(const QStringList& args)
-{
+int runList(const QStringList& args) {
     QString source;
     QString filter;
     long long count = 0;
@@ -184,13 +174,16 @@ int runList(const QStringList& args)
 
     const CaptureStartResult started = session.start(adapter);
     switch (started.status) {
-    case CaptureStatus::Started: break;
+    case CaptureStatus::Started:
+        break;
     case CaptureStatus::OpenFailed:
         return fail(isFile ? "cannot open capture file" : "cannot open device",
                     isFile ? captureFilePath(adapter) : adapter, started.error);
     case CaptureStatus::CompileFailed:
-    case CaptureStatus::SetFilterFailed: return fail("bad filter", filter, started.error);
-    default: return fail("cannot capture from", source, started.error);
+    case CaptureStatus::SetFilterFailed:
+        return fail("bad filter", filter, started.error);
+    default:
+        return fail("cannot capture from", source, started.error);
     }
     if (session.linkType() != DLT_EN10MB) {
         session.stop();

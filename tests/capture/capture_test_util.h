@@ -22,8 +22,7 @@ struct TestFrame {
 };
 
 /// Writes a classic pcap file. Returns false when libpcap cannot write it.
-inline bool writeCapture(const QString& path, int linkType, const std::vector<TestFrame>& frames)
-{
+inline bool writeCapture(const QString& path, int linkType, const std::vector<TestFrame>& frames) {
     pcap_t* dead = pcap_open_dead(linkType, 262144);
     if (!dead)
         return false;
@@ -49,8 +48,7 @@ inline bool writeCapture(const QString& path, int linkType, const std::vector<Te
 /// between construction and take().
 class StderrCapture {
 public:
-    StderrCapture()
-    {
+    StderrCapture() {
         std::fflush(stderr);
         m_file = std::tmpfile();
         m_saved = ::dup(2);
@@ -61,8 +59,7 @@ public:
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
 
-    QByteArray take()
-    {
+    QByteArray take() {
         if (m_saved < 0 || !m_file)
             return m_text;
         std::fflush(stderr);
@@ -86,24 +83,22 @@ private:
 };
 
 /// Open file descriptors of this process.
-inline int openFdCount()
-{
+inline int openFdCount() {
     return static_cast<int>(
         QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
 }
 
 /// Threads of this process.
-inline int threadCount()
-{
-    return static_cast<int>(
-        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+inline int threadCount() {
+    return static_cast<int>(QDir(QStringLiteral("/proc/self/task"))
+                                .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                .size());
 }
 
 /// A joined thread leaves /proc a moment after its join returns: wait for the
 /// count to come down to `expected` (at most `timeout`) and return the last count.
 inline int settledThreadCount(int expected,
-                              std::chrono::milliseconds timeout = std::chrono::milliseconds(2000))
-{
+                              std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     int n = threadCount();
     while (n > expected && std::chrono::steady_clock::now() < end) {
@@ -115,8 +110,7 @@ inline int settledThreadCount(int expected,
 
 /// Milliseconds between two points of the steady clock.
 inline double msBetween(std::chrono::steady_clock::time_point a,
-                        std::chrono::steady_clock::time_point b)
-{
+                        std::chrono::steady_clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
 }
 

@@ -25,25 +25,22 @@ namespace {
 
 const QString kPrefix = QStringLiteral("qarsilo-test-");
 
-QString findIpTool()
-{
+QString findIpTool() {
     QString path = QStandardPaths::findExecutable(QStringLiteral("ip"));
     if (path.isEmpty())
-        path = QStandardPaths::findExecutable(QStringLiteral("ip"),
-                                              {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+        path = QStandardPaths::findExecutable(
+            QStringLiteral("ip"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
     return path;
 }
 
-bool runTool(const QString& tool, const QStringList& args, QString* output)
-{
+bool runTool(const QString& tool, const QStringList& args, QString* output) {
     const ProcessResult r = runProcess(tool, args, std::chrono::seconds(20));
     if (output)
         *output = QString::fromLocal8Bit(r.out + r.err).trimmed();
     return r.exited && r.exitCode == 0;
 }
 
-QStringList words(std::initializer_list<const char*> items)
-{
+QStringList words(std::initializer_list<const char*> items) {
     QStringList out;
     for (const char* i : items)
         out << QString::fromLatin1(i);
@@ -52,8 +49,7 @@ QStringList words(std::initializer_list<const char*> items)
 
 } // namespace
 
-LiveNet::LiveNet(bool withIpv4)
-{
+LiveNet::LiveNet(bool withIpv4) {
     if (::geteuid() != 0) {
         m_skip = QStringLiteral("live capture needs root: the test makes a network namespace "
                                 "and a veth pair");
@@ -79,13 +75,16 @@ LiveNet::LiveNet(bool withIpv4)
         QStringList{QStringLiteral("-n"), ns} +
             words({"link", "add", kCaptureEnd, "type", "veth", "peer", "name", kSendEnd}),
         // No IPv6 link-local addresses: the kernel then sends nothing of its own.
-        QStringList{QStringLiteral("-n"), ns} + words({"link", "set", kCaptureEnd, "addrgenmode", "none"}),
-        QStringList{QStringLiteral("-n"), ns} + words({"link", "set", kSendEnd, "addrgenmode", "none"}),
+        QStringList{QStringLiteral("-n"), ns} +
+            words({"link", "set", kCaptureEnd, "addrgenmode", "none"}),
+        QStringList{QStringLiteral("-n"), ns} +
+            words({"link", "set", kSendEnd, "addrgenmode", "none"}),
     };
     if (withIpv4)
         steps.push_back(QStringList{QStringLiteral("-n"), ns} +
                         words({"addr", "add", "10.211.0.1/24", "dev", kCaptureEnd}));
-    steps.push_back(QStringList{QStringLiteral("-n"), ns} + words({"link", "set", kCaptureEnd, "up"}));
+    steps.push_back(QStringList{QStringLiteral("-n"), ns} +
+                    words({"link", "set", kCaptureEnd, "up"}));
     steps.push_back(QStringList{QStringLiteral("-n"), ns} + words({"link", "set", kSendEnd, "up"}));
     for (const QStringList& step : steps) {
         if (!ip(step, &out)) {
@@ -110,8 +109,7 @@ LiveNet::LiveNet(bool withIpv4)
         m_error = QStringLiteral("the veth pair did not come up");
 }
 
-LiveNet::~LiveNet()
-{
+LiveNet::~LiveNet() {
     if (m_home >= 0) {
         if (m_entered)
             ::setns(m_home, CLONE_NEWNET);
@@ -121,13 +119,11 @@ LiveNet::~LiveNet()
         ip({QStringLiteral("netns"), QStringLiteral("del"), m_name});
 }
 
-bool LiveNet::ip(const QStringList& args, QString* output)
-{
+bool LiveNet::ip(const QStringList& args, QString* output) {
     return runTool(m_ipTool, args, output);
 }
 
-bool LiveNet::waitRunning(const char* device)
-{
+bool LiveNet::waitRunning(const char* device) {
     const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (s < 0)
         return false;
@@ -144,13 +140,11 @@ bool LiveNet::waitRunning(const char* device)
     return running;
 }
 
-bool LiveNet::removeCaptureEnd()
-{
+bool LiveNet::removeCaptureEnd() {
     return ip(QStringList{QStringLiteral("-n"), m_name} + words({"link", "del", kCaptureEnd}));
 }
 
-void LiveNet::removeStale()
-{
+void LiveNet::removeStale() {
     const QString tool = findIpTool();
     QString out;
     if (::geteuid() != 0 || tool.isEmpty() ||
@@ -170,22 +164,19 @@ void LiveNet::removeStale()
 
 namespace {
 
-void put16(QByteArray& f, int at, int value)
-{
+void put16(QByteArray& f, int at, int value) {
     f[at] = static_cast<char>((value >> 8) & 0xff);
     f[at + 1] = static_cast<char>(value & 0xff);
 }
 
-void putBytes(QByteArray& f, int at, std::initializer_list<int> bytes)
-{
+void putBytes(QByteArray& f, int at, std::initializer_list<int> bytes) {
     for (int b : bytes)
         f[at++] = static_cast<char>(b);
 }
 
 } // namespace
 
-QByteArray makeFrame(FrameKind kind)
-{
+QByteArray makeFrame(FrameKind kind) {
     QByteArray f(80, '\0');
     putBytes(f, 0, {0x02, 0x51, 0x51, 0xff, 0xff, 0x01});
     putBytes(f, 6, {0x02, 0x51, 0x51, 0x00, 0x00, static_cast<int>(kind)});
@@ -230,16 +221,14 @@ QByteArray makeFrame(FrameKind kind)
     return f;
 }
 
-int frameKind(const std::uint8_t* bytes, std::uint32_t caplen)
-{
+int frameKind(const std::uint8_t* bytes, std::uint32_t caplen) {
     static constexpr std::uint8_t prefix[5] = {0x02, 0x51, 0x51, 0x00, 0x00};
     if (caplen < 12 || std::memcmp(bytes + 6, prefix, sizeof prefix) != 0)
         return 0;
     return bytes[11] >= 1 && bytes[11] <= kFrameKinds ? bytes[11] : 0;
 }
 
-FrameSender::FrameSender()
-{
+FrameSender::FrameSender() {
     m_ifindex = static_cast<int>(::if_nametoindex(LiveNet::kSendEnd));
     // Protocol 0: the socket sends only and never queues received frames.
     m_socket = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
@@ -251,15 +240,13 @@ FrameSender::FrameSender()
     }
 }
 
-FrameSender::~FrameSender()
-{
+FrameSender::~FrameSender() {
     stopStream();
     if (m_socket >= 0)
         ::close(m_socket);
 }
 
-int FrameSender::send(const std::vector<QByteArray>& frames)
-{
+int FrameSender::send(const std::vector<QByteArray>& frames) {
     sockaddr_ll to{};
     to.sll_family = AF_PACKET;
     to.sll_ifindex = m_ifindex;
@@ -274,8 +261,7 @@ int FrameSender::send(const std::vector<QByteArray>& frames)
     return sent;
 }
 
-void FrameSender::startStream(std::vector<QByteArray> frames, int perSecond)
-{
+void FrameSender::startStream(std::vector<QByteArray> frames, int perSecond) {
     stopStream();
     m_streamed.store(0);
     m_streaming.store(true);
@@ -320,8 +306,7 @@ void FrameSender::startStream(std::vector<QByteArray> frames, int perSecond)
     });
 }
 
-void FrameSender::stopStream()
-{
+void FrameSender::stopStream() {
     m_streaming.store(false);
     if (m_thread.joinable())
         m_thread.join();

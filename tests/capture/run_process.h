@@ -33,8 +33,7 @@ struct ProcessResult {
 /// `onStarted`, when given, is called with the child's id once it runs.
 inline ProcessResult runProcess(const QString& program, const QStringList& args,
                                 std::chrono::milliseconds timeout = std::chrono::seconds(60),
-                                const std::function<void(pid_t)>& onStarted = {})
-{
+                                const std::function<void(pid_t)>& onStarted = {}) {
     ProcessResult result;
     std::vector<QByteArray> argData;
     argData.push_back(QFile::encodeName(program));

@@ -2,11 +2,11 @@
 // replay, end of file, failures and their reports, the fatal stop path.
 
 #include "capture/capture_session.h"
+#include "capture/capture_test_util.h"
 #include "settings/adapter_list.h"
 #include "shell/app_state.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
-#include "capture/capture_test_util.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,8 +26,7 @@ Q_DECLARE_METATYPE(qarsilo::CaptureStatus)
 
 namespace {
 
-QString shared(const char* name)
-{
+QString shared(const char* name) {
     return captureFileAdapterName(sharedPcapDir() + QLatin1Char('/') + QLatin1String(name));
 }
 
@@ -40,8 +39,7 @@ struct Recorder {
     bpf_u_int32 maxCap = 0;
     std::vector<Clock::time_point> arrivals;
 
-    CaptureSession::Handler handler()
-    {
+    CaptureSession::Handler handler() {
         return [this](const pcap_pkthdr& h, const std::uint8_t* bytes) {
             // Touch the last byte: the bytes must be readable up to caplen.
             volatile std::uint8_t last = h.caplen ? bytes[h.caplen - 1] : 0;
@@ -58,8 +56,7 @@ struct Recorder {
 };
 
 // Ethernet frame of 60 bytes whose first payload byte is `tag`.
-QByteArray ethernetFrame(char tag)
-{
+QByteArray ethernetFrame(char tag) {
     QByteArray f(60, '\0');
     f[0] = '\x02';
     f[6] = '\x02';
@@ -71,8 +68,7 @@ QByteArray ethernetFrame(char tag)
 
 std::atomic<int> g_exitCode{-1};
 std::atomic<bool> g_releaseHandler{false};
-void recordExit(int code)
-{
+void recordExit(int code) {
     g_exitCode.store(code);
     g_releaseHandler.store(true);
 }
@@ -112,22 +108,20 @@ private:
     QString write(const char* name, int linkType, const std::vector<TestFrame>& frames);
 };
 
-void TestCaptureFile::initTestCase()
-{
+void TestCaptureFile::initTestCase() {
     QVERIFY(m_dir.isValid());
     QVERIFY2(QFile::exists(sharedPcapDir() + QStringLiteral("/tcpdump__eapon1.pcap")),
              qPrintable(sharedPcapDir()));
 }
 
-void TestCaptureFile::cleanup()
-{
+void TestCaptureFile::cleanup() {
     app::setSelectedAdapter({});
     CaptureSession::setJoinTimeout(std::chrono::milliseconds(5000));
     CaptureSession::setFatalExit(nullptr);
 }
 
-QString TestCaptureFile::write(const char* name, int linkType, const std::vector<TestFrame>& frames)
-{
+QString TestCaptureFile::write(const char* name, int linkType,
+                               const std::vector<TestFrame>& frames) {
     const QString path = m_dir.filePath(QLatin1String(name));
     if (!writeCapture(path, linkType, frames))
         return {};
@@ -136,8 +130,7 @@ QString TestCaptureFile::write(const char* name, int linkType, const std::vector
 
 // Frame counts as the capture tools report them (the files' own documentation
 // and tcpdump with the same filter), through every kind of filter source.
-void TestCaptureFile::frameCounts_data()
-{
+void TestCaptureFile::frameCounts_data() {
     QTest::addColumn<QString>("adapter");
     QTest::addColumn<CaptureWindow>("window");
     QTest::addColumn<int>("slot");
@@ -170,8 +163,7 @@ void TestCaptureFile::frameCounts_data()
     row("pcapng ns stamps", "tcpdump__icmp-length-zero.pcapng", W::CommandLine, 0, "", 1);
 }
 
-void TestCaptureFile::frameCounts()
-{
+void TestCaptureFile::frameCounts() {
     QFETCH(QString, adapter);
     QFETCH(CaptureWindow, window);
     QFETCH(int, slot);
@@ -204,8 +196,7 @@ void TestCaptureFile::frameCounts()
 
 // A file frame reaches the handler as the window would have captured it live:
 // cut to its snapshot length, with the wire length untouched.
-void TestCaptureFile::snapLengthOfTheWindow_data()
-{
+void TestCaptureFile::snapLengthOfTheWindow_data() {
     QTest::addColumn<QString>("adapter");
     QTest::addColumn<CaptureWindow>("window");
     QTest::addColumn<long long>("capSum");
@@ -214,18 +205,16 @@ void TestCaptureFile::snapLengthOfTheWindow_data()
 
     const QString telegram = shared("ndpi__telegram.pcap");
     const QString jumbo = shared("tcpdump__ipv6_jumbogram_1.pcap");
-    QTest::newRow("chart 64") << telegram << CaptureWindow::PDL2View << 100224LL << 336825LL
-                              << 64u;
-    QTest::newRow("whole frames") << telegram << CaptureWindow::CommandLine << 336825LL
-                                  << 336825LL << 1392u;
-    QTest::newRow("analyzer 1514 jumbo") << jumbo << CaptureWindow::CaptureDecodeView << 1514LL
-                                         << 65590LL << 1514u;
-    QTest::newRow("trace 10000 jumbo") << jumbo << CaptureWindow::TrafficTraceSingle << 10000LL
-                                       << 65590LL << 10000u;
+    QTest::newRow("chart 64") << telegram << CaptureWindow::PDL2View << 100224LL << 336825LL << 64u;
+    QTest::newRow("whole frames") << telegram << CaptureWindow::CommandLine << 336825LL << 336825LL
+                                  << 1392u;
+    QTest::newRow("analyzer 1514 jumbo")
+        << jumbo << CaptureWindow::CaptureDecodeView << 1514LL << 65590LL << 1514u;
+    QTest::newRow("trace 10000 jumbo")
+        << jumbo << CaptureWindow::TrafficTraceSingle << 10000LL << 65590LL << 10000u;
 }
 
-void TestCaptureFile::snapLengthOfTheWindow()
-{
+void TestCaptureFile::snapLengthOfTheWindow() {
     QFETCH(QString, adapter);
     QFETCH(CaptureWindow, window);
     QFETCH(long long, capSum);
@@ -246,8 +235,7 @@ void TestCaptureFile::snapLengthOfTheWindow()
 
 // The end of the file ends the loop, not the session: it stays Running until
 // the owner stops it, and a second start is refused until then.
-void TestCaptureFile::endOfFileIsReported()
-{
+void TestCaptureFile::endOfFileIsReported() {
     Recorder rec;
     std::atomic<int> ends{0};
     CaptureSession session(CaptureWindow::CaptureDecodeView);
@@ -274,8 +262,7 @@ void TestCaptureFile::endOfFileIsReported()
 
 // A file cut in the middle of a frame: the frames before the cut arrive, then
 // the loop ends with libpcap's error, not with a quiet end of file.
-void TestCaptureFile::truncatedFileEndsWithError()
-{
+void TestCaptureFile::truncatedFileEndsWithError() {
     QFile in(sharedPcapDir() + QStringLiteral("/tcpdump__eapon1.pcap"));
     QVERIFY(in.open(QIODevice::ReadOnly));
     const QByteArray whole = in.readAll();
@@ -303,8 +290,7 @@ void TestCaptureFile::truncatedFileEndsWithError()
 
 // A source that cannot be opened: the window's report, a failed start with the
 // reason, no handle and no thread.
-void TestCaptureFile::openFailures_data()
-{
+void TestCaptureFile::openFailures_data() {
     QTest::addColumn<CaptureWindow>("window");
     QTest::addColumn<QString>("adapter");
     QTest::addColumn<QString>("reason");
@@ -337,8 +323,7 @@ void TestCaptureFile::openFailures_data()
         << W::SingleNodeView << QStringLiteral("qarsilo-none0") << QString() << true;
 }
 
-void TestCaptureFile::openFailures()
-{
+void TestCaptureFile::openFailures() {
     QFETCH(CaptureWindow, window);
     QFETCH(QString, adapter);
     QFETCH(QString, reason);
@@ -378,8 +363,7 @@ void TestCaptureFile::openFailures()
 // Filters that do not compile abandon the start in every window: the chart
 // views write their text to the standard error stream, the others tell the
 // caller with libpcap's reason; no message box, no capture.
-void TestCaptureFile::filterFailures_data()
-{
+void TestCaptureFile::filterFailures_data() {
     QTest::addColumn<CaptureWindow>("window");
     QTest::addColumn<int>("slot");
     QTest::addColumn<QString>("adapter");
@@ -412,8 +396,7 @@ void TestCaptureFile::filterFailures_data()
         << QByteArray(kCompileErrorText);
 }
 
-void TestCaptureFile::filterFailures()
-{
+void TestCaptureFile::filterFailures() {
     QFETCH(CaptureWindow, window);
     QFETCH(int, slot);
     QFETCH(QString, adapter);
@@ -444,15 +427,13 @@ void TestCaptureFile::filterFailures()
 
 // Paced replay: frame i arrives no earlier than its stamp (divided by the
 // speed) after the first frame, and not much later.
-void TestCaptureFile::pacedReplayFollowsStamps_data()
-{
+void TestCaptureFile::pacedReplayFollowsStamps_data() {
     QTest::addColumn<double>("speed");
     QTest::newRow("real time") << 1.0;
     QTest::newRow("four times") << 4.0;
 }
 
-void TestCaptureFile::pacedReplayFollowsStamps()
-{
+void TestCaptureFile::pacedReplayFollowsStamps() {
     QFETCH(double, speed);
     // Gaps of 50 to 150 ms, one frame stamped earlier than its predecessor.
     const std::vector<long long> offsetsUs{0, 50'000, 100'000, 250'000, 240'000, 400'000, 600'000};
@@ -485,8 +466,7 @@ void TestCaptureFile::pacedReplayFollowsStamps()
 }
 
 // The same over a real capture whose 14 frames span 832 ms.
-void TestCaptureFile::pacedReplayOfSharedCapture()
-{
+void TestCaptureFile::pacedReplayOfSharedCapture() {
     Recorder rec;
     rec.arrivals.resize(14);
     CaptureSession session(CaptureWindow::PDL2View);
@@ -505,11 +485,11 @@ void TestCaptureFile::pacedReplayOfSharedCapture()
 }
 
 // Stop does not wait out a long gap between two frames.
-void TestCaptureFile::stopDuringPacedWait()
-{
+void TestCaptureFile::stopDuringPacedWait() {
     const long long base = 1'700'000'000LL * 1'000'000;
-    const QString adapter = write("gap.pcap", DLT_EN10MB,
-                                  {{base, ethernetFrame(1)}, {base + 3600LL * 1'000'000, ethernetFrame(2)}});
+    const QString adapter =
+        write("gap.pcap", DLT_EN10MB,
+              {{base, ethernetFrame(1)}, {base + 3600LL * 1'000'000, ethernetFrame(2)}});
     QVERIFY(!adapter.isEmpty());
     const int threadsBefore = threadCount();
     Recorder rec;
@@ -531,8 +511,7 @@ void TestCaptureFile::stopDuringPacedWait()
 
 // Every start reads the selected adapter anew; a change while running does not
 // touch the running session.
-void TestCaptureFile::startReadsSelectedAdapterAnew()
-{
+void TestCaptureFile::startReadsSelectedAdapterAnew() {
     Recorder rec;
     CaptureSession session(CaptureWindow::CaptureDecodeView);
     session.setHandler(rec.handler());
@@ -552,8 +531,7 @@ void TestCaptureFile::startReadsSelectedAdapterAnew()
 }
 
 // A filter changed between Stop and Start is compiled anew for the new handle.
-void TestCaptureFile::nextStartCompilesTheNewFilter()
-{
+void TestCaptureFile::nextStartCompilesTheNewFilter() {
     Recorder rec;
     CaptureSession session(CaptureWindow::CaptureDecodeView);
     session.setHandler(rec.handler());
@@ -575,11 +553,11 @@ void TestCaptureFile::nextStartCompilesTheNewFilter()
 }
 
 // Start on a running session neither opens a second handle nor a second thread.
-void TestCaptureFile::startWhileRunningChangesNothing()
-{
+void TestCaptureFile::startWhileRunningChangesNothing() {
     const long long base = 1'700'000'000LL * 1'000'000;
-    const QString adapter = write("slow.pcap", DLT_EN10MB,
-                                  {{base, ethernetFrame(1)}, {base + 3600LL * 1'000'000, ethernetFrame(2)}});
+    const QString adapter =
+        write("slow.pcap", DLT_EN10MB,
+              {{base, ethernetFrame(1)}, {base + 3600LL * 1'000'000, ethernetFrame(2)}});
     Recorder rec;
     CaptureSession session(CaptureWindow::CaptureDecodeView);
     session.setHandler(rec.handler());
@@ -596,8 +574,7 @@ void TestCaptureFile::startWhileRunningChangesNothing()
     QCOMPARE(rec.frames.load(), 1);
 }
 
-void TestCaptureFile::stopWithoutStartTouchesNothing()
-{
+void TestCaptureFile::stopWithoutStartTouchesNothing() {
     ScriptedMessageService messages;
     const int fds = openFdCount();
     CaptureSession session(CaptureWindow::SingleNodeView, 1);
@@ -612,8 +589,7 @@ void TestCaptureFile::stopWithoutStartTouchesNothing()
 
 // A handler that never returns: after the join timeout the window's fatal
 // message, then the exit function with code 0.
-void TestCaptureFile::stuckThreadIsFatal_data()
-{
+void TestCaptureFile::stuckThreadIsFatal_data() {
     QTest::addColumn<CaptureWindow>("window");
     QTest::addColumn<int>("slot");
     QTest::addColumn<QString>("message");
@@ -623,17 +599,19 @@ void TestCaptureFile::stuckThreadIsFatal_data()
     QTest::newRow("analyzer") << W::CaptureDecodeView << 0 << plain;
     QTest::newRow("application chart") << W::PDAppView << 1 << plain;
     QTest::newRow("IPv4") << W::PDv4v6L3View << 0
-                          << QStringLiteral("Fatal Error: cannot terminate the IPv4 capture thread");
+                          << QStringLiteral(
+                                 "Fatal Error: cannot terminate the IPv4 capture thread");
     QTest::newRow("IPv6") << W::PDv4v6L3View << 1
-                          << QStringLiteral("Fatal Error: cannot terminate the IPv6 capture thread");
+                          << QStringLiteral(
+                                 "Fatal Error: cannot terminate the IPv6 capture thread");
     QTest::newRow("To") << W::SingleNodeView << 0
                         << QStringLiteral("Fatal Error: cannot terminate the To capture thread");
     QTest::newRow("From") << W::SingleNodeView << 1
-                          << QStringLiteral("Fatal Error: cannot terminate the From capture thread");
+                          << QStringLiteral(
+                                 "Fatal Error: cannot terminate the From capture thread");
 }
 
-void TestCaptureFile::stuckThreadIsFatal()
-{
+void TestCaptureFile::stuckThreadIsFatal() {
     QFETCH(CaptureWindow, window);
     QFETCH(int, slot);
     QFETCH(QString, message);

@@ -40,8 +40,7 @@ struct KindCounter {
     std::atomic<int> badLength{0};
     std::atomic<long long> calls{0};
 
-    CaptureSession::Handler handler(int snapLen)
-    {
+    CaptureSession::Handler handler(int snapLen) {
         const auto snap = static_cast<bpf_u_int32>(snapLen);
         return [this, snap](const pcap_pkthdr& h, const std::uint8_t* bytes) {
             // A live frame is cut to the window's snapshot length and no further.
@@ -52,8 +51,7 @@ struct KindCounter {
             calls.fetch_add(1, std::memory_order_release);
         };
     }
-    int sent() const
-    {
+    int sent() const {
         int n = 0;
         for (int k = 1; k <= kFrameKinds; ++k)
             n += kinds[static_cast<std::size_t>(k)].load();
@@ -61,8 +59,7 @@ struct KindCounter {
     }
 };
 
-std::vector<QByteArray> mixedFrames(int perKind)
-{
+std::vector<QByteArray> mixedFrames(int perKind) {
     std::vector<QByteArray> out;
     for (int i = 0; i < perKind; ++i)
         for (int k = 1; k <= kFrameKinds; ++k)
@@ -71,8 +68,7 @@ std::vector<QByteArray> mixedFrames(int perKind)
 }
 
 bool waitFor(const std::atomic<long long>& counter, long long atLeast,
-             std::chrono::milliseconds timeout)
-{
+             std::chrono::milliseconds timeout) {
     const auto end = Clock::now() + timeout;
     while (counter.load(std::memory_order_acquire) < atLeast) {
         if (Clock::now() > end)
@@ -82,8 +78,7 @@ bool waitFor(const std::atomic<long long>& counter, long long atLeast,
     return true;
 }
 
-double median(std::vector<double> v)
-{
+double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const std::size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
@@ -106,15 +101,13 @@ private Q_SLOTS:
     void stopLatency();
 };
 
-void TestCaptureLive::initTestCase()
-{
+void TestCaptureLive::initTestCase() {
     LiveNet::removeStale();
 }
 
 // 20 frames of each of five kinds go through the pair; the session hands over
 // exactly those its filter admits, each once.
-void TestCaptureLive::filterAdmitsOnlyItsFrames_data()
-{
+void TestCaptureLive::filterAdmitsOnlyItsFrames_data() {
     QTest::addColumn<CaptureWindow>("window");
     QTest::addColumn<int>("slot");
     QTest::addColumn<QString>("filter");
@@ -140,8 +133,7 @@ void TestCaptureLive::filterAdmitsOnlyItsFrames_data()
     row("application udp capture", W::PDAppView, 1, "", {1, 2, 3});
 }
 
-void TestCaptureLive::filterAdmitsOnlyItsFrames()
-{
+void TestCaptureLive::filterAdmitsOnlyItsFrames() {
     QFETCH(CaptureWindow, window);
     QFETCH(int, slot);
     QFETCH(QString, filter);
@@ -176,8 +168,7 @@ void TestCaptureLive::filterAdmitsOnlyItsFrames()
 
 // The capture end without an IPv4 address: its netmask cannot be looked up.
 // The chart views write their text and abandon the start; the others capture.
-void TestCaptureLive::adapterWithoutIpv4_data()
-{
+void TestCaptureLive::adapterWithoutIpv4_data() {
     QTest::addColumn<CaptureWindow>("window");
     QTest::addColumn<int>("slot");
     QTest::addColumn<QString>("filter");
@@ -188,8 +179,8 @@ void TestCaptureLive::adapterWithoutIpv4_data()
     using S = CaptureStatus;
     const QByteArray netmask(kNetmaskErrorText);
     QTest::newRow("IPv4 chart") << W::PDL3View << 0 << QString() << S::NetmaskFailed << netmask;
-    QTest::newRow("application udp") << W::PDAppView << 1 << QString() << S::NetmaskFailed
-                                     << netmask;
+    QTest::newRow("application udp")
+        << W::PDAppView << 1 << QString() << S::NetmaskFailed << netmask;
     QTest::newRow("network layer chart, no filter")
         << W::PDL2View << 0 << QString() << S::Started << QByteArray();
     QTest::newRow("analyzer") << W::CaptureDecodeView << 0 << QStringLiteral("udp") << S::Started
@@ -197,12 +188,11 @@ void TestCaptureLive::adapterWithoutIpv4_data()
     QTest::newRow("analyzer, broadcast needs the netmask")
         << W::CaptureDecodeView << 0 << QStringLiteral("ip broadcast") << S::CompileFailed
         << QByteArray();
-    QTest::newRow("discovery") << W::AutoDiscovery << 0 << QStringLiteral("port 138")
-                               << S::Started << QByteArray();
+    QTest::newRow("discovery") << W::AutoDiscovery << 0 << QStringLiteral("port 138") << S::Started
+                               << QByteArray();
 }
 
-void TestCaptureLive::adapterWithoutIpv4()
-{
+void TestCaptureLive::adapterWithoutIpv4() {
     QFETCH(CaptureWindow, window);
     QFETCH(int, slot);
     QFETCH(QString, filter);
@@ -232,8 +222,7 @@ void TestCaptureLive::adapterWithoutIpv4()
 
 // The adapter goes away under a running capture: the loop ends with libpcap's
 // error, the session stays Running until its owner stops it.
-void TestCaptureLive::vanishingAdapterEndsTheLoop()
-{
+void TestCaptureLive::vanishingAdapterEndsTheLoop() {
     ENTER_LIVE_NET(net);
     const int threads = threadCount();
     std::atomic<int> ends{0};
@@ -259,8 +248,7 @@ void TestCaptureLive::vanishingAdapterEndsTheLoop()
 // 200 starts and stops over every window's session while 50,000 frames a
 // second pass: each start captures, no handler runs after its stop, and no
 // descriptor or thread is left behind.
-void TestCaptureLive::startStopUnderTraffic()
-{
+void TestCaptureLive::startStopUnderTraffic() {
     ENTER_LIVE_NET(net);
     FrameSender sender;
     QVERIFY2(sender.ok(), qPrintable(sender.error()));
@@ -278,9 +266,8 @@ void TestCaptureLive::startStopUnderTraffic()
             Item item{std::make_unique<CaptureSession>(p.window, slot),
                       std::make_unique<KindCounter>()};
             item.session->setHandler(item.counter->handler(p.snapLen));
-            item.session->setFilter(
-                slot == 0 ? QStringLiteral("udp port 5555 or tcp")
-                          : QStringLiteral("ether src 02:51:51:00:00:03"));
+            item.session->setFilter(slot == 0 ? QStringLiteral("udp port 5555 or tcp")
+                                              : QStringLiteral("ether src 02:51:51:00:00:03"));
             items.push_back(std::move(item));
         }
     }
@@ -325,15 +312,13 @@ void TestCaptureLive::startStopUnderTraffic()
 
 // How long Stop takes with the capture thread asleep (no traffic) and busy
 // (50,000 frames a second): the bound is 100 ms, the usual figure far less.
-void TestCaptureLive::stopLatency_data()
-{
+void TestCaptureLive::stopLatency_data() {
     QTest::addColumn<int>("rate");
     QTest::newRow("idle") << 0;
     QTest::newRow("50000 frames/s") << 50'000;
 }
 
-void TestCaptureLive::stopLatency()
-{
+void TestCaptureLive::stopLatency() {
     QFETCH(int, rate);
     ENTER_LIVE_NET(net);
     FrameSender sender;

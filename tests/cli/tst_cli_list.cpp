@@ -16,23 +16,19 @@ using namespace qarsilo::test;
 
 namespace {
 
-QString shared(const char* name)
-{
+QString shared(const char* name) {
     return sharedPcapDir() + QLatin1Char('/') + QLatin1String(name);
 }
 
-QStringList argsOf(std::initializer_list<QString> items)
-{
+QStringList argsOf(std::initializer_list<QString> items) {
     return QStringList(items);
 }
 
-ProcessResult list(const QStringList& args)
-{
+ProcessResult list(const QStringList& args) {
     return runProcess(cliPath(), QStringList{QStringLiteral("list")} + args);
 }
 
-QList<QByteArray> linesOf(const QByteArray& out)
-{
+QList<QByteArray> linesOf(const QByteArray& out) {
     QList<QByteArray> lines = out.split('\n');
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
@@ -41,8 +37,7 @@ QList<QByteArray> linesOf(const QByteArray& out)
 
 // The lines the listing must print for `path`, built here from the file with
 // libpcap and the list's own formatter.
-QList<QByteArray> expectedLines(const QString& path)
-{
+QList<QByteArray> expectedLines(const QString& path) {
     QList<QByteArray> out;
     char errbuf[PCAP_ERRBUF_SIZE];
     pcap_t* p = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
@@ -81,14 +76,12 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestCliList::initTestCase()
-{
+void TestCliList::initTestCase() {
     QVERIFY(m_dir.isValid());
     QVERIFY2(QFile::exists(cliPath()), qPrintable(cliPath()));
 }
 
-void TestCliList::lineCounts_data()
-{
+void TestCliList::lineCounts_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("lines");
 
@@ -96,8 +89,8 @@ void TestCliList::lineCounts_data()
     QTest::newRow("eapon1") << argsOf({shared("tcpdump__eapon1.pcap")}) << 114;
     QTest::newRow("arp-oobr") << argsOf({shared("tcpdump__arp-oobr.pcap")}) << 2282;
     QTest::newRow("telegram") << argsOf({shared("ndpi__telegram.pcap")}) << 1566;
-    QTest::newRow("fragmented garbage") << argsOf({shared("ndpi__ip_fragmented_garbage.pcap")})
-                                        << 1252;
+    QTest::newRow("fragmented garbage")
+        << argsOf({shared("ndpi__ip_fragmented_garbage.pcap")}) << 1252;
     QTest::newRow("runts") << argsOf({shared("tcpdump__aarp-heapoverflow-1.pcap")}) << 1;
     QTest::newRow("pcapng") << argsOf({shared("scapy__gvrp.pcapng")}) << 11;
     QTest::newRow("file: prefix") << argsOf({s("file:") + shared("ndpi__dhcp-fuzz.pcapng")}) << 1;
@@ -105,20 +98,17 @@ void TestCliList::lineCounts_data()
                                        s("udp port 138")})
                             << 17;
     QTest::newRow("filter=") << argsOf({s("--filter=arp"), shared("tcpdump__eapon1.pcap")}) << 5;
-    QTest::newRow("filter admits none") << argsOf({shared("ndpi__telegram.pcap"), s("--filter"),
-                                                   s("tcp")})
-                                        << 0;
-    QTest::newRow("count") << argsOf({shared("tcpdump__arp-oobr.pcap"), s("--count"), s("7")})
-                           << 7;
+    QTest::newRow("filter admits none")
+        << argsOf({shared("ndpi__telegram.pcap"), s("--filter"), s("tcp")}) << 0;
+    QTest::newRow("count") << argsOf({shared("tcpdump__arp-oobr.pcap"), s("--count"), s("7")}) << 7;
     QTest::newRow("count above the frames")
         << argsOf({shared("libpcap__llc.pcap"), s("--count=1000")}) << 10;
-    QTest::newRow("filter and count") << argsOf({shared("ndpi__telegram.pcap"), s("--filter"),
-                                                 s("ip6"), s("--count"), s("100")})
-                                      << 100;
+    QTest::newRow("filter and count")
+        << argsOf({shared("ndpi__telegram.pcap"), s("--filter"), s("ip6"), s("--count"), s("100")})
+        << 100;
 }
 
-void TestCliList::lineCounts()
-{
+void TestCliList::lineCounts() {
     QFETCH(QStringList, args);
     QFETCH(int, lines);
     const ProcessResult r = list(args);
@@ -131,8 +121,7 @@ void TestCliList::lineCounts()
 }
 
 // Every frame, in file order, numbered from 1, six tab-separated fields.
-void TestCliList::linesFollowTheFile_data()
-{
+void TestCliList::linesFollowTheFile_data() {
     QTest::addColumn<QString>("path");
     for (const char* f : {"tcpdump__eapon1.pcap", "tcpdump__ipx.pcap", "ndpi__badpackets.pcap",
                           "tcpdump__stp-heapoverflow-2.pcap", "tcpdump__various_gre.pcap",
@@ -140,8 +129,7 @@ void TestCliList::linesFollowTheFile_data()
         QTest::newRow(f) << shared(f);
 }
 
-void TestCliList::linesFollowTheFile()
-{
+void TestCliList::linesFollowTheFile() {
     QFETCH(QString, path);
     const QList<QByteArray> expected = expectedLines(path);
     QVERIFY(!expected.isEmpty());
@@ -157,8 +145,7 @@ void TestCliList::linesFollowTheFile()
 
 // Lines checked field by field: time stamps and addresses as tshark reads them
 // from the same frames (eapon1 frames 1, 11, 61; gvrp frame 1).
-void TestCliList::knownLines_data()
-{
+void TestCliList::knownLines_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("number");
     QTest::addColumn<QByteArray>("line");
@@ -175,14 +162,13 @@ void TestCliList::knownLines_data()
         << eapon << 61
         << QByteArray("61\t1080055123:216408\t169.254.67.194\t169.254.255.255\tNetBIOS-NS\t"
                       "NetBIOS Over IP Name Service");
-    QTest::newRow("pcapng 802.3")
-        << shared("scapy__gvrp.pcapng") << 1
-        << QByteArray("1\t1650526256:602835\t0200C1-69FC0E\t0180C2-000021\tSTP\t"
-                      "Spanning Tree Protocol");
+    QTest::newRow("pcapng 802.3") << shared("scapy__gvrp.pcapng") << 1
+                                  << QByteArray(
+                                         "1\t1650526256:602835\t0200C1-69FC0E\t0180C2-000021\tSTP\t"
+                                         "Spanning Tree Protocol");
 }
 
-void TestCliList::knownLines()
-{
+void TestCliList::knownLines() {
     QFETCH(QString, path);
     QFETCH(int, number);
     QFETCH(QByteArray, line);
@@ -196,8 +182,7 @@ void TestCliList::knownLines()
 // Failures end with a message on the standard error stream, nothing on the
 // standard output and a non-zero exit: 1 for a source or filter that does not
 // work, 2 for a command line that is wrong.
-void TestCliList::failures_data()
-{
+void TestCliList::failures_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message");
@@ -214,27 +199,26 @@ void TestCliList::failures_data()
 
     QTest::newRow("missing file") << argsOf({m_dir.filePath(s("none.pcap"))}) << 1
                                   << s("No such file or directory");
-    QTest::newRow("missing file: name") << argsOf({s("file:none-here")}) << 1
-                                        << s("cannot open capture file");
+    QTest::newRow("missing file: name")
+        << argsOf({s("file:none-here")}) << 1 << s("cannot open capture file");
     QTest::newRow("not a capture") << argsOf({notes}) << 1 << s("cannot open capture file");
     QTest::newRow("bad filter") << argsOf({eapon, s("--filter"), s("udp prot 53")}) << 1
                                 << s("bad filter 'udp prot 53'");
-    QTest::newRow("filter needs a netmask") << argsOf({eapon, s("--filter"), s("ip broadcast")})
-                                            << 1 << s("netmask");
+    QTest::newRow("filter needs a netmask")
+        << argsOf({eapon, s("--filter"), s("ip broadcast")}) << 1 << s("netmask");
     QTest::newRow("device") << argsOf({s("qarsilo-none0")}) << 1
                             << s("cannot open device 'qarsilo-none0'");
     QTest::newRow("not Ethernet") << argsOf({user0}) << 1 << s("not Ethernet");
     QTest::newRow("no source") << QStringList() << 2 << s("usage");
     QTest::newRow("two sources") << argsOf({eapon, eapon}) << 2 << s("unexpected argument");
     QTest::newRow("unknown option") << argsOf({eapon, s("--fast")}) << 2 << s("--fast");
-    QTest::newRow("filter without value") << argsOf({eapon, s("--filter")}) << 2
-                                          << s("needs a value");
+    QTest::newRow("filter without value")
+        << argsOf({eapon, s("--filter")}) << 2 << s("needs a value");
     QTest::newRow("count zero") << argsOf({eapon, s("--count"), s("0")}) << 2 << s("above 0");
     QTest::newRow("count not a number") << argsOf({eapon, s("--count=ten")}) << 2 << s("'ten'");
 }
 
-void TestCliList::failures()
-{
+void TestCliList::failures() {
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
     QFETCH(QString, message);
@@ -247,8 +231,7 @@ void TestCliList::failures()
 
 // A file cut inside a frame: the whole frames before the cut are listed, then
 // the tool says why it stopped and exits non-zero.
-void TestCliList::truncatedFileKeepsItsFrames()
-{
+void TestCliList::truncatedFileKeepsItsFrames() {
     QFile in(shared("tcpdump__eapon1.pcap"));
     QVERIFY(in.open(QIODevice::ReadOnly));
     const QByteArray whole = in.readAll();

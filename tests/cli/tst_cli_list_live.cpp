@@ -14,8 +14,7 @@ using namespace qarsilo::test;
 
 namespace {
 
-QList<QByteArray> linesOf(const QByteArray& out)
-{
+QList<QByteArray> linesOf(const QByteArray& out) {
     QList<QByteArray> lines = out.split('\n');
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
@@ -40,20 +39,19 @@ private Q_SLOTS:
     QVERIFY2(net.ok(), qPrintable(net.error()))
 
 // The tool lists only the filter's frames and ends after --count of them.
-void TestCliListLive::countEndsTheListing()
-{
+void TestCliListLive::countEndsTheListing() {
     ENTER_LIVE_NET(net);
     FrameSender sender;
     QVERIFY2(sender.ok(), qPrintable(sender.error()));
     sender.startStream({makeFrame(FrameKind::Udp4Port5555), makeFrame(FrameKind::Arp),
                         makeFrame(FrameKind::Udp6Port5555)},
                        3000);
-    const ProcessResult r = runProcess(
-        cliPath(),
-        {QStringLiteral("list"), QString::fromLatin1(LiveNet::kCaptureEnd),
-         QStringLiteral("--filter"), QStringLiteral("ip and udp port 5555"),
-         QStringLiteral("--count"), QStringLiteral("25")},
-        std::chrono::seconds(20));
+    const ProcessResult r =
+        runProcess(cliPath(),
+                   {QStringLiteral("list"), QString::fromLatin1(LiveNet::kCaptureEnd),
+                    QStringLiteral("--filter"), QStringLiteral("ip and udp port 5555"),
+                    QStringLiteral("--count"), QStringLiteral("25")},
+                   std::chrono::seconds(20));
     sender.stopStream();
     QVERIFY2(r.exited && r.exitCode == 0, r.err.constData());
     const QList<QByteArray> lines = linesOf(r.out);
@@ -69,23 +67,22 @@ void TestCliListLive::countEndsTheListing()
 
 // Without --count a device is listed until the tool is interrupted; what it
 // captured until then is all written out.
-void TestCliListLive::interruptEndsTheListing()
-{
+void TestCliListLive::interruptEndsTheListing() {
     ENTER_LIVE_NET(net);
     FrameSender sender;
     QVERIFY2(sender.ok(), qPrintable(sender.error()));
     sender.startStream({makeFrame(FrameKind::Arp), makeFrame(FrameKind::Udp4Port6666)}, 2000);
     std::thread interrupter;
-    const ProcessResult r = runProcess(
-        cliPath(),
-        {QStringLiteral("list"), QString::fromLatin1(LiveNet::kCaptureEnd),
-         QStringLiteral("--filter"), QStringLiteral("arp")},
-        std::chrono::seconds(20), [&interrupter](pid_t pid) {
-            interrupter = std::thread([pid] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(800));
-                ::kill(pid, SIGINT);
-            });
-        });
+    const ProcessResult r =
+        runProcess(cliPath(),
+                   {QStringLiteral("list"), QString::fromLatin1(LiveNet::kCaptureEnd),
+                    QStringLiteral("--filter"), QStringLiteral("arp")},
+                   std::chrono::seconds(20), [&interrupter](pid_t pid) {
+                       interrupter = std::thread([pid] {
+                           std::this_thread::sleep_for(std::chrono::milliseconds(800));
+                           ::kill(pid, SIGINT);
+                       });
+                   });
     interrupter.join();
     const long long sent = sender.streamed();
     sender.stopStream();
