@@ -56,12 +56,16 @@ constexpr ButtonSpec kButtons[] = {
     {"Clear db", "Delete all contents of the database", addressbook_art::Button::ClearDb},
 };
 
-// Tree items stand at their alphabetical place.
+// Tree items stand at their alphabetical place: letter case aside, then
+// upper case first; equal names keep the order they were read in.
 int sortedPlace(QTreeWidgetItem* parent, QTreeWidget* tree, const QString& text) {
     const int count = parent ? parent->childCount() : tree->topLevelItemCount();
     for (int i = 0; i < count; ++i) {
-        const QTreeWidgetItem* item = parent ? parent->child(i) : tree->topLevelItem(i);
-        if (QString::localeAwareCompare(text, item->text(0)) < 0)
+        const QString other = (parent ? parent->child(i) : tree->topLevelItem(i))->text(0);
+        int c = text.compare(other, Qt::CaseInsensitive);
+        if (c == 0)
+            c = text.compare(other, Qt::CaseSensitive);
+        if (c < 0)
             return i;
     }
     return count;

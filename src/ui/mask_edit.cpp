@@ -132,13 +132,9 @@ void CMaskEdit::backspace() {
 void CMaskEdit::pasteMasked() {
     const QString pasted = QApplication::clipboard()->text();
     for (QChar c : pasted) {
-        const qsizetype p = hasSelectedText() ? selectionStart() : cursorPosition();
-        // A pasted address brings its own separators; they match ours.
-        if (p < m_template.size() && !isFillable(p) && c == m_template[p]) {
-            deselect();
-            setCursorPosition(int(p + 1));
+        // A pasted address brings its own separators; the mask puts ours.
+        if (c != kFill && m_template.contains(c) && !m_extra.contains(c))
             continue;
-        }
         if (!typeCharacter(c))
             return;
     }
