@@ -156,7 +156,7 @@ enum class FileReplay : std::uint8_t {
 
 /// Why the capture loop ended by itself (Stop is not counted).
 enum class LoopEnd : std::uint8_t {
-    Running,   ///< the loop still runs, or the session is stopped
+    Running,   ///< the loop runs, or Stop ended it
     EndOfFile, ///< the capture file is read to its end
     Error,     ///< the adapter or the file failed; loopError() tells why
 };
@@ -167,7 +167,8 @@ enum class LoopEnd : std::uint8_t {
 class CaptureSession {
 public:
     /// Called on the capture thread for every frame that passes the filter.
-    /// The bytes are valid only during the call.
+    /// The bytes are valid only during the call. It must not throw nor call
+    /// stop(); frames still buffered when Stop begins are not handed over.
     using Handler = std::function<void(const pcap_pkthdr& header, const std::uint8_t* bytes)>;
     /// Called on the capture thread, once, when the loop ends by itself (end of
     /// a capture file, adapter error). It must not call stop().
