@@ -182,6 +182,10 @@ CAddressBookDlg::CAddressBookDlg(QWidget* parent, QString fileName)
 
 CAddressBookDlg::~CAddressBookDlg() = default;
 
+QMenu* CAddressBookDlg::contextMenu() const {
+    return m_menu;
+}
+
 void CAddressBookDlg::buildButtons() {
     for (int i = 0; i < ButtonCount; ++i) {
         const ButtonSpec& spec = kButtons[i];

@@ -63,7 +63,7 @@ public:
     CIpAddressEdit* addressField() const { return m_address; }
     QToolButton* button(Button which) const { return m_buttons[size_t(which)]; }
     /// The context menu shown last, while it is open (tests).
-    QMenu* contextMenu() const { return m_menu; }
+    QMenu* contextMenu() const;
 
 public Q_SLOTS:
     void addNode();
