@@ -23,7 +23,8 @@ enum class GroupTable {
 /// windows always see each other's saved changes.
 ///
 /// Rows come back in the order they were added. Every write is one
-/// transaction: it is stored whole or not at all.
+/// transaction: it is stored whole or not at all. A connection is used on the
+/// thread that opened it.
 class AddressDatabase {
 public:
     /// Outcome of an operation that looks a node or group name up first.

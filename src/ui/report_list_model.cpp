@@ -95,7 +95,8 @@ void ReportListModel::titleClicked(int column) {
 void ReportListModel::sortBy(int column, bool ascending) {
     m_sortColumn = column;
     m_ascending = ascending;
-    Q_EMIT headerDataChanged(Qt::Horizontal, 0, qMax(0, columnCount() - 1));
+    if (!m_columns.isEmpty())
+        Q_EMIT headerDataChanged(Qt::Horizontal, 0, int(m_columns.size()) - 1);
     if (column < 0 || column >= m_columns.size() || m_rows.size() < 2)
         return;
 

@@ -216,9 +216,17 @@ private Q_SLOTS:
         ReportListModel m;
         m.declareColumns(QStringLiteral("Key,10"));
         m.addRows({{QStringLiteral("b")}, {QStringLiteral("a")}});
+        QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
         m.sortBy(5, true);
         QCOMPARE(m.sortColumn(), 5);
         QCOMPARE(column(m, 0), words({"b", "a"}));
+        // A list without columns takes a sort as well.
+        ReportListModel empty;
+        QAbstractItemModelTester emptyTester(
+            &empty, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        empty.sortBy(0, false);
+        QCOMPARE(empty.sortColumn(), 0);
+        QVERIFY(!empty.ascending());
     }
 };
 
