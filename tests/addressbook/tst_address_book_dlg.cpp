@@ -3,6 +3,10 @@
 #include "addressbook/address_book_dlg.h"
 #include "addressbook/group_editor_dlg.h"
 #include "addressbook/node_info_dlg.h"
+#include "settings/settings_store.h"
+#include "shell/commands.h"
+#include "shell/main_frame.h"
+#include "shell/qarsilo_app.h"
 #include "support/scripted_message_service.h"
 #include "support/test_util.h"
 #include "ui/ip_address_edit.h"
@@ -10,6 +14,8 @@
 #include "ui/report_list.h"
 
 #include <QAbstractItemModelTester>
+#include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -19,6 +25,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -635,6 +642,32 @@ private Q_SLOTS:
         QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qarsilo"),
                   QStringLiteral("qarsilo"))
             .remove(QStringLiteral("ListCtrls"));
+    }
+
+    // Tools > Address Book opens this window on the working directory's file.
+    void theMainFrameOpensIt() {
+        SettingsStore store(m_dir->filePath(QStringLiteral("s.ini")));
+        store.writeString(setting::adapterName, QStringLiteral("eth0"));
+        CqarsiloApp::Environment env;
+        env.settings = store;
+        env.defaultDevice = [] { return QString(); };
+        CqarsiloApp application(env);
+        QVERIFY(application.initInstance());
+        CMainFrame* frame = application.mainFrame();
+        frame->updateCommandUi();
+        QVERIFY(frame->action(cmd::AddressBook)->isEnabled());
+        AddressDatabase::setDefaultFileName(m_file);
+        QString shown;
+        QTimer::singleShot(0, frame, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                shown = modal->windowTitle();
+                modal->close();
+            }
+        });
+        QVERIFY(frame->sendCommand(cmd::AddressBook));
+        AddressDatabase::setDefaultFileName(QString());
+        QCOMPARE(shown, QStringLiteral("Network Address Book"));
+        QVERIFY(QFile::exists(m_file));
     }
 
 private:
