@@ -13,10 +13,10 @@
 
 #include <QFileDialog>
 #include <QFrame>
-#include <QIcon>
-#include <QPixmap>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTableView>
@@ -28,8 +28,7 @@ using namespace qarsilo;
 namespace {
 
 // The decode tree's image pairs, by TreeImage number.
-const QList<QIcon>& treeIcons()
-{
+const QList<QIcon>& treeIcons() {
     static const QList<QIcon> icons = [] {
         QList<QIcon> out;
         const QList<QImage> images = decodeTreeImages();
@@ -44,8 +43,7 @@ const QList<QIcon>& treeIcons()
     return icons;
 }
 
-void addNode(QTreeWidgetItem* parent, QTreeWidget* tree, const DecodeNode& node)
-{
+void addNode(QTreeWidgetItem* parent, QTreeWidget* tree, const DecodeNode& node) {
     auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
     item->setText(0, node.text);
     const int image = int(node.image());
@@ -56,8 +54,7 @@ void addNode(QTreeWidgetItem* parent, QTreeWidget* tree, const DecodeNode& node)
     item->setExpanded(node.expandedInitially());
 }
 
-QFrame* separator(QFrame::Shape shape, QWidget* parent)
-{
+QFrame* separator(QFrame::Shape shape, QWidget* parent) {
     auto* line = new QFrame(parent);
     line->setFrameShape(shape);
     line->setFrameShadow(QFrame::Sunken);
@@ -68,8 +65,7 @@ QFrame* separator(QFrame::Shape shape, QWidget* parent)
 CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     : CView(view::CaptureDecode, parent)
     , m_model(m_store)
-    , m_session(CaptureWindow::CaptureDecodeView)
-{
+    , m_session(CaptureWindow::CaptureDecodeView) {
     m_filter = SettingsStore().string(setting::filter);
     m_linkSpeed = linkSpeedBps(app::selectedAdapter());
 
@@ -134,21 +130,18 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     connect(&m_timer, &QTimer::timeout, this, &CCaptureDecodeView::tick);
 }
 
-CCaptureDecodeView::~CCaptureDecodeView()
-{
+CCaptureDecodeView::~CCaptureDecodeView() {
     m_timer.stop();
     m_session.stop();
 }
 
-void CCaptureDecodeView::onInitialUpdate(CMainFrame* frame)
-{
+void CCaptureDecodeView::onInitialUpdate(CMainFrame* frame) {
     m_frame = frame;
     m_timer.start();
     start();
 }
 
-bool CCaptureDecodeView::start()
-{
+bool CCaptureDecodeView::start() {
     if (m_session.isRunning())
         return true;
     m_session.setFilter(m_filter);
@@ -167,15 +160,13 @@ bool CCaptureDecodeView::start()
     return result.ok();
 }
 
-void CCaptureDecodeView::stop()
-{
+void CCaptureDecodeView::stop() {
     m_session.stop();
     tick(); // frames stored before the stop are listed too
     setButtons();
 }
 
-void CCaptureDecodeView::setButtons()
-{
+void CCaptureDecodeView::setButtons() {
     if (!m_frame)
         return;
     if (m_session.isRunning())
@@ -186,8 +177,7 @@ void CCaptureDecodeView::setButtons()
             {{cmd::Start, viewimage::Start}, {cmd::AddressBookPlus, viewimage::AddressBookPlus}});
 }
 
-bool CCaptureDecodeView::onCommand(int command)
-{
+bool CCaptureDecodeView::onCommand(int command) {
     switch (command) {
     case cmd::Start:
         start();
@@ -203,8 +193,7 @@ bool CCaptureDecodeView::onCommand(int command)
     }
 }
 
-bool CCaptureDecodeView::isCommandEnabled(int command) const
-{
+bool CCaptureDecodeView::isCommandEnabled(int command) const {
     switch (command) {
     case cmd::Start:
         return !m_session.isRunning();
@@ -218,8 +207,7 @@ bool CCaptureDecodeView::isCommandEnabled(int command) const
     }
 }
 
-void CCaptureDecodeView::tick()
-{
+void CCaptureDecodeView::tick() {
     QScrollBar* bar = m_list->verticalScrollBar();
     // Follow new frames only when the operator is at the end of the list.
     const bool atEnd = bar->value() >= bar->maximum();
@@ -235,16 +223,14 @@ void CCaptureDecodeView::tick()
     }
 }
 
-void CCaptureDecodeView::clearAll()
-{
+void CCaptureDecodeView::clearAll() {
     m_model.reset();
     m_store.clear();
     m_tree->clear();
     m_dump->clear();
 }
 
-void CCaptureDecodeView::changeFilter(const QString& filter)
-{
+void CCaptureDecodeView::changeFilter(const QString& filter) {
     m_filter = filter;
     SettingsStore().writeString(setting::filter, filter);
     stop();
@@ -252,8 +238,7 @@ void CCaptureDecodeView::changeFilter(const QString& filter)
     start();
 }
 
-void CCaptureDecodeView::showFrame(int row)
-{
+void CCaptureDecodeView::showFrame(int row) {
     if (row < 0 || std::size_t(row) >= m_store.size())
         return;
     const FrameStore::Frame f = m_store.at(std::size_t(row));
@@ -267,20 +252,17 @@ void CCaptureDecodeView::showFrame(int row)
     addNode(nullptr, m_tree, decodeFrame(f.header, f.bytes));
 }
 
-void CCaptureDecodeView::setSaveFileChooser(std::function<QString(QWidget*)> chooser)
-{
+void CCaptureDecodeView::setSaveFileChooser(std::function<QString(QWidget*)> chooser) {
     m_saveChooser = std::move(chooser);
 }
 
-void CCaptureDecodeView::saveCommand()
-{
+void CCaptureDecodeView::saveCommand() {
     const QString path = m_saveChooser ? m_saveChooser(this) : QString();
     if (!path.isEmpty())
         saveFrames(path);
 }
 
-bool CCaptureDecodeView::saveFrames(const QString& path)
-{
+bool CCaptureDecodeView::saveFrames(const QString& path) {
     QString error;
     const std::size_t count = m_store.size();
     if (!writePcapFile(m_store, count, path, &error)) {

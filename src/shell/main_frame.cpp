@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <utility>
 
 using namespace qarsilo;
 
@@ -520,9 +521,20 @@ void CMainFrame::openCaptureFile() {
     // The file takes the adapter's place for this run; the stored adapter stays.
     app::setSelectedAdapter(captureFileAdapterName(path));
     statusBar()->showMessage(QStringLiteral("Reading ") + path, 5000);
-    // A capturing view starts again on the file.
+    // A capturing view starts again on the file; from the start view the
+    // file opens in the analyzer.
     if (m_view && m_view->templateId() != view::Start)
         switchToView(m_view->templateId());
+    else
+        switchToView(view::CaptureDecode);
+}
+
+bool CMainFrame::openCaptureFile(const QString& path) {
+    auto chooser = std::exchange(m_fileChooser, [path](QWidget*) { return path; });
+    openCaptureFile();
+    m_fileChooser = std::move(chooser);
+    return isCaptureFileAdapter(app::selectedAdapter()) &&
+           captureFilePath(app::selectedAdapter()) == path;
 }
 
 void CMainFrame::runAdapterDialog() {

@@ -74,6 +74,9 @@ public:
     void setAdapterDialogRunner(std::function<void(QWidget*)> runner);
     /// Asks for a capture file to open; returns its path or nothing.
     void setCaptureFileChooser(std::function<QString(QWidget*)> chooser);
+    /// Opens the capture file at `path` as the File menu does; false when it
+    /// cannot be read (the operator has been told).
+    bool openCaptureFile(const QString& path);
 
 private:
     void buildMenu();

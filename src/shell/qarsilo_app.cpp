@@ -11,14 +11,12 @@
 
 using namespace qarsilo;
 
-namespace {
-CqarsiloApp::Environment defaultEnvironment() {
+CqarsiloApp::Environment CqarsiloApp::defaultEnvironment() {
     CqarsiloApp::Environment env;
     env.runAdapterDialog = runSelectAdapterDialog;
     env.defaultDevice = [] { return defaultDevice(); };
     return env;
 }
-} // namespace
 
 CqarsiloApp::CqarsiloApp()
     : CqarsiloApp(defaultEnvironment()) {}
@@ -38,7 +36,8 @@ bool CqarsiloApp::initInstance() {
     QString adapter;
     m_env.settings.readString(setting::adapterName, adapter);
     app::setSelectedAdapter(adapter.trimmed());
-    if (app::selectedAdapter().isEmpty() && m_env.runAdapterDialog)
+    // A capture file given to open needs no adapter now.
+    if (app::selectedAdapter().isEmpty() && m_env.captureFile.isEmpty() && m_env.runAdapterDialog)
         m_env.runAdapterDialog(m_frame.get());
     // Nothing chosen: libpcap's default device, for this run only.
     if (app::selectedAdapter().isEmpty() && m_env.defaultDevice)
@@ -46,6 +45,8 @@ bool CqarsiloApp::initInstance() {
 
     m_frame->show();
     m_frame->setWindowTitle(QStringLiteral("qarsilo"));
+    if (!m_env.captureFile.isEmpty())
+        m_frame->openCaptureFile(m_env.captureFile);
     if (QScreen* screen = m_frame->screen()) {
         const QRect area = screen->availableGeometry();
         QRect frame = m_frame->frameGeometry();

@@ -23,7 +23,12 @@ public:
         std::function<void(QWidget* parent)> runAdapterDialog;
         /// The device to use when no adapter was chosen.
         std::function<QString()> defaultDevice;
+        /// A capture file named on the command line: shown in the analyzer.
+        QString captureFile;
     };
+
+    /// This machine: the settings file, the real dialog and libpcap's device.
+    static Environment defaultEnvironment();
 
     CqarsiloApp();
     explicit CqarsiloApp(Environment env);

@@ -237,6 +237,42 @@ QList<QImage> toolbarImages(ToolbarStrip strip, ImageState state) {
     return out;
 }
 
+QList<QImage> decodeTreeImages() {
+    QList<QImage> out;
+    for (int kind = 0; kind < 3; ++kind)
+        for (bool selected : {false, true}) {
+            QImage img(16, 16, QImage::Format_ARGB32_Premultiplied);
+            img.fill(Qt::transparent);
+            QPainter p(&img);
+            p.setRenderHint(QPainter::Antialiasing);
+            const QColor outline = selected ? QColor(10, 30, 90) : QColor(60, 60, 70);
+            p.setPen(QPen(outline, 1));
+            switch (kind) {
+            case 0: // the frame: an envelope
+                p.setBrush(selected ? QColor(255, 220, 90) : QColor(235, 235, 225));
+                p.drawRect(QRectF(1.5, 3.5, 13, 9));
+                p.drawPolyline(QPolygonF({QPointF(1.5, 3.5), QPointF(8, 9), QPointF(14.5, 3.5)}));
+                break;
+            case 1: // a field: a small tag
+                p.setBrush(selected ? QColor(60, 140, 255) : QColor(120, 150, 190));
+                p.drawPolygon(QPolygonF({QPointF(3.5, 5.5), QPointF(10, 5.5), QPointF(13.5, 8),
+                                         QPointF(10, 10.5), QPointF(3.5, 10.5)}));
+                break;
+            default: // a layer: stacked sheets
+                for (int i = 2; i >= 0; --i) {
+                    const QColor fill = selected ? QColor(40, 170, 80).lighter(100 + 20 * i)
+                                                 : QColor(110, 160, 120).lighter(100 + 15 * i);
+                    p.setBrush(fill);
+                    p.drawRect(QRectF(1.5 + i * 2, 2.5 + i * 3, 10, 6));
+                }
+                break;
+            }
+            p.end();
+            out << img;
+        }
+    return out;
+}
+
 QImage adapterImage() {
     // A network card: green board, gold contacts, a socket.
     QImage img(16, 16, QImage::Format_ARGB32_Premultiplied);

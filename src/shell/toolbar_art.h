@@ -18,6 +18,10 @@ enum class ImageState { Normal, Hot, Disabled };
 /// grey and flat.
 QList<QImage> toolbarImages(ToolbarStrip strip, ImageState state);
 
+/// The decode tree's images (16 x 16), in the order root, root selected,
+/// field, field selected, layer, layer selected.
+QList<QImage> decodeTreeImages();
+
 /// The small network card image of the adapter list (16 x 16).
 QImage adapterImage();
 

@@ -1,5 +1,6 @@
 #include "shell/view_registry.h"
 
+#include "analysis/capture_decode_view.h"
 #include "shell/commands.h"
 #include "shell/qarsilo_view.h"
 
@@ -7,6 +8,8 @@ ViewRegistry ViewRegistry::builtin() {
     ViewRegistry r;
     r.add(qarsilo::view::Start, QStringLiteral("CqarsiloView"),
           [](QWidget* parent) -> CView* { return new CqarsiloView(parent); });
+    r.add(qarsilo::view::CaptureDecode, QStringLiteral("CCaptureDecodeView"),
+          [](QWidget* parent) -> CView* { return new CCaptureDecodeView(parent); });
     return r;
 }
 

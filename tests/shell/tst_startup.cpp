@@ -4,6 +4,9 @@
 #include "shell/qarsilo_app.h"
 #include "shell/view.h"
 
+#include "support/test_paths.h"
+
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,6 +83,27 @@ private Q_SLOTS:
         QCOMPARE(runs, dialogRuns);
         QCOMPARE(app::selectedAdapter(), selected);
         QCOMPARE(store.string(setting::adapterName), storedAfter);
+    }
+
+    void captureFileNamedAtStartOpensInTheAnalyzer() {
+        QTemporaryDir dir;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+        SettingsStore store(dir.filePath(QStringLiteral("s.ini")));
+        app::setSelectedAdapter(QString());
+        int dialogs = 0;
+        CqarsiloApp::Environment env;
+        env.settings = store;
+        env.runAdapterDialog = [&dialogs](QWidget*) { ++dialogs; };
+        env.defaultDevice = [] { return QStringLiteral("eth0"); };
+        env.captureFile = test::sharedPcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap");
+        CqarsiloApp application(env);
+        QVERIFY(application.initInstance());
+        // No adapter is asked for: the file is what the operator wants to see.
+        QCOMPARE(dialogs, 0);
+        QCOMPARE(app::selectedAdapter(), QStringLiteral("file:") + env.captureFile);
+        QCOMPARE(application.mainFrame()->activeTemplate(), int(view::CaptureDecode));
+        // Nothing is stored: the next start uses the adapter as before.
+        QCOMPARE(store.string(setting::adapterName), QString());
     }
 
     void showsTheFrameWithTheStartView() {
