@@ -131,6 +131,7 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
     m_loopEnd.store(LoopEnd::Running);
     m_loopError.clear();
     m_threadDone = false;
+    m_dropped = 0;
     m_net = 0;
     m_mask = PCAP_NETMASK_UNKNOWN;
 
@@ -233,6 +234,10 @@ void CaptureSession::stop() {
     lock.unlock();
     m_thread.join();
 
+    // The counters live in the handle; read them while it is still open.
+    pcap_stat stats{};
+    if (!m_isFile && pcap_stats(m_handle, &stats) == 0)
+        m_dropped = stats.ps_drop;
     pcap_close(m_handle);
     m_handle = nullptr;
     m_linkType = -1;

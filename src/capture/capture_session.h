@@ -27,7 +27,10 @@ enum class CaptureWindow : std::uint8_t {
     SingleNodeView,
     TrafficTraceSingle,
     AutoDiscovery,
-    CommandLine, ///< qarsilo-cli: reports every failure to its caller only
+    /// qarsilo-cli: the analyzer's snapshot length (a whole standard frame;
+    /// larger ones make libpcap's ring hold few frames and drop under load),
+    /// every failure told to the caller only.
+    CommandLine,
 };
 
 /// Where a session's filter text comes from.
@@ -74,8 +77,6 @@ namespace detail {
 // read on a little-endian host). Their filters ("ip", "ip6", "tcp", "udp") never
 // test broadcast addresses, so the value does not change what they capture.
 inline constexpr bpf_u_int32 kChartNetmask = 0x00FFFFFF;
-// The whole frame of any link type (libpcap's own largest snapshot length).
-inline constexpr int kWholeFrame = 262144;
 
 using FR = FailureReport;
 using FS = FilterSource;
@@ -106,7 +107,7 @@ inline constexpr std::array<CaptureWindowParams, 12> kCaptureWindows = [] {
         {W::SingleNodeView,     2, 64,   FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        {"To", "From"}},
         {W::TrafficTraceSingle, 1, 10000,FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone},
         {W::AutoDiscovery,      1, 10000,FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone},
-        {W::CommandLine,        1, kWholeFrame, FS::Owner, kNone,    1, NS::Lookup, 0,             FR::Caller,     FR::Ignore,        FR::Caller,        kNone},
+        {W::CommandLine,        1, 1514, FS::Owner, kNone,           1, NS::Lookup, 0,             FR::Caller,     FR::Ignore,        FR::Caller,        kNone},
     }};
 }();
 // clang-format on
@@ -219,6 +220,9 @@ public:
     /// The adapter opened by the last start.
     QString adapter() const { return m_adapter; }
     bool readsFile() const { return m_isFile; }
+    /// Frames the system dropped during the last live run for want of room
+    /// (libpcap's counters, read at stop); 0 for capture files.
+    unsigned droppedFrames() const { return m_dropped; }
     /// The link type (DLT_*) of the open handle; -1 while stopped. Set before
     /// the capture thread starts, so handlers may read it.
     int linkType() const;
@@ -256,6 +260,7 @@ private:
     bool m_isFile = false;
     pcap_t* m_handle = nullptr;
     int m_linkType = -1;
+    unsigned m_dropped = 0;
     bpf_u_int32 m_net = 0;
     bpf_u_int32 m_mask = 0;
     std::thread m_thread;

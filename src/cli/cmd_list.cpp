@@ -207,6 +207,9 @@ int runList(const QStringList& args) {
     printer.flush();
     if (std::fflush(stdout) != 0)
         return 1;
+    if (session.droppedFrames() > 0)
+        std::fprintf(stderr, "qarsilo-cli list: %u frames were dropped before they could be read\n",
+                     session.droppedFrames());
     if (session.loopEnd() == LoopEnd::Error)
         return fail("reading failed for", source, session.loopError());
     return 0;

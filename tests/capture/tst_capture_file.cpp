@@ -206,8 +206,8 @@ void TestCaptureFile::snapLengthOfTheWindow_data() {
     const QString telegram = shared("ndpi__telegram.pcap");
     const QString jumbo = shared("tcpdump__ipv6_jumbogram_1.pcap");
     QTest::newRow("chart 64") << telegram << CaptureWindow::PDL2View << 100224LL << 336825LL << 64u;
-    QTest::newRow("whole frames") << telegram << CaptureWindow::CommandLine << 336825LL << 336825LL
-                                  << 1392u;
+    QTest::newRow("frames within 1514")
+        << telegram << CaptureWindow::CommandLine << 336825LL << 336825LL << 1392u;
     QTest::newRow("analyzer 1514 jumbo")
         << jumbo << CaptureWindow::CaptureDecodeView << 1514LL << 65590LL << 1514u;
     QTest::newRow("trace 10000 jumbo")

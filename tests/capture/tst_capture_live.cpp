@@ -96,6 +96,7 @@ private Q_SLOTS:
     void adapterWithoutIpv4_data();
     void adapterWithoutIpv4();
     void vanishingAdapterEndsTheLoop();
+    void droppedFramesAreCounted();
     void startStopUnderTraffic();
     void stopLatency_data();
     void stopLatency();
@@ -243,6 +244,39 @@ void TestCaptureLive::vanishingAdapterEndsTheLoop() {
     session.stop();
     QVERIFY(!session.isRunning());
     QCOMPARE(settledThreadCount(threads), threads);
+}
+
+// A handler too slow for the traffic: the frames the system had to drop are
+// counted for the run, and a new start counts from 0.
+void TestCaptureLive::droppedFramesAreCounted() {
+    ENTER_LIVE_NET(net);
+    FrameSender sender;
+    QVERIFY2(sender.ok(), qPrintable(sender.error()));
+    std::atomic<bool> slow{true};
+    std::atomic<long long> frames{0};
+    CaptureSession session(CaptureWindow::CaptureDecodeView);
+    session.setHandler([&](const pcap_pkthdr&, const std::uint8_t*) {
+        if (slow.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        frames.fetch_add(1);
+    });
+    QVERIFY(session.start(kDevice).ok());
+    sender.startStream({makeFrame(FrameKind::Udp4Port5555)}, 20'000);
+    QTest::qWait(400);
+    sender.stopStream();
+    session.stop();
+    qInfo("%lld sent, %lld handled, %u dropped", sender.streamed(), frames.load(),
+          session.droppedFrames());
+    QVERIFY(session.droppedFrames() > 0);
+    QVERIFY(frames.load() + session.droppedFrames() <= sender.streamed());
+
+    slow.store(false);
+    frames.store(0);
+    QVERIFY(session.start(kDevice).ok());
+    QCOMPARE(sender.send(mixedFrames(20)), 20 * kFrameKinds);
+    QTRY_VERIFY(frames.load() >= 20 * kFrameKinds);
+    session.stop();
+    QCOMPARE(session.droppedFrames(), 0u);
 }
 
 // 200 starts and stops over every window's session while 50,000 frames a
