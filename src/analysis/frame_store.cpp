@@ -3,11 +3,20 @@
 #include <QFile>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <pcap/pcap.h>
 
 namespace qarsilo {
+
+void FrameStore::ChunkFree::operator()(std::uint8_t* p) const noexcept {
+    std::free(p);
+}
+
+std::uint8_t* FrameStore::allocateChunk(std::size_t size) noexcept {
+    return static_cast<std::uint8_t*>(std::malloc(size));
+}
 
 FrameStore::FrameStore()
     : m_blocks(new std::atomic<Record*>[kMaxBlocks]) {
@@ -23,7 +32,7 @@ std::uint8_t* FrameStore::reserveBytes(std::size_t n) noexcept {
     if (n > m_chunkLeft) {
         // A frame never straddles two chunks; the tail of the old one is left.
         const std::size_t size = n > kChunkBytes ? n : kChunkBytes;
-        std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[size]);
+        Chunk chunk(allocateChunk(size));
         if (!chunk)
             return nullptr;
         m_chunkPos = chunk.get();
@@ -70,12 +79,15 @@ bool FrameStore::append(const FrameHeader& header, const std::uint8_t* bytes) no
         std::memcpy(copy, bytes, header.capLen);
     }
     Record& r = m_blocks[block].load(std::memory_order_relaxed)[index % kRecordsPerBlock];
-    r.bytes = copy;
-    r.tsSec = header.tsSec;
+    const auto address = reinterpret_cast<std::uintptr_t>(copy);
+    const auto seconds = static_cast<quint64>(header.tsSec);
+    r.bytesLow = static_cast<quint32>(address);
+    r.bytesHigh = static_cast<quint32>(static_cast<quint64>(address) >> 32);
+    r.secLow = static_cast<quint32>(seconds);
+    r.secHigh = static_cast<quint32>(seconds >> 32);
     r.tsUsec = static_cast<quint32>(header.tsUsec);
     r.capLen = header.capLen;
     r.wireLen = header.wireLen;
-    r.reserved = 0;
     // Publishing the count releases the record and its bytes to readers.
     m_count.store(index + 1, std::memory_order_release);
     return true;
@@ -84,7 +96,10 @@ bool FrameStore::append(const FrameHeader& header, const std::uint8_t* bytes) no
 FrameStore::Frame FrameStore::at(std::size_t index) const noexcept {
     const Record* block = m_blocks[index / kRecordsPerBlock].load(std::memory_order_acquire);
     const Record& r = block[index % kRecordsPerBlock];
-    return Frame{FrameHeader{r.tsSec, r.tsUsec, r.capLen, r.wireLen}, r.bytes};
+    const quint64 address = (quint64(r.bytesHigh) << 32) | r.bytesLow;
+    const qint64 seconds = static_cast<qint64>((quint64(r.secHigh) << 32) | r.secLow);
+    return Frame{FrameHeader{seconds, r.tsUsec, r.capLen, r.wireLen},
+                 reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(address))};
 }
 
 void FrameStore::clear() noexcept {

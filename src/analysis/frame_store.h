@@ -18,7 +18,7 @@ namespace qarsilo {
 /// single-producer, many-reader and lock-free. Bytes are packed into large
 /// chunks and headers into large blocks, neither of which ever moves, so a
 /// reader may use any frame below size() while appends go on. A frame costs its
-/// captured bytes plus a 32-byte record; there is no allocation per frame.
+/// captured bytes plus a 28-byte record; there is no allocation per frame.
 /// clear() and the destructor need the producer stopped.
 class FrameStore {
 public:
@@ -54,23 +54,29 @@ public:
     static constexpr std::size_t kChunkBytes = 4u << 20;
 
 private:
+    // 64-bit values are kept as two halves so the record needs no 8-byte
+    // alignment: 28 bytes instead of 32, for every frame kept.
     struct Record {
-        const std::uint8_t* bytes;
-        qint64 tsSec;
+        quint32 bytesLow, bytesHigh;
+        quint32 secLow, secHigh;
         quint32 tsUsec;
         quint32 capLen;
         quint32 wireLen;
-        quint32 reserved;
     };
-    static_assert(sizeof(Record) == 32, "a stored frame's record stays at 32 bytes");
+    static_assert(sizeof(Record) == 28, "a stored frame's record stays at 28 bytes");
 
     std::uint8_t* reserveBytes(std::size_t n) noexcept;
+    struct ChunkFree {
+        void operator()(std::uint8_t* p) const noexcept;
+    };
+    using Chunk = std::unique_ptr<std::uint8_t[], ChunkFree>;
+    static std::uint8_t* allocateChunk(std::size_t size) noexcept;
 
     // Header blocks: fixed table of pointers, filled as needed, never moved.
     std::unique_ptr<std::atomic<Record*>[]> m_blocks;
     std::size_t m_blockCount = 0; // producer side
     // Byte chunks (producer side bookkeeping; readers reach bytes through records).
-    std::vector<std::unique_ptr<std::uint8_t[]>> m_chunks;
+    std::vector<Chunk> m_chunks;
     std::uint8_t* m_chunkPos = nullptr;
     std::size_t m_chunkLeft = 0;
 
