@@ -157,6 +157,10 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
         // Frames reach the handler one by one as they arrive, not in batches.
         pcap_set_immediate_mode(m_handle, 1);
         pcap_set_timeout(m_handle, kLiveReadTimeoutMs);
+        // In immediate mode each ring slot holds a whole snapshot length, so
+        // libpcap's default 2 MiB ring buffers only a few milliseconds of a
+        // busy link; a window descheduled for longer would lose frames.
+        pcap_set_buffer_size(m_handle, ringBytes(p.snapLen));
         const int rc = pcap_activate(m_handle);
         if (rc < 0) {
             QString error = QString::fromLocal8Bit(pcap_statustostr(rc));
@@ -258,6 +262,15 @@ void CaptureSession::run() {
 
 void CaptureSession::pcapCallback(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
     reinterpret_cast<CaptureSession*>(user)->deliver(header, bytes);
+}
+
+int CaptureSession::ringBytes(int snapLen) {
+    // Room for 16384 frames of the snapshot length, between 4 and 64 MiB.
+    constexpr long long kFrames = 16384;
+    constexpr long long kMin = 4ll << 20;
+    constexpr long long kMax = 64ll << 20;
+    const long long slot = (static_cast<long long>(snapLen) + 96 + 15) / 16 * 16;
+    return static_cast<int>(std::clamp(slot * kFrames, kMin, kMax));
 }
 
 void CaptureSession::deliver(const pcap_pkthdr* header, const std::uint8_t* bytes) {

@@ -236,6 +236,8 @@ public:
     /// flush the standard streams and _Exit). nullptr restores the default.
     /// Should a replacement return, stop goes on waiting for the thread.
     static void setFatalExit(void (*exitFunction)(int));
+    /// The kernel ring buffer a live handle gets for `snapLen`.
+    static int ringBytes(int snapLen);
 
 private:
     CaptureStartResult fail(CaptureStatus status, QString error, FailureReport report,

@@ -261,8 +261,10 @@ void TestCaptureLive::droppedFramesAreCounted() {
         frames.fetch_add(1);
     });
     QVERIFY(session.start(kDevice).ok());
-    sender.startStream({makeFrame(FrameKind::Udp4Port5555)}, 20'000);
-    QTest::qWait(400);
+    // More frames than the kernel ring holds (about 16,384 of the analyzer's
+    // snapshot length) arrive while the handler takes 1 ms each.
+    sender.startStream({makeFrame(FrameKind::Udp4Port5555)}, 60'000);
+    QTest::qWait(700);
     sender.stopStream();
     session.stop();
     qInfo("%lld sent, %lld handled, %u dropped", sender.streamed(), frames.load(),
