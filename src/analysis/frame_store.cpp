@@ -7,15 +7,22 @@
 #include <cstring>
 #include <new>
 #include <pcap/pcap.h>
+#include <sys/mman.h>
 
 namespace qarsilo {
 
 void FrameStore::ChunkFree::operator()(std::uint8_t* p) const noexcept {
-    std::free(p);
+    munmap(p, size);
 }
 
-std::uint8_t* FrameStore::allocateChunk(std::size_t size) noexcept {
-    return static_cast<std::uint8_t*>(std::malloc(size));
+FrameStore::Chunk FrameStore::allocateChunk(std::size_t size) noexcept {
+    // Mapped with its pages made present in one go: faulting 4 KiB pages in
+    // one by one while copying frames cost more than the copying itself.
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED)
+        return Chunk(nullptr, ChunkFree{0});
+    return Chunk(static_cast<std::uint8_t*>(p), ChunkFree{size});
 }
 
 FrameStore::FrameStore()
@@ -32,7 +39,7 @@ std::uint8_t* FrameStore::reserveBytes(std::size_t n) noexcept {
     if (n > m_chunkLeft) {
         // A frame never straddles two chunks; the tail of the old one is left.
         const std::size_t size = n > kChunkBytes ? n : kChunkBytes;
-        Chunk chunk(allocateChunk(size));
+        Chunk chunk = allocateChunk(size);
         if (!chunk)
             return nullptr;
         m_chunkPos = chunk.get();

@@ -51,7 +51,7 @@ public:
 
     static constexpr std::size_t kRecordsPerBlock = 16384;
     static constexpr std::size_t kMaxBlocks = 65536; // about a billion frames
-    static constexpr std::size_t kChunkBytes = 4u << 20;
+    static constexpr std::size_t kChunkBytes = 1u << 20;
 
 private:
     // 64-bit values are kept as two halves so the record needs no 8-byte
@@ -67,10 +67,11 @@ private:
 
     std::uint8_t* reserveBytes(std::size_t n) noexcept;
     struct ChunkFree {
+        std::size_t size;
         void operator()(std::uint8_t* p) const noexcept;
     };
     using Chunk = std::unique_ptr<std::uint8_t[], ChunkFree>;
-    static std::uint8_t* allocateChunk(std::size_t size) noexcept;
+    static Chunk allocateChunk(std::size_t size) noexcept;
 
     // Header blocks: fixed table of pointers, filled as needed, never moved.
     std::unique_ptr<std::atomic<Record*>[]> m_blocks;
