@@ -6,9 +6,12 @@ namespace qarsilo {
 
 /// Opens `db`, telling the operator why when it cannot be opened.
 bool openAddressBook(AddressDatabase& db);
-/// Tells the operator that a listing stopped early, with the engine's reason.
+/// Tells the operator that a listing stopped early, with the engine's reason;
+/// a statement that could not be set up is reported with its own text ("Can't
+/// create an instance of Command", "... of Recordset").
 void reportReadFailure(const AddressDatabase& db);
-/// Tells the operator that a change was not stored, with the engine's reason.
+/// Tells the operator that a change was not stored, with the engine's reason
+/// (or the set-up text, as above).
 void reportWriteFailure(const AddressDatabase& db);
 
 } // namespace qarsilo

@@ -16,6 +16,7 @@ const QString kDriver = QStringLiteral("QSQLITE");
 const QString kStandardFileName = QStringLiteral("address.mdb");
 QString g_defaultFileName; // empty: kStandardFileName
 QAtomicInt g_nextConnection;
+QAtomicInteger<quint64> g_nextSerial;
 
 // The four tables. Every column is text and never NULL; MAC is unique without
 // regard to letter case (it is one address however it is written), group
@@ -43,10 +44,15 @@ const QString kSelectNodes = QStringLiteral(
     "SELECT MAC, IP, IPv6, NAME, WORKGROUP, DOMAINNAME, DATE, DESCRIPTION, LOCATION, SUBNET, TYPE "
     "FROM node ORDER BY rowid");
 
+constexpr int kNodeColumns = 11;
+
 QString text(const QSqlQuery& q, int column) {
     // A NULL is an unknown value: shown empty rather than ending the listing.
     return q.value(column).toString();
 }
+
+const QString kCommandText = QStringLiteral("Can't create an instance of Command");
+const QString kRecordsetText = QStringLiteral("Can't create an instance of Recordset");
 
 QString describe(const QSqlError& e) {
     QString t = e.databaseText().trimmed();
@@ -98,16 +104,38 @@ QString AddressDatabase::columnName(GroupTable table) {
     return {};
 }
 
-bool AddressDatabase::fail(const QString& error) {
+bool AddressDatabase::fail(Failure failure, const QString& error) {
+    m_failure = failure;
     m_error = error;
     return false;
 }
 
+bool AddressDatabase::usable() {
+    m_failure = Failure::None;
+    m_error.clear();
+    if (m_open && QSqlDatabase::database(m_connection, false).isOpen())
+        return true;
+    return fail(Failure::Command, kCommandText);
+}
+
+bool AddressDatabase::prepare(QSqlQuery& q, const QString& sql) {
+    if (q.prepare(sql))
+        return true;
+    return fail(Failure::Recordset, kRecordsetText);
+}
+
+bool AddressDatabase::run(QSqlQuery& q) {
+    if (q.exec())
+        return true;
+    return fail(Failure::Engine, describe(q.lastError()));
+}
+
 bool AddressDatabase::open() {
     close();
+    m_failure = Failure::None;
     m_error.clear();
     if (!QSqlDatabase::isDriverAvailable(kDriver))
-        return fail(QStringLiteral("Can't create instance of Connection"));
+        return fail(Failure::Connection, QStringLiteral("Can't create instance of Connection"));
     // Runs with the connection's handles in scope; they must be gone before
     // the connection can be removed again on failure.
     const auto connect = [this]() -> std::optional<QString> {
@@ -115,36 +143,43 @@ bool AddressDatabase::open() {
         if (!db.isValid())
             return QStringLiteral("Can't create instance of Connection");
         db.setDatabaseName(m_fileName);
-        // Another window may be writing; wait for it rather than fail at once.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        // Another window or program may be writing: wait for it rather than fail.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
         if (!db.open())
             return describe(db.lastError());
         // SQLite opens lazily: reading the catalogue finds a file that is not
-        // a database now, and tells which tables are missing.
+        // a database now, before anything below writes to it, and tells which
+        // tables are missing.
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("SELECT lower(name) FROM sqlite_master WHERE type = 'table'")))
             return describe(q.lastError());
         QStringList present;
         while (q.next())
             present << q.value(0).toString();
+        q.finish();
+        // WAL: readers and one writer work side by side, and a commit is one
+        // append. The mode stays with the file; where it cannot be had (a
+        // read-only folder, say) the file still works in its old mode.
+        q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+        q.finish();
         QStringList missing;
         for (const TableSchema& t : kTables)
             if (!present.contains(QLatin1String(t.name)))
                 missing << QLatin1String(t.create);
         if (missing.isEmpty())
             return std::nullopt;
-        if (!db.transaction())
-            return describe(db.lastError());
+        if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+            return describe(q.lastError());
         for (const QString& create : missing) {
             if (!q.exec(create)) {
                 const QString why = describe(q.lastError());
-                db.rollback();
+                q.exec(QStringLiteral("ROLLBACK"));
                 return why;
             }
         }
-        if (!db.commit()) {
-            const QString why = describe(db.lastError());
-            db.rollback();
+        if (!q.exec(QStringLiteral("COMMIT"))) {
+            const QString why = describe(q.lastError());
+            q.exec(QStringLiteral("ROLLBACK"));
             return why;
         }
         return std::nullopt;
@@ -152,224 +187,238 @@ bool AddressDatabase::open() {
     const std::optional<QString> why = connect();
     if (why) {
         close();
-        return fail(why->isEmpty() ? QStringLiteral("Can't open datasource") : *why);
+        return fail(Failure::Open, why->isEmpty() ? QStringLiteral("Can't open datasource") : *why);
     }
     m_open = true;
+    m_serial = g_nextSerial.fetchAndAddRelaxed(1) + 1;
     return true;
 }
 
 void AddressDatabase::close() {
-    if (!QSqlDatabase::contains(m_connection)) {
-        m_open = false;
+    m_open = false;
+    if (!QSqlDatabase::contains(m_connection))
         return;
-    }
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         db.close();
     }
     QSqlDatabase::removeDatabase(m_connection);
-    m_open = false;
+}
+
+std::optional<AddressDatabase::ChangeStamp> AddressDatabase::changeStamp() {
+    if (!usable())
+        return std::nullopt;
+    // data_version moves whenever another connection commits; our own
+    // writes are counted here.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next()) {
+        fail(Failure::Engine, describe(q.lastError()));
+        return std::nullopt;
+    }
+    return ChangeStamp{m_serial, q.value(0).toLongLong(), m_ownWrites};
+}
+
+bool AddressDatabase::begin() {
+    ++m_ownWrites;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return true;
+    return fail(Failure::Engine, describe(q.lastError()));
+}
+
+bool AddressDatabase::commit() {
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (q.exec(QStringLiteral("COMMIT")))
+        return true;
+    return fail(Failure::Engine, describe(q.lastError()));
+}
+
+void AddressDatabase::rollback() {
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.exec(QStringLiteral("ROLLBACK"));
+}
+
+bool AddressDatabase::readNodes(const std::function<void(QStringList&&)>& sink) {
+    if (!usable())
+        return false;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!prepare(q, kSelectNodes) || !run(q))
+        return false;
+    while (q.next()) {
+        QStringList row;
+        row.reserve(kNodeColumns);
+        for (int c = 0; c < kNodeColumns; ++c)
+            row.append(text(q, c));
+        sink(std::move(row));
+    }
+    if (q.lastError().isValid())
+        return fail(Failure::Engine, describe(q.lastError()));
+    return true;
 }
 
 bool AddressDatabase::forEachNode(const std::function<void(const NodeRecord&)>& sink) {
-    if (!m_open)
-        return fail(QStringLiteral("The address book is not open."));
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    if (!q.exec(kSelectNodes))
-        return fail(describe(q.lastError()));
-    while (q.next()) {
-        NodeRecord r;
-        r.mac = text(q, 0);
-        r.ip = text(q, 1);
-        r.ipv6 = text(q, 2);
-        r.name = text(q, 3);
-        r.workgroup = text(q, 4);
-        r.domainName = text(q, 5);
-        r.date = text(q, 6);
-        r.description = text(q, 7);
-        r.location = text(q, 8);
-        r.subnet = text(q, 9);
-        r.type = text(q, 10);
-        sink(r);
-    }
-    if (q.lastError().isValid())
-        return fail(describe(q.lastError()));
-    return true;
+    return readNodes([&sink](QStringList&& row) { sink(NodeRecord::fromTexts(row)); });
 }
 
 bool AddressDatabase::listNodes(QList<NodeRecord>& out) {
     return forEachNode([&out](const NodeRecord& r) { out.append(r); });
 }
 
+bool AddressDatabase::listNodeTexts(QList<QStringList>& out) {
+    return readNodes([&out](QStringList&& row) { out.append(std::move(row)); });
+}
+
 bool AddressDatabase::listGroups(GroupTable table, QStringList& out) {
-    if (!m_open)
-        return fail(QStringLiteral("The address book is not open."));
+    if (!usable())
+        return false;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
-                    .arg(columnName(table), tableName(table))))
-        return fail(describe(q.lastError()));
+    if (!prepare(q, QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
+                        .arg(columnName(table), tableName(table))) ||
+        !run(q))
+        return false;
     while (q.next())
         out << text(q, 0);
     if (q.lastError().isValid())
-        return fail(describe(q.lastError()));
+        return fail(Failure::Engine, describe(q.lastError()));
     return true;
 }
 
 bool AddressDatabase::addGroup(GroupTable table, const QString& name) {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     // Exact comparison: BINARY, whatever collation the column was made with.
-    q.prepare(QStringLiteral("INSERT INTO %1 (%2) SELECT ? WHERE NOT EXISTS "
-                             "(SELECT 1 FROM %1 WHERE %2 = ? COLLATE BINARY)")
-                  .arg(tableName(table), columnName(table)));
+    if (!prepare(q, QStringLiteral("INSERT INTO %1 (%2) SELECT ? WHERE NOT EXISTS "
+                                   "(SELECT 1 FROM %1 WHERE %2 = ? COLLATE BINARY)")
+                        .arg(tableName(table), columnName(table))))
+        return false;
     q.addBindValue(name);
     q.addBindValue(name);
-    if (!q.exec())
-        return fail(describe(q.lastError()));
-    return true;
+    return run(q);
 }
 
 bool AddressDatabase::addNode(const NodeRecord& node) {
-    if (!m_open)
-        return fail(QStringLiteral("The address book is not open."));
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction())
-        return fail(describe(db.lastError()));
+    if (!usable() || !begin())
+        return false;
     bool ok = false;
     {
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("INSERT INTO node (MAC, IPv6, IP, NAME, DATE, DESCRIPTION, "
-                                 "WORKGROUP, LOCATION, SUBNET, DOMAINNAME, TYPE) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        for (const QString* v :
-             {&node.mac, &node.ipv6, &node.ip, &node.name, &node.date, &node.description,
-              &node.workgroup, &node.location, &node.subnet, &node.domainName, &node.type})
-            q.addBindValue(v->isNull() ? QStringLiteral("") : *v);
-        ok = q.exec();
-        if (!ok)
-            m_error = describe(q.lastError());
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        ok = prepare(q, QStringLiteral("INSERT INTO node (MAC, IPv6, IP, NAME, DATE, DESCRIPTION, "
+                                       "WORKGROUP, LOCATION, SUBNET, DOMAINNAME, TYPE) "
+                                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        if (ok) {
+            for (const QString* v :
+                 {&node.mac, &node.ipv6, &node.ip, &node.name, &node.date, &node.description,
+                  &node.workgroup, &node.location, &node.subnet, &node.domainName, &node.type})
+                q.addBindValue(v->isNull() ? QStringLiteral("") : *v);
+            ok = run(q);
+        }
     }
     ok = ok && addGroup(GroupTable::Workgroup, node.workgroup) &&
-         addGroup(GroupTable::Location, node.location) && addGroup(GroupTable::Subnet, node.subnet);
-    if (ok && !db.commit()) {
-        m_error = describe(db.lastError());
-        ok = false;
-    }
+         addGroup(GroupTable::Location, node.location) &&
+         addGroup(GroupTable::Subnet, node.subnet) && commit();
     if (!ok)
-        db.rollback();
+        rollback();
     return ok;
 }
 
 AddressDatabase::Outcome AddressDatabase::findNode(const QString& mac, NodeRecord& out) {
-    if (!m_open) {
-        fail(QStringLiteral("The address book is not open."));
+    if (!usable())
         return Outcome::Failed;
-    }
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral(
-        "SELECT MAC, IP, IPv6, NAME, WORKGROUP, DOMAINNAME, DATE, DESCRIPTION, "
-        "LOCATION, SUBNET, TYPE FROM node WHERE MAC = ? COLLATE BINARY ORDER BY rowid"));
-    q.addBindValue(mac);
-    if (!q.exec()) {
-        fail(describe(q.lastError()));
+    if (!prepare(
+            q, QStringLiteral(
+                   "SELECT MAC, IP, IPv6, NAME, WORKGROUP, DOMAINNAME, DATE, DESCRIPTION, "
+                   "LOCATION, SUBNET, TYPE FROM node WHERE MAC = ? COLLATE BINARY ORDER BY rowid")))
         return Outcome::Failed;
+    q.addBindValue(mac);
+    if (!run(q))
+        return Outcome::Failed;
+    if (!q.next()) {
+        if (q.lastError().isValid()) {
+            fail(Failure::Engine, describe(q.lastError()));
+            return Outcome::Failed;
+        }
+        return Outcome::NotFound;
     }
-    if (!q.next())
-        return q.lastError().isValid() ? (fail(describe(q.lastError())), Outcome::Failed)
-                                       : Outcome::NotFound;
     QStringList t;
-    for (int i = 0; i < 11; ++i)
+    for (int i = 0; i < kNodeColumns; ++i)
         t << text(q, i);
     out = NodeRecord::fromTexts(t);
     return Outcome::Done;
 }
 
 AddressDatabase::Outcome AddressDatabase::updateNode(const NodeRecord& node) {
-    if (!m_open) {
-        fail(QStringLiteral("The address book is not open."));
+    if (!usable())
         return Outcome::Failed;
-    }
+    ++m_ownWrites;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("UPDATE node SET IP = ?, NAME = ?, WORKGROUP = ?, DATE = ?, "
-                             "DESCRIPTION = ?, SUBNET = ?, LOCATION = ?, IPv6 = ? "
-                             "WHERE MAC = ? COLLATE BINARY"));
+    if (!prepare(q, QStringLiteral("UPDATE node SET IP = ?, NAME = ?, WORKGROUP = ?, DATE = ?, "
+                                   "DESCRIPTION = ?, SUBNET = ?, LOCATION = ?, IPv6 = ? "
+                                   "WHERE MAC = ? COLLATE BINARY")))
+        return Outcome::Failed;
     for (const QString* v : {&node.ip, &node.name, &node.workgroup, &node.date, &node.description,
                              &node.subnet, &node.location, &node.ipv6, &node.mac})
         q.addBindValue(v->isNull() ? QStringLiteral("") : *v);
-    if (!q.exec()) {
-        fail(describe(q.lastError()));
+    if (!run(q))
         return Outcome::Failed;
-    }
     return q.numRowsAffected() > 0 ? Outcome::Done : Outcome::NotFound;
 }
 
 AddressDatabase::Outcome AddressDatabase::deleteNode(const QString& mac) {
-    if (!m_open) {
-        fail(QStringLiteral("The address book is not open."));
+    if (!usable())
         return Outcome::Failed;
-    }
+    ++m_ownWrites;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("DELETE FROM node WHERE MAC = ? COLLATE BINARY"));
-    q.addBindValue(mac);
-    if (!q.exec()) {
-        fail(describe(q.lastError()));
+    if (!prepare(q, QStringLiteral("DELETE FROM node WHERE MAC = ? COLLATE BINARY")))
         return Outcome::Failed;
-    }
+    q.addBindValue(mac);
+    if (!run(q))
+        return Outcome::Failed;
     return q.numRowsAffected() > 0 ? Outcome::Done : Outcome::NotFound;
 }
 
 bool AddressDatabase::addGroupIfAbsent(GroupTable table, const QString& name) {
-    if (!m_open)
-        return fail(QStringLiteral("The address book is not open."));
+    if (!usable())
+        return false;
+    ++m_ownWrites;
     return addGroup(table, name.isNull() ? QStringLiteral("") : name);
 }
 
 AddressDatabase::Outcome AddressDatabase::deleteGroup(GroupTable table, const QString& name) {
-    if (!m_open) {
-        fail(QStringLiteral("The address book is not open."));
+    if (!usable())
         return Outcome::Failed;
-    }
+    ++m_ownWrites;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ? COLLATE BINARY")
-                  .arg(tableName(table), columnName(table)));
-    q.addBindValue(name.isNull() ? QStringLiteral("") : name);
-    if (!q.exec()) {
-        fail(describe(q.lastError()));
+    if (!prepare(q, QStringLiteral("DELETE FROM %1 WHERE %2 = ? COLLATE BINARY")
+                        .arg(tableName(table), columnName(table))))
         return Outcome::Failed;
-    }
+    q.addBindValue(name.isNull() ? QStringLiteral("") : name);
+    if (!run(q))
+        return Outcome::Failed;
     return q.numRowsAffected() > 0 ? Outcome::Done : Outcome::NotFound;
 }
 
 bool AddressDatabase::clearAll() {
-    if (!m_open)
-        return fail(QStringLiteral("The address book is not open."));
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction())
-        return fail(describe(db.lastError()));
+    if (!usable() || !begin())
+        return false;
     bool ok = true;
-    {
-        QSqlQuery q(db);
-        for (const char* table : {"node", "subnettree", "workgrouptree", "locationtree"}) {
-            ok = q.exec(QStringLiteral("DELETE FROM ") + QLatin1String(table));
-            if (!ok) {
-                m_error = describe(q.lastError());
-                break;
-            }
-        }
+    for (const char* table : {"node", "subnettree", "workgrouptree", "locationtree"}) {
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        ok = prepare(q, QStringLiteral("DELETE FROM ") + QLatin1String(table)) && run(q);
+        if (!ok)
+            break;
     }
-    if (ok && !db.commit()) {
-        m_error = describe(db.lastError());
-        ok = false;
-    }
+    ok = ok && commit();
     if (!ok)
-        db.rollback();
+        rollback();
     return ok;
 }
 
 bool AddressDatabase::loadNames(QHash<QString, QString>& namesByMac) {
-    return forEachNode(
-        [&namesByMac](const NodeRecord& r) { namesByMac.insert(r.mac.toLower(), r.name); });
+    return readNodes(
+        [&namesByMac](QStringList&& row) { namesByMac.insert(row[0].toLower(), row[3]); });
 }
 
 } // namespace qarsilo

@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
+
+class QSqlQuery;
 
 namespace qarsilo {
 
@@ -19,16 +22,47 @@ enum class GroupTable {
 
 /// One connection to the address book file (SQLite, named `address.mdb` in
 /// the working directory unless told otherwise). Each window opens its own and
-/// every operation reads or writes the tables afresh: nothing is cached, so two
-/// windows always see each other's saved changes.
+/// every operation reads or writes the tables afresh, so two windows always
+/// see each other's saved changes.
 ///
 /// Rows come back in the order they were added. Every write is one
-/// transaction: it is stored whole or not at all. A connection is used on the
-/// thread that opened it.
+/// transaction: it is stored whole or not at all. The file is kept in WAL
+/// mode, so readers never wait for a writer, and a writer waits (up to five
+/// seconds) for another writer instead of failing: windows and programs that
+/// write at the same time lose nothing. A connection is used on the thread that
+/// opened it.
 class AddressDatabase {
 public:
     /// Outcome of an operation that looks a node or group name up first.
     enum class Outcome { Done, NotFound, Failed };
+
+    /// Why the last operation failed; lastError() holds the text for the
+    /// operator.
+    enum class Failure {
+        None,
+        Connection, ///< SQLite is not available: "Can't create instance of Connection"
+        Open,       ///< the file cannot be opened as an address book
+        Command,    ///< no open connection to run a statement on:
+                    ///< "Can't create an instance of Command"
+        Recordset,  ///< the statement cannot be prepared, e.g. the file lacks a
+                    ///< column: "Can't create an instance of Recordset"
+        Engine,     ///< the engine failed while running it (busy past the
+                    ///< timeout, disk full, damaged file); lastError() is its
+                    ///< description
+    };
+
+    /// Tells whether the tables may have changed between two moments: equal
+    /// stamps taken from one object mean nothing was written in between, by
+    /// this connection or any other (also of another process).
+    struct ChangeStamp {
+        quint64 connection = 0; ///< which open() of which object
+        qint64 dataVersion = 0; ///< SQLite's count of other connections' commits
+        quint64 ownWrites = 0;  ///< writes made through this connection
+        friend bool operator==(const ChangeStamp&, const ChangeStamp&) = default;
+    };
+
+    /// The busy timeout of every connection, in milliseconds.
+    static constexpr int kBusyTimeoutMs = 5000;
 
     /// The file every window opens: "address.mdb" (working directory).
     static QString defaultFileName();
@@ -41,16 +75,22 @@ public:
     AddressDatabase(const AddressDatabase&) = delete;
     AddressDatabase& operator=(const AddressDatabase&) = delete;
 
-    /// Opens the file, creating it and any missing table. On failure
-    /// lastError() holds the text for the operator: "Can't create instance of
-    /// Connection" when SQLite is not available, else the engine's
-    /// description, else "Can't open datasource".
+    /// Opens the file, creating it and any missing table, and puts it in WAL
+    /// mode. A file that is not an SQLite database is refused before anything
+    /// is written to it. On failure lastError() holds the text for the
+    /// operator: "Can't create instance of Connection" when SQLite is not
+    /// available, else the engine's description, else "Can't open datasource".
     bool open();
     void close();
     bool isOpen() const { return m_open; }
     QString fileName() const { return m_fileName; }
-    /// The engine's description of the last failure.
+    /// The text for the operator about the last failure (see Failure).
     QString lastError() const { return m_error; }
+    Failure lastFailure() const { return m_failure; }
+
+    /// The stamp of the tables as they are now; nullopt when the engine cannot
+    /// tell (then assume they changed).
+    std::optional<ChangeStamp> changeStamp();
 
     /// Hands every node to `sink` in table order. A missing value (NULL, from
     /// a file written by another tool) reads as empty text. On a failure the
@@ -58,6 +98,9 @@ public:
     bool forEachNode(const std::function<void(const NodeRecord&)>& sink);
     /// Appends every node to `out` (see forEachNode).
     bool listNodes(QList<NodeRecord>& out);
+    /// Appends every node's eleven texts (NodeRecord::texts() order) to `out`
+    /// (see forEachNode); the address book's list shows these as they are.
+    bool listNodeTexts(QList<QStringList>& out);
     /// Appends every name of one group table to `out`, in table order.
     bool listGroups(GroupTable table, QStringList& out);
 
@@ -91,13 +134,28 @@ public:
     static QString columnName(GroupTable table);
 
 private:
-    bool fail(const QString& error);
+    bool fail(Failure failure, const QString& error);
+    /// Fails with Command when the connection is not open.
+    bool usable();
+    /// Prepares `q` for `sql`: fails with Recordset when it cannot.
+    bool prepare(QSqlQuery& q, const QString& sql);
+    /// Runs a prepared `q`: fails with Engine when it cannot.
+    bool run(QSqlQuery& q);
+    bool readNodes(const std::function<void(QStringList&&)>& sink);
     bool addGroup(GroupTable table, const QString& name);
+    /// A write transaction that takes the write lock at once (waiting for
+    /// another writer), so it never fails half-way on a lock.
+    bool begin();
+    bool commit();
+    void rollback();
 
     QString m_fileName;
     QString m_connection;
     QString m_error;
+    Failure m_failure = Failure::None;
     bool m_open = false;
+    quint64 m_serial = 0;
+    quint64 m_ownWrites = 0;
 };
 
 } // namespace qarsilo

@@ -4,8 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
 
 using namespace qarsilo;
 using namespace qarsilo::test;
@@ -46,12 +50,19 @@ private Q_SLOTS:
         QCOMPARE(groupsIn(m_file, GroupTable::Workgroup), QStringList{QStringLiteral("w")});
     }
 
-    // What the operator is told when the file cannot be used.
+    // What the operator is told when the file cannot be used. A file that is
+    // not an SQLite database is someone else's: it is left byte for byte as it
+    // was, and nothing is made beside it.
     void openFailures_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("inMissingFolder");
+        QByteArray jet("\x00\x01\x00\x00Standard Jet DB\x00", 20);
+        jet += QByteArray(4076, '\x5a');
+        QTest::newRow("a Jet database") << jet << false;
         QTest::newRow("not a database")
             << QByteArray("Standard Jet DB, not SQLite") + QByteArray(2000, 'x') << false;
+        QTest::newRow("a text file")
+            << QByteArray("MAC;IP;NAME\n00:11:22:33:44:55;10.0.0.1;PC\n") << false;
         QTest::newRow("folder does not exist") << QByteArray() << true;
     }
 
@@ -70,14 +81,227 @@ private Q_SLOTS:
         QVERIFY(!db.open());
         QVERIFY(!db.isOpen());
         QVERIFY(!db.lastError().isEmpty());
-        // A failed open leaves the file as it was.
+        QCOMPARE(db.lastFailure(), AddressDatabase::Failure::Open);
+        QList<NodeRecord> nodes;
+        QVERIFY(!db.listNodes(nodes));
+        QVERIFY(!db.addNode(node("00:00:00:00:00:01", "10.0.0.1", "A")));
+        QVERIFY(!db.clearAll());
         if (!inMissingFolder) {
             QFile f(file);
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), content);
         }
+        QCOMPARE(
+            QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            inMissingFolder ? QStringList() : words({"address.mdb"}));
+    }
+
+    // Every connection keeps the file in WAL mode: readers do not wait for a
+    // writer, and the mode stays with the file.
+    void fileIsInWalMode() {
+        AddressDatabase db(m_file);
+        QVERIFY2(db.open(), qPrintable(db.lastError()));
+        QVERIFY(db.addNode(node("00:00:00:00:00:01", "10.0.0.1", "A")));
+        QString mode;
+        {
+            QSqlDatabase raw =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("mode-check"));
+            raw.setDatabaseName(m_file);
+            QVERIFY(raw.open());
+            QSqlQuery q(raw);
+            QVERIFY(q.exec(QStringLiteral("PRAGMA journal_mode")) && q.next());
+            mode = q.value(0).toString();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("mode-check"));
+        QCOMPARE(mode, QStringLiteral("wal"));
+    }
+
+    // A writer that finds another one at work waits for it (the busy
+    // timeout) instead of failing.
+    void writerWaitsForAnotherWriter() {
+        store(m_file, {});
+        QSemaphore locked;
+        QSemaphore release;
+        bool holderOk = false;
+        QThread* holder = QThread::create([&] {
+            {
+                QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                             QStringLiteral("lock-holder"));
+                raw.setDatabaseName(m_file);
+                holderOk = raw.open();
+                QSqlQuery q(raw);
+                holderOk = holderOk && q.exec(QStringLiteral("BEGIN IMMEDIATE")) &&
+                           q.exec(QStringLiteral("INSERT INTO node (MAC) VALUES ('held')"));
+                locked.release();
+                release.tryAcquire(1, 5000);
+                QThread::msleep(300); // still holding when the other writer starts
+                holderOk = holderOk && q.exec(QStringLiteral("COMMIT"));
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("lock-holder"));
+        });
+        holder->start();
+        QVERIFY(locked.tryAcquire(1, 5000));
+        AddressDatabase db(m_file);
+        QVERIFY(db.open());
+        release.release();
+        const bool added = db.addNode(node("00:00:00:00:00:01", "10.0.0.1", "WAITED"));
+        const QString why = db.lastError();
+        holder->wait();
+        delete holder;
+        QVERIFY(holderOk);
+        QVERIFY2(added, qPrintable(why));
+        QCOMPARE(macsIn(m_file), words({"held", "00:00:00:00:00:01"}));
+    }
+
+    // Two connections on two threads write at once: every node and every
+    // group name arrives, each name once.
+    void concurrentWritersLoseNothing() {
+        store(m_file, {});
+        constexpr int perWriter = 60;
+        std::atomic<int> failures{0};
+        QString firstFailure;
+        std::atomic<bool> go{false};
+        const auto writer = [&](int id) {
+            return QThread::create([&, id] {
+                AddressDatabase db(m_file);
+                if (!db.open()) {
+                    ++failures;
+                    return;
+                }
+                while (!go.load())
+                    QThread::yieldCurrentThread();
+                for (int i = 0; i < perWriter; ++i) {
+                    const QByteArray mac = QStringLiteral("0%1:00:00:00:00:%2")
+                                               .arg(id)
+                                               .arg(i, 2, 16, QLatin1Char('0'))
+                                               .toLatin1();
+                    // Shared workgroup and location names, a range of each writer's own.
+                    const QByteArray wg = "WG" + QByteArray::number(i % 5);
+                    const QByteArray ip =
+                        QByteArray::number(10 + id) + ".0.0." + QByteArray::number(i);
+                    bool ok = db.addNode(
+                        node(mac.constData(), ip.constData(), "N", wg.constData(), "Shared"));
+                    ok = ok && db.addGroupIfAbsent(GroupTable::Location,
+                                                   QStringLiteral("L%1").arg(i % 7));
+                    if (i % 10 == 9) {
+                        NodeRecord n;
+                        ok = ok && db.findNode(QString::fromLatin1(mac), n) ==
+                                       AddressDatabase::Outcome::Done;
+                        n.name = QStringLiteral("EDITED");
+                        ok = ok && db.updateNode(n) == AddressDatabase::Outcome::Done;
+                    }
+                    if (!ok && failures.fetch_add(1) == 0)
+                        firstFailure = db.lastError();
+                }
+            });
+        };
+        std::unique_ptr<QThread> a(writer(1));
+        std::unique_ptr<QThread> b(writer(2));
+        a->start();
+        b->start();
+        go = true;
+        a->wait();
+        b->wait();
+        QVERIFY2(failures == 0, qPrintable(firstFailure));
+        const QList<NodeRecord> nodes = nodesIn(m_file);
+        QCOMPARE(nodes.size(), 2 * perWriter);
+        int edited = 0;
+        for (const NodeRecord& n : nodes)
+            edited += n.name == QLatin1String("EDITED") ? 1 : 0;
+        QCOMPARE(edited, 2 * (perWriter / 10));
+        QStringList wgs = groupsIn(m_file, GroupTable::Workgroup);
+        wgs.sort();
+        QCOMPARE(wgs, words({"WG0", "WG1", "WG2", "WG3", "WG4"}));
+        QStringList locations = groupsIn(m_file, GroupTable::Location);
+        locations.sort();
+        QCOMPARE(locations, words({"L0", "L1", "L2", "L3", "L4", "L5", "L6", "Shared"}));
+        QCOMPARE(groupsIn(m_file, GroupTable::Subnet).size(), 2);
+    }
+
+    // Failures to set up a statement carry their own texts for the operator.
+    void setupFailures_data() {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no open connection") << false << int(AddressDatabase::Failure::Command)
+                                            << "Can't create an instance of Command";
+        QTest::newRow("the file's node table lacks a column")
+            << true << int(AddressDatabase::Failure::Recordset)
+            << "Can't create an instance of Recordset";
+    }
+
+    void setupFailures() {
+        QFETCH(bool, open);
+        QFETCH(int, failure);
+        QFETCH(QString, text);
+        // Made by another tool: no TYPE column.
+        QVERIFY(rawSql(m_file, {QStringLiteral("CREATE TABLE node (MAC TEXT UNIQUE, IP TEXT, "
+                                               "IPv6 TEXT, NAME TEXT, WORKGROUP TEXT, "
+                                               "DOMAINNAME TEXT, DATE TEXT, DESCRIPTION TEXT, "
+                                               "LOCATION TEXT, SUBNET TEXT)"),
+                                QStringLiteral("INSERT INTO node (MAC) VALUES ('m1')")}));
+        AddressDatabase db(m_file);
+        if (open)
+            QVERIFY2(db.open(), qPrintable(db.lastError()));
         QList<NodeRecord> nodes;
         QVERIFY(!db.listNodes(nodes));
+        QVERIFY(nodes.isEmpty());
+        QCOMPARE(int(db.lastFailure()), failure);
+        QCOMPARE(db.lastError(), text);
+        NodeRecord found;
+        QCOMPARE(db.findNode(QStringLiteral("m1"), found), AddressDatabase::Outcome::Failed);
+        QCOMPARE(db.lastError(), text);
+        QVERIFY(!db.addNode(node("00:00:00:00:00:01", "10.0.0.1", "A")));
+        QCOMPARE(db.lastError(), text);
+        // What works without the missing column still works.
+        if (open)
+            QCOMPARE(db.deleteNode(QStringLiteral("m1")), AddressDatabase::Outcome::Done);
+    }
+
+    // Equal stamps mean nothing was written in between, by anyone.
+    void changeStamp_data() {
+        QTest::addColumn<QString>("between");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("nothing") << "nothing" << false;
+        QTest::newRow("a read here") << "own read" << false;
+        QTest::newRow("a read elsewhere") << "other read" << false;
+        QTest::newRow("an add here") << "own add" << true;
+        QTest::newRow("an edit here") << "own edit" << true;
+        QTest::newRow("an add elsewhere") << "other add" << true;
+        QTest::newRow("a group name elsewhere") << "other group" << true;
+        QTest::newRow("opened anew") << "reopen" << true;
+    }
+
+    void changeStamp() {
+        QFETCH(QString, between);
+        QFETCH(bool, changed);
+        store(m_file, {node("00:00:00:00:00:01", "10.0.0.1", "A")});
+        AddressDatabase db(m_file);
+        QVERIFY(db.open());
+        const auto before = db.changeStamp();
+        QVERIFY(before);
+        AddressDatabase other(m_file);
+        QVERIFY(other.open());
+        QList<NodeRecord> all;
+        NodeRecord n = node("00:00:00:00:00:01", "10.0.0.9", "B");
+        if (between == QLatin1String("own read"))
+            QVERIFY(db.listNodes(all));
+        else if (between == QLatin1String("other read"))
+            QVERIFY(other.listNodes(all));
+        else if (between == QLatin1String("own add"))
+            QVERIFY(db.addNode(node("00:00:00:00:00:02", "10.0.0.2", "C")));
+        else if (between == QLatin1String("own edit"))
+            QCOMPARE(db.updateNode(n), AddressDatabase::Outcome::Done);
+        else if (between == QLatin1String("other add"))
+            QVERIFY(other.addNode(node("00:00:00:00:00:02", "10.0.0.2", "C")));
+        else if (between == QLatin1String("other group"))
+            QVERIFY(other.addGroupIfAbsent(GroupTable::Subnet, QStringLiteral("x")));
+        else if (between == QLatin1String("reopen"))
+            QVERIFY(db.open());
+        const auto after = db.changeStamp();
+        QVERIFY(after);
+        QCOMPARE(*after != *before, changed);
+        QCOMPARE(db.changeStamp(), after);
     }
 
     void nodesComeBackInTheOrderAdded() {
@@ -276,6 +500,8 @@ private Q_SLOTS:
         AddressDatabase db(m_file);
         QList<NodeRecord> nodes;
         QVERIFY(!db.listNodes(nodes));
+        QCOMPARE(db.lastFailure(), AddressDatabase::Failure::Command);
+        QVERIFY(!db.changeStamp());
         QVERIFY(!db.addNode(node("00:00:00:00:00:01", "1.1.1.1", "A")));
         NodeRecord n;
         QCOMPARE(db.findNode(QStringLiteral("x"), n), AddressDatabase::Outcome::Failed);
