@@ -1,15 +1,35 @@
-// Times of the address book's work over a generated node table: every listing
-// and filter reads the whole table, every find scans for its key, so these grow
-// with the number of nodes. Also the report list's batch insert and sorts.
-// Median of several runs, in milliseconds (per operation where stated).
+// Times of the address book over a generated node table, in two parts:
 //
-//   qarsilo-bench-addressbook [--nodes N] [--runs N]
+// 1. The database layer: listing, filters, finds, adds, and the report list's
+//    batch insert and sorts on a bare model.
+// 2. The window itself, driven as the operator drives it: opening the
+//    "Network Address Book" (database read, list filled, window shown and
+//    painted), each keystroke of the name search, each change of the address
+//    field and each click on a column title, every one followed by the list's
+//    repaint.
+//
+// Medians of several runs, in milliseconds; the window part also gives the
+// slowest single event, and checks that every list shows the rows it should.
+// The window runs offscreen unless QT_QPA_PLATFORM says otherwise.
+//
+//   qarsilo-bench-addressbook [--nodes N] [--runs N] [--locale NAME]
+//
+// --locale sets the language whose text order the sorts use (e.g. en_US; the
+// C locale compares plain code points and is much cheaper).
 
+#include "addressbook/address_book_dlg.h"
 #include "addressbook/address_database.h"
 #include "addressbook/node_filter.h"
+#include "ui/ip_address_edit.h"
+#include "ui/report_list.h"
 #include "ui/report_list_model.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -21,6 +41,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
 using namespace qarsilo;
@@ -29,15 +50,33 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+double msSince(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+double median(std::vector<double> ms) {
+    std::sort(ms.begin(), ms.end());
+    return ms.empty() ? 0.0 : ms[ms.size() / 2];
+}
+
 double medianMs(int runs, const std::function<void()>& work) {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
         const auto t0 = Clock::now();
         work();
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        ms.push_back(msSince(t0));
     }
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
+    return median(ms);
+}
+
+void line(const char* what, const std::vector<double>& ms, double target = 0) {
+    const double med = median(ms);
+    const double worst = ms.empty() ? 0.0 : *std::max_element(ms.begin(), ms.end());
+    std::printf("  %-40s median %8.2f ms  slowest %8.2f ms  (%zu samples)", what, med, worst,
+                ms.size());
+    if (target > 0)
+        std::printf("  target < %.0f ms: %s", target, med < target ? "met" : "MISSED");
+    std::printf("\n");
 }
 
 QString macOf(int i) {
@@ -48,15 +87,23 @@ QString macOf(int i) {
         .arg(i & 0xFF, 2, 16, QLatin1Char('0'));
 }
 
+int nameNumberOf(int i) {
+    return int(qint64(i) * 7919 % 100000);
+}
+
 NodeRecord nodeOf(int i) {
     NodeRecord n;
     n.mac = macOf(i);
     n.ip = ipv4Text(10, (i >> 16) & 0xFF, (i >> 8) & 0xFF, i & 0xFF);
     n.ipv6 = kEmptyIpv6;
-    n.name = QStringLiteral("HOST%1").arg(i * 7919 % 100000, 5, 10, QLatin1Char('0'));
+    n.name = QStringLiteral("HOST%1").arg(nameNumberOf(i), 5, 10, QLatin1Char('0'));
     n.workgroup = QStringLiteral("WG%1").arg(i % 20);
     n.domainName = QStringLiteral("lan");
-    n.date = QStringLiteral("07 Dec 2026, 08:00:00");
+    // Dates differ, so a sort by date has work to do.
+    n.date = QStringLiteral("%1 Dec 2026, %2:%3:00")
+                 .arg(1 + i % 28, 2, 10, QLatin1Char('0'))
+                 .arg(i % 24, 2, 10, QLatin1Char('0'))
+                 .arg(i % 60, 2, 10, QLatin1Char('0'));
     n.description = QStringLiteral("Detected Node");
     n.location = QStringLiteral("Floor %1").arg(i % 7);
     n.subnet = subnetText(10, (i >> 16) & 0xFF, (i >> 8) & 0xFF);
@@ -97,90 +144,88 @@ int listMatching(AddressDatabase& db, const NodeFilter& filter, QList<QStringLis
     return int(rows.size());
 }
 
-} // namespace
+// How many of the first `nodes` generated nodes a filter lists.
+int expectedCount(int nodes, const NodeFilter& filter) {
+    int count = 0;
+    for (int i = 0; i < nodes; ++i)
+        count += filter.matches(nodeOf(i)) ? 1 : 0;
+    return count;
+}
 
-int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    int nodes = 10000;
-    int runs = 7;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--nodes"))
-            nodes = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--runs"))
-            runs = std::atoi(argv[i + 1]);
-    }
-    if (nodes < 2 || runs < 1) {
-        std::fprintf(stderr, "usage: qarsilo-bench-addressbook [--nodes N>=2] [--runs N>=1]\n");
-        return 2;
-    }
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("address.mdb"));
+bool check(bool ok, const char* what) {
+    if (!ok)
+        std::fprintf(stderr, "wrong result: %s\n", what);
+    return ok;
+}
+
+int benchDatabase(const QString& file, int nodes, int runs) {
     AddressDatabase db(file);
     if (!db.open()) {
         std::fprintf(stderr, "%s\n", qPrintable(db.lastError()));
         return 1;
     }
-
-    std::printf("nodes %d, runs %d, median times\n", nodes, runs);
+    std::printf("database layer\n");
     // Adding is timed on the first nodes (each add is its own transaction and
     // waits for the disk); the rest of the table is filled in one transaction.
     const int timedAdds = std::min(nodes, 200);
-    const auto fill = Clock::now();
-    for (int i = 0; i < timedAdds; ++i)
+    std::vector<double> adds;
+    for (int i = 0; i < timedAdds; ++i) {
+        const auto t0 = Clock::now();
         if (!db.addNode(nodeOf(i))) {
             std::fprintf(stderr, "add %d: %s\n", i, qPrintable(db.lastError()));
             return 1;
         }
-    std::printf("add node (one transaction each)  %8.3f ms per node\n",
-                std::chrono::duration<double, std::milli>(Clock::now() - fill).count() / timedAdds);
+        adds.push_back(msSince(t0));
+    }
+    line("add node (one transaction each)", adds);
     if (!bulkFill(file, timedAdds, nodes))
         return 1;
 
     QList<QStringList> rows;
     int found = 0;
-    std::printf("list all nodes                   %8.2f ms\n",
+    std::printf("  %-40s median %8.2f ms\n", "list all nodes",
                 medianMs(runs, [&] { found = listMatching(db, {}, rows); }));
-    if (found != nodes)
+    if (!check(found == nodes, "list all"))
         return 1;
-    std::printf("tree filter (one workgroup)      %8.2f ms\n", medianMs(runs, [&] {
-                    listMatching(db,
-                                 NodeFilter::forTreeItem(QStringLiteral("wg3"), tree::byWorkgroup),
-                                 rows);
-                }));
-    std::printf("name search \"host1\"              %8.2f ms\n", medianMs(runs, [&] {
+    std::printf(
+        "  %-40s median %8.2f ms\n", "tree filter (one workgroup), re-read", medianMs(runs, [&] {
+            listMatching(db, NodeFilter::forTreeItem(QStringLiteral("wg3"), tree::byWorkgroup),
+                         rows);
+        }));
+    std::printf("  %-40s median %8.2f ms\n", "name search \"host1\", re-read", medianMs(runs, [&] {
                     listMatching(db, NodeFilter::forName(QStringLiteral("host1")), rows);
                 }));
-    std::printf("address search 10.0.1           %8.2f ms\n", medianMs(runs, [&] {
-                    listMatching(db, NodeFilter::forAddress(10, 0, 1, 0), rows);
-                }));
+    std::printf("  %-40s median %8.2f ms\n", "data version check", medianMs(runs, [&] {
+                                                                       for (int i = 0; i < 1000;
+                                                                            ++i)
+                                                                           db.changeStamp();
+                                                                   }) / 1000);
 
     const QString last = macOf(nodes - 1);
     NodeRecord n;
-    std::printf("find node (last MAC)             %8.3f ms\n",
+    std::printf("  %-40s median %8.3f ms\n", "find node (last MAC)",
                 medianMs(runs, [&] { db.findNode(last, n); }));
-    std::printf("update node (last MAC)           %8.3f ms\n", medianMs(runs, [&] {
+    std::printf("  %-40s median %8.3f ms\n", "update node (last MAC)", medianMs(runs, [&] {
                     NodeRecord edited = nodeOf(nodes - 1);
                     edited.name = QStringLiteral("EDITED");
                     db.updateNode(edited);
                 }));
+    db.updateNode(nodeOf(nodes - 1));
 
     listMatching(db, {}, rows);
     ReportListModel model;
-    model.declareColumns(QStringLiteral("MAC Address,100;IPv4 Address,100;IPv6 Address,100;"
-                                        "Netbios Name,100;Workgroup,75;Domain Name,75;Date,125;"
-                                        "Description,150;Location,75;Ip Range,75;Type,75"));
-    std::printf("report list: insert all rows     %8.2f ms\n", medianMs(runs, [&] {
-                    model.deleteAll();
-                    model.addRows(rows);
-                }));
+    model.declareColumns(CAddressBookDlg::kColumns);
+    std::printf("  %-40s median %8.2f ms\n", "report list model: replace all rows",
+                medianMs(runs, [&] { model.setRows(rows); }));
     const struct {
         const char* what;
         int column;
-    } sorts[] = {
-        {"sort by MAC (text)   ", 0}, {"sort by name (text)  ", 3}, {"sort by workgroup    ", 4}};
+    } sorts[] = {{"report list model: sort by MAC", 0},
+                 {"report list model: sort by name", 3},
+                 {"report list model: sort by workgroup", 4}};
     for (const auto& s : sorts) {
         bool ascending = false;
-        std::printf("report list: %s %8.2f ms\n", s.what, medianMs(runs, [&] {
+        std::printf("  %-40s median %8.2f ms\n", s.what, medianMs(runs, [&] {
                         ascending = !ascending;
                         model.sortBy(s.column, ascending);
                     }));
@@ -190,14 +235,191 @@ int main(int argc, char* argv[]) {
     numbers.declareColumns(QStringLiteral("N,50"));
     QList<QStringList> numberRows;
     for (int i = 0; i < nodes; ++i)
-        numberRows.append({QString::number((i * 7919) % nodes)});
+        numberRows.append({QString::number((qint64(i) * 7919) % nodes)});
     numbers.addRows(numberRows);
     bool ascending = false;
-    std::printf("report list: sort numbers        %8.2f ms\n", medianMs(runs, [&] {
+    std::printf("  %-40s median %8.2f ms\n", "report list model: sort numbers", medianMs(runs, [&] {
                     ascending = !ascending;
                     numbers.sortBy(0, ascending);
                 }));
-
-    std::printf("clear all                        %8.2f ms\n", medianMs(1, [&] { db.clearAll(); }));
     return 0;
+}
+
+// Delivers a key as the keyboard would to `target`.
+void typeKey(QWidget* target, int key, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &release);
+}
+
+int keyOf(QChar c) {
+    if (c.isDigit())
+        return Qt::Key_0 + (c.unicode() - '0');
+    return Qt::Key_A + (c.toUpper().unicode() - 'A');
+}
+
+// What follows every event: the window handles what it posted and the list
+// is painted with its new rows.
+void settle(CAddressBookDlg& dlg) {
+    QApplication::processEvents();
+    dlg.list()->viewport()->repaint();
+}
+
+int benchWindow(const QString& file, int nodes, int runs) {
+    std::printf("window (the dialog's own code, %s platform)\n",
+                qPrintable(QApplication::platformName()));
+
+    // Opening: database read, list filled, window shown and painted.
+    std::vector<double> opens;
+    for (int r = 0; r < runs; ++r) {
+        const auto t0 = Clock::now();
+        auto dlg = std::make_unique<CAddressBookDlg>(nullptr, file);
+        dlg->show();
+        QApplication::processEvents();
+        dlg->repaint();
+        opens.push_back(msSince(t0));
+        if (!check(dlg->list()->rowCount() == nodes, "window lists every node"))
+            return 1;
+        dlg->hide();
+        dlg.reset();
+        QApplication::processEvents();
+    }
+    line("open the window", opens, 1000);
+
+    CAddressBookDlg dlg(nullptr, file);
+    dlg.show();
+    settle(dlg);
+    CReportList* list = dlg.list();
+
+    // Name search: "host12" typed a key at a time, then taken back with
+    // backspace down to the empty field (which lists all again).
+    const QString typed = QStringLiteral("host12");
+    std::vector<double> keys;
+    std::vector<double> keysAll; // keys whose list holds every node
+    for (int r = 0; r < runs; ++r) {
+        for (qsizetype k = 0; k < typed.size(); ++k) {
+            const auto t0 = Clock::now();
+            typeKey(dlg.nameField(), keyOf(typed[k]), QString(typed[k]));
+            settle(dlg);
+            const double ms = msSince(t0);
+            (list->rowCount() == nodes ? keysAll : keys).push_back(ms);
+            const int want = expectedCount(nodes, NodeFilter::forName(typed.left(k + 1)));
+            if (r == 0 && !check(list->rowCount() == want, "name search rows"))
+                return 1;
+        }
+        for (qsizetype k = typed.size(); k > 0; --k) {
+            const auto t0 = Clock::now();
+            typeKey(dlg.nameField(), Qt::Key_Backspace, QString());
+            settle(dlg);
+            const double ms = msSince(t0);
+            (list->rowCount() == nodes ? keysAll : keys).push_back(ms);
+        }
+        if (!check(dlg.nameField()->text().isEmpty() && list->rowCount() == nodes,
+                   "name field emptied lists all"))
+            return 1;
+    }
+    std::vector<double> everyKey = keys;
+    everyKey.insert(everyKey.end(), keysAll.begin(), keysAll.end());
+    line("name search: every keystroke", everyKey, 50);
+    line("  of which lists every node", keysAll);
+    line("  of which narrow the list", keys);
+
+    // Address search: 10.0.1.5 typed field by field, then taken back.
+    struct Step {
+        int field;
+        int key;
+        const char* text;
+    };
+    const Step steps[] = {{0, Qt::Key_1, "1"},        {0, Qt::Key_0, "0"},
+                          {1, Qt::Key_0, "0"},        {2, Qt::Key_1, "1"},
+                          {3, Qt::Key_5, "5"},        {3, Qt::Key_Backspace, ""},
+                          {2, Qt::Key_Backspace, ""}, {1, Qt::Key_Backspace, ""},
+                          {0, Qt::Key_Backspace, ""}, {0, Qt::Key_Backspace, ""}};
+    std::vector<double> changes;
+    for (int r = 0; r < runs; ++r) {
+        for (const Step& s : steps) {
+            QLineEdit* field = dlg.addressField()->fieldEdit(s.field);
+            field->setCursorPosition(int(field->text().size()));
+            const QString before = field->text();
+            const auto t0 = Clock::now();
+            typeKey(field, s.key, QString::fromLatin1(s.text));
+            settle(dlg);
+            const double ms = msSince(t0);
+            if (!check(field->text() != before, "address field changed"))
+                return 1;
+            changes.push_back(ms);
+            const auto f = dlg.addressField()->fields();
+            const int want = expectedCount(nodes, NodeFilter::forAddress(f[0], f[1], f[2], f[3]));
+            if (r == 0 && !check(list->rowCount() == want, "address search rows"))
+                return 1;
+        }
+    }
+    line("address field: every change", changes, 50);
+
+    // Sorting: every node listed, a click on a column title sorts ascending,
+    // the next one descending.
+    if (!check(list->rowCount() == nodes, "all nodes listed before sorting"))
+        return 1;
+    const struct {
+        const char* what;
+        int column;
+    } columns[] = {{"sort by MAC Address (text)", 0},  {"sort by IPv4 Address (text)", 1},
+                   {"sort by Netbios Name (text)", 3}, {"sort by Workgroup (text)", 4},
+                   {"sort by Date (text)", 6},         {"sort by Type (all equal)", 10}};
+    std::vector<double> allSorts;
+    for (const auto& c : columns) {
+        std::vector<double> ms;
+        for (int r = 0; r < runs; ++r) {
+            for (int click = 0; click < 2; ++click) {
+                const auto t0 = Clock::now();
+                Q_EMIT list->horizontalHeader()->sectionClicked(c.column);
+                settle(dlg);
+                ms.push_back(msSince(t0));
+            }
+        }
+        if (!check(list->reportModel()->sortColumn() == c.column &&
+                       !list->reportModel()->ascending() && list->rowCount() == nodes,
+                   "sort column and direction"))
+            return 1;
+        allSorts.insert(allSorts.end(), ms.begin(), ms.end());
+        line(c.what, ms, 200);
+    }
+    line("sort: every click", allSorts, 200);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    int nodes = 100000;
+    int runs = 7;
+    QString locale;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--nodes"))
+            nodes = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--runs"))
+            runs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--locale"))
+            locale = QString::fromLocal8Bit(argv[i + 1]);
+    }
+    if (nodes < 2 || runs < 1) {
+        std::fprintf(stderr, "usage: qarsilo-bench-addressbook [--nodes N>=2] [--runs N>=1] "
+                             "[--locale NAME]\n");
+        return 2;
+    }
+    if (!locale.isEmpty())
+        QLocale::setDefault(QLocale(locale));
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    // Saved column widths go to a settings file of the benchmark's own.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    const QString file = dir.filePath(QStringLiteral("address.mdb"));
+
+    std::printf("nodes %d, runs %d, text order of %s\n", nodes, runs, qPrintable(QLocale().name()));
+    if (int rc = benchDatabase(file, nodes, runs))
+        return rc;
+    return benchWindow(file, nodes, runs);
 }

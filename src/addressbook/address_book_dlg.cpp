@@ -224,15 +224,15 @@ int CAddressBookDlg::runDialog(QDialog& dialog) {
 void CAddressBookDlg::listNodes(const NodeFilter& filter) {
     if (filter.kind == NodeFilter::Kind::Unchanged)
         return;
-    m_list->deleteAll();
-    if (!ensureOpen())
+    if (!ensureOpen()) {
+        m_list->deleteAll();
         return;
-    QList<QStringList> rows;
-    const bool ok = m_db.forEachNode([&](const NodeRecord& node) {
-        if (filter.matches(node))
-            rows.append(node.texts());
-    });
-    m_list->reportModel()->addRows(rows);
+    }
+    // The table is read again only when it changed since the last listing;
+    // a search then filters the rows in memory, which keeps typing quick on
+    // a large table.
+    const bool ok = m_nodes.refresh(m_db);
+    m_list->reportModel()->setRows(m_nodes.select(filter));
     if (!ok)
         reportReadFailure(m_db);
 }
@@ -253,8 +253,9 @@ void CAddressBookDlg::fillTree(bool readGroups) {
     QTreeWidgetItem* workgroups = insertSorted(m_tree, nullptr, tree::byWorkgroup, branchIcon);
     QTreeWidgetItem* locations = insertSorted(m_tree, nullptr, tree::byLocation, branchIcon);
     QTreeWidgetItem* ranges = insertSorted(m_tree, nullptr, tree::byIpRange, branchIcon);
-    // A fresh connection, so the tree shows what other windows saved.
-    if (readGroups && openAddressBook(m_db)) {
+    // Every read sees what other windows saved: the connection need not be
+    // new ("db query" opens a new one all the same).
+    if (readGroups && ensureOpen()) {
         const struct {
             GroupTable table;
             QTreeWidgetItem* branch;
@@ -353,7 +354,21 @@ void CAddressBookDlg::editNode() {
     dlg.setNode(node);
     if (runDialog(dlg) != QDialog::Accepted)
         return;
-    switch (m_db.updateNode(dlg.node())) {
+    const NodeRecord edited = dlg.node();
+    const AddressDatabase::Outcome outcome = m_db.updateNode(edited);
+    if (outcome != AddressDatabase::Outcome::Failed) {
+        m_nodes.applyOwnWrite(m_db, [&edited](QList<QStringList>& rows) {
+            for (QStringList& row : rows) {
+                if (row[kMacColumn] != edited.mac)
+                    continue;
+                // The columns an edit stores; MAC, domain name and type stay.
+                const QStringList now = edited.texts();
+                for (int c : {1, 2, 3, 4, 6, 7, 8, 9})
+                    row[c] = now[c];
+            }
+        });
+    }
+    switch (outcome) {
     case AddressDatabase::Outcome::Done:
         break;
     case AddressDatabase::Outcome::NotFound:
@@ -397,7 +412,13 @@ void CAddressBookDlg::deleteNode() {
             MessageService::Icon::Question,
             MessageService::Buttons::OkCancel) != MessageService::Answer::Ok)
         return;
-    switch (m_db.deleteNode(mac)) {
+    const AddressDatabase::Outcome outcome = m_db.deleteNode(mac);
+    if (outcome != AddressDatabase::Outcome::Failed) {
+        m_nodes.applyOwnWrite(m_db, [&mac](QList<QStringList>& rows) {
+            rows.removeIf([&mac](const QStringList& r) { return r[kMacColumn] == mac; });
+        });
+    }
+    switch (outcome) {
     case AddressDatabase::Outcome::Done:
     case AddressDatabase::Outcome::NotFound:
         m_list->deleteRow(row);
@@ -418,7 +439,12 @@ void CAddressBookDlg::autodiscover() {
 }
 
 void CAddressBookDlg::reloadAll() {
-    listAllNodes();
+    // A new connection also finds a file that was replaced on disk.
+    m_nodes.invalidate();
+    if (openAddressBook(m_db))
+        listAllNodes();
+    else
+        m_list->deleteAll();
     rebuildTree();
 }
 

@@ -2,6 +2,7 @@
 
 #include "addressbook/address_database.h"
 #include "addressbook/node_filter.h"
+#include "addressbook/node_snapshot.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -64,13 +65,15 @@ public:
     QToolButton* button(Button which) const { return m_buttons[size_t(which)]; }
     /// The context menu shown last, while it is open (tests).
     QMenu* contextMenu() const;
+    /// The node table as the window last read it (tests).
+    const qarsilo::NodeSnapshot& snapshot() const { return m_nodes; }
 
 public Q_SLOTS:
     void addNode();
     void editNode();
     void deleteNode();
     void autodiscover();
-    /// "db query": lists all nodes and rebuilds the tree.
+    /// "db query": opens the file anew, lists all nodes and rebuilds the tree.
     void reloadAll();
     void clearDatabase();
     /// Runs the group editor, then rebuilds the tree.
@@ -95,6 +98,7 @@ private:
     QString lastSelectedMac() const;
 
     qarsilo::AddressDatabase m_db;
+    qarsilo::NodeSnapshot m_nodes;
     std::array<QToolButton*, ButtonCount> m_buttons{};
     QLineEdit* m_name = nullptr;
     CIpAddressEdit* m_address = nullptr;

@@ -32,24 +32,55 @@ NodeFilter NodeFilter::forAddress(int a, int b, int c, int d) {
     return {Kind::Address, prefix};
 }
 
-bool NodeFilter::matches(const NodeRecord& node) const {
+int NodeFilter::column() const {
+    switch (kind) {
+    case Kind::All:
+    case Kind::Unchanged:
+        return -1;
+    case Kind::Workgroup:
+        return 4;
+    case Kind::Location:
+        return 8;
+    case Kind::IpRange:
+        return 9;
+    case Kind::Name:
+        return 3;
+    case Kind::Address:
+        return 1;
+    }
+    return -1;
+}
+
+bool NodeFilter::matchesText(const QString& text) const {
     switch (kind) {
     case Kind::All:
     case Kind::Unchanged:
         return true;
     case Kind::Workgroup:
-        return node.workgroup.compare(value, Qt::CaseInsensitive) == 0;
     case Kind::Location:
-        return node.location.compare(value, Qt::CaseInsensitive) == 0;
     case Kind::IpRange:
-        return node.subnet.compare(value, Qt::CaseInsensitive) == 0;
+        return text.compare(value, Qt::CaseInsensitive) == 0;
     case Kind::Name:
-        return node.name.startsWith(value, Qt::CaseInsensitive);
+        return text.startsWith(value, Qt::CaseInsensitive);
     case Kind::Address:
         // Text, not numbers: "10.1" also finds 10.10.0.5 while it is typed.
-        return node.ip.startsWith(value);
+        return text.startsWith(value);
     }
     return false;
+}
+
+bool NodeFilter::matches(const QStringList& texts) const {
+    const int c = column();
+    return c < 0 || matchesText(c < texts.size() ? texts[c] : QString());
+}
+
+bool NodeFilter::matches(const NodeRecord& node) const {
+    const QString* const fields[] = {&node.mac,    &node.ip,          &node.ipv6,
+                                     &node.name,   &node.workgroup,   &node.domainName,
+                                     &node.date,   &node.description, &node.location,
+                                     &node.subnet, &node.type};
+    const int c = column();
+    return c < 0 || matchesText(*fields[c]);
 }
 
 QString addressSearchPrefix(int a, int b, int c, int d) {

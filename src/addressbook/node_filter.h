@@ -39,6 +39,13 @@ struct NodeFilter {
     static NodeFilter forAddress(int a, int b, int c, int d);
 
     bool matches(const NodeRecord& node) const;
+    /// The same test on a node's eleven texts (NodeRecord::texts() order).
+    bool matches(const QStringList& texts) const;
+    /// The node column (NodeRecord::texts() index) the filter reads; -1 for
+    /// one that lists every node.
+    int column() const;
+    /// Whether a node whose column() holds `text` is listed.
+    bool matchesText(const QString& text) const;
 };
 
 /// The prefix the address search matches: the fields up to the last one that

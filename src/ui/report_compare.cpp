@@ -1,5 +1,6 @@
 #include "ui/report_compare.h"
 
+#include <QLocale>
 #include <QString>
 
 namespace qarsilo {
@@ -62,8 +63,10 @@ ReportTextKind reportTextKind(QStringView text) {
     return ReportTextKind::Text;
 }
 
-int compareReportTexts(QStringView a, QStringView b) {
-    switch (reportTextKind(a)) {
+namespace {
+
+int compareAs(ReportTextKind kind, QStringView a, QStringView b) {
+    switch (kind) {
     case ReportTextKind::Number:
         return compareLeadingNumbers(a, b);
     case ReportTextKind::Date:
@@ -76,6 +79,46 @@ int compareReportTexts(QStringView a, QStringView b) {
         break;
     }
     return sign(QString::localeAwareCompare(a, b));
+}
+
+} // namespace
+
+int compareReportTexts(QStringView a, QStringView b) {
+    return compareAs(reportTextKind(a), a, b);
+}
+
+ReportColumnOrder::ReportColumnOrder(QStringList texts)
+    : m_texts(std::move(texts)) {
+    m_kinds.reserve(size_t(m_texts.size()));
+    bool anyText = false;
+    for (const QString& t : std::as_const(m_texts)) {
+        m_kinds.push_back(reportTextKind(t));
+        anyText = anyText || m_kinds.back() == ReportTextKind::Text;
+    }
+    if (!anyText)
+        return;
+    // The collator QString::localeAwareCompare uses: the default locale's.
+    const QCollator collator;
+    m_plain = collator.locale().language() == QLocale::C;
+    if (m_plain)
+        return;
+    m_keys.reserve(size_t(m_texts.size()));
+    for (const QString& t : std::as_const(m_texts))
+        m_keys.push_back(collator.sortKey(t));
+}
+
+int ReportColumnOrder::compare(qsizetype a, qsizetype b) const {
+    const QString& ta = m_texts[a];
+    const QString& tb = m_texts[b];
+    const ReportTextKind kind = m_kinds[size_t(a)];
+    if (kind != ReportTextKind::Text)
+        return compareAs(kind, ta, tb);
+    // As localeAwareCompare: an empty text comes first whatever the locale.
+    if (tb.isEmpty())
+        return 1;
+    if (m_plain)
+        return sign(QStringView(ta).compare(QStringView(tb)));
+    return sign(m_keys[size_t(a)].compare(m_keys[size_t(b)]));
 }
 
 } // namespace qarsilo

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QCollator>
+#include <QStringList>
 #include <QStringView>
+
+#include <vector>
 
 namespace qarsilo {
 
@@ -24,5 +28,22 @@ ReportTextKind reportTextKind(QStringView text);
 /// mixed columns ("10a" against "9" is text, "9" against "10a" a number); the
 /// list's sort is built to stay safe with that.
 int compareReportTexts(QStringView a, QStringView b);
+
+/// compareReportTexts over one column's texts, prepared once for a sort: each
+/// text is classified once, and when any text compares as text every text gets
+/// its collation key, so a comparison is a byte compare rather than a run of
+/// the locale's collation. Gives exactly the results of compareReportTexts.
+class ReportColumnOrder {
+public:
+    explicit ReportColumnOrder(QStringList texts);
+    /// compareReportTexts(text a, text b).
+    int compare(qsizetype a, qsizetype b) const;
+
+private:
+    QStringList m_texts;
+    std::vector<ReportTextKind> m_kinds;
+    std::vector<QCollatorSortKey> m_keys; // empty: no text compares as text
+    bool m_plain = false;                 // the C locale orders by code units
+};
 
 } // namespace qarsilo

@@ -43,20 +43,36 @@ int ReportListModel::addRow(const QStringList& texts) {
     return at;
 }
 
+QStringList ReportListModel::fitted(const QStringList& row) const {
+    const qsizetype columns = m_columns.size();
+    if (row.size() == columns)
+        return row; // shares the texts
+    QStringList out = row.mid(0, columns);
+    while (out.size() < columns)
+        out.append(QString());
+    return out;
+}
+
 void ReportListModel::addRows(const QList<QStringList>& rows) {
     if (rows.isEmpty())
         return;
     const int first = int(m_rows.size());
     beginInsertRows({}, first, first + int(rows.size()) - 1);
     m_rows.reserve(m_rows.size() + rows.size());
-    const qsizetype columns = m_columns.size();
-    for (const QStringList& texts : rows) {
-        QStringList row = texts.mid(0, columns);
-        while (row.size() < columns)
-            row.append(QString());
-        m_rows.append(std::move(row));
-    }
+    for (const QStringList& texts : rows)
+        m_rows.append(fitted(texts));
     endInsertRows();
+}
+
+void ReportListModel::setRows(QList<QStringList> rows) {
+    if (rows.isEmpty() && m_rows.isEmpty())
+        return;
+    beginResetModel();
+    for (QStringList& row : rows)
+        if (row.size() != m_columns.size())
+            row = fitted(row);
+    m_rows = std::move(rows);
+    endResetModel();
 }
 
 int ReportListModel::setCell(int row, int column, const QString& text) {
@@ -104,10 +120,13 @@ void ReportListModel::sortBy(int column, bool ascending) {
     // text decide its kind, so it is not a strict weak order on mixed columns;
     // std::sort may then read out of bounds, this merge cannot. Equal rows keep
     // their order.
+    QStringList texts;
+    texts.reserve(m_rows.size());
+    for (const QStringList& row : std::as_const(m_rows))
+        texts.append(row[column]);
+    const ReportColumnOrder columnOrder(std::move(texts));
     const auto comesAfter = [&](int a, int b) {
-        const QString& ta = m_rows[a][column];
-        const QString& tb = m_rows[b][column];
-        return (ascending ? compareReportTexts(ta, tb) : compareReportTexts(tb, ta)) > 0;
+        return (ascending ? columnOrder.compare(a, b) : columnOrder.compare(b, a)) > 0;
     };
     const qsizetype n = m_rows.size();
     std::vector<int> order(static_cast<size_t>(n));

@@ -26,6 +26,10 @@ public:
     int addRow(const QStringList& texts);
     /// Appends many rows as one insertion.
     void addRows(const QList<QStringList>& rows);
+    /// Replaces every row with `rows` as one reset of the model (a new listing
+    /// of a large list: one update for the view, not a clear and an insert).
+    /// The rows are taken as they are when they have one text per column.
+    void setRows(QList<QStringList> rows);
     /// Sets one cell's text; 1 when set, 0 when the cell does not exist.
     int setCell(int row, int column, const QString& text);
     /// Removes one row; the following rows move up. Out of range: nothing.
@@ -55,6 +59,9 @@ public:
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 private:
+    /// `row` with exactly one text per column.
+    QStringList fitted(const QStringList& row) const;
+
     struct Column {
         QString title;
         int width;

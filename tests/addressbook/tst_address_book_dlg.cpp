@@ -16,6 +16,7 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -408,31 +409,45 @@ private Q_SLOTS:
         QCOMPARE(nodesIn(m_file), sampleNodes());
     }
 
+    // Three rows selected: only the node of the last of them in list order is
+    // asked about and deleted.
     void deleteNode_data() {
         QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("sortedDescending");
+        QTest::addColumn<QString>("asked");
         QTest::addColumn<QStringList>("left");
         QTest::newRow("OK deletes only the last selected")
-            << int(Answer::Ok) << words({"00:00:00:00:00:01", "00:00:00:00:00:02"});
+            << int(Answer::Ok) << false << "00:00:00:00:00:03"
+            << words({"00:00:00:00:00:01", "00:00:00:00:00:02"});
+        QTest::newRow("last in list order after a sort")
+            << int(Answer::Ok) << true << "00:00:00:00:00:01"
+            << words({"00:00:00:00:00:02", "00:00:00:00:00:03"});
         QTest::newRow("Cancel keeps everything")
-            << int(Answer::Cancel)
+            << int(Answer::Cancel) << false << "00:00:00:00:00:03"
             << words({"00:00:00:00:00:01", "00:00:00:00:00:02", "00:00:00:00:00:03"});
     }
 
     void deleteNode() {
         QFETCH(int, answer);
+        QFETCH(bool, sortedDescending);
+        QFETCH(QString, asked);
         QFETCH(QStringList, left);
         store(m_file, sampleNodes());
         CAddressBookDlg dlg(nullptr, m_file);
-        selectRows(dlg.list(), {0, 1, 2});
+        if (sortedDescending)
+            dlg.list()->reportModel()->sortBy(0, false);
+        selectRows(dlg.list(), {2, 0, 1});
         m_messages->answerNext(Answer(answer));
         dlg.deleteNode();
         QCOMPARE(m_messages->shown().size(), 1);
-        QCOMPARE(m_messages->shown()[0].text, QStringLiteral("00:00:00:00:00:03\nsure?"));
+        QCOMPARE(m_messages->shown()[0].text, asked + QStringLiteral("\nsure?"));
         QCOMPARE(m_messages->shown()[0].caption, QStringLiteral("Delete Confirmation"));
         QCOMPARE(m_messages->shown()[0].buttons, MessageService::Buttons::OkCancel);
         QCOMPARE(m_messages->shown()[0].icon, MessageService::Icon::Question);
         QCOMPARE(macsIn(m_file), left);
-        QCOMPARE(column(dlg.list(), 0), left);
+        QStringList shown = column(dlg.list(), 0);
+        shown.sort();
+        QCOMPARE(shown, left);
     }
 
     // After a sort the row on screen, not the row in the table, is deleted.
@@ -617,11 +632,15 @@ private Q_SLOTS:
         CAddressBookDlg::setAutodiscoveryRunner({});
     }
 
+    // Someone else's file of that name: reported, and every command leaves it
+    // byte for byte as it was.
     void unusableFileIsReported() {
+        const QByteArray content =
+            QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) + QByteArray(4096, 'J');
         {
             QFile f(m_file);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(QByteArray(4096, 'J'));
+            f.write(content);
         }
         CAddressBookDlg dlg(nullptr, m_file);
         QCOMPARE(m_messages->shown().size(), 1);
@@ -629,6 +648,104 @@ private Q_SLOTS:
         QCOMPARE(m_messages->shown()[0].caption, MessageService::applicationTitle());
         QCOMPARE(dlg.list()->rowCount(), 0);
         QCOMPARE(dlg.tree()->topLevelItemCount(), 4);
+        dlg.setDialogRunner([](QDialog& d) {
+            if (auto* add = qobject_cast<CAddNodeDlg*>(&d))
+                add->accept();
+            return int(QDialog::Accepted);
+        });
+        m_messages->answerNext(Answer::Yes);
+        dlg.clearDatabase();
+        dlg.addNode();
+        dlg.reloadAll();
+        QTest::keyClicks(dlg.nameField(), QStringLiteral("a"));
+        QVERIFY(m_messages->shown().size() > 1);
+        QFile f(m_file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), content);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), words({"address.mdb"}));
+    }
+
+    // A file whose node table lacks a column cannot be listed: the operator
+    // is told with the text for a statement that cannot be set up.
+    void nodeTableWithoutAColumn() {
+        QVERIFY(rawSql(m_file, {QStringLiteral("CREATE TABLE node (MAC TEXT UNIQUE, IP TEXT, "
+                                               "IPv6 TEXT, NAME TEXT, WORKGROUP TEXT, "
+                                               "DOMAINNAME TEXT, DATE TEXT, DESCRIPTION TEXT, "
+                                               "LOCATION TEXT, SUBNET TEXT)"),
+                                QStringLiteral("INSERT INTO node (MAC) VALUES ('m1')"),
+                                QStringLiteral("CREATE TABLE workgrouptree (WORKGROUP TEXT)"),
+                                QStringLiteral("INSERT INTO workgrouptree VALUES ('WG')")}));
+        CAddressBookDlg dlg(nullptr, m_file);
+        QCOMPARE(m_messages->shown().size(), 1);
+        QCOMPARE(m_messages->shown()[0].text,
+                 QStringLiteral("Can't create an instance of Recordset"));
+        QCOMPARE(m_messages->shown()[0].caption, MessageService::applicationTitle());
+        QCOMPARE(dlg.list()->rowCount(), 0);
+        // The group tables are fine and show.
+        QCOMPARE(childTexts(dlg.tree(), QStringLiteral("By Workgroup")), words({"WG"}));
+    }
+
+    // The table is read when the window opens and again only after something
+    // was written; searches and the tree filter the rows already read, and
+    // still show what another window saved a moment ago.
+    void searchesReadOnlyWhatChanged() {
+        store(m_file, sampleNodes());
+        CAddressBookDlg dlg(nullptr, m_file);
+        const int opened = dlg.snapshot().reads();
+        QTest::keyClicks(dlg.nameField(), QStringLiteral("ser"));
+        QCOMPARE(column(dlg.list(), 3), words({"SERVER01"}));
+        dlg.nameField()->clear();
+        dlg.addressField()->fieldEdit(0)->setText(QStringLiteral("10"));
+        QCOMPARE(column(dlg.list(), 3), words({"Desk"}));
+        dlg.addressField()->clear();
+        QTreeWidgetItem* lab = branch(dlg.tree(), QStringLiteral("By Location"))->child(1);
+        QCOMPARE(lab->text(0), QStringLiteral("Lab"));
+        dlg.tree()->setCurrentItem(lab);
+        QCOMPARE(column(dlg.list(), 3), words({"SERVER01", "Desk"}));
+        QCOMPARE(dlg.snapshot().reads(), opened);
+
+        // Another window adds a node: the next keystroke shows it.
+        store(m_file, {node("00:00:00:00:00:04", "10.0.0.4", "Second server")});
+        QTest::keyClicks(dlg.nameField(), QStringLiteral("se"));
+        QCOMPARE(column(dlg.list(), 3), words({"SERVER01", "Second server"}));
+        QCOMPARE(dlg.snapshot().reads(), opened + 1);
+        QTest::keyClick(dlg.nameField(), Qt::Key_Backspace);
+        QCOMPARE(dlg.snapshot().reads(), opened + 1);
+
+        // "db query" reads the file anew.
+        dlg.reloadAll();
+        QCOMPARE(dlg.snapshot().reads(), opened + 2);
+        QCOMPARE(dlg.list()->rowCount(), 4);
+    }
+
+    // An edit or a delete made here is applied to the rows read before, not
+    // read again; the list and the file agree afterwards.
+    void ownEditAndDeleteNeedNoRead() {
+        store(m_file, sampleNodes());
+        CAddressBookDlg dlg(nullptr, m_file);
+        const int opened = dlg.snapshot().reads();
+        dlg.setDialogRunner([](QDialog& d) {
+            if (auto* info = qobject_cast<CNodeInfoDlg*>(&d))
+                info->nameField()->setText(QStringLiteral("Renamed"));
+            return int(QDialog::Accepted);
+        });
+        selectRows(dlg.list(), {0});
+        dlg.editNode();
+        selectRows(dlg.list(), {1});
+        m_messages->answerNext(Answer::Ok);
+        dlg.deleteNode();
+        QTest::keyClicks(dlg.nameField(), QStringLiteral("r"));
+        QCOMPARE(column(dlg.list(), 0), words({"00:00:00:00:00:01"}));
+        dlg.nameField()->clear();
+        QCOMPARE(dlg.snapshot().reads(), opened);
+        QStringList shownNames = column(dlg.list(), 3);
+        QStringList storedNames;
+        for (const NodeRecord& n : nodesIn(m_file))
+            storedNames << n.name;
+        QCOMPARE(shownNames, storedNames);
+        QCOMPARE(storedNames, words({"Renamed", "Desk"}));
+        for (int r = 0; r < dlg.list()->rowCount(); ++r)
+            QCOMPARE(dlg.list()->reportModel()->rowTexts(r), nodesIn(m_file)[r].texts());
     }
 
     void columnWidthsAreKept() {

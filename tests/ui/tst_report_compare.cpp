@@ -1,5 +1,6 @@
 #include "ui/report_compare.h"
 
+#include <QLocale>
 #include <QTest>
 
 using namespace qarsilo;
@@ -62,6 +63,59 @@ private Q_SLOTS:
             QVERIFY(got != 0);
         else
             QCOMPARE(got, expected);
+    }
+
+    // The prepared order of a sort gives what compareReportTexts gives, pair
+    // for pair, in the text order of several languages.
+    void columnOrderAgrees_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::newRow("C") << "C";
+        QTest::newRow("English") << "en_US";
+        QTest::newRow("Swedish") << "sv_SE";
+        QTest::newRow("German") << "de_DE";
+    }
+
+    void columnOrderAgrees() {
+        QFETCH(QString, locale);
+        const QLocale before;
+        QLocale::setDefault(QLocale(locale));
+        const QStringList texts = {QStringLiteral("apple"),
+                                   QStringLiteral("Apple"),
+                                   QStringLiteral("\u00e4pple"),
+                                   QStringLiteral("banana"),
+                                   QStringLiteral("z"),
+                                   QStringLiteral("\u00f6"),
+                                   QStringLiteral("o"),
+                                   QStringLiteral("e\u0301"),
+                                   QStringLiteral("\u00e9"),
+                                   QStringLiteral("E"),
+                                   QStringLiteral("a-b"),
+                                   QStringLiteral("ab"),
+                                   QStringLiteral("a b"),
+                                   QStringLiteral("10a"),
+                                   QStringLiteral("9"),
+                                   QString(),
+                                   QStringLiteral("01/02/2003"),
+                                   QStringLiteral("31/12/2002"),
+                                   QStringLiteral("x1"),
+                                   QStringLiteral("X1"),
+                                   QStringLiteral("\u0001"),
+                                   QStringLiteral("HOST00012"),
+                                   QStringLiteral("host00012"),
+                                   QStringLiteral("192.168.1.5"),
+                                   QStringLiteral("07 Dec 2026, 08:00:00"),
+                                   QStringLiteral("\u00df"),
+                                   QStringLiteral("ss")};
+        const ReportColumnOrder order(texts);
+        for (qsizetype a = 0; a < texts.size(); ++a)
+            for (qsizetype b = 0; b < texts.size(); ++b)
+                QVERIFY2(order.compare(a, b) == compareReportTexts(texts[a], texts[b]),
+                         qPrintable(texts[a] + QStringLiteral(" / ") + texts[b]));
+        if (locale == QLatin1String("sv_SE")) // the language's order is really in use
+            QVERIFY(compareReportTexts(QStringLiteral("\u00f6"), QStringLiteral("z")) > 0);
+        if (locale == QLatin1String("en_US"))
+            QVERIFY(compareReportTexts(QStringLiteral("\u00f6"), QStringLiteral("z")) < 0);
+        QLocale::setDefault(before);
     }
 
     void kinds_data() {

@@ -4,6 +4,7 @@
 #include <QAbstractItemModelTester>
 #include <QItemSelectionModel>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace qarsilo;
@@ -199,6 +200,34 @@ private Q_SLOTS:
             for (int i = 0; i < ids.size(); ++i)
                 QCOMPARE(ids[i].toInt(), i);
         }
+    }
+
+    // A new listing replaces the rows in one reset: the view gets one update
+    // however many rows there are, and the rows fit the columns.
+    void setRowsIsOneReset() {
+        ReportListModel m;
+        QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        m.declareColumns(QStringLiteral("A,10;B,10"));
+        m.addRows({words({"old", "1"}), words({"older", "2"})});
+        m.sortBy(0, false);
+        QSignalSpy resets(&m, &QAbstractItemModel::modelReset);
+        QSignalSpy inserts(&m, &QAbstractItemModel::rowsInserted);
+        QSignalSpy removes(&m, &QAbstractItemModel::rowsRemoved);
+        m.setRows({words({"a"}), words({"b", "2", "extra"}), words({"c", "3"})});
+        QCOMPARE(resets.size(), 1);
+        QCOMPARE(inserts.size(), 0);
+        QCOMPARE(removes.size(), 0);
+        QCOMPARE(m.rowCount(), 3);
+        QCOMPARE(m.rowTexts(0), words({"a", ""}));
+        QCOMPARE(m.rowTexts(1), words({"b", "2"}));
+        QCOMPARE(m.rowTexts(2), words({"c", "3"}));
+        // The sort column stays recorded (the arrow stays) until the next sort.
+        QCOMPARE(m.sortColumn(), 0);
+        m.setRows({});
+        QCOMPARE(m.rowCount(), 0);
+        QCOMPARE(resets.size(), 2);
+        m.setRows({});
+        QCOMPARE(resets.size(), 2); // empty stays empty without an update
     }
 
     void sortIsStable() {
