@@ -3,6 +3,12 @@
 #include "analysis/capture_decode_view.h"
 #include "shell/commands.h"
 #include "shell/qarsilo_view.h"
+#include "stats/packet_size_view.h"
+#include "stats/pd_app_view.h"
+#include "stats/pd_l2_view.h"
+#include "stats/pd_l3_view.h"
+#include "stats/pd_v4v6_l3_view.h"
+#include "stats/pd_v6_l3_view.h"
 
 ViewRegistry ViewRegistry::builtin() {
     ViewRegistry r;
@@ -10,6 +16,18 @@ ViewRegistry ViewRegistry::builtin() {
           [](QWidget* parent) -> CView* { return new CqarsiloView(parent); });
     r.add(qarsilo::view::CaptureDecode, QStringLiteral("CCaptureDecodeView"),
           [](QWidget* parent) -> CView* { return new CCaptureDecodeView(parent); });
+    r.add(qarsilo::view::PacketSize, QStringLiteral("CPacketSizeView"),
+          [](QWidget* parent) -> CView* { return new CPacketSizeView(parent); });
+    r.add(qarsilo::view::PDL2, QStringLiteral("CPDL2View"),
+          [](QWidget* parent) -> CView* { return new CPDL2View(parent); });
+    r.add(qarsilo::view::PDL3, QStringLiteral("CPDL3View"),
+          [](QWidget* parent) -> CView* { return new CPDL3View(parent); });
+    r.add(qarsilo::view::PDv6L3, QStringLiteral("PDv6L3View"),
+          [](QWidget* parent) -> CView* { return new PDv6L3View(parent); });
+    r.add(qarsilo::view::PDApplication, QStringLiteral("CPDAppView"),
+          [](QWidget* parent) -> CView* { return new CPDAppView(parent); });
+    r.add(qarsilo::view::PDv4v6L3, QStringLiteral("CPDv4v6L3View"),
+          [](QWidget* parent) -> CView* { return new CPDv4v6L3View(parent); });
     return r;
 }
 

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "capture/capture_session.h"
+#include "shell/view.h"
+#include "stats/distribution_chart.h"
+
+#include <QImage>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+
+/// What the six chart windows share: one or two captures that count bytes by
+/// category, a tick every second that rebuilds the bar or the pie chart, and
+/// a paint that copies the chart in one step. A capture that cannot be set up
+/// leaves the window blank: no charts, no tick, no buttons of its own.
+class CChartView : public CView {
+    Q_OBJECT
+public:
+    explicit CChartView(qarsilo::ChartKind kind, QWidget* parent = nullptr);
+    /// Stops the captures in order (a thread that does not end is fatal).
+    ~CChartView() override;
+
+    void onInitialUpdate(CMainFrame* frame) override;
+    /// "Bar Graph" and "Pie Chart": the next tick shows the chosen chart.
+    bool onCommand(int command) override;
+    bool isCommandEnabled(int command) const override;
+
+    /// Set once every capture runs and the charts are up; paint draws nothing before.
+    bool isReady() const { return m_ready; }
+    bool ticking() const { return m_timer.isActive(); }
+    qarsilo::DistributionChart& chart() { return m_chart; }
+    const qarsilo::DistributionChart& chart() const { return m_chart; }
+    int sessionCount() const { return m_sessionCount; }
+    qarsilo::CaptureSession& session(int slot) {
+        return *m_sessions[static_cast<std::size_t>(slot)];
+    }
+    qint64 linkSpeed() const { return m_linkSpeed; }
+    /// The picture paint copies to the window (null while not ready).
+    QImage picture();
+
+public Q_SLOTS:
+    /// Runs every 1000 ms: shows what the captures counted since the last tick.
+    void tick();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool startCaptures();
+    void stopCaptures();
+
+    // The chart outlives the sessions that feed it (members go in reverse order).
+    qarsilo::DistributionChart m_chart;
+    std::array<std::unique_ptr<qarsilo::CaptureSession>, 2> m_sessions;
+    int m_sessionCount = 1;
+    QTimer m_timer;
+    bool m_ready = false;
+    qint64 m_linkSpeed = 0;
+    // The last picture, drawn again only after a tick changed the chart, the
+    // active chart changed or the window's size did.
+    QImage m_picture;
+    int m_pictureType = 0;
+    bool m_pictureStale = true;
+};

@@ -1,0 +1,611 @@
+// The chart renderer, checked on the pixels of its image: the places are
+// worked out here from the chart's layout rules and the fonts' metrics.
+
+#include "stats/chart_wnd.h"
+#include "stats/distribution_chart.h"
+#include "support/scripted_message_service.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QTest>
+
+#include <cmath>
+
+using namespace qarsilo;
+
+namespace {
+
+QColor pixel(const QImage& image, int x, int y) {
+    return image.pixelColor(x, y);
+}
+
+QString rgb(QColor c) {
+    return QStringLiteral("(%1,%2,%3)").arg(c.red()).arg(c.green()).arg(c.blue());
+}
+
+#define QCOMPARE_PIXEL(image, x, y, colour) QCOMPARE(rgb(pixel(image, x, y)), rgb(colour))
+
+// `text` drawn by its top left corner at `at` on a white image: its ink must be
+// in `chart` at the same place, pixel for pixel. Returns the number of ink
+// pixels compared (0 when any differs).
+int inkAt(const QImage& chart, const QFont& font, QPoint at, const QString& text,
+          QColor colour = Qt::black) {
+    QImage expected(chart.size(), QImage::Format_RGB32);
+    expected.fill(Qt::white);
+    {
+        QPainter p(&expected);
+        p.setFont(font);
+        p.setPen(colour);
+        p.drawText(at.x(), at.y() + p.fontMetrics().ascent(), text);
+    }
+    int ink = 0;
+    // The frame's border is left out: a text may run over it.
+    for (int y = 1; y < chart.height() - 1; ++y)
+        for (int x = 1; x < chart.width() - 1; ++x) {
+            const QRgb e = expected.pixel(x, y);
+            if (e == qRgb(255, 255, 255))
+                continue;
+            if (chart.pixel(x, y) != e)
+                return 0;
+            ++ink;
+        }
+    return ink;
+}
+
+// Pixels of `colour` inside a rectangle.
+int countColour(const QImage& image, const QRect& area, QColor colour) {
+    int n = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            n += image.pixelColor(x, y) == colour;
+    return n;
+}
+
+// Every pixel inside the one-pixel frame is white.
+bool blankInside(const QImage& image) {
+    return countColour(image, image.rect().adjusted(1, 1, -1, -1), Qt::white) ==
+           (image.width() - 2) * (image.height() - 2);
+}
+
+// The title's height: the largest even height from 24 whose half, times the
+// title's length, fits the width less 5; 0 when none does.
+int titleHeight(int titleLength, int width) {
+    for (int h = 24; h > 0; h -= 2)
+        if (titleLength * (h / 2) <= width - 5)
+            return h;
+    return 0;
+}
+
+// The bar chart's plot (orientation 0) worked out from the layout rules.
+struct BarPlot {
+    int x0, y0, width, height, depth, row;
+};
+
+BarPlot barPlot(const CChartWnd& chart, int W, int H, const QString& categoryTitle,
+                const QString& valueTitle, int longestLabel) {
+    const int w = W - 5;
+    const int h = H - 20;
+    const int lenC = int(categoryTitle.length());
+    const int lenV = int(valueTitle.length());
+    int fh = 0;
+    for (int k = 20; k > 0 && !fh; k -= 2)
+        if (h < w ? h >= (k / 2) * lenV : w >= (k / 2) * lenC)
+            fh = k;
+    const QFontMetrics fm(CChartWnd::chartFont(fh));
+    const int t = lenC ? fm.height() + 10 : 0;
+    BarPlot p{};
+    p.x0 = t + lenC * fm.averageCharWidth() + 85;
+    p.y0 = h - fm.height() - 15;
+    p.height = h - fm.height() - 55;
+    p.width = w - p.x0 - 5;
+    if (chart.hasLegend()) {
+        const int left = w - longestLabel * int(chart.legendFontHeight() * 0.66) - 30;
+        p.width = left - p.x0 - 10;
+    }
+    p.depth = int(p.height * chart.depthRatio());
+    p.width -= p.depth;
+    p.height -= p.depth;
+    p.row = chart.series().empty() ? 0 : p.height / int(chart.series().size());
+    return p;
+}
+
+// A pie's centre and radius for one series, pie labels on, no legend.
+struct PieGeometry {
+    int cx, cy, radius, cw, line;
+};
+
+PieGeometry pieGeometry(int W, int H) {
+    const int pw = W - 5 - 10;
+    const int ph = H - 20 - 50;
+    const QFontMetrics fm(CChartWnd::deviceFont());
+    PieGeometry g{};
+    g.cw = fm.maxWidth() + 10;
+    g.line = fm.height() + 6;
+    g.radius = (std::min(pw, ph) - 3 * g.cw) / 3;
+    g.cy = (ph + 60) / 2;
+    g.cx = 5 + pw / 2 - g.radius + g.radius;
+    return g;
+}
+
+// The point of the circle at `degrees` from 9 o'clock towards 6 o'clock.
+QPoint onCircle(int cx, int cy, int radius, int degrees) {
+    const double a = degrees * M_PI / 180.0;
+    return {cx + int(-radius * std::cos(a)), cy + int(radius * std::sin(a))};
+}
+
+ChartSeries pieSeries(std::initializer_list<int> values) {
+    ChartSeries s;
+    int c = 0;
+    for (int v : values)
+        s.addPoint(c++, v);
+    return s;
+}
+
+} // namespace
+
+class TestChartWnd : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void titleHeightSteps_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("expectedHeight");
+        const QString title = QStringLiteral("Packet Size Distribution Bar Chart"); // 34
+        QTest::newRow("wide: 24") << 600 << 24;
+        QTest::newRow("exactly 24: 34 x 12 + 5") << 413 << 24;
+        QTest::newRow("one short of 24: 22") << 412 << 22;
+        QTest::newRow("300: 16") << 300 << 16;
+        QTest::newRow("60: 2") << 60 << 2;
+        QTest::newRow("38: none fits") << 38 << 0;
+    }
+    void titleHeightSteps() {
+        QFETCH(int, width);
+        QFETCH(int, expectedHeight);
+        const QString title = QStringLiteral("Packet Size Distribution Bar Chart");
+        QCOMPARE(titleHeight(int(title.length()), width), expectedHeight);
+
+        // A pie chart without series draws nothing but the frame and the title.
+        CChartWnd chart(CChartWnd::kPieChart);
+        chart.setTitle(title);
+        const QImage image = chart.render(QSize(width, 200));
+        QCOMPARE(image.size(), QSize(width, 200));
+        QCOMPARE_PIXEL(image, 0, 0, Qt::black);
+        QCOMPARE_PIXEL(image, width - 1, 199, Qt::black);
+        QCOMPARE_PIXEL(image, 1, 1, Qt::white);
+        if (expectedHeight == 0) {
+            QVERIFY(blankInside(image));
+            return;
+        }
+        const QFont font = CChartWnd::chartFont(expectedHeight);
+        const int x = width / 2 - int(title.length() / 2) * QFontMetrics(font).averageCharWidth();
+        QVERIFY(inkAt(image, font, QPoint(x, 10), title) > 0);
+        // and at no other height
+        if (expectedHeight < 24)
+            QCOMPARE(inkAt(image, CChartWnd::chartFont(expectedHeight + 2), QPoint(x, 10), title),
+                     0);
+    }
+
+    void legendSwatchesAtTheirPlaces_data() {
+        QTest::addColumn<int>("type");
+        QTest::newRow("bar, 14-pixel legend") << CChartWnd::kBarChart;
+        QTest::newRow("pie, 16-pixel legend") << CChartWnd::kPieChart;
+    }
+    void legendSwatchesAtTheirPlaces() {
+        QFETCH(int, type);
+        DistributionChart sizes(ChartKind::PacketSize);
+        const CChartWnd& chart = type == CChartWnd::kBarChart ? sizes.barChart() : sizes.pieChart();
+        const QImage image = chart.render(kChartViewSize);
+        const int w = kChartViewSize.width() - 5;
+        const int h = kChartViewSize.height() - 20;
+        const int longest = 25; // "1025 <= size < 1152 bytes"
+        const int lfh = chart.legendFontHeight();
+        const int left = w - longest * int(lfh * 0.66) - 30;
+        const int top = h / 2 - (13 * 18 + 26) / 2;
+        // The box, its border black.
+        QCOMPARE_PIXEL(image, left, top + 5, Qt::black);
+        QCOMPARE_PIXEL(image, w - 6, top + 5, Qt::black);
+        QCOMPARE_PIXEL(image, left + 2, top + 2, Qt::white);
+        const QFont legend = CChartWnd::chartFont(16);
+        QVERIFY(inkAt(image, legend,
+                      QPoint(left + (longest * int(lfh * 0.66) + 25) / 2 -
+                                 3 * QFontMetrics(legend).averageCharWidth(),
+                             top + 3),
+                      QStringLiteral("Legend")) > 0);
+        const int swatchLeft = left + 10 + (lfh / 2) * longest;
+        for (int i = 0; i < 13; ++i) {
+            const int y = top + 25 + 18 * i;
+            const ChartCategory& c = sizes.info().categories[std::size_t(i)];
+            const QColor colour(c.red, c.green, c.blue);
+            QCOMPARE_PIXEL(image, swatchLeft, y + 6, Qt::black); // border
+            QCOMPARE_PIXEL(image, w - 11, y + 6, Qt::black);
+            QCOMPARE_PIXEL(image, swatchLeft + 1, y + 1, colour);
+            QCOMPARE_PIXEL(image, (swatchLeft + w - 10) / 2, y + 6, colour);
+            QCOMPARE_PIXEL(image, w - 12, y + 10, colour);
+            QCOMPARE_PIXEL(image, w - 12, y + 14, Qt::white); // the gap below
+        }
+        QVERIFY(inkAt(image, CChartWnd::chartFont(lfh), QPoint(left + 5, top + 25 + 18 * 12),
+                      QStringLiteral("1409 <= size < 1518 bytes")) > 0);
+    }
+
+    void missingColourIsBlack() {
+        CChartWnd chart(CChartWnd::kPieChart);
+        chart.setCategoryLabel(0, QStringLiteral("first"));
+        chart.setCategoryLabel(1, QStringLiteral("second"));
+        chart.addColour(0, QColor(10, 200, 30));
+        chart.addSeries(pieSeries({1, 1}));
+        QCOMPARE(chart.colourAt(1), QColor(Qt::black));
+        const QImage image = chart.render(QSize(500, 400));
+        const int w = 495;
+        const int top = 380 / 2 - (2 * 18 + 26) / 2;
+        const int swatchLeft = w - 6 * int(12 * 0.66) - 30 + 10 + 6 * 6;
+        QCOMPARE_PIXEL(image, swatchLeft + 3, top + 25 + 6, QColor(10, 200, 30));
+        QCOMPARE_PIXEL(image, swatchLeft + 3, top + 25 + 18 + 6, Qt::black);
+    }
+
+    // 60, 128 and 1514 bytes in one second: class 0 holds 3.81 %, class 12
+    // 96.19 %; their bars are 3 and 96 units long.
+    void barLengthsAndShades() {
+        DistributionChart sizes(ChartKind::PacketSize);
+        DistributionChart::Bytes bytes{};
+        bytes[0] = 60;
+        bytes[12] = 1514;
+        QVERIFY(sizes.show(bytes, false));
+        const CChartWnd& chart = sizes.barChart();
+        QCOMPARE(chart.series().size(), std::size_t(13));
+        QCOMPARE(chart.series()[0].value(0), 3);
+        QCOMPARE(chart.series()[12].value(12), 96);
+        QCOMPARE(chart.series()[0].label(), QStringLiteral("[ 60 B ]  3.81%"));
+        QCOMPARE(chart.series()[12].label(), QStringLiteral("[ 1514 B ]  96.19%"));
+
+        const QImage image = chart.render(kChartViewSize);
+        const BarPlot p =
+            barPlot(chart, kChartViewSize.width(), kChartViewSize.height(),
+                    QStringLiteral("Packet Size"), QStringLiteral("Percentage (%)"), 25);
+        QVERIFY(p.depth >= 3);
+        const double scale = double(p.width - 10) / 100.0;
+        const int thickness = int(p.row * 0.9);
+        struct Row {
+            int series;
+            int value;
+            QColor colour;
+        };
+        for (const Row& row : {Row{0, 3, QColor(0, 192, 0)}, Row{12, 96, QColor(255, 0, 0)}}) {
+            const int centre = p.y0 - (row.series + 1) * p.row + p.row / 2;
+            const int top = centre - thickness / 2;
+            const int length = int(row.value * scale);
+            QVERIFY(length > 1);
+            // Front face from the axis to the length, then the lighter end face.
+            QCOMPARE_PIXEL(image, p.x0 + 1, centre, row.colour);
+            QCOMPARE_PIXEL(image, p.x0 + length - 1, centre, row.colour);
+            QCOMPARE_PIXEL(image, p.x0 + length - 1, top + 1, row.colour);
+            QCOMPARE_PIXEL(image, p.x0 + length - 1, top + thickness - 1, row.colour);
+            QVERIFY(pixel(image, p.x0 + length - 1, top + thickness) != row.colour);
+            QCOMPARE_PIXEL(image, p.x0 + length, centre, CChartWnd::lighter(row.colour));
+            QCOMPARE_PIXEL(image, p.x0 + length + p.depth - 1, centre - p.depth + 1,
+                           CChartWnd::lighter(row.colour));
+            QVERIFY(pixel(image, p.x0 + length + p.depth + 1, centre) !=
+                    CChartWnd::lighter(row.colour));
+            // The darker top face above the front face.
+            QCOMPARE_PIXEL(image, p.x0 + 2, top - 1, CChartWnd::darker(row.colour));
+            if (length > p.depth + 2)
+                QCOMPARE_PIXEL(image, p.x0 + length / 2, top - p.depth / 2,
+                               CChartWnd::darker(row.colour));
+        }
+        // Row names and labels on the left, right-aligned at x0 - 10.
+        const QFont category = CChartWnd::chartFont(16);
+        const QFontMetrics fm(category);
+        const int v = (p.height - 10) / 13;
+        const int bandTop = p.y0 - p.row * 1;
+        const QString label = QStringLiteral("[ 60 B ]  3.81%");
+        QVERIFY(inkAt(image, category,
+                      QPoint(p.x0 - 10 - fm.horizontalAdvance(label),
+                             bandTop - fm.height() / 2 + int(0.7 * v)),
+                      label, QColor(0, 0, 255)) > 0);
+        const QString name = QStringLiteral("size <= 64");
+        QVERIFY(inkAt(image, category,
+                      QPoint(p.x0 - 10 - fm.horizontalAdvance(name),
+                             bandTop - fm.height() / 2 + int(0.3 * v)),
+                      name, QColor(128, 0, 0)) > 0);
+    }
+
+    void shades_data() {
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<QColor>("darker");
+        QTest::addColumn<QColor>("lighter");
+        QTest::newRow("mid") << QColor(100, 150, 200) << QColor(65, 115, 165)
+                             << QColor(135, 185, 235);
+        QTest::newRow("34 and 35 at the bottom")
+            << QColor(34, 35, 0) << QColor(0, 0, 0) << QColor(69, 70, 35);
+        QTest::newRow("capped at 255")
+            << QColor(221, 220, 255) << QColor(186, 185, 220) << QColor(255, 255, 255);
+    }
+    void shades() {
+        QFETCH(QColor, colour);
+        QFETCH(QColor, darker);
+        QFETCH(QColor, lighter);
+        QCOMPARE(CChartWnd::darker(colour), darker);
+        QCOMPARE(CChartWnd::lighter(colour), lighter);
+    }
+
+    void valueRange_data() {
+        QTest::addColumn<int>("minimum");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("expectedMaximum");
+        QTest::addColumn<int>("expectedStep");
+        QTest::addColumn<int>("expectedTicks");
+        QTest::newRow("0..100 step 10") << 0 << 100 << 10 << 100 << 10 << 10;
+        QTest::newRow("0..5 step 10: one tick") << 0 << 5 << 10 << 5 << 5 << 1;
+        QTest::newRow("0..95 step 10: ten ticks") << 0 << 95 << 10 << 95 << 10 << 10;
+        QTest::newRow("max not above min") << 7 << 7 << 1 << 8 << 1 << 1;
+        QTest::newRow("step 0: one tick") << 0 << 100 << 0 << 100 << 100 << 1;
+    }
+    void valueRange() {
+        QFETCH(int, minimum);
+        QFETCH(int, maximum);
+        QFETCH(int, step);
+        QFETCH(int, expectedMaximum);
+        QFETCH(int, expectedStep);
+        QFETCH(int, expectedTicks);
+        CChartWnd chart(CChartWnd::kBarChart);
+        chart.setOrientation(0);
+        chart.setCategoryAxisTitle(QStringLiteral("Protocols"));
+        chart.setValueAxisTitle(QStringLiteral("Percentage (%)"));
+        chart.setTickFontHeight(16);
+        chart.setGrid(true);
+        chart.setValueRange(minimum, maximum, step);
+        QCOMPARE(chart.valueMaximum(), expectedMaximum);
+        QCOMPARE(chart.valueStep(), expectedStep);
+        QCOMPARE(chart.tickCount(), expectedTicks);
+
+        const QSize size(800, 500);
+        const QImage image = chart.render(size);
+        const BarPlot p = barPlot(chart, size.width(), size.height(), QStringLiteral("Protocols"),
+                                  QStringLiteral("Percentage (%)"), 0);
+        const QFont tick = CChartWnd::chartFont(16);
+        const QFontMetrics fm(tick);
+        const double s = double(p.width - 10) / expectedTicks;
+        for (int k = 1; k <= expectedTicks; ++k) {
+            const int x = p.x0 + int(k * s);
+            const QString text = QString::number(minimum + expectedStep * k);
+            QVERIFY2(
+                inkAt(image, tick, QPoint(x - fm.horizontalAdvance(text) / 2, p.y0 + 8), text) > 0,
+                qPrintable(text));
+            // The grid line up the back plane, and the half-step mark below the axis.
+            QCOMPARE_PIXEL(image, x + p.depth, p.y0 - p.height / 2, QColor(128, 128, 128));
+            const int xm = p.x0 + int((k - 0.5) * s);
+            QCOMPARE_PIXEL(image, xm, p.y0 + 2, Qt::black);
+            QCOMPARE_PIXEL(image, xm + p.depth, p.y0 - p.height / 2, QColor(225, 225, 225));
+        }
+        // Nothing past the last tick's label.
+        const QString past = QString::number(minimum + expectedStep * (expectedTicks + 1));
+        const int xPast = p.x0 + int((expectedTicks + 1) * s);
+        QCOMPARE(inkAt(image, tick, QPoint(xPast - fm.horizontalAdvance(past) / 2, p.y0 + 8), past),
+                 0);
+        const QString origin = minimum < 1 ? QStringLiteral("0") : QString::number(minimum);
+        QVERIFY(inkAt(image, tick, QPoint(p.x0 - 8, p.y0 + 8), origin) > 0);
+    }
+
+    void barsStayInsideThePlot() {
+        CChartWnd chart(CChartWnd::kBarChart);
+        chart.setOrientation(0);
+        ChartSeries s;
+        s.addPoint(0, 70);
+        s.addPoint(1, 250); // past the maximum, and stacked behind 70
+        s.setColour(QColor(0, 0, 192));
+        chart.setColourBySeries(true);
+        chart.addSeries(s);
+        const QSize size(600, 400);
+        const QImage image = chart.render(size);
+        const BarPlot p = barPlot(chart, size.width(), size.height(), {}, {}, 0);
+        const int centre = p.y0 - p.row + p.row / 2;
+        QCOMPARE_PIXEL(image, p.x0 + p.width - 1, centre, QColor(0, 0, 192));
+        QCOMPARE_PIXEL(image, p.x0 + p.width, centre, CChartWnd::lighter(QColor(0, 0, 192)));
+        QCOMPARE(countColour(image, QRect(p.x0 + p.width + 1, 0, size.width(), size.height()),
+                             QColor(0, 0, 192)),
+                 0);
+    }
+
+    void pieOfTotalZeroDrawsNothing() {
+        CChartWnd empty(CChartWnd::kPieChart);
+        empty.setTitle(QStringLiteral("Pie"));
+        CChartWnd zeros(CChartWnd::kPieChart);
+        zeros.setTitle(QStringLiteral("Pie"));
+        zeros.addSeries(pieSeries({0, 0, 0, 0}));
+        const QImage a = empty.render(QSize(640, 480));
+        const QImage b = zeros.render(QSize(640, 480));
+        QCOMPARE(a, b);
+        // The same series with one value draws.
+        CChartWnd one(CChartWnd::kPieChart);
+        one.setTitle(QStringLiteral("Pie"));
+        one.addSeries(pieSeries({0, 5, 0, 0}));
+        QVERIFY(one.render(QSize(640, 480)) != a);
+    }
+
+    void pieSlicesFromNineOClock() {
+        // A quarter in black, three quarters in red: 9 o'clock to 6 o'clock is black.
+        CChartWnd chart(CChartWnd::kPieChart);
+        chart.addColour(0, QColor(0, 0, 120));
+        chart.addColour(1, QColor(200, 0, 0));
+        chart.addSeries(pieSeries({25, 75}));
+        const QSize size(640, 480);
+        const QImage image = chart.render(size);
+        const PieGeometry g = pieGeometry(size.width(), size.height());
+        const int r = g.radius * 2 / 3;
+        QCOMPARE_PIXEL(image, g.cx - r * 7 / 10, g.cy + r * 7 / 10,
+                       QColor(0, 0, 120)); // lower left
+        QCOMPARE_PIXEL(image, g.cx + r * 7 / 10, g.cy + r * 7 / 10,
+                       QColor(200, 0, 0)); // lower right
+        QCOMPARE_PIXEL(image, g.cx - r * 7 / 10, g.cy - r * 7 / 10,
+                       QColor(200, 0, 0)); // upper left
+        // The side of the pie below its front, in the darker shades.
+        // Just outside the front circle, inside the one moved down by the depth.
+        QVERIFY(int(g.radius * 0.05) >= 2);
+        const QPoint side0 = onCircle(g.cx, g.cy, g.radius + 2, 60);
+        const QPoint side1 = onCircle(g.cx, g.cy, g.radius + 2, 120);
+        QCOMPARE_PIXEL(image, side0.x(), side0.y(), CChartWnd::darker(QColor(0, 0, 120)));
+        QCOMPARE_PIXEL(image, side1.x(), side1.y(), CChartWnd::darker(QColor(200, 0, 0)));
+        // Labels at the slices' middles, (25 - 12) and (100 - 37) of 100: 25 % in
+        // the lower left quarter, 75 % in the upper right one.
+        const QFont font = CChartWnd::deviceFont();
+        const QPoint mid0 = onCircle(g.cx, g.cy, g.radius, 46);
+        const QPoint end0((g.cx + mid0.x()) / 2 - g.radius / 2,
+                          (g.cy + mid0.y()) / 2 + g.radius / 2);
+        QVERIFY(inkAt(image, font, QPoint(end0.x() - g.cw, end0.y()), QStringLiteral("25%")) > 0);
+        const QPoint mid1 = onCircle(g.cx, g.cy, g.radius, 226);
+        const QPoint end1((g.cx + mid1.x()) / 2 + g.radius / 2,
+                          (g.cy + mid1.y()) / 2 - g.radius / 2);
+        QVERIFY(inkAt(image, font, QPoint(end1.x() + 5, end1.y() - g.line), QStringLiteral("75%")) >
+                0);
+    }
+
+    // The middle of a slice uses at least one unit: a slice of 1 in 1000 is
+    // labelled at its start angle, 9 o'clock.
+    void valueOneInThousandIsLabelled() {
+        CChartWnd chart(CChartWnd::kPieChart);
+        chart.addColour(0, QColor(0, 0, 200));
+        chart.addColour(1, QColor(0, 200, 0));
+        chart.addSeries(pieSeries({1, 999}));
+        const QSize size(640, 480);
+        const QImage image = chart.render(size);
+        const PieGeometry g = pieGeometry(size.width(), size.height());
+        const QPoint from((g.cx + g.cx - g.radius) / 2, g.cy);
+        const QPoint end = from + QPoint(-g.radius / 2, g.radius / 2);
+        QVERIFY(inkAt(image, CChartWnd::deviceFont(), QPoint(end.x() - g.cw, end.y()),
+                      QStringLiteral("0%")) > 0);
+        // The leader line from the middle of the radius outwards and down.
+        QCOMPARE_PIXEL(image, end.x() + 2, end.y() - 2, Qt::black);
+        QCOMPARE_PIXEL(image, (from.x() + end.x()) / 2, (from.y() + end.y()) / 2, Qt::black);
+    }
+
+    // Two small slices side by side on the lower left: the second label
+    // would overlap the first and moves one line below it.
+    void adjacentSmallSlicesMoveApart() {
+        CChartWnd chart(CChartWnd::kPieChart);
+        chart.addSeries(pieSeries({2, 2, 96}));
+        const QSize size(640, 480);
+        const QImage image = chart.render(size);
+        const PieGeometry g = pieGeometry(size.width(), size.height());
+        auto labelAt = [&](int degrees) {
+            const QPoint c = onCircle(g.cx, g.cy, g.radius, degrees);
+            const QPoint end((g.cx + c.x()) / 2 - g.radius / 2, (g.cy + c.y()) / 2 + g.radius / 2);
+            return QPoint(end.x() - g.cw, end.y());
+        };
+        const QPoint first = labelAt(3);   // (2 - 1) / 100 of 360
+        const QPoint second = labelAt(10); // (4 - 1) / 100 of 360
+        // They would collide: the second lies inside the first's box.
+        QVERIFY(first.x() < second.x() && second.x() < first.x() + g.cw);
+        QVERIFY(first.y() < second.y() && second.y() < first.y() + g.line);
+        const QFont font = CChartWnd::deviceFont();
+        QVERIFY(inkAt(image, font, first, QStringLiteral("2%")) > 0);
+        QVERIFY(inkAt(image, font, QPoint(second.x(), first.y() + g.line), QStringLiteral("2%")) >
+                0);
+        QCOMPARE(inkAt(image, font, second, QStringLiteral("2%")), 0);
+    }
+
+    void pieCategoryLabels() {
+        DistributionChart sizes(ChartKind::PacketSize);
+        sizes.setActiveType(CChartWnd::kPieChart);
+        DistributionChart::Bytes bytes{};
+        bytes[0] = 60;
+        bytes[12] = 1514;
+        QVERIFY(sizes.show(bytes, false));
+        const CChartWnd& pie = sizes.pieChart();
+        QCOMPARE(pie.series().size(), std::size_t(1));
+        QCOMPARE(pie.series()[0].value(0), 3);
+        QCOMPARE(pie.series()[0].pointLabel(0), QStringLiteral("3.81%"));
+        QCOMPARE(pie.series()[0].pointLabel(12), QStringLiteral("96.19%"));
+        QCOMPARE(pie.series()[0].pointLabel(5), QStringLiteral("0.00%"));
+        const QImage image = pie.render(kChartViewSize);
+        // The point labels in blue, the category labels in dark red, one each
+        // for the two slices.
+        const QFont font = CChartWnd::deviceFont();
+        const QFontMetrics fm(font);
+        int blue = 0;
+        int red = 0;
+        const int legendLeft = kChartViewSize.width() - 5 - 25 * int(16 * 0.66) - 30;
+        for (int y = 1; y < image.height() - 1; ++y)
+            for (int x = 1; x < legendLeft; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                blue += c == QColor(0, 0, 255);
+                red += c == QColor(128, 0, 0);
+            }
+        QImage expected(kChartViewSize, QImage::Format_RGB32);
+        expected.fill(Qt::white);
+        {
+            QPainter p(&expected);
+            p.setFont(font);
+            p.setPen(QColor(0, 0, 255));
+            p.drawText(100, 100, QStringLiteral("3.81%"));
+            p.drawText(100, 200, QStringLiteral("96.19%"));
+            p.setPen(QColor(128, 0, 0));
+            p.drawText(300, 100, QStringLiteral("size <= 64 bytes"));
+            p.drawText(300, 200, QStringLiteral("1409 <= size < 1518 bytes"));
+        }
+        QCOMPARE(blue, countColour(expected, expected.rect(), QColor(0, 0, 255)));
+        QCOMPARE(red, countColour(expected, expected.rect(), QColor(128, 0, 0)));
+    }
+
+    void noGraphTypeToDisplay() {
+        test::ScriptedMessageService messages;
+        CChartWnd chart(7);
+        QVERIFY(!chart.threeD());
+        chart.setTitle(QStringLiteral("Chart"));
+        const QImage image = chart.render(QSize(300, 200));
+        QCOMPARE(messages.shown().size(), 1);
+        QCOMPARE(messages.shown()[0].text, QStringLiteral("No graph type to display"));
+        QVERIFY(
+            inkAt(image, CChartWnd::chartFont(24),
+                  QPoint(150 - 2 * QFontMetrics(CChartWnd::chartFont(24)).averageCharWidth(), 10),
+                  QStringLiteral("Chart")) > 0);
+    }
+
+    // Sizes at which the layout leaves no room: the frame, and nothing drawn
+    // outside the image or through a division by zero.
+    void tinyWindowsDrawOnlyWhatFits_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("blank");
+        for (int type : {CChartWnd::kBarChart, CChartWnd::kPieChart}) {
+            const char* t = type == CChartWnd::kBarChart ? "bar" : "pie";
+            QTest::addRow("%s 1x1", t) << type << QSize(1, 1) << true;
+            QTest::addRow("%s 2x2", t) << type << QSize(2, 2) << true;
+            QTest::addRow("%s 30x20", t) << type << QSize(30, 20) << true;
+            QTest::addRow("%s 120x90", t) << type << QSize(120, 90) << false;
+            QTest::addRow("%s 300x150", t) << type << QSize(300, 150) << false;
+        }
+    }
+    void tinyWindowsDrawOnlyWhatFits() {
+        QFETCH(int, type);
+        QFETCH(QSize, size);
+        QFETCH(bool, blank);
+        DistributionChart sizes(ChartKind::PacketSize);
+        DistributionChart::Bytes bytes{};
+        bytes[3] = 500;
+        bytes[7] = 100;
+        sizes.setActiveType(type);
+        QVERIFY(sizes.show(bytes, false));
+        const QImage image = sizes.render(size);
+        QCOMPARE(image.size(), size);
+        QCOMPARE_PIXEL(image, 0, 0, Qt::black);
+        if (blank && size.width() > 2 && size.height() > 2)
+            QVERIFY(blankInside(image));
+        if (!blank)
+            QVERIFY(!blankInside(image)); // at least the title
+        QVERIFY(CChartWnd(type).render(QSize(0, 10)).isNull());
+    }
+
+    void barChartWithoutSeries() {
+        CChartWnd chart(CChartWnd::kBarChart);
+        chart.setOrientation(0);
+        chart.setCategoryLabel(0, QStringLiteral("a"));
+        chart.addColour(0, QColor(0, 192, 0));
+        const QImage image = chart.render(QSize(640, 480));
+        // Axes and legend, no bar.
+        QVERIFY(countColour(image, image.rect(), Qt::black) > 100);
+        QCOMPARE(countColour(image, image.rect(), CChartWnd::lighter(QColor(0, 192, 0))), 0);
+    }
+};
+
+QTEST_MAIN(TestChartWnd)
+#include "tst_chart_wnd.moc"
