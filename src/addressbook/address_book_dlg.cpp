@@ -57,18 +57,26 @@ constexpr ButtonSpec kButtons[] = {
 };
 
 // Tree items stand at their alphabetical place: letter case aside, then
-// upper case first; equal names keep the order they were read in.
+// upper case first; equal names keep the order they were read in. The items
+// are always in that order, so the place is found by halving.
 int sortedPlace(QTreeWidgetItem* parent, QTreeWidget* tree, const QString& text) {
-    const int count = parent ? parent->childCount() : tree->topLevelItemCount();
-    for (int i = 0; i < count; ++i) {
-        const QString other = (parent ? parent->child(i) : tree->topLevelItem(i))->text(0);
+    const auto textAt = [&](int i) {
+        return (parent ? parent->child(i) : tree->topLevelItem(i))->text(0);
+    };
+    int lo = 0;
+    int hi = parent ? parent->childCount() : tree->topLevelItemCount();
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        const QString other = textAt(mid);
         int c = text.compare(other, Qt::CaseInsensitive);
         if (c == 0)
             c = text.compare(other, Qt::CaseSensitive);
         if (c < 0)
-            return i;
+            hi = mid;
+        else
+            lo = mid + 1;
     }
-    return count;
+    return lo;
 }
 
 QTreeWidgetItem* insertSorted(QTreeWidget* tree, QTreeWidgetItem* parent, const QString& text,
