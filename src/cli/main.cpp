@@ -21,6 +21,9 @@ constexpr Command kCommands[] = {
              "                                one line per frame of a capture file or device",
      runList},
     {"decode", "decode SOURCE N               frame N's decode tree and hex dump", runDecode},
+    {"chart", "chart VIEW SOURCE [--cumulative] [--pie] [--png DIR]\n"
+              "                                a chart window's rows for each second of a capture file",
+     runChart},
 };
 
 void usage(FILE* out)
@@ -34,6 +37,8 @@ void usage(FILE* out)
 
 int main(int argc, char* argv[])
 {
+    if (argc > 1 && std::strcmp(argv[1], "chart") == 0) // draws: needs a GUI application object
+        return chartMain(argc, argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("qarsilo"));
     QCoreApplication::setApplicationName(QStringLiteral("qarsilo"));

@@ -1,0 +1,201 @@
+#include "cli/cli_commands.h"
+
+#include "capture/capture_session.h"
+#include "settings/adapter_list.h"
+#include "stats/distribution_chart.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+using namespace qarsilo;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: qarsilo-cli chart VIEW SOURCE [--cumulative] [--pie] [--png DIR]\n"
+    "  VIEW    size, network, ipv4, ipv6, app or v4v6\n"
+    "  SOURCE  a capture file (pcap or pcapng)\n"
+    "  --cumulative  add up from the first second on, as with Cummulative Statistic\n"
+    "  --pie         draw the pie chart instead of the bar chart (with --png)\n"
+    "  --png DIR     also write each second's chart as DIR/VIEW-SECOND.png\n";
+
+int fail(int code, const QString& message) {
+    std::fprintf(stderr, "qarsilo-cli chart: %s\n", qPrintable(message));
+    return code;
+}
+
+using Seconds = std::map<long long, DistributionChart::Bytes>;
+
+// Reads the file through one of the window's captures (its filter, its
+// snapshot length) as fast as possible, adding each frame's share to the
+// second of its time stamp.
+class SecondCounter {
+public:
+    SecondCounter(ChartKind kind, Seconds& seconds)
+        : m_kind(kind)
+        , m_seconds(seconds) {}
+
+    CaptureStartResult run(const QString& adapter, int slot, LoopEnd& how, QString& error) {
+        CaptureSession session(chartKindInfo(m_kind).window, slot);
+        session.setFileReplay(FileReplay::AsFastAsPossible);
+        session.setHandler([this, slot](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+            frame(slot, h, bytes);
+        });
+        session.setEndHandler([this](LoopEnd) {
+            {
+                std::lock_guard lock(m_lock);
+                m_done = true;
+            }
+            m_wake.notify_all();
+        });
+        m_done = false;
+        m_current = nullptr;
+        const CaptureStartResult started = session.start(adapter);
+        if (!started.ok())
+            return started;
+        m_linkType = session.linkType();
+        {
+            std::unique_lock lock(m_lock);
+            m_wake.wait(lock, [this] { return m_done; });
+        }
+        session.stop();
+        how = session.loopEnd();
+        error = session.loopError();
+        return started;
+    }
+
+    int linkType() const { return m_linkType; }
+
+private:
+    // Capture thread; the map is read only after the session has stopped.
+    void frame(int slot, const pcap_pkthdr& h, const std::uint8_t* bytes) {
+        const long long second = h.ts.tv_sec;
+        if (!m_current || second != m_currentSecond) {
+            m_current = &m_seconds[second];
+            m_currentSecond = second;
+        }
+        const FrameShare share = chartFrameShare(m_kind, slot, h, bytes);
+        for (int i = 0; i < share.count; ++i)
+            (*m_current)[share.category[static_cast<std::size_t>(i)]] += share.bytes;
+    }
+
+    ChartKind m_kind;
+    Seconds& m_seconds;
+    DistributionChart::Bytes* m_current = nullptr;
+    long long m_currentSecond = 0;
+    int m_linkType = -1;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_done = false;
+};
+
+} // namespace
+
+// The chart window's picture for every second of a capture file's time stamps:
+// the second, then per category the bar chart's row name and label, tab
+// separated, and an empty line. A second whose frames add nothing shows the
+// picture before it, as the window does.
+int runChart(const QStringList& args) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return fail(1, QStringLiteral("drawing needs a GUI application object"));
+    QString viewName;
+    QString source;
+    QString pngDir;
+    bool cumulative = false;
+    bool pie = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--cumulative")) {
+            cumulative = true;
+        } else if (a == QLatin1String("--pie")) {
+            pie = true;
+        } else if (a == QLatin1String("--png")) {
+            if (i + 1 >= args.size()) {
+                std::fprintf(stderr, "qarsilo-cli chart: --png needs a folder\n%s", kUsage);
+                return 2;
+            }
+            pngDir = args[++i];
+        } else if (a.startsWith(QLatin1String("--png="))) {
+            pngDir = a.mid(6);
+        } else if (a.startsWith(QLatin1String("--")) || !source.isEmpty()) {
+            std::fprintf(stderr, "qarsilo-cli chart: unexpected argument '%s'\n%s", qPrintable(a),
+                         kUsage);
+            return 2;
+        } else if (viewName.isEmpty()) {
+            viewName = a;
+        } else {
+            source = a;
+        }
+    }
+    if (source.isEmpty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::optional<ChartKind> kind = chartKindFromName(viewName);
+    if (!kind) {
+        std::fprintf(stderr, "qarsilo-cli chart: unknown view '%s'\n%s", qPrintable(viewName),
+                     kUsage);
+        return 2;
+    }
+    const QString adapter = isCaptureFileAdapter(source) ? source : captureFileAdapterName(source);
+    if (!pngDir.isEmpty() && !QDir().mkpath(pngDir))
+        return fail(1, QStringLiteral("cannot make the folder '%1'").arg(pngDir));
+
+    // Each capture of the window reads the file in turn: the seconds come out
+    // the same however the threads would have interleaved.
+    const ChartKindInfo& info = chartKindInfo(*kind);
+    Seconds seconds;
+    SecondCounter counter(*kind, seconds);
+    for (int slot = 0; slot < captureWindowParams(info.window).sessions; ++slot) {
+        LoopEnd how = LoopEnd::Running;
+        QString error;
+        const CaptureStartResult started = counter.run(adapter, slot, how, error);
+        if (!started.ok())
+            return fail(1, QStringLiteral("cannot read '%1': %2")
+                               .arg(captureFilePath(adapter), started.error));
+        if (how == LoopEnd::Error)
+            return fail(
+                1, QStringLiteral("reading '%1' failed: %2").arg(captureFilePath(adapter), error));
+    }
+    if (counter.linkType() != DLT_EN10MB && *kind != ChartKind::PacketSize)
+        std::fprintf(stderr,
+                     "qarsilo-cli chart: the frames are not Ethernet (link type %s); they are "
+                     "read as Ethernet frames, as the window reads them\n",
+                     pcap_datalink_val_to_name(counter.linkType()));
+
+    DistributionChart chart(*kind);
+    chart.setActiveType(pie ? CChartWnd::kPieChart : CChartWnd::kBarChart);
+    const QDir out(pngDir);
+    for (const auto& [second, bytes] : seconds) {
+        chart.show(bytes, cumulative);
+        std::printf("%lld\n", second);
+        for (int i = 0; i < chart.categoryCount(); ++i)
+            std::printf("%s\t%s\n", qPrintable(chart.rowName(i)), qPrintable(chart.rowLabel(i)));
+        std::printf("\n");
+        if (!pngDir.isEmpty()) {
+            const QString file = out.filePath(
+                QStringLiteral("%1-%2.png").arg(QLatin1String(info.cliName)).arg(second));
+            if (!chart.render(kChartViewSize).save(file, "PNG"))
+                return fail(1, QStringLiteral("cannot write '%1'").arg(file));
+        }
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+// The chart command draws: it runs under a GUI application object (on the
+// offscreen platform unless another is asked for), which must exist before
+// anything else of Qt.
+int chartMain(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("qarsilo"));
+    QCoreApplication::setApplicationName(QStringLiteral("qarsilo"));
+    return runChart(QCoreApplication::arguments().mid(2));
+}
