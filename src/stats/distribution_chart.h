@@ -31,7 +31,7 @@ public:
 
     /// Capture threads: adds the frame's share to the counters.
     void countFrame(int slot, const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept {
-        m_counters.add(chartFrameShare(m_info->kind, slot, header, bytes));
+        m_counters.add(slot, chartFrameShare(m_info->kind, slot, header, bytes));
     }
     DistributionCounters& counters() { return m_counters; }
 

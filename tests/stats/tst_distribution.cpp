@@ -294,20 +294,20 @@ private Q_SLOTS:
 
     void cumulativeAddsUp() {
         DistributionChart chart(ChartKind::PacketSize);
-        chart.counters().add(0, 100000);
+        chart.counters().addBytes(0, 0, 100000);
         QVERIFY(chart.tick(true));
         QCOMPARE(chart.rowLabel(0), QStringLiteral("[ 100000 B ]  100.00%"));
-        chart.counters().add(0, 100000);
+        chart.counters().addBytes(0, 0, 100000);
         QVERIFY(chart.tick(true));
         QCOMPARE(chart.rowLabel(0), QStringLiteral("[ 195.31 KB ]  100.00%"));
         QCOMPARE(chart.keptBytes(0), std::uint64_t(200000));
         // Switched off: the next tick shows what was kept with the new second,
         // then starts afresh.
-        chart.counters().add(12, 200000);
+        chart.counters().addBytes(0, 12, 200000);
         QVERIFY(chart.tick(false));
         QCOMPARE(chart.rowLabel(0), QStringLiteral("[ 195.31 KB ]  50.00%"));
         QCOMPARE(chart.rowLabel(12), QStringLiteral("[ 195.31 KB ]  50.00%"));
-        chart.counters().add(12, 1000);
+        chart.counters().addBytes(0, 12, 1000);
         QVERIFY(chart.tick(false));
         QCOMPARE(chart.rowLabel(0), QStringLiteral("[ 0 B ]  0.00%"));
         QCOMPARE(chart.rowLabel(12), QStringLiteral("[ 1000 B ]  100.00%"));
