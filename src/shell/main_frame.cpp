@@ -363,6 +363,9 @@ bool CMainFrame::switchToView(int templateId) {
     m_view = nullptr;
     delete old;
     m_view = next;
+    // The new view sets its own buttons; one that sets none (or fails to
+    // start) shows the whole set, disabled, not the old view's buttons.
+    setViewButtons(kDefaultViewButtons);
     next->onInitialUpdate(this);
     setCentralWidget(next);
     next->show();

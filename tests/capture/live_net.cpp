@@ -284,6 +284,8 @@ void FrameSender::startStream(std::vector<QByteArray> frames, int perSecond) {
             long long sent = m_streamed.load(std::memory_order_relaxed);
             while (sent < due) {
                 const int n = static_cast<int>(std::min<long long>(kBatch, due - sent));
+                // A short send leaves frames for the next batch, in order.
+                next = static_cast<std::size_t>(sent % static_cast<long long>(frames.size()));
                 for (int i = 0; i < n; ++i) {
                     const QByteArray& f = frames[next];
                     next = (next + 1) % frames.size();

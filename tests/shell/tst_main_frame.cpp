@@ -323,6 +323,12 @@ private Q_SLOTS:
         QVERIFY(frame.sendCommand(cmd::Stop));
         QCOMPARE(g_log, QStringList{QStringLiteral("command 32791")});
         QVERIFY(!frame.sendCommand(cmd::Start)); // not on the toolbar now
+
+        // A view that sets no buttons does not inherit the analyzer's.
+        QVERIFY(frame.switchToView(view::PDL2));
+        QCOMPARE(frame.viewToolBar()->actions().size(), 5);
+        for (QAction* a : frame.viewToolBar()->actions())
+            QVERIFY(!a->isEnabled());
     }
 
     void cumulativeToggles() {
