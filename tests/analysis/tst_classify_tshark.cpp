@@ -7,6 +7,7 @@
 #include "analysis/classify.h"
 #include "analysis/frame_layout.h"
 #include "analysis/frame_reader.h"
+#include "support/capture_frames.h"
 #include "support/test_paths.h"
 
 #include <QDir>
@@ -80,33 +81,6 @@ struct TsharkFrame {
         return v;
     }
 };
-
-struct StoredFrame {
-    FrameHeader header;
-    std::unique_ptr<std::uint8_t[]> bytes; // exactly capLen bytes
-};
-
-QString readFrames(const QString& path, std::vector<StoredFrame>& frames) {
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* p = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
-    if (!p)
-        return QString::fromLocal8Bit(errbuf);
-    if (pcap_datalink(p) != DLT_EN10MB) {
-        pcap_close(p);
-        return QStringLiteral("link type is not Ethernet");
-    }
-    pcap_pkthdr* h = nullptr;
-    const u_char* data = nullptr;
-    int rc;
-    while ((rc = pcap_next_ex(p, &h, &data)) == 1) {
-        StoredFrame f{frameHeaderFrom(*h), std::make_unique<std::uint8_t[]>(h->caplen)};
-        std::memcpy(f.bytes.get(), data, h->caplen);
-        frames.push_back(std::move(f));
-    }
-    const QString error = rc == PCAP_ERROR ? QString::fromLocal8Bit(pcap_geterr(p)) : QString();
-    pcap_close(p);
-    return error;
-}
 
 QString runTshark(const QString& tshark, const QString& path, QList<TsharkFrame>& out) {
     QStringList args{QStringLiteral("-r"), path,
@@ -417,8 +391,8 @@ void TestClassifyTshark::agreesWithTshark() {
 
     for (const QString& name : files) {
         const QString path = dir.filePath(name);
-        std::vector<StoredFrame> frames;
-        const QString readError = readFrames(path, frames);
+        std::vector<test::CapturedFrame> frames;
+        const QString readError = test::readCaptureFile(path, frames);
         QVERIFY2(readError.isEmpty(), qPrintable(name + QStringLiteral(": ") + readError));
         QList<TsharkFrame> tsharkFrames;
         const QString tsharkError = runTshark(tshark, path, tsharkFrames);
@@ -431,7 +405,7 @@ void TestClassifyTshark::agreesWithTshark() {
 
         std::map<Reason, QStringList> numbersInFile;
         for (std::size_t i = 0; i < frames.size(); ++i) {
-            const StoredFrame& f = frames[i];
+            const test::CapturedFrame& f = frames[i];
             const TsharkFrame& t = tsharkFrames[qsizetype(i)];
             const Classification c = classifyFrame(f.header, f.bytes.get());
             const QList<Mismatch> mismatches = compare(f.header, f.bytes.get(), c, t);

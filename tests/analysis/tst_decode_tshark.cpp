@@ -7,6 +7,7 @@
 // behind a header the tree does not follow (VLAN tags, MPLS, tunnels) are
 // counted and listed too.
 #include "analysis/decode_tree.h"
+#include "support/capture_frames.h"
 #include "support/test_paths.h"
 
 #include <QDir>
@@ -177,33 +178,6 @@ const Reason kReasons[ReasonCount] = {
 const char* const kBehindOtherHeader = "IP, ARP or IPv6 behind a header the tree does not follow";
 const char* const kInnerHeaders = "tunnel or embedded header: only the outermost IP header shown";
 
-struct FrameCopy {
-    FrameHeader header;
-    std::unique_ptr<std::uint8_t[]> bytes; // exactly capLen bytes
-};
-
-QString readFrames(const QString& path, std::vector<FrameCopy>& frames) {
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* p = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
-    if (!p)
-        return QString::fromLocal8Bit(errbuf);
-    if (pcap_datalink(p) != DLT_EN10MB) {
-        pcap_close(p);
-        return QStringLiteral("link type is not Ethernet");
-    }
-    pcap_pkthdr* h = nullptr;
-    const u_char* data = nullptr;
-    int rc;
-    while ((rc = pcap_next_ex(p, &h, &data)) == 1) {
-        FrameCopy f{frameHeaderFrom(*h), std::make_unique<std::uint8_t[]>(h->caplen)};
-        std::memcpy(f.bytes.get(), data, h->caplen);
-        frames.push_back(std::move(f));
-    }
-    const QString error = rc == PCAP_ERROR ? QString::fromLocal8Bit(pcap_geterr(p)) : QString();
-    pcap_close(p);
-    return error;
-}
-
 struct Tshark {
     QStringList names;
     QHash<QString, int> index;
@@ -347,13 +321,13 @@ bool sameTime(const DecodeNode* general, const QString& epoch) {
            (micro.isEmpty() ? 0 : micro.toLongLong()) == fraction.toLongLong();
 }
 
-std::optional<std::uint8_t> byteAt(const FrameCopy& f, std::size_t offset) {
+std::optional<std::uint8_t> byteAt(const test::CapturedFrame& f, std::size_t offset) {
     if (offset >= f.header.capLen)
         return std::nullopt;
     return f.bytes[offset];
 }
 
-std::optional<unsigned> be16At(const FrameCopy& f, std::size_t offset) {
+std::optional<unsigned> be16At(const test::CapturedFrame& f, std::size_t offset) {
     const auto hi = byteAt(f, offset);
     const auto lo = byteAt(f, offset + 1);
     if (!hi || !lo)
@@ -362,7 +336,7 @@ std::optional<unsigned> be16At(const FrameCopy& f, std::size_t offset) {
 }
 
 // The reasons that apply to a frame, from its bytes and tree.
-std::set<ReasonId> reasonsFor(const FrameCopy& f, const DecodeNode& tree) {
+std::set<ReasonId> reasonsFor(const test::CapturedFrame& f, const DecodeNode& tree) {
     std::set<ReasonId> out;
     if (tree.children.back().text == QString::fromLatin1(kTruncatedNodeText))
         out.insert(Truncated);
@@ -421,7 +395,8 @@ struct Tally {
     }
 };
 
-void compareFrame(const QString& file, int n, const FrameCopy& f, const Tshark& ts, Tally& tally) {
+void compareFrame(const QString& file, int n, const test::CapturedFrame& f, const Tshark& ts,
+                  Tally& tally) {
     const DecodeNode tree = decodeFrame(f.header, f.bytes.get());
     const QString where = QStringLiteral("%1 #%2").arg(file).arg(n + 1);
     const bool decoded = layerOf(tree, kIpv4) || layerOf(tree, kArp) || layerOf(tree, kIpv6) ||
@@ -510,8 +485,8 @@ private Q_SLOTS:
         Tally tally;
         int framesRead = 0;
         for (const QString& file : files) {
-            std::vector<FrameCopy> frames;
-            const QString readError = readFrames(dir.filePath(file), frames);
+            std::vector<test::CapturedFrame> frames;
+            const QString readError = test::readCaptureFile(dir.filePath(file), frames);
             QVERIFY2(readError.isEmpty(), qPrintable(file + QStringLiteral(": ") + readError));
             Tshark ts;
             const QString tsError = runTshark(tshark, dir.filePath(file), ts);
