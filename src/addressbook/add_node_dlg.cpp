@@ -2,6 +2,7 @@
 
 #include "addressbook/address_book_art.h"
 #include "addressbook/node_filter.h"
+#include "addressbook/node_form.h"
 #include "ui/ip_address_edit.h"
 #include "ui/mask_edit.h"
 
@@ -21,14 +22,6 @@ const QString CAddNodeDlg::kIpv6Mask = QStringLiteral("9999:9999:9999:9999:9999:
 const QString CAddNodeDlg::kIpv6Template =
     QStringLiteral("____:____:____:____:____:____:____:____");
 const QString CAddNodeDlg::kHexLetters = QStringLiteral("abcdefABCDEF");
-
-namespace {
-QLabel* label(const QString& text, QWidget* buddy, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setBuddy(buddy);
-    return l;
-}
-} // namespace
 
 CAddNodeDlg::CAddNodeDlg(QWidget* parent)
     : QDialog(parent)
@@ -60,46 +53,12 @@ CAddNodeDlg::CAddNodeDlg(QWidget* parent)
     m_type->addItem(QStringLiteral("-"));
     m_type->hide();
 
-    auto* bannerLabel = new QLabel(this);
-    bannerLabel->setPixmap(addressbook_art::banner(
-        QStringLiteral("Add New Node"), QStringLiteral("A node of the network address book"), 620));
-    bannerLabel->setScaledContents(false);
-
-    auto* left = new QFormLayout;
-    left->addRow(label(QStringLiteral("MAC Address: "), m_mac, this), m_mac);
-    left->addRow(label(QStringLiteral("IP Address: "), m_ip, this), m_ip);
-    left->addRow(label(QStringLiteral("IPv6 Address "), m_ipv6, this), m_ipv6);
-    left->addRow(label(QStringLiteral("Name:"), m_name, this), m_name);
-    left->addRow(label(QStringLiteral("Domain Name:"), m_domain, this), m_domain);
-    left->addRow(label(QStringLiteral("Date && Time:"), m_date, this), m_date);
-
-    auto* groups = new QGroupBox(QStringLiteral("Node Groups"), this);
-    auto* groupForm = new QFormLayout(groups);
-    groupForm->addRow(label(QStringLiteral("Location:"), m_location, groups), m_location);
-    groupForm->addRow(label(QStringLiteral("Workgroup:"), m_workgroup, groups), m_workgroup);
-
-    auto* right = new QVBoxLayout;
-    right->addWidget(groups);
-    right->addWidget(label(QStringLiteral("Description:"), m_description, this));
-    right->addWidget(m_description, 1);
-
-    auto* columns = new QHBoxLayout;
-    columns->addLayout(left, 3);
-    columns->addLayout(right, 2);
-
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    QDialogButtonBox* buttons = layOutNodeForm(
+        this, QStringLiteral("Add New Node"), QStringLiteral("A node of the network address book"),
+        {m_mac, m_ip, m_ipv6, QStringLiteral("IPv6 Address "), m_name, m_domain, m_date, m_location,
+         m_workgroup, nullptr, m_description, m_type});
     connect(buttons, &QDialogButtonBox::accepted, this, &CAddNodeDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 8);
-    layout->addWidget(bannerLabel);
-    auto* body = new QVBoxLayout;
-    body->setContentsMargins(10, 4, 10, 0);
-    body->addLayout(columns, 1);
-    body->addWidget(m_type);
-    body->addWidget(buttons);
-    layout->addLayout(body, 1);
     m_mac->setFocus();
 }
 

@@ -1,6 +1,7 @@
 #include "addressbook/node_info_dlg.h"
 
 #include "addressbook/address_book_art.h"
+#include "addressbook/node_form.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -11,14 +12,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
-
-namespace {
-QLabel* label(const QString& text, QWidget* buddy, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setBuddy(buddy);
-    return l;
-}
-} // namespace
 
 CNodeInfoDlg::CNodeInfoDlg(QWidget* parent)
     : QDialog(parent)
@@ -48,46 +41,12 @@ CNodeInfoDlg::CNodeInfoDlg(QWidget* parent)
         16);
     m_type->hide();
 
-    auto* bannerLabel = new QLabel(this);
-    bannerLabel->setPixmap(addressbook_art::banner(
-        QStringLiteral("Node Info"), QStringLiteral("What the address book knows of a node"), 620));
-
-    auto* left = new QFormLayout;
-    left->addRow(label(QStringLiteral("MAC Address: "), m_mac, this), m_mac);
-    left->addRow(label(QStringLiteral("IP Address: "), m_ip, this), m_ip);
-    left->addRow(label(QStringLiteral("IPv6 Address"), m_ipv6, this), m_ipv6);
-    left->addRow(label(QStringLiteral("Name:"), m_name, this), m_name);
-    left->addRow(label(QStringLiteral("Domain Name:"), m_domain, this), m_domain);
-    left->addRow(label(QStringLiteral("Date && Time:"), m_date, this), m_date);
-
-    auto* groups = new QGroupBox(QStringLiteral("Node Groups"), this);
-    auto* groupForm = new QFormLayout(groups);
-    groupForm->addRow(label(QStringLiteral("Location:"), m_location, groups), m_location);
-    groupForm->addRow(label(QStringLiteral("Workgroup:"), m_workgroup, groups), m_workgroup);
-    groupForm->addRow(label(QStringLiteral("Subnet:"), m_subnet, groups), m_subnet);
-
-    auto* right = new QVBoxLayout;
-    right->addWidget(groups);
-    right->addWidget(label(QStringLiteral("Description:"), m_description, this));
-    right->addWidget(m_description, 1);
-
-    auto* columns = new QHBoxLayout;
-    columns->addLayout(left, 3);
-    columns->addLayout(right, 2);
-
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    QDialogButtonBox* buttons = layOutNodeForm(
+        this, QStringLiteral("Node Info"), QStringLiteral("What the address book knows of a node"),
+        {m_mac, m_ip, m_ipv6, QStringLiteral("IPv6 Address"), m_name, m_domain, m_date, m_location,
+         m_workgroup, m_subnet, m_description, m_type});
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 8);
-    layout->addWidget(bannerLabel);
-    auto* body = new QVBoxLayout;
-    body->setContentsMargins(10, 4, 10, 0);
-    body->addLayout(columns, 1);
-    body->addWidget(m_type);
-    body->addWidget(buttons);
-    layout->addLayout(body, 1);
     m_ip->setFocus();
 }
 
