@@ -28,7 +28,7 @@ namespace {
 const QString kCapture = QStringLiteral("tcpdump__eapon1.pcap"); // 114 frames, mixed
 
 QString sharedFile(const QString& name) {
-    return test::sharedPcapDir() + QLatin1Char('/') + name;
+    return test::pcapDir() + QLatin1Char('/') + name;
 }
 
 // Frames of a capture file that pass `filter`, read straight with libpcap.

@@ -377,7 +377,7 @@ void TestClassifyTshark::agreesWithTshark() {
     if (tshark.isEmpty())
         QSKIP("tshark is not installed (Debian package tshark); the cross-check needs it");
 
-    const QDir dir(test::sharedPcapDir());
+    const QDir dir(test::pcapDir());
     const QStringList files = dir.entryList({QStringLiteral("*.pcap"), QStringLiteral("*.pcapng")},
                                             QDir::Files, QDir::Name);
     QVERIFY2(!files.isEmpty(), qPrintable(dir.path()));

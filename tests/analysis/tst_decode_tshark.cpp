@@ -477,7 +477,7 @@ private Q_SLOTS:
         const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
         if (tshark.isEmpty())
             QSKIP("tshark is not installed: the decode tree cannot be cross-checked");
-        const QDir dir(qarsilo::test::sharedPcapDir());
+        const QDir dir(qarsilo::test::pcapDir());
         const QStringList files = dir.entryList(
             {QStringLiteral("*.pcap"), QStringLiteral("*.pcapng")}, QDir::Files, QDir::Name);
         QVERIFY2(!files.isEmpty(), qPrintable(dir.path()));

@@ -27,7 +27,7 @@ Q_DECLARE_METATYPE(qarsilo::CaptureStatus)
 namespace {
 
 QString shared(const char* name) {
-    return captureFileAdapterName(sharedPcapDir() + QLatin1Char('/') + QLatin1String(name));
+    return captureFileAdapterName(pcapDir() + QLatin1Char('/') + QLatin1String(name));
 }
 
 // What a handler saw. Plain fields are written on the capture thread and read
@@ -110,8 +110,8 @@ private:
 
 void TestCaptureFile::initTestCase() {
     QVERIFY(m_dir.isValid());
-    QVERIFY2(QFile::exists(sharedPcapDir() + QStringLiteral("/tcpdump__eapon1.pcap")),
-             qPrintable(sharedPcapDir()));
+    QVERIFY2(QFile::exists(pcapDir() + QStringLiteral("/tcpdump__eapon1.pcap")),
+             qPrintable(pcapDir()));
 }
 
 void TestCaptureFile::cleanup() {
@@ -263,7 +263,7 @@ void TestCaptureFile::endOfFileIsReported() {
 // A file cut in the middle of a frame: the frames before the cut arrive, then
 // the loop ends with libpcap's error, not with a quiet end of file.
 void TestCaptureFile::truncatedFileEndsWithError() {
-    QFile in(sharedPcapDir() + QStringLiteral("/tcpdump__eapon1.pcap"));
+    QFile in(pcapDir() + QStringLiteral("/tcpdump__eapon1.pcap"));
     QVERIFY(in.open(QIODevice::ReadOnly));
     const QByteArray whole = in.readAll();
     const QString path = m_dir.filePath(QStringLiteral("cut.pcap"));

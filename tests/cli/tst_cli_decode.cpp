@@ -105,8 +105,8 @@ void TestCliDecode::golden_data() {
             continue;
         const QStringList cols = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         QVERIFY2(cols.size() == 3, qPrintable(line));
-        const QString capture = cols[1].startsWith(QLatin1String("shared:"))
-                                    ? sharedPcapDir() + QLatin1Char('/') + cols[1].mid(7)
+        const QString capture = cols[1].startsWith(QLatin1String("pcap:"))
+                                    ? pcapDir() + QLatin1Char('/') + cols[1].mid(5)
                                     : goldenDir() + QLatin1Char('/') + cols[1];
         QTest::newRow(qPrintable(cols[0]))
             << capture << cols[2].toInt()
@@ -169,7 +169,7 @@ void TestCliDecode::failures_data() {
     QTest::newRow("past the end") << QStringList{crafted(), QStringLiteral("23")} << 1
                                   << QStringLiteral("holds 22 frames; there is no frame 23");
     QTest::newRow("far past the end")
-        << QStringList{sharedPcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap"),
+        << QStringList{pcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap"),
                        QStringLiteral("4294967297")}
         << 1 << QStringLiteral("holds 2 frames; there is no frame 4294967297");
 }

@@ -17,7 +17,7 @@ using namespace qarsilo::test;
 namespace {
 
 QString shared(const char* name) {
-    return sharedPcapDir() + QLatin1Char('/') + QLatin1String(name);
+    return pcapDir() + QLatin1Char('/') + QLatin1String(name);
 }
 
 QStringList argsOf(std::initializer_list<QString> items) {

@@ -418,7 +418,7 @@ private Q_SLOTS:
         test::ScriptedMessageService messages;
         CMainFrame frame(loggingRegistry());
         frame.switchToView(view::PDL2);
-        const QString good = test::sharedPcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap");
+        const QString good = test::pcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap");
         QString chosen = good;
         frame.setCaptureFileChooser([&chosen](QWidget*) { return chosen; });
 

@@ -95,7 +95,7 @@ private Q_SLOTS:
         env.settings = store;
         env.runAdapterDialog = [&dialogs](QWidget*) { ++dialogs; };
         env.defaultDevice = [] { return QStringLiteral("eth0"); };
-        env.captureFile = test::sharedPcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap");
+        env.captureFile = test::pcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap");
         CqarsiloApp application(env);
         QVERIFY(application.initInstance());
         // No adapter is asked for: the file is what the operator wants to see.

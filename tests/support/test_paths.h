@@ -5,9 +5,9 @@
 
 namespace qarsilo::test {
 
-/// The captures written by other projects, used unchanged.
-inline QString sharedPcapDir() {
-    return QDir::cleanPath(QStringLiteral(QARSILO_SHARED_PCAP_DIR));
+/// The captures written by other projects, kept byte for byte (see SOURCES.md there).
+inline QString pcapDir() {
+    return QDir::cleanPath(QStringLiteral(QARSILO_PCAP_DIR));
 }
 
 /// Small captures and files that the tests keep.
