@@ -180,6 +180,7 @@ CAddressBookDlg::CAddressBookDlg(QWidget* parent, QString fileName)
     shortcut(QKeySequence(Qt::Key_Enter), m_list, &QDialog::accept);
 
     const bool opened = openAddressBook(m_db);
+    noteReadOnly(m_db);
     if (opened)
         listAllNodes();
     // Without a database the tree still shows its branches; the failure was

@@ -2,16 +2,16 @@
 
 #include "ui/message_service.h"
 
+#include <QFileInfo>
+
 namespace qarsilo {
 
-bool openAddressBook(AddressDatabase& db) {
-    if (db.open())
-        return true;
-    MessageService::message(db.lastError());
-    return false;
-}
-
 namespace {
+
+// Which file the operator has to look at.
+QString fileLine(const AddressDatabase& db) {
+    return QStringLiteral("\n\nAddress book: ") + QFileInfo(db.fileName()).absoluteFilePath();
+}
 
 // Failures to set up a statement have texts of their own, shown as they are.
 bool reportSetupFailure(const AddressDatabase& db) {
@@ -20,7 +20,7 @@ bool reportSetupFailure(const AddressDatabase& db) {
     case AddressDatabase::Failure::Open:
     case AddressDatabase::Failure::Command:
     case AddressDatabase::Failure::Recordset:
-        MessageService::message(db.lastError());
+        MessageService::message(db.lastError() + fileLine(db), {}, MessageService::Icon::Error);
         return true;
     case AddressDatabase::Failure::None:
     case AddressDatabase::Failure::Engine:
@@ -31,11 +31,29 @@ bool reportSetupFailure(const AddressDatabase& db) {
 
 } // namespace
 
+bool openAddressBook(AddressDatabase& db) {
+    if (db.open())
+        return true;
+    MessageService::message(db.lastError() + fileLine(db), {}, MessageService::Icon::Error);
+    return false;
+}
+
+void noteReadOnly(const AddressDatabase& db) {
+    if (!db.isOpen() || !db.isReadOnly())
+        return;
+    MessageService::message(
+        QStringLiteral("The address book is opened read-only: the file or its folder cannot be "
+                       "written to, so changes cannot be saved.") +
+            fileLine(db),
+        {}, MessageService::Icon::Information);
+}
+
 void reportReadFailure(const AddressDatabase& db) {
     if (reportSetupFailure(db))
         return;
     MessageService::message(
-        QStringLiteral("The address book could not be read completely:\n%1").arg(db.lastError()),
+        QStringLiteral("The address book could not be read completely:\n%1").arg(db.lastError()) +
+            fileLine(db),
         {}, MessageService::Icon::Warning);
 }
 
@@ -43,7 +61,8 @@ void reportWriteFailure(const AddressDatabase& db) {
     if (reportSetupFailure(db))
         return;
     MessageService::message(QStringLiteral("The change could not be saved in the address book:\n%1")
-                                .arg(db.lastError()),
+                                    .arg(db.lastError()) +
+                                fileLine(db),
                             {}, MessageService::Icon::Warning);
 }
 

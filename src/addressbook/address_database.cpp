@@ -1,10 +1,15 @@
 #include "addressbook/address_database.h"
 
 #include <QAtomicInt>
+#include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QVariant>
+
+#include <unistd.h>
 
 #include <optional>
 
@@ -130,21 +135,54 @@ bool AddressDatabase::run(QSqlQuery& q) {
     return fail(Failure::Engine, describe(q.lastError()));
 }
 
+namespace {
+
+// The file can be changed: the file (or, for a new one, its folder) and the
+// folder, where WAL mode keeps its side files, are writable.
+bool writableBook(const QString& fileName) {
+    const QFileInfo file(fileName);
+    const QByteArray folder = QFile::encodeName(file.absolutePath());
+    if (::access(folder.constData(), W_OK) != 0)
+        return false;
+    return !file.exists() || ::access(QFile::encodeName(fileName).constData(), W_OK) == 0;
+}
+
+// An SQLite URI that reads the file without any side file: for a WAL file in a
+// folder nobody may write to, whose shared-memory index cannot be made.
+QString immutableUri(const QString& fileName) {
+    return QStringLiteral("file:") +
+           QString::fromLatin1(
+               QUrl::toPercentEncoding(QFileInfo(fileName).absoluteFilePath(), "/")) +
+           QStringLiteral("?immutable=1");
+}
+
+} // namespace
+
 bool AddressDatabase::open() {
     close();
     m_failure = Failure::None;
     m_error.clear();
+    m_readOnly = false;
     if (!QSqlDatabase::isDriverAvailable(kDriver))
         return fail(Failure::Connection, QStringLiteral("Can't create instance of Connection"));
+    const bool readOnly = !writableBook(m_fileName);
+    if (readOnly && !QFileInfo::exists(m_fileName))
+        return fail(Failure::Open,
+                    QStringLiteral("The folder of the address book cannot be written to"));
     // Runs with the connection's handles in scope; they must be gone before
     // the connection can be removed again on failure.
-    const auto connect = [this]() -> std::optional<QString> {
+    const auto connect = [this, readOnly](bool immutable) -> std::optional<QString> {
         QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, m_connection);
         if (!db.isValid())
             return QStringLiteral("Can't create instance of Connection");
-        db.setDatabaseName(m_fileName);
+        db.setDatabaseName(immutable ? immutableUri(m_fileName) : m_fileName);
         // Another window or program may be writing: wait for it rather than fail.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);
+        if (readOnly)
+            options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+        if (immutable)
+            options += QStringLiteral(";QSQLITE_OPEN_URI");
+        db.setConnectOptions(options);
         if (!db.open())
             return describe(db.lastError());
         // SQLite opens lazily: reading the catalogue finds a file that is not
@@ -157,15 +195,29 @@ bool AddressDatabase::open() {
         while (q.next())
             present << q.value(0).toString();
         q.finish();
-        // WAL: readers and one writer work side by side, and a commit is one
-        // append. The mode stays with the file; where it cannot be had (a
-        // read-only folder, say) the file still works in its old mode.
-        q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
-        q.finish();
         QStringList missing;
         for (const TableSchema& t : kTables)
             if (!present.contains(QLatin1String(t.name)))
                 missing << QLatin1String(t.create);
+        if (readOnly)
+            return missing.isEmpty()
+                       ? std::nullopt
+                       : std::optional<QString>(QStringLiteral(
+                             "The address book lacks tables and cannot be changed to add them"));
+        // WAL: readers and one writer work side by side, and a commit is one
+        // append. The mode stays with the file. A damaged file is left in its
+        // old mode (the switch rewrites its header), so that it can still be
+        // mended or read by other tools as it was.
+        if (q.exec(QStringLiteral("PRAGMA journal_mode")) && q.next() &&
+            q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+            q.finish();
+            if (q.exec(QStringLiteral("PRAGMA quick_check(1)")) && q.next() &&
+                q.value(0).toString() == QLatin1String("ok")) {
+                q.finish();
+                q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+            }
+        }
+        q.finish();
         if (missing.isEmpty())
             return std::nullopt;
         if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
@@ -184,12 +236,18 @@ bool AddressDatabase::open() {
         }
         return std::nullopt;
     };
-    const std::optional<QString> why = connect();
+    std::optional<QString> why = connect(false);
+    // A WAL file whose side files cannot be made opens only as an unchanging file.
+    if (why && readOnly) {
+        close();
+        why = connect(true);
+    }
     if (why) {
         close();
         return fail(Failure::Open, why->isEmpty() ? QStringLiteral("Can't open datasource") : *why);
     }
     m_open = true;
+    m_readOnly = readOnly;
     m_serial = g_nextSerial.fetchAndAddRelaxed(1) + 1;
     return true;
 }

@@ -80,9 +80,14 @@ public:
     /// is written to it. On failure lastError() holds the text for the
     /// operator: "Can't create instance of Connection" when SQLite is not
     /// available, else the engine's description, else "Can't open datasource".
+    /// A file that cannot be written (its folder or the file itself is not
+    /// writable) opens read-only: it is listed, and every change fails with
+    /// the engine's reason; isReadOnly() tells. A damaged file keeps its mode.
     bool open();
     void close();
     bool isOpen() const { return m_open; }
+    /// The last open() found the file not writable and opened it read-only.
+    bool isReadOnly() const { return m_readOnly; }
     QString fileName() const { return m_fileName; }
     /// The text for the operator about the last failure (see Failure).
     QString lastError() const { return m_error; }
@@ -154,6 +159,7 @@ private:
     QString m_error;
     Failure m_failure = Failure::None;
     bool m_open = false;
+    bool m_readOnly = false;
     quint64 m_serial = 0;
     quint64 m_ownWrites = 0;
 };

@@ -147,7 +147,8 @@ bool CCaptureDecodeView::start() {
     m_session.setFilter(m_filter);
     m_reportedEnd = false;
     const CaptureStartResult result = m_session.start();
-    if (!result.ok() && result.status != CaptureStatus::OpenFailed) {
+    if (!result.ok() && result.status != CaptureStatus::OpenFailed &&
+        result.status != CaptureStatus::NotEthernet) {
         // The session reports a failed open itself; a filter libpcap rejects
         // would otherwise go unnoticed, with nothing captured.
         MessageService::message(QStringLiteral("The capture filter \"") + m_filter +

@@ -1,10 +1,40 @@
+#include "capture/native_path.h"
 #include "shell/qarsilo_app.h"
 #include "ui/message_service.h"
 #include "ui/widget_message_service.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QFileInfo>
+#include <climits>
+#include <unistd.h>
+
+namespace {
+
+// The file argument as the file system spells it: QApplication's arguments
+// lose bytes that are not UTF-8, argv (without Qt's own options, which the
+// application object took out) keeps them.
+QString capturePathArgument(int argc, char* argv[]) {
+    QString path;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--" && i + 1 < argc) {
+            path = qarsilo::fileNameFromNative(QByteArray(argv[i + 1]));
+            break;
+        }
+        if (!arg.startsWith('-')) {
+            path = qarsilo::fileNameFromNative(arg);
+            break;
+        }
+    }
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')))
+        return path;
+    char cwd[PATH_MAX];
+    if (!::getcwd(cwd, sizeof cwd))
+        return path;
+    return qarsilo::fileNameFromNative(QByteArray(cwd)) + QLatin1Char('/') + path;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -29,7 +59,7 @@ int main(int argc, char* argv[]) {
 
     CqarsiloApp::Environment env = CqarsiloApp::defaultEnvironment();
     if (!options.positionalArguments().isEmpty())
-        env.captureFile = QFileInfo(options.positionalArguments().first()).absoluteFilePath();
+        env.captureFile = capturePathArgument(argc, argv);
     CqarsiloApp app(env);
     if (!app.initInstance())
         return 1;

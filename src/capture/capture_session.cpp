@@ -1,14 +1,15 @@
 #include "capture/capture_session.h"
 
+#include "capture/native_path.h"
 #include "settings/adapter_list.h"
 #include "shell/app_state.h"
 #include "ui/message_service.h"
 
-#include <QFile>
-
 #include <pthread.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
@@ -21,8 +22,8 @@ namespace {
 // still seen within this time. pcap_breakloop normally wakes the thread at once.
 constexpr int kLiveReadTimeoutMs = 50;
 
-// Waits beyond this are cut: a capture file with a gap of years must not
-// overflow the clock arithmetic.
+// Waits beyond this are cut, and a gap between two frames longer than this is
+// taken as a jump of the file's clock: nobody waits a year for the next frame.
 constexpr double kLongestPacedWaitSeconds = 365.0 * 24 * 3600;
 
 [[noreturn]] void defaultFatalExit(int code) {
@@ -36,6 +37,38 @@ std::atomic<void (*)(int)> g_fatalExit{nullptr};
 
 QString pcapText(pcap_t* handle) {
     return QString::fromLocal8Bit(pcap_geterr(handle));
+}
+
+QString linkTypeText(int linkType) {
+    const char* name = pcap_datalink_val_to_name(linkType);
+    return name ? QString::fromLatin1(name) : QString::number(linkType);
+}
+
+// What the operator can do about a refused capture right.
+QString permissionHint(int status) {
+    if (status == PCAP_ERROR_PERM_DENIED)
+        return QStringLiteral("capturing needs the cap_net_raw capability; scripts/run.sh grants "
+                              "it to the program");
+    if (status == PCAP_ERROR_PROMISC_PERM_DENIED)
+        return QStringLiteral("promiscuous mode needs the cap_net_admin capability; "
+                              "scripts/run.sh grants it to the program");
+    return {};
+}
+
+// Reading a named pipe, a device or a socket can wait for ever for a writer;
+// windows open their sources on the interface thread, so only regular files
+// are read there.
+bool isRegularFile(const QString& path, QString* error) {
+    struct stat st {};
+    if (::stat(nativeFileName(path).constData(), &st) != 0)
+        return true; // libpcap names the failure itself
+    if (S_ISREG(st.st_mode))
+        return true;
+    if (error)
+        *error = QStringLiteral("%1: not a regular file (a named pipe, device or socket cannot be "
+                                "read as a capture file here)")
+                     .arg(displayFileName(path));
+    return false;
 }
 
 } // namespace
@@ -97,17 +130,27 @@ CaptureStartResult CaptureSession::start() {
 }
 
 CaptureStartResult CaptureSession::fail(CaptureStatus status, QString error, FailureReport report,
-                                        const char* standardErrorText) {
+                                        const char* standardErrorText, const QString& boxDetail) {
     if (m_handle) {
         pcap_close(m_handle);
         m_handle = nullptr;
     }
     m_linkType = -1;
     switch (report) {
-    case FailureReport::MessageBox:
-        MessageService::message(QStringLiteral("Error opening selected adapter"),
-                                QStringLiteral("Error"), MessageService::Icon::Error);
+    case FailureReport::MessageBox: {
+        // The operator (and whoever reads the terminal) learns why, not only that.
+        QString text = QStringLiteral("Error opening selected adapter");
+        const QString& detail = boxDetail.isEmpty() ? error : boxDetail;
+        if (!detail.isEmpty())
+            text += QLatin1Char('\n') + detail;
+        if (!MessageService::writesToStandardError()) {
+            const QString line = QString(text).replace(QLatin1Char('\n'), QLatin1String(": "));
+            std::fprintf(stderr, "qarsilo: %s\n", line.toLocal8Bit().constData());
+            std::fflush(stderr);
+        }
+        MessageService::message(text, QStringLiteral("Error"), MessageService::Icon::Error);
         break;
+    }
     case FailureReport::StandardError:
         if (standardErrorText) {
             std::fputs(standardErrorText, stderr);
@@ -142,8 +185,11 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
                     nullptr);
 
     if (m_isFile) {
-        m_handle =
-            pcap_open_offline(QFile::encodeName(captureFilePath(adapterName)).constData(), errbuf);
+        const QString path = captureFilePath(adapterName);
+        QString notRegular;
+        if (p.window != CaptureWindow::CommandLine && !isRegularFile(path, &notRegular))
+            return fail(CaptureStatus::OpenFailed, notRegular, p.openFailure, nullptr);
+        m_handle = pcap_open_offline(nativeFileName(path).constData(), errbuf);
         if (!m_handle)
             return fail(CaptureStatus::OpenFailed, QString::fromLocal8Bit(errbuf), p.openFailure,
                         nullptr);
@@ -167,10 +213,23 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
             const QString detail = pcapText(m_handle);
             if (!detail.isEmpty() && detail != error)
                 error += QStringLiteral(": ") + detail;
+            const QString hint = permissionHint(rc);
+            if (!hint.isEmpty())
+                error += QStringLiteral("\n") + hint;
             return fail(CaptureStatus::OpenFailed, error, p.openFailure, nullptr);
         }
     }
     m_linkType = pcap_datalink(m_handle);
+    // Every window decodes Ethernet frames; other framing (raw IP, cooked
+    // captures of "any", 802.11) would be read at the wrong offsets.
+    if (m_linkType != DLT_EN10MB) {
+        const QString why = QStringLiteral("its frames are not Ethernet (link type %1)")
+                                .arg(linkTypeText(m_linkType));
+        const QString source =
+            m_isFile ? displayFileName(captureFilePath(adapterName)) : adapterName;
+        return fail(CaptureStatus::NotEthernet, why, p.openFailure, nullptr,
+                    source + QStringLiteral(": ") + why);
+    }
 
     const QByteArray filter = filterText().toUtf8();
     if (!filter.isEmpty()) {
@@ -296,7 +355,8 @@ void CaptureSession::runFile() {
     const auto snapLen = static_cast<bpf_u_int32>(m_params->snapLen);
     bool first = true;
     std::chrono::steady_clock::time_point wallStart;
-    long long firstStampUs = 0;
+    double firstStamp = 0;
+    double lastStamp = 0;
 
     while (!stopped()) {
         pcap_pkthdr* header = nullptr;
@@ -314,24 +374,28 @@ void CaptureSession::runFile() {
             continue;
 
         if (paced) {
-            const long long stampUs =
-                static_cast<long long>(header->ts.tv_sec) * 1'000'000 + header->ts.tv_usec;
-            if (first) {
+            // Time stamps are whatever the file says (pcapng allows 2^64
+            // microseconds): differences are taken in floating point, and a
+            // frame more than the longest wait away from the one before is a
+            // jump of the file's clock, replayed at once and counted from.
+            const double stamp = static_cast<double>(header->ts.tv_sec) +
+                                 static_cast<double>(header->ts.tv_usec) / 1e6;
+            if (first || std::abs(stamp - lastStamp) > kLongestPacedWaitSeconds) {
                 first = false;
                 wallStart = std::chrono::steady_clock::now();
-                firstStampUs = stampUs;
-            } else if (stampUs > firstStampUs) {
+                firstStamp = stamp;
+            } else if (stamp > firstStamp) {
                 // Due times count from the first frame, so waits do not add up
                 // their overshoots. Frames stamped earlier go out at once.
                 const double seconds =
-                    std::min(static_cast<double>(stampUs - firstStampUs) / 1e6 / m_speed,
-                             kLongestPacedWaitSeconds);
+                    std::min((stamp - firstStamp) / m_speed, kLongestPacedWaitSeconds);
                 const auto due =
                     wallStart + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                     std::chrono::duration<double>(seconds));
                 if (!waitUntil(due))
                     return;
             }
+            lastStamp = stamp;
         }
 
         // A file frame looks as the same window would have captured it live.

@@ -50,7 +50,8 @@ enum class NetmaskSource : std::uint8_t {
 /// How the failure of one start step reaches the operator. Every failure
 /// except Ignore abandons the start and is also told by the start result.
 enum class FailureReport : std::uint8_t {
-    MessageBox,    ///< "Error opening selected adapter", caption "Error", error icon
+    MessageBox,    ///< "Error opening selected adapter" and the reason on a second line,
+                   ///< caption "Error", error icon; also on the standard error stream
     StandardError, ///< the step's text on the standard error stream
     Caller,        ///< only the start result tells it
     Ignore,        ///< carry on (netmask lookup only: the netmask counts as unknown)
@@ -137,6 +138,7 @@ enum class CaptureStatus : std::uint8_t {
     Started,
     AlreadyRunning, ///< start on a running session changes nothing
     OpenFailed,     ///< no handle (no adapter selected, device or file not opened)
+    NotEthernet,    ///< opened, but its frames are not Ethernet (the error names the link type)
     NetmaskFailed,
     CompileFailed,
     SetFilterFailed,
@@ -240,8 +242,9 @@ public:
     static int ringBytes(int snapLen);
 
 private:
+    /// `boxDetail`, when given, is the message box's second line instead of `error`.
     CaptureStartResult fail(CaptureStatus status, QString error, FailureReport report,
-                            const char* standardErrorText);
+                            const char* standardErrorText, const QString& boxDetail = {});
     void run();
     void runLive();
     void runFile();

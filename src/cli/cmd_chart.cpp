@@ -59,7 +59,6 @@ public:
         const CaptureStartResult started = session.start(adapter);
         if (!started.ok())
             return started;
-        m_linkType = session.linkType();
         {
             std::unique_lock lock(m_lock);
             m_wake.wait(lock, [this] { return m_done; });
@@ -69,8 +68,6 @@ public:
         error = session.loopError();
         return started;
     }
-
-    int linkType() const { return m_linkType; }
 
 private:
     // Capture thread; the map is read only after the session has stopped.
@@ -89,7 +86,6 @@ private:
     Seconds& m_seconds;
     DistributionChart::Bytes* m_current = nullptr;
     long long m_currentSecond = 0;
-    int m_linkType = -1;
     std::mutex m_lock;
     std::condition_variable m_wake;
     bool m_done = false;
@@ -163,12 +159,6 @@ int runChart(const QStringList& args) {
             return fail(
                 1, QStringLiteral("reading '%1' failed: %2").arg(captureFilePath(adapter), error));
     }
-    if (counter.linkType() != DLT_EN10MB && *kind != ChartKind::PacketSize)
-        std::fprintf(stderr,
-                     "qarsilo-cli chart: the frames are not Ethernet (link type %s); they are "
-                     "read as Ethernet frames, as the window reads them\n",
-                     pcap_datalink_val_to_name(counter.linkType()));
-
     DistributionChart chart(*kind);
     chart.setActiveType(pie ? CChartWnd::kPieChart : CChartWnd::kBarChart);
     const QDir out(pngDir);
@@ -185,7 +175,11 @@ int runChart(const QStringList& args) {
                 return fail(1, QStringLiteral("cannot write '%1'").arg(file));
         }
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (std::fflush(stdout) != 0) {
+        rememberOutputError();
+        return 1; // finishOutput says why
+    }
+    return 0;
 }
 
 // The chart command draws: it runs under a GUI application object (on the
@@ -197,5 +191,6 @@ int chartMain(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("qarsilo"));
     QCoreApplication::setApplicationName(QStringLiteral("qarsilo"));
-    return runChart(QCoreApplication::arguments().mid(2));
+    // The application object took its own options out of argv.
+    return runChart(commandArguments(argc, argv, 2));
 }

@@ -3,9 +3,8 @@
 #include "analysis/decode_tree.h"
 #include "analysis/frame.h"
 #include "analysis/hex_dump.h"
+#include "capture/native_path.h"
 #include "settings/adapter_list.h"
-
-#include <QFile>
 
 #include <pcap/pcap.h>
 
@@ -71,16 +70,17 @@ int runDecode(const QStringList& args) {
     }
 
     char errbuf[PCAP_ERRBUF_SIZE] = {};
-    const PcapFile file(pcap_open_offline(QFile::encodeName(path).constData(), errbuf));
+    const PcapFile file(pcap_open_offline(nativeFileName(path).constData(), errbuf));
     if (!file.get()) {
         return fail(1, QStringLiteral("cannot open capture file '%1': %2")
-                           .arg(path, QString::fromLocal8Bit(errbuf)));
+                           .arg(displayFileName(path), QString::fromLocal8Bit(errbuf)));
     }
     const int linkType = pcap_datalink(file.get());
     if (linkType != DLT_EN10MB) {
         return fail(1,
                     QStringLiteral("cannot decode '%1': its frames are not Ethernet (link type %2)")
-                        .arg(path, QString::fromLatin1(pcap_datalink_val_to_name(linkType))));
+                        .arg(displayFileName(path),
+                             QString::fromLatin1(pcap_datalink_val_to_name(linkType))));
     }
 
     pcap_pkthdr* header = nullptr;
@@ -93,13 +93,13 @@ int runDecode(const QStringList& args) {
     }
     if (rc == PCAP_ERROR) {
         return fail(1, QStringLiteral("reading '%1' failed after %2 frames: %3")
-                           .arg(path)
+                           .arg(displayFileName(path))
                            .arg(number)
                            .arg(QString::fromLocal8Bit(pcap_geterr(file.get()))));
     }
     if (rc != 1) {
         return fail(1, QStringLiteral("'%1' holds %2 frames; there is no frame %3")
-                           .arg(path)
+                           .arg(displayFileName(path))
                            .arg(number)
                            .arg(wanted));
     }
@@ -110,7 +110,9 @@ int runDecode(const QStringList& args) {
     const QByteArray out = (decodeTreeText(decodeFrame(frame, bytes)) + dump).toUtf8();
     if (std::fwrite(out.constData(), 1, static_cast<std::size_t>(out.size()), stdout) !=
             static_cast<std::size_t>(out.size()) ||
-        std::fflush(stdout) != 0)
-        return fail(1, QStringLiteral("cannot write the output"));
+        std::fflush(stdout) != 0) {
+        rememberOutputError();
+        return 1; // finishOutput says why
+    }
     return 0;
 }

@@ -5,7 +5,9 @@
 #include "capture/capture_session.h"
 #include "settings/adapter_list.h"
 
-#include <QFileInfo>
+#include "capture/native_path.h"
+
+#include <sys/stat.h>
 
 #include <charconv>
 #include <condition_variable>
@@ -32,8 +34,8 @@ extern "C" void onInterrupt(int) {
 QString sourceAdapter(const QString& source) {
     if (isCaptureFileAdapter(source))
         return source;
-    const QFileInfo info(source);
-    if (info.exists() || source.contains(QLatin1Char('/')) ||
+    struct stat st {};
+    if (::stat(nativeFileName(source).constData(), &st) == 0 || source.contains(QLatin1Char('/')) ||
         source.endsWith(QLatin1String(".pcap")) || source.endsWith(QLatin1String(".pcapng")) ||
         source.endsWith(QLatin1String(".cap")))
         return captureFileAdapterName(source);
@@ -49,7 +51,7 @@ public:
         , m_limit(limit) {}
 
     void frame(const pcap_pkthdr& header, const std::uint8_t* bytes) {
-        if (m_limit > 0 && m_count >= m_limit)
+        if ((m_limit > 0 && m_count >= m_limit) || m_failed)
             return;
         if (kBufferSize - m_used < kMaxLine)
             flush();
@@ -66,8 +68,12 @@ public:
     }
 
     void flush() {
-        if (m_used)
-            std::fwrite(m_buffer.get(), 1, m_used, stdout);
+        // After a failed write the rest is not read: the command fails anyway.
+        if (m_used && !m_failed && std::fwrite(m_buffer.get(), 1, m_used, stdout) != m_used) {
+            rememberOutputError();
+            m_failed = true;
+            finish();
+        }
         m_used = 0;
     }
 
@@ -93,6 +99,7 @@ private:
 
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_used = 0;
+    bool m_failed = false;
     long long m_count = 0;
     const long long m_limit;
     std::mutex m_lock;
@@ -101,7 +108,7 @@ private:
 };
 
 int fail(const char* what, const QString& name, const QString& reason) {
-    std::fprintf(stderr, "qarsilo-cli list: %s '%s': %s\n", what, qPrintable(name),
+    std::fprintf(stderr, "qarsilo-cli list: %s '%s': %s\n", what, qPrintable(displayFileName(name)),
                  qPrintable(reason));
     return 1;
 }
@@ -165,11 +172,9 @@ int runList(const QStringList& args) {
     CaptureSession session(CaptureWindow::CommandLine);
     session.setFilter(filter);
     session.setFileReplay(FileReplay::AsFastAsPossible);
-    // The link type is known before the thread starts; the lines decode Ethernet only.
-    session.setHandler([&printer, &session](const pcap_pkthdr& h, const std::uint8_t* bytes) {
-        if (session.linkType() == DLT_EN10MB)
-            printer.frame(h, bytes);
-    });
+    // The session refuses sources whose frames are not Ethernet.
+    session.setHandler(
+        [&printer](const pcap_pkthdr& h, const std::uint8_t* bytes) { printer.frame(h, bytes); });
     session.setEndHandler([&printer](LoopEnd) { printer.finish(); });
 
     const CaptureStartResult started = session.start(adapter);
@@ -179,19 +184,14 @@ int runList(const QStringList& args) {
     case CaptureStatus::OpenFailed:
         return fail(isFile ? "cannot open capture file" : "cannot open device",
                     isFile ? captureFilePath(adapter) : adapter, started.error);
+    case CaptureStatus::NotEthernet:
+        return fail("cannot list", source, started.error);
     case CaptureStatus::CompileFailed:
     case CaptureStatus::SetFilterFailed:
         return fail("bad filter", filter, started.error);
     default:
         return fail("cannot capture from", source, started.error);
     }
-    if (session.linkType() != DLT_EN10MB) {
-        session.stop();
-        return fail("cannot list", source,
-                    QStringLiteral("its frames are not Ethernet (link type %1)")
-                        .arg(QString::fromLatin1(pcap_datalink_val_to_name(session.linkType()))));
-    }
-
     // A device runs until interrupted; the frames so far are still written.
     struct sigaction action {};
     struct sigaction oldInt {};
@@ -205,8 +205,8 @@ int runList(const QStringList& args) {
     sigaction(SIGTERM, &oldTerm, nullptr);
 
     printer.flush();
-    if (std::fflush(stdout) != 0)
-        return 1;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return 1; // the message comes from finishOutput
     if (session.droppedFrames() > 0)
         std::fprintf(stderr, "qarsilo-cli list: %u frames were dropped before they could be read\n",
                      session.droppedFrames());

@@ -1,9 +1,11 @@
 // qarsilo-cli: the program's core over capture files and devices, for scripts
 // and tests. Output formats are stable interfaces.
 
+#include "capture/native_path.h"
 #include "cli/cli_commands.h"
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -17,17 +19,18 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"devices", "devices                       list the capture devices", runDevices},
-    {"list", "list SOURCE [--filter EXPR] [--count N]\n"
-             "                                one line per frame of a capture file or device",
+    {"list",
+     "list SOURCE [--filter EXPR] [--count N]\n"
+     "                                one line per frame of a capture file or device",
      runList},
     {"decode", "decode SOURCE N               frame N's decode tree and hex dump", runDecode},
-    {"chart", "chart VIEW SOURCE [--cumulative] [--pie] [--png DIR]\n"
-              "                                a chart window's rows for each second of a capture file",
+    {"chart",
+     "chart VIEW SOURCE [--cumulative] [--pie] [--png DIR]\n"
+     "                                a chart window's rows for each second of a capture file",
      runChart},
 };
 
-void usage(FILE* out)
-{
+void usage(FILE* out) {
     std::fprintf(out, "usage: qarsilo-cli COMMAND [ARGS]\n\ncommands:\n");
     for (const Command& c : kCommands)
         std::fprintf(out, "  %s\n", c.usage);
@@ -35,14 +38,43 @@ void usage(FILE* out)
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+QStringList commandArguments(int argc, char* argv[], int first) {
+    // File names are bytes: arguments keep the ones that are not UTF-8, so
+    // that such a file can still be opened.
+    QStringList args;
+    for (int i = first; i < argc; ++i)
+        args << qarsilo::fileNameFromNative(QByteArray(argv[i]));
+    return args;
+}
+
+namespace {
+int g_outputErrno = 0;
+} // namespace
+
+void rememberOutputError() {
+    if (g_outputErrno == 0)
+        g_outputErrno = errno;
+}
+
+int finishOutput(const char* command, int code) {
+    // Output that did not reach its file is a failure, whatever the command thought.
+    errno = 0;
+    if (std::fflush(stdout) != 0)
+        rememberOutputError();
+    if (!std::ferror(stdout) && g_outputErrno == 0)
+        return code;
+    std::fprintf(stderr, "qarsilo-cli %s: cannot write the output: %s\n", command,
+                 g_outputErrno ? std::strerror(g_outputErrno) : "write error");
+    return code != 0 ? code : 1;
+}
+
+int main(int argc, char* argv[]) {
     if (argc > 1 && std::strcmp(argv[1], "chart") == 0) // draws: needs a GUI application object
-        return chartMain(argc, argv);
+        return finishOutput("chart", chartMain(argc, argv));
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("qarsilo"));
     QCoreApplication::setApplicationName(QStringLiteral("qarsilo"));
-    QStringList args = QCoreApplication::arguments().mid(1);
+    QStringList args = commandArguments(argc, argv, 1);
     if (args.isEmpty()) {
         usage(stderr);
         return 2;
@@ -50,11 +82,11 @@ int main(int argc, char* argv[])
     const QString name = args.takeFirst();
     if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
         usage(stdout);
-        return 0;
+        return finishOutput("--help", 0);
     }
     for (const Command& c : kCommands)
         if (name == QLatin1String(c.name))
-            return c.run(args);
+            return finishOutput(c.name, c.run(args));
     std::fprintf(stderr, "qarsilo-cli: unknown command '%s'\n\n", qPrintable(name));
     usage(stderr);
     return 2;

@@ -1,8 +1,10 @@
 #include "settings/adapter_list.h"
 
-#include <QFile>
+#include "capture/native_path.h"
+
 #include <QStringList>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 
 namespace qarsilo {
 
@@ -25,18 +27,31 @@ QString captureFileAdapterName(const QString& path) {
 }
 
 bool canReadCaptureFile(const QString& path, QString* error) {
+    const QByteArray native = nativeFileName(path);
+    // Opening a named pipe waits for a writer, and this runs on the interface
+    // thread: only regular files are read.
+    struct stat st {};
+    if (::stat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (error)
+            *error = QStringLiteral("not a regular file (a named pipe, device or socket cannot "
+                                    "be read as a capture file here)");
+        return false;
+    }
     char errbuf[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* p = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
+    pcap_t* p = pcap_open_offline(native.constData(), errbuf);
     if (!p) {
         if (error)
             *error = QString::fromLocal8Bit(errbuf);
         return false;
     }
-    const bool ethernet = pcap_datalink(p) == DLT_EN10MB;
+    const int linkType = pcap_datalink(p);
     pcap_close(p);
-    if (!ethernet && error)
-        *error = QStringLiteral("the file does not hold Ethernet frames");
-    return ethernet;
+    if (linkType != DLT_EN10MB && error) {
+        const char* name = pcap_datalink_val_to_name(linkType);
+        *error = QStringLiteral("its frames are not Ethernet (link type %1)")
+                     .arg(name ? QString::fromLatin1(name) : QString::number(linkType));
+    }
+    return linkType == DLT_EN10MB;
 }
 
 std::vector<PcapDevice> pcapDevices(QString* error) {

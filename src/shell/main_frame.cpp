@@ -1,5 +1,7 @@
 #include "shell/main_frame.h"
 
+#include "capture/native_path.h"
+
 #include "settings/adapter_list.h"
 #include "settings/select_adapter_dialog.h"
 #include "shell/about_dialog.h"
@@ -516,14 +518,14 @@ void CMainFrame::openCaptureFile() {
         return;
     QString error;
     if (!canReadCaptureFile(path, &error)) {
-        MessageService::message(QStringLiteral("Cannot read the capture file ") + path +
-                                    QStringLiteral(":\n") + error,
+        MessageService::message(QStringLiteral("Cannot read the capture file ") +
+                                    displayFileName(path) + QStringLiteral(":\n") + error,
                                 QString(), MessageService::Icon::Error);
         return;
     }
     // The file takes the adapter's place for this run; the stored adapter stays.
     app::setSelectedAdapter(captureFileAdapterName(path));
-    statusBar()->showMessage(QStringLiteral("Reading ") + path, 5000);
+    statusBar()->showMessage(QStringLiteral("Reading ") + displayFileName(path), 5000);
     // A capturing view starts again on the file; from the start view the
     // file opens in the analyzer.
     if (m_view && m_view->templateId() != view::Start)

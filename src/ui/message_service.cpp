@@ -15,6 +15,10 @@ MessageService& MessageService::instance() {
     return g_service ? *g_service : g_fallback;
 }
 
+bool MessageService::writesToStandardError() {
+    return g_service == nullptr;
+}
+
 void MessageService::install(MessageService* service) {
     g_service = service;
 }

@@ -32,6 +32,8 @@ public:
     static void message(const QString& text, const QString& caption = {}, Icon icon = Icon::None);
     /// A question with Yes and No buttons; true for Yes.
     static bool question(const QString& text, const QString& caption = {});
+    /// True while no service is installed: messages go to the standard error stream.
+    static bool writesToStandardError();
 };
 
 /// Writes messages to the standard error stream; questions are answered No,

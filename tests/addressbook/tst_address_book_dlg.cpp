@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -677,9 +678,12 @@ private Q_SLOTS:
                                 QStringLiteral("INSERT INTO workgrouptree VALUES ('WG')")}));
         CAddressBookDlg dlg(nullptr, m_file);
         QCOMPARE(m_messages->shown().size(), 1);
+        // The text as it stands, the file it is about, and the error icon.
         QCOMPARE(m_messages->shown()[0].text,
-                 QStringLiteral("Can't create an instance of Recordset"));
+                 QStringLiteral("Can't create an instance of Recordset\n\nAddress book: ") +
+                     QFileInfo(m_file).absoluteFilePath());
         QCOMPARE(m_messages->shown()[0].caption, MessageService::applicationTitle());
+        QCOMPARE(m_messages->shown()[0].icon, MessageService::Icon::Error);
         QCOMPARE(dlg.list()->rowCount(), 0);
         // The group tables are fine and show.
         QCOMPARE(childTexts(dlg.tree(), QStringLiteral("By Workgroup")), words({"WG"}));

@@ -10,9 +10,35 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace qarsilo;
 using namespace qarsilo::test;
+
+namespace {
+
+// Runs `check` without the right to write where its owner may not: in a child
+// that has become nobody when this process is root (root writes anywhere),
+// else here. Returns what `check` returned, or -1 when the child failed.
+int asUnprivileged(const std::function<int()>& check) {
+    if (::geteuid() != 0)
+        return check();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(100);
+        ::_exit(check());
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+} // namespace
 
 class TestAddressDatabase : public QObject {
     Q_OBJECT
@@ -94,6 +120,70 @@ private Q_SLOTS:
         QCOMPARE(
             QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
             inMissingFolder ? QStringList() : words({"address.mdb"}));
+    }
+
+    // Files that cannot be used as usual: one in a folder the user may not
+    // write to (WAL needs its side files there) is read, read-only; a damaged
+    // one is not switched to WAL, which would rewrite its header.
+    void unwritableFolderOpensReadOnly() {
+        {
+            AddressDatabase db(m_file);
+            QVERIFY2(db.open(), qPrintable(db.lastError()));
+            QVERIFY(db.addNode(node("00:00:00:00:00:01", "10.0.0.1", "A")));
+        }
+        QVERIFY(QFile::exists(m_file));
+        QVERIFY(!QFile::exists(m_file + QStringLiteral("-shm")));
+        const QByteArray dir = QFile::encodeName(m_dir->path());
+        QCOMPARE(::chmod(dir.constData(), 0555), 0);
+        // Root may write anywhere: the check runs as nobody in a child then.
+        const int failedStep = asUnprivileged([this]() -> int {
+            AddressDatabase db(m_file);
+            if (!db.open())
+                return 1;
+            if (!db.isReadOnly())
+                return 2;
+            QList<NodeRecord> nodes;
+            if (!db.listNodes(nodes) || nodes.size() != 1 || nodes[0].name != QLatin1String("A"))
+                return 3;
+            if (db.addNode(node("00:00:00:00:00:02", "10.0.0.2", "B")))
+                return 4;
+            AddressDatabase missing(m_dir->filePath(QStringLiteral("other.mdb")));
+            return missing.open() ? 5 : 0;
+        });
+        ::chmod(dir.constData(), 0700);
+        QCOMPARE(failedStep, 0);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), words({"address.mdb"}));
+    }
+
+    void damagedFileKeepsItsMode() {
+        QStringList fill{QStringLiteral("CREATE TABLE node (MAC TEXT UNIQUE, IP TEXT, IPv6 TEXT, "
+                                        "NAME TEXT, WORKGROUP TEXT, DOMAINNAME TEXT, DATE TEXT, "
+                                        "DESCRIPTION TEXT, LOCATION TEXT, SUBNET TEXT, TYPE TEXT)"),
+                         QStringLiteral("CREATE TABLE workgrouptree (WORKGROUP TEXT)"),
+                         QStringLiteral("CREATE TABLE locationtree (LOCATION TEXT)"),
+                         QStringLiteral("CREATE TABLE subnettree (SUBNET TEXT)")};
+        for (int i = 0; i < 400; ++i)
+            fill << QStringLiteral(
+                        "INSERT INTO node VALUES ('m%1','','','%2','','','','','','','')")
+                        .arg(i)
+                        .arg(QString(200, QLatin1Char('n')));
+        QVERIFY(rawSql(m_file, fill));
+        QFile f(m_file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        QCOMPARE(bytes.mid(18, 2), QByteArray("\x01\x01", 2)); // rollback journal
+        // Garbage over the pages of the node table's last rows.
+        const qsizetype at = bytes.size() - 3 * 4096;
+        bytes.replace(at, 2 * 4096, QByteArray(2 * 4096, '\x5a'));
+        QVERIFY(f.seek(0));
+        QCOMPARE(f.write(bytes), bytes.size());
+        f.close();
+
+        AddressDatabase db(m_file);
+        db.open();
+        db.close();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), bytes);
     }
 
     // Every connection keeps the file in WAL mode: readers do not wait for a

@@ -44,6 +44,29 @@ inline bool writeCapture(const QString& path, int linkType, const std::vector<Te
     return true;
 }
 
+/// Writes a pcapng file of Ethernet frames with 64-bit microsecond stamps
+/// (classic pcap cannot hold stamps beyond 2^32 seconds).
+inline bool writePcapng(const QString& path,
+                        const std::vector<std::pair<quint64, QByteArray>>& frames) {
+    QByteArray out;
+    const auto u32 = [&out](quint32 v) { out.append(reinterpret_cast<const char*>(&v), 4); };
+    const auto u16 = [&out](quint16 v) { out.append(reinterpret_cast<const char*>(&v), 2); };
+    u32(0x0A0D0D0A), u32(28), u32(0x1A2B3C4D), u16(1), u16(0), u32(0xFFFFFFFF), u32(0xFFFFFFFF),
+        u32(28);                                                    // section header
+    u32(1), u32(20), u16(DLT_EN10MB), u16(0), u32(262144), u32(20); // interface, microseconds
+    for (const auto& [stamp, bytes] : frames) {
+        const auto padded = static_cast<quint32>((bytes.size() + 3) / 4 * 4);
+        u32(6), u32(32 + padded), u32(0), u32(static_cast<quint32>(stamp >> 32)),
+            u32(static_cast<quint32>(stamp)), u32(static_cast<quint32>(bytes.size())),
+            u32(static_cast<quint32>(bytes.size()));
+        out.append(bytes);
+        out.append(QByteArray(padded - bytes.size(), '\0'));
+        u32(32 + padded);
+    }
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
+}
+
 /// Catches what is written to the standard error stream (file descriptor 2)
 /// between construction and take().
 class StderrCapture {

@@ -4,6 +4,8 @@
 // children in a way ThreadSanitizer cannot follow in a threaded process, and
 // these tests run under it.
 
+#include "capture/native_path.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -31,14 +33,17 @@ struct ProcessResult {
 
 /// Runs `program` with `args` and waits (at most `timeout`, then kills it).
 /// `onStarted`, when given, is called with the child's id once it runs.
+/// Arguments are file names in the file system's encoding (see native_path.h);
+/// `stdoutFile`, when given, takes the standard output instead of `out`.
 inline ProcessResult runProcess(const QString& program, const QStringList& args,
                                 std::chrono::milliseconds timeout = std::chrono::seconds(60),
-                                const std::function<void(pid_t)>& onStarted = {}) {
+                                const std::function<void(pid_t)>& onStarted = {},
+                                const char* stdoutFile = nullptr) {
     ProcessResult result;
     std::vector<QByteArray> argData;
     argData.push_back(QFile::encodeName(program));
     for (const QString& a : args)
-        argData.push_back(a.toLocal8Bit());
+        argData.push_back(nativeFileName(a));
     std::vector<char*> argv;
     for (QByteArray& a : argData)
         argv.push_back(a.data());
@@ -57,7 +62,8 @@ inline ProcessResult runProcess(const QString& program, const QStringList& args,
     if (pid == 0) {
         const int devNull = ::open("/dev/null", O_RDONLY);
         ::dup2(devNull, 0);
-        ::dup2(outPipe[1], 1);
+        const int outFd = stdoutFile ? ::open(stdoutFile, O_WRONLY) : outPipe[1];
+        ::dup2(outFd, 1);
         ::dup2(errPipe[1], 2);
         ::execv(argv[0], argv.data());
         ::_exit(127);

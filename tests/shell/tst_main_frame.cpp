@@ -1,3 +1,5 @@
+#include "capture/native_path.h"
+#include "settings/adapter_list.h"
 #include "shell/app_state.h"
 #include "shell/commands.h"
 #include "shell/help_window.h"
@@ -7,13 +9,20 @@
 #include "support/test_paths.h"
 
 #include <QAction>
+#include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <fcntl.h>
+#include <pcap/pcap.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qarsilo;
 
@@ -446,6 +455,52 @@ private Q_SLOTS:
         QCOMPARE(messages.shown()[0].icon, MessageService::Icon::Error);
         QCOMPARE(app::selectedAdapter(), QStringLiteral("file:") + good);
         QVERIFY(g_log.isEmpty());
+    }
+
+    // Sources that went wrong before: each is refused with its reason (a named
+    // pipe without a writer is not even opened, since that would wait for
+    // ever), and a name that is not UTF-8 opens as any other.
+    void openCaptureFileRefusesWhatItCannotRead_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("refusal"); // empty: opened
+        QTest::newRow("named pipe") << QByteArray("fifo") << QStringLiteral("not a regular file");
+        QTest::newRow("raw IP") << QByteArray("raw.pcap")
+                                << QStringLiteral("not Ethernet (link type RAW)");
+        QTest::newRow("name not UTF-8") << QByteArray("n\xffu\xfe.pcap") << QString();
+    }
+
+    void openCaptureFileRefusesWhatItCannotRead() {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, refusal);
+        QTemporaryDir dir;
+        const QByteArray native = QFile::encodeName(dir.path()) + '/' + name;
+        if (name == "fifo") {
+            QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        } else {
+            QFile in(test::pcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap"));
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            QByteArray bytes = in.readAll();
+            if (name == "raw.pcap")
+                bytes[20] = char(101); // LINKTYPE_RAW, in the file header (little-endian)
+            const int fd = ::open(native.constData(), O_WRONLY | O_CREAT, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+            ::close(fd);
+        }
+        const QString path = fileNameFromNative(native);
+        test::ScriptedMessageService messages;
+        CMainFrame frame(loggingRegistry());
+        app::setSelectedAdapter(QStringLiteral("eth0"));
+        QCOMPARE(frame.openCaptureFile(path), refusal.isEmpty());
+        if (refusal.isEmpty()) {
+            QVERIFY(messages.shown().isEmpty());
+            QCOMPARE(app::selectedAdapter(), captureFileAdapterName(path));
+        } else {
+            QCOMPARE(messages.shown().size(), 1);
+            QVERIFY2(messages.shown()[0].text.contains(refusal),
+                     qPrintable(messages.shown()[0].text));
+            QCOMPARE(app::selectedAdapter(), QStringLiteral("eth0"));
+        }
     }
 
     void helpCommandsOpenTheirPage_data() {

@@ -283,18 +283,21 @@ private Q_SLOTS:
         QCOMPARE(view->chart().rowLabel(8), QStringLiteral("[ 1000 B ]  94.34%"));
     }
 
-    // A filter that does not compile for the file's link type: the text on the
-    // standard error stream, no thread left running, a blank window.
+    // A file whose frames are not Ethernet: refused with the link type's name
+    // (on the standard error stream too), no thread left running, a blank window.
     void failedSetUpLeavesTheWindowBlank_data() {
         QTest::addColumn<ChartKind>("kind");
         QTest::addColumn<int>("linkType");
-        QTest::newRow("ipv4 on USB") << ChartKind::IPv4 << 189;
-        QTest::newRow("app on USB: the tcp capture") << ChartKind::Application << 189;
-        QTest::newRow("v4v6 on raw IPv4: ip starts, ip6 fails") << ChartKind::IPv4IPv6 << 228;
+        QTest::addColumn<QString>("name");
+        QTest::newRow("ipv4 on USB") << ChartKind::IPv4 << 189 << QStringLiteral("USB_LINUX");
+        QTest::newRow("app on USB") << ChartKind::Application << 189 << QStringLiteral("USB_LINUX");
+        QTest::newRow("v4v6 on raw IPv4") << ChartKind::IPv4IPv6 << 228 << QStringLiteral("IPV4");
+        QTest::newRow("size on raw IPv4") << ChartKind::PacketSize << 228 << QStringLiteral("IPV4");
     }
     void failedSetUpLeavesTheWindowBlank() {
         QFETCH(ChartKind, kind);
         QFETCH(int, linkType);
+        QFETCH(QString, name);
         ScriptedMessageService messages;
         const QString path = m_dir.filePath(QStringLiteral("other-link.pcap"));
         QVERIFY(writeCapture(path, linkType, framesAt(kStart, {QByteArray(60, '\x45')})));
@@ -303,7 +306,14 @@ private Q_SLOTS:
         const int threadsBefore = threadCount();
         StderrCapture err;
         QVERIFY(m_frame->switchToView(chartKindInfo(kind).viewId));
-        QCOMPARE(err.take(), QByteArray("\nError compiling filter: wrong syntax.\n"));
+        const QString why = path + QStringLiteral(": its frames are not Ethernet (link type ") +
+                            name + QLatin1Char(')');
+        QCOMPARE(QString::fromLocal8Bit(err.take()),
+                 QStringLiteral("qarsilo: Error opening selected adapter: ") + why +
+                     QLatin1Char('\n'));
+        QCOMPARE(messages.shown().size(), 1);
+        QCOMPARE(messages.shown()[0].text,
+                 QStringLiteral("Error opening selected adapter\n") + why);
         auto* view = qobject_cast<CChartView*>(m_frame->activeView());
         QVERIFY(view);
         QVERIFY(!view->isReady());
@@ -316,9 +326,9 @@ private Q_SLOTS:
         QVERIFY(m_frame->linkSpeedText().isEmpty());
         view->resize(kChartViewSize);
         QVERIFY(uniform(view->grab().toImage()));
-        // Closing ends no thread and says nothing.
+        // Closing ends no thread and says nothing more.
         m_frame.reset();
-        QCOMPARE(messages.shown().size(), 0);
+        QCOMPARE(messages.shown().size(), 1);
     }
 
     void adapterThatCannotBeOpened() {
@@ -327,7 +337,8 @@ private Q_SLOTS:
         m_frame = std::make_unique<CMainFrame>();
         QVERIFY(m_frame->switchToView(view::PacketSize));
         QCOMPARE(messages.shown().size(), 1);
-        QCOMPARE(messages.shown()[0].text, QStringLiteral("Error opening selected adapter"));
+        QCOMPARE(messages.shown()[0].text.section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("Error opening selected adapter"));
         QCOMPARE(messages.shown()[0].caption, QStringLiteral("Error"));
         QVERIFY(!qobject_cast<CChartView*>(m_frame->activeView())->isReady());
     }
