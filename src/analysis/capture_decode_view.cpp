@@ -12,6 +12,7 @@
 #include "ui/message_service.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -117,7 +118,13 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
 
     m_session.setFileReplay(FileReplay::AsFastAsPossible);
     m_session.setHandler([this](const pcap_pkthdr& header, const std::uint8_t* bytes) {
+        // A file started again goes on behind the frames it already gave.
+        if (m_skip > 0) {
+            --m_skip;
+            return;
+        }
         m_store.append(frameHeaderFrom(header), bytes);
+        ++m_fileFrames;
     });
 
     m_saveChooser = [](QWidget* parent) {
@@ -144,6 +151,24 @@ void CCaptureDecodeView::onInitialUpdate(CMainFrame* frame) {
 bool CCaptureDecodeView::start() {
     if (m_session.isRunning())
         return true;
+    const QString adapter = app::selectedAdapter();
+    if (adapter != m_fileAdapter) {
+        // Another source: nothing of it has been read yet.
+        m_fileAdapter = isCaptureFileAdapter(adapter) ? adapter : QString();
+        m_fileFrames = 0;
+        m_fileDone = false;
+    }
+    if (!m_fileAdapter.isEmpty() && m_fileDone) {
+        // Reading it again would list every frame twice.
+        if (m_frame)
+            m_frame->showStatusMessage(
+                QStringLiteral("End of capture file: %1 frames (File > Open Capture File... reads "
+                               "it again)")
+                    .arg(m_store.size()));
+        setButtons();
+        return false;
+    }
+    m_skip = m_fileFrames;
     m_session.setFilter(m_filter);
     m_reportedEnd = false;
     const CaptureStartResult result = m_session.start();
@@ -162,6 +187,8 @@ bool CCaptureDecodeView::start() {
 }
 
 void CCaptureDecodeView::stop() {
+    if (m_session.readsFile() && m_session.loopEnd() == LoopEnd::EndOfFile)
+        m_fileDone = true;
     m_session.stop();
     tick(); // frames stored before the stop are listed too
     setButtons();
@@ -225,6 +252,8 @@ void CCaptureDecodeView::tick() {
 }
 
 void CCaptureDecodeView::clearAll() {
+    m_fileDone = false;
+    m_fileFrames = 0;
     m_model.reset();
     m_store.clear();
     m_tree->clear();
@@ -258,9 +287,13 @@ void CCaptureDecodeView::setSaveFileChooser(std::function<QString(QWidget*)> cho
 }
 
 void CCaptureDecodeView::saveCommand() {
-    const QString path = m_saveChooser ? m_saveChooser(this) : QString();
-    if (!path.isEmpty())
-        saveFrames(path);
+    QString path = m_saveChooser ? m_saveChooser(this) : QString();
+    if (path.isEmpty())
+        return;
+    // A name without an extension gets the one other tools look for.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".pcap");
+    saveFrames(path);
 }
 
 bool CCaptureDecodeView::saveFrames(const QString& path) {

@@ -71,6 +71,12 @@ private:
     CMainFrame* m_frame = nullptr;
     QTimer m_timer;
     bool m_reportedEnd = false;
+    // What is known of the capture file read last, so that a new start neither
+    // lists its frames twice nor reads a finished file again.
+    QString m_fileAdapter;        ///< "file:..." of the file; empty for a device
+    std::size_t m_fileFrames = 0; ///< its frames listed (capture thread, while running)
+    bool m_fileDone = false;      ///< read to its end
+    std::size_t m_skip = 0;       ///< frames the running read passes over
     std::function<QString(QWidget*)> m_saveChooser;
 
     QTableView* m_list = nullptr;

@@ -13,10 +13,13 @@
 #include "ui/message_service.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
@@ -157,6 +160,7 @@ CMainFrame::CMainFrame(ViewRegistry registry, QWidget* parent)
     buildMenu();
     buildToolBars();
     buildStatusBar();
+    setAcceptDrops(true);
 
     m_adapterDialog = runSelectAdapterDialog;
     m_fileChooser = [](QWidget* parent) {
@@ -532,6 +536,29 @@ void CMainFrame::openCaptureFile() {
         switchToView(m_view->templateId());
     else
         switchToView(view::CaptureDecode);
+}
+
+namespace {
+// The one local file of a drop, or empty.
+QString droppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls()[0].isLocalFile())
+        return {};
+    return data->urls()[0].toLocalFile();
+}
+} // namespace
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // The drag source waits for the drop to end; the file opens just after.
+    QTimer::singleShot(0, this, [this, path] { openCaptureFile(path); });
 }
 
 bool CMainFrame::openCaptureFile(const QString& path) {

@@ -78,6 +78,11 @@ public:
     /// cannot be read (the operator has been told).
     bool openCaptureFile(const QString& path);
 
+protected:
+    /// A capture file dropped on the window opens as File > Open Capture File does.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     void buildMenu();
     void buildToolBars();

@@ -9,15 +9,19 @@
 #include "support/test_paths.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 
 #include <fcntl.h>
 #include <pcap/pcap.h>
@@ -460,6 +464,29 @@ private Q_SLOTS:
     // Sources that went wrong before: each is refused with its reason (a named
     // pipe without a writer is not even opened, since that would wait for
     // ever), and a name that is not UTF-8 opens as any other.
+    void droppedFileOpens() {
+        test::ScriptedMessageService messages;
+        CMainFrame frame(loggingRegistry());
+        const QString file = test::pcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap");
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(file)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(&frame, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&frame, &drop);
+        QTRY_COMPARE(app::selectedAdapter(), captureFileAdapterName(file));
+        QCOMPARE(frame.activeTemplate(), int(view::CaptureDecode));
+        // Text or two files at once are not taken.
+        QMimeData text;
+        text.setText(QStringLiteral("hello"));
+        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton,
+                                Qt::NoModifier);
+        QApplication::sendEvent(&frame, &refused);
+        QVERIFY(!refused.isAccepted());
+    }
+
     void openCaptureFileRefusesWhatItCannotRead_data() {
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<QString>("refusal"); // empty: opened
