@@ -169,6 +169,25 @@ QFont CChartWnd::chartFont(int pixelHeight) {
     return font;
 }
 
+std::vector<QRect> CChartWnd::separateLabels(std::vector<QRect> boxes,
+                                             const std::vector<int>& directions, int step) {
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        const int dy = directions[i] < 0 ? -step : step;
+        // A box that meets another goes to the line beside it. Boxes are lower
+        // than a step, so that always moves it one way: it clears the
+        // finitely many before it.
+        for (std::size_t e = 0; e < i;) {
+            if (boxes[e].intersects(boxes[i])) {
+                boxes[i].moveTop(boxes[e].top() + dy);
+                e = 0;
+            } else {
+                ++e;
+            }
+        }
+    }
+    return boxes;
+}
+
 QFont CChartWnd::deviceFont() {
     return QGuiApplication::font();
 }
@@ -242,8 +261,17 @@ int CChartWnd::drawLegend(QPainter& p, int width, int height) const {
     const int top = usableH / 2 - legendHeight / 2;
     const int right = usableW - 5;
     const int perChar = toInt(m_legendFontHeight * 0.66);
-    const int legendWidth = m_longestLabel * perChar + 25;
-    const int left = usableW - m_longestLabel * perChar - 30;
+    // The texts get (font height / 2) pixels a character before the swatches;
+    // a font whose letters are wider widens the legend to the left, so that
+    // no text runs into its swatch.
+    const QFontMetrics legendMetrics(chartFont(m_legendFontHeight));
+    int widest = 0;
+    for (int i = 0; i < n; ++i)
+        widest = std::max(widest, legendMetrics.horizontalAdvance(categoryLabelAt(i)));
+    const int room = (m_legendFontHeight / 2) * m_longestLabel + 2;
+    const int extra = std::max(0, widest - room);
+    const int legendWidth = m_longestLabel * perChar + 25 + extra;
+    const int left = usableW - m_longestLabel * perChar - 30 - extra;
     // A legend that does not fit the client area is left out.
     if (left < 1 || top < 1 || top + legendHeight > height - 1 || right > width - 1)
         return -1;
@@ -255,7 +283,7 @@ int CChartWnd::drawLegend(QPainter& p, int width, int height) const {
     textOut(p, left + legendWidth / 2 - 3 * p.fontMetrics().averageCharWidth(), top + 3,
             QStringLiteral("Legend"));
     p.setFont(chartFont(m_legendFontHeight));
-    const int swatchLeft = left + 10 + (m_legendFontHeight / 2) * m_longestLabel;
+    const int swatchLeft = left + 10 + (m_legendFontHeight / 2) * m_longestLabel + extra;
     int y = top + 25;
     for (int i = 0; i < n; ++i) {
         p.setPen(Qt::black);
@@ -583,22 +611,35 @@ void CChartWnd::drawPie(QPainter& p, const ChartSeries& series, int cx, int cy, 
         const QPoint end = from + QPoint(sx * half, sy * half);
         QPoint text(quarter == 1 || quarter == 2 ? end.x() + 5 : end.x() - cw,
                     quarter >= 2 ? end.y() - lineHeight : end.y());
-        Label label{from, end, text, quarter, j, value};
-        for (std::size_t e = 0; e < labels.size();) {
-            const QPoint other = labels[e].text;
-            if (other.x() < label.text.x() && label.text.x() < other.x() + cw &&
-                other.y() < label.text.y() && label.text.y() < other.y() + lineHeight) {
-                const int y = quarter >= 2 ? other.y() - lineHeight : other.y() + lineHeight;
-                label.end.ry() += y - label.text.y();
-                label.text.setY(y);
-                e = 0;
-                continue;
-            }
-            ++e;
-        }
-        labels.push_back(label);
+        labels.push_back(Label{from, end, text, quarter, j, value});
     }
 
+    // Each label's box as it is drawn; later labels move a line at a time
+    // (up in the upper half, down in the lower) until they clear every box
+    // placed before them.
+    const auto percentText = [total](const Label& label) {
+        return QStringLiteral("%1%").arg(static_cast<long long>(label.value) * 100 / total);
+    };
+    std::vector<QRect> boxes;
+    std::vector<int> directions;
+    for (const Label& label : labels) {
+        if (m_pieCategoryLabels) {
+            const int before = fm.horizontalAdvance(categoryLabelAt(label.category));
+            const int after = fm.horizontalAdvance(series.pointLabel(label.category));
+            boxes.emplace_back(label.text.x() + 20 - before, label.text.y(), before + 5 + after,
+                               fm.height());
+        } else {
+            boxes.emplace_back(label.text.x(), label.text.y(),
+                               fm.horizontalAdvance(percentText(label)), fm.height());
+        }
+        directions.push_back(label.quarter >= 2 ? -1 : 1);
+    }
+    const std::vector<QRect> placed = separateLabels(boxes, directions, lineHeight);
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        const int dy = placed[i].y() - boxes[i].y();
+        labels[i].text.ry() += dy;
+        labels[i].end.ry() += dy;
+    }
     p.setPen(QPen(Qt::black, 1));
     for (const Label& label : labels)
         line(p, label.from, label.end);
@@ -610,8 +651,7 @@ void CChartWnd::drawPie(QPainter& p, const ChartSeries& series, int cx, int cy, 
             textOut(p, label.text.x() + 25, label.text.y(), series.pointLabel(label.category));
         } else {
             p.setPen(Qt::black);
-            textOut(p, label.text.x(), label.text.y(),
-                    QStringLiteral("%1%").arg(static_cast<long long>(label.value) * 100 / total));
+            textOut(p, label.text.x(), label.text.y(), percentText(label));
         }
     }
 }

@@ -96,6 +96,11 @@ public:
 
     /// The fonts the chart makes: bold Arial of `pixelHeight` pixels.
     static QFont chartFont(int pixelHeight);
+    /// Moves box i (i = 1, 2, ...) in the sign of directions[i], to `step`
+    /// pixels beside each box before it that it meets, until it meets none:
+    /// pie labels never cover each other. Boxes must be lower than `step`.
+    static std::vector<QRect> separateLabels(std::vector<QRect> boxes,
+                                             const std::vector<int>& directions, int step);
     /// The font of the pie's names and labels: the painter's own default.
     static QFont deviceFont();
     /// 3-D shades: each of red, green and blue 35 darker (0 at 34 or less) or

@@ -227,6 +227,82 @@ private Q_SLOTS:
                       QStringLiteral("1409 <= size < 1518 bytes")) > 0);
     }
 
+    // Texts wider than the room the legend allots them (letters of a font
+    // wider than half its height) widen the legend: none runs into its swatch.
+    void legendTextsClearTheirSwatches_data() {
+        QTest::addColumn<int>("fontHeight");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("14, capitals") << 14 << QStringLiteral("MMMMMMMMMMMMMMMM");
+        QTest::newRow("16, mixed") << 16 << QStringLiteral("Wide WWW mmm QQQ");
+        QTest::newRow("14, narrow") << 14 << QStringLiteral("iiiiiiiiiiiiiiii");
+    }
+    void legendTextsClearTheirSwatches() {
+        QFETCH(int, fontHeight);
+        QFETCH(QString, label);
+        CChartWnd chart(CChartWnd::kBarChart);
+        chart.setLegendFontHeight(fontHeight);
+        for (int i = 0; i < 3; ++i)
+            chart.setCategoryLabel(i, label.left(label.size() - i));
+        chart.addSeries(pieSeries({5, 3, 2}));
+        const QImage image = chart.render(kChartViewSize);
+        const int w = kChartViewSize.width() - 5;
+        const int top = (kChartViewSize.height() - 20) / 2 - (3 * 18 + 26) / 2;
+        const int longest = int(label.size());
+        const int swatchLeft =
+            w - longest * int(fontHeight * 0.66) - 30 + 10 + (fontHeight / 2) * longest;
+        const int textWidth =
+            QFontMetrics(CChartWnd::chartFont(fontHeight)).horizontalAdvance(label);
+        const int textLeft =
+            std::min(w - longest * int(fontHeight * 0.66) - 25, swatchLeft - 3 - textWidth);
+        for (int i = 0; i < 3; ++i) {
+            const int y = top + 25 + 18 * i;
+            QCOMPARE_PIXEL(image, swatchLeft, y + 6, Qt::black);
+            for (int x = swatchLeft - 2; x < swatchLeft; ++x)
+                for (int dy = 0; dy <= 12; ++dy)
+                    QCOMPARE_PIXEL(image, x, y + dy, Qt::white);
+        }
+        QVERIFY(inkAt(image, CChartWnd::chartFont(fontHeight), QPoint(textLeft, top + 25), label) >
+                0);
+    }
+
+    // Pie labels placed where their slices want them move off the ones placed
+    // before, one way only, until no two meet.
+    void pieLabelsNeverOverlap_data() {
+        QTest::addColumn<QList<QRect>>("boxes");
+        QTest::addColumn<QList<int>>("directions");
+        const QRect a(100, 100, 40, 14);
+        QTest::newRow("apart") << QList<QRect>{a, a.translated(0, 40)} << QList<int>{1, 1};
+        QTest::newRow("same place, down") << QList<QRect>{a, a, a} << QList<int>{1, 1, 1};
+        QTest::newRow("same place, up") << QList<QRect>{a, a, a} << QList<int>{-1, -1, -1};
+        QTest::newRow("second left of the first")
+            << QList<QRect>{a, a.translated(-20, 3)} << QList<int>{1, 1};
+        QTest::newRow("chain") << QList<QRect>{a, a.translated(0, 20), a.translated(5, 2)}
+                               << QList<int>{1, 1, 1};
+        QTest::newRow("three small slices")
+            << QList<QRect>{a, a.translated(3, 1), a.translated(6, 2), a.translated(200, 0)}
+            << QList<int>{-1, -1, -1, 1};
+    }
+    void pieLabelsNeverOverlap() {
+        QFETCH(QList<QRect>, boxes);
+        QFETCH(QList<int>, directions);
+        const int step = 20;
+        const std::vector<QRect> placed =
+            CChartWnd::separateLabels(std::vector<QRect>(boxes.begin(), boxes.end()),
+                                      std::vector<int>(directions.begin(), directions.end()), step);
+        QCOMPARE(placed.size(), std::size_t(boxes.size()));
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            const QRect& want = boxes[qsizetype(i)];
+            QCOMPARE(placed[i].x(), want.x());
+            QCOMPARE(placed[i].size(), want.size());
+            QVERIFY((placed[i].y() - want.y()) * directions[qsizetype(i)] >= 0);
+            for (std::size_t e = 0; e < i; ++e)
+                QVERIFY2(!placed[i].intersects(placed[e]),
+                         qPrintable(QStringLiteral("%1 %2").arg(i).arg(e)));
+        }
+        // A box that met nothing stays where it was.
+        QCOMPARE(placed[0], boxes[0]);
+    }
+
     void missingColourIsBlack() {
         CChartWnd chart(CChartWnd::kPieChart);
         chart.setCategoryLabel(0, QStringLiteral("first"));
