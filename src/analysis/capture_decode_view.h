@@ -1,16 +1,28 @@
 #pragma once
 
 #include "analysis/capture_list_model.h"
+#include "analysis/decode_tree.h"
+#include "analysis/display_filter.h"
 #include "analysis/frame_store.h"
 #include "capture/capture_session.h"
 #include "shell/view.h"
 
 #include <QTimer>
-#include <functional>
 
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+class QLineEdit;
 class QPlainTextEdit;
+class QSplitter;
 class QTableView;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 /// The packet analyzer: captures every frame that passes the stored filter,
 /// lists it, keeps a copy, and shows the chosen frame as a decode tree and a
@@ -39,6 +51,27 @@ public:
 
     /// Shows the dump and the tree of list row `row` (0-based).
     void showFrame(int row);
+    /// Marks the bytes of the field `item` stands for in the hex dump.
+    void highlightBytes(QTreeWidgetItem* item);
+    /// Selects the deepest field of the shown frame that covers byte `byte`.
+    void selectFieldAtByte(int byte);
+    /// The bytes marked in the dump (offset -1: none).
+    std::pair<int, int> highlightedBytes() const { return m_highlighted; }
+
+    /// Shows only the stored frames that match `expression` (a capture filter
+    /// expression; empty shows all). False when it does not compile (the
+    /// status bar says why). The stored frames are filtered on a thread of
+    /// their own; waitForDisplayFilter() waits for it (tests).
+    bool applyDisplayFilter(const QString& expression);
+    void waitForDisplayFilter();
+    QLineEdit* displayFilterBar() const { return m_filterBar; }
+    /// Selects the next (or previous) row, wrapping, with `text` in any column.
+    bool find(const QString& text, bool forward);
+    /// Selects frame `number` (from 1) when the list shows it.
+    bool goToFrame(qulonglong number);
+    /// Asks for a frame number (0: cancelled); replaceable for tests.
+    void setFrameNumberAsker(std::function<qulonglong(QWidget*, qulonglong)> asker);
+    QSplitter* splitter() const { return m_splitter; }
     /// Writes the stored frames to a pcap file; false (the operator told why) on failure.
     bool saveFrames(const QString& path);
     /// Asks where to save; replaceable so tests never block on a dialog.
@@ -56,10 +89,22 @@ public Q_SLOTS:
     /// Brings new frames into the list (runs every 100 ms).
     void tick();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void setButtons();
     void clearAll();
     void saveCommand();
+    void goToFrameCommand();
+    void updateStatusPane();
+    void checkDisplayFilter(const QString& text);
+    void pollScan();
+    void finishScan();
+    void cancelScan();
+    void selectFieldAtCursor();
+    void saveLayout() const;
+    void restoreLayout();
 
     // The store outlives the session that fills it: members are destroyed in
     // reverse order, and the session is stopped before anything else goes.
@@ -78,8 +123,30 @@ private:
     bool m_fileDone = false;      ///< read to its end
     std::size_t m_skip = 0;       ///< frames the running read passes over
     std::function<QString(QWidget*)> m_saveChooser;
+    std::function<qulonglong(QWidget*, qulonglong)> m_askFrameNumber;
+
+    // The shown frame's tree, each node's item, and the bytes marked.
+    qarsilo::DecodeNode m_decoded;
+    std::unordered_map<const qarsilo::DecodeNode*, QTreeWidgetItem*> m_items;
+    int m_shownBytes = 0;
+    std::pair<int, int> m_highlighted{-1, 0};
+
+    // The display filter in use, and the one whose first pass runs.
+    std::unique_ptr<qarsilo::DisplayFilter> m_displayFilter;
+    std::unique_ptr<qarsilo::DisplayFilter> m_pendingFilter;
+    std::thread m_scan;
+    std::size_t m_scanEnd = 0;
+    std::atomic<std::size_t> m_scanDone{0};
+    std::atomic<bool> m_scanCancel{false};
+    std::vector<std::uint32_t> m_scanResult;
+    QTimer m_scanTimer;
 
     QTableView* m_list = nullptr;
     QTreeWidget* m_tree = nullptr;
     QPlainTextEdit* m_dump = nullptr;
+    QLineEdit* m_filterBar = nullptr;
+    QLineEdit* m_findBar = nullptr;
+    QSplitter* m_splitter = nullptr;
+    QSplitter* m_lowerSplitter = nullptr;
+    bool m_layoutRestored = false;
 };

@@ -1,8 +1,12 @@
 #include "analysis/capture_list_model.h"
 
 #include "analysis/classify.h"
+#include "analysis/display_filter.h"
 #include "analysis/text_format.h"
 
+#include <QDateTime>
+
+#include <algorithm>
 #include <limits>
 
 namespace qarsilo {
@@ -22,6 +26,23 @@ CaptureListModel::CaptureListModel(const FrameStore& store, QObject* parent)
     , m_store(store) {}
 
 int CaptureListModel::refresh() {
+    if (m_filter) {
+        // New frames go through the filter as they come.
+        const std::size_t stored = m_store.size();
+        std::vector<std::uint32_t> more = m_filter->scan(m_store, m_checked, stored);
+        m_checked = stored;
+        const std::size_t room = std::size_t(std::numeric_limits<int>::max()) - m_shown.size();
+        if (more.size() > room)
+            more.resize(room);
+        if (more.empty())
+            return 0;
+        const int first = int(m_shown.size());
+        beginInsertRows(QModelIndex(), first, first + int(more.size()) - 1);
+        m_shown.insert(m_shown.end(), more.begin(), more.end());
+        m_rows = int(m_shown.size());
+        endInsertRows();
+        return int(more.size());
+    }
     // A list view counts rows in int; frames beyond that stay stored but unlisted.
     const std::size_t stored = m_store.size();
     const int available = stored > std::size_t(std::numeric_limits<int>::max())
@@ -39,7 +60,46 @@ int CaptureListModel::refresh() {
 void CaptureListModel::reset() {
     beginResetModel();
     m_rows = 0;
+    m_shown.clear();
+    m_checked = 0;
     endResetModel();
+}
+
+void CaptureListModel::showOnly(const DisplayFilter* filter, std::vector<std::uint32_t> rows,
+                                std::size_t checked) {
+    beginResetModel();
+    m_filter = filter;
+    m_shown = std::move(rows);
+    if (m_shown.size() > std::size_t(std::numeric_limits<int>::max()))
+        m_shown.resize(std::size_t(std::numeric_limits<int>::max()));
+    m_checked = checked;
+    m_rows = int(m_shown.size());
+    endResetModel();
+}
+
+void CaptureListModel::showAll() {
+    beginResetModel();
+    m_filter = nullptr;
+    m_shown.clear();
+    m_checked = 0;
+    m_rows = 0;
+    endResetModel();
+    refresh();
+}
+
+int CaptureListModel::rowOfFrame(std::size_t frame) const {
+    if (!m_filter)
+        return frame < std::size_t(m_rows) ? int(frame) : -1;
+    const auto it = std::lower_bound(m_shown.begin(), m_shown.end(), frame);
+    return it != m_shown.end() && *it == frame ? int(it - m_shown.begin()) : -1;
+}
+
+void CaptureListModel::setTimeFormat(TimeFormat format) {
+    if (format == m_timeFormat)
+        return;
+    m_timeFormat = format;
+    if (m_rows > 0)
+        Q_EMIT dataChanged(index(0, Time), index(m_rows - 1, Time));
 }
 
 int CaptureListModel::columnWidth(int column) {
@@ -62,16 +122,32 @@ QVariant CaptureListModel::data(const QModelIndex& index, int role) const {
                                         : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
+    // Rows keep their frames' numbers when a display filter hides others.
+    const std::size_t frame = frameIndex(index.row());
     if (index.column() == Number)
-        return QString::number(index.row() + 1);
-    const FrameStore::Frame f = m_store.at(std::size_t(index.row()));
-    const Classification c = classifyFrame(f.header, f.bytes);
-    switch (index.column()) {
-    case Time: {
+        return QString::number(frame + 1);
+    const FrameStore::Frame f = m_store.at(frame);
+    if (index.column() == Time) {
+        switch (m_timeFormat) {
+        case TimeFormat::AsCaptured:
+            break;
+        case TimeFormat::DateAndTime:
+            return QDateTime::fromSecsSinceEpoch(f.header.tsSec)
+                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                   QStringLiteral(".%1").arg(f.header.tsUsec, 6, 10, QLatin1Char('0'));
+        case TimeFormat::SinceFirstFrame: {
+            const FrameHeader first = m_store.at(0).header;
+            const double seconds =
+                double(f.header.tsSec - first.tsSec) + double(f.header.tsUsec - first.tsUsec) / 1e6;
+            return QString::number(seconds, 'f', 6);
+        }
+        }
         char buf[text::kMaxTimeLength];
         return QString::fromLatin1(
             buf, int(text::appendTime(buf, f.header.tsSec, f.header.tsUsec) - buf));
     }
+    const Classification c = classifyFrame(f.header, f.bytes);
+    switch (index.column()) {
     case Source: {
         char buf[32];
         return QString::fromLatin1(buf, int(appendSourceText(buf, c) - buf));

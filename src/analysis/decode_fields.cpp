@@ -1,5 +1,7 @@
 #include "analysis/decode_fields.h"
 
+#include <algorithm>
+
 #include "analysis/text_format.h"
 
 namespace qarsilo::decode {
@@ -133,6 +135,8 @@ DecodeNode* TreeBuilder::field(const FieldSpec& spec, std::string_view branchSuf
     const std::string_view suffix = spec.branchSuffix ? branchSuffix : spec.suffix;
     DecodeNode node;
     node.text = latin1(spec.label) + value + latin1(suffix);
+    node.offset = static_cast<int>(base + spec.offset);
+    node.length = static_cast<int>(valueWidth(spec.value));
     auto& fields = root_.children.back().children;
     fields.push_back(std::move(node));
     return &fields.back();
@@ -155,10 +159,30 @@ void TreeBuilder::textField(QString text, DecodeNode* parent) {
     }
     DecodeNode node;
     node.text = std::move(text);
+    // A flag of a field lies in that field's bytes.
+    if (parent->kind == DecodeNodeKind::Field) {
+        node.offset = parent->offset;
+        node.length = parent->length;
+    }
     parent->children.push_back(std::move(node));
 }
 
 DecodeNode TreeBuilder::finish(std::string_view summary) {
+    // A layer spans its fields' bytes.
+    for (DecodeNode& layer : root_.children) {
+        int first = -1;
+        int end = 0;
+        for (const DecodeNode& f : layer.children) {
+            if (f.offset < 0)
+                continue;
+            first = first < 0 ? f.offset : std::min(first, f.offset);
+            end = std::max(end, f.offset + f.length);
+        }
+        if (first >= 0) {
+            layer.offset = first;
+            layer.length = end - first;
+        }
+    }
     if (truncated_)
         appendLayer(kTruncatedNodeText);
     else if (!summary.empty())

@@ -61,6 +61,20 @@ DecodeNode decodeFrame(const FrameHeader& header, const std::uint8_t* bytes) {
     return tree.finish(summary);
 }
 
+const DecodeNode* nodeAtByte(const DecodeNode& root, int byte) {
+    for (const DecodeNode& child : root.children) {
+        // Children of the root may span nothing (general information) and
+        // still hold nodes that do; fields lie inside their layer.
+        if (child.offset >= 0 && !child.covers(byte))
+            continue;
+        if (const DecodeNode* deeper = nodeAtByte(child, byte))
+            return deeper;
+        if (child.covers(byte))
+            return &child;
+    }
+    return nullptr;
+}
+
 QString decodeTreeText(const DecodeNode& root) {
     QString out;
     appendTreeText(root, 0, out);

@@ -34,6 +34,15 @@ struct DecodeNode {
     DecodeNodeKind kind = DecodeNodeKind::Field;
     QString text;
     std::vector<DecodeNode> children;
+    /// The frame bytes the node was read from: a field's own bytes, a layer's
+    /// from its first field to its last; offset -1 for nodes that come from
+    /// no frame byte (the root, "General Infomation", the summary).
+    int offset = -1;
+    int length = 0;
+
+    bool covers(int byte) const noexcept {
+        return offset >= 0 && byte >= offset && byte < offset + length;
+    }
 
     /// The image shown normally.
     TreeImage image() const noexcept;
@@ -60,6 +69,9 @@ inline constexpr char kTruncatedNodeText[] = "Truncated";
 /// the header alone and is always whole. With fewer than 14 bytes the framing
 /// is unknown and no link layer is shown.
 DecodeNode decodeFrame(const FrameHeader& header, const std::uint8_t* bytes);
+
+/// The deepest node of `root` whose bytes include frame byte `byte`, or null.
+const DecodeNode* nodeAtByte(const DecodeNode& root, int byte);
 
 /// The tree as text for scripts and tests: one node per line, two blanks of
 /// indent per level below the root, each line ended by "\n".

@@ -104,6 +104,15 @@ QString CaptureSession::loopError() const {
     return loopEnd() == LoopEnd::Error ? m_loopError : QString();
 }
 
+unsigned CaptureSession::droppedSoFar() const {
+    // The counters come from the kernel by getsockopt; the capture thread does
+    // not touch them.
+    pcap_stat stats{};
+    if (!m_handle || m_isFile || pcap_stats(m_handle, &stats) != 0)
+        return m_handle ? 0 : m_dropped;
+    return stats.ps_drop;
+}
+
 int CaptureSession::linkType() const {
     return m_linkType;
 }

@@ -225,6 +225,8 @@ public:
     /// Frames the system dropped during the last live run for want of room
     /// (libpcap's counters, read at stop); 0 for capture files.
     unsigned droppedFrames() const { return m_dropped; }
+    /// Frames the system dropped so far in a live run (0 for files and while stopped).
+    unsigned droppedSoFar() const;
     /// The link type (DLT_*) of the open handle; -1 while stopped. Set before
     /// the capture thread starts, so handlers may read it.
     int linkType() const;

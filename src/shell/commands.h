@@ -28,6 +28,15 @@ enum : int {
     About = 57664,
     Nothing = 32794, ///< routed to a handler that does nothing
 
+    // Edit, View and Go: handled by the view that shows frames
+    Find = 32860,
+    FindNext = 32861,
+    FindPrevious = 32862,
+    GoToFrame = 32863,
+    TimeAsCaptured = 32864, ///< View > Time Format, kept in the settings
+    TimeDateAndTime = 32865,
+    TimeSinceFirstFrame = 32866,
+
     // First toolbar: pop-up menus
     ToolbarStatistic = 32809,
     ToolbarChart = 32810,

@@ -4,6 +4,7 @@
 
 #include "settings/adapter_list.h"
 #include "settings/select_adapter_dialog.h"
+#include "settings/settings_store.h"
 #include "shell/about_dialog.h"
 #include "shell/app_state.h"
 #include "shell/commands.h"
@@ -12,19 +13,24 @@
 #include "shell/view.h"
 #include "ui/message_service.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMoveEvent>
+#include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <cstring>
 #include <utility>
 
 using namespace qarsilo;
@@ -44,7 +50,21 @@ constexpr MenuRow kMenu[] = {
     {1, "&Select Adapter", cmd::SelectAdapter},
     {1, "Open Capture File...", cmd::OpenCaptureFile},
     {1, "Save Captured Frames...", cmd::SaveFrames},
+    {1, nullptr, 0},
+    {1, "Recent Capture Files", 0},
+    {1, nullptr, 0},
     {1, "&Exit", cmd::Exit},
+    {0, "Edit", 0},
+    {1, "&Find...", cmd::Find},
+    {1, "Find &Next", cmd::FindNext},
+    {1, "Find &Previous", cmd::FindPrevious},
+    {0, "View", 0},
+    {1, "&Time Format", 0},
+    {2, "As captured", cmd::TimeAsCaptured},
+    {2, "Date and time of day", cmd::TimeDateAndTime},
+    {2, "Seconds since first frame", cmd::TimeSinceFirstFrame},
+    {0, "Go", 0},
+    {1, "&Go to Frame...", cmd::GoToFrame},
     {0, "Network Statistics", 0},
     {1, "&General", cmd::General},
     {1, "Single", cmd::Single},
@@ -161,6 +181,7 @@ CMainFrame::CMainFrame(ViewRegistry registry, QWidget* parent)
     buildToolBars();
     buildStatusBar();
     setAcceptDrops(true);
+    restorePosition();
 
     m_adapterDialog = runSelectAdapterDialog;
     m_fileChooser = [](QWidget* parent) {
@@ -198,6 +219,8 @@ void CMainFrame::buildMenu() {
             parentMenu->addSeparator();
         } else if (row.command == 0) {
             levels[row.level] = parentMenu->addMenu(QString::fromLatin1(row.text));
+            if (std::strcmp(row.text, "Recent Capture Files") == 0)
+                m_recentMenu = levels[row.level];
         } else {
             QAction* a = parentMenu->addAction(QString::fromLatin1(row.text));
             a->setData(row.command);
@@ -215,6 +238,20 @@ void CMainFrame::buildMenu() {
     cumulative->setChecked(app::cumulative());
     action(cmd::HelpContents)->setShortcut(QKeySequence::HelpContents);
     action(cmd::OpenCaptureFile)->setShortcut(QKeySequence::Open);
+    action(cmd::Find)->setShortcut(QKeySequence::Find);
+    action(cmd::FindNext)->setShortcut(QKeySequence::FindNext);
+    action(cmd::FindPrevious)->setShortcut(QKeySequence::FindPrevious);
+    action(cmd::GoToFrame)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    auto* timeFormats = new QActionGroup(this);
+    const quint32 format = storedTimeFormat();
+    for (int c :
+         {int(cmd::TimeAsCaptured), int(cmd::TimeDateAndTime), int(cmd::TimeSinceFirstFrame)}) {
+        QAction* a = action(c);
+        a->setCheckable(true);
+        a->setChecked(quint32(c - cmd::TimeAsCaptured) == format);
+        timeFormats->addAction(a);
+    }
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &CMainFrame::fillRecentMenu);
     // F10 opens the menu bar from the keyboard, as on other desktops; the
     // menu titles themselves carry no mnemonics.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -282,7 +319,21 @@ void CMainFrame::buildStatusBar() {
     m_linkPane->setMinimumWidth(
         m_linkPane->fontMetrics().horizontalAdvance(QStringLiteral("LINK SPEED")) + 16);
     m_linkPane->setToolTip(QStringLiteral("Link speed of the adapter"));
+    // The view's own figures sit before the link speed; hidden while empty.
+    m_viewStatusPane = new QLabel(this);
+    m_viewStatusPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_viewStatusPane->hide();
+    statusBar()->addPermanentWidget(m_viewStatusPane);
     statusBar()->addPermanentWidget(m_linkPane);
+}
+
+void CMainFrame::setViewStatusText(const QString& text) {
+    m_viewStatusPane->setText(text);
+    m_viewStatusPane->setVisible(!text.isEmpty());
+}
+
+QString CMainFrame::viewStatusText() const {
+    return m_viewStatusPane->text();
 }
 
 void CMainFrame::setViewButtons(const QList<ViewButton>& buttons) {
@@ -372,6 +423,7 @@ bool CMainFrame::switchToView(int templateId) {
     // The new view sets its own buttons; one that sets none (or fails to
     // start) shows the whole set, disabled, not the old view's buttons.
     setViewButtons(kDefaultViewButtons);
+    setViewStatusText(QString());
     next->onInitialUpdate(this);
     setCentralWidget(next);
     next->show();
@@ -391,8 +443,16 @@ bool CMainFrame::isCommandAvailable(int command) const {
     }
     if (command == cmd::AddressBook)
         return bool(m_addressBook);
-    if (command == cmd::SaveFrames) // the view that holds frames says
+    switch (command) {
+    case cmd::SaveFrames: // the view that holds frames says
+    case cmd::Find:
+    case cmd::FindNext:
+    case cmd::FindPrevious:
+    case cmd::GoToFrame:
         return m_view && m_view->isCommandEnabled(command);
+    default:
+        break;
+    }
     return true;
 }
 
@@ -472,6 +532,13 @@ void CMainFrame::handleCommand(int command) {
         break;
     case cmd::Nothing:
         break;
+    case cmd::TimeAsCaptured:
+    case cmd::TimeDateAndTime:
+    case cmd::TimeSinceFirstFrame:
+        SettingsStore().writeNumber(setting::timeFormat, quint32(command - cmd::TimeAsCaptured));
+        if (m_view)
+            m_view->onCommand(command);
+        break;
     default:
         if (m_view)
             m_view->onCommand(command);
@@ -529,6 +596,7 @@ void CMainFrame::openCaptureFile() {
     }
     // The file takes the adapter's place for this run; the stored adapter stays.
     app::setSelectedAdapter(captureFileAdapterName(path));
+    rememberRecentFile(path);
     statusBar()->showMessage(QStringLiteral("Reading ") + displayFileName(path), 5000);
     // A capturing view starts again on the file; from the start view the
     // file opens in the analyzer.
@@ -546,6 +614,63 @@ QString droppedFile(const QMimeData* data) {
     return data->urls()[0].toLocalFile();
 }
 } // namespace
+
+quint32 CMainFrame::storedTimeFormat() {
+    quint32 format = 0;
+    if (!SettingsStore().readNumber(setting::timeFormat, format) || format > 2)
+        format = 0;
+    return format;
+}
+
+QStringList CMainFrame::recentFiles() {
+    QStringList files = SettingsStore().string(setting::recentFiles).split(QLatin1Char('\n'));
+    files.removeAll(QString());
+    return files.mid(0, kRecentFiles);
+}
+
+void CMainFrame::rememberRecentFile(const QString& path) {
+    QStringList files = recentFiles();
+    files.removeAll(path);
+    files.prepend(path);
+    SettingsStore().writeString(setting::recentFiles,
+                                files.mid(0, kRecentFiles).join(QLatin1Char('\n')));
+}
+
+void CMainFrame::fillRecentMenu() {
+    m_recentMenu->clear();
+    const QStringList files = recentFiles();
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = files[i];
+        QAction* a = m_recentMenu->addAction(
+            QStringLiteral("&%1 %2").arg((i + 1) % 10).arg(displayFileName(path)));
+        connect(a, &QAction::triggered, this, [this, path] { openCaptureFile(path); });
+    }
+    if (files.isEmpty())
+        m_recentMenu->addAction(QStringLiteral("(none)"))->setEnabled(false);
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    if (isVisible())
+        SettingsStore().writeString(setting::windowPosition,
+                                    QStringLiteral("%1,%2").arg(pos().x()).arg(pos().y()));
+}
+
+void CMainFrame::restorePosition() {
+    const QStringList xy = SettingsStore().string(setting::windowPosition).split(QLatin1Char(','));
+    bool okX = false;
+    bool okY = false;
+    const QPoint at(xy.value(0).toInt(&okX), xy.value(1).toInt(&okY));
+    if (!okX || !okY)
+        return;
+    // Only where the window is still seen on a screen now.
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (screen->availableGeometry().intersects(
+                QRect(at, size()).adjusted(0, 0, -size().width() / 2, -size().height() / 2))) {
+            move(at);
+            return;
+        }
+}
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
     if (!droppedFile(event->mimeData()).isEmpty())

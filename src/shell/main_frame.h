@@ -78,7 +78,18 @@ public:
     /// cannot be read (the operator has been told).
     bool openCaptureFile(const QString& path);
 
+    /// View > Time Format as stored: 0 as captured, 1 date and time, 2 seconds since the first
+    /// frame.
+    static quint32 storedTimeFormat();
+    /// The capture files opened last, newest first (at most kRecentFiles).
+    static QStringList recentFiles();
+    static constexpr int kRecentFiles = 10;
+    /// A permanent status bar pane of the view's own (frames stored, shown, dropped).
+    void setViewStatusText(const QString& text);
+    QString viewStatusText() const;
+
 protected:
+    void moveEvent(QMoveEvent* event) override;
     /// A capture file dropped on the window opens as File > Open Capture File does.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -95,7 +106,13 @@ private:
     void openCaptureFile();
     bool isCommandAvailable(int command) const;
 
+    static void rememberRecentFile(const QString& path);
+    void fillRecentMenu();
+    void restorePosition();
+
     ViewRegistry m_registry;
+    QMenu* m_recentMenu = nullptr;
+    QLabel* m_viewStatusPane = nullptr;
     CView* m_view = nullptr;
     std::map<int, QAction*> m_actions;
     std::map<int, QAction*> m_toolbarTwins; // toolbar buttons that share a menu command

@@ -2,6 +2,7 @@
 #include "analysis/classify.h"
 #include "analysis/decode_tree.h"
 #include "analysis/hex_dump.h"
+#include "capture/run_process.h"
 #include "settings/adapter_list.h"
 #include "settings/settings_store.h"
 #include "shell/app_state.h"
@@ -14,9 +15,12 @@
 #include <QAbstractItemModelTester>
 #include <QPlainTextEdit>
 #include <QSettings>
+#include <QSplitter>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCursor>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <pcap/pcap.h>
@@ -307,6 +311,147 @@ private Q_SLOTS:
         QVERIFY(m_frame->switchToView(view::Start));
         m_frame->updateCommandUi();
         QVERIFY(!m_frame->action(cmd::SaveFrames)->isEnabled());
+    }
+
+    // The tree and the dump follow the current row, however it moves.
+    void selectionIsFollowed() {
+        QTRY_COMPARE(m_view->store().size(), std::size_t(114));
+        m_view->tick();
+        m_view->list()->setFocus();
+        for (int row : {3, 4, 90}) {
+            if (row == 4)
+                QTest::keyClick(m_view->list(), Qt::Key_Down);
+            else
+                m_view->list()->setCurrentIndex(m_view->model()->index(row, 2));
+            const auto f = m_view->store().at(std::size_t(row));
+            QString dump = hexDump(f.header, f.bytes);
+            dump.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            QCOMPARE(m_view->dump()->toPlainText() + QLatin1Char('\n'), dump);
+        }
+    }
+
+    // A field marks its bytes in the dump; a byte selects the deepest field
+    // that covers it (frame 11 is an ARP request).
+    void fieldsAndBytesPointAtEachOther_data() {
+        QTest::addColumn<int>("byte");
+        QTest::addColumn<QString>("field"); // the start of the selected node's text
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<int>("length");
+        QTest::newRow("destination MAC") << 3 << QStringLiteral("Destination Address") << 0 << 6;
+        QTest::newRow("ethertype") << 12 << QStringLiteral("Ethertype") << 12 << 2;
+        QTest::newRow("sender IP, second line")
+            << 29 << QStringLiteral("Sender Protocol Address") << 28 << 4;
+        QTest::newRow("target IP, last byte")
+            << 41 << QStringLiteral("Target Protocol Address") << 38 << 4;
+    }
+    void fieldsAndBytesPointAtEachOther() {
+        QFETCH(int, byte);
+        QFETCH(QString, field);
+        QFETCH(int, offset);
+        QFETCH(int, length);
+        QTRY_COMPARE(m_view->store().size(), std::size_t(114));
+        m_view->tick();
+        m_view->showFrame(10);
+        m_view->selectFieldAtByte(byte);
+        QTreeWidgetItem* item = m_view->tree()->currentItem();
+        QVERIFY(item);
+        QVERIFY2(item->text(0).startsWith(field), qPrintable(item->text(0)));
+        const auto [from, count] = m_view->highlightedBytes();
+        QCOMPARE(from, offset);
+        QCOMPARE(count, length);
+        // The marks sit on the byte's hex digits and its character.
+        const QList<QTextEdit::ExtraSelection> marks = m_view->dump()->extraSelections();
+        QVERIFY(!marks.isEmpty());
+        const QString hex = marks.first().cursor.selectedText();
+        QCOMPARE(hex.size(), std::min(count, 16 - from % 16) * 3 - 1);
+        // Clicking the byte's hex digits in the dump selects the same field.
+        m_view->tree()->setCurrentItem(nullptr);
+        QTextCursor at(m_view->dump()->document());
+        at.setPosition((byte / 16) * 72 + 7 + (byte % 16) * 3);
+        m_view->dump()->setTextCursor(at);
+        QCOMPARE(m_view->tree()->currentItem(), item);
+    }
+
+    // The display filter shows what tcpdump shows for the same expression,
+    // with the frames' own numbers; one that does not compile changes nothing.
+    void displayFilterAgreesWithTcpdump_data() {
+        QTest::addColumn<QString>("expression");
+        QTest::newRow("udp") << QStringLiteral("udp");
+        QTest::newRow("arp") << QStringLiteral("arp");
+        QTest::newRow("broadcast") << QStringLiteral("ether broadcast");
+        QTest::newRow("port 138 and not arp") << QStringLiteral("udp port 138 and not arp");
+    }
+    void displayFilterAgreesWithTcpdump() {
+        QFETCH(QString, expression);
+        const QString tcpdump = QStandardPaths::findExecutable(QStringLiteral("tcpdump"));
+        QVERIFY2(!tcpdump.isEmpty(), "tcpdump is not installed (scripts/setup.sh installs it)");
+        const test::ProcessResult r =
+            test::runProcess(tcpdump, {QStringLiteral("-n"), QStringLiteral("-r"),
+                                       sharedFile(kCapture), expression});
+        QCOMPARE(r.exitCode, 0);
+        const int expected = int(r.out.count('\n'));
+        QVERIFY(expected > 0 && expected < 114);
+
+        QTRY_COMPARE(m_view->store().size(), std::size_t(114));
+        m_view->tick();
+        QVERIFY(m_view->applyDisplayFilter(expression));
+        m_view->waitForDisplayFilter();
+        QCOMPARE(m_view->model()->rowCount(), expected);
+        int previous = 0;
+        for (int row = 0; row < expected; ++row) {
+            const int number = m_view->model()->index(row, 0).data().toInt();
+            QVERIFY(number > previous);
+            previous = number;
+        }
+        QVERIFY(m_frame->viewStatusText().contains(QStringLiteral("Shown: %1").arg(expected)));
+        // Going to a frame the filter hides finds nothing; to a shown one selects it.
+        QVERIFY(m_view->goToFrame(qulonglong(previous)));
+        QCOMPARE(m_view->list()->currentIndex().row(), expected - 1);
+
+        QVERIFY(!m_view->applyDisplayFilter(QStringLiteral("udp prot 53")));
+        QCOMPARE(m_view->model()->rowCount(), expected);
+        QVERIFY(m_view->applyDisplayFilter(QString()));
+        QCOMPARE(m_view->model()->rowCount(), 114);
+    }
+
+    void findAndGoTo() {
+        QTRY_COMPARE(m_view->store().size(), std::size_t(114));
+        m_view->tick();
+        QVERIFY(m_view->find(QStringLiteral("arp"), true));
+        const int first = m_view->list()->currentIndex().row();
+        QVERIFY(m_view->model()->index(first, 4).data().toString().contains(QStringLiteral("ARP")));
+        QVERIFY(m_view->find(QStringLiteral("arp"), true));
+        QVERIFY(m_view->list()->currentIndex().row() > first);
+        QVERIFY(m_view->find(QStringLiteral("arp"), false));
+        QCOMPARE(m_view->list()->currentIndex().row(), first);
+        QVERIFY(!m_view->find(QStringLiteral("no such text anywhere"), true));
+        m_view->setFrameNumberAsker([](QWidget*, qulonglong last) { return last / 2; });
+        QVERIFY(m_frame->sendCommand(cmd::GoToFrame));
+        QCOMPARE(m_view->list()->currentIndex().row(), 56);
+        QVERIFY(!m_view->goToFrame(115));
+    }
+
+    // Pane sizes and column widths, and the time format, come back with the
+    // next analyzer.
+    void layoutAndTimeFormatAreKept() {
+        QTRY_COMPARE(m_view->store().size(), std::size_t(114));
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        m_view->splitter()->setSizes({400, 100});
+        m_view->list()->setColumnWidth(2, 222);
+        const QList<int> sizes = m_view->splitter()->sizes();
+        QVERIFY(m_frame->sendCommand(cmd::TimeSinceFirstFrame));
+        QVERIFY(m_frame->switchToView(view::CaptureDecode));
+        m_view = qobject_cast<CCaptureDecodeView*>(m_frame->activeView());
+        QTRY_COMPARE(m_view->splitter()->sizes(), sizes);
+        QCOMPARE(m_view->list()->columnWidth(2), 222);
+        QTRY_COMPARE(m_view->store().size(), std::size_t(114));
+        m_view->tick();
+        QCOMPARE(m_view->model()->index(0, 1).data().toString(), QStringLiteral("0.000000"));
+        QVERIFY(m_frame->sendCommand(cmd::TimeAsCaptured));
+        const auto f = m_view->store().at(0);
+        QCOMPARE(m_view->model()->index(0, 1).data().toString(),
+                 frameTexts(f.header, f.bytes).time);
     }
 
 private:

@@ -3,6 +3,10 @@
 // images, and frames cut at every length (in buffers of exactly the captured
 // size, so that AddressSanitizer sees any read past them).
 #include "analysis/decode_tree.h"
+#include "support/capture_frames.h"
+#include "support/test_paths.h"
+
+#include <QDir>
 
 #include <QTest>
 
@@ -136,7 +140,51 @@ private Q_SLOTS:
     void nodeKindsAndImages();
     void cutFrames_data();
     void cutFrames();
+    void nodesKnowTheirBytes();
 };
+
+namespace {
+// Every node with bytes lies within the captured bytes and inside its parent,
+// and the deepest node found for each of its bytes covers that byte.
+void checkSpans(const DecodeNode& root, const DecodeNode& node, const DecodeNode* parent,
+                int capLen, int& fields) {
+    if (node.offset >= 0) {
+        ++fields;
+        QVERIFY2(node.length > 0 && node.offset + node.length <= capLen, qPrintable(node.text));
+        if (parent && parent->offset >= 0)
+            QVERIFY2(parent->offset <= node.offset &&
+                         node.offset + node.length <= parent->offset + parent->length,
+                     qPrintable(node.text));
+        for (int b = node.offset; b < node.offset + node.length; ++b) {
+            const DecodeNode* found = nodeAtByte(root, b);
+            QVERIFY(found && found->covers(b));
+        }
+    }
+    for (const DecodeNode& child : node.children)
+        checkSpans(root, child, &node, capLen, fields);
+}
+} // namespace
+
+// Over every frame of the project's captures, crafted and cut ones included.
+void TestDecodeTree::nodesKnowTheirBytes() {
+    const QDir dir(test::pcapDir());
+    const QStringList files =
+        dir.entryList({QStringLiteral("*.pcap"), QStringLiteral("*.pcapng")}, QDir::Files);
+    QVERIFY(!files.isEmpty());
+    int fields = 0;
+    for (const QString& name : files) {
+        std::vector<test::CapturedFrame> frames;
+        QVERIFY2(test::readCaptureFile(dir.filePath(name), frames).isEmpty(), qPrintable(name));
+        for (const test::CapturedFrame& f : frames) {
+            const DecodeNode root = decodeFrame(f.header, f.bytes.get());
+            checkSpans(root, root, nullptr, int(f.header.capLen), fields);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable(name));
+        }
+    }
+    QVERIFY(fields > 10000);
+    QCOMPARE(nodeAtByte(DecodeNode{}, 0), nullptr);
+}
 
 void TestDecodeTree::wholeTrees_data() {
     QTest::addColumn<QByteArray>("frame");
