@@ -1,6 +1,7 @@
 #include "analysis/capture_decode_view.h"
 
 #include "analysis/decode_tree.h"
+#include "analysis/filter_wizard.h"
 #include "analysis/hex_dump.h"
 #include "capture/link_speed.h"
 #include "settings/adapter_list.h"
@@ -126,6 +127,12 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
                                             QStringLiteral("pcap capture files (*.pcap)"));
     };
 
+    m_filterWizard = [](QWidget* parent) {
+        // A new wizard each time: nothing of a previous run is remembered.
+        CFilterWizard wizard(app::selectedAdapter(), parent);
+        return wizard.run();
+    };
+
     m_timer.setInterval(100);
     connect(&m_timer, &QTimer::timeout, this, &CCaptureDecodeView::tick);
 }
@@ -188,6 +195,9 @@ bool CCaptureDecodeView::onCommand(int command) {
     case cmd::SaveFrames:
         saveCommand();
         return true;
+    case cmd::AddressBookPlus:
+        filterCommand();
+        return true;
     default:
         return false;
     }
@@ -201,8 +211,9 @@ bool CCaptureDecodeView::isCommandEnabled(int command) const {
         return m_session.isRunning();
     case cmd::SaveFrames:
         return m_store.size() > 0;
+    case cmd::AddressBookPlus:
+        return true;
     default:
-        // The filter button waits for the filter wizard.
         return false;
     }
 }
@@ -236,6 +247,12 @@ void CCaptureDecodeView::changeFilter(const QString& filter) {
     stop();
     clearAll();
     start();
+}
+
+void CCaptureDecodeView::filterCommand() {
+    const std::optional<QString> filter = m_filterWizard ? m_filterWizard(this) : std::nullopt;
+    if (filter)
+        changeFilter(*filter);
 }
 
 void CCaptureDecodeView::showFrame(int row) {

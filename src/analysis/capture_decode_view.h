@@ -7,6 +7,7 @@
 
 #include <QTimer>
 #include <functional>
+#include <optional>
 
 class QPlainTextEdit;
 class QTableView;
@@ -44,6 +45,14 @@ public:
     /// Asks where to save; replaceable so tests never block on a dialog.
     void setSaveFileChooser(std::function<QString(QWidget*)> chooser);
 
+    /// Runs the filter wizard: the new filter, or nothing when cancelled.
+    using FilterWizardRunner = std::function<std::optional<QString>(QWidget* parent)>;
+    /// Replaces the filter wizard (tests).
+    void setFilterWizardRunner(FilterWizardRunner runner) { m_filterWizard = std::move(runner); }
+    /// The filter button: runs the wizard and, when it is finished, changes
+    /// the filter to its expression.
+    void filterCommand();
+
     const qarsilo::FrameStore& store() const { return m_store; }
     qarsilo::CaptureListModel* model() { return &m_model; }
     qarsilo::CaptureSession& session() { return m_session; }
@@ -72,6 +81,7 @@ private:
     QTimer m_timer;
     bool m_reportedEnd = false;
     std::function<QString(QWidget*)> m_saveChooser;
+    FilterWizardRunner m_filterWizard;
 
     QTableView* m_list = nullptr;
     QTreeWidget* m_tree = nullptr;
