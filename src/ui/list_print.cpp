@@ -159,5 +159,15 @@ void CListPrint::preview(QWidget* parent) {
     QPrintPreviewDialog dlg(m_printer.get(), parent);
     dlg.setWindowTitle(QStringLiteral("Address Book Print Preview"));
     connect(&dlg, &QPrintPreviewDialog::paintRequested, this, &CListPrint::paintPages);
+    // The program's main window steps aside while the preview is up; the
+    // windows opened over it (the address book) stay.
+    QWidget* main = parent ? parent->window() : nullptr;
+    while (main && main->parentWidget())
+        main = main->parentWidget()->window();
+    const bool hideMain = main && main->isVisible();
+    if (hideMain)
+        main->hide();
     runDialog(dlg);
+    if (hideMain)
+        main->show();
 }

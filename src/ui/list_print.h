@@ -43,7 +43,8 @@ public:
     bool printTo(QPrinter& printer, QWidget* parent = nullptr);
     /// Draws every page on `printer` without the progress window (the preview).
     void paintPages(QPrinter* printer);
-    /// Opens the preview window, titled "Address Book Print Preview".
+    /// Opens the preview window, titled "Address Book Print Preview"; the
+    /// main window (the top window above `parent`) is hidden meanwhile.
     void preview(QWidget* parent);
 
     void setTable(qarsilo::PrintTable table) { m_table = std::move(table); }

@@ -262,6 +262,11 @@ private Q_SLOTS:
         before.headFont = QStringLiteral("No Such Font Family");
         before.save();
 
+        // The list's window over the program's main window.
+        QWidget mainWindow;
+        QDialog over(&mainWindow);
+        mainWindow.show();
+        over.show();
         CListPrint print;
         QCOMPARE(print.settings(), before);
         bool sawPreview = false;
@@ -285,13 +290,15 @@ private Q_SLOTS:
                 return dlg->result();
             }
             if (auto* p = qobject_cast<QPrintPreviewDialog*>(&d)) {
-                sawPreview = p->windowTitle() == QStringLiteral("Address Book Print Preview");
+                sawPreview = p->windowTitle() == QStringLiteral("Address Book Print Preview") &&
+                             !mainWindow.isVisible() && over.isVisible();
                 return int(QDialog::Accepted);
             }
             sawPrintDialog = qobject_cast<QPrintDialog*>(&d) != nullptr;
             return int(QDialog::Rejected); // nothing goes to a printer
         });
-        print.print(table(5), nullptr);
+        print.print(table(5), &over);
+        QVERIFY(mainWindow.isVisible());
         const PrintSettings now = PrintSettings::load();
         if (stored) {
             QCOMPARE(now.pageHead, QStringLiteral("Changed head"));
