@@ -8,6 +8,8 @@ packages=(
   libpcap-dev libcap2-bin fonts-liberation
   # tests: X11 display for screenshots, reference decoders, network namespaces
   xvfb xauth tshark tcpdump iproute2
+  # tests: printed lists are read back from PDF files
+  poppler-utils
 )
 
 as_root() {

@@ -4,8 +4,10 @@
 #include "addressbook/address_book_art.h"
 #include "addressbook/address_book_messages.h"
 #include "addressbook/group_editor_dlg.h"
+#include "addressbook/node_columns.h"
 #include "addressbook/node_info_dlg.h"
 #include "ui/ip_address_edit.h"
+#include "ui/list_print.h"
 #include "ui/message_service.h"
 #include "ui/report_list.h"
 
@@ -24,9 +26,7 @@
 
 using namespace qarsilo;
 
-const QString CAddressBookDlg::kColumns = QStringLiteral(
-    "MAC Address,100;IPv4 Address,100;IPv6 Address,100;Netbios Name,100;Workgroup,75;"
-    "Domain Name,75;Date,125;Description,150;Location,75;Ip Range,75;Type,75");
+const QString CAddressBookDlg::kColumns = nodeListColumns();
 
 namespace {
 
@@ -217,8 +217,7 @@ void CAddressBookDlg::buildButtons() {
     connect(m_buttons[Autodiscover], &QToolButton::clicked, this, &CAddressBookDlg::autodiscover);
     connect(m_buttons[DbQuery], &QToolButton::clicked, this, &CAddressBookDlg::reloadAll);
     connect(m_buttons[ClearDb], &QToolButton::clicked, this, &CAddressBookDlg::clearDatabase);
-    // Printing the list is not part of this version.
-    m_buttons[Print]->setEnabled(false);
+    connect(m_buttons[Print], &QToolButton::clicked, this, &CAddressBookDlg::printList);
     m_buttons[Autodiscover]->setEnabled(bool(autodiscoveryRunner()));
 }
 
@@ -519,6 +518,13 @@ void CAddressBookDlg::done(int result) {
     if (m_menu)
         m_menu->close();
     QDialog::done(result);
+}
+
+void CAddressBookDlg::printList() {
+    CListPrint printer(QStringLiteral("Network Address Book"));
+    if (m_printSetup)
+        m_printSetup(printer);
+    printer.print(*m_list, this);
 }
 
 PickedNode runAddressBook(QWidget* parent, int* result) {

@@ -10,6 +10,7 @@
 #include <functional>
 
 class CIpAddressEdit;
+class CListPrint;
 class CReportList;
 class QLineEdit;
 class QMenu;
@@ -54,6 +55,8 @@ public:
     ~CAddressBookDlg() override;
 
     void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
+    /// Called with the list printer before it prints (tests script its dialogs).
+    void setPrintSetup(std::function<void(CListPrint&)> setup) { m_printSetup = std::move(setup); }
 
     /// Set when the window closes.
     PickedNode pickedNode() const { return m_picked; }
@@ -78,6 +81,8 @@ public Q_SLOTS:
     void clearDatabase();
     /// Runs the group editor, then rebuilds the tree.
     void editGroups();
+    /// "Print": prints the rows the list shows now.
+    void printList();
     void listAllNodes();
     void rebuildTree();
     void done(int result) override;
@@ -106,6 +111,7 @@ private:
     CReportList* m_list = nullptr;
     QPointer<QMenu> m_menu;
     DialogRunner m_runDialog;
+    std::function<void(CListPrint&)> m_printSetup;
     PickedNode m_picked;
 };
 

@@ -2,6 +2,7 @@
 
 #include "analysis/decode_tree.h"
 #include "analysis/display_filter.h"
+#include "analysis/filter_wizard.h"
 #include "analysis/hex_dump.h"
 #include "capture/link_speed.h"
 #include "settings/adapter_list.h"
@@ -232,6 +233,12 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
                                             QStringLiteral("pcap capture files (*.pcap)"));
     };
 
+    m_filterWizard = [](QWidget* parent) {
+        // A new wizard each time: nothing of a previous run is remembered.
+        CFilterWizard wizard(app::selectedAdapter(), parent);
+        return wizard.run();
+    };
+
     m_timer.setInterval(100);
     connect(&m_timer, &QTimer::timeout, this, &CCaptureDecodeView::tick);
 }
@@ -337,6 +344,9 @@ bool CCaptureDecodeView::onCommand(int command) {
     case cmd::TimeSinceFirstFrame:
         m_model.setTimeFormat(TimeFormat(command - cmd::TimeAsCaptured));
         return true;
+    case cmd::AddressBookPlus:
+        filterCommand();
+        return true;
     default:
         return false;
     }
@@ -355,8 +365,9 @@ bool CCaptureDecodeView::isCommandEnabled(int command) const {
     case cmd::FindPrevious:
     case cmd::GoToFrame:
         return m_model.rowCount() > 0;
+    case cmd::AddressBookPlus:
+        return true;
     default:
-        // The filter button waits for the filter wizard.
         return false;
     }
 }
@@ -582,6 +593,12 @@ void CCaptureDecodeView::changeFilter(const QString& filter) {
     stop();
     clearAll();
     start();
+}
+
+void CCaptureDecodeView::filterCommand() {
+    const std::optional<QString> filter = m_filterWizard ? m_filterWizard(this) : std::nullopt;
+    if (filter)
+        changeFilter(*filter);
 }
 
 void CCaptureDecodeView::showFrame(int row) {

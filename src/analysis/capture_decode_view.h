@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <thread>
 #include <unordered_map>
@@ -77,6 +78,14 @@ public:
     /// Asks where to save; replaceable so tests never block on a dialog.
     void setSaveFileChooser(std::function<QString(QWidget*)> chooser);
 
+    /// Runs the filter wizard: the new filter, or nothing when cancelled.
+    using FilterWizardRunner = std::function<std::optional<QString>(QWidget* parent)>;
+    /// Replaces the filter wizard (tests).
+    void setFilterWizardRunner(FilterWizardRunner runner) { m_filterWizard = std::move(runner); }
+    /// The filter button: runs the wizard and, when it is finished, changes
+    /// the filter to its expression.
+    void filterCommand();
+
     const qarsilo::FrameStore& store() const { return m_store; }
     qarsilo::CaptureListModel* model() { return &m_model; }
     qarsilo::CaptureSession& session() { return m_session; }
@@ -140,6 +149,7 @@ private:
     std::atomic<bool> m_scanCancel{false};
     std::vector<std::uint32_t> m_scanResult;
     QTimer m_scanTimer;
+    FilterWizardRunner m_filterWizard;
 
     QTableView* m_list = nullptr;
     QTreeWidget* m_tree = nullptr;

@@ -28,6 +28,9 @@ constexpr Command kCommands[] = {
      "chart VIEW SOURCE [--cumulative] [--pie] [--png DIR]\n"
      "                                a chart window's rows for each second of a capture file",
      runChart},
+    {"book", "book export [--csv] [--db FILE]\n"
+             "                                the address book's nodes, tab-separated or as CSV",
+     runBook},
 };
 
 void usage(FILE* out) {

@@ -1,6 +1,14 @@
 #include "ui/report_list.h"
 
+#include "ui/csv_writer.h"
+#include "ui/message_service.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDataStream>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSettings>
@@ -15,6 +23,17 @@ QSettings listSettings() {
 const QString kGroup = QStringLiteral("ListCtrls");
 // A saved width outside this range comes from a damaged file, not a person.
 constexpr int kMaxSavedWidth = 10000;
+
+CReportList::FileChooser& exportChooser() {
+    static CReportList::FileChooser chooser = [](QWidget* parent) {
+        QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Export"), QString(),
+                                                    QStringLiteral("CSV files (*.csv)"));
+        if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+            path += QStringLiteral(".csv");
+        return path;
+    };
+    return chooser;
+}
 
 } // namespace
 
@@ -201,4 +220,82 @@ QByteArray CReportList::encodeWidths(const QList<int>& widths) {
     for (int w : widths)
         out << qint32(w);
     return entry;
+}
+
+bool CReportList::exportCsv(const QString& path) {
+    QStringList titles;
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        titles << m_model->columnTitle(c);
+    QList<QStringList> rows;
+    rows.reserve(m_model->rowCount());
+    for (int r = 0; r < m_model->rowCount(); ++r)
+        rows << m_model->rowTexts(r);
+    QString error;
+    if (!qarsilo::writeCsvFile(path, titles, rows, &error)) {
+        qarsilo::MessageService::message(
+            QStringLiteral("Cannot export the list to ") + path + QStringLiteral(":\n") + error,
+            QStringLiteral("Error"), qarsilo::MessageService::Icon::Error);
+        return false;
+    }
+    return true;
+}
+
+QMenu* CReportList::contextMenu() const {
+    return m_menu;
+}
+
+void CReportList::exportCommand() {
+    const QString path = exportChooser() ? exportChooser()(this) : QString();
+    if (!path.isEmpty())
+        exportCsv(path);
+}
+
+void CReportList::setExportFileChooser(FileChooser chooser) {
+    exportChooser() = std::move(chooser);
+}
+
+void CReportList::addExportTo(QMenu* menu) {
+    if (!menu->isEmpty())
+        menu->addSeparator();
+    QAction* a = menu->addAction(QStringLiteral("Export..."), this, &CReportList::exportCommand);
+    a->setObjectName(QStringLiteral("ExportAction"));
+}
+
+void CReportList::contextMenuEvent(QContextMenuEvent* event) {
+    if (m_menu)
+        m_menu->close();
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("ReportListMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    addExportTo(menu);
+    m_menu = menu;
+    menu->popup(event->globalPos());
+}
+
+void CReportList::afterOwnerMenu(QWidget* popupBefore) {
+    // The owner shows its menu with popup(): it is open now, and takes the
+    // list's own commands at its end.
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (menu && menu != popupBefore) {
+        addExportTo(menu);
+        m_menu = menu;
+    }
+}
+
+bool CReportList::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ContextMenu || contextMenuPolicy() != Qt::CustomContextMenu)
+        return QTableView::viewportEvent(event);
+    QWidget* before = QApplication::activePopupWidget();
+    const bool handled = QTableView::viewportEvent(event);
+    afterOwnerMenu(before);
+    return handled;
+}
+
+bool CReportList::event(QEvent* event) {
+    if (event->type() != QEvent::ContextMenu || contextMenuPolicy() != Qt::CustomContextMenu)
+        return QTableView::event(event);
+    QWidget* before = QApplication::activePopupWidget();
+    const bool handled = QTableView::event(event);
+    afterOwnerMenu(before);
+    return handled;
 }

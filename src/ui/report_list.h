@@ -3,7 +3,11 @@
 #include "ui/report_list_model.h"
 
 #include <QHeaderView>
+#include <QPointer>
 #include <QTableView>
+#include <functional>
+
+class QMenu;
 
 /// The title row of a report list: every title drawn on the button face,
 /// inset by a quarter of its height, with a triangle on the sorted column
@@ -57,12 +61,35 @@ public:
     /// Selected rows, lowest index first.
     QList<int> selectedRowNumbers() const;
 
+    /// Writes the rows as the list shows them (their order, every column)
+    /// under the column titles to a CSV file. On failure the operator is told
+    /// why and false is returned.
+    bool exportCsv(const QString& path);
+    /// "Export...": asks for a file name, then exports.
+    void exportCommand();
+    /// Asks where to export; replaceable so tests never block on a dialog.
+    using FileChooser = std::function<QString(QWidget* parent)>;
+    static void setExportFileChooser(FileChooser chooser);
+    /// The context menu opened last, while it is open (tests).
+    QMenu* contextMenu() const;
+
     /// The widths stored for a list: a 32-bit count and one 32-bit width per
     /// column, little-endian. Empty when the entry is missing or malformed.
     static QList<int> decodeWidths(const QByteArray& entry);
     static QByteArray encodeWidths(const QList<int>& widths);
 
+protected:
+    // Every list offers "Export..." in its context menu: in its own menu, or
+    // added to the menu its owner opens for it (CustomContextMenu).
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
+
 private:
+    void addExportTo(QMenu* menu);
+    void afterOwnerMenu(QWidget* popupBefore);
+
     int m_listId;
     qarsilo::ReportListModel* m_model;
+    QPointer<QMenu> m_menu;
 };

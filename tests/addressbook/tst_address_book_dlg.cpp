@@ -139,7 +139,7 @@ private Q_SLOTS:
             QVERIFY(button->x() > previousX); // left to right in that order
             previousX = button->x();
         }
-        QVERIFY(!dlg.button(CAddressBookDlg::Print)->isEnabled());
+        QVERIFY(dlg.button(CAddressBookDlg::Print)->isEnabled());
         QVERIFY(!dlg.button(CAddressBookDlg::Autodiscover)->isEnabled());
         // Rows in table order, with all eleven texts.
         QCOMPARE(dlg.list()->rowCount(), 3);
