@@ -8,3 +8,4 @@ int runList(const QStringList& args);
 int runDecode(const QStringList& args);
 int runChart(const QStringList& args);
 int chartMain(int argc, char* argv[]); // makes its own (GUI) application object, then runChart
+int runTrace(const QStringList& args);

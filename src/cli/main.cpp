@@ -24,6 +24,9 @@ constexpr Command kCommands[] = {
     {"chart", "chart VIEW SOURCE [--cumulative] [--pie] [--png DIR]\n"
               "                                a chart window's rows for each second of a capture file",
      runChart},
+    {"trace", "trace SOURCE --node MAC [--layer 0|1|2] [--node-life S]\n"
+              "                                the trace's side nodes after each second of a capture file",
+     runTrace},
 };
 
 void usage(FILE* out)
