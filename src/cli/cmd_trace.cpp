@@ -23,7 +23,10 @@ constexpr const char* kUsage =
     "  --node MAC   the monitored node, e.g. 00:11:22:33:44:55\n"
     "  --layer N    colour by 0 network layer (default), 1 IP-based, 2 application protocol\n"
     "  --node-life S  seconds a silent peer stays, 2 to 10 (default 5)\n"
-    "Names come from the address book in the working directory when there is one.\n";
+    "Names come from the address book in the working directory when there is one.\n"
+    "After each second of the capture: the second, then per side node in slot order\n"
+    "two blanks and slot, MAC, label, life and colour (RRGGBB) separated by tabs.\n"
+    "Quiet seconds are printed until the table is empty, not beyond.\n";
 
 int usageError(const QString& message) {
     std::fprintf(stderr, "qarsilo-cli trace: %s\n%s", qPrintable(message), kUsage);
@@ -49,9 +52,16 @@ public:
             m_started = true;
             m_second = second;
         }
-        // A stamp that goes back counts in the current second.
-        while (m_second < second)
+        // A stamp that goes back counts in the current second. After a
+        // second with frames, quiet seconds are ticked until the table is
+        // empty; the rest of a gap would only print empty tables (a capture
+        // may jump by years).
+        if (m_second < second) {
             tick();
+            while (m_second < second && !m_model.table().entries().empty())
+                tick();
+            m_second = second;
+        }
         m_model.handleFrame(bytes, h.caplen);
     }
 

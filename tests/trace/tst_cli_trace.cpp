@@ -1,5 +1,6 @@
 // qarsilo-cli trace over a crafted capture: the side node table after each
-// second, worked out by hand from the frames below, and its failures.
+// second, worked out by hand from the frames below (quiet seconds until the
+// table is empty, then the jump to the next frame), and its failures.
 
 #include "addressbook/address_database.h"
 #include "capture/capture_test_util.h"
@@ -21,8 +22,8 @@ constexpr long long kStart = 1'700'000'000 * kSecond;
 
 QByteArray row(int slot, int peerNumber, const char* label, int life, const char* colour) {
     const QByteArray mac = QByteArray("02:00:00:00:01:0") + QByteArray::number(peerNumber);
-    return "  " + QByteArray::number(slot) + '\t' + mac + '\t' + (label ? QByteArray(label) : mac) + '\t' +
-           QByteArray::number(life) + '\t' + colour + '\n';
+    return "  " + QByteArray::number(slot) + '\t' + mac + '\t' + (label ? QByteArray(label) : mac) +
+           '\t' + QByteArray::number(life) + '\t' + colour + '\n';
 }
 
 } // namespace
@@ -34,7 +35,7 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         // Peer 1 talks at 0.1 s (TCP to port 80) and 2.5 s (UDP to port 53),
         // peer 2 sends an ARP frame at 0.2 s, two others talk at 0.3 s, and
-        // peer 3 gets an IPv6 frame at 4 s.
+        // peer 3 gets an IPv6 frame at 4 s, peer 5 a TCP frame at 100 s.
         m_capture = m_dir.filePath(QStringLiteral("trace.pcap"));
         QVERIFY(writeCapture(
             m_capture, DLT_EN10MB,
@@ -42,7 +43,8 @@ private Q_SLOTS:
              {kStart + 2 * kSecond / 10, between(kMonitored, peer(2), etherFrame(0x0806))},
              {kStart + 3 * kSecond / 10, between(peer(3), peer(4), ipv4Frame(6))},
              {kStart + 25 * kSecond / 10, between(kMonitored, peer(1), ipv4Frame(17, 1024, 53))},
-             {kStart + 4 * kSecond, between(peer(3), kMonitored, ipv6Frame(6))}}));
+             {kStart + 4 * kSecond, between(peer(3), kMonitored, ipv6Frame(6))},
+             {kStart + 100 * kSecond, toPeer(5)}}));
         AddressDatabase db(m_dir.filePath(QStringLiteral("address.mdb")));
         QVERIFY(db.open());
         NodeRecord web;
@@ -69,14 +71,19 @@ private Q_SLOTS:
                    second(2) + row(0, 1, "WEB", 4, "00C000") + row(8, 2, nullptr, 2, "FF8F6B") +
                    second(3) + row(0, 1, "WEB", 3, "00C000") + row(8, 2, nullptr, 1, "FF8F6B") +
                    second(4) + row(0, 1, "WEB", 2, "00C000") + row(4, 3, nullptr, 4, "C0C0C0") +
-                   row(8, 2, nullptr, 0, "FF8F6B");
+                   row(8, 2, nullptr, 0, "FF8F6B") + second(5) + row(0, 1, "WEB", 1, "00C000") +
+                   row(4, 3, nullptr, 3, "C0C0C0") + second(6) + row(0, 1, "WEB", 0, "00C000") +
+                   row(4, 3, nullptr, 2, "C0C0C0") + second(7) + row(4, 3, nullptr, 1, "C0C0C0") +
+                   second(8) + row(4, 3, nullptr, 0, "C0C0C0") + second(9) + second(100) +
+                   row(12, 5, nullptr, 4, "00C000");
         QTest::newRow("IP layer, life 2, no book")
             << QStringList{QStringLiteral("--layer"), QStringLiteral("1"),
                            QStringLiteral("--node-life"), QStringLiteral("2")}
             << false
             << second(0) + row(0, 1, nullptr, 1, "FF8F6B") + second(1) +
                    row(0, 1, nullptr, 0, "FF8F6B") + second(2) + row(0, 1, nullptr, 1, "0000C0") +
-                   second(3) + row(0, 1, nullptr, 0, "0000C0") + second(4);
+                   second(3) + row(0, 1, nullptr, 0, "0000C0") + second(4) + second(100) +
+                   row(8, 5, nullptr, 1, "FF8F6B");
         QTest::newRow("application layer, upper-case node")
             << QStringList{QStringLiteral("--layer"), QStringLiteral("2"),
                            QStringLiteral("--node-life"), QStringLiteral("3")}
@@ -84,7 +91,8 @@ private Q_SLOTS:
             << second(0) + row(0, 1, nullptr, 2, "00C000") + second(1) +
                    row(0, 1, nullptr, 1, "00C000") + second(2) + row(0, 1, nullptr, 2, "800000") +
                    second(3) + row(0, 1, nullptr, 1, "800000") + second(4) +
-                   row(0, 1, nullptr, 0, "800000");
+                   row(0, 1, nullptr, 0, "800000") + second(5) + second(100) +
+                   row(8, 5, nullptr, 2, "00C000");
     }
     void tables() {
         QFETCH(QStringList, options);
