@@ -7,6 +7,7 @@
 namespace qarsilo {
 
 void TraceModel::handleFrame(const std::uint8_t* bytes, std::size_t length) {
+    m_seen.fetch_add(1, std::memory_order_relaxed);
     // Refused before anything else: the bound keeps the interface thread's
     // animation work, and with it the drawing, within reach.
     if (m_animations.load(std::memory_order_acquire) >= kMaxAnimations) {
@@ -78,6 +79,7 @@ TraceDropCounts TraceModel::drops() const {
 }
 
 void TraceModel::resetCounts() {
+    m_seen.store(0, std::memory_order_relaxed);
     m_handled.store(0, std::memory_order_relaxed);
     m_dropBound.store(0, std::memory_order_relaxed);
     m_dropBusy.store(0, std::memory_order_relaxed);

@@ -77,7 +77,9 @@ public:
     SideNodeTable& table() { return m_table; }
     const SideNodeTable& table() const { return m_table; }
 
-    /// Frames handled and frames not drawn, since the last resetCounts().
+    /// Frames handed to the handler, frames of the monitored node it took
+    /// for drawing, and frames not drawn, since the last resetCounts().
+    std::uint64_t seen() const { return m_seen.load(std::memory_order_relaxed); }
     std::uint64_t handled() const { return m_handled.load(std::memory_order_relaxed); }
     TraceDropCounts drops() const;
     void resetCounts();
@@ -95,6 +97,7 @@ private:
     std::mutex m_queueLock;
     std::vector<TraceEvent> m_queue;
 
+    std::atomic<std::uint64_t> m_seen{0};
     std::atomic<std::uint64_t> m_handled{0};
     std::atomic<std::uint64_t> m_dropBound{0};
     std::atomic<std::uint64_t> m_dropBusy{0};

@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <array>
 
 using namespace qarsilo;
 
@@ -349,6 +350,9 @@ void CTrafficTraceSingle::drawQueued() {
         return;
     const qint64 now = m_clock.elapsed();
     bool reported[2] = {false, false};
+    // A slot's path and node are drawn once per batch, in its last frame's
+    // colour: what an earlier frame drew would be covered at once.
+    std::array<const TraceEvent*, kTraceSlots> last{};
     for (const TraceEvent& e : events) {
         if (e.slot < 0) {
             // Said once per batch: a burst would bury the log otherwise.
@@ -358,11 +362,17 @@ void CTrafficTraceSingle::drawQueued() {
             reported[which] = true;
             continue;
         }
-        m_board.drawPath(e.slot, e.rgb);
-        m_board.drawSideNode(e.slot, e.label);
+        last[static_cast<std::size_t>(e.slot)] = &e;
+    }
+    for (const TraceEvent* e : last) {
+        if (!e)
+            continue;
+        m_board.drawPath(e->slot, e->rgb);
+        m_board.drawSideNode(e->slot, e->label);
+    }
+    for (const TraceEvent& e : events)
         if (e.animate)
             m_animator.start(e.slot, e.direction, e.rgb, m_pathLife, now);
-    }
 }
 
 void CTrafficTraceSingle::animate() {
