@@ -138,11 +138,6 @@ QString SideNodeTable::label(MacAddress mac) const {
     return m_names.label(mac);
 }
 
-bool SideNodeTable::hasNames() const {
-    std::lock_guard lock(m_lock);
-    return !m_names.isEmpty();
-}
-
 void SideNodeTable::clear() {
     std::lock_guard lock(m_lock);
     m_entries.clear();

@@ -81,7 +81,6 @@ public:
     void setNames(AddressNames names);
     /// The label of `mac` by the current names.
     QString label(MacAddress mac) const;
-    bool hasNames() const;
 
     /// Empties the table; the slot cycle goes on where it was.
     void clear();

@@ -151,6 +151,7 @@ CTrafficTraceSingle::CTrafficTraceSingle(QWidget* parent)
 CTrafficTraceSingle::~CTrafficTraceSingle() {
     m_tick.stop();
     m_animTimer.stop();
+    m_frame = nullptr; // the frame may be going too
     stop();
     m_model.setAnimationsAllowed(false);
     m_animator.endAll();
@@ -301,8 +302,12 @@ void CTrafficTraceSingle::stop() {
     addLog(QStringLiteral("Capture stopped"));
     m_session.stop();
     m_running = false;
+    // The capture thread has ended: what it queued is drawn now, so nothing
+    // of this run is left over for the next.
+    drawQueued();
     m_board.writeStatus(QStringLiteral("Stopped"));
     flushBoard();
+    scheduleAnimation();
     setButtons();
 }
 
@@ -413,6 +418,10 @@ void CTrafficTraceSingle::flushBoard() {
 }
 
 void CTrafficTraceSingle::addLog(const QString& line) {
+    // A long watch must not grow the log without end.
+    constexpr int kMaxLines = 5000;
+    if (m_log->count() >= kMaxLines)
+        delete m_log->takeItem(0);
     m_log->addItem(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")) +
                    QStringLiteral(" : ") + line);
     m_log->scrollToBottom();
