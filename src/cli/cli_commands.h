@@ -16,3 +16,4 @@ void rememberOutputError();
 /// Flushes the standard output: a command whose output could not be written
 /// exits non-zero with a message, whatever `code` it returned.
 int finishOutput(const char* command, int code);
+int runTrace(const QStringList& args);

@@ -31,6 +31,9 @@ constexpr Command kCommands[] = {
     {"book", "book export [--csv] [--db FILE]\n"
              "                                the address book's nodes, tab-separated or as CSV",
      runBook},
+    {"trace", "trace SOURCE --node MAC [--layer 0|1|2] [--node-life S]\n"
+              "                                the trace's side nodes after each second of a capture file",
+     runTrace},
 };
 
 void usage(FILE* out) {

@@ -9,6 +9,7 @@
 #include "stats/pd_l3_view.h"
 #include "stats/pd_v4v6_l3_view.h"
 #include "stats/pd_v6_l3_view.h"
+#include "trace/traffic_trace_single.h"
 
 ViewRegistry ViewRegistry::builtin() {
     ViewRegistry r;
@@ -28,6 +29,8 @@ ViewRegistry ViewRegistry::builtin() {
           [](QWidget* parent) -> CView* { return new CPDAppView(parent); });
     r.add(qarsilo::view::PDv4v6L3, QStringLiteral("CPDv4v6L3View"),
           [](QWidget* parent) -> CView* { return new CPDv4v6L3View(parent); });
+    r.add(qarsilo::view::TraceSingle, QStringLiteral("CTrafficTraceSingle"),
+          [](QWidget* parent) -> CView* { return new CTrafficTraceSingle(parent); });
     return r;
 }
 
