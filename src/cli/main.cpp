@@ -24,6 +24,9 @@ constexpr Command kCommands[] = {
     {"chart", "chart VIEW SOURCE [--cumulative] [--pie] [--png DIR]\n"
               "                                a chart window's rows for each second of a capture file",
      runChart},
+    {"stats", "stats SOURCE [--node MAC] [--top K] [--link-speed BPS]\n"
+              "                                the statistics views' figures for each second",
+     runStats},
 };
 
 void usage(FILE* out)

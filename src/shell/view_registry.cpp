@@ -3,12 +3,14 @@
 #include "analysis/capture_decode_view.h"
 #include "shell/commands.h"
 #include "shell/qarsilo_view.h"
+#include "stats/general_info_view.h"
 #include "stats/packet_size_view.h"
 #include "stats/pd_app_view.h"
 #include "stats/pd_l2_view.h"
 #include "stats/pd_l3_view.h"
 #include "stats/pd_v4v6_l3_view.h"
 #include "stats/pd_v6_l3_view.h"
+#include "stats/single_node_view.h"
 
 ViewRegistry ViewRegistry::builtin() {
     ViewRegistry r;
@@ -28,6 +30,10 @@ ViewRegistry ViewRegistry::builtin() {
           [](QWidget* parent) -> CView* { return new CPDAppView(parent); });
     r.add(qarsilo::view::PDv4v6L3, QStringLiteral("CPDv4v6L3View"),
           [](QWidget* parent) -> CView* { return new CPDv4v6L3View(parent); });
+    r.add(qarsilo::view::GeneralInfo, QStringLiteral("CGeneralInfoView"),
+          [](QWidget* parent) -> CView* { return new CGeneralInfoView(parent); });
+    r.add(qarsilo::view::SingleNode, QStringLiteral("CSingleNodeView"),
+          [](QWidget* parent) -> CView* { return new CSingleNodeView(parent); });
     return r;
 }
 
