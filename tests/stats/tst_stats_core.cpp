@@ -26,11 +26,11 @@ QByteArray ipv4From(int length, std::uint8_t lastSourceByte = 1) {
     QByteArray f = ipv4Frame(6, 1, 2, length);
     const char dst[6] = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
     const char src[6] = {0x02, 0, 0, 0, 0, static_cast<char>(lastSourceByte)};
-    f.replace(0, 6, dst, 6);
-    f.replace(6, 6, src, 6);
+    f.replace(0, 6, QByteArray(dst, 6));
+    f.replace(6, 6, QByteArray(src, 6));
     const char ips[8] = {
         10, 0, 0, 1, static_cast<char>(192), static_cast<char>(168), 1, static_cast<char>(200)};
-    f.replace(26, 8, ips, 8);
+    f.replace(26, 8, QByteArray(ips, 8));
     return f;
 }
 
