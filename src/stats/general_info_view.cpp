@@ -46,7 +46,7 @@ struct GroupText {
 
 // The three groups, in Graph order.
 constexpr GroupText kGroups[] = {
-    {"Network Utilization", "Percentage", "%", "   0 %"},
+    {"Network Utilization", "Percentage", "", "   0 %"},
     {"Packet Per Second", "Packets", "", "0"},
     {"Bits Per Second", "Bits", "0M", "0"},
 };
@@ -109,7 +109,8 @@ void CGeneralInfoView::buildLayout() {
         }
         grid->setColumnStretch(5, 1);
         auto* panel = new CGraphPanel(QString::fromLatin1(t.caption), QString::fromLatin1(t.scale),
-                                      QString::fromLatin1(t.foot), box);
+                                      QString::fromLatin1(t.foot), box,
+                                      g == UtilizationGraph ? QStringLiteral("%") : QString());
         m_graphs[static_cast<std::size_t>(g)] = panel;
         auto* inner = new QVBoxLayout(box);
         inner->addLayout(grid);

@@ -1,6 +1,7 @@
 #include "stats/rolling_graph.h"
 
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QResizeEvent>
@@ -92,7 +93,7 @@ private:
 } // namespace
 
 CGraphPanel::CGraphPanel(const QString& caption, const QString& scaleText, const QString& footText,
-                         QWidget* parent)
+                         QWidget* parent, const QString& unit)
     : QWidget(parent)
     , m_graph(new CRollingGraph(this))
     , m_scale(new QLabel(scaleText, this)) {
@@ -100,7 +101,16 @@ CGraphPanel::CGraphPanel(const QString& caption, const QString& scaleText, const
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
     layout->addWidget(new VerticalCaption(caption, this), 0, 0, 3, 1);
-    layout->addWidget(m_scale, 0, 1);
+    if (unit.isEmpty()) {
+        layout->addWidget(m_scale, 0, 1);
+    } else {
+        auto* top = new QHBoxLayout;
+        top->setSpacing(2);
+        top->addWidget(m_scale);
+        top->addWidget(new QLabel(unit, this));
+        top->addStretch(1);
+        layout->addLayout(top, 0, 1);
+    }
     layout->addWidget(m_graph, 1, 1);
     layout->addWidget(new QLabel(footText, this), 2, 1);
     layout->setRowStretch(1, 1);

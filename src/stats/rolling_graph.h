@@ -42,8 +42,9 @@ private:
 class CGraphPanel : public QWidget {
     Q_OBJECT
 public:
+    /// `unit`, when given, stands after the scale label.
     CGraphPanel(const QString& caption, const QString& scaleText, const QString& footText,
-                QWidget* parent = nullptr);
+                QWidget* parent = nullptr, const QString& unit = {});
 
     CRollingGraph* graph() const { return m_graph; }
     QLabel* scaleLabel() const { return m_scale; }
