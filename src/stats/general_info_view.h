@@ -75,6 +75,8 @@ public:
     qarsilo::TopUsersModel* model() { return &m_model; }
     qarsilo::CaptureSession& session() { return m_session; }
     QTableView* list() const { return m_list; }
+    /// The 1000 ms timer that runs tick() (benchmarks tick it themselves).
+    QTimer& timer() { return m_timer; }
     QLabel* field(Field f) const { return m_fields[static_cast<std::size_t>(f)]; }
     CGraphPanel* graph(Graph g) const { return m_graphs[static_cast<std::size_t>(g)]; }
     /// The three labels after "of" in the utilization group.

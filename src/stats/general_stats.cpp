@@ -163,12 +163,18 @@ GeneralStats::GeneralStats(qint64 linkSpeedBps) {
 }
 
 void GeneralStats::countFrame(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept {
-    m_tickBits.fetch_add((std::uint64_t{header.len} + 24) * 8, std::memory_order_relaxed);
-    m_tickPackets.fetch_add(1, std::memory_order_relaxed);
-    if (stopped())
+    const std::uint64_t bits = (std::uint64_t{header.len} + 24) * 8;
+    if (stopped()) {
+        m_tickBits.fetch_add(bits, std::memory_order_relaxed);
+        m_tickPackets.fetch_add(1, std::memory_order_relaxed);
         return;
+    }
     const TopUser row = TopUser::fromFrame(header, bytes);
+    // Counted and listed under one lock, which the tick also holds while it
+    // takes both: a second's rows are exactly the frames of its figures.
     std::lock_guard lock(m_rowsLock);
+    m_tickBits.fetch_add(bits, std::memory_order_relaxed);
+    m_tickPackets.fetch_add(1, std::memory_order_relaxed);
     try {
         m_pending.push_back(row);
     } catch (...) {
@@ -177,8 +183,17 @@ void GeneralStats::countFrame(const pcap_pkthdr& header, const std::uint8_t* byt
 }
 
 void GeneralStats::tick(qint64 now) {
-    const std::uint64_t bits = m_tickBits.exchange(0, std::memory_order_acq_rel);
-    const std::uint64_t packets = m_tickPackets.exchange(0, std::memory_order_acq_rel);
+    // The second's rows change hands in one swap; the buffers go round, so a
+    // steady load allocates nothing.
+    m_spare.clear();
+    std::uint64_t bits = 0;
+    std::uint64_t packets = 0;
+    {
+        std::lock_guard lock(m_rowsLock);
+        bits = m_tickBits.exchange(0, std::memory_order_acq_rel);
+        packets = m_tickPackets.exchange(0, std::memory_order_acq_rel);
+        m_pending.swap(m_spare);
+    }
     const double speed = static_cast<double>(m_linkSpeed);
 
     m_currentBits = bits;
@@ -203,13 +218,6 @@ void GeneralStats::tick(qint64 now) {
     m_utilizationGraph.append(m_currentUtilization);
     m_samples += 1;
 
-    // The second's rows change hands in one swap; the buffers go round, so a
-    // steady load allocates nothing.
-    m_spare.clear();
-    {
-        std::lock_guard lock(m_rowsLock);
-        m_pending.swap(m_spare);
-    }
     sortTopUsers(m_spare, m_scratch);
     m_shown.swap(m_spare);
 }

@@ -59,7 +59,8 @@ QString peakTimeText(qint64 secondsSinceEpoch); ///< "%H:%M:%S%p, %d, %B, %Y", l
 ///
 /// The capture thread adds to atomic counters and appends compact rows to a
 /// buffer under a short lock; the tick takes the counters with an exchange and
-/// the buffer with a swap, so nothing is lost or counted twice. Everything else
+/// the buffer with a swap under the same lock, so nothing is lost or counted
+/// twice and a second's rows are the frames of its figures. Everything else
 /// belongs to the thread that ticks.
 class GeneralStats {
 public:
