@@ -131,9 +131,13 @@ void CGeneralInfoView::buildLayout() {
     m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 4);
     m_list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_list->horizontalHeader()->setHighlightSections(false);
-    const int unit = qMax(1, fontMetrics().averageCharWidth());
+    // The declared widths, widened where this font needs more for the longest text.
+    const char* longest[] = {"0000000", "255.255.255.255", "255.255.255.255", "00:00:00:00:00:00",
+                             "00:00:00:00:00:00"};
     for (int c = 0; c < TopUserColumn::Count; ++c)
-        m_list->setColumnWidth(c, kTopUserWidths[c] * unit * 3 / 5 + 40);
+        m_list->setColumnWidth(
+            c, qMax(kTopUserWidths[c],
+                    m_list->fontMetrics().horizontalAdvance(QLatin1String(longest[c])) + 24));
     m_list->viewport()->installEventFilter(this);
     m_list->installEventFilter(this);
     auto* usersLayout = new QVBoxLayout(usersBox);

@@ -114,6 +114,7 @@ CGraphPanel::CGraphPanel(const QString& caption, const QString& scaleText, const
     layout->addWidget(m_graph, 1, 1);
     layout->addWidget(new QLabel(footText, this), 2, 1);
     layout->setRowStretch(1, 1);
+    layout->setColumnStretch(1, 1);
     m_graph->setRange(kGraphRange);
     m_graph->clear();
 }
