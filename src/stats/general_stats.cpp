@@ -113,23 +113,28 @@ void sortTopUsers(std::vector<TopUser>& rows, std::vector<TopUser>& scratch) {
         return;
     }
     // Least significant 16 bits first, then the upper 16; each pass is stable,
-    // and the complemented key puts larger lengths first.
+    // and the complemented key puts larger lengths first. Both digits are
+    // counted in one read; a digit every row shares needs no pass.
     scratch.resize(n);
-    std::vector<std::uint32_t> count(65536);
-    for (int shift = 0; shift < 32; shift += 16) {
-        std::fill(count.begin(), count.end(), 0);
-        for (const TopUser& r : rows)
-            ++count[(~r.length >> shift) & 0xFFFF];
-        if (count[(~rows.front().length >> shift) & 0xFFFF] == n)
-            continue; // every row has this digit: the pass would change nothing
+    std::vector<std::uint32_t> count(2 * 65536);
+    for (const TopUser& r : rows) {
+        const std::uint32_t key = ~r.length;
+        ++count[key & 0xFFFF];
+        ++count[65536 + (key >> 16)];
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+        std::uint32_t* c = count.data() + pass * 65536;
+        const int shift = pass * 16;
+        if (c[(~rows.front().length >> shift) & 0xFFFF] == n)
+            continue;
         std::uint32_t sum = 0;
-        for (std::uint32_t& c : count) {
-            const std::uint32_t here = c;
-            c = sum;
+        for (int d = 0; d < 65536; ++d) {
+            const std::uint32_t here = c[d];
+            c[d] = sum;
             sum += here;
         }
         for (const TopUser& r : rows)
-            scratch[count[(~r.length >> shift) & 0xFFFF]++] = r;
+            scratch[c[(~r.length >> shift) & 0xFFFF]++] = r;
         rows.swap(scratch);
     }
 }
