@@ -34,6 +34,9 @@ constexpr Command kCommands[] = {
     {"trace", "trace SOURCE --node MAC [--layer 0|1|2] [--node-life S]\n"
               "                                the trace's side nodes after each second of a capture file",
      runTrace},
+    {"stats", "stats SOURCE [--node MAC] [--top K] [--link-speed BPS]\n"
+              "                                the statistics views' figures for each second",
+     runStats},
 };
 
 void usage(FILE* out) {

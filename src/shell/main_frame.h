@@ -40,6 +40,8 @@ public:
     /// view's initial update runs. Returns false when no such view exists.
     bool switchToView(int templateId);
     CView* activeView() const { return m_view; }
+    /// Whether the frame can show views of that number.
+    bool hasView(int templateId) const { return m_registry.has(templateId); }
     int activeTemplate() const;
 
     /// Sends a command as the menu or a toolbar button would; disabled

@@ -3,6 +3,7 @@
 #include "analysis/capture_decode_view.h"
 #include "shell/commands.h"
 #include "shell/qarsilo_view.h"
+#include "stats/general_info_view.h"
 #include "stats/packet_size_view.h"
 #include "stats/pd_app_view.h"
 #include "stats/pd_l2_view.h"
@@ -10,6 +11,7 @@
 #include "stats/pd_v4v6_l3_view.h"
 #include "stats/pd_v6_l3_view.h"
 #include "trace/traffic_trace_single.h"
+#include "stats/single_node_view.h"
 
 ViewRegistry ViewRegistry::builtin() {
     ViewRegistry r;
@@ -31,6 +33,10 @@ ViewRegistry ViewRegistry::builtin() {
           [](QWidget* parent) -> CView* { return new CPDv4v6L3View(parent); });
     r.add(qarsilo::view::TraceSingle, QStringLiteral("CTrafficTraceSingle"),
           [](QWidget* parent) -> CView* { return new CTrafficTraceSingle(parent); });
+    r.add(qarsilo::view::GeneralInfo, QStringLiteral("CGeneralInfoView"),
+          [](QWidget* parent) -> CView* { return new CGeneralInfoView(parent); });
+    r.add(qarsilo::view::SingleNode, QStringLiteral("CSingleNodeView"),
+          [](QWidget* parent) -> CView* { return new CSingleNodeView(parent); });
     return r;
 }
 
