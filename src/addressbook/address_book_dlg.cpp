@@ -5,6 +5,7 @@
 #include "addressbook/address_book_messages.h"
 #include "addressbook/group_editor_dlg.h"
 #include "addressbook/node_info_dlg.h"
+#include "discovery/autodiscovery_dlg.h"
 #include "ui/ip_address_edit.h"
 #include "ui/message_service.h"
 #include "ui/report_list.h"
@@ -31,7 +32,7 @@ const QString CAddressBookDlg::kColumns = QStringLiteral(
 namespace {
 
 CAddressBookDlg::AutodiscoveryRunner& autodiscoveryRunner() {
-    static CAddressBookDlg::AutodiscoveryRunner runner;
+    static CAddressBookDlg::AutodiscoveryRunner runner = runAutodiscovery;
     return runner;
 }
 

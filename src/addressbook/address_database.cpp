@@ -38,6 +38,9 @@ constexpr TableSchema kTables[] = {
     {"subnettree", "CREATE TABLE subnettree (SUBNET TEXT NOT NULL DEFAULT '' UNIQUE)"},
 };
 
+constexpr const char* kMacIndex =
+    "CREATE INDEX IF NOT EXISTS node_mac_exact ON node (MAC COLLATE BINARY)";
+
 // Columns by name, never by position: a file made by another tool may order them
 // differently.
 const QString kSelectNodes = QStringLiteral(
@@ -166,8 +169,17 @@ bool AddressDatabase::open() {
         for (const TableSchema& t : kTables)
             if (!present.contains(QLatin1String(t.name)))
                 missing << QLatin1String(t.create);
-        if (missing.isEmpty())
+        // Finds by MAC compare exactly, which the case-blind UNIQUE index cannot
+        // serve: without this index every find scans the table. Added to older
+        // files too; where it cannot be (read-only file) finds still work.
+        const auto indexMacs = [&q] {
+            q.exec(QLatin1String(kMacIndex));
+            q.finish();
+        };
+        if (missing.isEmpty()) {
+            indexMacs();
             return std::nullopt;
+        }
         if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
             return describe(q.lastError());
         for (const QString& create : missing) {
@@ -182,6 +194,7 @@ bool AddressDatabase::open() {
             q.exec(QStringLiteral("ROLLBACK"));
             return why;
         }
+        indexMacs();
         return std::nullopt;
     };
     const std::optional<QString> why = connect();
@@ -419,6 +432,70 @@ bool AddressDatabase::clearAll() {
 bool AddressDatabase::loadNames(QHash<QString, QString>& namesByMac) {
     return readNodes(
         [&namesByMac](QStringList&& row) { namesByMac.insert(row[0].toLower(), row[3]); });
+}
+
+bool AddressDatabase::inTransaction(const std::function<bool()>& work) {
+    if (!usable() || !begin())
+        return false;
+    if (work() && commit())
+        return true;
+    // Keep the failure that ended the work, not the rollback's.
+    const Failure failure = m_failure;
+    const QString error = m_error;
+    rollback();
+    m_failure = failure;
+    m_error = error;
+    return false;
+}
+
+bool AddressDatabase::insertNode(const NodeRecord& node) {
+    if (!usable())
+        return false;
+    ++m_ownWrites;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!prepare(q, QStringLiteral("INSERT INTO node (MAC, IP, IPv6, NAME, DATE, DESCRIPTION, "
+                                   "WORKGROUP, LOCATION, SUBNET, DOMAINNAME, TYPE) "
+                                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+        return false;
+    for (const QString* v :
+         {&node.mac, &node.ip, &node.ipv6, &node.name, &node.date, &node.description,
+          &node.workgroup, &node.location, &node.subnet, &node.domainName, &node.type})
+        q.addBindValue(v->isNull() ? QStringLiteral("") : *v);
+    return run(q);
+}
+
+AddressDatabase::Outcome AddressDatabase::setNodeColumns(const QString& mac,
+                                                         const QList<ColumnValue>& values) {
+    static const QStringList kWritable = {
+        QStringLiteral("IP"),          QStringLiteral("IPv6"),     QStringLiteral("NAME"),
+        QStringLiteral("WORKGROUP"),   QStringLiteral("DOMAINNAME"), QStringLiteral("DATE"),
+        QStringLiteral("DESCRIPTION"), QStringLiteral("LOCATION"), QStringLiteral("SUBNET"),
+        QStringLiteral("TYPE")};
+    if (!usable())
+        return Outcome::Failed;
+    QStringList sets;
+    for (const ColumnValue& v : values) {
+        if (!kWritable.contains(v.first)) {
+            fail(Failure::Recordset, kRecordsetText);
+            return Outcome::Failed;
+        }
+        sets << v.first + QStringLiteral(" = ?");
+    }
+    if (sets.isEmpty()) {
+        NodeRecord ignored;
+        return findNode(mac, ignored);
+    }
+    ++m_ownWrites;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!prepare(q, QStringLiteral("UPDATE node SET %1 WHERE MAC = ? COLLATE BINARY")
+                        .arg(sets.join(QStringLiteral(", ")))))
+        return Outcome::Failed;
+    for (const ColumnValue& v : values)
+        q.addBindValue(v.second.isNull() ? QStringLiteral("") : v.second);
+    q.addBindValue(mac);
+    if (!run(q))
+        return Outcome::Failed;
+    return q.numRowsAffected() > 0 ? Outcome::Done : Outcome::NotFound;
 }
 
 } // namespace qarsilo

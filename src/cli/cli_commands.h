@@ -7,4 +7,5 @@ int runDevices(const QStringList& args);
 int runList(const QStringList& args);
 int runDecode(const QStringList& args);
 int runChart(const QStringList& args);
+int runDiscover(const QStringList& args);
 int chartMain(int argc, char* argv[]); // makes its own (GUI) application object, then runChart
