@@ -71,9 +71,10 @@ public:
     QStringList seenWorkgroups() const;
     QStringList seenSubnets() const;
 
-    /// The most ends IP listening keeps (default: 8 million, 128 MB); later
+    /// The most ends IP listening keeps (default: 4 million, 64 MB); later
     /// ends are counted as dropped.
     void setEndLimit(std::size_t limit);
+    static constexpr std::size_t kDefaultEndLimit = std::size_t{4} << 20;
     /// Forgets the seen lists too (tests).
     void resetForTests();
 
@@ -85,7 +86,7 @@ private:
     std::vector<NetbiosRecord> m_netbios;
     IpBuffer m_ip;
     std::unordered_map<std::uint64_t, std::uint32_t> m_lastIp; // by MAC
-    std::size_t m_endLimit = std::size_t{8} << 20;
+    std::size_t m_endLimit = kDefaultEndLimit;
     QStringList m_workgroups;
     QSet<QString> m_workgroupSet;
     QStringList m_subnets;

@@ -9,6 +9,7 @@
 #include "discovery/oui_table.h"
 #include "discovery/reverse_lookup.h"
 #include "discovery_test_util.h"
+#include "duplicate_oracle.h"
 #include "support/test_util.h"
 
 #include <QRandomGenerator>
@@ -22,37 +23,6 @@ using namespace qarsilo::test;
 Q_DECLARE_METATYPE(qarsilo::NodeRecord)
 
 namespace {
-
-// The pass as the working list has always run it: every row against every
-// later row, deleting repeats and stopping at the first contradiction.
-struct OracleQuestion {
-    QStringList earlier;
-    QStringList later;
-};
-QList<OracleQuestion> oraclePass(QList<QStringList>& rows, DiscoveryMode mode,
-                                 const std::function<bool()>& answer) {
-    QList<OracleQuestion> asked;
-    for (int i = 0; i < rows.size(); ++i) {
-        for (int j = i + 1; j < rows.size();) {
-            if (rows[j][1] != rows[i][1]) {
-                ++j;
-                continue;
-            }
-            const bool same = rows[j][2] == rows[i][2] &&
-                              (mode == DiscoveryMode::Ip ||
-                               (rows[j][3] == rows[i][3] && rows[j][4] == rows[i][4]));
-            if (same) {
-                rows.removeAt(j);
-                continue;
-            }
-            asked.append({rows[i], rows[j]});
-            if (answer())
-                rows[j][8] = mode == DiscoveryMode::Ip ? kRouterMark : kVirusMark;
-            break;
-        }
-    }
-    return asked;
-}
 
 QStringList row(const char* mac, const char* ip, const char* name = "-", const char* wg = "-",
                 const char* date = "d") {
@@ -326,7 +296,7 @@ private Q_SLOTS:
             store.handleFrame(reinterpret_cast<const std::uint8_t*>(frame.constData()), 60, 0);
         }
         const IpBuffer b = store.takeIp();
-        store.setEndLimit(std::size_t{8} << 20);
+        store.setEndLimit(DiscoveryStore::kDefaultEndLimit);
         QCOMPARE(b.frames, 4LL);
         QCOMPARE(int(b.ends.size()), 3);
         QCOMPARE(b.droppedEnds, 2LL);
