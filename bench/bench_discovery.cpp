@@ -19,6 +19,7 @@
 #include "ui/report_list.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>

@@ -16,7 +16,9 @@
 #include "ui/report_list.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -207,7 +209,10 @@ private Q_SLOTS:
     void modesAndRefusals() {
         CAutodiscoveryDlg dlg(nullptr, m_file);
         int editors = 0;
-        dlg.setDialogRunner([&editors](QDialog&) { return ++editors, 0; });
+        dlg.setDialogRunner([&editors](QDialog&) {
+            ++editors;
+            return 0;
+        });
         dlg.ipBox()->click();
         QCOMPARE(editors, 1);
         QCOMPARE(dlg.mode(), DiscoveryMode::NetBios);

@@ -13,6 +13,7 @@
 #include "support/test_util.h"
 #include "ui/report_list.h"
 
+#include <QCheckBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
