@@ -467,9 +467,9 @@ bool AddressDatabase::insertNode(const NodeRecord& node) {
 AddressDatabase::Outcome AddressDatabase::setNodeColumns(const QString& mac,
                                                          const QList<ColumnValue>& values) {
     static const QStringList kWritable = {
-        QStringLiteral("IP"),          QStringLiteral("IPv6"),     QStringLiteral("NAME"),
+        QStringLiteral("IP"),          QStringLiteral("IPv6"),       QStringLiteral("NAME"),
         QStringLiteral("WORKGROUP"),   QStringLiteral("DOMAINNAME"), QStringLiteral("DATE"),
-        QStringLiteral("DESCRIPTION"), QStringLiteral("LOCATION"), QStringLiteral("SUBNET"),
+        QStringLiteral("DESCRIPTION"), QStringLiteral("LOCATION"),   QStringLiteral("SUBNET"),
         QStringLiteral("TYPE")};
     if (!usable())
         return Outcome::Failed;

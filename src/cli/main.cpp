@@ -24,8 +24,9 @@ constexpr Command kCommands[] = {
     {"chart", "chart VIEW SOURCE [--cumulative] [--pie] [--png DIR]\n"
               "                                a chart window's rows for each second of a capture file",
      runChart},
-    {"discover", "discover SOURCE --mode netbios|ip [--ranges R1,R2,...]\n"
-                 "                                the nodes, workgroups and subnets autodiscovery finds",
+    {"discover",
+     "discover SOURCE --mode netbios|ip [--ranges R1,R2,...]\n"
+     "                                the nodes, workgroups and subnets autodiscovery finds",
      runDiscover},
 };
 
