@@ -209,6 +209,7 @@ bool AddressDatabase::open() {
 
 void AddressDatabase::close() {
     m_open = false;
+    m_statements.clear(); // before the connection they run on goes
     if (!QSqlDatabase::contains(m_connection))
         return;
     {
@@ -339,27 +340,32 @@ bool AddressDatabase::addNode(const NodeRecord& node) {
 AddressDatabase::Outcome AddressDatabase::findNode(const QString& mac, NodeRecord& out) {
     if (!usable())
         return Outcome::Failed;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!prepare(
-            q, QStringLiteral(
-                   "SELECT MAC, IP, IPv6, NAME, WORKGROUP, DOMAINNAME, DATE, DESCRIPTION, "
-                   "LOCATION, SUBNET, TYPE FROM node WHERE MAC = ? COLLATE BINARY ORDER BY rowid")))
+    QSqlQuery* found = reusable(QStringLiteral(
+        "SELECT MAC, IP, IPv6, NAME, WORKGROUP, DOMAINNAME, DATE, DESCRIPTION, "
+        "LOCATION, SUBNET, TYPE FROM node WHERE MAC = ? COLLATE BINARY ORDER BY rowid"));
+    if (!found)
         return Outcome::Failed;
-    q.addBindValue(mac);
-    if (!run(q))
+    QSqlQuery& q = *found;
+    q.bindValue(0, mac);
+    if (!run(q)) {
+        q.finish();
         return Outcome::Failed;
-    if (!q.next()) {
-        if (q.lastError().isValid()) {
-            fail(Failure::Engine, describe(q.lastError()));
-            return Outcome::Failed;
-        }
-        return Outcome::NotFound;
     }
-    QStringList t;
-    for (int i = 0; i < kNodeColumns; ++i)
-        t << text(q, i);
-    out = NodeRecord::fromTexts(t);
-    return Outcome::Done;
+    Outcome outcome = Outcome::Done;
+    if (q.next()) {
+        QStringList t;
+        for (int i = 0; i < kNodeColumns; ++i)
+            t << text(q, i);
+        out = NodeRecord::fromTexts(t);
+    } else if (q.lastError().isValid()) {
+        fail(Failure::Engine, describe(q.lastError()));
+        outcome = Outcome::Failed;
+    } else {
+        outcome = Outcome::NotFound;
+    }
+    // A statement left active would hold its read transaction open.
+    q.finish();
+    return outcome;
 }
 
 AddressDatabase::Outcome AddressDatabase::updateNode(const NodeRecord& node) {
@@ -452,16 +458,20 @@ bool AddressDatabase::insertNode(const NodeRecord& node) {
     if (!usable())
         return false;
     ++m_ownWrites;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!prepare(q, QStringLiteral("INSERT INTO node (MAC, IP, IPv6, NAME, DATE, DESCRIPTION, "
-                                   "WORKGROUP, LOCATION, SUBNET, DOMAINNAME, TYPE) "
-                                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+    QSqlQuery* insert =
+        reusable(QStringLiteral("INSERT INTO node (MAC, IP, IPv6, NAME, DATE, DESCRIPTION, "
+                                "WORKGROUP, LOCATION, SUBNET, DOMAINNAME, TYPE) "
+                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    if (!insert)
         return false;
+    int i = 0;
     for (const QString* v :
          {&node.mac, &node.ip, &node.ipv6, &node.name, &node.date, &node.description,
           &node.workgroup, &node.location, &node.subnet, &node.domainName, &node.type})
-        q.addBindValue(v->isNull() ? QStringLiteral("") : *v);
-    return run(q);
+        insert->bindValue(i++, v->isNull() ? QStringLiteral("") : *v);
+    const bool ok = run(*insert);
+    insert->finish();
+    return ok;
 }
 
 AddressDatabase::Outcome AddressDatabase::setNodeColumns(const QString& mac,
@@ -486,16 +496,30 @@ AddressDatabase::Outcome AddressDatabase::setNodeColumns(const QString& mac,
         return findNode(mac, ignored);
     }
     ++m_ownWrites;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!prepare(q, QStringLiteral("UPDATE node SET %1 WHERE MAC = ? COLLATE BINARY")
-                        .arg(sets.join(QStringLiteral(", ")))))
+    QSqlQuery* update = reusable(QStringLiteral("UPDATE node SET %1 WHERE MAC = ? COLLATE BINARY")
+                                     .arg(sets.join(QStringLiteral(", "))));
+    if (!update)
         return Outcome::Failed;
+    int i = 0;
     for (const ColumnValue& v : values)
-        q.addBindValue(v.second.isNull() ? QStringLiteral("") : v.second);
-    q.addBindValue(mac);
-    if (!run(q))
+        update->bindValue(i++, v.second.isNull() ? QStringLiteral("") : v.second);
+    update->bindValue(i, mac);
+    const bool ok = run(*update);
+    const int changed = ok ? update->numRowsAffected() : 0;
+    update->finish();
+    if (!ok)
         return Outcome::Failed;
-    return q.numRowsAffected() > 0 ? Outcome::Done : Outcome::NotFound;
+    return changed > 0 ? Outcome::Done : Outcome::NotFound;
+}
+
+QSqlQuery* AddressDatabase::reusable(const QString& sql) {
+    if (const auto it = m_statements.constFind(sql); it != m_statements.cend())
+        return it->get();
+    auto q = std::make_shared<QSqlQuery>(QSqlDatabase::database(m_connection, false));
+    if (!prepare(*q, sql))
+        return nullptr;
+    m_statements.insert(sql, q);
+    return q.get();
 }
 
 } // namespace qarsilo

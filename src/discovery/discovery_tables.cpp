@@ -1,6 +1,7 @@
 #include "discovery/discovery_tables.h"
 
 #include <QHash>
+#include <utility>
 
 namespace qarsilo {
 
@@ -52,40 +53,43 @@ QList<QStringList> selectLocalRows(const std::vector<IpEnd>& ends, const QString
 
 namespace {
 
+// Rows hold all nine cells here: compared in place, without copying texts.
 bool sameNode(const QStringList& a, const QStringList& b, DiscoveryMode mode) {
-    if (cellOf(a, CellIp) != cellOf(b, CellIp))
+    if (a[CellIp] != b[CellIp])
         return false;
-    return mode == DiscoveryMode::Ip || (cellOf(a, CellName) == cellOf(b, CellName) &&
-                                         cellOf(a, CellWorkgroup) == cellOf(b, CellWorkgroup));
+    return mode == DiscoveryMode::Ip ||
+           (a[CellName] == b[CellName] && a[CellWorkgroup] == b[CellWorkgroup]);
 }
 
 } // namespace
 
 QList<DiscoveryConflict> clearDuplicates(QList<QStringList>& rows, DiscoveryMode mode,
                                          const ConflictDecision& decide) {
-    QList<QStringList> kept;
-    kept.reserve(rows.size());
+    // Kept rows move up in place; a row's texts are never copied.
     std::vector<int> next; // per kept row: the kept row of its MAC that contradicts it
     next.reserve(static_cast<std::size_t>(rows.size()));
     QHash<QString, int> lastKept; // MAC text -> kept row
-    lastKept.reserve(rows.size());
-    for (QStringList& row : rows) {
+    int kept = 0;
+    for (qsizetype r = 0; r < rows.size(); ++r) {
+        QStringList& row = rows[r];
         while (row.size() < NodeCellCount)
             row.append(QString());
-        const auto it = lastKept.find(row[CellMac]);
-        if (it != lastKept.end() && sameNode(kept[*it], row, mode))
+        const QString& mac = std::as_const(row)[CellMac];
+        const auto it = lastKept.find(mac);
+        if (it != lastKept.end() && sameNode(std::as_const(rows)[*it], row, mode))
             continue;
-        const int index = static_cast<int>(kept.size());
+        const int index = kept++;
         if (it != lastKept.end()) {
             next[static_cast<std::size_t>(*it)] = index;
             *it = index;
         } else {
-            lastKept.insert(row[CellMac], index);
+            lastKept.insert(mac, index);
         }
-        kept.append(std::move(row));
         next.push_back(-1);
+        if (index != r)
+            rows[index].swap(row);
     }
-    rows = std::move(kept);
+    rows.resize(kept);
 
     QList<DiscoveryConflict> conflicts;
     const QString& mark = mode == DiscoveryMode::Ip ? kRouterMark : kVirusMark;
