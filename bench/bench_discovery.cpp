@@ -94,7 +94,8 @@ int passAndSave(int rowsN, int oracleN, int bookN, int saveN, int runs) {
     int left = 0;
     for (int r = 0; r < runs; ++r) {
         QList<QStringList> big = netbiosRows(rowsN, 5000, 1 + r);
-        linearBig.push_back(secondsOf([&] { clearDuplicates(big, DiscoveryMode::NetBios, {}); }));
+        linearBig.push_back(
+            secondsOf([&] { clearDuplicates(big, DiscoveryMode::NetBios, {}); }, &linearBigCpu));
         left = int(big.size());
         QList<QStringList> a = netbiosRows(oracleN, 5000, 100 + r);
         QList<QStringList> b = a;
