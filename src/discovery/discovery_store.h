@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -27,9 +28,13 @@ struct IpEnd {
     std::uint32_t time = 0; ///< the frame's time stamp, seconds
 };
 
+/// Buffered ends. Grown in blocks: a long capture never needs a second copy
+/// of everything while the buffer grows.
+using IpEnds = std::deque<IpEnd>;
+
 /// What IP listening buffered since the last take.
 struct IpBuffer {
-    std::vector<IpEnd> ends;   ///< in frame order, source end before destination end
+    IpEnds ends;               ///< in frame order, source end before destination end
     long long frames = 0;      ///< IPv4 frames handled (not ends kept)
     long long droppedEnds = 0; ///< ends lost to the bound
 };

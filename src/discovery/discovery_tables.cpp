@@ -30,7 +30,7 @@ QList<QStringList> groupRows(const QStringList& names) {
     return rows;
 }
 
-QList<QStringList> selectLocalRows(const std::vector<IpEnd>& ends, const QStringList& filter) {
+QList<QStringList> selectLocalRows(const IpEnds& ends, const QStringList& filter) {
     QList<QStringList> rows;
     if (filter.isEmpty())
         return rows;

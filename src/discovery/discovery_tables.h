@@ -46,7 +46,7 @@ QList<QStringList> groupRows(const QStringList& names);
 
 /// The local-range selection: for each end, one row per filter entry equal to
 /// its subnet text (source before destination, as the ends are buffered).
-QList<QStringList> selectLocalRows(const std::vector<IpEnd>& ends, const QStringList& filter);
+QList<QStringList> selectLocalRows(const IpEnds& ends, const QStringList& filter);
 
 /// A contradiction the duplicate pass found: two rows of one MAC, `earlier`
 /// above `later` (indices after the pass).

@@ -247,7 +247,7 @@ private Q_SLOTS:
         store.setMode(DiscoveryMode::Ip);
         for (int round = 0; round < 50; ++round) {
             store.clearBuffer();
-            std::vector<IpEnd> full;
+            IpEnds full;
             const int frames = int(rng->bounded(200));
             for (int f = 0; f < frames; ++f) {
                 const auto s = end(std::uint8_t(rng->bounded(4)),
