@@ -103,6 +103,9 @@ int runDiscover(const QStringList& args) {
     DiscoveryStore& store = DiscoveryStore::instance();
     store.setMode(mode);
     store.clearBuffer();
+    // The ranges are known before the capture: ends outside them are not kept
+    // ("-" is no range, so without ranges nothing is).
+    store.setWatchedRanges(ranges.isEmpty() ? QStringList{QStringLiteral("-")} : ranges);
     QStringList log;
 
     std::mutex lock;

@@ -301,6 +301,14 @@ void CAutodiscoveryDlg::start() {
     m_subnets->deleteAll();
     m_conflictWhy.clear();
     if (m_mode == DiscoveryMode::Ip) {
+        // Only ends inside the local ranges become rows: the others need no room.
+        QStringList ranges;
+        {
+            AddressDatabase db(m_fileName);
+            if (db.open())
+                readLocalRanges(db, ranges);
+        }
+        DiscoveryStore::instance().setWatchedRanges(ranges);
         const bool ok = openCapture();
         if (ok) {
             appendLog(discoveryLogLine(QStringLiteral("Start IP capture")));
@@ -377,6 +385,11 @@ void CAutodiscoveryDlg::localRangeSelection() {
     }
     appendLog(QStringLiteral("Local IP subnet filter list: "));
     appendLog(ranges);
+    const QStringList added = DiscoveryStore::instance().unwatched(ranges);
+    if (!added.isEmpty())
+        appendLog(
+            discoveryLogLine(QStringLiteral("Ranges added during the capture were not watched: %1")
+                                 .arg(added.join(QStringLiteral(", ")))));
     const IpBuffer buffer = DiscoveryStore::instance().takeIp();
     if (buffer.droppedEnds > 0)
         appendLog(discoveryLogLine(QStringLiteral("%1 sightings were not kept: the buffer was full")

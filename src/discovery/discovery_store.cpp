@@ -48,6 +48,8 @@ void DiscoveryStore::handleFrame(const std::uint8_t* bytes, std::size_t length,
 }
 
 void DiscoveryStore::addEnd(const MacBytes& mac, std::uint32_t ip, std::uint32_t time) {
+    if (!m_watched.isEmpty() && !m_watched.contains(ip & 0xFFFFFF00u))
+        return;
     const auto [it, isNew] = m_lastIp.try_emplace(macKey(mac), ip);
     if (!isNew) {
         if (it->second == ip)
@@ -59,6 +61,37 @@ void DiscoveryStore::addEnd(const MacBytes& mac, std::uint32_t ip, std::uint32_t
         return;
     }
     m_ip.ends.push_back({mac, ip, time});
+}
+
+void DiscoveryStore::setWatchedRanges(const QStringList& ranges) {
+    std::lock_guard lock(m_lock);
+    m_watched.clear();
+    m_watchedTexts = ranges;
+    for (const QString& r : ranges) {
+        const QStringList parts = r.split(QLatin1Char('.'));
+        bool ok = parts.size() == 4;
+        std::uint32_t net = 0;
+        for (int i = 0; ok && i < 3; ++i)
+            net = (net << 8) | parts[i].toUInt(&ok);
+        net <<= 8;
+        // Only the exact text of a /24 network matches anything after Stop.
+        if (ok && discoverySubnetText(net) == r)
+            m_watched.insert(net);
+    }
+    // Ranges that match nothing: keep an impossible network so nothing is buffered.
+    if (m_watched.isEmpty() && !ranges.isEmpty())
+        m_watched.insert(1);
+}
+
+QStringList DiscoveryStore::unwatched(const QStringList& ranges) const {
+    std::lock_guard lock(m_lock);
+    QStringList out;
+    if (m_watchedTexts.isEmpty())
+        return out;
+    for (const QString& r : ranges)
+        if (!m_watchedTexts.contains(r) && !out.contains(r))
+            out << r;
+    return out;
 }
 
 void DiscoveryStore::clearBuffer() {
@@ -108,6 +141,8 @@ void DiscoveryStore::resetForTests() {
     m_workgroupSet.clear();
     m_subnets.clear();
     m_subnetSet.clear();
+    m_watched.clear();
+    m_watchedTexts.clear();
 }
 
 } // namespace qarsilo

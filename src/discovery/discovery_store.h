@@ -76,6 +76,14 @@ public:
     QStringList seenWorkgroups() const;
     QStringList seenSubnets() const;
 
+    /// The local ranges IP listening watches ("%d.%d.%d.0" texts, as the
+    /// local-range selection compares them): ends in other subnets are not
+    /// buffered, as the selection after Stop would drop them. Empty: every end
+    /// is buffered. Set before the capture starts.
+    void setWatchedRanges(const QStringList& ranges);
+    /// Ranges in `ranges` that were not watched (empty when every end was kept).
+    QStringList unwatched(const QStringList& ranges) const;
+
     /// The most ends IP listening keeps (default: 4 million, 64 MB); later
     /// ends are counted as dropped.
     void setEndLimit(std::size_t limit);
@@ -91,6 +99,8 @@ private:
     std::vector<NetbiosRecord> m_netbios;
     IpBuffer m_ip;
     std::unordered_map<std::uint64_t, std::uint32_t> m_lastIp; // by MAC
+    QSet<std::uint32_t> m_watched;                             // /24 networks; empty: all
+    QStringList m_watchedTexts;
     std::size_t m_endLimit = kDefaultEndLimit;
     QStringList m_workgroups;
     QSet<QString> m_workgroupSet;

@@ -245,15 +245,17 @@ private Q_SLOTS:
         auto* rng = QRandomGenerator::global();
         DiscoveryStore& store = DiscoveryStore::instance();
         store.setMode(DiscoveryMode::Ip);
-        for (int round = 0; round < 50; ++round) {
-            store.clearBuffer();
+        const QList<QStringList> rangeSets{words({"10.0.0.0"}), words({"10.0.1.0", "10.0.0.0"}),
+                                           words({"10.0.0.0", "10.0.0.0"})};
+        for (int round = 0; round < 30; ++round) {
             IpEnds full;
-            const int frames = int(rng->bounded(200));
-            for (int f = 0; f < frames; ++f) {
+            QList<QByteArray> frames;
+            const int n = int(rng->bounded(200));
+            for (int f = 0; f < n; ++f) {
                 const auto s = end(std::uint8_t(rng->bounded(4)),
-                                   ipOf(10, 0, rng->bounded(2), rng->bounded(3)));
+                                   ipOf(10, 0, int(rng->bounded(2)), int(rng->bounded(3))));
                 const auto d = end(std::uint8_t(rng->bounded(4)),
-                                   ipOf(10, 0, rng->bounded(2), rng->bounded(3)));
+                                   ipOf(10, 0, int(rng->bounded(2)), int(rng->bounded(3))));
                 full.push_back(s);
                 full.push_back(d);
                 QByteArray frame(60, '\0');
@@ -267,20 +269,27 @@ private Q_SLOTS:
                     frame[26 + i] = char(s.ip >> (24 - 8 * i));
                     frame[30 + i] = char(d.ip >> (24 - 8 * i));
                 }
-                store.handleFrame(reinterpret_cast<const std::uint8_t*>(frame.constData()), 60,
-                                  1000);
+                frames << frame;
             }
-            QCOMPARE(store.ipFrames(), static_cast<long long>(frames));
-            const IpBuffer buffer = store.takeIp();
-            for (const QStringList& ranges : {words({"10.0.0.0"}), words({"10.0.1.0", "10.0.0.0"}),
-                                              words({"10.0.0.0", "10.0.0.0"})}) {
-                QList<QStringList> a = selectLocalRows(full, ranges);
-                QList<QStringList> b = selectLocalRows(buffer.ends, ranges);
-                clearDuplicates(a, DiscoveryMode::Ip, {});
-                clearDuplicates(b, DiscoveryMode::Ip, {});
-                QCOMPARE(b, a);
+            // Buffered with every end watched, and with the ranges watched from the start.
+            for (const QStringList& ranges : rangeSets) {
+                for (bool watch : {false, true}) {
+                    store.clearBuffer();
+                    store.setWatchedRanges(watch ? ranges : QStringList());
+                    for (const QByteArray& f : frames)
+                        store.handleFrame(reinterpret_cast<const std::uint8_t*>(f.constData()), 60,
+                                          1000);
+                    QCOMPARE(store.ipFrames(), static_cast<long long>(n));
+                    QList<QStringList> a = selectLocalRows(full, ranges);
+                    QList<QStringList> b = selectLocalRows(store.takeIp().ends, ranges);
+                    clearDuplicates(a, DiscoveryMode::Ip, {});
+                    clearDuplicates(b, DiscoveryMode::Ip, {});
+                    QCOMPARE(b, a);
+                    QCOMPARE(store.unwatched(words({"10.0.5.0"})).size(), watch ? 1 : 0);
+                }
             }
         }
+        store.setWatchedRanges({});
     }
 
     void bufferBoundIsCounted() {
