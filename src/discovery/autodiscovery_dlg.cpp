@@ -565,6 +565,8 @@ void CAutodiscoveryDlg::done(int result) {
     // What was found stays in the buffer and the seen lists.
     endCapture();
     m_timer.stop();
+    for (const CReportList* list : {m_nodes, m_workgroups, m_subnets})
+        list->saveWidths();
     QDialog::done(result);
 }
 
