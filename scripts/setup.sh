@@ -6,6 +6,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   libpcap-dev libcap2-bin fonts-liberation
+  # optional at run time: network card makers by MAC prefix (autodiscovery)
+  ieee-data
   # tests: X11 display for screenshots, reference decoders, network namespaces
   xvfb xauth tshark tcpdump iproute2
   # tests: printed lists are read back from PDF files

@@ -6,6 +6,7 @@
 #include "addressbook/group_editor_dlg.h"
 #include "addressbook/node_columns.h"
 #include "addressbook/node_info_dlg.h"
+#include "discovery/autodiscovery_dlg.h"
 #include "ui/ip_address_edit.h"
 #include "ui/list_print.h"
 #include "ui/message_service.h"
@@ -31,7 +32,7 @@ const QString CAddressBookDlg::kColumns = nodeListColumns();
 namespace {
 
 CAddressBookDlg::AutodiscoveryRunner& autodiscoveryRunner() {
-    static CAddressBookDlg::AutodiscoveryRunner runner;
+    static CAddressBookDlg::AutodiscoveryRunner runner = runAutodiscovery;
     return runner;
 }
 

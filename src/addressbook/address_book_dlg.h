@@ -46,8 +46,8 @@ public:
     /// The list's columns.
     static const QString kColumns;
 
-    /// Installs the autodiscovery dialog for every address book; until then
-    /// the Autodiscover button is disabled.
+    /// Replaces the autodiscovery dialog for every address book (by default
+    /// the Autodiscovery dialog); an empty runner disables the button.
     static void setAutodiscoveryRunner(AutodiscoveryRunner runner);
 
     explicit CAddressBookDlg(QWidget* parent = nullptr,

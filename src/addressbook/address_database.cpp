@@ -43,6 +43,9 @@ constexpr TableSchema kTables[] = {
     {"subnettree", "CREATE TABLE subnettree (SUBNET TEXT NOT NULL DEFAULT '' UNIQUE)"},
 };
 
+constexpr const char* kMacIndex =
+    "CREATE INDEX IF NOT EXISTS node_mac_exact ON node (MAC COLLATE BINARY)";
+
 // Columns by name, never by position: a file made by another tool may order them
 // differently.
 const QString kSelectNodes = QStringLiteral(
@@ -208,18 +211,31 @@ bool AddressDatabase::open() {
         // append. The mode stays with the file. A damaged file is left in its
         // old mode (the switch rewrites its header), so that it can still be
         // mended or read by other tools as it was.
+        bool healthy = true;
         if (q.exec(QStringLiteral("PRAGMA journal_mode")) && q.next() &&
             q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
             q.finish();
-            if (q.exec(QStringLiteral("PRAGMA quick_check(1)")) && q.next() &&
-                q.value(0).toString() == QLatin1String("ok")) {
-                q.finish();
+            healthy = q.exec(QStringLiteral("PRAGMA quick_check(1)")) && q.next() &&
+                      q.value(0).toString() == QLatin1String("ok");
+            q.finish();
+            if (healthy)
                 q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
-            }
         }
         q.finish();
-        if (missing.isEmpty())
+        // Finds by MAC compare exactly, which the case-blind UNIQUE index cannot
+        // serve: without this index every find scans the table. Added to older
+        // files too, but not to a damaged one (nothing is written to it); where
+        // it cannot be, finds still work.
+        const auto indexMacs = [&q, healthy] {
+            if (!healthy)
+                return;
+            q.exec(QLatin1String(kMacIndex));
+            q.finish();
+        };
+        if (missing.isEmpty()) {
+            indexMacs();
             return std::nullopt;
+        }
         if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
             return describe(q.lastError());
         for (const QString& create : missing) {
@@ -234,6 +250,7 @@ bool AddressDatabase::open() {
             q.exec(QStringLiteral("ROLLBACK"));
             return why;
         }
+        indexMacs();
         return std::nullopt;
     };
     std::optional<QString> why = connect(false);
@@ -254,6 +271,7 @@ bool AddressDatabase::open() {
 
 void AddressDatabase::close() {
     m_open = false;
+    m_statements.clear(); // before the connection they run on goes
     if (!QSqlDatabase::contains(m_connection))
         return;
     {
@@ -384,27 +402,32 @@ bool AddressDatabase::addNode(const NodeRecord& node) {
 AddressDatabase::Outcome AddressDatabase::findNode(const QString& mac, NodeRecord& out) {
     if (!usable())
         return Outcome::Failed;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!prepare(
-            q, QStringLiteral(
-                   "SELECT MAC, IP, IPv6, NAME, WORKGROUP, DOMAINNAME, DATE, DESCRIPTION, "
-                   "LOCATION, SUBNET, TYPE FROM node WHERE MAC = ? COLLATE BINARY ORDER BY rowid")))
+    QSqlQuery* found = reusable(QStringLiteral(
+        "SELECT MAC, IP, IPv6, NAME, WORKGROUP, DOMAINNAME, DATE, DESCRIPTION, "
+        "LOCATION, SUBNET, TYPE FROM node WHERE MAC = ? COLLATE BINARY ORDER BY rowid"));
+    if (!found)
         return Outcome::Failed;
-    q.addBindValue(mac);
-    if (!run(q))
+    QSqlQuery& q = *found;
+    q.bindValue(0, mac);
+    if (!run(q)) {
+        q.finish();
         return Outcome::Failed;
-    if (!q.next()) {
-        if (q.lastError().isValid()) {
-            fail(Failure::Engine, describe(q.lastError()));
-            return Outcome::Failed;
-        }
-        return Outcome::NotFound;
     }
-    QStringList t;
-    for (int i = 0; i < kNodeColumns; ++i)
-        t << text(q, i);
-    out = NodeRecord::fromTexts(t);
-    return Outcome::Done;
+    Outcome outcome = Outcome::Done;
+    if (q.next()) {
+        QStringList t;
+        for (int i = 0; i < kNodeColumns; ++i)
+            t << text(q, i);
+        out = NodeRecord::fromTexts(t);
+    } else if (q.lastError().isValid()) {
+        fail(Failure::Engine, describe(q.lastError()));
+        outcome = Outcome::Failed;
+    } else {
+        outcome = Outcome::NotFound;
+    }
+    // A statement left active would hold its read transaction open.
+    q.finish();
+    return outcome;
 }
 
 AddressDatabase::Outcome AddressDatabase::updateNode(const NodeRecord& node) {
@@ -477,6 +500,88 @@ bool AddressDatabase::clearAll() {
 bool AddressDatabase::loadNames(QHash<QString, QString>& namesByMac) {
     return readNodes(
         [&namesByMac](QStringList&& row) { namesByMac.insert(row[0].toLower(), row[3]); });
+}
+
+bool AddressDatabase::inTransaction(const std::function<bool()>& work) {
+    if (!usable() || !begin())
+        return false;
+    if (work() && commit())
+        return true;
+    // Keep the failure that ended the work, not the rollback's.
+    const Failure failure = m_failure;
+    const QString error = m_error;
+    rollback();
+    m_failure = failure;
+    m_error = error;
+    return false;
+}
+
+bool AddressDatabase::insertNode(const NodeRecord& node) {
+    if (!usable())
+        return false;
+    ++m_ownWrites;
+    QSqlQuery* insert =
+        reusable(QStringLiteral("INSERT INTO node (MAC, IP, IPv6, NAME, DATE, DESCRIPTION, "
+                                "WORKGROUP, LOCATION, SUBNET, DOMAINNAME, TYPE) "
+                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    if (!insert)
+        return false;
+    int i = 0;
+    for (const QString* v :
+         {&node.mac, &node.ip, &node.ipv6, &node.name, &node.date, &node.description,
+          &node.workgroup, &node.location, &node.subnet, &node.domainName, &node.type})
+        insert->bindValue(i++, v->isNull() ? QStringLiteral("") : *v);
+    const bool ok = run(*insert);
+    insert->finish();
+    return ok;
+}
+
+AddressDatabase::Outcome AddressDatabase::setNodeColumns(const QString& mac,
+                                                         const QList<ColumnValue>& values) {
+    static const QStringList kWritable = {
+        QStringLiteral("IP"),          QStringLiteral("IPv6"),       QStringLiteral("NAME"),
+        QStringLiteral("WORKGROUP"),   QStringLiteral("DOMAINNAME"), QStringLiteral("DATE"),
+        QStringLiteral("DESCRIPTION"), QStringLiteral("LOCATION"),   QStringLiteral("SUBNET"),
+        QStringLiteral("TYPE")};
+    if (!usable())
+        return Outcome::Failed;
+    QStringList sets;
+    for (const ColumnValue& v : values) {
+        if (!kWritable.contains(v.first)) {
+            fail(Failure::Recordset, kRecordsetText);
+            return Outcome::Failed;
+        }
+        sets << v.first + QStringLiteral(" = ?");
+    }
+    if (sets.isEmpty()) {
+        NodeRecord ignored;
+        return findNode(mac, ignored);
+    }
+    ++m_ownWrites;
+    QSqlQuery* update = reusable(QStringLiteral("UPDATE node SET %1 WHERE MAC = ? COLLATE BINARY")
+                                     .arg(sets.join(QStringLiteral(", "))));
+    if (!update)
+        return Outcome::Failed;
+    int i = 0;
+    for (const ColumnValue& v : values)
+        update->bindValue(i++, v.second.isNull() ? QStringLiteral("") : v.second);
+    update->bindValue(i, mac);
+    const bool ok = run(*update);
+    const int changed = ok ? update->numRowsAffected() : 0;
+    update->finish();
+    if (!ok)
+        return Outcome::Failed;
+    return changed > 0 ? Outcome::Done : Outcome::NotFound;
+}
+
+QSqlQuery* AddressDatabase::reusable(const QString& sql) {
+    if (const auto it = m_statements.constFind(sql); it != m_statements.cend())
+        return it->get();
+    auto q = std::make_shared<QSqlQuery>(QSqlDatabase::database(m_connection, false));
+    if (!prepare(*q, sql))
+        return nullptr;
+    m_statements.insert(sql, q);
+    return q.get();
 }
 
 } // namespace qarsilo

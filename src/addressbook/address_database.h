@@ -4,9 +4,11 @@
 
 #include <QHash>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QSqlQuery;
@@ -129,6 +131,20 @@ public:
     /// Deletes the row whose name equals `name` exactly.
     Outcome deleteGroup(GroupTable table, const QString& name);
 
+    /// Runs `work` as one write transaction: what it wrote is stored when it
+    /// returns true and the commit succeeds, otherwise nothing of it is. The
+    /// failure that ended it stays in lastError(). Inside, use only the plain
+    /// writes below (insertNode, setNodeColumns, addGroupIfAbsent) and finds.
+    bool inTransaction(const std::function<bool()>& work);
+    /// Inserts one node row as it is, adding no group name; fails when the MAC
+    /// is already stored (compared without regard to letter case).
+    bool insertNode(const NodeRecord& node);
+    /// A column name of `node` (not "MAC") and its new text.
+    using ColumnValue = QPair<QString, QString>;
+    /// Sets the named columns, in order, of the node whose "MAC" equals `mac`
+    /// exactly.
+    Outcome setNodeColumns(const QString& mac, const QList<ColumnValue>& values);
+
     /// Empties all four tables, nodes first.
     bool clearAll();
 
@@ -162,6 +178,10 @@ private:
     bool m_readOnly = false;
     quint64 m_serial = 0;
     quint64 m_ownWrites = 0;
+    /// Statements prepared once per connection: preparing costs far more than
+    /// running an indexed find, and saves run one per discovered row.
+    QSqlQuery* reusable(const QString& sql);
+    QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
 };
 
 } // namespace qarsilo

@@ -37,6 +37,10 @@ constexpr Command kCommands[] = {
     {"stats", "stats SOURCE [--node MAC] [--top K] [--link-speed BPS]\n"
               "                                the statistics views' figures for each second",
      runStats},
+    {"discover",
+     "discover SOURCE --mode netbios|ip [--ranges R1,R2,...]\n"
+     "                                the nodes, workgroups and subnets autodiscovery finds",
+     runDiscover},
 };
 
 void usage(FILE* out) {

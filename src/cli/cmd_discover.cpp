@@ -1,0 +1,201 @@
+#include "cli/cli_commands.h"
+
+#include "capture/capture_session.h"
+#include "discovery/discovery_store.h"
+#include "discovery/discovery_tables.h"
+#include "settings/adapter_list.h"
+
+#include <QFileInfo>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+
+using namespace qarsilo;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: qarsilo-cli discover SOURCE --mode netbios|ip [--ranges R1,R2,...]\n"
+    "  SOURCE    a capture file (pcap or pcapng) or a capture device (read until interrupted)\n"
+    "  --ranges  the local IP ranges of IP mode, e.g. 192.168.1.0,10.0.0.0\n";
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void onDiscoverInterrupt(int) {
+    g_interrupted = 1;
+}
+
+QString sourceAdapter(const QString& source) {
+    if (isCaptureFileAdapter(source))
+        return source;
+    const QFileInfo info(source);
+    if (info.exists() || source.contains(QLatin1Char('/')) ||
+        source.endsWith(QLatin1String(".pcap")) || source.endsWith(QLatin1String(".pcapng")))
+        return captureFileAdapterName(source);
+    return source;
+}
+
+int usageError(const char* what, const QString& arg) {
+    std::fprintf(stderr, "qarsilo-cli discover: %s '%s'\n%s", what, qPrintable(arg), kUsage);
+    return 2;
+}
+
+void printLine(const QString& line) {
+    const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+    std::fputc('\n', stdout);
+}
+
+} // namespace
+
+// The autodiscovery over a capture file or device, then what Stop does (local
+// ranges in IP mode, the duplicate pass with both warnings off; no database).
+// Prints the node rows (nine tab-separated columns), "WORKGROUPS" and the
+// workgroup names, "SUBNETS" and the subnets, "LOG" and the log lines.
+int runDiscover(const QStringList& args) {
+    QString source;
+    QString modeText;
+    QStringList ranges;
+    bool rangesGiven = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        QString value;
+        QString option;
+        if (a == QLatin1String("--mode") || a == QLatin1String("--ranges")) {
+            if (i + 1 >= args.size())
+                return usageError("a value is missing after", a);
+            option = a;
+            value = args[++i];
+        } else if (a.startsWith(QLatin1String("--mode=")) ||
+                   a.startsWith(QLatin1String("--ranges="))) {
+            option = a.section(QLatin1Char('='), 0, 0);
+            value = a.section(QLatin1Char('='), 1);
+        } else if (a.startsWith(QLatin1String("--")) || !source.isEmpty()) {
+            return usageError("unexpected argument", a);
+        } else {
+            source = a;
+            continue;
+        }
+        if (option == QLatin1String("--mode")) {
+            modeText = value;
+        } else {
+            rangesGiven = true;
+            ranges = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        }
+    }
+    if (source.isEmpty() || modeText.isEmpty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    DiscoveryMode mode;
+    if (modeText == QLatin1String("netbios"))
+        mode = DiscoveryMode::NetBios;
+    else if (modeText == QLatin1String("ip"))
+        mode = DiscoveryMode::Ip;
+    else
+        return usageError("the mode is netbios or ip, not", modeText);
+    if (rangesGiven && mode != DiscoveryMode::Ip)
+        return usageError("--ranges belongs to IP mode, not to", modeText);
+
+    DiscoveryStore& store = DiscoveryStore::instance();
+    store.setMode(mode);
+    store.clearBuffer();
+    // The ranges are known before the capture: ends outside them are not kept
+    // ("-" is no range, so without ranges nothing is).
+    store.setWatchedRanges(ranges.isEmpty() ? QStringList{QStringLiteral("-")} : ranges);
+    QStringList log;
+
+    std::mutex lock;
+    std::condition_variable wake;
+    bool ended = false;
+    const QString adapter = sourceAdapter(source);
+    CaptureSession session(CaptureWindow::CommandLine);
+    session.setFilter(discoveryFilter(mode));
+    session.setFileReplay(FileReplay::AsFastAsPossible);
+    session.setHandler([&store, &session](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+        if (session.linkType() == DLT_EN10MB)
+            store.handleFrame(bytes, h.caplen, h.ts.tv_sec);
+    });
+    session.setEndHandler([&](LoopEnd) {
+        {
+            std::lock_guard g(lock);
+            ended = true;
+        }
+        wake.notify_all();
+    });
+    const CaptureStartResult started = session.start(adapter);
+    if (!started.ok()) {
+        std::fprintf(stderr, "qarsilo-cli discover: cannot capture from '%s': %s\n",
+                     qPrintable(source), qPrintable(started.error));
+        return 1;
+    }
+    log << discoveryLogLine(mode == DiscoveryMode::Ip ? QStringLiteral("Start IP capture")
+                                                      : QStringLiteral("Start NetBios capture"));
+
+    struct sigaction action {};
+    struct sigaction oldInt {};
+    struct sigaction oldTerm {};
+    action.sa_handler = &onDiscoverInterrupt;
+    sigaction(SIGINT, &action, &oldInt);
+    sigaction(SIGTERM, &action, &oldTerm);
+    {
+        std::unique_lock g(lock);
+        while (!ended && !g_interrupted)
+            wake.wait_for(g, std::chrono::milliseconds(50));
+    }
+    session.stop();
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    log << discoveryLogLine(QStringLiteral("Capture Stopped"));
+
+    QList<QStringList> nodes;
+    QStringList workgroups;
+    QStringList subnets;
+    if (mode == DiscoveryMode::NetBios) {
+        for (const NetbiosRecord& r : store.takeNetbios())
+            nodes.append(netbiosNodeRow(r));
+        workgroups = store.seenWorkgroups();
+        subnets = store.seenSubnets();
+        log << discoveryLogLine(QStringLiteral("Start Processing NetBios packets"));
+    } else {
+        log << discoveryLogLine(QStringLiteral("Start Processing IP packets"))
+            << discoveryLogLine(QStringLiteral("Selecting Local IPs from buffer"))
+            << QStringLiteral("Local IP subnet filter list: ") << ranges;
+        const IpBuffer buffer = store.takeIp();
+        if (buffer.droppedEnds > 0)
+            log << discoveryLogLine(
+                QStringLiteral("%1 sightings were not kept: the buffer was full")
+                    .arg(buffer.droppedEnds));
+        nodes = selectLocalRows(buffer.ends, ranges);
+    }
+    log << discoveryLogLine(QStringLiteral("Clear duplicates from list"));
+    for (const DiscoveryConflict& c : clearDuplicates(nodes, mode, {}))
+        log << QStringLiteral("   ") + c.why;
+
+    for (const QStringList& row : nodes)
+        printLine(row.join(QLatin1Char('\t')));
+    printLine(QStringLiteral("WORKGROUPS"));
+    for (const QString& w : workgroups)
+        printLine(w);
+    printLine(QStringLiteral("SUBNETS"));
+    for (const QString& s : subnets)
+        printLine(s);
+    printLine(QStringLiteral("LOG"));
+    for (const QString& l : log)
+        printLine(l);
+    if (std::fflush(stdout) != 0)
+        return 1;
+    if (session.droppedFrames() > 0)
+        std::fprintf(stderr,
+                     "qarsilo-cli discover: %u frames were dropped before they could be read\n",
+                     session.droppedFrames());
+    if (session.loopEnd() == LoopEnd::Error) {
+        std::fprintf(stderr, "qarsilo-cli discover: reading failed for '%s': %s\n",
+                     qPrintable(source), qPrintable(session.loopError()));
+        return 1;
+    }
+    return 0;
+}

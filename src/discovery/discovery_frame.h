@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace qarsilo {
+
+/// What the autodiscovery listens to.
+enum class DiscoveryMode : std::uint8_t {
+    NetBios, ///< NetBIOS datagrams ("port 138"): sender, name and workgroup
+    Ip,      ///< every IPv4 frame ("ip"): both MAC/IPv4 ends
+};
+
+using MacBytes = std::array<std::uint8_t, 6>;
+
+/// The capture filter text of a mode.
+QString discoveryFilter(DiscoveryMode mode);
+
+/// "%.2x:%.2x:%.2x:%.2x:%.2x:%.2x".
+QString discoveryMacText(const MacBytes& mac);
+/// "%d.%d.%d.%d" of an address held with its first byte highest.
+QString discoveryIpText(std::uint32_t ip);
+/// The /24 network of an address, "%d.%d.%d.0".
+QString discoverySubnetText(std::uint32_t ip);
+/// A time stamp as the "DATE" column holds it: "%d %b %Y, %H:%M:%S", local time.
+QString discoveryDateText(std::int64_t secondsSinceEpoch);
+/// A log line: the local time as "%H:%M:%S : " and the message.
+QString discoveryLogLine(const QString& message);
+
+/// Decodes one first-level encoded NetBIOS name of 32 bytes: each pair (h, l)
+/// gives the 8-bit character ((h * 16) - 16) | (l - 65); decoding stops at the
+/// first blank (padding) and a character 0 adds nothing.
+QByteArray decodeNetbiosName(const std::uint8_t* encoded32);
+
+/// What one NetBIOS datagram tells.
+struct NetbiosSighting {
+    MacBytes mac{};
+    std::uint32_t ip = 0;
+    QString name;      ///< decoded source name, suffix included when it is not 0
+    QString workgroup; ///< decoded destination name
+};
+
+/// One IPv4 frame's two ends.
+struct IpSighting {
+    MacBytes srcMac{};
+    std::uint32_t srcIp = 0;
+    MacBytes dstMac{};
+    std::uint32_t dstIp = 0;
+};
+
+/// Bytes a NetBIOS datagram must have for its two names (up to the end of the
+/// encoded destination name).
+inline constexpr std::size_t kNetbiosFrameMinimum = 123;
+/// Bytes an IPv4 frame must have for both addresses.
+inline constexpr std::size_t kIpFrameMinimum = 34;
+
+/// Reads a NetBIOS datagram from an Ethernet II frame of `length` captured
+/// bytes: IPv4 with a 20-byte header, UDP, and both names. Frames laid out
+/// otherwise (short, VLAN-tagged, IPv4 options, TCP, IPv6) give nothing, and
+/// so does a datagram to a name beginning with the character 0x01 (browser
+/// traffic such as "\x01\x02__MSBROWSE__\x02\x01", not a workgroup).
+std::optional<NetbiosSighting> parseNetbiosFrame(const std::uint8_t* bytes, std::size_t length);
+/// Reads both ends of an IPv4 frame (Ethernet II, IPv4); anything else gives nothing.
+std::optional<IpSighting> parseIpFrame(const std::uint8_t* bytes, std::size_t length);
+
+} // namespace qarsilo
