@@ -19,3 +19,6 @@ void rememberOutputError();
 /// exits non-zero with a message, whatever `code` it returned.
 int finishOutput(const char* command, int code);
 int runTrace(const QStringList& args);
+/// The adapter name for a command's SOURCE: "file:PATH", an existing file, or
+/// anything that looks like a path is a capture file; everything else names a device.
+QString sourceAdapter(const QString& source);

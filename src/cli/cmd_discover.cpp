@@ -28,16 +28,6 @@ extern "C" void onDiscoverInterrupt(int) {
     g_interrupted = 1;
 }
 
-QString sourceAdapter(const QString& source) {
-    if (isCaptureFileAdapter(source))
-        return source;
-    const QFileInfo info(source);
-    if (info.exists() || source.contains(QLatin1Char('/')) ||
-        source.endsWith(QLatin1String(".pcap")) || source.endsWith(QLatin1String(".pcapng")))
-        return captureFileAdapterName(source);
-    return source;
-}
-
 int usageError(const char* what, const QString& arg) {
     std::fprintf(stderr, "qarsilo-cli discover: %s '%s'\n%s", what, qPrintable(arg), kUsage);
     return 2;

@@ -29,19 +29,6 @@ extern "C" void onInterrupt(int) {
     g_interrupted = 1;
 }
 
-// A capture file: "file:PATH", an existing file, or anything that looks like a
-// path. Everything else names a device.
-QString sourceAdapter(const QString& source) {
-    if (isCaptureFileAdapter(source))
-        return source;
-    struct stat st {};
-    if (::stat(nativeFileName(source).constData(), &st) == 0 || source.contains(QLatin1Char('/')) ||
-        source.endsWith(QLatin1String(".pcap")) || source.endsWith(QLatin1String(".pcapng")) ||
-        source.endsWith(QLatin1String(".cap")))
-        return captureFileAdapterName(source);
-    return source;
-}
-
 // Writes one line per frame into a large buffer that goes out in big writes.
 // Runs on the capture thread; nothing is allocated per frame.
 class LinePrinter {

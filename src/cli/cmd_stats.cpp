@@ -34,19 +34,6 @@ extern "C" void onStatsInterrupt(int) {
     g_interrupted = 1;
 }
 
-// A capture file: "file:PATH", an existing file, or anything that looks like a
-// path. Everything else names a device.
-QString sourceAdapter(const QString& source) {
-    if (isCaptureFileAdapter(source))
-        return source;
-    const QFileInfo info(source);
-    if (info.exists() || source.contains(QLatin1Char('/')) ||
-        source.endsWith(QLatin1String(".pcap")) || source.endsWith(QLatin1String(".pcapng")) ||
-        source.endsWith(QLatin1String(".cap")))
-        return captureFileAdapterName(source);
-    return source;
-}
-
 int usageError(const QString& message) {
     std::fprintf(stderr, "qarsilo-cli stats: %s\n%s", qPrintable(message), kUsage);
     return 2;

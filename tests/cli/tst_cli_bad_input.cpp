@@ -84,6 +84,14 @@ void TestCliBadInput::badInput_data() {
         << a({s("list"), m_oddName}) << QByteArray() << 0 << QString() << a({s("list"), dns});
     QTest::newRow("decode, name not UTF-8") << a({s("decode"), m_oddName, s("2")}) << QByteArray()
                                             << 0 << QString() << a({s("decode"), dns, s("2")});
+    QTest::newRow("stats, name not UTF-8")
+        << a({s("stats"), m_oddName}) << QByteArray() << 0 << QString() << a({s("stats"), dns});
+    QTest::newRow("discover, name not UTF-8")
+        << a({s("discover"), m_oddName, s("--mode"), s("ip")}) << QByteArray() << 0 << QString()
+        << a({s("discover"), dns, s("--mode"), s("ip")});
+    QTest::newRow("trace, name not UTF-8")
+        << a({s("trace"), m_oddName, s("--node"), s("00:11:22:33:44:55")}) << QByteArray() << 0
+        << QString() << a({s("trace"), dns, s("--node"), s("00:11:22:33:44:55")});
     QTest::newRow("chart, name not UTF-8")
         << a({s("chart"), s("network"), m_oddName}) << QByteArray() << 0 << QString()
         << a({s("chart"), s("network"), dns});
