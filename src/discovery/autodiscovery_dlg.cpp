@@ -1,5 +1,7 @@
 #include "discovery/autodiscovery_dlg.h"
 
+#include "addressbook/address_book_art.h"
+
 #include "addressbook/address_book_messages.h"
 #include "addressbook/group_editor_dlg.h"
 #include "discovery/discovery_database.h"
@@ -147,7 +149,15 @@ CAutodiscoveryDlg::CAutodiscoveryDlg(QWidget* parent, QString fileName)
     bottom->addLayout(beside(m_workgroups, m_saveWorkgroups), 1);
     bottom->addLayout(beside(m_subnets, m_saveSubnets), 1);
 
+    // The picture across the top, as the node dialogs have.
+    auto* banner = new QLabel(this);
+    banner->setPixmap(addressbook_art::banner(
+        QStringLiteral("Autodiscovery"),
+        QStringLiteral("Nodes, workgroups and subnets found by listening to the network"), 960));
+    banner->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(banner);
     layout->addLayout(top);
     layout->addLayout(middle, 1);
     layout->addLayout(beside(m_nodes, m_saveNodes), 3);
