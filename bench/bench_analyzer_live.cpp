@@ -43,16 +43,9 @@ int main(int argc, char** argv) {
 
     test::LiveNet::removeStale();
     test::LiveNet net(false);
-    if (!net.ok()) {
-        std::fprintf(stderr, "cannot make the test network: %s%s\n", qPrintable(net.skipReason()),
-                     qPrintable(net.error()));
+    const std::unique_ptr<test::FrameSender> sender = test::senderFor(net);
+    if (!sender)
         return 1;
-    }
-    test::FrameSender sender;
-    if (!sender.ok()) {
-        std::fprintf(stderr, "cannot send: %s\n", qPrintable(sender.error()));
-        return 1;
-    }
 
     app::setSelectedAdapter(QString::fromLatin1(test::LiveNet::kCaptureEnd));
     ViewRegistry views;
@@ -105,15 +98,15 @@ int main(int argc, char** argv) {
     std::vector<QByteArray> frames;
     for (int k = 1; k <= test::kFrameKinds; ++k)
         frames.push_back(test::makeFrame(test::FrameKind(k)));
-    sender.startStream(frames, rate);
+    sender->startStream(frames, rate);
     QElapsedTimer sending;
     sending.start();
 
     long long sent = 0;
     double sendSeconds = 0;
     QTimer::singleShot(seconds * 1000, &application, [&] {
-        sender.stopStream();
-        sent = sender.streamed();
+        sender->stopStream();
+        sent = sender->streamed();
         sendSeconds = double(sending.nsecsElapsed()) / 1e9;
         // Let the last frames reach the window, then stop as the operator would.
         QTimer::singleShot(500, &application, [&] {

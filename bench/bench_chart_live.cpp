@@ -59,16 +59,9 @@ int main(int argc, char** argv) {
 
     test::LiveNet::removeStale();
     test::LiveNet net(false);
-    if (!net.ok()) {
-        std::fprintf(stderr, "cannot make the test network: %s%s\n", qPrintable(net.skipReason()),
-                     qPrintable(net.error()));
+    const std::unique_ptr<test::FrameSender> sender = test::senderFor(net);
+    if (!sender)
         return 1;
-    }
-    test::FrameSender sender;
-    if (!sender.ok()) {
-        std::fprintf(stderr, "cannot send: %s\n", qPrintable(sender.error()));
-        return 1;
-    }
     constexpr int kFrameLength = 60;
     const std::vector<QByteArray> frames{
         test::ipv4Frame(6, 443, 52000, kFrameLength), test::etherFrame(0x0806, kFrameLength),
@@ -121,12 +114,12 @@ int main(int argc, char** argv) {
 
         // A loop of its own per run: quitting the application would close the frame.
         QEventLoop loop;
-        sender.startStream(frames, rate);
+        sender->startStream(frames, rate);
         QElapsedTimer sending;
         sending.start();
         QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &loop, [&] {
-            sender.stopStream();
-            run.sent = sender.streamed();
+            sender->stopStream();
+            run.sent = sender->streamed();
             run.seconds = double(sending.nsecsElapsed()) / 1e9;
             // Let the last frames reach the window before its capture stops.
             QTimer::singleShot(500, &loop, [&] { loop.quit(); });

@@ -205,16 +205,9 @@ QByteArray ipFrame(int srcMac, quint32 srcIp, int dstMac, quint32 dstIp) {
 int live(int seconds, int rate) {
     test::LiveNet::removeStale();
     test::LiveNet net(true);
-    if (!net.ok()) {
-        std::fprintf(stderr, "cannot make the test network: %s%s\n", qPrintable(net.skipReason()),
-                     qPrintable(net.error()));
+    const std::unique_ptr<test::FrameSender> sender = test::senderFor(net);
+    if (!sender)
         return 1;
-    }
-    test::FrameSender sender;
-    if (!sender.ok()) {
-        std::fprintf(stderr, "cannot send: %s\n", qPrintable(sender.error()));
-        return 1;
-    }
     // 64 local stations talking among themselves and through a router (MAC
     // 0x0100) to 1024 remote addresses: the router's end changes address on
     // nearly every frame, the worst case of the buffer's compaction.
@@ -248,18 +241,18 @@ int live(int seconds, int rate) {
     QEventLoop loop;
     QElapsedTimer sending;
     sending.start();
-    sender.startStream(frames, rate);
+    sender->startStream(frames, rate);
     long peakRssKb = 0;
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, &sampler,
                      [&] { peakRssKb = std::max(peakRssKb, statusKb("VmRSS:")); });
     sampler.start(200);
     QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &loop, [&] {
-        sender.stopStream();
+        sender->stopStream();
         QTimer::singleShot(500, &loop, [&] { loop.quit(); });
     });
     loop.exec();
-    const double sent = double(sender.streamed());
+    const double sent = double(sender->streamed());
     const double elapsed = double(sending.nsecsElapsed()) / 1e9;
     const long long counted = DiscoveryStore::instance().ipFrames();
     QElapsedTimer stopClock;

@@ -45,16 +45,9 @@ int main(int argc, char** argv) {
 
     test::LiveNet::removeStale();
     test::LiveNet net(false);
-    if (!net.ok()) {
-        std::fprintf(stderr, "cannot make the test network: %s%s\n", qPrintable(net.skipReason()),
-                     qPrintable(net.error()));
+    const std::unique_ptr<test::FrameSender> sender = test::senderFor(net);
+    if (!sender)
         return 1;
-    }
-    test::FrameSender sender;
-    if (!sender.ok()) {
-        std::fprintf(stderr, "cannot send: %s\n", qPrintable(sender.error()));
-        return 1;
-    }
     const std::vector<QByteArray> frames{
         test::ipv4Frame(6, 443, 52000, 60), test::etherFrame(0x0806, 60),
         test::ipv4Frame(17, 53, 53, 90), test::ipv6Frame(17, 53, 53, 80),
@@ -115,14 +108,14 @@ int main(int argc, char** argv) {
     ticker.start(1000);
 
     QEventLoop loop;
-    sender.startStream(frames, rate);
+    sender->startStream(frames, rate);
     QElapsedTimer sending;
     sending.start();
     long long sent = 0;
     double sentSeconds = 0;
     QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &loop, [&] {
-        sender.stopStream();
-        sent = sender.streamed();
+        sender->stopStream();
+        sent = sender->streamed();
         sentSeconds = double(sending.nsecsElapsed()) / 1e9;
         QTimer::singleShot(500, &loop, [&] { loop.quit(); });
     });

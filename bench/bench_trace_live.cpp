@@ -64,16 +64,9 @@ int main(int argc, char** argv) {
 
     test::LiveNet::removeStale();
     test::LiveNet net(false);
-    if (!net.ok()) {
-        std::fprintf(stderr, "cannot make the test network: %s%s\n", qPrintable(net.skipReason()),
-                     qPrintable(net.error()));
+    const std::unique_ptr<test::FrameSender> sender = test::senderFor(net);
+    if (!sender)
         return 1;
-    }
-    test::FrameSender sender;
-    if (!sender.ok()) {
-        std::fprintf(stderr, "cannot send: %s\n", qPrintable(sender.error()));
-        return 1;
-    }
     // Sixteen peers, each sending to the station and receiving from it.
     std::vector<QByteArray> frames;
     for (int n = 0; n < 16; ++n) {
@@ -121,14 +114,14 @@ int main(int argc, char** argv) {
         meter.start(1);
 
         QEventLoop loop;
-        sender.startStream(frames, rate);
+        sender->startStream(frames, rate);
         QElapsedTimer sending;
         sending.start();
         long long sent = 0;
         double took = 0;
         QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &loop, [&] {
-            sender.stopStream();
-            sent = sender.streamed();
+            sender->stopStream();
+            sent = sender->streamed();
             took = double(sending.nsecsElapsed()) / 1e9;
             // Let the last frames reach the window before its capture stops.
             QTimer::singleShot(500, &loop, [&] { loop.quit(); });

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdio>
+#include <memory>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -96,5 +99,21 @@ private:
     std::atomic<bool> m_streaming{false};
     std::atomic<long long> m_streamed{0};
 };
+
+/// For benchmarks: a sender on `net`, or null with the reason on the standard
+/// error stream.
+inline std::unique_ptr<FrameSender> senderFor(const LiveNet& net) {
+    if (!net.ok()) {
+        std::fprintf(stderr, "cannot make the test network: %s%s\n", qPrintable(net.skipReason()),
+                     qPrintable(net.error()));
+        return nullptr;
+    }
+    auto sender = std::make_unique<FrameSender>();
+    if (!sender->ok()) {
+        std::fprintf(stderr, "cannot send: %s\n", qPrintable(sender->error()));
+        return nullptr;
+    }
+    return sender;
+}
 
 } // namespace qarsilo::test
