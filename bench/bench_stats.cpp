@@ -10,6 +10,7 @@
 //
 //   qarsilo-bench-stats [--runs N] [--tshark-runs N] [--frames N] CAPTURE.pcap
 
+#include "bench_util.h"
 #include "stats/chart_frames.h"
 #include "stats/general_stats.h"
 #include "stats/single_node_stats.h"
@@ -28,53 +29,9 @@
 #include <vector>
 
 using namespace qarsilo;
-using Clock = std::chrono::steady_clock;
+using namespace qarsilo::bench;
 
 namespace {
-
-double seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// The floor: read every frame and touch its bytes, nothing else.
-int pcapLoop(const char* file) {
-    char errbuf[PCAP_ERRBUF_SIZE];
-    pcap_t* p = pcap_open_offline(file, errbuf);
-    if (!p) {
-        std::fprintf(stderr, "%s\n", errbuf);
-        return 1;
-    }
-    pcap_pkthdr* h = nullptr;
-    const u_char* bytes = nullptr;
-    unsigned long long frames = 0, sum = 0;
-    while (pcap_next_ex(p, &h, &bytes) == 1) {
-        ++frames;
-        sum += h->caplen ? bytes[h->caplen - 1] : 0;
-    }
-    pcap_close(p);
-    std::printf("%llu %llu\n", frames, sum);
-    return 0;
-}
-
-double timeCommand(const QString& program, const QStringList& args) {
-    QProcess proc;
-    proc.setStandardOutputFile(QProcess::nullDevice());
-    proc.setStandardErrorFile(QProcess::nullDevice());
-    const auto start = Clock::now();
-    proc.start(program, args);
-    if (!proc.waitForFinished(-1) || proc.exitCode() != 0) {
-        std::fprintf(stderr, "failed: %s %s\n", qPrintable(program), qPrintable(args.join(u' ')));
-        return -1;
-    }
-    return seconds(start);
-}
 
 // A mix of frames as a busy segment carries them.
 std::vector<QByteArray> sampleFrames() {

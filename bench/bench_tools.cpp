@@ -15,6 +15,7 @@
 
 #include "analysis/capture_list_model.h"
 #include "analysis/frame_store.h"
+#include "bench_util.h"
 #include "capture/capture_session.h"
 #include "settings/adapter_list.h"
 
@@ -34,54 +35,9 @@
 #include <vector>
 
 using namespace qarsilo;
-using Clock = std::chrono::steady_clock;
+using namespace qarsilo::bench;
 
 namespace {
-
-double seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// The floor: read every frame and touch its bytes, nothing else.
-int pcapLoop(const char* file) {
-    char errbuf[PCAP_ERRBUF_SIZE];
-    pcap_t* p = pcap_open_offline(file, errbuf);
-    if (!p) {
-        std::fprintf(stderr, "%s\n", errbuf);
-        return 1;
-    }
-    pcap_pkthdr* h = nullptr;
-    const u_char* bytes = nullptr;
-    unsigned long long frames = 0, sum = 0;
-    while (pcap_next_ex(p, &h, &bytes) == 1) {
-        ++frames;
-        sum += h->caplen ? bytes[h->caplen - 1] : 0;
-    }
-    pcap_close(p);
-    std::printf("%llu %llu\n", frames, sum);
-    return 0;
-}
-
-// Wall time of a command with its standard output thrown away.
-double timeCommand(const QString& program, const QStringList& args) {
-    QProcess proc;
-    proc.setStandardOutputFile(QProcess::nullDevice());
-    proc.setStandardErrorFile(QProcess::nullDevice());
-    const auto start = Clock::now();
-    proc.start(program, args);
-    if (!proc.waitForFinished(-1) || proc.exitCode() != 0) {
-        std::fprintf(stderr, "failed: %s %s\n", qPrintable(program), qPrintable(args.join(u' ')));
-        return -1;
-    }
-    return seconds(start);
-}
 
 // The analyzer's path, without a window: session, store, model.
 double analyzerLoad(const QString& file, std::size_t* frames) {
