@@ -1,5 +1,7 @@
 #include "stats/general_info_view.h"
 
+#include "ui/report_list.h"
+
 #include "capture/link_speed.h"
 #include "settings/settings_store.h"
 #include "shell/app_state.h"
@@ -270,6 +272,13 @@ bool CGeneralInfoView::listMenuRequested(const QPoint& globalPos) {
         menu->addAction(QStringLiteral("Trace Node"), this, &CGeneralInfoView::traceNode);
     // The trace view takes the station once the program has one.
     trace->setEnabled(m_frame && m_frame->hasView(view::TraceSingle));
+    // Beside the list's own commands: the second's rows as shown, to a CSV file.
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Export..."), this, [this] {
+        const QString path = CReportList::askExportFile(this);
+        if (!path.isEmpty())
+            CReportList::exportModel(*m_list->model(), path);
+    });
     m_menu = menu;
     menu->popup(globalPos);
     return true;

@@ -250,6 +250,32 @@ void CReportList::exportCommand() {
         exportCsv(path);
 }
 
+QString CReportList::askExportFile(QWidget* parent) {
+    return exportChooser() ? exportChooser()(parent) : QString();
+}
+
+bool CReportList::exportModel(const QAbstractItemModel& model, const QString& path) {
+    QStringList titles;
+    for (int c = 0; c < model.columnCount(); ++c)
+        titles << model.headerData(c, Qt::Horizontal).toString();
+    QList<QStringList> rows;
+    rows.reserve(model.rowCount());
+    for (int r = 0; r < model.rowCount(); ++r) {
+        QStringList row;
+        for (int c = 0; c < model.columnCount(); ++c)
+            row << model.index(r, c).data().toString();
+        rows << row;
+    }
+    QString error;
+    if (!qarsilo::writeCsvFile(path, titles, rows, &error)) {
+        qarsilo::MessageService::message(
+            QStringLiteral("Cannot export the list to ") + path + QStringLiteral(":\n") + error,
+            QStringLiteral("Error"), qarsilo::MessageService::Icon::Error);
+        return false;
+    }
+    return true;
+}
+
 void CReportList::setExportFileChooser(FileChooser chooser) {
     exportChooser() = std::move(chooser);
 }

@@ -70,6 +70,11 @@ public:
     /// Asks where to export; replaceable so tests never block on a dialog.
     using FileChooser = std::function<QString(QWidget* parent)>;
     static void setExportFileChooser(FileChooser chooser);
+    /// The same export for a list that is not a report list: every row of
+    /// `model` (its display texts) under its horizontal header titles.
+    static bool exportModel(const QAbstractItemModel& model, const QString& path);
+    /// Asks where to export, as "Export..." does; empty when cancelled.
+    static QString askExportFile(QWidget* parent);
     /// The context menu opened last, while it is open (tests).
     QMenu* contextMenu() const;
 

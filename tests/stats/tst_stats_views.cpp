@@ -15,8 +15,10 @@
 #include "stats/rolling_graph.h"
 #include "stats/single_node_view.h"
 #include "support/scripted_message_service.h"
+#include "ui/report_list.h"
 
 #include <QAbstractItemModelTester>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QSettings>
@@ -143,11 +145,27 @@ private Q_SLOTS:
         QVERIFY(menu);
         QCOMPARE(menu->objectName(), QStringLiteral("ListMenu"));
         const QList<QAction*> items = menu->actions();
-        QCOMPARE(items.size(), 3);
+        QCOMPARE(items.size(), 5); // the three commands, a separator, "Export..."
+        QCOMPARE(items[4]->text(), QStringLiteral("Export..."));
+        {
+            // The second's rows as shown, under the column titles.
+            QTemporaryDir dir;
+            const QString csv = dir.filePath(QStringLiteral("top.csv"));
+            CReportList::setExportFileChooser([&csv](QWidget*) { return csv; });
+            items[4]->trigger();
+            CReportList::setExportFileChooser({});
+            QFile f(csv);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QList<QByteArray> lines = f.readAll().split('\n');
+            QVERIFY2(
+                lines.value(0).contains("Bits,Source IP,Destination IP,Source MAC,Destination MAC"),
+                lines.value(0).constData());
+            QCOMPARE(lines.size() - 2, view->list()->model()->rowCount());
+        }
         QCOMPARE(items[0]->text(), QStringLiteral("Capture And Decode"));
         QCOMPARE(items[1]->text(), QStringLiteral("Single Node"));
         QCOMPARE(items[2]->text(), QStringLiteral("Trace Node"));
-        QVERIFY(items[2]->isEnabled()); // the trace view takes the station over
+        QVERIFY(items[2]->isEnabled());                    // the trace view takes the station over
         QVERIFY(!view->listMenuRequested(QPoint(10, 10))); // one menu per right-click
         items[0]->trigger();
         QCOMPARE(SettingsStore().string(setting::filter),
