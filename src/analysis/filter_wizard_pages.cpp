@@ -37,6 +37,32 @@ QLabel* label(const char* text, QWidget* parent) {
     return l;
 }
 
+// Check boxes side by side, then room to spare.
+QHBoxLayout* rowOf(std::initializer_list<QWidget*> widgets) {
+    auto* row = new QHBoxLayout;
+    for (QWidget* w : widgets)
+        row->addWidget(w);
+    row->addStretch(1);
+    return row;
+}
+
+// The address page's lower half: the address with its address book button,
+// then the direction, each under its label.
+QGridLayout* addressGrid(const char* addressText, QWidget* address, QWidget* book,
+                         QWidget* direction, QWidget* parent) {
+    auto* grid = new QGridLayout;
+    auto* addressLabel = label(addressText, parent);
+    addressLabel->setBuddy(address);
+    grid->addWidget(addressLabel, 0, 0);
+    grid->addWidget(address, 0, 1);
+    grid->addWidget(book, 0, 2);
+    auto* dirLabel = label("Direction :", parent);
+    dirLabel->setBuddy(direction);
+    grid->addWidget(dirLabel, 1, 0);
+    grid->addWidget(direction, 1, 1);
+    grid->setColumnStretch(3, 1);
+    return grid;
+}
 } // namespace
 
 CFilterPage::CFilterPage(const QString& title, QWidget* parent)
@@ -100,26 +126,10 @@ CEthernetFilterPage::CEthernetFilterPage(QWidget* parent, NodePicker& picker)
     m_mac->setUp(QStringLiteral("99:99:99:99:99:99"), QStringLiteral("__:__:__:__:__:__"), kNoMac);
 
     body()->addWidget(label("What type of Ethernet Traffic do you want ?", this));
-    auto* types = new QHBoxLayout;
-    types->addWidget(m_all);
-    types->addWidget(m_broadcast);
-    types->addWidget(m_multicast);
-    types->addStretch(1);
-    body()->addLayout(types);
+    body()->addLayout(rowOf({m_all, m_broadcast, m_multicast}));
     body()->addSpacing(12);
     body()->addWidget(label("or Which specific address you would like to filter ?", this));
-    auto* grid = new QGridLayout;
-    auto* macLabel = label("MAC Address :", this);
-    macLabel->setBuddy(m_mac);
-    grid->addWidget(macLabel, 0, 0);
-    grid->addWidget(m_mac, 0, 1);
-    grid->addWidget(m_book, 0, 2);
-    auto* dirLabel = label("Direction :", this);
-    dirLabel->setBuddy(m_direction);
-    grid->addWidget(dirLabel, 1, 0);
-    grid->addWidget(m_direction, 1, 1);
-    grid->setColumnStretch(3, 1);
-    body()->addLayout(grid);
+    body()->addLayout(addressGrid("MAC Address :", m_mac, m_book, m_direction, this));
 
     onAll(true);
     connect(m_all, &QCheckBox::clicked, this, &CEthernetFilterPage::onAll);
@@ -242,34 +252,13 @@ CIpFilterPage::CIpFilterPage(QWidget* parent, NodePicker& picker)
     m_address->clear();
 
     body()->addWidget(label("What is version of Internet Protocol ?", this));
-    auto* versions = new QHBoxLayout;
-    versions->addWidget(m_both);
-    versions->addWidget(m_v4);
-    versions->addWidget(m_v6);
-    versions->addStretch(1);
-    body()->addLayout(versions);
+    body()->addLayout(rowOf({m_both, m_v4, m_v6}));
     body()->addSpacing(8);
     body()->addWidget(label("What type of IP Traffic do you want ?", this));
-    auto* types = new QHBoxLayout;
-    types->addWidget(m_all);
-    types->addWidget(m_broadcast);
-    types->addWidget(m_multicast);
-    types->addStretch(1);
-    body()->addLayout(types);
+    body()->addLayout(rowOf({m_all, m_broadcast, m_multicast}));
     body()->addSpacing(8);
     body()->addWidget(label("or Which specific address you would like to filter ?", this));
-    auto* grid = new QGridLayout;
-    auto* ipLabel = label("IP Address :", this);
-    ipLabel->setBuddy(m_address);
-    grid->addWidget(ipLabel, 0, 0);
-    grid->addWidget(m_address, 0, 1);
-    grid->addWidget(m_book, 0, 2);
-    auto* dirLabel = label("Direction :", this);
-    dirLabel->setBuddy(m_direction);
-    grid->addWidget(dirLabel, 1, 0);
-    grid->addWidget(m_direction, 1, 1);
-    grid->setColumnStretch(3, 1);
-    body()->addLayout(grid);
+    body()->addLayout(addressGrid("IP Address :", m_address, m_book, m_direction, this));
 
     m_both->setChecked(true);
     setTypesInitial(false);
