@@ -33,16 +33,21 @@ inline QByteArray llcFrame(std::uint8_t ssap, std::uint16_t length = 46, int fra
     return f;
 }
 
+/// Writes two big-endian ports at `at` and `at + 2`.
+inline void putPorts(QByteArray& f, int at, std::uint16_t source, std::uint16_t destination) {
+    f[at] = static_cast<char>(source >> 8);
+    f[at + 1] = static_cast<char>(source & 0xFF);
+    f[at + 2] = static_cast<char>(destination >> 8);
+    f[at + 3] = static_cast<char>(destination & 0xFF);
+}
+
 /// An IPv4 frame carrying `protocol`, with source and destination ports at 34-37.
 inline QByteArray ipv4Frame(std::uint8_t protocol, std::uint16_t sourcePort = 0,
                             std::uint16_t destinationPort = 0, int length = 60) {
     QByteArray f = etherFrame(0x0800, length);
     f[14] = 0x45;
     f[23] = static_cast<char>(protocol);
-    f[34] = static_cast<char>(sourcePort >> 8);
-    f[35] = static_cast<char>(sourcePort & 0xFF);
-    f[36] = static_cast<char>(destinationPort >> 8);
-    f[37] = static_cast<char>(destinationPort & 0xFF);
+    putPorts(f, 34, sourcePort, destinationPort);
     return f;
 }
 
@@ -52,10 +57,7 @@ inline QByteArray ipv6Frame(std::uint8_t nextHeader, std::uint16_t sourcePort = 
     QByteArray f = etherFrame(0x86DD, length);
     f[14] = 0x60;
     f[20] = static_cast<char>(nextHeader);
-    f[54] = static_cast<char>(sourcePort >> 8);
-    f[55] = static_cast<char>(sourcePort & 0xFF);
-    f[56] = static_cast<char>(destinationPort >> 8);
-    f[57] = static_cast<char>(destinationPort & 0xFF);
+    putPorts(f, 54, sourcePort, destinationPort);
     return f;
 }
 
