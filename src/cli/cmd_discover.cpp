@@ -105,9 +105,9 @@ int runDiscover(const QStringList& args) {
     CaptureSession session(CaptureWindow::CommandLine);
     session.setFilter(discoveryFilter(mode));
     session.setFileReplay(FileReplay::AsFastAsPossible);
-    session.setHandler([&store, &session](const pcap_pkthdr& h, const std::uint8_t* bytes) {
-        if (session.linkType() == DLT_EN10MB)
-            store.handleFrame(bytes, h.caplen, h.ts.tv_sec);
+    // The session opens Ethernet sources only.
+    session.setHandler([&store](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+        store.handleFrame(bytes, h.caplen, h.ts.tv_sec);
     });
     session.setEndHandler([&](LoopEnd) {
         {

@@ -214,11 +214,6 @@ int runStats(const QStringList& args) {
                      qPrintable(started.error));
         return 1;
     }
-    if (session.linkType() != DLT_EN10MB)
-        std::fprintf(stderr,
-                     "qarsilo-cli stats: the frames are not Ethernet (link type %s); they are "
-                     "read as Ethernet frames, as the views read them\n",
-                     pcap_datalink_val_to_name(session.linkType()));
 
     struct sigaction action {};
     struct sigaction oldInt {};

@@ -172,11 +172,6 @@ int runTrace(const QStringList& args) {
     if (!started.ok())
         return fail(
             QStringLiteral("cannot read '%1': %2").arg(captureFilePath(adapter), started.error));
-    if (session.linkType() != DLT_EN10MB)
-        std::fprintf(stderr,
-                     "qarsilo-cli trace: the frames are not Ethernet (link type %s); they are "
-                     "read as Ethernet frames, as the window reads them\n",
-                     pcap_datalink_val_to_name(session.linkType()));
     {
         std::unique_lock guard(lock);
         wake.wait(guard, [&done] { return done; });

@@ -184,9 +184,9 @@ CAutodiscoveryDlg::CAutodiscoveryDlg(QWidget* parent, QString fileName)
             m_warnRouter->setChecked(false);
     });
 
-    m_session.setHandler([this](const pcap_pkthdr& h, const std::uint8_t* bytes) {
-        if (m_session.linkType() == DLT_EN10MB)
-            DiscoveryStore::instance().handleFrame(bytes, h.caplen, h.ts.tv_sec);
+    // The session opens Ethernet sources only.
+    m_session.setHandler([](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+        DiscoveryStore::instance().handleFrame(bytes, h.caplen, h.ts.tv_sec);
     });
     startButton->setFocus();
 }

@@ -24,11 +24,12 @@ void DiscoveryStore::handleFrame(const std::uint8_t* bytes, std::size_t length,
         std::optional<NetbiosSighting> s = parseNetbiosFrame(bytes, length);
         if (!s)
             return;
-        const QString subnet = discoverySubnetText(s->ip);
+        // The subnet's text is made once, when it is first seen.
+        const std::uint32_t subnet = s->ip & 0xFFFFFF00u;
         std::lock_guard lock(m_lock);
         if (!m_subnetSet.contains(subnet)) {
             m_subnetSet.insert(subnet);
-            m_subnets.append(subnet);
+            m_subnets.append(discoverySubnetText(subnet));
         }
         if (!m_workgroupSet.contains(s->workgroup)) {
             m_workgroupSet.insert(s->workgroup);

@@ -105,7 +105,7 @@ private:
     QStringList m_workgroups;
     QSet<QString> m_workgroupSet;
     QStringList m_subnets;
-    QSet<QString> m_subnetSet;
+    QSet<std::uint32_t> m_subnetSet; ///< network part of the IPv4 address
 };
 
 } // namespace qarsilo

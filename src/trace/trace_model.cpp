@@ -34,13 +34,10 @@ void TraceModel::handleFrame(const std::uint8_t* bytes, std::size_t length) {
     if (!rgb)
         return;
     m_handled.fetch_add(1, std::memory_order_relaxed);
-    if (m_queueEvents) {
-        // Only this thread adds to the queue, so room seen here stays.
-        std::lock_guard lock(m_queueLock);
-        if (m_queue.size() >= kQueueCapacity) {
-            m_dropQueue.fetch_add(1, std::memory_order_relaxed);
-            return;
-        }
+    // Only this thread adds to the queue, so room seen here stays; no lock needed.
+    if (m_queueEvents && m_queued.load(std::memory_order_acquire) >= kQueueCapacity) {
+        m_dropQueue.fetch_add(1, std::memory_order_relaxed);
+        return;
     }
     const SideNodeTable::CheckIn in = m_table.checkIn(peer, *rgb, nodeLife());
     if (in.outcome == SideNodeTable::Outcome::Busy) {
@@ -63,12 +60,16 @@ void TraceModel::handleFrame(const std::uint8_t* bytes, std::size_t length) {
         m_animations.fetch_add(1, std::memory_order_acq_rel);
     std::lock_guard lock(m_queueLock);
     m_queue.push_back(std::move(event));
+    m_queued.store(m_queue.size(), std::memory_order_release);
 }
 
 std::vector<TraceEvent> TraceModel::takeEvents() {
     std::vector<TraceEvent> out;
     std::lock_guard lock(m_queueLock);
     out.swap(m_queue);
+    // The next batch is about as large: one allocation, not a run of regrowths.
+    m_queue.reserve(out.size());
+    m_queued.store(0, std::memory_order_release);
     return out;
 }
 

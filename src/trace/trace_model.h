@@ -96,6 +96,7 @@ private:
 
     std::mutex m_queueLock;
     std::vector<TraceEvent> m_queue;
+    std::atomic<std::size_t> m_queued{0}; ///< m_queue's size, for the capture thread's room test
 
     std::atomic<std::uint64_t> m_seen{0};
     std::atomic<std::uint64_t> m_handled{0};
