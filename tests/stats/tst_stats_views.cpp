@@ -218,12 +218,17 @@ private Q_SLOTS:
     // pick one, and a pick from the address book starts the captures.
     void singleNodeWithoutANode_data() {
         QTest::addColumn<QString>("stored");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("malformed") << QStringLiteral("02:00:00:00:00");
-        QTest::newRow("too long") << QStringLiteral("02:00:00:00:00:02 or ether");
+        QTest::addColumn<QString>("first"); // the message's first line
+        QTest::newRow("empty") << QString() << QStringLiteral("No node is chosen.");
+        QTest::newRow("malformed") << QStringLiteral("02:00:00:00:00")
+                                   << QStringLiteral("\"02:00:00:00:00\" is not a MAC address.");
+        QTest::newRow("too long") << QStringLiteral("02:00:00:00:00:02 or ether")
+                                  << QStringLiteral(
+                                         "\"02:00:00:00:00:02 or ether\" is not a MAC address.");
     }
     void singleNodeWithoutANode() {
         QFETCH(QString, stored);
+        QFETCH(QString, first);
         ScriptedMessageService messages;
         SettingsStore().writeString(setting::macAddress, stored);
         m_frame = std::make_unique<CMainFrame>();
@@ -234,8 +239,8 @@ private Q_SLOTS:
         QVERIFY(!node->session(0).isRunning());
         QVERIFY(!node->session(1).isRunning());
         QCOMPARE(messages.shown().size(), 1);
-        QCOMPARE(messages.shown()[0].text, CSingleNodeView::noNodeText(stored));
-        QVERIFY(messages.shown()[0].text.contains(QStringLiteral("Address Book+")));
+        QCOMPARE(messages.shown()[0].text,
+                 first + QStringLiteral("\nPick the node to watch with Address Book+."));
         QCOMPARE(toolbarTips(*m_frame),
                  (QStringList{QStringLiteral("Start"), QStringLiteral("Address Book+")}));
 
