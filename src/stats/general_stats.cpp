@@ -1,5 +1,7 @@
 #include "stats/general_stats.h"
 
+#include "analysis/text_format.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -9,32 +11,20 @@ namespace qarsilo {
 
 namespace {
 
-constexpr char kUpperHex[] = "0123456789ABCDEF";
-
-char* writeByte(char* out, unsigned v) {
-    if (v >= 100)
-        *out++ = static_cast<char>('0' + v / 100);
-    if (v >= 10)
-        *out++ = static_cast<char>('0' + v / 10 % 10);
-    *out++ = static_cast<char>('0' + v % 10);
-    return out;
-}
-
+// The IPv4 address `ip` (host order) as the list shows it.
 char* writeIpv4(char* out, std::uint32_t ip) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out = writeByte(out, (ip >> shift) & 0xFF);
-        if (shift)
-            *out++ = '.';
-    }
-    return out;
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(ip >> 24), static_cast<std::uint8_t>(ip >> 16),
+        static_cast<std::uint8_t>(ip >> 8), static_cast<std::uint8_t>(ip)};
+    return text::appendIpv4(out, bytes);
 }
 
 char* writeMac(char* out, const std::array<std::uint8_t, 6>& mac) {
     for (std::size_t i = 0; i < mac.size(); ++i) {
         if (i)
             *out++ = ':';
-        *out++ = kUpperHex[mac[i] >> 4];
-        *out++ = kUpperHex[mac[i] & 0xF];
+        *out++ = text::detail::kUpperHex[mac[i] >> 4];
+        *out++ = text::detail::kUpperHex[mac[i] & 0xF];
     }
     return out;
 }
@@ -69,18 +59,9 @@ TopUser TopUser::fromFrame(const pcap_pkthdr& header, const std::uint8_t* bytes)
 std::size_t formatTopUserCell(const TopUser& row, int column, char* out) noexcept {
     char* end = out;
     switch (column) {
-    case TopUserColumn::Bits: {
-        char digits[24];
-        char* p = digits + sizeof digits;
-        std::uint64_t v = row.bits();
-        do {
-            *--p = static_cast<char>('0' + v % 10);
-            v /= 10;
-        } while (v);
-        const auto n = static_cast<std::size_t>(digits + sizeof digits - p);
-        std::memcpy(out, p, n);
-        return n;
-    }
+    case TopUserColumn::Bits:
+        end = text::appendDecimal(out, static_cast<qint64>(row.bits()));
+        break;
     case TopUserColumn::SourceIp:
         end = writeIpv4(out, row.sourceIp);
         break;
