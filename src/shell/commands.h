@@ -36,6 +36,9 @@ enum : int {
     TimeAsCaptured = 32864, ///< View > Time Format, kept in the settings
     TimeDateAndTime = 32865,
     TimeSinceFirstFrame = 32866,
+    ReplayRealTime = 32867, ///< View > Replay Speed (chart windows on files), kept in the settings
+    ReplayTenTimes = 32868,
+    ReplayFastest = 32869,
 
     // First toolbar: pop-up menus
     ToolbarStatistic = 32809,

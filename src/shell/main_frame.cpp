@@ -63,6 +63,10 @@ constexpr MenuRow kMenu[] = {
     {2, "As captured", cmd::TimeAsCaptured},
     {2, "Date and time of day", cmd::TimeDateAndTime},
     {2, "Seconds since first frame", cmd::TimeSinceFirstFrame},
+    {1, "&Replay Speed", 0},
+    {2, "Real time", cmd::ReplayRealTime},
+    {2, "10x", cmd::ReplayTenTimes},
+    {2, "As fast as possible", cmd::ReplayFastest},
     {0, "Go", 0},
     {1, "&Go to Frame...", cmd::GoToFrame},
     {0, "Network Statistics", 0},
@@ -112,6 +116,9 @@ constexpr Prompt kPrompts[] = {
     {cmd::PDIPv6, "Traffic by IPv6-based protocol"},
     {cmd::PDv4v6, "IPv4 traffic beside IPv6 traffic"},
     {cmd::Cumulative, "Charts add up since they opened instead of showing each second"},
+    {cmd::ReplayRealTime, "Charts replay capture files as they were captured"},
+    {cmd::ReplayTenTimes, "Charts replay capture files ten times faster than captured"},
+    {cmd::ReplayFastest, "Charts replay capture files as fast as they can be read"},
     {cmd::CaptureDecode, "Capture frames and decode them"},
     {cmd::TraceSingle, "Draw the conversations of one station"},
     {cmd::AddressBook, "Open the network address book"},
@@ -250,6 +257,14 @@ void CMainFrame::buildMenu() {
         a->setCheckable(true);
         a->setChecked(quint32(c - cmd::TimeAsCaptured) == format);
         timeFormats->addAction(a);
+    }
+    auto* replaySpeeds = new QActionGroup(this);
+    const quint32 speed = storedReplaySpeed();
+    for (int c : {int(cmd::ReplayRealTime), int(cmd::ReplayTenTimes), int(cmd::ReplayFastest)}) {
+        QAction* a = action(c);
+        a->setCheckable(true);
+        a->setChecked(quint32(c - cmd::ReplayRealTime) == speed);
+        replaySpeeds->addAction(a);
     }
     connect(m_recentMenu, &QMenu::aboutToShow, this, &CMainFrame::fillRecentMenu);
     // F10 opens the menu bar from the keyboard, as on other desktops; the
@@ -539,6 +554,13 @@ void CMainFrame::handleCommand(int command) {
         if (m_view)
             m_view->onCommand(command);
         break;
+    case cmd::ReplayRealTime:
+    case cmd::ReplayTenTimes:
+    case cmd::ReplayFastest:
+        SettingsStore().writeNumber(setting::replaySpeed, quint32(command - cmd::ReplayRealTime));
+        if (m_view)
+            m_view->onCommand(command);
+        break;
     default:
         if (m_view)
             m_view->onCommand(command);
@@ -620,6 +642,13 @@ quint32 CMainFrame::storedTimeFormat() {
     if (!SettingsStore().readNumber(setting::timeFormat, format) || format > 2)
         format = 0;
     return format;
+}
+
+quint32 CMainFrame::storedReplaySpeed() {
+    quint32 speed = 0;
+    if (!SettingsStore().readNumber(setting::replaySpeed, speed) || speed > 2)
+        speed = 0;
+    return speed;
 }
 
 QStringList CMainFrame::recentFiles() {

@@ -48,27 +48,42 @@ DistributionChart::DistributionChart(ChartKind kind)
     rebuildPie(none);
 }
 
+void DistributionChart::pass(const Bytes& bytes, bool cumulative) {
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        m_sinceStart[i] += bytes[i];
+    // Counting from the start needs nothing kept beside the running total.
+    if (cumulative && !m_countFromStart)
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            m_kept[i] += bytes[i];
+}
+
 bool DistributionChart::show(const Bytes& bytes, bool cumulative) {
     const int n = categoryCount();
-    double total = 0;
     for (int i = 0; i < n; ++i) {
         m_kept[static_cast<std::size_t>(i)] += bytes[static_cast<std::size_t>(i)];
-        total += static_cast<double>(m_kept[static_cast<std::size_t>(i)]);
+        m_sinceStart[static_cast<std::size_t>(i)] += bytes[static_cast<std::size_t>(i)];
     }
-    if (total <= 0)
+    const Bytes& shown = cumulative && m_countFromStart ? m_sinceStart : m_kept;
+    double total = 0;
+    for (int i = 0; i < n; ++i)
+        total += static_cast<double>(shown[static_cast<std::size_t>(i)]);
+    if (total <= 0) {
+        if (!cumulative || m_countFromStart)
+            m_kept = {};
         return false; // the last picture stays
+    }
 
     std::array<double, kMaxChartCategories> percent{};
     for (int i = 0; i < n; ++i) {
         const auto at = static_cast<std::size_t>(i);
-        percent[at] = 100.0 / total * static_cast<double>(m_kept[at]);
-        m_labels[at] = chartRowLabel(static_cast<double>(m_kept[at]), percent[at], m_info->units);
+        percent[at] = 100.0 / total * static_cast<double>(shown[at]);
+        m_labels[at] = chartRowLabel(static_cast<double>(shown[at]), percent[at], m_info->units);
     }
     if (m_activeType == CChartWnd::kPieChart)
         rebuildPie(percent);
     else
         rebuildBar(percent);
-    if (!cumulative)
+    if (!cumulative || m_countFromStart)
         m_kept = {};
     return true;
 }

@@ -59,6 +59,17 @@ public:
     /// Bytes kept for a category (between ticks: only in cumulative mode).
     std::uint64_t keptBytes(int category) const;
 
+    /// For replays of a capture file: cumulative shows everything since the
+    /// file's first frame, whenever it is switched on.
+    void setCountFromStart(bool on) { m_countFromStart = on; }
+    /// Adds `bytes` as show does, without drawing (a second a fast replay passed over).
+    void pass(const Bytes& bytes, bool cumulative);
+    /// Forgets every count (a replay that starts again from the first frame).
+    void forget() {
+        m_kept = {};
+        m_sinceStart = {};
+    }
+
     /// The active chart drawn at `size`.
     QImage render(QSize size = kChartViewSize) const { return activeChart().render(size); }
 
@@ -69,6 +80,8 @@ private:
     const ChartKindInfo* m_info;
     DistributionCounters m_counters;
     Bytes m_kept{};
+    Bytes m_sinceStart{};
+    bool m_countFromStart = false;
     std::array<QString, kMaxChartCategories> m_labels;
     int m_activeType = CChartWnd::kBarChart;
     CChartWnd m_bar{CChartWnd::kBarChart};

@@ -3,6 +3,7 @@
 
 #include "chart_frames.h"
 #include "stats/distribution_chart.h"
+#include "stats/file_seconds.h"
 
 #include <QTest>
 
@@ -380,6 +381,83 @@ private Q_SLOTS:
             if (i != 0 && i != 4 && i != 7)
                 others += sum[i];
         QCOMPARE(others, std::uint64_t(0));
+    }
+
+    // Seconds of a file replayed faster than real time: whole, in order, merged
+    // across the two captures, late stamps kept in the second they arrive in.
+    // Each step is "slot:second:bytes", "slot:end" or "take=SECOND:BYTES,...".
+    void fileSecondsComeWholeAndInOrder_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("one capture")
+            << QStringLiteral("0:10:5 0:10:5 take= 0:11:1 take=10:10 0:13:2 0:end take=11:1,13:2");
+        QTest::newRow("late stamp counts in the second it arrives in")
+            << QStringLiteral("0:10:5 0:11:1 0:10:7 0:end take=10:5,11:8");
+        QTest::newRow("two captures: a second waits for the slower")
+            << QStringLiteral("0:10:1 0:12:1 take= 1:10:4 take= 1:11:2 take=10:5 1:end "
+                              "take=11:2 0:end take=12:1");
+        QTest::newRow("a capture that sees nothing")
+            << QStringLiteral("0:10:1 0:11:1 take= 1:end take=10:1 0:end take=11:1");
+    }
+    void fileSecondsComeWholeAndInOrder() {
+        QFETCH(QString, steps);
+        FileSeconds seconds;
+        seconds.reset(steps.contains(QLatin1String(" 1:")) ? 2 : 1);
+        for (const QString& step : steps.split(QLatin1Char(' '))) {
+            if (step.startsWith(QLatin1String("take="))) {
+                QStringList got;
+                for (const FileSeconds::Second& s : seconds.take())
+                    got << QStringLiteral("%1:%2").arg(s.second).arg(s.bytes[3]);
+                QCOMPARE(got.join(QLatin1Char(',')), step.mid(5));
+                continue;
+            }
+            const QStringList f = step.split(QLatin1Char(':'));
+            if (f[1] == QLatin1String("end")) {
+                seconds.finish(f[0].toInt());
+                continue;
+            }
+            FrameShare share;
+            share.count = 1;
+            share.category[0] = 3;
+            share.bytes = f[2].toUInt();
+            seconds.add(f[0].toInt(), f[1].toLongLong(), share);
+        }
+        QVERIFY(seconds.done());
+    }
+
+    // A capture far ahead of the other waits for the tick instead of piling
+    // up seconds, and the slower one never waits: both end, every byte taken.
+    void fileSecondsStayBoundedWithoutDeadlock() {
+        FileSeconds seconds;
+        seconds.reset(2);
+        constexpr long long kSeconds = 3 * FileSeconds::kMaxPending;
+        FrameShare share;
+        share.count = 1;
+        share.bytes = 1;
+        auto run = [&](int slot) {
+            for (long long s = 0; s < kSeconds; ++s)
+                seconds.add(slot, s, share);
+            seconds.finish(slot);
+        };
+        std::thread fast(run, 0);
+        // The fast capture stops at the bound while the slow one has not begun.
+        QTRY_COMPARE(seconds.pending(), FileSeconds::kMaxPending);
+        QTest::qWait(50);
+        QCOMPARE(seconds.pending(), FileSeconds::kMaxPending);
+        std::thread slow(run, 1);
+        std::uint64_t total = 0;
+        long long expected = 0;
+        bool ordered = true;
+        while (!seconds.done()) {
+            const auto taken = seconds.take();
+            for (const auto& s : taken) {
+                ordered = ordered && s.second == expected++;
+                total += s.bytes[0];
+            }
+        }
+        fast.join();
+        slow.join();
+        QVERIFY(ordered);
+        QCOMPARE(total, std::uint64_t(2 * kSeconds));
     }
 };
 
