@@ -44,6 +44,8 @@ public:
     qint64 linkSpeed() const { return m_linkSpeed; }
     /// The file's seconds drive the tick (a capture file replayed faster than real time).
     bool replaysBySecond() const { return m_bySecond; }
+    /// A faster replay has shown the file's last second.
+    bool replayEnded() const { return m_replayEnded; }
     /// The second of the capture file the chart shows; false before the first.
     bool shownSecond(long long& second) const;
     /// The text of the frame's status pane while the window replays a file.
