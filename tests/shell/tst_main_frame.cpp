@@ -513,6 +513,11 @@ private Q_SLOTS:
         QTest::newRow("raw IP") << QByteArray("raw.pcap")
                                 << QStringLiteral("not Ethernet (link type RAW)");
         QTest::newRow("name not UTF-8") << QByteArray("n\xffu\xfe.pcap") << QString();
+        QTest::newRow("empty") << QByteArray("empty.pcap") << QStringLiteral("the file is empty");
+        QTest::newRow("a folder") << QByteArray("folder.pcap")
+                                  << QStringLiteral("a folder, not a capture file");
+        QTest::newRow("not a capture")
+            << QByteArray("notes.txt") << QStringLiteral("unknown file format");
     }
 
     void openCaptureFileRefusesWhatItCannotRead() {
@@ -522,6 +527,13 @@ private Q_SLOTS:
         const QByteArray native = QFile::encodeName(dir.path()) + '/' + name;
         if (name == "fifo") {
             QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        } else if (name == "folder.pcap") {
+            QCOMPARE(::mkdir(native.constData(), 0700), 0);
+        } else if (name == "empty.pcap" || name == "notes.txt") {
+            QFile f(QFile::decodeName(native));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(name == "notes.txt" ? QByteArray("these are words, not frames\n")
+                                        : QByteArray());
         } else {
             QFile in(test::pcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap"));
             QVERIFY(in.open(QIODevice::ReadOnly));
