@@ -78,6 +78,21 @@ long statusKb(const char* field) {
     return -1;
 }
 
+// Frames the capture end of the pair dropped before any capture saw them (its
+// backlog full): the sender counts them as sent.
+long long vethDropped() {
+    QFile f(QStringLiteral("/proc/self/net/dev"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray device = QByteArray(test::LiveNet::kCaptureEnd) + ':';
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QByteArray t = line.trimmed();
+        if (t.startsWith(device))
+            return t.mid(device.size()).simplified().split(' ').value(3).toLongLong();
+    }
+    return -1;
+}
+
 // 4096 frames between the monitored station and 1024 others (IPv4, every
 // address its own), and one of each other kind in every eight, so that every
 // window has work on most frames and tables that would grow if unbounded.
@@ -192,6 +207,7 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
     painter.start(1000);
 
     QEventLoop loop;
+    const long long vethBefore = vethDropped();
     sender->startStream(frames, rate > 0 ? rate : INT_MAX);
     QElapsedTimer sending;
     sending.start();
@@ -211,6 +227,8 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
                 "the window), RSS at the end %ld MB; longest interface thread stall %.1f ms\n",
                 w.name, sent, sendSeconds, sendSeconds > 0 ? double(sent) / sendSeconds : 0.0,
                 statusKb("VmHWM:") / 1024, baseKb / 1024, statusKb("VmRSS:") / 1024, longestGapMs);
+    std::printf("%-12s dropped by the capture end's backlog before any capture: %lld\n", w.name,
+                vethDropped() - vethBefore);
     if (auto* a = qobject_cast<CCaptureDecodeView*>(frame.activeView()); a && w.templateId) {
         const FrameStore& s = a->store();
         std::printf("%-12s stored %zu frames, %zu in memory, the rest spilled; store memory %zu "
