@@ -32,6 +32,9 @@ constexpr quint32 kWrapMark = 0xFFFFFFFFu;
 // Spilled frames are indexed by the file offset of every group's first frame,
 // and read back a group at a time.
 constexpr std::size_t kGroupFrames = 128;
+// Groups kept read back: a few screens of the list; few enough to look up one
+// by one on every read.
+constexpr std::size_t kCachedGroups = 32;
 
 bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
     while (n > 0) {
@@ -156,7 +159,8 @@ FrameStore::Frame FrameStore::spilledAt(std::size_t t) const noexcept {
                 s.cacheBytes -= c.data->bytes.size();
                 return true;
             });
-            while (!s.cache.empty() && s.cacheBytes + fresh->bytes.size() > s.cacheLimit) {
+            while (!s.cache.empty() && (s.cacheBytes + fresh->bytes.size() > s.cacheLimit ||
+                                        s.cache.size() >= kCachedGroups)) {
                 auto lru = std::min_element(
                     s.cache.begin(), s.cache.end(),
                     [](const auto& a, const auto& b) { return a.lastUse < b.lastUse; });
