@@ -3,9 +3,10 @@
 // end; nothing leaves it) for a given time, one window at a time, each in a
 // process of its own so that its peak memory is its own. Prints per window the
 // frames sent, the peak resident memory (VmHWM) before and after the window
-// opened, the resident memory at the end, and the interface thread's longest
-// stall (the longest gap between ticks of a 1 ms timer, the window drawn every
-// second meanwhile). Needs root (namespaces, raw sockets).
+// opened, the resident memory every tenth of the run and at the end, and the
+// interface thread's longest stall (the longest gap between ticks of a 1 ms
+// timer, the window drawn every second meanwhile). Needs root (namespaces, raw
+// sockets).
 //
 //   qarsilo-bench-flood [--seconds 60] [--rate 0] [--budget 1024] [--windows a,b,...]
 //
@@ -206,6 +207,13 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
     QObject::connect(&painter, &QTimer::timeout, &painter, [&] { (void)shown->grab(); });
     painter.start(1000);
 
+    // Resident memory every tenth of the run: bounded or growing.
+    QStringList rssTrend;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, &sampler,
+                     [&] { rssTrend << QString::number(statusKb("VmRSS:") / 1024); });
+    sampler.start(seconds * 100);
+
     QEventLoop loop;
     const long long vethBefore = vethDropped();
     sender->startStream(frames, rate > 0 ? rate : INT_MAX);
@@ -227,6 +235,9 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
                 "the window), RSS at the end %ld MB; longest interface thread stall %.1f ms\n",
                 w.name, sent, sendSeconds, sendSeconds > 0 ? double(sent) / sendSeconds : 0.0,
                 statusKb("VmHWM:") / 1024, baseKb / 1024, statusKb("VmRSS:") / 1024, longestGapMs);
+    sampler.stop();
+    std::printf("%-12s RSS every %.1f s (MB): %s\n", w.name, seconds / 10.0,
+                qPrintable(rssTrend.join(u' ')));
     std::printf("%-12s dropped by the capture end's backlog before any capture: %lld\n", w.name,
                 vethDropped() - vethBefore);
     if (auto* a = qobject_cast<CCaptureDecodeView*>(frame.activeView()); a && w.templateId) {
