@@ -333,6 +333,29 @@ private Q_SLOTS:
                  countMatching(sharedFile(kCapture), QStringLiteral("udp")));
     }
 
+    // A file cut short: the whole frames before the cut are listed, and the
+    // status bar says why the reading stopped instead of "End of capture file".
+    void fileCutShortIsSaid() {
+        QFile in(sharedFile(kCapture));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QString cut = m_dir.filePath(QStringLiteral("cut.pcap"));
+        QFile out(cut);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(in.readAll().chopped(int(in.size() / 2)));
+        out.close();
+        app::setSelectedAdapter(captureFileAdapterName(cut));
+        QVERIFY(m_frame->switchToView(view::Start));
+        QVERIFY(m_frame->switchToView(view::CaptureDecode));
+        auto* v = qobject_cast<CCaptureDecodeView*>(m_frame->activeView());
+        QTRY_COMPARE(v->session().loopEnd(), LoopEnd::Error);
+        v->tick();
+        QVERIFY2(m_frame->statusText().startsWith(QStringLiteral("Capture stopped: ")) &&
+                     m_frame->statusText().contains(QStringLiteral("truncated")),
+                 qPrintable(m_frame->statusText()));
+        QVERIFY(v->store().size() > 10 && v->store().size() < 114);
+        QCOMPARE(std::size_t(v->model()->rowCount()), v->store().size());
+    }
+
     void saveIsOfferedOnlyWithFrames() {
         test::ScriptedMessageService messages;
         app::setSelectedAdapter(captureFileAdapterName(m_dir.filePath(QStringLiteral("no.pcap"))));
