@@ -80,7 +80,7 @@ long statusKb(const char* field) {
 }
 
 // Frames the capture end of the pair dropped before any capture saw them (its
-// backlog full): the sender counts them as sent.
+// backlog full): the sender counts them as sent. -1: not known.
 long long vethDropped() {
     QFile f(QStringLiteral("/proc/self/net/dev"));
     if (!f.open(QIODevice::ReadOnly))
@@ -239,9 +239,19 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
     std::printf("%-12s RSS every %.1f s (MB): %s\n", w.name, seconds / 10.0,
                 qPrintable(rssTrend.join(u' ')));
     std::printf("%-12s dropped by the capture end's backlog before any capture: %lld\n", w.name,
-                vethDropped() - vethBefore);
+                vethBefore < 0 || vethDropped() < 0 ? -1 : vethDropped() - vethBefore);
     if (auto* a = qobject_cast<CCaptureDecodeView*>(frame.activeView()); a && w.templateId) {
         const FrameStore& s = a->store();
+        // A loaded machine leaves frames in the kernel's ring after the
+        // sender stops: counted once the store has stopped growing.
+        for (std::size_t seen = 0, quiet = 0;
+             quiet < 10 && clock.elapsed() < 1000LL * seconds + 30000;) {
+            QEventLoop pause;
+            QTimer::singleShot(100, &pause, &QEventLoop::quit);
+            pause.exec();
+            quiet = s.size() == seen ? quiet + 1 : 0;
+            seen = s.size();
+        }
         std::printf("%-12s stored %zu frames, %zu in memory, the rest spilled; store memory %zu "
                     "MB of a %u MB budget; dropped by the kernel's ring %u, by the store %zu\n",
                     w.name, s.size(), s.framesInMemory(), s.memoryUsed() >> 20, budgetMiB,
