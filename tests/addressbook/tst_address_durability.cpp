@@ -78,7 +78,7 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         const QString file = dir.filePath(QStringLiteral("address.mdb"));
         const unsigned seed = qEnvironmentVariableIsSet("QARSILO_SEED")
-                                  ? qEnvironmentVariableIntValue("QARSILO_SEED")
+                                  ? qEnvironmentVariable("QARSILO_SEED").toUInt()
                                   : std::random_device{}();
         std::printf("seed %u (QARSILO_SEED to repeat)\n", seed);
         std::mt19937 rng(seed);
