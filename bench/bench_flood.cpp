@@ -12,7 +12,9 @@
 //
 // --rate 0 sends as fast as possible; --budget is the analyzer's frame store
 // budget in MiB. Windows: analyzer packet-size l2 l3 v6l3 app v4v6l3 general
-// single-node trace discovery.
+// single-node trace discovery; and idle, the start view capturing nothing while
+// the flood goes on, the baseline of the interface thread's stalls on the
+// machine as loaded.
 
 #include "analysis/capture_decode_view.h"
 #include "capture/live_net.h"
@@ -67,6 +69,7 @@ const Window kWindows[] = {
     {"single-node", view::SingleNode},
     {"trace", view::TraceSingle},
     {"discovery", 0},
+    {"idle", view::Start},
 };
 
 long statusKb(const char* field) {
@@ -181,7 +184,7 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
             : qobject_cast<CSingleNodeView*>(v)  ? qobject_cast<CSingleNodeView*>(v)->running()
             : qobject_cast<CTrafficTraceSingle*>(v)
                 ? qobject_cast<CTrafficTraceSingle*>(v)->capturing()
-                : false;
+                : w.templateId == view::Start;
         if (!started) {
             std::fprintf(stderr, "%s: the window did not start capturing\n", w.name);
             return 1;
