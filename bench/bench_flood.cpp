@@ -82,19 +82,28 @@ long statusKb(const char* field) {
     return -1;
 }
 
-// Frames the capture end of the pair dropped before any capture saw them (its
-// backlog full): the sender counts them as sent. -1: not known.
+// Frames the pair dropped before any capture saw them (the receiving backlog
+// full): the sender counts them as sent. -1: not known.
 long long vethDropped() {
     QFile f(QStringLiteral("/proc/self/net/dev"));
     if (!f.open(QIODevice::ReadOnly))
         return -1;
-    const QByteArray device = QByteArray(test::LiveNet::kCaptureEnd) + ':';
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        const QByteArray t = line.trimmed();
-        if (t.startsWith(device))
-            return t.mid(device.size()).simplified().split(' ').value(3).toLongLong();
+    long long dropped = 0;
+    int found = 0;
+    // Received and dropped at the capture end, sent and dropped at the other.
+    for (const auto& [device, field] :
+         {std::pair{test::LiveNet::kCaptureEnd, 3}, std::pair{test::LiveNet::kSendEnd, 11}}) {
+        const QByteArray name = QByteArray(device) + ':';
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QByteArray t = line.trimmed();
+            if (t.startsWith(name)) {
+                dropped += t.mid(name.size()).simplified().split(' ').value(field).toLongLong();
+                ++found;
+            }
+        }
+        f.seek(0);
     }
-    return -1;
+    return found == 2 ? dropped : -1;
 }
 
 // 4096 frames between the monitored station and 1024 others (IPv4, every
@@ -241,7 +250,7 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
     sampler.stop();
     std::printf("%-12s RSS every %.1f s (MB): %s\n", w.name, seconds / 10.0,
                 qPrintable(rssTrend.join(u' ')));
-    std::printf("%-12s dropped by the capture end's backlog before any capture: %lld\n", w.name,
+    std::printf("%-12s dropped by the pair before any capture: %lld\n", w.name,
                 vethBefore < 0 || vethDropped() < 0 ? -1 : vethDropped() - vethBefore);
     if (auto* a = qobject_cast<CCaptureDecodeView*>(frame.activeView()); a && w.templateId) {
         const FrameStore& s = a->store();
