@@ -103,6 +103,9 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     , m_model(m_store)
     , m_session(CaptureWindow::CaptureDecodeView) {
     m_filter = SettingsStore().string(setting::filter);
+    quint32 budgetMiB = 1024;
+    SettingsStore().readNumber(setting::frameStoreBudget, budgetMiB);
+    m_store.setMemoryBudget(std::size_t(std::max<quint32>(budgetMiB, 1)) << 20);
     m_linkSpeed = linkSpeedBps(app::selectedAdapter());
 
     // A fixed-pitch face so the hex dump lines up.
@@ -382,6 +385,8 @@ void CCaptureDecodeView::tick() {
         m_list->scrollToBottom();
     if (!m_reportedEnd && m_frame && m_session.loopEnd() != LoopEnd::Running) {
         m_reportedEnd = true;
+        // Frames still on their way to the spill file are counted too.
+        m_store.flush();
         const QString text =
             m_session.loopEnd() == LoopEnd::EndOfFile
                 ? QStringLiteral("End of capture file: %1 frames").arg(m_store.size())

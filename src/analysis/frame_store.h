@@ -20,15 +20,27 @@ namespace qarsilo {
 /// reader may use any frame below size() while appends go on. A frame costs its
 /// captured bytes plus a 28-byte record; there is no allocation per frame.
 /// clear() and the destructor need the producer stopped.
+///
+/// Memory is bounded by a budget: once the frames kept in memory reach it, the
+/// frames that follow go to a temporary capture file (pcap format, in the
+/// temporary folder, removed from the folder as soon as it is made, so nothing
+/// is left behind even by a crash). The capture thread only copies each of
+/// them into a ring in memory; a writer thread of the store's own drains the
+/// ring to the file and publishes the frames it wrote. Spilled frames are read
+/// back in groups on demand through a small cache.
 class FrameStore {
 public:
-    /// One stored frame; the bytes stay valid until clear().
+    /// One stored frame; the bytes stay valid until clear() and, for a frame
+    /// read back from the spill file, while this Frame (its `keep`) lives.
     struct Frame {
         FrameHeader header;
         const std::uint8_t* bytes;
+        std::shared_ptr<const void> keep = {};
     };
 
-    FrameStore();
+    static constexpr std::size_t kDefaultBudget = std::size_t(1024) << 20;
+
+    explicit FrameStore(std::size_t memoryBudget = kDefaultBudget);
     ~FrameStore();
     FrameStore(const FrameStore&) = delete;
     FrameStore& operator=(const FrameStore&) = delete;
@@ -39,12 +51,25 @@ public:
 
     /// Frames published so far; every index below it is safe to read.
     std::size_t size() const noexcept { return m_count.load(std::memory_order_acquire); }
+    /// Frame `index` (below size()). A spilled frame that cannot be read back
+    /// comes as an empty frame with no time stamp.
     Frame at(std::size_t index) const noexcept;
+
+    /// The memory budget in bytes; changing it takes effect after clear().
+    std::size_t memoryBudget() const noexcept { return m_budget; }
+    void setMemoryBudget(std::size_t bytes) noexcept;
+    /// Frames kept in memory; those from here on live in the spill file.
+    std::size_t framesInMemory() const noexcept;
+    /// Waits until every frame appended so far can be read (producer stopped
+    /// or calling from the producer thread): spilled frames still in the ring
+    /// are written first. Returns quickly when nothing was spilled.
+    void flush() noexcept;
 
     /// Frames that could not be stored (out of memory); never silently.
     std::size_t dropped() const noexcept { return m_dropped.load(std::memory_order_relaxed); }
-    /// Bytes held (chunks and header blocks), for the operator and benchmarks.
-    std::size_t memoryUsed() const noexcept { return m_memory.load(std::memory_order_relaxed); }
+    /// Bytes held (chunks, header blocks and, once spilling, the ring, the
+    /// read-back cache and the file index), for the operator and benchmarks.
+    std::size_t memoryUsed() const noexcept;
 
     /// Releases every frame. Only while nothing appends.
     void clear() noexcept;
@@ -66,6 +91,12 @@ private:
     static_assert(sizeof(Record) == 28, "a stored frame's record stays at 28 bytes");
 
     std::uint8_t* reserveBytes(std::size_t n) noexcept;
+    bool appendSpilled(const FrameHeader& header, const std::uint8_t* bytes) noexcept;
+    bool startSpill() noexcept;
+    std::size_t headLimit() const noexcept;
+    Frame spilledAt(std::size_t tailIndex) const noexcept;
+    struct Spill;
+    std::unique_ptr<Spill> m_spill; // made by the producer when the budget is reached
     struct ChunkFree {
         std::size_t size;
         void operator()(std::uint8_t* p) const noexcept;
@@ -84,6 +115,12 @@ private:
     std::atomic<std::size_t> m_count{0};
     std::atomic<std::size_t> m_dropped{0};
     std::atomic<std::size_t> m_memory{0};
+    std::size_t m_budget;
+    // Frames below this index are in memory; published before the first
+    // spilled frame is.
+    std::atomic<std::size_t> m_headFrames{SIZE_MAX};
+    mutable std::atomic<std::size_t> m_spillMemory{0}; // read-back cache and file index
+    bool m_spillRefused = false;                       // producer side
 };
 
 /// Writes frames [0, count) of `store` to a pcap file (Ethernet link type,

@@ -64,7 +64,9 @@ bool isRegularFile(const QString& path, QString* error) {
         return true; // libpcap names the failure itself
     if (S_ISREG(st.st_mode))
         return true;
-    if (error)
+    if (error && S_ISDIR(st.st_mode))
+        *error = QStringLiteral("%1: a folder, not a capture file").arg(displayFileName(path));
+    else if (error)
         *error = QStringLiteral("%1: not a regular file (a named pipe, device or socket cannot be "
                                 "read as a capture file here)")
                      .arg(displayFileName(path));
@@ -200,7 +202,8 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
             return fail(CaptureStatus::OpenFailed, notRegular, p.openFailure, nullptr);
         m_handle = pcap_open_offline(nativeFileName(path).constData(), errbuf);
         if (!m_handle)
-            return fail(CaptureStatus::OpenFailed, QString::fromLocal8Bit(errbuf), p.openFailure,
+            return fail(CaptureStatus::OpenFailed,
+                        captureFileOpenError(path, QString::fromLocal8Bit(errbuf)), p.openFailure,
                         nullptr);
     } else {
         m_handle = pcap_create(device.constData(), errbuf);

@@ -1,5 +1,7 @@
 #include "capture/native_path.h"
 
+#include <sys/stat.h>
+
 namespace qarsilo {
 
 namespace {
@@ -94,6 +96,14 @@ QString displayFileName(const QString& name) {
             out.append(name.at(i));
     }
     return out;
+}
+
+QString captureFileOpenError(const QString& name, const QString& error) {
+    struct stat st {};
+    if (::stat(nativeFileName(name).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size == 0)
+        return QStringLiteral("%1: the file is empty").arg(displayFileName(name));
+    return error;
 }
 
 } // namespace qarsilo

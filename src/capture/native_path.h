@@ -15,5 +15,8 @@ QString fileNameFromNative(const QByteArray& bytes);
 QByteArray nativeFileName(const QString& name);
 /// `name` for a message: its undecodable bytes shown as "\xFF".
 QString displayFileName(const QString& name);
+/// Why the capture file `name` did not open, from libpcap's `error`: an empty
+/// file says so rather than "truncated dump file".
+QString captureFileOpenError(const QString& name, const QString& error);
 
 } // namespace qarsilo

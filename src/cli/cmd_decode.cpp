@@ -73,7 +73,8 @@ int runDecode(const QStringList& args) {
     const PcapFile file(pcap_open_offline(nativeFileName(path).constData(), errbuf));
     if (!file.get()) {
         return fail(1, QStringLiteral("cannot open capture file '%1': %2")
-                           .arg(displayFileName(path), QString::fromLocal8Bit(errbuf)));
+                           .arg(displayFileName(path),
+                                captureFileOpenError(path, QString::fromLocal8Bit(errbuf))));
     }
     const int linkType = pcap_datalink(file.get());
     if (linkType != DLT_EN10MB) {

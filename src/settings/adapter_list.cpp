@@ -32,7 +32,9 @@ bool canReadCaptureFile(const QString& path, QString* error) {
     // thread: only regular files are read.
     struct stat st {};
     if (::stat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        if (error)
+        if (error && S_ISDIR(st.st_mode))
+            *error = QStringLiteral("a folder, not a capture file");
+        else if (error)
             *error = QStringLiteral("not a regular file (a named pipe, device or socket cannot "
                                     "be read as a capture file here)");
         return false;
@@ -41,7 +43,7 @@ bool canReadCaptureFile(const QString& path, QString* error) {
     pcap_t* p = pcap_open_offline(native.constData(), errbuf);
     if (!p) {
         if (error)
-            *error = QString::fromLocal8Bit(errbuf);
+            *error = captureFileOpenError(path, QString::fromLocal8Bit(errbuf));
         return false;
     }
     const int linkType = pcap_datalink(p);

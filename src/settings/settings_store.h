@@ -16,6 +16,9 @@ inline const QString replaySpeed = QStringLiteral("Replay Speed"); ///< 0 real t
 inline const QString analyzerLayout = QStringLiteral("Analyzer Layout"); ///< panes and columns
 inline const QString windowPosition = QStringLiteral("Window Position"); ///< "x,y"
 inline const QString recentFiles = QStringLiteral("Recent Files"); ///< newest first, one a line
+/// MiB of captured frames the analyzer keeps in memory before spilling to a
+/// temporary capture file; 1024 when absent.
+inline const QString frameStoreBudget = QStringLiteral("Frame Store Budget");
 } // namespace setting
 
 /// The program's small settings store: strings and unsigned 32-bit numbers under

@@ -25,11 +25,14 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <optional>
 
 using namespace qarsilo;
 using namespace qarsilo::test;
@@ -633,37 +636,83 @@ private Q_SLOTS:
         CAddressBookDlg::setAutodiscoveryRunner({});
     }
 
-    // Someone else's file of that name: reported, and every command leaves it
-    // byte for byte as it was.
+    // Someone else's file of that name, a damaged book, a book another program
+    // is writing to (its write lock held): what cannot be done is reported, and
+    // every command leaves the file byte for byte as it was.
+    void unusableFileIsReported_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("reportedAtOpen");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("someone else's file") << QStringLiteral("jet") << true << 0;
+        QTest::newRow("damaged") << QStringLiteral("damaged") << true << 0;
+        QTest::newRow("another program writing") << QStringLiteral("writing") << false << 3;
+    }
     void unusableFileIsReported() {
-        const QByteArray content =
-            QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) + QByteArray(4096, 'J');
-        {
+        QFETCH(QString, kind);
+        QFETCH(bool, reportedAtOpen);
+        QFETCH(int, rows);
+        if (kind == QLatin1String("jet")) {
             QFile f(m_file);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(content);
+            f.write(QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) + QByteArray(4096, 'J'));
+        } else {
+            store(m_file, sampleNodes());
         }
-        CAddressBookDlg dlg(nullptr, m_file);
-        QCOMPARE(m_messages->shown().size(), 1);
-        QVERIFY(!m_messages->shown()[0].text.isEmpty());
-        QCOMPARE(m_messages->shown()[0].caption, MessageService::applicationTitle());
-        QCOMPARE(dlg.list()->rowCount(), 0);
-        QCOMPARE(dlg.tree()->topLevelItemCount(), 4);
-        dlg.setDialogRunner([](QDialog& d) {
-            if (auto* add = qobject_cast<CAddNodeDlg*>(&d))
-                add->accept();
-            return int(QDialog::Accepted);
-        });
-        m_messages->answerNext(Answer::Yes);
-        dlg.clearDatabase();
-        dlg.addNode();
-        dlg.reloadAll();
-        QTest::keyClicks(dlg.nameField(), QStringLiteral("a"));
-        QVERIFY(m_messages->shown().size() > 1);
+        if (kind == QLatin1String("damaged")) {
+            // Garbage over every page after the schema's.
+            QFile f(m_file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(4096));
+            f.write(QByteArray(int(f.size()) - 4096, '\x5a'));
+        }
+        QByteArray content;
+        {
+            QFile f(m_file);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            content = f.readAll();
+        }
+        const QStringList files = QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden);
+        std::optional<QSqlDatabase> writer;
+        if (kind == QLatin1String("writing")) {
+            writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+            writer->setDatabaseName(m_file);
+            QVERIFY(writer->open());
+            QSqlQuery q(*writer);
+            QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+            QVERIFY(q.exec(QStringLiteral("INSERT INTO node (MAC) VALUES ('uncommitted')")));
+        }
+        {
+            CAddressBookDlg dlg(nullptr, m_file);
+            QCOMPARE(m_messages->shown().isEmpty(), !reportedAtOpen);
+            if (reportedAtOpen) {
+                QVERIFY(!m_messages->shown()[0].text.isEmpty());
+                QCOMPARE(m_messages->shown()[0].caption, MessageService::applicationTitle());
+            }
+            QCOMPARE(dlg.list()->rowCount(), rows);
+            QCOMPARE(dlg.tree()->topLevelItemCount(), 4);
+            dlg.setDialogRunner([](QDialog& d) {
+                if (auto* add = qobject_cast<CAddNodeDlg*>(&d))
+                    add->accept();
+                return int(QDialog::Accepted);
+            });
+            const qsizetype before = m_messages->shown().size();
+            m_messages->answerNext(Answer::Yes);
+            dlg.clearDatabase();
+            dlg.addNode();
+            dlg.reloadAll();
+            QCOMPARE(dlg.list()->rowCount(), rows); // nothing cleared, nothing added
+            QTest::keyClicks(dlg.nameField(), QStringLiteral("a"));
+            QVERIFY(m_messages->shown().size() >= before + 2);
+        }
+        if (writer) {
+            writer->rollback();
+            writer.reset();
+            QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+        }
         QFile f(m_file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), content);
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), words({"address.mdb"}));
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), files);
     }
 
     // A file whose node table lacks a column cannot be listed: the operator

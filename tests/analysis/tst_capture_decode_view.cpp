@@ -84,6 +84,7 @@ private Q_SLOTS:
 
     void init() {
         SettingsStore().writeString(setting::filter, QString());
+        SettingsStore().writeNumber(setting::frameStoreBudget, 1024);
         app::setSelectedAdapter(captureFileAdapterName(sharedFile(kCapture)));
         m_frame = std::make_unique<CMainFrame>(analyzerRegistry());
         QVERIFY(m_frame->switchToView(view::CaptureDecode));
@@ -280,8 +281,23 @@ private Q_SLOTS:
         QCOMPARE(m_view->dump()->toPlainText() + QLatin1Char('\n'), dump7);
     }
 
+    // Also with every frame spilled to the temporary file (a budget too small
+    // to keep any in memory): saved, reloaded and filtered as kept ones.
+    void saveAndReloadGiveTheSameFrames_data() {
+        QTest::addColumn<quint32>("budgetMiB");
+        QTest::newRow("in memory") << 1024u;
+        QTest::newRow("spilled") << 1u;
+    }
     void saveAndReloadGiveTheSameFrames() {
+        QFETCH(quint32, budgetMiB);
+        if (budgetMiB != 1024) {
+            SettingsStore().writeNumber(setting::frameStoreBudget, budgetMiB);
+            QVERIFY(m_frame->switchToView(view::Start));
+            QVERIFY(m_frame->switchToView(view::CaptureDecode));
+            m_view = qobject_cast<CCaptureDecodeView*>(m_frame->activeView());
+        }
         QTRY_COMPARE(m_view->store().size(), std::size_t(114));
+        QCOMPARE(m_view->store().framesInMemory(), std::size_t(budgetMiB == 1 ? 0 : 114));
         m_view->tick();
         // A name without an extension gets ".pcap".
         const QString path = m_dir.filePath(QStringLiteral("saved.pcap"));
@@ -310,6 +326,34 @@ private Q_SLOTS:
             QVERIFY(std::equal(bytes, bytes + h->caplen, f.bytes));
         }
         pcap_close(p);
+        reloaded->tick();
+        QVERIFY(reloaded->applyDisplayFilter(QStringLiteral("udp")));
+        reloaded->waitForDisplayFilter();
+        QCOMPARE(reloaded->model()->rowCount(),
+                 countMatching(sharedFile(kCapture), QStringLiteral("udp")));
+    }
+
+    // A file cut short: the whole frames before the cut are listed, and the
+    // status bar says why the reading stopped instead of "End of capture file".
+    void fileCutShortIsSaid() {
+        QFile in(sharedFile(kCapture));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QString cut = m_dir.filePath(QStringLiteral("cut.pcap"));
+        QFile out(cut);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(in.readAll().chopped(int(in.size() / 2)));
+        out.close();
+        app::setSelectedAdapter(captureFileAdapterName(cut));
+        QVERIFY(m_frame->switchToView(view::Start));
+        QVERIFY(m_frame->switchToView(view::CaptureDecode));
+        auto* v = qobject_cast<CCaptureDecodeView*>(m_frame->activeView());
+        QTRY_COMPARE(v->session().loopEnd(), LoopEnd::Error);
+        v->tick();
+        QVERIFY2(m_frame->statusText().startsWith(QStringLiteral("Capture stopped: ")) &&
+                     m_frame->statusText().contains(QStringLiteral("truncated")),
+                 qPrintable(m_frame->statusText()));
+        QVERIFY(v->store().size() > 10 && v->store().size() < 114);
+        QCOMPARE(std::size_t(v->model()->rowCount()), v->store().size());
     }
 
     void saveIsOfferedOnlyWithFrames() {

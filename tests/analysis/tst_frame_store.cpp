@@ -1,5 +1,6 @@
 #include "analysis/frame_store.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -34,6 +35,15 @@ bool sameAsMade(const FrameStore::Frame& f, std::size_t n) {
     return f.header.tsSec == h.tsSec && f.header.tsUsec == h.tsUsec &&
            f.header.capLen == h.capLen && f.header.wireLen == h.wireLen &&
            std::equal(bytes.begin(), bytes.end(), f.bytes);
+}
+
+// Spill files open in this process, by the folder they were made in.
+int spillFiles(const QString& folder) {
+    int n = 0;
+    for (const QFileInfo& fd :
+         QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System))
+        n += fd.symLinkTarget().startsWith(folder + QStringLiteral("/qarsilo-frames-"));
+    return n;
 }
 
 void fill(FrameStore& store, std::size_t count) {
@@ -107,10 +117,45 @@ private Q_SLOTS:
         QVERIFY(sameAsMade(store.at(9), 9));
     }
 
+    // Past a small budget the frames go to the spill file; every one reads
+    // back as made, in order and out of order, and memory stays in the budget.
+    void spillsPastTheBudgetAndReadsEveryFrameBack() {
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const std::size_t budget = std::size_t(4) << 20;
+        FrameStore store(budget);
+        const std::size_t count = 40'000; // about 30 MB of frames
+        fill(store, count);
+        store.flush();
+        qunsetenv("TMPDIR");
+        QCOMPARE(store.size(), count);
+        QCOMPARE(store.dropped(), std::size_t(0));
+        QVERIFY(store.framesInMemory() > 0 && store.framesInMemory() < count / 4);
+        QVERIFY2(spillFiles(tmp.path()) == 1, "one spill file, in the temporary folder");
+        for (std::size_t n = 0; n < count; ++n)
+            QVERIFY2(sameAsMade(store.at(n), n), qPrintable(QString::number(n)));
+        for (std::size_t n = count; n-- > 0;)
+            QVERIFY2(sameAsMade(store.at((n * 7919) % count), (n * 7919) % count),
+                     qPrintable(QString::number(n)));
+        QVERIFY2(store.memoryUsed() <= budget, qPrintable(QString::number(store.memoryUsed())));
+        store.clear();
+        QCOMPARE(spillFiles(tmp.path()), 0);
+        fill(store, 10);
+        store.flush();
+        QVERIFY(sameAsMade(store.at(9), 9));
+    }
+
     // One thread appends while another reads everything below size(): no
-    // torn frame may ever be seen (run under ThreadSanitizer too).
+    // torn frame may ever be seen (run under ThreadSanitizer too), also while
+    // frames go to the spill file.
+    void readersSeeOnlyWholeFrames_data() {
+        QTest::addColumn<std::size_t>("budget");
+        QTest::newRow("in memory") << FrameStore::kDefaultBudget;
+        QTest::newRow("spilled") << (std::size_t(3) << 20);
+    }
     void readersSeeOnlyWholeFrames() {
-        FrameStore store;
+        QFETCH(std::size_t, budget);
+        FrameStore store(budget);
         const std::size_t count = 60'000;
         std::atomic<bool> done{false};
         std::atomic<std::size_t> bad{0};
@@ -130,15 +175,25 @@ private Q_SLOTS:
             const auto bytes = frameBytes(n);
             store.append(frameHeader(n, bytes.size()), bytes.data());
         }
+        store.flush();
         done = true;
         reader.join();
         QCOMPARE(bad.load(), std::size_t(0));
         QCOMPARE(store.size(), count);
     }
 
+    void savedFileReadsBackFrameForFrame_data() {
+        QTest::addColumn<std::size_t>("budget");
+        QTest::addColumn<std::size_t>("count");
+        QTest::newRow("in memory") << FrameStore::kDefaultBudget << std::size_t(500);
+        QTest::newRow("spilled") << (std::size_t(3) << 20) << std::size_t(20'000);
+    }
     void savedFileReadsBackFrameForFrame() {
-        FrameStore store;
-        fill(store, 500);
+        QFETCH(std::size_t, budget);
+        QFETCH(std::size_t, count);
+        FrameStore store(budget);
+        fill(store, count);
+        store.flush();
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("saved.pcap"));
         QString error;
@@ -158,7 +213,7 @@ private Q_SLOTS:
             ++n;
         }
         pcap_close(p);
-        QCOMPARE(n, std::size_t(500));
+        QCOMPARE(n, count);
     }
 
     void otherToolsReadTheSavedFile() {

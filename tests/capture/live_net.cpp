@@ -282,7 +282,9 @@ void FrameSender::startStream(std::vector<QByteArray> frames, int perSecond) {
             // so a late wake-up catches up instead of lowering the rate.
             due = tick * perSecond / 1000;
             long long sent = m_streamed.load(std::memory_order_relaxed);
-            while (sent < due) {
+            // A rate beyond what the machine sends is never caught up with:
+            // stopping is looked at between batches too.
+            while (sent < due && m_streaming.load(std::memory_order_relaxed)) {
                 const int n = static_cast<int>(std::min<long long>(kBatch, due - sent));
                 // A short send leaves frames for the next batch, in order.
                 next = static_cast<std::size_t>(sent % static_cast<long long>(frames.size()));

@@ -1,12 +1,21 @@
 // qarsilo-cli on input that has gone wrong before: output that cannot be
-// written, sources that are not Ethernet, file names that are not UTF-8.
+// written, sources that are not Ethernet, file names that are not UTF-8;
+// capture files that are empty, folders or cut short; address books that are
+// damaged, not address books, read-only or locked by another program.
 
 #include "capture/capture_test_util.h"
 #include "capture/native_path.h"
 #include "capture/run_process.h"
 #include "support/test_paths.h"
 
+#include "addressbook/address_database.h"
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,7 +30,13 @@ private Q_SLOTS:
     void initTestCase();
     void badInput_data();
     void badInput();
-    void cleanupTestCase() { ::unlink(nativeFileName(m_oddName).constData()); }
+    void cleanupTestCase() {
+        ::unlink(nativeFileName(m_oddName).constData());
+        for (const QString& name : {QStringLiteral("writing"), QStringLiteral("exclusive")})
+            QSqlDatabase::database(name).rollback();
+        QSqlDatabase::removeDatabase(QStringLiteral("writing"));
+        QSqlDatabase::removeDatabase(QStringLiteral("exclusive"));
+    }
 
 private:
     QString path(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
@@ -47,6 +62,58 @@ void TestCliBadInput::initTestCase() {
     QVERIFY(writeCapture(path("raw.pcap"), DLT_RAW, {{0, ip}}));
     QVERIFY(writeCapture(path("sll.pcap"), DLT_LINUX_SLL, {{0, QByteArray(44, 'x')}}));
     QVERIFY(writeCapture(path("wifi.pcap"), DLT_IEEE802_11, {{0, QByteArray(40, 'w')}}));
+
+    QFile(path("empty.pcap")).open(QIODevice::WriteOnly);
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder.pcap")));
+    QFile eapon(pcapDir() + QStringLiteral("/tcpdump__eapon1.pcap"));
+    QVERIFY(eapon.open(QIODevice::ReadOnly));
+    QFile cut(path("cut.pcap"));
+    QVERIFY(cut.open(QIODevice::WriteOnly));
+    cut.write(eapon.readAll().chopped(int(eapon.size() / 2)));
+    cut.close();
+
+    // Address books: a good one and copies gone wrong.
+    {
+        AddressDatabase db(path("good.mdb"));
+        QVERIFY(db.open());
+        NodeRecord n = NodeRecord::fromTexts(
+            QStringLiteral("00:11:22:33:44:55|10.0.0.1|::1|PC|WG|dom|date|desc|Lab|10.0.0.0|-")
+                .split(QLatin1Char('|')));
+        QVERIFY2(db.addNode(n), qPrintable(db.lastError()));
+        AddressDatabase big(path("corrupt.mdb"));
+        QVERIFY(big.open());
+        QVERIFY(big.inTransaction([&] {
+            for (int i = 0; i < 400; ++i) {
+                n.mac = QString::number(i);
+                n.description = QString(200, QLatin1Char('d'));
+                if (!big.insertNode(n))
+                    return false;
+            }
+            return true;
+        }));
+    }
+    QFile corrupt(path("corrupt.mdb"));
+    QVERIFY(corrupt.open(QIODevice::ReadWrite));
+    // Garbage over every page after the schema's.
+    QVERIFY(corrupt.seek(4096));
+    corrupt.write(QByteArray(int(corrupt.size()) - 4096, '\x5a'));
+    corrupt.close();
+    for (const char* copy : {"readonly.mdb", "writing.mdb", "exclusive.mdb"})
+        QVERIFY(QFile::copy(path("good.mdb"), path(copy)));
+    QVERIFY(QFile::setPermissions(path("readonly.mdb"), QFile::ReadOwner | QFile::ReadOther));
+    // Another program in the middle of a write, and one holding the file
+    // exclusively, for the whole test.
+    for (const char* name : {"writing", "exclusive"}) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(name));
+        db.setDatabaseName(path(name) + QStringLiteral(".mdb"));
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        if (qstrcmp(name, "exclusive") == 0)
+            QVERIFY(q.exec(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE")));
+        QVERIFY(q.exec(qstrcmp(name, "exclusive") == 0 ? QStringLiteral("BEGIN EXCLUSIVE")
+                                                       : QStringLiteral("BEGIN IMMEDIATE")));
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO node (MAC) VALUES ('uncommitted')")));
+    }
 }
 
 // One row per fault: the command, where its output goes, and what must come
@@ -95,6 +162,29 @@ void TestCliBadInput::badInput_data() {
     QTest::newRow("chart, name not UTF-8")
         << a({s("chart"), s("network"), m_oddName}) << QByteArray() << 0 << QString()
         << a({s("chart"), s("network"), dns});
+    QTest::newRow("list, empty file") << a({s("list"), path("empty.pcap")}) << QByteArray() << 1
+                                      << s("the file is empty") << QStringList();
+    QTest::newRow("list, a folder") << a({s("list"), path("folder.pcap")}) << QByteArray() << 1
+                                    << s("Is a directory") << QStringList();
+    QTest::newRow("decode, empty file")
+        << a({s("decode"), path("empty.pcap"), s("1")}) << QByteArray() << 1
+        << s("the file is empty") << QStringList();
+    QTest::newRow("stats, cut short") << a({s("stats"), path("cut.pcap")}) << QByteArray() << 1
+                                      << s("truncated dump file") << QStringList();
+    const auto book = [&](const char* file) {
+        return a({s("book"), s("export"), s("--db"), path(file)});
+    };
+    QTest::newRow("book, damaged") << book("corrupt.mdb") << QByteArray() << 1
+                                   << s("database disk image is malformed") << QStringList();
+    QTest::newRow("book, not an address book")
+        << book("sll.pcap") << QByteArray() << 1 << s("file is not a database") << QStringList();
+    QTest::newRow("book, read-only")
+        << book("readonly.mdb") << QByteArray() << 0 << QString() << book("good.mdb");
+    // Readers do not wait for a writer: what was saved is exported.
+    QTest::newRow("book, another program writing")
+        << book("writing.mdb") << QByteArray() << 0 << QString() << book("good.mdb");
+    QTest::newRow("book, held exclusively")
+        << book("exclusive.mdb") << QByteArray() << 1 << s("database is locked") << QStringList();
 }
 
 void TestCliBadInput::badInput() {
@@ -104,6 +194,17 @@ void TestCliBadInput::badInput() {
     QFETCH(QString, message);
     QFETCH(QStringList, sameAs);
 
+    // Bad input changes nothing: every file named keeps its bytes. (Not the
+    // books this process holds locked: closing any descriptor of a file drops
+    // the process's locks on it.)
+    QHash<QString, QByteArray> before;
+    for (const QString& arg : args) {
+        QFile f(arg);
+        if (arg == path("writing.mdb") || arg == path("exclusive.mdb"))
+            continue;
+        if (QFileInfo(arg).isFile() && f.open(QIODevice::ReadOnly))
+            before.insert(arg, f.readAll());
+    }
     const ProcessResult r = runProcess(cliPath(), args, std::chrono::seconds(60), {},
                                        stdoutFile.isEmpty() ? nullptr : stdoutFile.constData());
     QVERIFY(r.exited);
@@ -115,6 +216,11 @@ void TestCliBadInput::badInput() {
         QCOMPARE(reference.exitCode, 0);
         QVERIFY(!reference.out.isEmpty());
         QCOMPARE(r.out, reference.out);
+    }
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        QFile f(it.key());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY2(f.readAll() == it.value(), qPrintable(it.key()));
     }
 }
 

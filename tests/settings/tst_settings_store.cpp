@@ -1,6 +1,8 @@
 #include "settings/adapter_list.h"
 #include "settings/settings_store.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -108,6 +110,50 @@ private Q_SLOTS:
         SettingsStore store(path);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("could not write")));
         QVERIFY(!store.writeString(setting::filter, QStringLiteral("ip")));
+    }
+
+    // A file that is not settings: what can be read is read (and checked by
+    // its users), the rest is absent, the operator is told once, and the file
+    // is never written over.
+    void garbageFile_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("damaged");
+        QTest::addColumn<QString>("timeFormat"); // as read; empty: absent
+        QByteArray noise(4096, '\0');
+        for (int i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 7919 + i / 13) & 0xFF);
+        QTest::newRow("binary noise") << noise << true << QString();
+        QTest::newRow("another format")
+            << QByteArray("<?xml version=\"1.0\"?>\n<settings><a>1</a></settings>\n") << true
+            << QString();
+        QTest::newRow("broken section")
+            << QByteArray("[General\nTime Format=1\n") << true << QStringLiteral("1");
+        QTest::newRow("values of the wrong kind")
+            << QByteArray("[General]\nTime Format=banana\nWindow Position=a,b\n") << false
+            << QStringLiteral("banana");
+    }
+    void garbageFile() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, damaged);
+        QFETCH(QString, timeFormat);
+        const QString path = m_dir.filePath(
+            QStringLiteral("garbage-%1.ini").arg(QString::fromLatin1(QTest::currentDataTag())));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        SettingsStore store(path);
+        if (damaged)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("is damaged")));
+        QCOMPARE(store.string(setting::timeFormat), timeFormat);
+        quint32 number = 7;
+        QVERIFY(!store.readNumber(setting::timeFormat, number) || number == 1);
+        QCOMPARE(store.writeString(setting::filter, QStringLiteral("ip")), !damaged);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        if (damaged)
+            QCOMPARE(f.readAll(), content);
+        else
+            QCOMPARE(store.string(setting::filter), QStringLiteral("ip"));
     }
 
 private:

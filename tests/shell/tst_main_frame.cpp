@@ -10,11 +10,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -513,6 +517,11 @@ private Q_SLOTS:
         QTest::newRow("raw IP") << QByteArray("raw.pcap")
                                 << QStringLiteral("not Ethernet (link type RAW)");
         QTest::newRow("name not UTF-8") << QByteArray("n\xffu\xfe.pcap") << QString();
+        QTest::newRow("empty") << QByteArray("empty.pcap") << QStringLiteral("the file is empty");
+        QTest::newRow("a folder") << QByteArray("folder.pcap")
+                                  << QStringLiteral("a folder, not a capture file");
+        QTest::newRow("not a capture")
+            << QByteArray("notes.txt") << QStringLiteral("unknown file format");
     }
 
     void openCaptureFileRefusesWhatItCannotRead() {
@@ -522,6 +531,13 @@ private Q_SLOTS:
         const QByteArray native = QFile::encodeName(dir.path()) + '/' + name;
         if (name == "fifo") {
             QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        } else if (name == "folder.pcap") {
+            QCOMPARE(::mkdir(native.constData(), 0700), 0);
+        } else if (name == "empty.pcap" || name == "notes.txt") {
+            QFile f(QFile::decodeName(native));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(name == "notes.txt" ? QByteArray("these are words, not frames\n")
+                                        : QByteArray());
         } else {
             QFile in(test::pcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap"));
             QVERIFY(in.open(QIODevice::ReadOnly));
@@ -547,6 +563,49 @@ private Q_SLOTS:
                      qPrintable(messages.shown()[0].text));
             QCOMPARE(app::selectedAdapter(), QStringLiteral("eth0"));
         }
+    }
+
+    // A settings file that is not settings, or holds values of the wrong
+    // kind: the frame opens with the defaults, and the operator's commands
+    // work without writing over a damaged file.
+    void garbageSettingsOpenWithDefaults_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("damaged");
+        QByteArray noise(4096, '\0');
+        for (int i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 7919 + i / 13) & 0xFF);
+        QTest::newRow("binary noise") << noise << true;
+        QTest::newRow("values of the wrong kind")
+            << QByteArray("[General]\nTime%20Format=7\nWindow%20Position=a,b\n"
+                          "Recent%20Files=\\0\\n\\n\nAnalyzer%20Layout=!!\n")
+            << false;
+    }
+    void garbageSettingsOpenWithDefaults() {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, damaged);
+        QTemporaryDir dir;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("qarsilo"))));
+        QFile f(dir.filePath(QStringLiteral("qarsilo/qarsilo.ini")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        if (damaged)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("is damaged")));
+        {
+            CMainFrame frame(loggingRegistry());
+            frame.show();
+            QCOMPARE(CMainFrame::storedTimeFormat(), 0u);
+            QVERIFY(CMainFrame::recentFiles().size() <= 1);
+            QVERIFY(frame.sendCommand(cmd::TimeSinceFirstFrame));
+            frame.move(frame.pos() + QPoint(5, 5));
+            QCOMPARE(CMainFrame::storedTimeFormat(), damaged ? 0u : 2u);
+        }
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        if (damaged)
+            QCOMPARE(f.readAll(), content);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
     }
 
     void helpCommandsOpenTheirPage_data() {

@@ -1,0 +1,327 @@
+// Every traffic window under a flood: frames sent as fast as the machine can
+// on a veth pair in a private network namespace (made here, removed at the
+// end; nothing leaves it) for a given time, one window at a time, each in a
+// process of its own so that its peak memory is its own. Prints per window the
+// frames sent, the peak resident memory (VmHWM) before and after the window
+// opened, the resident memory every tenth of the run and at the end, and the
+// interface thread's longest stall (the longest gap between ticks of a 1 ms
+// timer, the window drawn every second meanwhile). Needs root (namespaces, raw
+// sockets).
+//
+//   qarsilo-bench-flood [--seconds 60] [--rate 0] [--budget 1024] [--windows a,b,...]
+//
+// --rate 0 sends as fast as possible; --budget is the analyzer's frame store
+// budget in MiB. Windows: analyzer packet-size l2 l3 v6l3 app v4v6l3 general
+// single-node trace discovery; and idle, the start view capturing nothing while
+// the flood goes on, the baseline of the interface thread's stalls on the
+// machine as loaded.
+
+#include "analysis/capture_decode_view.h"
+#include "capture/live_net.h"
+#include "discovery/autodiscovery_dlg.h"
+#include "settings/settings_store.h"
+#include "shell/app_state.h"
+#include "shell/commands.h"
+#include "shell/main_frame.h"
+#include "shell/view_registry.h"
+#include "stats/chart_view.h"
+#include "stats/general_info_view.h"
+#include "stats/single_node_view.h"
+#include "trace/trace_frames.h"
+#include "trace/traffic_trace_single.h"
+#include "ui/message_service.h"
+#include "ui/report_list.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using namespace qarsilo;
+
+namespace {
+
+struct Window {
+    const char* name;
+    int templateId; // 0: the autodiscovery dialog
+};
+
+const Window kWindows[] = {
+    {"analyzer", view::CaptureDecode},
+    {"packet-size", view::PacketSize},
+    {"l2", view::PDL2},
+    {"l3", view::PDL3},
+    {"v6l3", view::PDv6L3},
+    {"app", view::PDApplication},
+    {"v4v6l3", view::PDv4v6L3},
+    {"general", view::GeneralInfo},
+    {"single-node", view::SingleNode},
+    {"trace", view::TraceSingle},
+    {"discovery", 0},
+    {"idle", view::Start},
+};
+
+long statusKb(const char* field) {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// Frames the pair dropped before any capture saw them (the receiving backlog
+// full): the sender counts them as sent. -1: not known.
+long long vethDropped() {
+    QFile f(QStringLiteral("/proc/self/net/dev"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    long long dropped = 0;
+    int found = 0;
+    // Received and dropped at the capture end, sent and dropped at the other.
+    for (const auto& [device, field] :
+         {std::pair{test::LiveNet::kCaptureEnd, 3}, std::pair{test::LiveNet::kSendEnd, 11}}) {
+        const QByteArray name = QByteArray(device) + ':';
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QByteArray t = line.trimmed();
+            if (t.startsWith(name)) {
+                dropped += t.mid(name.size()).simplified().split(' ').value(field).toLongLong();
+                ++found;
+            }
+        }
+        f.seek(0);
+    }
+    return found == 2 ? dropped : -1;
+}
+
+// 4096 frames between the monitored station and 1024 others (IPv4, every
+// address its own), and one of each other kind in every eight, so that every
+// window has work on most frames and tables that would grow if unbounded.
+std::vector<QByteArray> floodFrames() {
+    std::vector<QByteArray> frames;
+    for (int i = 0; i < 4096; ++i) {
+        const int other = i % 1024;
+        QByteArray f;
+        switch (i % 8) {
+        case 5:
+            f = test::etherFrame(0x0806, 60);
+            break;
+        case 6:
+            f = test::ipv6Frame(17, 53, std::uint16_t(1024 + other));
+            break;
+        case 7:
+            f = test::llcFrame(0x42, 39, 60);
+            break;
+        default:
+            f = test::ipv4Frame(i % 2 ? 17 : 6, std::uint16_t(1024 + other), 80);
+            break;
+        }
+        const MacAddress mac = 0x020000010000 + MacAddress(other);
+        f = i % 2 ? test::between(test::kMonitored, mac, f)
+                  : test::between(mac, test::kMonitored, f);
+        if (f.size() > 33 && f[12] == 0x08 && f[13] == 0x00) {
+            const quint32 a = 0x0AD30000u + quint32(other + 2), b = 0x0AD30001u;
+            const quint32 src = i % 2 ? a : b, dst = i % 2 ? b : a;
+            for (int k = 0; k < 4; ++k) {
+                f[26 + k] = char(src >> (24 - 8 * k));
+                f[30 + k] = char(dst >> (24 - 8 * k));
+            }
+        }
+        frames.push_back(f);
+    }
+    return frames;
+}
+
+int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
+    // Settings and the address book in a folder of their own.
+    QTemporaryDir home;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
+    AddressDatabase::setDefaultFileName(home.filePath(QStringLiteral("address.mdb")));
+    SettingsStore().writeString(setting::macAddress, macAddressText(test::kMonitored));
+    SettingsStore().writeNumber(setting::frameStoreBudget, budgetMiB);
+    {
+        // IP listening needs the local range.
+        AddressDatabase db;
+        if (!db.open() || !db.addGroupIfAbsent(GroupTable::Subnet, QStringLiteral("10.211.0.0")))
+            return 1;
+    }
+
+    test::LiveNet::removeStale();
+    test::LiveNet net(true);
+    const std::unique_ptr<test::FrameSender> sender = test::senderFor(net);
+    if (!sender)
+        return 1;
+    const std::vector<QByteArray> frames = floodFrames();
+    app::setSelectedAdapter(QString::fromLatin1(test::LiveNet::kCaptureEnd));
+
+    CMainFrame frame;
+    frame.show();
+    const long baseKb = statusKb("VmHWM:");
+    std::unique_ptr<CAutodiscoveryDlg> discovery;
+    QWidget* shown = nullptr;
+    if (w.templateId == 0) {
+        discovery = std::make_unique<CAutodiscoveryDlg>(nullptr);
+        discovery->ipBox()->click();
+        discovery->show();
+        discovery->start();
+        if (!discovery->running()) {
+            std::fprintf(stderr, "%s: the capture did not start\n", w.name);
+            return 1;
+        }
+        shown = discovery.get();
+    } else {
+        frame.switchToView(w.templateId);
+        CView* v = frame.activeView();
+        if (auto* trace = qobject_cast<CTrafficTraceSingle*>(v); trace && !trace->capturing())
+            trace->start();
+        const bool started =
+            qobject_cast<CCaptureDecodeView*>(v) ? qobject_cast<CCaptureDecodeView*>(v)->capturing()
+            : qobject_cast<CChartView*>(v)       ? qobject_cast<CChartView*>(v)->isReady()
+            : qobject_cast<CGeneralInfoView*>(v) ? qobject_cast<CGeneralInfoView*>(v)->capturing()
+            : qobject_cast<CSingleNodeView*>(v)  ? qobject_cast<CSingleNodeView*>(v)->running()
+            : qobject_cast<CTrafficTraceSingle*>(v)
+                ? qobject_cast<CTrafficTraceSingle*>(v)->capturing()
+                : w.templateId == view::Start;
+        if (!started) {
+            std::fprintf(stderr, "%s: the window did not start capturing\n", w.name);
+            return 1;
+        }
+        shown = &frame;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    double longestGapMs = 0;
+    QTimer meter;
+    meter.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&meter, &QTimer::timeout, &meter, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (last)
+            longestGapMs = std::max(longestGapMs, double(now - last) / 1e6);
+        last = now;
+    });
+    meter.start(1);
+    // Drawn every second, as a visible window would be.
+    QTimer painter;
+    QObject::connect(&painter, &QTimer::timeout, &painter, [&] { (void)shown->grab(); });
+    painter.start(1000);
+
+    // Resident memory every tenth of the run: bounded or growing.
+    QStringList rssTrend;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, &sampler,
+                     [&] { rssTrend << QString::number(statusKb("VmRSS:") / 1024); });
+    sampler.start(seconds * 100);
+
+    QEventLoop loop;
+    const long long vethBefore = vethDropped();
+    sender->startStream(frames, rate > 0 ? rate : INT_MAX);
+    QElapsedTimer sending;
+    sending.start();
+    long long sent = 0;
+    double sendSeconds = 0;
+    QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &loop, [&] {
+        sender->stopStream();
+        sent = sender->streamed();
+        sendSeconds = double(sending.nsecsElapsed()) / 1e9;
+        QTimer::singleShot(1000, &loop, [&] { loop.quit(); });
+    });
+    loop.exec();
+    meter.stop();
+    painter.stop();
+
+    std::printf("%-12s sent %lld frames in %.1f s (%.0f frames/s); peak RSS %ld MB (%ld MB before "
+                "the window), RSS at the end %ld MB; longest interface thread stall %.1f ms\n",
+                w.name, sent, sendSeconds, sendSeconds > 0 ? double(sent) / sendSeconds : 0.0,
+                statusKb("VmHWM:") / 1024, baseKb / 1024, statusKb("VmRSS:") / 1024, longestGapMs);
+    sampler.stop();
+    std::printf("%-12s RSS every %.1f s (MB): %s\n", w.name, seconds / 10.0,
+                qPrintable(rssTrend.join(u' ')));
+    std::printf("%-12s dropped by the pair before any capture: %lld\n", w.name,
+                vethBefore < 0 || vethDropped() < 0 ? -1 : vethDropped() - vethBefore);
+    if (auto* a = qobject_cast<CCaptureDecodeView*>(frame.activeView()); a && w.templateId) {
+        const FrameStore& s = a->store();
+        // A loaded machine leaves frames in the kernel's ring after the
+        // sender stops: counted once the store has stopped growing.
+        for (std::size_t seen = 0, quiet = 0;
+             quiet < 10 && clock.elapsed() < 1000LL * seconds + 30000;) {
+            QEventLoop pause;
+            QTimer::singleShot(100, &pause, &QEventLoop::quit);
+            pause.exec();
+            quiet = s.size() == seen ? quiet + 1 : 0;
+            seen = s.size();
+        }
+        std::printf("%-12s stored %zu frames, %zu in memory, the rest spilled; store memory %zu "
+                    "MB of a %u MB budget; dropped by the kernel's ring %u, by the store %zu\n",
+                    w.name, s.size(), s.framesInMemory(), s.memoryUsed() >> 20, budgetMiB,
+                    a->session().droppedFrames(), s.dropped());
+    }
+    std::fflush(stdout);
+    if (discovery) {
+        discovery->stop();
+        std::printf("%-12s %d node rows\n", w.name, discovery->nodeList()->rowCount());
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    StderrMessageService quiet;
+    MessageService::install(&quiet);
+    int seconds = 60;
+    int rate = 0;
+    quint32 budget = 1024;
+    QString only;
+    QString windows;
+    const QStringList args = application.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == u"--seconds")
+            seconds = std::max(1, args[++i].toInt());
+        else if (args[i] == u"--rate")
+            rate = args[++i].toInt();
+        else if (args[i] == u"--budget")
+            budget = args[++i].toUInt();
+        else if (args[i] == u"--window")
+            only = args[++i];
+        else if (args[i] == u"--windows")
+            windows = args[++i];
+    }
+    if (!only.isEmpty()) {
+        for (const Window& w : kWindows)
+            if (only == QLatin1String(w.name))
+                return runWindow(w, seconds, rate, budget);
+        std::fprintf(stderr, "no window %s\n", qPrintable(only));
+        return 2;
+    }
+    // One process per window: each one's peak memory is its own.
+    int failed = 0;
+    for (const Window& w : kWindows) {
+        if (!windows.isEmpty() && !windows.split(u',').contains(QLatin1String(w.name)))
+            continue;
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(application.applicationFilePath(),
+                    {QStringLiteral("--window"), QLatin1String(w.name), QStringLiteral("--seconds"),
+                     QString::number(seconds), QStringLiteral("--rate"), QString::number(rate),
+                     QStringLiteral("--budget"), QString::number(budget)});
+        if (!child.waitForFinished(-1) || child.exitCode() != 0)
+            ++failed;
+    }
+    return failed ? 1 : 0;
+}
