@@ -15,6 +15,8 @@ inline const QString timeFormat = QStringLiteral("Time Format");         ///< 0,
 inline const QString analyzerLayout = QStringLiteral("Analyzer Layout"); ///< panes and columns
 inline const QString windowPosition = QStringLiteral("Window Position"); ///< "x,y"
 inline const QString recentFiles = QStringLiteral("Recent Files"); ///< newest first, one a line
+/// Where the address book lives: empty (address.mdb), a file, a postgresql:// URL.
+inline const QString addressBook = QStringLiteral("Address Book");
 } // namespace setting
 
 /// The program's small settings store: strings and unsigned 32-bit numbers under
