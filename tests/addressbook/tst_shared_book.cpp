@@ -1,7 +1,13 @@
 #include "address_test_util.h"
+#include "addressbook/address_book_dlg.h"
+#include "addressbook/book_location_dlg.h"
 #include "discovery/discovery_database.h"
 #include "discovery/discovery_tables.h"
+#include "settings/settings_store.h"
+#include "support/scripted_message_service.h"
+#include "ui/report_list.h"
 
+#include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -118,6 +124,57 @@ private Q_SLOTS:
         QVERIFY2(counts.isEmpty(), "a reader saw a save half-way");
     }
 
+    // A window on a shared book shows what another program saved within a
+    // second, through the search it shows, with the selection kept.
+    void windowFollowsOtherWriters() {
+        const QString url = m_book->url();
+        store(url, {node("00:00:00:00:00:01", "10.0.0.1", "BRAVO")});
+        ScriptedMessageService messages;
+        CAddressBookDlg dlg(nullptr, url);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        dlg.nameField()->setText(QStringLiteral("b"));
+        QCOMPARE(dlg.list()->rowCount(), 1);
+        dlg.list()->selectRow(0);
+        store(url, {node("00:00:00:00:00:02", "10.0.0.2", "ALPHA"),
+                    node("00:00:00:00:00:03", "10.0.0.3", "BETA")});
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.list()->rowCount(), 2, 1500);
+        QCOMPARE(dlg.list()->text(1, 3), QStringLiteral("BETA"));
+        QCOMPARE(dlg.list()->selectedRowNumbers(), QList<int>{0});
+        QVERIFY(messages.shown().isEmpty());
+    }
+
+    // File > Address Book Location: a book that does not open is reported
+    // (its password not shown) and the old value stays; one that opens is
+    // kept in the settings and used from then on.
+    void locationIsCheckedBeforeItIsKept() {
+        QTemporaryDir dir;
+        SettingsStore settings(dir.filePath(QStringLiteral("s.ini")));
+        ScriptedMessageService messages;
+        QString typed;
+        const auto typeAndOk = [&typed](QDialog& d) {
+            auto& dlg = static_cast<CBookLocationDlg&>(d);
+            dlg.field()->setText(typed);
+            dlg.accept();
+            return dlg.result();
+        };
+        typed = m_book->url().replace(QStringLiteral("?host="),
+                                      QStringLiteral("x?password=s3cr3tpw&host="));
+        QVERIFY(!changeBookLocation(nullptr, settings, typeAndOk));
+        QCOMPARE(messages.shown().size(), 1);
+        QVERIFY2(messages.shown()[0].text.contains(QLatin1String("does not exist")),
+                 qPrintable(messages.shown()[0].text));
+        QVERIFY(!messages.shown()[0].text.contains(QLatin1String("s3cr3tpw")));
+        QVERIFY(settings.string(setting::addressBook).isEmpty());
+        QCOMPARE(AddressDatabase::defaultFileName(), QStringLiteral("address.mdb"));
+
+        typed = m_book->url();
+        QVERIFY(changeBookLocation(nullptr, settings, typeAndOk));
+        QCOMPARE(settings.string(setting::addressBook), typed);
+        QCOMPARE(AddressDatabase().fileName(), typed);
+        AddressDatabase::setDefaultFileName(QString());
+    }
+
     // A book copied file -> server -> file arrives whole and in order; a
     // target that holds anything is refused and left as it was.
     void copyBothWays() {
@@ -168,5 +225,5 @@ private:
     std::unique_ptr<ScratchServerBook> m_book;
 };
 
-QTEST_GUILESS_MAIN(TestSharedBook)
+QTEST_MAIN(TestSharedBook)
 #include "tst_shared_book.moc"
