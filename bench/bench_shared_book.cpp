@@ -92,14 +92,17 @@ bool fill(const QString& location, int nodes) {
         QSqlDatabase db;
         if (server) {
             db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("fill"));
-            const QString host = location.section(QStringLiteral("host="), 1).section('&', 0, 0);
+            const QString host =
+                location.section(QStringLiteral("host="), 1).section(QLatin1Char('&'), 0, 0);
             const QString rest = location.section(QStringLiteral("://"), 1);
-            db.setUserName(rest.section('@', 0, 0).section(':', 0, 0));
-            db.setDatabaseName(rest.section('/', 1).section('?', 0, 0));
+            db.setUserName(rest.section(QLatin1Char('@'), 0, 0).section(QLatin1Char(':'), 0, 0));
+            db.setDatabaseName(rest.section(QLatin1Char('/'), 1).section(QLatin1Char('?'), 0, 0));
             if (!host.isEmpty())
                 db.setHostName(host);
             else
-                db.setHostName(rest.section('@', 1).section('/', 0, 0).section(':', 0, 0));
+                db.setHostName(rest.section(QLatin1Char('@'), 1)
+                                   .section(QLatin1Char('/'), 0, 0)
+                                   .section(QLatin1Char(':'), 0, 0));
         } else {
             db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
             db.setDatabaseName(location);
