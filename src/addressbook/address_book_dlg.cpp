@@ -201,7 +201,11 @@ void CAddressBookDlg::followChanges() {
     // Not while a question or node dialog of this window is open: the
     // command behind it holds a row number.
     const QWidget* modal = QApplication::activeModalWidget();
-    if (!isVisible() || !m_db.isOpen() || (modal && modal != this) || m_nodes.isCurrent(m_db))
+    if (!isVisible() || !m_db.isOpen() || (modal && modal != this))
+        return;
+    // A book that cannot tell (a server gone away) is left as shown: the next
+    // command of the operator reports it, not a message a second.
+    if (!m_db.changeStamp() || m_nodes.isCurrent(m_db))
         return;
     QSet<QString> selected;
     for (int row : m_list->selectedRowNumbers())
