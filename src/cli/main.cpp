@@ -33,13 +33,11 @@ constexpr Command kCommands[] = {
      "                                the address book's nodes, tab-separated or as CSV;\n"
      "                                a book copied between a file and a postgresql:// URL",
      runBook},
-    {"trace",
-     "trace SOURCE --node MAC [--layer 0|1|2] [--node-life S]\n"
-     "                                the trace's side nodes after each second of a capture file",
+    {"trace", "trace SOURCE --node MAC [--layer 0|1|2] [--node-life S]\n"
+              "                                the trace's side nodes after each second of a capture file",
      runTrace},
-    {"stats",
-     "stats SOURCE [--node MAC] [--top K] [--link-speed BPS]\n"
-     "                                the statistics views' figures for each second",
+    {"stats", "stats SOURCE [--node MAC] [--top K] [--link-speed BPS]\n"
+              "                                the statistics views' figures for each second",
      runStats},
     {"discover",
      "discover SOURCE --mode netbios|ip [--ranges R1,R2,...]\n"
