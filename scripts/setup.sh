@@ -12,6 +12,8 @@ packages=(
   xvfb xauth tshark tcpdump iproute2
   # tests: printed lists are read back from PDF files
   poppler-utils
+  # the address book on a PostgreSQL server; the server itself for the tests
+  libqt6sql6-psql postgresql
 )
 
 as_root() {

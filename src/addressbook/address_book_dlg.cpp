@@ -12,15 +12,19 @@
 #include "ui/message_service.h"
 #include "ui/report_list.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSet>
 #include <QShortcut>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -188,6 +192,30 @@ CAddressBookDlg::CAddressBookDlg(QWidget* parent, QString fileName)
     // reported once already.
     fillTree(opened);
     m_list->setFocus();
+    auto* follow = new QTimer(this);
+    connect(follow, &QTimer::timeout, this, &CAddressBookDlg::followChanges);
+    follow->start(kFollowMs);
+}
+
+void CAddressBookDlg::followChanges() {
+    // Not while a question or node dialog of this window is open: the
+    // command behind it holds a row number.
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (!isVisible() || !m_db.isOpen() || (modal && modal != this))
+        return;
+    // A book that cannot tell (a server gone away) is left as shown: the next
+    // command of the operator reports it, not a message a second.
+    if (!m_db.changeStamp() || m_nodes.isCurrent(m_db))
+        return;
+    QSet<QString> selected;
+    for (int row : m_list->selectedRowNumbers())
+        selected.insert(m_list->text(row, kMacColumn));
+    listNodes(m_shown);
+    QItemSelectionModel* selection = m_list->selectionModel();
+    for (int row = 0; !selected.isEmpty() && row < m_list->rowCount(); ++row)
+        if (selected.contains(m_list->text(row, kMacColumn)))
+            selection->select(m_list->reportModel()->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 CAddressBookDlg::~CAddressBookDlg() = default;
@@ -233,6 +261,7 @@ int CAddressBookDlg::runDialog(QDialog& dialog) {
 void CAddressBookDlg::listNodes(const NodeFilter& filter) {
     if (filter.kind == NodeFilter::Kind::Unchanged)
         return;
+    m_shown = filter;
     if (!ensureOpen()) {
         m_list->deleteAll();
         return;

@@ -45,6 +45,8 @@ public:
     static constexpr int kListId = 1011;
     /// The list's columns.
     static const QString kColumns;
+    /// How often the window looks for changes other windows or programs made.
+    static constexpr int kFollowMs = 1000;
 
     /// Replaces the autodiscovery dialog for every address book (by default
     /// the Autodiscovery dialog); an empty runner disables the button.
@@ -99,6 +101,9 @@ private:
     void showListMenu(const QPoint& pos);
     void showTreeMenu(const QPoint& pos);
     void popup(QMenu* menu, const QPoint& globalPos);
+    /// Lists anew what the list shows when another window or program changed
+    /// the table (checked once a second; a shared book has other writers).
+    void followChanges();
     /// The MAC of the selected row with the highest index; empty with none.
     QString lastSelectedMac() const;
 
@@ -113,6 +118,8 @@ private:
     DialogRunner m_runDialog;
     std::function<void(CListPrint&)> m_printSetup;
     PickedNode m_picked;
+    /// What the list shows now.
+    qarsilo::NodeFilter m_shown;
 };
 
 /// Runs the address book modally over `parent` and returns the picked node;

@@ -2,15 +2,13 @@
 
 #include "ui/message_service.h"
 
-#include <QFileInfo>
-
 namespace qarsilo {
 
 namespace {
 
-// Which file the operator has to look at.
+// Which file (or server book, without its password) the operator has to look at.
 QString fileLine(const AddressDatabase& db) {
-    return QStringLiteral("\n\nAddress book: ") + QFileInfo(db.fileName()).absoluteFilePath();
+    return QStringLiteral("\n\nAddress book: ") + AddressDatabase::displayLocation(db.fileName());
 }
 
 // Failures to set up a statement have texts of their own, shown as they are.

@@ -17,6 +17,11 @@ bool NodeSnapshot::refresh(AddressDatabase& db) {
     return true;
 }
 
+bool NodeSnapshot::isCurrent(AddressDatabase& db) const {
+    const std::optional<AddressDatabase::ChangeStamp> now = db.changeStamp();
+    return now && m_stamp && *now == *m_stamp;
+}
+
 void NodeSnapshot::applyOwnWrite(AddressDatabase& db,
                                  const std::function<void(QList<QStringList>&)>& patch) {
     const std::optional<AddressDatabase::ChangeStamp> now = db.changeStamp();

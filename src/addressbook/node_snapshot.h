@@ -22,6 +22,8 @@ public:
     /// so far stay, false is returned (the reason in `db`) and the next
     /// refresh reads again.
     bool refresh(AddressDatabase& db);
+    /// Whether the rows are the table as it is now (nothing written since).
+    bool isCurrent(AddressDatabase& db) const;
     /// The next refresh reads the table whatever the stamp says.
     void invalidate() { m_stamp.reset(); }
 

@@ -1,7 +1,10 @@
-// qarsilo-cli book export [--csv] [--db FILE]: the address book's nodes, one
+// qarsilo-cli book export [--csv] [--db FILE|URL]: the address book's nodes, one
 // line each under a line of column titles, in table order. Tab-separated by
 // default (tabs and line breaks inside a field become blanks); with --csv,
 // RFC 4180 CSV as the lists' "Export..." writes it (without the byte order mark).
+// qarsilo-cli book copy FROM TO: copies every node and group name, in order,
+// from one book to another (a file or a postgresql:// URL each), in one
+// transaction; a target that holds anything is left alone.
 
 #include "addressbook/address_database.h"
 #include "addressbook/node_columns.h"
@@ -18,9 +21,84 @@ using namespace qarsilo;
 namespace {
 
 int usageError(const char* text) {
-    std::fprintf(
-        stderr, "qarsilo-cli book: %s\nusage: qarsilo-cli book export [--csv] [--db FILE]\n", text);
+    std::fprintf(stderr,
+                 "qarsilo-cli book: %s\nusage: qarsilo-cli book export [--csv] [--db FILE|URL]\n"
+                 "       qarsilo-cli book copy FROM TO\n",
+                 text);
     return 2;
+}
+
+// Opening a file book creates a missing file: a book that is read must be there.
+bool existingBook(const QString& location) {
+    if (AddressDatabase::isServerLocation(location) || QFileInfo(location).isFile())
+        return true;
+    std::fprintf(stderr, "qarsilo-cli book: no address book at %s\n", qPrintable(location));
+    return false;
+}
+
+int bookError(const AddressDatabase& db) {
+    std::fprintf(stderr, "qarsilo-cli book: %s: %s\n",
+                 qPrintable(AddressDatabase::displayLocation(db.fileName())),
+                 qPrintable(db.lastError()));
+    return 1;
+}
+
+constexpr GroupTable kGroupTables[] = {GroupTable::Workgroup, GroupTable::Location,
+                                       GroupTable::Subnet};
+
+int runCopy(const QStringList& args) {
+    if (args.size() != 3)
+        return usageError("copy takes a source and a target book");
+    if (!existingBook(args[1]))
+        return 1;
+    AddressDatabase from(args[1]);
+    AddressDatabase to(args[2]);
+    if (!from.open())
+        return bookError(from);
+    if (!to.open())
+        return bookError(to);
+    // Anything in the target would be mixed with the copy: refused.
+    bool empty = true;
+    to.forEachNode([&empty](const NodeRecord&) { empty = false; });
+    QStringList groups[3];
+    for (int t = 0; t < 3; ++t) {
+        if (!to.listGroups(kGroupTables[t], groups[t]))
+            return bookError(to);
+        empty = empty && groups[t].isEmpty();
+    }
+    if (!empty) {
+        std::fprintf(stderr,
+                     "qarsilo-cli book: %s is not empty: a book is copied only into an empty one\n",
+                     qPrintable(AddressDatabase::displayLocation(args[2])));
+        return 1;
+    }
+    for (int t = 0; t < 3; ++t)
+        if (!from.listGroups(kGroupTables[t], groups[t]))
+            return bookError(from);
+    qint64 nodes = 0;
+    bool readOk = true;
+    const bool ok = to.inTransaction([&] {
+        bool written = true;
+        readOk = from.forEachNode([&](const NodeRecord& n) {
+            written = written && to.insertNode(n);
+            ++nodes;
+        });
+        if (!readOk || !written)
+            return false;
+        for (int t = 0; t < 3; ++t)
+            for (const QString& name : groups[t])
+                if (!to.addGroupIfAbsent(kGroupTables[t], name))
+                    return false;
+        return true;
+    });
+    if (!readOk)
+        return bookError(from);
+    if (!ok)
+        return bookError(to);
+    std::printf("copied %lld nodes, %lld workgroups, %lld locations, %lld IP ranges\n",
+                static_cast<long long>(nodes), static_cast<long long>(groups[0].size()),
+                static_cast<long long>(groups[1].size()), static_cast<long long>(groups[2].size()));
+    return 0;
 }
 
 QString tabField(QString field) {
@@ -33,8 +111,10 @@ QString tabField(QString field) {
 } // namespace
 
 int runBook(const QStringList& args) {
+    if (!args.isEmpty() && args.first() == QLatin1String("copy"))
+        return runCopy(args);
     if (args.isEmpty() || args.first() != QLatin1String("export"))
-        return usageError("the only sub-command is 'export'");
+        return usageError("the sub-commands are 'export' and 'copy'");
     bool csv = false;
     QString file = AddressDatabase::defaultFileName();
     for (qsizetype i = 1; i < args.size(); ++i) {
@@ -46,17 +126,12 @@ int runBook(const QStringList& args) {
             return usageError(qPrintable(QStringLiteral("unknown argument '%1'").arg(args[i])));
     }
     // Opening creates a missing file; an export must not leave one behind.
-    if (!QFileInfo(file).isFile()) {
-        std::fprintf(stderr, "qarsilo-cli book: no address book at %s\n", qPrintable(file));
+    if (!existingBook(file))
         return 1;
-    }
     AddressDatabase db(file);
     QList<QStringList> rows;
-    if (!db.open() || !db.listNodeTexts(rows)) {
-        std::fprintf(stderr, "qarsilo-cli book: %s: %s\n", qPrintable(file),
-                     qPrintable(db.lastError()));
-        return 1;
-    }
+    if (!db.open() || !db.listNodeTexts(rows))
+        return bookError(db);
     ReportListModel columns;
     columns.declareColumns(nodeListColumns());
     QStringList titles;

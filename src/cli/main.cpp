@@ -28,8 +28,10 @@ constexpr Command kCommands[] = {
      "chart VIEW SOURCE [--cumulative] [--pie] [--png DIR]\n"
      "                                a chart window's rows for each second of a capture file",
      runChart},
-    {"book", "book export [--csv] [--db FILE]\n"
-             "                                the address book's nodes, tab-separated or as CSV",
+    {"book",
+     "book export [--csv] [--db FILE|URL] | book copy FROM TO\n"
+     "                                the address book's nodes, tab-separated or as CSV;\n"
+     "                                a book copied between a file and a postgresql:// URL",
      runBook},
     {"trace", "trace SOURCE --node MAC [--layer 0|1|2] [--node-life S]\n"
               "                                the trace's side nodes after each second of a capture file",

@@ -19,6 +19,8 @@ inline const QString recentFiles = QStringLiteral("Recent Files"); ///< newest f
 /// MiB of captured frames the analyzer keeps in memory before spilling to a
 /// temporary capture file; 1024 when absent.
 inline const QString frameStoreBudget = QStringLiteral("Frame Store Budget");
+/// Where the address book lives: empty (address.mdb), a file, a postgresql:// URL.
+inline const QString addressBook = QStringLiteral("Address Book");
 } // namespace setting
 
 /// The program's small settings store: strings and unsigned 32-bit numbers under

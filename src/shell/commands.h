@@ -52,6 +52,9 @@ enum : int {
     Start = 32790,
     Stop = 32791,
     AddressBookPlus = 32801,
+
+    // File > "Address Book Location...": the settings' "Address Book" value
+    AddressBookLocation = 32840,
 };
 } // namespace cmd
 

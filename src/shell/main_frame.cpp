@@ -50,6 +50,7 @@ constexpr MenuRow kMenu[] = {
     {1, "&Select Adapter", cmd::SelectAdapter},
     {1, "Open Capture File...", cmd::OpenCaptureFile},
     {1, "Save Captured Frames...", cmd::SaveFrames},
+    {1, "Address Book Location...", cmd::AddressBookLocation},
     {1, nullptr, 0},
     {1, "Recent Capture Files", 0},
     {1, nullptr, 0},
@@ -106,6 +107,7 @@ constexpr Prompt kPrompts[] = {
     {cmd::SelectAdapter, "Choose the network adapter to capture on"},
     {cmd::OpenCaptureFile, "Read the frames of a capture file instead of an adapter"},
     {cmd::SaveFrames, "Write the analyzer's frames to a pcap file"},
+    {cmd::AddressBookLocation, "Choose the address book: a file or a shared PostgreSQL book"},
     {cmd::Exit, "Quit the program"},
     {cmd::General, "Statistics of the whole segment"},
     {cmd::Single, "Statistics of one station"},
@@ -416,6 +418,11 @@ void CMainFrame::setAddressBookOpener(std::function<void(QWidget*)> opener) {
     updateCommandUi();
 }
 
+void CMainFrame::setBookLocationRunner(std::function<void(QWidget*)> runner) {
+    m_bookLocation = std::move(runner);
+    updateCommandUi();
+}
+
 void CMainFrame::setCaptureFileChooser(std::function<QString(QWidget*)> chooser) {
     m_fileChooser = std::move(chooser);
 }
@@ -458,6 +465,8 @@ bool CMainFrame::isCommandAvailable(int command) const {
     }
     if (command == cmd::AddressBook)
         return bool(m_addressBook);
+    if (command == cmd::AddressBookLocation)
+        return bool(m_bookLocation);
     switch (command) {
     case cmd::SaveFrames: // the view that holds frames says
     case cmd::Find:
@@ -524,6 +533,10 @@ void CMainFrame::handleCommand(int command) {
     case cmd::AddressBook:
         if (m_addressBook)
             m_addressBook(this);
+        break;
+    case cmd::AddressBookLocation:
+        if (m_bookLocation)
+            m_bookLocation(this);
         break;
     case cmd::HelpContents:
     case cmd::HelpIndex:

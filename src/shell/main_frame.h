@@ -72,6 +72,8 @@ public:
     /// Opens the address book; unset until the address book exists, and its
     /// commands are disabled meanwhile.
     void setAddressBookOpener(std::function<void(QWidget*)> opener);
+    /// File > "Address Book Location...": runs the location dialog over the frame.
+    void setBookLocationRunner(std::function<void(QWidget*)> runner);
     /// Runs the Select adapter dialog; replaceable so tests never block on it.
     void setAdapterDialogRunner(std::function<void(QWidget*)> runner);
     /// Asks for a capture file to open; returns its path or nothing.
@@ -131,6 +133,7 @@ private:
     QPointer<QMenu> m_lastPopup;
     HelpWindow* m_help = nullptr;
     std::function<void(QWidget*)> m_addressBook;
+    std::function<void(QWidget*)> m_bookLocation;
     std::function<void(QWidget*)> m_adapterDialog;
     std::function<QString(QWidget*)> m_fileChooser;
 };

@@ -1,12 +1,15 @@
 #include "shell/qarsilo_app.h"
 
 #include "addressbook/address_book_dlg.h"
+#include "addressbook/book_location_dlg.h"
 #include "settings/adapter_list.h"
 #include "settings/select_adapter_dialog.h"
 #include "shell/app_state.h"
 #include "shell/main_frame.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QScreen>
 
 using namespace qarsilo;
@@ -29,6 +32,19 @@ CqarsiloApp::~CqarsiloApp() = default;
 bool CqarsiloApp::initInstance() {
     m_frame = std::make_unique<CMainFrame>(m_env.views);
     m_frame->setAddressBookOpener([](QWidget* parent) { runAddressBook(parent); });
+    // The address book the settings name; a server that wants a password the
+    // URL and ~/.pgpass do not give asks the operator.
+    useBookLocation(m_env.settings);
+    m_frame->setBookLocationRunner([this](QWidget* parent) {
+        changeBookLocation(parent, m_env.settings, [](QDialog& d) { return d.exec(); });
+    });
+    AddressDatabase::setPasswordPrompt([](const QString& location, QString& password) {
+        bool ok = false;
+        password = QInputDialog::getText(
+            QApplication::activeWindow(), QStringLiteral("Address Book Password"),
+            QStringLiteral("Password for %1:").arg(location), QLineEdit::Password, QString(), &ok);
+        return ok;
+    });
     if (m_env.runAdapterDialog)
         m_frame->setAdapterDialogRunner(m_env.runAdapterDialog);
 

@@ -2,9 +2,13 @@
 
 #include "addressbook/address_database.h"
 
+#include <QAtomicInt>
+#include <QFile>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
+#include <unistd.h>
 
 namespace qarsilo::test {
 
@@ -80,5 +84,64 @@ inline bool rawSql(const QString& file, const QStringList& statements) {
     QSqlDatabase::removeDatabase(QStringLiteral("raw-test-connection"));
     return ok;
 }
+
+/// The URL of the tests' private PostgreSQL server (its maintenance database),
+/// read from the file the test fixture writes; empty when the build found no
+/// server programs.
+inline QString testServerUrl() {
+    const QByteArray file = qgetenv("QARSILO_TEST_PG_URL_FILE");
+    if (file.isEmpty())
+        return {};
+    QFile f(QString::fromLocal8Bit(file));
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("postgresql://missing-test-server-url-file/postgres");
+    return QString::fromUtf8(f.readAll()).trimmed();
+}
+
+/// A new empty database on the test server, dropped again by the destructor.
+class ScratchServerBook {
+public:
+    ScratchServerBook() {
+        static QAtomicInt serial;
+        m_name = QStringLiteral("book_%1_%2").arg(::getpid()).arg(serial.fetchAndAddRelaxed(1));
+        m_ok = admin(QStringLiteral("CREATE DATABASE %1").arg(m_name));
+    }
+    ~ScratchServerBook() { admin(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(m_name)); }
+    ScratchServerBook(const ScratchServerBook&) = delete;
+    ScratchServerBook& operator=(const ScratchServerBook&) = delete;
+
+    bool ok() const { return m_ok; }
+    QString error() const { return m_error; }
+    /// The book's location.
+    QString url() const {
+        QString u = testServerUrl();
+        return u.replace(QStringLiteral("/postgres?"),
+                         QLatin1Char('/') + m_name + QLatin1Char('?'));
+    }
+
+private:
+    bool admin(const QString& sql) {
+        const QString connection = QStringLiteral("scratch-admin-") + m_name;
+        bool ok = false;
+        {
+            const QString host = testServerUrl().section(QStringLiteral("host="), 1);
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+            db.setHostName(host);
+            db.setUserName(QStringLiteral("qarsilo"));
+            db.setDatabaseName(QStringLiteral("postgres"));
+            ok = db.open();
+            QSqlQuery q(db);
+            ok = ok && q.exec(sql);
+            if (!ok)
+                m_error = db.lastError().text() + q.lastError().text();
+        }
+        QSqlDatabase::removeDatabase(connection);
+        return ok;
+    }
+
+    QString m_name;
+    QString m_error;
+    bool m_ok = false;
+};
 
 } // namespace qarsilo::test

@@ -127,6 +127,7 @@ private Q_SLOTS:
             QStringLiteral("  &Select Adapter = 32793"),
             QStringLiteral("  Open Capture File... = 32830"),
             QStringLiteral("  Save Captured Frames... = 32831"),
+            QStringLiteral("  Address Book Location... = 32840"),
             QStringLiteral("  -"),
             QStringLiteral("  Recent Capture Files"),
             QStringLiteral("  -"),
