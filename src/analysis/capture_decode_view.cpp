@@ -383,7 +383,7 @@ void CCaptureDecodeView::tick() {
     if (!m_reportedEnd && m_frame && m_session.loopEnd() != LoopEnd::Running) {
         m_reportedEnd = true;
         const QString text =
-            m_session.loopEnd() == LoopEnd::EndOfFile
+            m_session.loopEnd() == LoopEnd::EndOfFile && m_session.readsFile()
                 ? QStringLiteral("End of capture file: %1 frames").arg(m_store.size())
                 : QStringLiteral("Capture stopped: ") + m_session.loopError();
         // It stays until the next message.

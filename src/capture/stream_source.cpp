@@ -226,6 +226,11 @@ void StreamSource::wake() {
 
 void StreamSource::finish(bool stopping) {
     if (m_pid > 0 && !m_reaped) {
+        // A child blocked writing into a full pipe learns at once that nobody reads.
+        if (m_dataFd >= 0) {
+            ::close(m_dataFd);
+            m_dataFd = -1;
+        }
         if (stopping)
             ::kill(-m_pid, SIGTERM);
         // The child's last words (the helper's final drop count, a command's
