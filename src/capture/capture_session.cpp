@@ -385,8 +385,11 @@ CaptureStartResult CaptureSession::openStream(const QString& adapterName) {
                                              .arg(std::chrono::seconds(kStreamHeaderWait).count())
                                        : QString::fromLocal8Bit(errbuf);
     if (command) {
+        // A failed command's own words say more than libpcap's "truncated
+        // dump file"; one that succeeded wrote something that is no capture.
         m_stream->finish(m_stream->timedOut());
-        why = streamEndText() + QStringLiteral("\n") + why;
+        why = m_stream->exitedCleanly() ? why + QStringLiteral("\n") + streamEndText()
+                                        : streamEndText();
     }
     return fail(CaptureStatus::OpenFailed, why, p.openFailure, nullptr);
 }
