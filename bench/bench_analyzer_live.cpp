@@ -9,8 +9,8 @@
 //   qarsilo-bench-analyzer-live [--rate 100000] [--seconds 10] [--capture process|helper]
 
 #include "analysis/capture_decode_view.h"
-#include "capture_switch.h"
 #include "capture/live_net.h"
+#include "capture_switch.h"
 #include "shell/app_state.h"
 #include "shell/commands.h"
 #include "shell/main_frame.h"

@@ -9,8 +9,8 @@
 //
 //   qarsilo-bench-chart-live [--rate 200000] [--seconds 10] [--runs 1] [--capture process|helper]
 
-#include "capture_switch.h"
 #include "capture/live_net.h"
+#include "capture_switch.h"
 #include "shell/app_state.h"
 #include "shell/commands.h"
 #include "shell/main_frame.h"

@@ -25,10 +25,9 @@ inline bool applyCaptureSwitch(const QStringList& args) {
         std::fprintf(stderr, "--capture takes process or helper, not %s\n", qPrintable(mode));
         return false;
     }
-    std::printf("capture: %s\n", mode == u"process"
-                                     ? "in process"
-                                     : qPrintable(QStringLiteral("helper ") +
-                                                  CaptureSession::captureHelper()));
+    std::printf("capture: %s\n", mode == u"process" ? "in process"
+                                                    : qPrintable(QStringLiteral("helper ") +
+                                                                 CaptureSession::captureHelper()));
     return true;
 }
 

@@ -86,12 +86,12 @@ void TestCaptureStream::commands_data() {
         << s("echo 'ssh: connect to host sensor1 port 22: No route to host' >&2; exit 255")
         << S::OpenFailed << LoopEnd::Running << false
         << s("exit code 255):\nssh: connect to host sensor1 port 22: No route to host");
-    QTest::newRow("not a capture") << s("echo hello") << S::OpenFailed << LoopEnd::Running
-                                   << false << s("the command ended (exit code 0)");
+    QTest::newRow("not a capture") << s("echo hello") << S::OpenFailed << LoopEnd::Running << false
+                                   << s("the command ended (exit code 0)");
     QTest::newRow("no such command") << s("qarsilo-no-such-command") << S::OpenFailed
                                      << LoopEnd::Running << false << s("not found");
-    QTest::newRow("cut inside a frame") << s("head -c 200 '%1'") << S::Started << LoopEnd::Error
-                                        << false << s("truncated");
+    QTest::newRow("cut inside a frame")
+        << s("head -c 200 '%1'") << S::Started << LoopEnd::Error << false << s("truncated");
 }
 
 void TestCaptureStream::commands() {
@@ -116,7 +116,8 @@ void TestCaptureStream::commands() {
         QVERIFY2(r.error.contains(text), qPrintable(r.error));
         // The operator reads the command's own words in the box.
         QCOMPARE(messages.shown().size(), 1);
-        QCOMPARE(messages.shown()[0].text, QStringLiteral("Error opening selected adapter\n") + r.error);
+        QCOMPARE(messages.shown()[0].text,
+                 QStringLiteral("Error opening selected adapter\n") + r.error);
         QCOMPARE(session.processGroup(), 0);
         QCOMPARE(openFdCount(), fds);
         return;

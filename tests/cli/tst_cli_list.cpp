@@ -215,8 +215,8 @@ void TestCliList::failures_data() {
         << argsOf({s("pipe:echo 'sensor1: Permission denied' >&2; exit 255")}) << 1
         << s("cannot read 'pipe:echo 'sensor1: Permission denied' >&2; exit 255': the command "
              "ended (exit code 255):\nsensor1: Permission denied");
-    QTest::newRow("command writes no capture") << argsOf({s("pipe:echo hello")}) << 1
-                                               << s("the command ended (exit code 0)");
+    QTest::newRow("command writes no capture")
+        << argsOf({s("pipe:echo hello")}) << 1 << s("the command ended (exit code 0)");
     QTest::newRow("no source") << QStringList() << 2 << s("usage");
     QTest::newRow("two sources") << argsOf({eapon, eapon}) << 2 << s("unexpected argument");
     QTest::newRow("unknown option") << argsOf({eapon, s("--fast")}) << 2 << s("--fast");
@@ -275,11 +275,10 @@ void TestCliList::streamsListAsTheFile() {
     QFETCH(QString, path);
     QFETCH(bool, standardInput);
     const ProcessResult r =
-        standardInput
-            ? runProcess(QStringLiteral("/bin/sh"),
-                         {QStringLiteral("-c"), QStringLiteral("exec \"$0\" list - < \"$1\""),
-                          cliPath(), path})
-            : list({QStringLiteral("pipe:cat '%1'").arg(path)});
+        standardInput ? runProcess(QStringLiteral("/bin/sh"),
+                                   {QStringLiteral("-c"),
+                                    QStringLiteral("exec \"$0\" list - < \"$1\""), cliPath(), path})
+                      : list({QStringLiteral("pipe:cat '%1'").arg(path)});
     QVERIFY2(r.exited && r.exitCode == 0, r.err.constData());
     QVERIFY2(r.err.isEmpty(), r.err.constData());
     const QList<QByteArray> expected = expectedLines(path);
