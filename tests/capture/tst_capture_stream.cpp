@@ -18,6 +18,7 @@ using namespace qarsilo;
 using namespace qarsilo::test;
 
 Q_DECLARE_METATYPE(qarsilo::CaptureStatus)
+Q_DECLARE_METATYPE(qarsilo::CaptureWindow)
 Q_DECLARE_METATYPE(qarsilo::LoopEnd)
 
 namespace {
@@ -66,6 +67,8 @@ private Q_SLOTS:
     void commands_data();
     void commands();
     void stopEndsTheProcessGroup();
+    void helperFailsAsInProcess_data();
+    void helperFailsAsInProcess();
 };
 
 void TestCaptureStream::commands_data() {
@@ -157,6 +160,45 @@ void TestCaptureStream::stopEndsTheProcessGroup() {
     QCOMPARE(session.processGroup(), 0);
     QCOMPARE(openFdCount(), fds);
     QCOMPARE(frames.load(), expected);
+}
+
+// A device the helper cannot open fails with the very texts of an open in
+// this process: status, error, message box and standard error lines.
+void TestCaptureStream::helperFailsAsInProcess_data() {
+    QTest::addColumn<CaptureWindow>("window");
+    QTest::newRow("analyzer (message box)") << CaptureWindow::CaptureDecodeView;
+    QTest::newRow("command line (caller only)") << CaptureWindow::CommandLine;
+    QTest::newRow("IPv4 chart") << CaptureWindow::PDL3View;
+}
+
+void TestCaptureStream::helperFailsAsInProcess() {
+    QFETCH(CaptureWindow, window);
+    struct Outcome {
+        CaptureStartResult result;
+        QStringList shown;
+        QByteArray err;
+    };
+    const auto startOn = [window](const QString& helper) {
+        CaptureSession::setCaptureHelper(helper);
+        ScriptedMessageService messages;
+        CaptureSession session(window);
+        session.setFilter(QStringLiteral("udp"));
+        StderrCapture err;
+        Outcome out{session.start(QStringLiteral("qarsilo-none0")), {}, {}};
+        out.err = err.take();
+        for (const auto& m : messages.shown())
+            out.shown << m.text;
+        CaptureSession::setCaptureHelper({});
+        return out;
+    };
+    const Outcome here = startOn(QStringLiteral(""));
+    const Outcome helper = startOn(QStringLiteral(QARSILO_CAPTURE_HELPER_PATH));
+    QCOMPARE(here.result.status, CaptureStatus::OpenFailed);
+    QVERIFY(!here.result.error.isEmpty());
+    QCOMPARE(helper.result.status, here.result.status);
+    QCOMPARE(helper.result.error, here.result.error);
+    QCOMPARE(helper.shown, here.shown);
+    QCOMPARE(helper.err, here.err);
 }
 
 QTEST_GUILESS_MAIN(TestCaptureStream)
