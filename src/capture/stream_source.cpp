@@ -33,19 +33,23 @@ int msUntil(Clock::time_point due) {
 
 StreamSource::~StreamSource() {
     finish(true);
+    // Only now: Stop may wake the reader while it finishes by itself.
+    for (int& fd : m_wake) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
 }
 
 bool StreamSource::spawn(const std::vector<QByteArray>& argv, QString* error) {
-    int data[2];
-    int aux[2];
-    if (::pipe2(data, O_CLOEXEC) != 0) {
+    int data[2] = {-1, -1};
+    int aux[2] = {-1, -1};
+    if (::pipe2(data, O_CLOEXEC) != 0 || ::pipe2(aux, O_CLOEXEC) != 0 ||
+        ::pipe2(m_wake, O_CLOEXEC) != 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    if (::pipe2(aux, O_CLOEXEC) != 0 || ::pipe2(m_wake, O_CLOEXEC) != 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        ::close(data[0]);
-        ::close(data[1]);
+        for (int fd : {data[0], data[1], aux[0], aux[1]})
+            if (fd >= 0)
+                ::close(fd);
         return false;
     }
     ::fcntl(data[1], F_SETPIPE_SZ, kPipeBytes);
@@ -278,7 +282,7 @@ void StreamSource::finish(bool stopping) {
 }
 
 void StreamSource::closeFds() {
-    for (int* fd : {&m_dataFd, &m_auxFd, &m_wake[0], &m_wake[1]}) {
+    for (int* fd : {&m_dataFd, &m_auxFd}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;

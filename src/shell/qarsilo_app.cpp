@@ -5,6 +5,7 @@
 #include "settings/adapter_list.h"
 #include "settings/select_adapter_dialog.h"
 #include "shell/app_state.h"
+#include "shell/commands.h"
 #include "shell/main_frame.h"
 
 #include <QGuiApplication>
