@@ -10,18 +10,24 @@ program="$top/build/src/qarsilo"
 helper="$top/build/src/qarsilo-capture"
 # Capture needs raw sockets and promiscuous mode. Only the small capture helper
 # gets these rights; the window process holds none and never runs as root.
-if [ "$(id -u)" -eq 0 ]; then
-  echo "qarsilo: run this as your own user, not as root; the capture helper gets the rights" >&2
-  exit 1
-fi
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 # getcap lies in /usr/sbin, which a user's search path may lack.
 getcap=$(command -v getcap || echo /usr/sbin/getcap)
 if ! "$getcap" "$helper" | grep -q cap_net_admin; then
-  echo "qarsilo: granting cap_net_raw,cap_net_admin to $helper (sudo)"
-  sudo setcap cap_net_raw,cap_net_admin+eip "$helper"
+  echo "qarsilo: granting cap_net_raw,cap_net_admin to $helper"
+  as_root setcap cap_net_raw,cap_net_admin+eip "$helper"
 fi
 # Rights granted to the program itself by earlier versions of this script go.
 if [ -n "$("$getcap" "$program")" ]; then
-  sudo setcap -r "$program"
+  as_root setcap -r "$program"
+fi
+if [ "$(id -u)" -eq 0 ]; then
+  # Started with sudo: the window runs as the user who asked.
+  if [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
+    exec runuser -u "$SUDO_USER" -- "$program" "$@"
+  fi
+  echo "qarsilo: not started as root; run scripts/run.sh as your own user (the capture helper" \
+    "holds the capture rights)" >&2
+  exit 1
 fi
 exec "$program" "$@"
