@@ -387,9 +387,10 @@ CaptureStartResult CaptureSession::openStream(const QString& adapterName) {
     if (command) {
         // A failed command's own words say more than libpcap's "truncated
         // dump file"; one that succeeded wrote something that is no capture.
-        m_stream->finish(m_stream->timedOut());
-        why = m_stream->exitedCleanly() ? why + QStringLiteral("\n") + streamEndText()
-                                        : streamEndText();
+        const bool timedOut = m_stream->timedOut();
+        m_stream->finish(timedOut);
+        why = timedOut || m_stream->exitedCleanly() ? why + QStringLiteral("\n") + streamEndText()
+                                                    : streamEndText();
     }
     return fail(CaptureStatus::OpenFailed, why, p.openFailure, nullptr);
 }
