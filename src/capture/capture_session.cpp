@@ -475,7 +475,7 @@ QString CaptureSession::streamEndText() {
     QString text = QStringLiteral("the command ended (%1)").arg(m_stream->exitText());
     const QStringList lines = m_stream->lastLines();
     if (!lines.isEmpty())
-        text += QStringLiteral(":\n") + joinedLines(lines);
+        text += QStringLiteral("\n") + joinedLines(lines);
     return text;
 }
 

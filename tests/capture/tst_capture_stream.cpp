@@ -84,11 +84,11 @@ void TestCaptureStream::commands_data() {
                                    << s("the command ended (exit code 0)");
     QTest::newRow("ends after the frames, failing")
         << s("cat '%1'; echo 'sensor1: link lost' >&2; exit 4") << S::Started << LoopEnd::Error
-        << true << s("exit code 4):\nsensor1: link lost");
+        << true << s("exit code 4)\nsensor1: link lost");
     QTest::newRow("fails at once")
         << s("echo 'ssh: connect to host sensor1 port 22: No route to host' >&2; exit 255")
         << S::OpenFailed << LoopEnd::Running << false
-        << s("exit code 255):\nssh: connect to host sensor1 port 22: No route to host");
+        << s("exit code 255)\nssh: connect to host sensor1 port 22: No route to host");
     QTest::newRow("not a capture") << s("echo hello") << S::OpenFailed << LoopEnd::Running << false
                                    << s("the command ended (exit code 0)");
     QTest::newRow("no such command") << s("qarsilo-no-such-command") << S::OpenFailed

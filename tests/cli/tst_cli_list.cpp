@@ -214,7 +214,7 @@ void TestCliList::failures_data() {
     QTest::newRow("command fails")
         << argsOf({s("pipe:echo 'sensor1: Permission denied' >&2; exit 255")}) << 1
         << s("cannot read 'pipe:echo 'sensor1: Permission denied' >&2; exit 255': the command "
-             "ended (exit code 255):\nsensor1: Permission denied");
+             "ended (exit code 255)\nsensor1: Permission denied");
     QTest::newRow("command writes no capture")
         << argsOf({s("pipe:echo hello")}) << 1 << s("the command ended (exit code 0)");
     QTest::newRow("no source") << QStringList() << 2 << s("usage");
