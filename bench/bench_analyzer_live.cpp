@@ -6,10 +6,11 @@
 // thread (the largest gap between two ticks of a 1 ms timer).
 // Needs root (namespaces, raw sockets).
 //
-//   qarsilo-bench-analyzer-live [--rate 100000] [--seconds 10]
+//   qarsilo-bench-analyzer-live [--rate 100000] [--seconds 10] [--capture process|helper]
 
 #include "analysis/capture_decode_view.h"
 #include "capture/live_net.h"
+#include "capture_switch.h"
 #include "shell/app_state.h"
 #include "shell/commands.h"
 #include "shell/main_frame.h"
@@ -41,6 +42,8 @@ int main(int argc, char** argv) {
             seconds = args[++i].toInt();
     }
 
+    if (!bench::applyCaptureSwitch(application.arguments()))
+        return 2;
     test::LiveNet::removeStale();
     test::LiveNet net(false);
     const std::unique_ptr<test::FrameSender> sender = test::senderFor(net);

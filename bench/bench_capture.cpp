@@ -3,6 +3,7 @@
 // the filter, the capture thread and the handler call, with a handler that
 // only counts and one that copies every frame as the analyzer's store does.
 // Median of several runs; the file comes from the page cache after the first.
+// The same file read as a "pipe:cat" stream runs beside it.
 //
 //   qarsilo-bench-capture [--runs N] [--filter EXPR] CAPTURE.pcap
 
@@ -83,19 +84,35 @@ int main(int argc, char** argv) {
                      "usage: qarsilo-bench-capture [--runs N] [--filter EXPR] CAPTURE.pcap\n");
         return 2;
     }
-    const QString adapter = captureFileAdapterName(QString::fromLocal8Bit(path));
+    // The file read in process, and the same bytes as a command's stream
+    // (the "pipe:" source: a child process, a pipe, no pacing); runs of the
+    // two alternate, so both see the same machine load.
+    const QString file = QString::fromLocal8Bit(path);
+    const QString adapters[2] = {captureFileAdapterName(file),
+                                 QStringLiteral("pipe:cat '%1'").arg(file)};
+    const char* names[2] = {"file", "pipe:cat"};
     for (const bool copy : {false, true}) {
-        std::vector<double> rates;
-        long long frames = 0;
+        std::vector<double> rates[2];
+        long long frames[2] = {0, 0};
         for (int i = 0; i < runs; ++i) {
-            const Run r = readOnce(adapter, filter, copy);
-            frames = r.frames;
-            rates.push_back(static_cast<double>(r.frames) / r.seconds);
+            for (int a = 0; a < 2; ++a) {
+                const Run r = readOnce(adapters[a], filter, copy);
+                frames[a] = r.frames;
+                rates[a].push_back(static_cast<double>(r.frames) / r.seconds);
+            }
         }
-        std::sort(rates.begin(), rates.end());
-        std::printf("%-14s %lld frames, median %.0f frames/s (min %.0f, max %.0f) over %d runs\n",
-                    copy ? "copy frames" : "count frames", frames, rates[rates.size() / 2],
-                    rates.front(), rates.back(), runs);
+        double medians[2] = {0, 0};
+        for (int a = 0; a < 2; ++a) {
+            std::sort(rates[a].begin(), rates[a].end());
+            medians[a] = rates[a][rates[a].size() / 2];
+            std::printf("%-9s %-14s %lld frames, median %.0f frames/s (min %.0f, max %.0f) over %d "
+                        "runs\n",
+                        names[a], copy ? "copy frames" : "count frames", frames[a], medians[a],
+                        rates[a].front(), rates[a].back(), runs);
+        }
+        std::printf("pipe:cat / file (%s): %.2f%s\n", copy ? "copy" : "count",
+                    medians[1] / medians[0],
+                    frames[0] == frames[1] ? "" : "  (frame counts differ!)");
     }
     return 0;
 }

@@ -7,9 +7,10 @@
 // was sent, counted and dropped by the kernel's ring, what the program lost,
 // and the interface thread's ticks. Needs root (namespaces, raw sockets).
 //
-//   qarsilo-bench-chart-live [--rate 200000] [--seconds 10] [--runs 1]
+//   qarsilo-bench-chart-live [--rate 200000] [--seconds 10] [--runs 1] [--capture process|helper]
 
 #include "capture/live_net.h"
+#include "capture_switch.h"
 #include "shell/app_state.h"
 #include "shell/commands.h"
 #include "shell/main_frame.h"
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
             runs = std::max(1, args[++i].toInt());
     }
 
+    if (!bench::applyCaptureSwitch(application.arguments()))
+        return 2;
     test::LiveNet::removeStale();
     test::LiveNet net(false);
     const std::unique_ptr<test::FrameSender> sender = test::senderFor(net);

@@ -7,9 +7,10 @@
 // tick (with the list's repaint) and the interface thread's longest gap.
 // Needs root (namespaces, raw sockets).
 //
-//   qarsilo-bench-stats-live [--rate 200000] [--seconds 10]
+//   qarsilo-bench-stats-live [--rate 200000] [--seconds 10] [--capture process|helper]
 
 #include "capture/live_net.h"
+#include "capture_switch.h"
 #include "shell/app_state.h"
 #include "shell/commands.h"
 #include "shell/main_frame.h"
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
             seconds = args[++i].toInt();
     }
 
+    if (!bench::applyCaptureSwitch(application.arguments()))
+        return 2;
     test::LiveNet::removeStale();
     test::LiveNet net(false);
     const std::unique_ptr<test::FrameSender> sender = test::senderFor(net);

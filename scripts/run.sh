@@ -7,10 +7,27 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
 "$top/scripts/build.sh" "$top/build"
 program="$top/build/src/qarsilo"
-if [ "$(id -u)" -ne 0 ]; then
-  # Capture needs raw sockets and promiscuous mode; grant them to the program
-  # file instead of running it as root.
-  echo "qarsilo: granting cap_net_raw,cap_net_admin to $program (sudo)"
-  sudo setcap cap_net_raw,cap_net_admin+eip "$program"
+helper="$top/build/src/qarsilo-capture"
+# Capture needs raw sockets and promiscuous mode. Only the small capture helper
+# gets these rights; the window process holds none and never runs as root.
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+# getcap lies in /usr/sbin, which a user's search path may lack.
+getcap=$(command -v getcap || echo /usr/sbin/getcap)
+if ! "$getcap" "$helper" | grep -q cap_net_admin; then
+  echo "qarsilo: granting cap_net_raw,cap_net_admin to $helper"
+  as_root setcap cap_net_raw,cap_net_admin+eip "$helper"
+fi
+# Rights granted to the program itself by earlier versions of this script go.
+if [ -n "$("$getcap" "$program")" ]; then
+  as_root setcap -r "$program"
+fi
+if [ "$(id -u)" -eq 0 ]; then
+  # Started with sudo: the window runs as the user who asked.
+  if [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
+    exec runuser -u "$SUDO_USER" -- "$program" "$@"
+  fi
+  echo "qarsilo: not started as root; run scripts/run.sh as your own user (the capture helper" \
+    "holds the capture rights)" >&2
+  exit 1
 fi
 exec "$program" "$@"

@@ -388,7 +388,7 @@ void CCaptureDecodeView::tick() {
         // Frames still on their way to the spill file are counted too.
         m_store.flush();
         const QString text =
-            m_session.loopEnd() == LoopEnd::EndOfFile
+            m_session.loopEnd() == LoopEnd::EndOfFile && m_session.readsFile()
                 ? QStringLiteral("End of capture file: %1 frames").arg(m_store.size())
                 : QStringLiteral("Capture stopped: ") + m_session.loopError();
         // It stays until the next message.

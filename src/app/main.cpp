@@ -17,6 +17,9 @@ QString capturePathArgument(int argc, char* argv[]) {
     QString path;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
+        // The standard input and "pipe:COMMAND" are streams, not files.
+        if (arg == "-" || arg.startsWith("pipe:"))
+            return QString::fromLocal8Bit(arg);
         if (arg == "--" && i + 1 < argc) {
             path = qarsilo::fileNameFromNative(QByteArray(argv[i + 1]));
             break;
@@ -53,7 +56,9 @@ int main(int argc, char* argv[]) {
     options.addVersionOption();
     options.addPositionalArgument(QStringLiteral("file"),
                                   QStringLiteral("A capture file (pcap or pcapng) to open in "
-                                                 "the packet analyzer."),
+                                                 "the packet analyzer; - reads a pcap stream "
+                                                 "from the standard input, pipe:COMMAND from "
+                                                 "a command's output."),
                                   QStringLiteral("[file]"));
     options.process(application);
 

@@ -1,17 +1,23 @@
 #include "capture/capture_session.h"
 
+#include "capture/live_open.h"
 #include "capture/native_path.h"
+#include "capture/stream_source.h"
 #include "settings/adapter_list.h"
 #include "shell/app_state.h"
 #include "ui/message_service.h"
 
+#include <QFileInfo>
+
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
 
 namespace qarsilo {
@@ -44,17 +50,6 @@ QString linkTypeText(int linkType) {
     return name ? QString::fromLatin1(name) : QString::number(linkType);
 }
 
-// What the operator can do about a refused capture right.
-QString permissionHint(int status) {
-    if (status == PCAP_ERROR_PERM_DENIED)
-        return QStringLiteral("capturing needs the cap_net_raw capability; scripts/run.sh grants "
-                              "it to the program");
-    if (status == PCAP_ERROR_PROMISC_PERM_DENIED)
-        return QStringLiteral("promiscuous mode needs the cap_net_admin capability; "
-                              "scripts/run.sh grants it to the program");
-    return {};
-}
-
 // Reading a named pipe, a device or a socket can wait for ever for a writer;
 // windows open their sources on the interface thread, so only regular files
 // are read there.
@@ -73,7 +68,67 @@ bool isRegularFile(const QString& path, QString* error) {
     return false;
 }
 
+// How long a stream source may take to send its capture header (a remote
+// command may first have to log in), and the capture helper its status.
+constexpr auto kStreamHeaderWait = std::chrono::seconds(15);
+constexpr auto kHelperStatusWait = std::chrono::seconds(10);
+
+std::mutex g_helperLock;
+bool g_helperSet = false;
+QString g_helper;
+
+QString defaultCaptureHelper() {
+    if (qEnvironmentVariableIsSet("QARSILO_CAPTURE_HELPER")) {
+        const QString path = qEnvironmentVariable("QARSILO_CAPTURE_HELPER");
+        return path == QLatin1String("none") ? QString() : path;
+    }
+    // The program's own folder (installed, or the build's src/), then its
+    // parent (the build's src/cli/ for qarsilo-cli).
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    if (self.isEmpty())
+        return {};
+    const QString dir = QFileInfo(self).absolutePath();
+    for (const QString& candidate :
+         {dir + QStringLiteral("/qarsilo-capture"), dir + QStringLiteral("/../qarsilo-capture")}) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable())
+            return info.absoluteFilePath();
+    }
+    return {};
+}
+
+QString joinedLines(const QStringList& lines) {
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
+
+bool isCommandAdapter(const QString& adapterName) {
+    return adapterName.startsWith(QLatin1String(kCommandAdapterPrefix));
+}
+
+bool isStreamAdapter(const QString& adapterName) {
+    return isCommandAdapter(adapterName) || adapterName == QLatin1String(kStandardInputAdapter);
+}
+
+QString CaptureSession::captureHelper() {
+    std::lock_guard lock(g_helperLock);
+    if (!g_helperSet) {
+        g_helper = defaultCaptureHelper();
+        g_helperSet = true;
+    }
+    return g_helper;
+}
+
+void CaptureSession::setCaptureHelper(const QString& path) {
+    std::lock_guard lock(g_helperLock);
+    g_helperSet = !path.isNull();
+    g_helper = path;
+}
+
+pid_t CaptureSession::processGroup() const {
+    return m_stream ? m_stream->processGroup() : 0;
+}
 
 CaptureSession::CaptureSession(CaptureWindow window, int slot)
     : m_params(&captureWindowParams(window))
@@ -103,12 +158,14 @@ void CaptureSession::setFileReplay(FileReplay mode, double speed) {
 }
 
 QString CaptureSession::loopError() const {
-    return loopEnd() == LoopEnd::Error ? m_loopError : QString();
+    return loopEnd() != LoopEnd::Running ? m_loopError : QString();
 }
 
 unsigned CaptureSession::droppedSoFar() const {
     // The counters come from the kernel by getsockopt; the capture thread does
     // not touch them.
+    if (m_stream)
+        return m_stream->drops();
     pcap_stat stats{};
     if (!m_handle || m_isFile || pcap_stats(m_handle, &stats) != 0)
         return m_handle ? 0 : m_dropped;
@@ -146,6 +203,10 @@ CaptureStartResult CaptureSession::fail(CaptureStatus status, QString error, Fai
         pcap_close(m_handle);
         m_handle = nullptr;
     }
+    if (m_stream) {
+        m_stream->finish(true);
+        m_stream.reset();
+    }
     m_linkType = -1;
     switch (report) {
     case FailureReport::MessageBox: {
@@ -182,6 +243,7 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
     const CaptureWindowParams& p = *m_params;
     m_adapter = adapterName;
     m_isFile = isCaptureFileAdapter(adapterName);
+    m_viaHelper = false;
     m_loopEnd.store(LoopEnd::Running);
     m_loopError.clear();
     m_threadDone = false;
@@ -190,11 +252,14 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
     m_mask = PCAP_NETMASK_UNKNOWN;
 
     char errbuf[PCAP_ERRBUF_SIZE] = {};
-    const QByteArray device = adapterName.toLocal8Bit();
-    if (adapterName.isEmpty() || (m_isFile && captureFilePath(adapterName).isEmpty()))
+    if (adapterName.isEmpty() || (m_isFile && captureFilePath(adapterName).isEmpty()) ||
+        adapterName == QLatin1String(kCommandAdapterPrefix))
         return fail(CaptureStatus::OpenFailed, QStringLiteral("no adapter selected"), p.openFailure,
                     nullptr);
 
+    // Sources read in this process compile their filter here; the capture
+    // helper sets it on the device itself.
+    bool filterHere = true;
     if (m_isFile) {
         const QString path = captureFilePath(adapterName);
         QString notRegular;
@@ -205,62 +270,52 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
             return fail(CaptureStatus::OpenFailed,
                         captureFileOpenError(path, QString::fromLocal8Bit(errbuf)), p.openFailure,
                         nullptr);
+    } else if (isStreamAdapter(adapterName)) {
+        const CaptureStartResult r = openStream(adapterName);
+        if (!r.ok())
+            return r;
+    } else if (const QString helper = captureHelper(); !helper.isEmpty()) {
+        const CaptureStartResult r = openWithHelper(helper, adapterName);
+        if (!r.ok())
+            return r;
+        filterHere = false;
     } else {
-        m_handle = pcap_create(device.constData(), errbuf);
-        if (!m_handle)
-            return fail(CaptureStatus::OpenFailed, QString::fromLocal8Bit(errbuf), p.openFailure,
-                        nullptr);
-        pcap_set_snaplen(m_handle, p.snapLen);
-        pcap_set_promisc(m_handle, 1);
-        // Frames reach the handler one by one as they arrive, not in batches.
-        pcap_set_immediate_mode(m_handle, 1);
-        pcap_set_timeout(m_handle, kLiveReadTimeoutMs);
+        LiveOpenRequest request;
+        request.device = adapterName.toLocal8Bit().toStdString();
+        request.snapLen = p.snapLen;
         // In immediate mode each ring slot holds a whole snapshot length, so
         // libpcap's default 2 MiB ring buffers only a few milliseconds of a
         // busy link; a window descheduled for longer would lose frames.
-        pcap_set_buffer_size(m_handle, ringBytes(p.snapLen));
-        const int rc = pcap_activate(m_handle);
-        if (rc < 0) {
-            QString error = QString::fromLocal8Bit(pcap_statustostr(rc));
-            const QString detail = pcapText(m_handle);
-            if (!detail.isEmpty() && detail != error)
-                error += QStringLiteral(": ") + detail;
-            const QString hint = permissionHint(rc);
-            if (!hint.isEmpty())
-                error += QStringLiteral("\n") + hint;
-            return fail(CaptureStatus::OpenFailed, error, p.openFailure, nullptr);
-        }
+        request.bufferBytes = ringBytes(p.snapLen);
+        request.readTimeoutMs = kLiveReadTimeoutMs;
+        request.filter = filterText().toUtf8().toStdString();
+        request.optimize = p.optimize;
+        request.fixedNetmask = p.netmaskSource == NetmaskSource::Fixed;
+        request.netmask = p.netmask;
+        request.netmaskRequired = p.netmaskFailure != FailureReport::Ignore;
+        const LiveOpenResult opened = openLive(request);
+        if (opened.status != LiveOpenStatus::Ok)
+            return failLive(static_cast<int>(opened.status),
+                            QString::fromLocal8Bit(opened.error.c_str()), opened.linkType);
+        m_handle = opened.handle;
+        filterHere = false;
     }
     m_linkType = pcap_datalink(m_handle);
     // Every window decodes Ethernet frames; other framing (raw IP, cooked
     // captures of "any", 802.11) would be read at the wrong offsets.
-    if (m_linkType != DLT_EN10MB) {
-        const QString why = QStringLiteral("its frames are not Ethernet (link type %1)")
-                                .arg(linkTypeText(m_linkType));
-        const QString source =
-            m_isFile ? displayFileName(captureFilePath(adapterName)) : adapterName;
-        return fail(CaptureStatus::NotEthernet, why, p.openFailure, nullptr,
-                    source + QStringLiteral(": ") + why);
-    }
+    if (m_linkType != DLT_EN10MB)
+        return failLive(static_cast<int>(LiveOpenStatus::NotEthernet), {}, m_linkType);
 
     const QByteArray filter = filterText().toUtf8();
-    if (!filter.isEmpty()) {
-        // A capture file has no network of its own to look up.
-        if (!m_isFile && pcap_lookupnet(device.constData(), &m_net, &m_mask, errbuf) == -1) {
-            if (p.netmaskFailure != FailureReport::Ignore)
-                return fail(CaptureStatus::NetmaskFailed, QString::fromLocal8Bit(errbuf),
-                            p.netmaskFailure, kNetmaskErrorText);
-            // Only tests for IPv4 broadcast addresses need it; they fail to compile.
-            m_net = 0;
-            m_mask = PCAP_NETMASK_UNKNOWN;
-        }
+    if (filterHere && !filter.isEmpty()) {
+        // A capture file or a stream has no network of its own to look up.
         const bpf_u_int32 netmask = p.netmaskSource == NetmaskSource::Fixed ? p.netmask : m_mask;
         bpf_program program{};
         if (pcap_compile(m_handle, &program, filter.constData(), p.optimize, netmask) == -1)
             return fail(CaptureStatus::CompileFailed, pcapText(m_handle), p.filterFailure,
                         kCompileErrorText);
         const int rc = pcap_setfilter(m_handle, &program);
-        // libpcap keeps its own copy of the program (and the kernel another).
+        // libpcap keeps its own copy of the program.
         pcap_freecode(&program);
         if (rc == -1)
             return fail(CaptureStatus::SetFilterFailed, pcapText(m_handle), p.filterFailure,
@@ -278,6 +333,155 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
     return {};
 }
 
+// The failures of a live open, whether in this process or in the helper, as
+// the window's row says to report them.
+CaptureStartResult CaptureSession::failLive(int status, const QString& error, int linkType) {
+    const CaptureWindowParams& p = *m_params;
+    switch (static_cast<LiveOpenStatus>(status)) {
+    case LiveOpenStatus::NotEthernet: {
+        const QString why = QStringLiteral("its frames are not Ethernet (link type %1)")
+                                .arg(linkTypeText(linkType));
+        const QString source = m_isFile ? displayFileName(captureFilePath(m_adapter)) : m_adapter;
+        return fail(CaptureStatus::NotEthernet, why, p.openFailure, nullptr,
+                    source + QStringLiteral(": ") + why);
+    }
+    case LiveOpenStatus::NetmaskFailed:
+        return fail(CaptureStatus::NetmaskFailed, error, p.netmaskFailure, kNetmaskErrorText);
+    case LiveOpenStatus::CompileFailed:
+        return fail(CaptureStatus::CompileFailed, error, p.filterFailure, kCompileErrorText);
+    case LiveOpenStatus::SetFilterFailed:
+        return fail(CaptureStatus::SetFilterFailed, error, p.filterFailure, kSetFilterErrorText);
+    case LiveOpenStatus::Ok:
+    case LiveOpenStatus::OpenFailed:
+        break;
+    }
+    return fail(CaptureStatus::OpenFailed, error, p.openFailure, nullptr);
+}
+
+CaptureStartResult CaptureSession::openStream(const QString& adapterName) {
+    const CaptureWindowParams& p = *m_params;
+    m_stream = std::make_unique<StreamSource>();
+    QString error;
+    const bool command = isCommandAdapter(adapterName);
+    if (command) {
+        const QByteArray text =
+            adapterName.mid(int(std::strlen(kCommandAdapterPrefix))).toLocal8Bit();
+        if (!m_stream->spawn({QByteArrayLiteral("/bin/sh"), QByteArrayLiteral("-c"), text}, &error))
+            return fail(CaptureStatus::OpenFailed,
+                        QStringLiteral("cannot run the command: ") + error, p.openFailure, nullptr);
+    } else if (!m_stream->openStandardInput(&error)) {
+        return fail(CaptureStatus::OpenFailed,
+                    QStringLiteral("cannot read the standard input: ") + error, p.openFailure,
+                    nullptr);
+    }
+    // The header comes first; a command that fails writes none.
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    m_stream->setDeadline(std::chrono::steady_clock::now() + kStreamHeaderWait);
+    FILE* file = m_stream->takeFile();
+    m_handle = file ? pcap_fopen_offline(file, errbuf) : nullptr;
+    m_stream->clearDeadline();
+    if (m_handle)
+        return {};
+    if (file)
+        std::fclose(file);
+    QString why = m_stream->timedOut() ? QStringLiteral("no capture arrived within %1 s")
+                                             .arg(std::chrono::seconds(kStreamHeaderWait).count())
+                                       : QString::fromLocal8Bit(errbuf);
+    if (command) {
+        // A failed command's own words say more than libpcap's "truncated
+        // dump file"; one that succeeded wrote something that is no capture.
+        const bool timedOut = m_stream->timedOut();
+        m_stream->finish(timedOut);
+        why = timedOut || m_stream->exitedCleanly() ? why + QStringLiteral("\n") + streamEndText()
+                                                    : streamEndText();
+    }
+    return fail(CaptureStatus::OpenFailed, why, p.openFailure, nullptr);
+}
+
+CaptureStartResult CaptureSession::openWithHelper(const QString& helper, const QString& device) {
+    const CaptureWindowParams& p = *m_params;
+    std::vector<QByteArray> args{nativeFileName(helper),
+                                 QByteArrayLiteral("--device"),
+                                 device.toLocal8Bit(),
+                                 QByteArrayLiteral("--snaplen"),
+                                 QByteArray::number(p.snapLen),
+                                 QByteArrayLiteral("--buffer"),
+                                 QByteArray::number(ringBytes(p.snapLen)),
+                                 QByteArrayLiteral("--timeout"),
+                                 QByteArray::number(kLiveReadTimeoutMs),
+                                 QByteArrayLiteral("--optimize"),
+                                 QByteArray::number(p.optimize)};
+    const QByteArray filter = filterText().toUtf8();
+    if (!filter.isEmpty()) {
+        args.insert(args.end(), {QByteArrayLiteral("--filter"), filter});
+        if (p.netmaskSource == NetmaskSource::Fixed)
+            args.insert(args.end(),
+                        {QByteArrayLiteral("--netmask"), QByteArray::number(p.netmask)});
+        if (p.netmaskFailure != FailureReport::Ignore)
+            args.push_back(QByteArrayLiteral("--netmask-required"));
+    }
+    m_stream = std::make_unique<StreamSource>();
+    QString error;
+    if (!m_stream->spawn(args, &error))
+        return fail(CaptureStatus::OpenFailed,
+                    QStringLiteral("cannot start the capture helper %1: %2").arg(helper, error),
+                    p.openFailure, nullptr);
+    m_viaHelper = true;
+
+    std::string line;
+    const bool answered =
+        m_stream->waitFirstLine(std::chrono::steady_clock::now() + kHelperStatusWait, &line);
+    if (answered && line.rfind("fail ", 0) == 0) {
+        const std::size_t space = line.find(' ', 5);
+        const std::string name = line.substr(5, space == std::string::npos ? space : space - 5);
+        const std::string text =
+            unescapeStatusText(space == std::string::npos ? std::string() : line.substr(space + 1));
+        const LiveOpenStatus status = liveOpenStatusFromName(name);
+        const int linkType = status == LiveOpenStatus::NotEthernet ? std::atoi(text.c_str()) : -1;
+        return failLive(static_cast<int>(status), QString::fromLocal8Bit(text.c_str()), linkType);
+    }
+    if (!answered || line != "ok") {
+        m_stream->finish(true);
+        return fail(CaptureStatus::OpenFailed,
+                    QStringLiteral("the capture helper %1 did not start (%2)\n%3")
+                        .arg(helper, m_stream->exitText(), joinedLines(m_stream->lastLines())),
+                    p.openFailure, nullptr);
+    }
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    m_stream->setDeadline(std::chrono::steady_clock::now() + kHelperStatusWait);
+    FILE* file = m_stream->takeFile();
+    m_handle = file ? pcap_fopen_offline(file, errbuf) : nullptr;
+    m_stream->clearDeadline();
+    if (m_handle)
+        return {};
+    if (file)
+        std::fclose(file);
+    return fail(CaptureStatus::OpenFailed,
+                QStringLiteral("the capture helper's stream: ") + QString::fromLocal8Bit(errbuf),
+                p.openFailure, nullptr);
+}
+
+// How a stream's source ended: a command's exit and its last words.
+QString CaptureSession::streamEndText() {
+    if (!m_stream)
+        return {};
+    if (!isCommandAdapter(m_adapter) && !m_viaHelper)
+        return QStringLiteral("end of the standard input");
+    if (m_viaHelper) {
+        const QString error = m_stream->helperError();
+        if (!error.isEmpty())
+            return QString::fromStdString(unescapeStatusText(error.toStdString()));
+        return QStringLiteral("the capture helper ended (%1)\n%2")
+            .arg(m_stream->exitText(), joinedLines(m_stream->lastLines()))
+            .trimmed();
+    }
+    QString text = QStringLiteral("the command ended (%1)").arg(m_stream->exitText());
+    const QStringList lines = m_stream->lastLines();
+    if (!lines.isEmpty())
+        text += QStringLiteral("\n") + joinedLines(lines);
+    return text;
+}
+
 void CaptureSession::stop() {
     {
         // Under the lock, so a paced wait cannot miss it.
@@ -288,9 +492,12 @@ void CaptureSession::stop() {
     if (!m_thread.joinable())
         return; // never started, or a failed start: nothing of libpcap to touch
 
-    // Live reads sleep in poll(); libpcap's break wakes them. File reads see
-    // the flag before every frame and in the paced wait.
-    if (!m_isFile)
+    // Live reads sleep in poll(); libpcap's break wakes them, and the stream's
+    // own wake-up a stream read. File reads see the flag before every frame
+    // and in the paced wait.
+    if (m_stream)
+        m_stream->wake();
+    else if (!m_isFile)
         pcap_breakloop(m_handle);
 
     std::unique_lock lock(m_lock);
@@ -311,17 +518,25 @@ void CaptureSession::stop() {
 
     // The counters live in the handle; read them while it is still open.
     pcap_stat stats{};
-    if (!m_isFile && pcap_stats(m_handle, &stats) == 0)
+    if (!m_isFile && !m_stream && pcap_stats(m_handle, &stats) == 0)
         m_dropped = stats.ps_drop;
     pcap_close(m_handle);
     m_handle = nullptr;
     m_linkType = -1;
+    if (m_stream) {
+        // The helper's last line is its final drop count.
+        m_stream->finish(true);
+        m_dropped = m_stream->drops();
+        m_stream.reset();
+    }
 }
 
 void CaptureSession::run() {
     pthread_setname_np(pthread_self(), "qarsilo-capture");
     if (m_isFile)
         runFile();
+    else if (m_stream)
+        runStream();
     else
         runLive();
     {
@@ -418,6 +633,40 @@ void CaptureSession::runFile() {
         } else {
             deliver(header, bytes);
         }
+    }
+}
+
+void CaptureSession::runStream() {
+    const auto snapLen = static_cast<bpf_u_int32>(m_params->snapLen);
+    while (!stopped()) {
+        pcap_pkthdr* header = nullptr;
+        const u_char* bytes = nullptr;
+        const int rc = pcap_next_ex(m_handle, &header, &bytes);
+        if (rc == 1) {
+            // Frames look as the window would have captured them itself.
+            if (header->caplen > snapLen) {
+                pcap_pkthdr cut = *header;
+                cut.caplen = snapLen;
+                deliver(&cut, bytes);
+            } else {
+                deliver(header, bytes);
+            }
+            continue;
+        }
+        if (rc == 0)
+            continue;
+        if (stopped())
+            return; // Stop's wake-up, not an end
+        // The source ended by itself: a cut stream is told with libpcap's text.
+        const QString cut = rc == PCAP_ERROR_BREAK ? QString() : pcapText(m_handle);
+        m_stream->finish(false);
+        QString text = streamEndText();
+        if (!cut.isEmpty() && !m_viaHelper)
+            text = cut + QStringLiteral("\n") + text;
+        const bool clean = cut.isEmpty() && !m_viaHelper &&
+                           (!isCommandAdapter(m_adapter) || m_stream->exitedCleanly());
+        finishLoop(clean ? LoopEnd::EndOfFile : LoopEnd::Error, text);
+        return;
     }
 }
 

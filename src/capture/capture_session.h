@@ -9,10 +9,15 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
+#include <sys/types.h>
+
 namespace qarsilo {
+
+class StreamSource;
 
 /// The windows that capture traffic. Each has one row in kCaptureWindows.
 enum class CaptureWindow : std::uint8_t {
@@ -160,13 +165,24 @@ enum class FileReplay : std::uint8_t {
 /// Why the capture loop ended by itself (Stop is not counted).
 enum class LoopEnd : std::uint8_t {
     Running,   ///< the loop runs, or Stop ended it
-    EndOfFile, ///< the capture file is read to its end
+    EndOfFile, ///< the capture file (or stream) is read to its end
     Error,     ///< the adapter or the file failed; loopError() tells why
 };
 
+/// Adapter names of the form "pipe:COMMAND" read the pcap stream COMMAND
+/// writes on its standard output (run by /bin/sh in a process group of its own).
+inline constexpr const char* kCommandAdapterPrefix = "pipe:";
+/// The adapter name that reads a pcap stream from the standard input.
+inline constexpr const char* kStandardInputAdapter = "-";
+bool isCommandAdapter(const QString& adapterName);
+/// A stream source: a "pipe:" command or the standard input.
+bool isStreamAdapter(const QString& adapterName);
+
 /// One libpcap handle, at most one compiled filter and one capture thread that
 /// feeds one packet handler. Started and stopped by the owning window on its
-/// interface thread. The adapter name may be a live device or "file:PATH".
+/// interface thread. The adapter name may be a live device, "file:PATH",
+/// "pipe:COMMAND" or "-" (the standard input). Live devices are opened by the
+/// capture helper program when there is one (see captureHelper()), else here.
 class CaptureSession {
 public:
     /// Called on the capture thread for every frame that passes the filter.
@@ -200,7 +216,7 @@ public:
 
     /// Opens the process-wide selected adapter.
     CaptureStartResult start();
-    /// Opens `adapterName` (a device, or "file:PATH"), compiles and sets the
+    /// Opens `adapterName` (a device, "file:PATH", "pipe:COMMAND" or "-"), compiles and sets the
     /// filter and starts the capture thread. Failures are reported as the
     /// window's row says and leave the session stopped.
     CaptureStartResult start(const QString& adapterName);
@@ -217,11 +233,15 @@ public:
     bool stopped() const { return m_stopped.load(std::memory_order_acquire); }
     /// Safe from any thread.
     LoopEnd loopEnd() const { return m_loopEnd.load(std::memory_order_acquire); }
-    /// The failure behind LoopEnd::Error.
+    /// The failure behind LoopEnd::Error; for a stream that ended by itself,
+    /// how it ended (a command's exit and its last standard error lines).
     QString loopError() const;
     /// The adapter opened by the last start.
     QString adapter() const { return m_adapter; }
     bool readsFile() const { return m_isFile; }
+    /// The process group of a "pipe:" command or of the capture helper while
+    /// running; 0 otherwise.
+    pid_t processGroup() const;
     /// Frames the system dropped during the last live run for want of room
     /// (libpcap's counters, read at stop); 0 for capture files.
     unsigned droppedFrames() const { return m_dropped; }
@@ -242,6 +262,14 @@ public:
     static void setFatalExit(void (*exitFunction)(int));
     /// The kernel ring buffer a live handle gets for `snapLen`.
     static int ringBytes(int snapLen);
+    /// The capture helper program that opens live devices; empty: they are
+    /// opened in this process. By default the environment variable
+    /// QARSILO_CAPTURE_HELPER (a path; empty or "none" for in process), else
+    /// qarsilo-capture beside the running program or in its parent folder.
+    static QString captureHelper();
+    /// Overrides the default for the sessions started from now on; a null
+    /// string restores it, an empty one captures in process.
+    static void setCaptureHelper(const QString& path);
 
 private:
     /// `boxDetail`, when given, is the message box's second line instead of `error`.
@@ -250,6 +278,11 @@ private:
     void run();
     void runLive();
     void runFile();
+    void runStream();
+    CaptureStartResult openStream(const QString& adapterName);
+    CaptureStartResult openWithHelper(const QString& helper, const QString& device);
+    CaptureStartResult failLive(int status, const QString& error, int linkType);
+    QString streamEndText();
     void deliver(const pcap_pkthdr* header, const std::uint8_t* bytes);
     void finishLoop(LoopEnd how, const QString& error);
     bool waitUntil(std::chrono::steady_clock::time_point due);
@@ -265,7 +298,9 @@ private:
 
     QString m_adapter;
     bool m_isFile = false;
+    bool m_viaHelper = false;
     pcap_t* m_handle = nullptr;
+    std::unique_ptr<StreamSource> m_stream; // pipe:, standard input, capture helper
     int m_linkType = -1;
     unsigned m_dropped = 0;
     bpf_u_int32 m_net = 0;

@@ -20,5 +20,6 @@ void rememberOutputError();
 int finishOutput(const char* command, int code);
 int runTrace(const QStringList& args);
 /// The adapter name for a command's SOURCE: "file:PATH", an existing file, or
-/// anything that looks like a path is a capture file; everything else names a device.
+/// anything that looks like a path is a capture file; "pipe:COMMAND" and "-"
+/// (the standard input) are streams; everything else names a device.
 QString sourceAdapter(const QString& source);

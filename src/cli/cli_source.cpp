@@ -1,3 +1,4 @@
+#include "capture/capture_session.h"
 #include "capture/native_path.h"
 #include "cli/cli_commands.h"
 #include "settings/adapter_list.h"
@@ -7,7 +8,7 @@
 using namespace qarsilo;
 
 QString sourceAdapter(const QString& source) {
-    if (isCaptureFileAdapter(source))
+    if (isCaptureFileAdapter(source) || isStreamAdapter(source))
         return source;
     // Names are checked as the file system holds them (not all are UTF-8).
     struct stat st {};

@@ -21,7 +21,9 @@ using namespace qarsilo;
 namespace {
 
 constexpr const char* kUsage = "usage: qarsilo-cli list SOURCE [--filter EXPR] [--count N]\n"
-                               "  SOURCE  a capture file (pcap or pcapng) or a capture device\n";
+                               "  SOURCE  a capture file (pcap or pcapng) or a capture device\n"
+                               "          (also pipe:COMMAND, a command's pcap output, and -, the\n"
+                               "          standard input)\n";
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -169,6 +171,8 @@ int runList(const QStringList& args) {
     case CaptureStatus::Started:
         break;
     case CaptureStatus::OpenFailed:
+        if (isStreamAdapter(adapter))
+            return fail("cannot read", source, started.error);
         return fail(isFile ? "cannot open capture file" : "cannot open device",
                     isFile ? captureFilePath(adapter) : adapter, started.error);
     case CaptureStatus::NotEthernet:

@@ -2,9 +2,11 @@
 
 #include "addressbook/address_book_dlg.h"
 #include "addressbook/book_location_dlg.h"
+#include "capture/capture_session.h"
 #include "settings/adapter_list.h"
 #include "settings/select_adapter_dialog.h"
 #include "shell/app_state.h"
+#include "shell/commands.h"
 #include "shell/main_frame.h"
 
 #include <QApplication>
@@ -61,8 +63,14 @@ bool CqarsiloApp::initInstance() {
 
     m_frame->show();
     m_frame->setWindowTitle(QStringLiteral("qarsilo"));
-    if (!m_env.captureFile.isEmpty())
+    if (isStreamAdapter(m_env.captureFile)) {
+        // A stream (the standard input, a command's output) is watched like
+        // an adapter, for this run only.
+        app::setSelectedAdapter(m_env.captureFile);
+        m_frame->switchToView(view::CaptureDecode);
+    } else if (!m_env.captureFile.isEmpty()) {
         m_frame->openCaptureFile(m_env.captureFile);
+    }
     if (QScreen* screen = m_frame->screen()) {
         const QRect area = screen->availableGeometry();
         QRect frame = m_frame->frameGeometry();

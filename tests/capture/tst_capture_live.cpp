@@ -95,6 +95,7 @@ private Q_SLOTS:
     void filterAdmitsOnlyItsFrames();
     void adapterWithoutIpv4_data();
     void adapterWithoutIpv4();
+    void vanishingAdapterEndsTheLoop_data();
     void vanishingAdapterEndsTheLoop();
     void droppedFramesAreCounted();
     void startStopUnderTraffic();
@@ -221,19 +222,41 @@ void TestCaptureLive::adapterWithoutIpv4() {
     QCOMPARE(settledThreadCount(threads), threads);
 }
 
-// The adapter goes away under a running capture: the loop ends with libpcap's
-// error, the session stays Running until its owner stops it.
+// The adapter goes away under a running capture (the veth deleted, idle or
+// under traffic): the loop ends with libpcap's error, the session stays
+// Running until its owner stops it.
+void TestCaptureLive::vanishingAdapterEndsTheLoop_data() {
+    QTest::addColumn<CaptureWindow>("window");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("rate");
+    QTest::newRow("general statistics, idle") << CaptureWindow::GeneralInfoView << QString() << 0;
+    QTest::newRow("analyzer with a filter, 20000 frames/s")
+        << CaptureWindow::CaptureDecodeView << QStringLiteral("udp") << 20'000;
+}
+
 void TestCaptureLive::vanishingAdapterEndsTheLoop() {
+    QFETCH(CaptureWindow, window);
+    QFETCH(QString, filter);
+    QFETCH(int, rate);
     ENTER_LIVE_NET(net);
     const int threads = threadCount();
     std::atomic<int> ends{0};
-    CaptureSession session(CaptureWindow::GeneralInfoView);
-    session.setHandler([](const pcap_pkthdr&, const std::uint8_t*) {});
+    std::atomic<long long> frames{0};
+    CaptureSession session(window);
+    session.setFilter(filter);
+    session.setHandler([&](const pcap_pkthdr&, const std::uint8_t*) { frames.fetch_add(1); });
     session.setEndHandler([&](LoopEnd how) {
         if (how == LoopEnd::Error)
             ends.fetch_add(1);
     });
     QVERIFY(session.start(kDevice).ok());
+    std::unique_ptr<FrameSender> sender;
+    if (rate > 0) {
+        sender = std::make_unique<FrameSender>();
+        QVERIFY2(sender->ok(), qPrintable(sender->error()));
+        sender->startStream({makeFrame(FrameKind::Udp4Port5555)}, rate);
+        QVERIFY(waitFor(frames, 100, std::chrono::milliseconds(3000)));
+    }
     QVERIFY(net.removeCaptureEnd());
     QTRY_COMPARE_WITH_TIMEOUT(session.loopEnd(), LoopEnd::Error, 5000);
     qInfo("loop ended with: %s", qPrintable(session.loopError()));
@@ -241,6 +264,9 @@ void TestCaptureLive::vanishingAdapterEndsTheLoop() {
     QCOMPARE(ends.load(), 1);
     QVERIFY(session.isRunning());
     QVERIFY(!session.stopped());
+    if (sender)
+        sender->stopStream();
+    sender.reset();
     session.stop();
     QVERIFY(!session.isRunning());
     QCOMPARE(settledThreadCount(threads), threads);

@@ -71,6 +71,8 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void truncatedFileKeepsItsFrames();
+    void streamsListAsTheFile_data();
+    void streamsListAsTheFile();
 
 private:
     QTemporaryDir m_dir;
@@ -209,6 +211,12 @@ void TestCliList::failures_data() {
     QTest::newRow("device") << argsOf({s("qarsilo-none0")}) << 1
                             << s("cannot open device 'qarsilo-none0'");
     QTest::newRow("not Ethernet") << argsOf({user0}) << 1 << s("not Ethernet");
+    QTest::newRow("command fails")
+        << argsOf({s("pipe:echo 'sensor1: Permission denied' >&2; exit 255")}) << 1
+        << s("cannot read 'pipe:echo 'sensor1: Permission denied' >&2; exit 255': the command "
+             "ended (exit code 255)\nsensor1: Permission denied");
+    QTest::newRow("command writes no capture")
+        << argsOf({s("pipe:echo hello")}) << 1 << s("the command ended (exit code 0)");
     QTest::newRow("no source") << QStringList() << 2 << s("usage");
     QTest::newRow("two sources") << argsOf({eapon, eapon}) << 2 << s("unexpected argument");
     QTest::newRow("unknown option") << argsOf({eapon, s("--fast")}) << 2 << s("--fast");
@@ -251,6 +259,31 @@ void TestCliList::truncatedFileKeepsItsFrames() {
     QVERIFY(got.size() < full.size());
     for (qsizetype i = 0; i < got.size(); ++i)
         QCOMPARE(got[i], full[i]);
+}
+
+// The standard input and a command's output list as the file itself does.
+void TestCliList::streamsListAsTheFile_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("standardInput");
+    for (const char* f : {"tcpdump__eapon1.pcap", "tcpdump__icmp-length-zero.pcapng"}) {
+        QTest::addRow("%s, standard input", f) << shared(f) << true;
+        QTest::addRow("%s, pipe:cat", f) << shared(f) << false;
+    }
+}
+
+void TestCliList::streamsListAsTheFile() {
+    QFETCH(QString, path);
+    QFETCH(bool, standardInput);
+    const ProcessResult r =
+        standardInput ? runProcess(QStringLiteral("/bin/sh"),
+                                   {QStringLiteral("-c"),
+                                    QStringLiteral("exec \"$0\" list - < \"$1\""), cliPath(), path})
+                      : list({QStringLiteral("pipe:cat '%1'").arg(path)});
+    QVERIFY2(r.exited && r.exitCode == 0, r.err.constData());
+    QVERIFY2(r.err.isEmpty(), r.err.constData());
+    const QList<QByteArray> expected = expectedLines(path);
+    QVERIFY(!expected.isEmpty());
+    QCOMPARE(linesOf(r.out), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCliList)
