@@ -26,8 +26,12 @@ if [ "$(id -u)" -eq 0 ]; then
   if [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
     exec runuser -u "$SUDO_USER" -- "$program" "$@"
   fi
-  echo "qarsilo: not started as root; run scripts/run.sh as your own user (the capture helper" \
-    "holds the capture rights)" >&2
-  exit 1
+  # Plain root (a fresh machine or a container with no other user): the window
+  # still starts, but with every capability gone and root's automatic rights
+  # switched off for good, so only the helper's file capabilities can capture.
+  echo "qarsilo: started as root; the window runs without any capability. Run scripts/run.sh" \
+    "as your own user to keep root's user id away from it too." >&2
+  exec setpriv --securebits=+noroot,+noroot_locked --inh-caps=-all --ambient-caps=-all \
+    -- "$program" "$@"
 fi
 exec "$program" "$@"
