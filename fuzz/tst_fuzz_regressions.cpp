@@ -8,6 +8,10 @@
 #include <QDir>
 #include <QTest>
 
+#include <cstring>
+#include <memory>
+#include <string_view>
+
 using namespace qarsilo;
 
 #define QARSILO_DECLARE(name, kind)                                                                \
@@ -22,7 +26,7 @@ struct TargetInfo {
     Target run;
     bool frames;
 };
-#define QARSILO_ROW(name, kind) {#name, &qarsilo_fuzz_##name, QLatin1String(#kind) == "Frames"},
+#define QARSILO_ROW(name, kind) {#name, &qarsilo_fuzz_##name, std::string_view(#kind) == "Frames"},
 const TargetInfo kTargets[] = {QARSILO_FUZZ_TARGETS(QARSILO_ROW)};
 
 int runOne(Target run, const QByteArray& input) {
