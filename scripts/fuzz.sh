@@ -56,8 +56,10 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktra
 failed=0
 printf '%-14s %12s %8s %10s %6s %8s\n' target executions seconds exec/s cov crashes
 for t in "${targets[@]}"; do
-  seeds="$build/seeds/frames"
-  [ "$t" = capture_file ] && seeds="$build/seeds/files"
+  seeds=("$build/seeds/frames")
+  [ "$t" = capture_file ] && seeds=("$build/seeds/files")
+  # The inputs that once crashed are tried first, like any seed.
+  [ -d "$top/tests/data/fuzz/$t" ] && seeds+=("$top/tests/data/fuzz/$t")
   mkdir -p "$build/corpus/$t" "$build/crashes/$t"
   log="$build/fuzz-$t.log"
   touch "$build/crashes/$t.start"
@@ -65,7 +67,7 @@ for t in "${targets[@]}"; do
   status=0
   "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -runs="$runs" -max_len="$(max_len "$t")" \
     -print_final_stats=1 -artifact_prefix="$build/crashes/$t/" \
-    "$build/corpus/$t" "$seeds" >"$log" 2>&1 || status=$?
+    "$build/corpus/$t" "${seeds[@]}" >"$log" 2>&1 || status=$?
   took=$(( $(date +%s) - start ))
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)

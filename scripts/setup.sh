@@ -12,6 +12,8 @@ packages=(
   xvfb xauth tshark tcpdump iproute2
   # tests: printed lists are read back from PDF files
   poppler-utils
+  # fuzzing: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 
 as_root() {
