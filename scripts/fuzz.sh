@@ -43,11 +43,12 @@ cmake --build "$build" -j "$(nproc)" --target qarsilo_fuzz
 [ -d "$build/seeds/files" ] || "$build/fuzz/fuzz_make_seeds" "$top/tests/data/pcap" "$build/seeds"
 
 # Inputs are kept small enough for many executions: a few frames, a short
-# list of rows, a capture file of a few dozen frames.
+# list of rows (the duplicate check compares every pair), a capture file of a
+# few dozen frames.
 max_len() {
   case $1 in
     capture_file) echo 16384 ;;
-    duplicates) echo 1024 ;;
+    duplicates) echo 256 ;;
     *) echo 2048 ;;
   esac
 }
