@@ -14,8 +14,8 @@ using namespace qarsilo;
 namespace {
 
 constexpr std::array<CaptureWindow, kChartKinds> kWindows{
-    CaptureWindow::PacketSizeView, CaptureWindow::PDL2View,     CaptureWindow::PDL3View,
-    CaptureWindow::PDv6L3View,     CaptureWindow::PDAppView,    CaptureWindow::PDv4v6L3View};
+    CaptureWindow::PacketSizeView, CaptureWindow::PDL2View,  CaptureWindow::PDL3View,
+    CaptureWindow::PDv6L3View,     CaptureWindow::PDAppView, CaptureWindow::PDv4v6L3View};
 
 } // namespace
 

@@ -21,9 +21,15 @@ QStringList rowOf(const std::uint8_t* p) {
                                        "00:00:00:00:00:03", ""};
     static const char* const ips[] = {"10.0.0.1", "10.0.0.2", "169.254.1.1", "-", ""};
     static const char* const names[] = {"A", "B", "-", ""};
-    QStringList row{kUnknown, pick(macs, 4, p[0]), pick(ips, 5, p[1]), pick(names, 4, p[2]),
-                    pick(names, 4, p[3]), kUnknown, QStringLiteral("1 Jan 2026, 10:00:00"),
-                    kUnknown, kUnknown};
+    QStringList row{kUnknown,
+                    pick(macs, 4, p[0]),
+                    pick(ips, 5, p[1]),
+                    pick(names, 4, p[2]),
+                    pick(names, 4, p[3]),
+                    kUnknown,
+                    QStringLiteral("1 Jan 2026, 10:00:00"),
+                    kUnknown,
+                    kUnknown};
     // Now and then a short row, as a list read back may hold.
     if (p[0] >= 0xF0)
         row = row.mid(0, p[0] & 0x0F);

@@ -69,7 +69,7 @@ private:
 #define QARSILO_FUZZ_CHECK(cond)                                                                   \
     do {                                                                                           \
         if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);        \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);          \
             std::abort();                                                                          \
         }                                                                                          \
     } while (0)
