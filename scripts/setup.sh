@@ -14,6 +14,8 @@ packages=(
   poppler-utils
   # the address book on a PostgreSQL server; the server itself for the tests
   libqt6sql6-psql postgresql
+  # fuzzing: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 
 as_root() {

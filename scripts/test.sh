@@ -2,7 +2,7 @@
 # Installs, builds from nothing and runs every test: warnings are errors, the
 # whole suite runs under AddressSanitizer and UndefinedBehaviorSanitizer, and
 # the tests of the capture threads (label "threads") again under
-# ThreadSanitizer.
+# ThreadSanitizer; then every fuzz target for a short while.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -27,3 +27,7 @@ if [ ${#thread_tests[@]} -gt 0 ]; then
   cmake --build "$tsan" -j "$(nproc)" --target "${thread_tests[@]}"
   (cd "$tsan" && ctest --output-on-failure -L threads --timeout 900)
 fi
+
+# Every fuzz target for 30 s (a build of its own with clang; core library only).
+rm -rf "$top/build-test-fuzz"
+"$top/scripts/fuzz.sh" -b "$top/build-test-fuzz" -t 30

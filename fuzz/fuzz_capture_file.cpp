@@ -1,0 +1,66 @@
+// Capture-file reading: the input is written to a memory file and read as the
+// analyzer and qarsilo-cli read a "file:" source, through a capture session and
+// its thread into the analyzer's frame store; then every stored frame is
+// named, decoded and dumped.
+#include "fuzz_input.h"
+
+#include "analysis/classify.h"
+#include "analysis/decode_tree.h"
+#include "analysis/frame_store.h"
+#include "analysis/hex_dump.h"
+#include "capture/capture_session.h"
+#include "settings/adapter_list.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+
+using namespace qarsilo;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const int fd = memfd_create("capture", 0);
+    QARSILO_FUZZ_CHECK(fd >= 0);
+    QARSILO_FUZZ_CHECK(ftruncate(fd, 0) == 0);
+    for (std::size_t at = 0; at < size;) {
+        const ssize_t n = pwrite(fd, data + at, size - at, static_cast<off_t>(at));
+        QARSILO_FUZZ_CHECK(n > 0);
+        at += static_cast<std::size_t>(n);
+    }
+    static const QString adapter =
+        captureFileAdapterName(QStringLiteral("/proc/self/fd/%1").arg(fd));
+
+    FrameStore store;
+    std::size_t delivered = 0;
+    std::mutex lock;
+    std::condition_variable wake;
+    bool ended = false;
+    CaptureSession session(CaptureWindow::CommandLine);
+    session.setFileReplay(FileReplay::AsFastAsPossible);
+    session.setHandler([&](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+        ++delivered;
+        store.append(frameHeaderFrom(h), bytes);
+    });
+    session.setEndHandler([&](LoopEnd) {
+        std::lock_guard g(lock);
+        ended = true;
+        wake.notify_all();
+    });
+    if (!session.start(adapter).ok())
+        return 0;
+    {
+        std::unique_lock g(lock);
+        wake.wait(g, [&] { return ended; });
+    }
+    session.stop();
+    QARSILO_FUZZ_CHECK(store.size() + store.dropped() == delivered);
+
+    for (std::size_t i = 0; i < store.size(); ++i) {
+        const FrameStore::Frame frame = store.at(i);
+        frameTexts(frame.header, frame.bytes);
+        decodeFrame(frame.header, frame.bytes);
+        hexDump(frame.header, frame.bytes);
+    }
+    return 0;
+}

@@ -1,0 +1,44 @@
+// The decode tree and the hex dump of the analyzer's detail pane.
+#include "fuzz_input.h"
+
+#include "analysis/decode_tree.h"
+#include "analysis/hex_dump.h"
+
+#include <algorithm>
+
+using namespace qarsilo;
+
+namespace {
+
+// Every node's bytes lie within the captured ones.
+void checkBytes(const DecodeNode& node, int captured) {
+    if (node.offset >= 0)
+        QARSILO_FUZZ_CHECK(node.length >= 0 && node.offset + node.length <= captured);
+    for (const DecodeNode& child : node.children)
+        checkBytes(child, captured);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::FrameRecords records(data, size);
+    fuzz::FuzzFrame f;
+    while (records.next(f)) {
+        const FrameHeader h = frameHeaderFrom(f.header);
+        const DecodeNode root = decodeFrame(h, f.bytes.get());
+        QARSILO_FUZZ_CHECK(root.kind == DecodeNodeKind::Root);
+        const int captured = static_cast<int>(h.capLen);
+        checkBytes(root, captured);
+        QARSILO_FUZZ_CHECK(!decodeTreeText(root).isEmpty());
+        for (int byte = -1; byte <= std::min(captured, 128); ++byte) {
+            const DecodeNode* at = nodeAtByte(root, byte);
+            QARSILO_FUZZ_CHECK(!at || at->covers(byte));
+        }
+
+        // One line per 16 bytes shown, and one more line end.
+        const QString dump = hexDump(h, f.bytes.get());
+        const qsizetype shown = std::min<qsizetype>(h.wireLen, h.capLen);
+        QARSILO_FUZZ_CHECK(dump.count(QStringLiteral("\r\n")) == (shown + 15) / 16 + 1);
+    }
+    return 0;
+}
