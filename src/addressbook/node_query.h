@@ -1,0 +1,26 @@
+#pragma once
+
+#include "addressbook/node_filter.h"
+
+#include <QString>
+#include <QVariantList>
+#include <optional>
+
+namespace qarsilo {
+
+/// A node filter as an SQL condition on the node table, for listings the
+/// database filters (AddressDatabase::countNodes, readNodePage).
+struct NodeFilterSql {
+    QString where; ///< empty: every node
+    QVariantList binds;
+};
+
+/// The condition that selects exactly the nodes `filter` matches, on
+/// PostgreSQL (`server`) or SQLite; none when SQL cannot give the same
+/// answer (a value with letters beyond ASCII, whose case the engines fold
+/// differently). `scan` (SQLite) keeps the engine off the column's index:
+/// when most rows match, reading in table order finds a page soonest.
+std::optional<NodeFilterSql> nodeFilterSql(const NodeFilter& filter, bool server,
+                                           bool scan = false);
+
+} // namespace qarsilo
