@@ -289,6 +289,8 @@ bool CAddressBookDlg::listingCurrent() {
 bool CAddressBookDlg::listPaged(const NodeFilter& filter) {
     // Taken before the count, as the snapshot does: a commit in between costs
     // one more listing, never a stale one.
+    if (m_pagedFrom == INT_MAX)
+        return false;
     const std::optional<AddressDatabase::ChangeStamp> stamp = m_db.changeStamp();
     if (!stamp)
         return false;

@@ -89,12 +89,6 @@ void ReportListModel::setSource(std::unique_ptr<ReportRowSource> source) {
     endResetModel();
 }
 
-bool ReportListModel::isLoaded(int row) const {
-    if (row < 0 || row >= rowCount())
-        return false;
-    return !m_source || m_pages.contains(row / kPageRows);
-}
-
 const QStringList& ReportListModel::rowAt(int row) const {
     if (!m_source)
         return m_rows[row];

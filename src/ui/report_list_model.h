@@ -49,8 +49,6 @@ public:
     /// reads every row, then sorts them as held rows.
     void setSource(std::unique_ptr<ReportRowSource> source);
     bool isPaged() const { return bool(m_source); }
-    /// Whether a row's texts are in memory now (paged rows: their page).
-    bool isLoaded(int row) const;
 
     /// Sets one cell's text; 1 when set, 0 when the cell does not exist.
     int setCell(int row, int column, const QString& text);

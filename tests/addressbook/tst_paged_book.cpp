@@ -67,6 +67,7 @@ private Q_SLOTS:
 
     void cleanup() {
         CAddressBookDlg::setPagedFrom(CAddressBookDlg::kPagedFrom);
+        m_messages.reset(); // before the next one takes its place
         m_book.reset();
     }
 
