@@ -306,7 +306,22 @@ bool CAddressBookDlg::listPaged(const NodeFilter& filter) {
     if (!sql)
         return false;
     qint64 count = m_bookSize;
-    if (!sql->where.isEmpty() && !m_db.countNodes(sql->where, sql->binds, count)) {
+    // Most nodes match a short prefix: on a server, counting those that do
+    // not is quicker (a few index entries, not most of the table).
+    qint64 guess = 0;
+    const auto complement = m_db.isServer() ? nodePrefixComplement(filter) : std::nullopt;
+    if (complement && m_db.estimateNodes(sql->where, sql->binds, guess) && guess * 2 > m_bookSize) {
+        qint64 below = 0;
+        qint64 above = 0;
+        if (m_db.countNodes(complement->first.where, complement->first.binds, below) &&
+            m_db.countNodes(complement->second.where, complement->second.binds, above))
+            count = qMax<qint64>(0, m_bookSize - below - above);
+        else
+            count = -1;
+    } else if (!sql->where.isEmpty() && !m_db.countNodes(sql->where, sql->binds, count)) {
+        count = -1;
+    }
+    if (count < 0) {
         m_list->deleteAll();
         m_paged = false;
         reportReadFailure(m_db);

@@ -138,6 +138,8 @@ public:
     /// How many nodes satisfy `where` (an SQL condition on the node table;
     /// empty for every node).
     bool countNodes(const QString& where, const QVariantList& binds, qint64& out);
+    /// The planner's guess of that count (PostgreSQL; false elsewhere).
+    bool estimateNodes(const QString& where, const QVariantList& binds, qint64& out);
     /// Appends the texts (NodeRecord::texts() order) of the nodes `offset` ..
     /// `offset + limit - 1`, in table order, among those `where` selects.
     /// With `afterRowid` of 0 or more the page starts after that row instead

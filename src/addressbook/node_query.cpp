@@ -74,4 +74,25 @@ std::optional<NodeFilterSql> nodeFilterSql(const NodeFilter& filter, bool server
     return std::nullopt;
 }
 
+std::optional<std::pair<NodeFilterSql, NodeFilterSql>>
+nodePrefixComplement(const NodeFilter& filter) {
+    QString column;
+    QString prefix = filter.value;
+    if (filter.kind == NodeFilter::Kind::Name) {
+        column = QStringLiteral("lower(NAME)");
+        prefix = asciiLower(prefix);
+    } else if (filter.kind == NodeFilter::Kind::Address) {
+        column = QStringLiteral("IP");
+    }
+    // Byte order (the pattern operators): the texts that begin with the
+    // prefix are exactly those from it up to, not including, the prefix with
+    // its last character one higher.
+    if (column.isEmpty() || prefix.isEmpty() || !isAscii(prefix) || prefix.back().unicode() >= 127)
+        return std::nullopt;
+    QString next = prefix;
+    next.back() = QChar(next.back().unicode() + 1);
+    return std::pair{NodeFilterSql{column + QStringLiteral(" ~<~ ?"), {prefix}},
+                     NodeFilterSql{column + QStringLiteral(" ~>=~ ?"), {next}}};
+}
+
 } // namespace qarsilo

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariantList>
 #include <optional>
+#include <utility>
 
 namespace qarsilo {
 
@@ -22,5 +23,12 @@ struct NodeFilterSql {
 /// when most rows match, reading in table order finds a page soonest.
 std::optional<NodeFilterSql> nodeFilterSql(const NodeFilter& filter, bool server,
                                            bool scan = false);
+
+/// On PostgreSQL, the two conditions that select the nodes a name or
+/// address prefix filter does not match: below the prefix and from the next
+/// prefix on. Counting those is quicker when most nodes match (the index
+/// holds few entries outside the prefix). None for other filters.
+std::optional<std::pair<NodeFilterSql, NodeFilterSql>>
+nodePrefixComplement(const NodeFilter& filter);
 
 } // namespace qarsilo

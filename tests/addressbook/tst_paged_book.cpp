@@ -128,6 +128,14 @@ private Q_SLOTS:
                                     rows.size() == 7 ? last : -1));
             QCOMPARE(rows, expected);
         }
+        // A server counts a common prefix by the nodes outside it.
+        if (const auto c = m_server ? nodePrefixComplement(filter) : std::nullopt) {
+            qint64 below = 0;
+            qint64 above = 0;
+            QVERIFY(db.countNodes(c->first.where, c->first.binds, below));
+            QVERIFY(db.countNodes(c->second.where, c->second.binds, above));
+            QCOMPARE(book.size() - below - above, qint64(expected.size()));
+        }
         // Letters beyond ASCII are left to the memory filter.
         QVERIFY(!nodeFilterSql({NodeFilter::Kind(kind), QStringLiteral("ä")}, m_server));
     }
