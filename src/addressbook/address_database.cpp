@@ -7,7 +7,9 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QVariant>
@@ -718,13 +720,23 @@ bool AddressDatabase::estimateNodes(const QString& where, const QVariantList& bi
     out = 0;
     if (!m_server || !m_open)
         return false;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    // EXPLAIN cannot be prepared: the values go in as the driver quotes them.
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QString sql = QStringLiteral("EXPLAIN SELECT 1 FROM node") + whereClause(where);
+    qsizetype from = 0;
+    for (const QVariant& v : binds) {
+        QSqlField field(QString(), v.metaType());
+        field.setValue(v);
+        const qsizetype at = sql.indexOf(QLatin1Char('?'), from);
+        if (at < 0)
+            return false;
+        const QString literal = db.driver()->formatValue(field);
+        sql.replace(at, 1, literal);
+        from = at + literal.size();
+    }
+    QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("EXPLAIN SELECT 1 FROM node") + whereClause(where)))
-        return false;
-    for (const QVariant& v : binds)
-        q.addBindValue(v);
-    if (!q.exec() || !q.next())
+    if (!q.exec(sql) || !q.next())
         return false;
     static const QRegularExpression rows(QStringLiteral("rows=(\\d+)"));
     const QRegularExpressionMatch m = rows.match(q.value(0).toString());

@@ -129,6 +129,11 @@ private Q_SLOTS:
             QCOMPARE(rows, expected);
         }
         // A server counts a common prefix by the nodes outside it.
+        qint64 guess = -1;
+        QCOMPARE(db.estimateNodes(filter.column() < 0 ? QString() : QStringLiteral("NAME <> ?"),
+                                  filter.column() < 0 ? QVariantList() : QVariantList{value},
+                                  guess),
+                 m_server);
         if (const auto c = m_server ? nodePrefixComplement(filter) : std::nullopt) {
             qint64 below = 0;
             qint64 above = 0;
