@@ -6,6 +6,7 @@
 #include "addressbook/group_editor_dlg.h"
 #include "addressbook/node_columns.h"
 #include "addressbook/node_info_dlg.h"
+#include "addressbook/node_query.h"
 #include "discovery/autodiscovery_dlg.h"
 #include "ui/ip_address_edit.h"
 #include "ui/list_print.h"
@@ -28,6 +29,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <climits>
 
 using namespace qarsilo;
 
@@ -59,6 +61,45 @@ constexpr ButtonSpec kButtons[] = {
      addressbook_art::Button::Autodiscover},
     {"db query", "Reload updated content from the database", addressbook_art::Button::DbQuery},
     {"Clear db", "Delete all contents of the database", addressbook_art::Button::ClearDb},
+};
+
+int& pagedFrom() {
+    static int nodes = CAddressBookDlg::kPagedFrom;
+    return nodes;
+}
+
+// The rows of one paged listing, read through the window's connection.
+class NodePages : public ReportRowSource {
+public:
+    NodePages(AddressDatabase& db, NodeFilterSql sql, int count, std::function<void()> failed)
+        : m_db(db)
+        , m_sql(std::move(sql))
+        , m_count(count)
+        , m_failed(std::move(failed)) {}
+    int count() const override { return m_count; }
+    bool read(int first, int n, QList<QStringList>& out) override {
+        // Reading on where the last page ended (scrolling down, an export)
+        // starts after its last row instead of skipping all before it.
+        const qint64 after = first == m_nextFirst ? m_nextRowid : -1;
+        qint64 last = -1;
+        const qsizetype had = out.size();
+        if (m_db.readNodePage(m_sql.where, m_sql.binds, first, n, out, after, &last)) {
+            m_nextFirst = out.size() - had == n ? first + n : -1;
+            m_nextRowid = last;
+            return true;
+        }
+        m_nextFirst = -1;
+        m_failed();
+        return false;
+    }
+
+private:
+    AddressDatabase& m_db;
+    NodeFilterSql m_sql;
+    int m_count;
+    std::function<void()> m_failed;
+    qint64 m_nextFirst = -1;
+    qint64 m_nextRowid = -1;
 };
 
 // Tree items stand at their alphabetical place: letter case aside, then
@@ -102,10 +143,15 @@ void CAddressBookDlg::setAutodiscoveryRunner(AutodiscoveryRunner runner) {
     autodiscoveryRunner() = std::move(runner);
 }
 
+void CAddressBookDlg::setPagedFrom(int nodes) {
+    pagedFrom() = nodes;
+}
+
 CAddressBookDlg::CAddressBookDlg(QWidget* parent, QString fileName)
     : QDialog(parent)
     , m_db(std::move(fileName))
-    , m_runDialog([](QDialog& d) { return d.exec(); }) {
+    , m_runDialog([](QDialog& d) { return d.exec(); })
+    , m_pagedFrom(pagedFrom()) {
     setWindowTitle(QStringLiteral("Network Address Book"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
     setSizeGripEnabled(true);
@@ -186,8 +232,10 @@ CAddressBookDlg::CAddressBookDlg(QWidget* parent, QString fileName)
 
     const bool opened = openAddressBook(m_db);
     noteReadOnly(m_db);
-    if (opened)
+    if (opened) {
+        m_db.ensureSearchIndexes();
         listAllNodes();
+    }
     // Without a database the tree still shows its branches; the failure was
     // reported once already.
     fillTree(opened);
@@ -205,20 +253,96 @@ void CAddressBookDlg::followChanges() {
         return;
     // A book that cannot tell (a server gone away) is left as shown: the next
     // command of the operator reports it, not a message a second.
-    if (!m_db.changeStamp() || m_nodes.isCurrent(m_db))
+    if (!m_db.changeStamp() || listingCurrent())
         return;
     QSet<QString> selected;
-    for (int row : m_list->selectedRowNumbers())
+    const QList<int> selectedRows = m_list->selectedRowNumbers();
+    for (int row : selectedRows)
         selected.insert(m_list->text(row, kMacColumn));
     listNodes(m_shown);
     QItemSelectionModel* selection = m_list->selectionModel();
-    for (int row = 0; !selected.isEmpty() && row < m_list->rowCount(); ++row)
+    // Paged rows are looked for near where they were, not in the whole book.
+    int from = 0;
+    int to = m_list->rowCount();
+    if (m_paged && !selectedRows.isEmpty()) {
+        from = qMax(0, selectedRows.first() - 1024);
+        to = qMin(to, selectedRows.last() + 1024);
+    }
+    for (int row = from; !selected.isEmpty() && row < to; ++row)
         if (selected.contains(m_list->text(row, kMacColumn)))
             selection->select(m_list->reportModel()->index(row, 0),
                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
-CAddressBookDlg::~CAddressBookDlg() = default;
+CAddressBookDlg::~CAddressBookDlg() {
+    // Paged rows read through m_db, which goes before the list does.
+    m_list->deleteAll();
+}
+
+bool CAddressBookDlg::listingCurrent() {
+    if (!m_paged)
+        return m_nodes.isCurrent(m_db);
+    const std::optional<AddressDatabase::ChangeStamp> now = m_db.changeStamp();
+    return now && m_pagedStamp && *now == *m_pagedStamp;
+}
+
+bool CAddressBookDlg::listPaged(const NodeFilter& filter) {
+    // Taken before the count, as the snapshot does: a commit in between costs
+    // one more listing, never a stale one.
+    if (m_pagedFrom == INT_MAX)
+        return false;
+    const std::optional<AddressDatabase::ChangeStamp> stamp = m_db.changeStamp();
+    if (!stamp)
+        return false;
+    if (!m_sizeStamp || *m_sizeStamp != *stamp) {
+        m_sizeStamp.reset();
+        if (!m_db.countNodes({}, {}, m_bookSize))
+            return false;
+        m_sizeStamp = stamp;
+    }
+    if (m_bookSize < m_pagedFrom)
+        return false;
+    std::optional<NodeFilterSql> sql = nodeFilterSql(filter, m_db.isServer());
+    if (!sql)
+        return false;
+    qint64 count = m_bookSize;
+    // Most nodes match a short prefix: on a server, counting those that do
+    // not is quicker (a few index entries, not most of the table).
+    qint64 guess = 0;
+    const auto complement = m_db.isServer() ? nodePrefixComplement(filter) : std::nullopt;
+    if (complement && m_db.estimateNodes(sql->where, sql->binds, guess) && guess * 2 > m_bookSize) {
+        qint64 below = 0;
+        qint64 above = 0;
+        if (m_db.countNodes(complement->first.where, complement->first.binds, below) &&
+            m_db.countNodes(complement->second.where, complement->second.binds, above))
+            count = qMax<qint64>(0, m_bookSize - below - above);
+        else
+            count = -1;
+    } else if (!sql->where.isEmpty() && !m_db.countNodes(sql->where, sql->binds, count)) {
+        count = -1;
+    }
+    if (count < 0) {
+        m_list->deleteAll();
+        m_paged = false;
+        reportReadFailure(m_db);
+        return true;
+    }
+    // Most rows match: pages are found soonest in table order.
+    if (!m_db.isServer() && !sql->where.isEmpty() && count * 4 > m_bookSize)
+        sql = nodeFilterSql(filter, false, true);
+    m_paged = true;
+    m_pagedStamp = stamp;
+    m_pageFailureShown = false;
+    m_list->reportModel()->setSource(
+        std::make_unique<NodePages>(m_db, *sql, int(qMin<qint64>(count, INT_MAX)), [this] {
+            // Reported once a listing, after the painting that asked.
+            if (m_pageFailureShown)
+                return;
+            m_pageFailureShown = true;
+            QTimer::singleShot(0, this, [this] { reportReadFailure(m_db); });
+        }));
+    return true;
+}
 
 QMenu* CAddressBookDlg::contextMenu() const {
     return m_menu;
@@ -266,9 +390,12 @@ void CAddressBookDlg::listNodes(const NodeFilter& filter) {
         m_list->deleteAll();
         return;
     }
-    // The table is read again only when it changed since the last listing;
-    // a search then filters the rows in memory, which keeps typing quick on
-    // a large table.
+    // A large book is filtered by the database and shown in pages. A smaller
+    // one is read again only when it changed since the last listing; a
+    // search then filters the rows in memory.
+    if (!m_nodes.isCurrent(m_db) && listPaged(filter))
+        return;
+    m_paged = false;
     const bool ok = m_nodes.refresh(m_db);
     m_list->reportModel()->setRows(m_nodes.select(filter));
     if (!ok)
@@ -450,7 +577,20 @@ void CAddressBookDlg::deleteNode() {
             MessageService::Icon::Question,
             MessageService::Buttons::OkCancel) != MessageService::Answer::Ok)
         return;
+    const std::optional<AddressDatabase::ChangeStamp> before = m_db.changeStamp();
     const AddressDatabase::Outcome outcome = m_db.deleteNode(mac);
+    if (m_paged && m_pagedStamp && before && *before == *m_pagedStamp) {
+        // The paged listing drops the row below; it stays current when this
+        // delete is the one thing written since it was counted.
+        const std::optional<AddressDatabase::ChangeStamp> now = m_db.changeStamp();
+        const bool onlyOwn = now && now->connection == before->connection &&
+                             now->dataVersion == before->dataVersion &&
+                             now->ownWrites == before->ownWrites + 1;
+        if (onlyOwn)
+            m_pagedStamp = now;
+        else
+            m_pagedStamp.reset();
+    }
     if (outcome != AddressDatabase::Outcome::Failed) {
         m_nodes.applyOwnWrite(m_db, [&mac](QList<QStringList>& rows) {
             rows.removeIf([&mac](const QStringList& r) { return r[kMacColumn] == mac; });
@@ -479,9 +619,11 @@ void CAddressBookDlg::autodiscover() {
 void CAddressBookDlg::reloadAll() {
     // A new connection also finds a file that was replaced on disk.
     m_nodes.invalidate();
-    if (openAddressBook(m_db))
+    m_sizeStamp.reset();
+    if (openAddressBook(m_db)) {
+        m_db.ensureSearchIndexes();
         listAllNodes();
-    else
+    } else
         m_list->deleteAll();
     rebuildTree();
 }

@@ -73,6 +73,14 @@ public:
     /// The node table as the window last read it (tests).
     const qarsilo::NodeSnapshot& snapshot() const { return m_nodes; }
 
+    /// Books of at least this many nodes are not read whole: the list reads
+    /// its rows in pages as they are shown and the database filters them.
+    static constexpr int kPagedFrom = 20000;
+    /// Replaces kPagedFrom for the windows made afterwards (tests).
+    static void setPagedFrom(int nodes);
+    /// Whether the list now shows rows the database filters and pages.
+    bool isPaged() const { return m_paged; }
+
 public Q_SLOTS:
     void addNode();
     void editNode();
@@ -92,6 +100,11 @@ public Q_SLOTS:
 private:
     void buildButtons();
     void listNodes(const qarsilo::NodeFilter& filter);
+    /// Lists `filter` through the database in pages when the book is large;
+    /// false leaves the listing to the rows read whole.
+    bool listPaged(const qarsilo::NodeFilter& filter);
+    /// Whether the list shows the table as it is now.
+    bool listingCurrent();
     void fillTree(bool readGroups);
     bool ensureOpen();
     int runDialog(QDialog& dialog);
@@ -120,6 +133,14 @@ private:
     PickedNode m_picked;
     /// What the list shows now.
     qarsilo::NodeFilter m_shown;
+    /// The paged listing: shown now, and the table's stamp when counted.
+    bool m_paged = false;
+    std::optional<qarsilo::AddressDatabase::ChangeStamp> m_pagedStamp;
+    /// The node count and the stamp it was counted at.
+    qint64 m_bookSize = -1;
+    std::optional<qarsilo::AddressDatabase::ChangeStamp> m_sizeStamp;
+    int m_pagedFrom;
+    bool m_pageFailureShown = false;
 };
 
 /// Runs the address book modally over `parent` and returns the picked node;

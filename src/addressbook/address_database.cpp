@@ -5,8 +5,11 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QVariant>
@@ -14,6 +17,7 @@
 #include <unistd.h>
 
 #include <optional>
+#include <span>
 
 namespace qarsilo {
 
@@ -630,6 +634,153 @@ bool AddressDatabase::listNodes(QList<NodeRecord>& out) {
 
 bool AddressDatabase::listNodeTexts(QList<QStringList>& out) {
     return readNodes([&out](QStringList&& row) { out.append(std::move(row)); });
+}
+
+void AddressDatabase::ensureSearchIndexes() {
+    if (!m_open || m_readOnly)
+        return;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.isOpen())
+        return;
+    // Name prefix and group searches ignore letter case (ASCII, which the
+    // paged searches are limited to); the address search is a plain prefix.
+    static const char* const kLocal[] = {
+        "CREATE INDEX IF NOT EXISTS node_name_nocase ON node (NAME COLLATE NOCASE)",
+        "CREATE INDEX IF NOT EXISTS node_ip ON node (IP COLLATE BINARY)",
+        "CREATE INDEX IF NOT EXISTS node_workgroup_nocase ON node (WORKGROUP COLLATE NOCASE)",
+        "CREATE INDEX IF NOT EXISTS node_location_nocase ON node (LOCATION COLLATE NOCASE)",
+        "CREATE INDEX IF NOT EXISTS node_subnet_nocase ON node (SUBNET COLLATE NOCASE)",
+    };
+    // The column itself is included so that a count reads the index alone.
+    static const char* const kServer[] = {
+        "CREATE INDEX IF NOT EXISTS node_name_lower ON node (lower(NAME) text_pattern_ops) "
+        "INCLUDE (NAME)",
+        "CREATE INDEX IF NOT EXISTS node_ip_prefix ON node (IP text_pattern_ops)",
+        "CREATE INDEX IF NOT EXISTS node_workgroup_lower ON node (lower(WORKGROUP)) "
+        "INCLUDE (WORKGROUP)",
+        "CREATE INDEX IF NOT EXISTS node_location_lower ON node (lower(LOCATION)) "
+        "INCLUDE (LOCATION)",
+        "CREATE INDEX IF NOT EXISTS node_subnet_lower ON node (lower(SUBNET)) INCLUDE (SUBNET)",
+    };
+    // Not a failure of the book: without an index a search is slower, not
+    // wrong (a role without the right to create one, a busy file).
+    // Only the missing ones: on a server even a CREATE INDEX that finds its
+    // index waits for the table's writers first.
+    QSqlQuery q(db);
+    QSet<QString> present;
+    bool created = false;
+    if (q.exec(m_server
+                   ? QStringLiteral("SELECT indexname FROM pg_indexes WHERE tablename = 'node'")
+                   : QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index'"))) {
+        while (q.next())
+            present.insert(q.value(0).toString().toLower());
+    }
+    for (const char* sql :
+         m_server ? std::span<const char* const>(kServer) : std::span<const char* const>(kLocal)) {
+        const QString statement = QString::fromLatin1(sql);
+        const QString name = statement.section(QLatin1Char(' '), 5, 5).toLower();
+        if (!present.contains(name) && q.exec(statement))
+            created = true;
+    }
+    // The planner knows an expression index's values only once analysed
+    // (without that it guesses a prefix rare and sorts every match for a
+    // page), and a count reads the index alone only where the table's pages
+    // are marked all-visible.
+    if (created && m_server)
+        q.exec(QStringLiteral("VACUUM (ANALYZE) node"));
+}
+
+namespace {
+
+QString whereClause(const QString& where) {
+    return where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where;
+}
+
+} // namespace
+
+bool AddressDatabase::countNodes(const QString& where, const QVariantList& binds, qint64& out) {
+    out = 0;
+    if (!usable())
+        return false;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!prepare(q, QStringLiteral("SELECT COUNT(*) FROM node") + whereClause(where)))
+        return false;
+    for (const QVariant& v : binds)
+        q.addBindValue(v);
+    if (!run(q))
+        return false;
+    if (!q.next())
+        return fail(Failure::Engine, describe(q.lastError()));
+    out = q.value(0).toLongLong();
+    return true;
+}
+
+bool AddressDatabase::estimateNodes(const QString& where, const QVariantList& binds, qint64& out) {
+    out = 0;
+    if (!m_server || !m_open)
+        return false;
+    // EXPLAIN cannot be prepared: the values go in as the driver quotes them.
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QString sql = QStringLiteral("EXPLAIN SELECT 1 FROM node") + whereClause(where);
+    qsizetype from = 0;
+    for (const QVariant& v : binds) {
+        QSqlField field(QString(), v.metaType());
+        field.setValue(v);
+        const qsizetype at = sql.indexOf(QLatin1Char('?'), from);
+        if (at < 0)
+            return false;
+        const QString literal = db.driver()->formatValue(field);
+        sql.replace(at, 1, literal);
+        from = at + literal.size();
+    }
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(sql) || !q.next())
+        return false;
+    static const QRegularExpression rows(QStringLiteral("rows=(\\d+)"));
+    const QRegularExpressionMatch m = rows.match(q.value(0).toString());
+    bool ok = false;
+    out = m.hasMatch() ? m.captured(1).toLongLong(&ok) : 0;
+    return ok;
+}
+
+bool AddressDatabase::readNodePage(const QString& where, const QVariantList& binds, qint64 offset,
+                                   int limit, QList<QStringList>& out, qint64 afterRowid,
+                                   qint64* lastRowid) {
+    if (!usable())
+        return false;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    QString condition = where;
+    if (afterRowid >= 0)
+        condition = where.isEmpty() ? QStringLiteral("rowid > ?")
+                                    : QStringLiteral("(%1) AND rowid > ?").arg(where);
+    QString sql = kSelectNodes;
+    sql.insert(sql.indexOf(QLatin1String(" ORDER BY")), whereClause(condition));
+    sql.insert(sql.indexOf(QLatin1String(" FROM node")), QStringLiteral(", rowid"));
+    if (!prepare(q, sql + QStringLiteral(" LIMIT ? OFFSET ?")))
+        return false;
+    for (const QVariant& v : binds)
+        q.addBindValue(v);
+    if (afterRowid >= 0)
+        q.addBindValue(afterRowid);
+    q.addBindValue(limit);
+    q.addBindValue(afterRowid >= 0 ? 0 : offset);
+    if (!run(q))
+        return false;
+    while (q.next()) {
+        QStringList row;
+        row.reserve(kNodeColumns);
+        for (int c = 0; c < kNodeColumns; ++c)
+            row.append(text(q, c));
+        out.append(std::move(row));
+        if (lastRowid)
+            *lastRowid = q.value(kNodeColumns).toLongLong();
+    }
+    if (q.lastError().isValid())
+        return fail(Failure::Engine, describe(q.lastError()));
+    return true;
 }
 
 bool AddressDatabase::listGroups(GroupTable table, QStringList& out) {

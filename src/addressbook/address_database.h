@@ -7,6 +7,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -129,6 +130,23 @@ public:
     bool listNodeTexts(QList<QStringList>& out);
     /// Appends every name of one group table to `out`, in table order.
     bool listGroups(GroupTable table, QStringList& out);
+
+    /// Adds the indexes the address book's searches and paged listings use
+    /// where they are missing (tables are never changed, so older builds
+    /// still read the book). A book that cannot be written goes without.
+    void ensureSearchIndexes();
+    /// How many nodes satisfy `where` (an SQL condition on the node table;
+    /// empty for every node).
+    bool countNodes(const QString& where, const QVariantList& binds, qint64& out);
+    /// The planner's guess of that count (PostgreSQL; false elsewhere).
+    bool estimateNodes(const QString& where, const QVariantList& binds, qint64& out);
+    /// Appends the texts (NodeRecord::texts() order) of the nodes `offset` ..
+    /// `offset + limit - 1`, in table order, among those `where` selects.
+    /// With `afterRowid` of 0 or more the page starts after that row instead
+    /// of at `offset` (reading on from a page costs no skipping); `lastRowid`
+    /// receives the row's key of the last node appended.
+    bool readNodePage(const QString& where, const QVariantList& binds, qint64 offset, int limit,
+                      QList<QStringList>& out, qint64 afterRowid = -1, qint64* lastRowid = nullptr);
 
     /// Adds a node and its workgroup, location and IP range names (those not
     /// yet in their tables). Fails, changing nothing, when the MAC is already

@@ -33,12 +33,13 @@ bool ReportListModel::insertColumn(const QString& title, int width) {
     m_columns.append({title, width});
     for (QStringList& row : m_rows)
         row.append(QString());
+    m_pages.clear();
     endInsertColumns();
     return true;
 }
 
 int ReportListModel::addRow(const QStringList& texts) {
-    const int at = int(m_rows.size());
+    const int at = rowCount();
     addRows({texts});
     return at;
 }
@@ -56,6 +57,7 @@ QStringList ReportListModel::fitted(const QStringList& row) const {
 void ReportListModel::addRows(const QList<QStringList>& rows) {
     if (rows.isEmpty())
         return;
+    loadAll();
     const int first = int(m_rows.size());
     beginInsertRows({}, first, first + int(rows.size()) - 1);
     m_rows.reserve(m_rows.size() + rows.size());
@@ -65,9 +67,12 @@ void ReportListModel::addRows(const QList<QStringList>& rows) {
 }
 
 void ReportListModel::setRows(QList<QStringList> rows) {
-    if (rows.isEmpty() && m_rows.isEmpty())
+    if (rows.isEmpty() && m_rows.isEmpty() && !m_source)
         return;
     beginResetModel();
+    m_source.reset();
+    m_pages.clear();
+    m_pagedCount = 0;
     for (QStringList& row : rows)
         if (row.size() != m_columns.size())
             row = fitted(row);
@@ -75,7 +80,63 @@ void ReportListModel::setRows(QList<QStringList> rows) {
     endResetModel();
 }
 
+void ReportListModel::setSource(std::unique_ptr<ReportRowSource> source) {
+    beginResetModel();
+    m_rows.clear();
+    m_pages.clear();
+    m_source = std::move(source);
+    m_pagedCount = m_source ? qMax(0, m_source->count()) : 0;
+    endResetModel();
+}
+
+const QStringList& ReportListModel::rowAt(int row) const {
+    if (!m_source)
+        return m_rows[row];
+    const int page = row / kPageRows;
+    auto it = m_pages.find(page);
+    if (it == m_pages.end()) {
+        // The view asks for the rows around what it shows: a few pages are
+        // kept, the rest read again when scrolled back to.
+        if (m_pages.size() >= kCachedPages)
+            m_pages.clear();
+        const int first = page * kPageRows;
+        const int n = qMin(kPageRows, m_pagedCount - first);
+        QList<QStringList> rows;
+        rows.reserve(n);
+        if (!m_source->read(first, n, rows))
+            rows.clear(); // shown empty (the owner reports the failure)
+        while (rows.size() < n)
+            rows.append(QStringList());
+        for (QStringList& r : rows)
+            if (r.size() != m_columns.size())
+                r = fitted(r);
+        if (rows.size() > n)
+            rows.resize(n);
+        it = m_pages.insert(page, std::move(rows));
+    }
+    return (*it)[row - page * kPageRows];
+}
+
+void ReportListModel::loadAll() {
+    if (!m_source)
+        return;
+    // One read: skipping to each page in turn would cost more and more.
+    QList<QStringList> all;
+    all.reserve(m_pagedCount);
+    if (!m_source->read(0, m_pagedCount, all))
+        all.clear();
+    all.resize(m_pagedCount);
+    for (QStringList& r : all)
+        if (r.size() != m_columns.size())
+            r = fitted(r);
+    m_source.reset();
+    m_pages.clear();
+    m_pagedCount = 0;
+    m_rows = std::move(all);
+}
+
 int ReportListModel::setCell(int row, int column, const QString& text) {
+    loadAll();
     if (row < 0 || row >= m_rows.size() || column < 0 || column >= m_columns.size())
         return 0;
     m_rows[row][column] = text;
@@ -85,18 +146,27 @@ int ReportListModel::setCell(int row, int column, const QString& text) {
 }
 
 void ReportListModel::deleteRow(int row) {
-    if (row < 0 || row >= m_rows.size())
+    if (row < 0 || row >= rowCount())
         return;
     beginRemoveRows({}, row, row);
+    if (m_source) {
+        --m_pagedCount;
+        m_pages.clear();
+        endRemoveRows();
+        return;
+    }
     m_rows.removeAt(row);
     endRemoveRows();
 }
 
 void ReportListModel::deleteAll() {
-    if (m_rows.isEmpty())
+    if (m_rows.isEmpty() && !m_source)
         return;
     beginResetModel();
     m_rows.clear();
+    m_source.reset();
+    m_pages.clear();
+    m_pagedCount = 0;
     endResetModel();
 }
 
@@ -113,6 +183,9 @@ void ReportListModel::sortBy(int column, bool ascending) {
     m_ascending = ascending;
     if (!m_columns.isEmpty())
         Q_EMIT headerDataChanged(Qt::Horizontal, 0, int(m_columns.size()) - 1);
+    // Sorted rows are held rows: the paged ones are read first.
+    if (column >= 0 && column < m_columns.size() && m_pagedCount > 1)
+        loadAll();
     if (column < 0 || column >= m_columns.size() || m_rows.size() < 2)
         return;
 
@@ -171,13 +244,13 @@ void ReportListModel::sortBy(int column, bool ascending) {
 }
 
 QString ReportListModel::text(int row, int column) const {
-    if (row < 0 || row >= m_rows.size() || column < 0 || column >= m_columns.size())
+    if (row < 0 || row >= rowCount() || column < 0 || column >= m_columns.size())
         return {};
-    return m_rows[row][column];
+    return rowAt(row)[column];
 }
 
 QStringList ReportListModel::rowTexts(int row) const {
-    return row >= 0 && row < m_rows.size() ? m_rows[row] : QStringList();
+    return row >= 0 && row < rowCount() ? rowAt(row) : QStringList();
 }
 
 QString ReportListModel::columnTitle(int column) const {
@@ -189,7 +262,7 @@ int ReportListModel::declaredWidth(int column) const {
 }
 
 int ReportListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() ? 0 : m_source ? m_pagedCount : int(m_rows.size());
 }
 
 int ReportListModel::columnCount(const QModelIndex& parent) const {
@@ -199,7 +272,7 @@ int ReportListModel::columnCount(const QModelIndex& parent) const {
 QVariant ReportListModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const QString& t = m_rows[index.row()][index.column()];
+    const QString& t = rowAt(index.row())[index.column()];
     switch (role) {
     case Qt::DisplayRole: {
         // A row is one line high: line breaks (descriptions may hold them)

@@ -1,10 +1,24 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 #include <QStringList>
+#include <memory>
 
 namespace qarsilo {
+
+/// Rows a report list reads as they are shown, instead of holding them all
+/// (a listing of a large table). The rows are fixed while the list shows them;
+/// a changed table is shown through a new source.
+class ReportRowSource {
+public:
+    virtual ~ReportRowSource() = default;
+    /// How many rows there are.
+    virtual int count() const = 0;
+    /// Appends rows first .. first + n - 1 to `out`; false on a failure.
+    virtual bool read(int first, int n, QList<QStringList>& out) = 0;
+};
 
 /// The rows of a sortable report list. Columns are declared by one text such
 /// as "Workgroup,100;Info,100"; every row keeps its own copy of its cell texts,
@@ -30,9 +44,16 @@ public:
     /// of a large list: one update for the view, not a clear and an insert).
     /// The rows are taken as they are when they have one text per column.
     void setRows(QList<QStringList> rows);
+    /// Shows the rows of `source` (one reset), read in pages as they are
+    /// needed. Any later setRows, addRows or deleteAll ends it; a sort first
+    /// reads every row, then sorts them as held rows.
+    void setSource(std::unique_ptr<ReportRowSource> source);
+    bool isPaged() const { return bool(m_source); }
+
     /// Sets one cell's text; 1 when set, 0 when the cell does not exist.
     int setCell(int row, int column, const QString& text);
     /// Removes one row; the following rows move up. Out of range: nothing.
+    /// Paged rows: the row must be gone from the source already.
     void deleteRow(int row);
     /// Removes every row (the columns stay).
     void deleteAll();
@@ -61,6 +82,13 @@ public:
 private:
     /// `row` with exactly one text per column.
     QStringList fitted(const QStringList& row) const;
+    /// The texts of an existing row; paged rows are read with their page.
+    const QStringList& rowAt(int row) const;
+    /// Reads every paged row into m_rows and ends the paging.
+    void loadAll();
+
+    static constexpr int kPageRows = 256;
+    static constexpr int kCachedPages = 16;
 
     struct Column {
         QString title;
@@ -68,6 +96,9 @@ private:
     };
     QList<Column> m_columns;
     QList<QStringList> m_rows;
+    std::unique_ptr<ReportRowSource> m_source;
+    int m_pagedCount = 0;
+    mutable QHash<int, QList<QStringList>> m_pages;
     int m_sortColumn = -1;
     bool m_ascending = true;
 };

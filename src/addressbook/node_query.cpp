@@ -1,0 +1,98 @@
+#include "addressbook/node_query.h"
+
+namespace qarsilo {
+
+namespace {
+
+bool isAscii(const QString& s) {
+    for (QChar c : s)
+        if (c.unicode() >= 128)
+            return false;
+    return true;
+}
+
+QString asciiLower(const QString& s) {
+    QString out = s;
+    for (QChar& c : out)
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            c = QChar(c.unicode() + ('a' - 'A'));
+    return out;
+}
+
+// A LIKE pattern that matches `value` literally at the start ('\' escapes).
+QString likePrefix(const QString& value) {
+    QString out;
+    out.reserve(value.size() + 2);
+    for (QChar c : value) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('%') || c == QLatin1Char('_'))
+            out += QLatin1Char('\\');
+        out += c;
+    }
+    return out + QLatin1Char('%');
+}
+
+} // namespace
+
+std::optional<NodeFilterSql> nodeFilterSql(const NodeFilter& filter, bool server, bool scan) {
+    const QString& v = filter.value;
+    if (!isAscii(v))
+        return std::nullopt;
+    // SQLite's LIKE and NOCASE fold ASCII letters only; on PostgreSQL the
+    // column is lowered and the value lowered the same way.
+    const QString plus = scan && !server ? QStringLiteral("+") : QString();
+    const auto equalNoCase = [&](const char* column) -> NodeFilterSql {
+        const QString c = QString::fromLatin1(column);
+        if (server)
+            return {QStringLiteral("lower(%1) = ?").arg(c), {asciiLower(v)}};
+        return {QStringLiteral("%1%2 = ? COLLATE NOCASE").arg(plus, c), {v}};
+    };
+    switch (filter.kind) {
+    case NodeFilter::Kind::All:
+    case NodeFilter::Kind::Unchanged:
+        return NodeFilterSql{};
+    case NodeFilter::Kind::Workgroup:
+        return equalNoCase("WORKGROUP");
+    case NodeFilter::Kind::Location:
+        return equalNoCase("LOCATION");
+    case NodeFilter::Kind::IpRange:
+        return equalNoCase("SUBNET");
+    case NodeFilter::Kind::Name:
+        if (server)
+            return NodeFilterSql{QStringLiteral("lower(NAME) LIKE ?"), {likePrefix(asciiLower(v))}};
+        return NodeFilterSql{QStringLiteral("%1NAME LIKE ? ESCAPE '\\'").arg(plus),
+                             {likePrefix(v)}};
+    case NodeFilter::Kind::Address:
+        if (server)
+            return NodeFilterSql{QStringLiteral("IP LIKE ?"), {likePrefix(v)}};
+        // GLOB is the letter-case exact prefix match; its wildcards are
+        // refused rather than escaped (the search types digits and dots).
+        for (QChar c : v)
+            if (c == QLatin1Char('*') || c == QLatin1Char('?') || c == QLatin1Char('['))
+                return std::nullopt;
+        return NodeFilterSql{QStringLiteral("%1IP GLOB ?").arg(plus), {v + QLatin1Char('*')}};
+    }
+    return std::nullopt;
+}
+
+std::optional<std::pair<NodeFilterSql, NodeFilterSql>>
+nodePrefixComplement(const NodeFilter& filter) {
+    QString column;
+    QString prefix = filter.value;
+    if (filter.kind == NodeFilter::Kind::Name) {
+        column = QStringLiteral("lower(NAME)");
+        prefix = asciiLower(prefix);
+    } else if (filter.kind == NodeFilter::Kind::Address) {
+        column = QStringLiteral("IP");
+    }
+    // Byte order (the pattern operators): the texts that begin with the
+    // prefix are exactly those from it up to, not including, the prefix with
+    // its last character one higher.
+    if (column.isEmpty() || prefix.isEmpty() || !isAscii(prefix) || prefix.back().unicode() >= 127)
+        return std::nullopt;
+    QString next = prefix;
+    next.back() = QChar(next.back().unicode() + 1);
+    return std::pair{NodeFilterSql{column + QStringLiteral(" ~<~ ?"), {prefix}},
+                     NodeFilterSql{column + QStringLiteral(" ~>=~ ?"), {next}}};
+}
+
+} // namespace qarsilo

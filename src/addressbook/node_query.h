@@ -1,0 +1,34 @@
+#pragma once
+
+#include "addressbook/node_filter.h"
+
+#include <QString>
+#include <QVariantList>
+#include <optional>
+#include <utility>
+
+namespace qarsilo {
+
+/// A node filter as an SQL condition on the node table, for listings the
+/// database filters (AddressDatabase::countNodes, readNodePage).
+struct NodeFilterSql {
+    QString where; ///< empty: every node
+    QVariantList binds;
+};
+
+/// The condition that selects exactly the nodes `filter` matches, on
+/// PostgreSQL (`server`) or SQLite; none when SQL cannot give the same
+/// answer (a value with letters beyond ASCII, whose case the engines fold
+/// differently). `scan` (SQLite) keeps the engine off the column's index:
+/// when most rows match, reading in table order finds a page soonest.
+std::optional<NodeFilterSql> nodeFilterSql(const NodeFilter& filter, bool server,
+                                           bool scan = false);
+
+/// On PostgreSQL, the two conditions that select the nodes a name or
+/// address prefix filter does not match: below the prefix and from the next
+/// prefix on. Counting those is quicker when most nodes match (the index
+/// holds few entries outside the prefix). None for other filters.
+std::optional<std::pair<NodeFilterSql, NodeFilterSql>>
+nodePrefixComplement(const NodeFilter& filter);
+
+} // namespace qarsilo

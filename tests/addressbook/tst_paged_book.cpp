@@ -1,0 +1,199 @@
+#include "address_test_util.h"
+#include "addressbook/address_book_dlg.h"
+#include "addressbook/node_query.h"
+#include "support/scripted_message_service.h"
+#include "ui/report_list.h"
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace qarsilo;
+using namespace qarsilo::test;
+
+namespace {
+
+// Names, addresses and groups that probe the matching rules: letter case,
+// LIKE's wildcards and escape, letters beyond ASCII, prefixes of numbers.
+QList<NodeRecord> generatedBook(int n) {
+    static const char* const names[] = {"host", "HOST", "Host_a", "hostXa", "100%",  "10x%",
+                                        "a\\b", "ab",   "",       "Ärger",  "ärger", " host"};
+    static const char* const groups[] = {"WG", "wg", "Wg2", "Ärger", "ärger", "w_"};
+    QList<NodeRecord> out;
+    for (int i = 0; i < n; ++i) {
+        NodeRecord r = node("", "", "");
+        r.mac = QStringLiteral("00:00:00:00:%1:%2")
+                    .arg(i / 256, 2, 16, QLatin1Char('0'))
+                    .arg(i % 256, 2, 16, QLatin1Char('0'));
+        r.ip = QStringLiteral("10.%1.%2.%3").arg(i % 3 == 0 ? 1 : 10).arg(i % 7).arg(i % 11);
+        r.name = QString::fromUtf8(names[i % 12]) + QString::number(i % 5);
+        r.workgroup = QString::fromUtf8(groups[i % 6]);
+        r.location = QString::fromUtf8(groups[(i + 1) % 6]);
+        r.subnet = r.ip.section(QLatin1Char('.'), 0, 2) + QStringLiteral(".0");
+        out << r;
+    }
+    return out;
+}
+
+} // namespace
+
+class TestPagedBook : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase_data() {
+        QTest::addColumn<bool>("server");
+        QTest::newRow("file") << false;
+        QTest::newRow("postgresql") << true;
+    }
+
+    void init() {
+        QFETCH_GLOBAL(bool, server);
+        m_server = server;
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_file = m_dir->filePath(QStringLiteral("address.mdb"));
+        m_messages = std::make_unique<ScriptedMessageService>();
+        CAddressBookDlg::setAutodiscoveryRunner({});
+        if (server) {
+            if (testServerUrl().isEmpty())
+                QSKIP("no PostgreSQL server programs were found when the tests were built");
+            m_book = std::make_unique<ScratchServerBook>();
+            QVERIFY2(m_book->ok(), qPrintable(m_book->error()));
+            m_file = m_book->url();
+        }
+    }
+
+    void cleanup() {
+        CAddressBookDlg::setPagedFrom(CAddressBookDlg::kPagedFrom);
+        m_messages.reset(); // before the next one takes its place
+        m_book.reset();
+    }
+
+    // The database's filter lists the same nodes in the same order as the
+    // filter the window applies in memory.
+    void sqlFilterListsWhatMemoryLists_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("value");
+        using K = NodeFilter::Kind;
+        const struct {
+            const char* tag;
+            K kind;
+            const char* value;
+        } rows[] = {
+            {"all", K::All, ""},
+            {"name prefix, case aside", K::Name, "hO"},
+            {"name with %", K::Name, "10"},
+            {"name % literal", K::Name, "10x%"},
+            {"name _ literal", K::Name, "host_"},
+            {"name backslash", K::Name, "a\\"},
+            {"name blank first", K::Name, " h"},
+            {"address 10.1 also finds 10.10", K::Address, "10.1"},
+            {"address full", K::Address, "10.10.3.3"},
+            {"workgroup, case aside", K::Workgroup, "wg"},
+            {"workgroup _ literal", K::Workgroup, "W_"},
+            {"location", K::Location, "wG2"},
+            {"ip range", K::IpRange, "10.1.2.0"},
+            {"nothing", K::Name, "zz"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.tag) << int(r.kind) << QString::fromUtf8(r.value);
+    }
+
+    void sqlFilterListsWhatMemoryLists() {
+        QFETCH(int, kind);
+        QFETCH(QString, value);
+        const QList<NodeRecord> book = generatedBook(240);
+        store(m_file, book);
+        AddressDatabase db(m_file);
+        QVERIFY(db.open());
+        db.ensureSearchIndexes();
+        const NodeFilter filter{NodeFilter::Kind(kind), value};
+        QList<QStringList> expected;
+        for (const NodeRecord& r : book)
+            if (filter.matches(r))
+                expected << r.texts();
+        for (bool scan : {false, true}) {
+            const std::optional<NodeFilterSql> sql = nodeFilterSql(filter, m_server, scan);
+            QVERIFY(sql);
+            qint64 count = -1;
+            QVERIFY2(db.countNodes(sql->where, sql->binds, count), qPrintable(db.lastError()));
+            QCOMPARE(count, qint64(expected.size()));
+            // Two pages, the second read on from the first.
+            QList<QStringList> rows;
+            qint64 last = -1;
+            QVERIFY(db.readNodePage(sql->where, sql->binds, 0, 7, rows, -1, &last));
+            QVERIFY(db.readNodePage(sql->where, sql->binds, 7, 1000, rows,
+                                    rows.size() == 7 ? last : -1));
+            QCOMPARE(rows, expected);
+        }
+        // A server counts a common prefix by the nodes outside it.
+        qint64 guess = -1;
+        QCOMPARE(db.estimateNodes(filter.column() < 0 ? QString() : QStringLiteral("NAME <> ?"),
+                                  filter.column() < 0 ? QVariantList() : QVariantList{value},
+                                  guess),
+                 m_server);
+        if (const auto c = m_server ? nodePrefixComplement(filter) : std::nullopt) {
+            qint64 below = 0;
+            qint64 above = 0;
+            QVERIFY(db.countNodes(c->first.where, c->first.binds, below));
+            QVERIFY(db.countNodes(c->second.where, c->second.binds, above));
+            QCOMPARE(book.size() - below - above, qint64(expected.size()));
+        }
+        // Letters beyond ASCII are left to the memory filter.
+        QVERIFY(!nodeFilterSql({NodeFilter::Kind(kind), QStringLiteral("ä")}, m_server));
+    }
+
+    // A large book is listed in pages: every row readable, searches, delete,
+    // sort and another writer's change behave as with the rows read whole.
+    void windowPagesALargeBook() {
+        const QList<NodeRecord> book = generatedBook(700);
+        store(m_file, book);
+        CAddressBookDlg::setPagedFrom(500);
+        CAddressBookDlg dlg(nullptr, m_file);
+        QAbstractItemModelTester tester(dlg.list()->model());
+        dlg.show();
+        QVERIFY(dlg.isPaged());
+        QCOMPARE(dlg.snapshot().reads(), 0);
+        QCOMPARE(dlg.list()->rowCount(), 700);
+        for (int r : {0, 255, 256, 699})
+            QCOMPARE(dlg.list()->reportModel()->rowTexts(r), book[r].texts());
+
+        QTest::keyClicks(dlg.nameField(), QStringLiteral("HOST_"));
+        // "Host_a" names (every 12th node), not "hostXa".
+        QCOMPARE(dlg.list()->rowCount(), 59);
+        QCOMPARE(dlg.list()->text(58, 0), book[698].mac);
+        dlg.list()->selectRow(1);
+        m_messages->answerNext(MessageService::Answer::Ok);
+        dlg.deleteNode();
+        QCOMPARE(dlg.list()->rowCount(), 58);
+        QCOMPARE(dlg.list()->text(1, 0), book[26].mac);
+        QCOMPARE(nodesIn(m_file).size(), 699);
+
+        Q_EMIT dlg.list()->horizontalHeader()->sectionClicked(0);
+        Q_EMIT dlg.list()->horizontalHeader()->sectionClicked(0);
+        QCOMPARE(dlg.list()->text(0, 0), book[698].mac);
+        QCOMPARE(dlg.list()->rowCount(), 58);
+
+        // Another program adds a matching node: listed anew within a second.
+        store(m_file, {node("00:00:00:00:ff:ff", "10.9.9.9", "host_new")});
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.list()->rowCount(), 59, 3000);
+        QCOMPARE(dlg.list()->text(58, 3), QStringLiteral("host_new"));
+        QVERIFY(dlg.isPaged());
+        dlg.nameField()->clear();
+        QCOMPARE(dlg.list()->rowCount(), 700);
+        QCOMPARE(dlg.snapshot().reads(), 0);
+        QVERIFY(m_messages->shown().size() == 1);
+    }
+
+private:
+    bool m_server = false;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ScratchServerBook> m_book;
+    std::unique_ptr<ScriptedMessageService> m_messages;
+    QString m_file;
+};
+
+QTEST_MAIN(TestPagedBook)
+#include "tst_paged_book.moc"
