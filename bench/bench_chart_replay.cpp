@@ -20,7 +20,6 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -44,18 +43,11 @@ WindowRun replayInWindow(ChartKind kind) {
     auto* view = qobject_cast<CChartView*>(frame.activeView());
     if (!view || !view->replaysBySecond())
         return run;
-    QElapsedTimer beat;
-    beat.start();
-    QTimer heartbeat;
-    heartbeat.setInterval(1);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        run.longestStallMs = std::max(run.longestStallMs, beat.nsecsElapsed() / 1e6);
-        beat.restart();
-    });
-    heartbeat.start();
+    bench::StallMeter meter;
     while (!view->replayEnded())
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     run.seconds = clock.nsecsElapsed() / 1e9;
+    run.longestStallMs = meter.longestMs();
     long long second = 0;
     if (view->shownSecond(second)) {
         run.lastBlock = QString::number(second) + QLatin1Char('\n');

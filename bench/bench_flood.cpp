@@ -17,6 +17,7 @@
 // machine as loaded.
 
 #include "analysis/capture_decode_view.h"
+#include "bench_util.h"
 #include "capture/live_net.h"
 #include "discovery/autodiscovery_dlg.h"
 #include "settings/settings_store.h"
@@ -201,19 +202,7 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
         shown = &frame;
     }
 
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0;
-    double longestGapMs = 0;
-    QTimer meter;
-    meter.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&meter, &QTimer::timeout, &meter, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        if (last)
-            longestGapMs = std::max(longestGapMs, double(now - last) / 1e6);
-        last = now;
-    });
-    meter.start(1);
+    bench::StallMeter meter;
     // Drawn every second, as a visible window would be.
     QTimer painter;
     QObject::connect(&painter, &QTimer::timeout, &painter, [&] { (void)shown->grab(); });
@@ -246,7 +235,8 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
     std::printf("%-12s sent %lld frames in %.1f s (%.0f frames/s); peak RSS %ld MB (%ld MB before "
                 "the window), RSS at the end %ld MB; longest interface thread stall %.1f ms\n",
                 w.name, sent, sendSeconds, sendSeconds > 0 ? double(sent) / sendSeconds : 0.0,
-                statusKb("VmHWM:") / 1024, baseKb / 1024, statusKb("VmRSS:") / 1024, longestGapMs);
+                statusKb("VmHWM:") / 1024, baseKb / 1024, statusKb("VmRSS:") / 1024,
+                meter.longestMs());
     sampler.stop();
     std::printf("%-12s RSS every %.1f s (MB): %s\n", w.name, seconds / 10.0,
                 qPrintable(rssTrend.join(u' ')));
@@ -257,7 +247,7 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB) {
         // A loaded machine leaves frames in the kernel's ring after the
         // sender stops: counted once the store has stopped growing.
         for (std::size_t seen = 0, quiet = 0;
-             quiet < 10 && clock.elapsed() < 1000LL * seconds + 30000;) {
+             quiet < 10 && meter.elapsedMs() < 1000LL * seconds + 30000;) {
             QEventLoop pause;
             QTimer::singleShot(100, &pause, &QEventLoop::quit);
             pause.exec();

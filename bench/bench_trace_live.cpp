@@ -11,6 +11,7 @@
 //                            [--show-packets on|off] [--runs 1]
 
 #include "addressbook/address_database.h"
+#include "bench_util.h"
 #include "capture/live_net.h"
 #include "settings/settings_store.h"
 #include "shell/app_state.h"
@@ -99,19 +100,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         // The interface thread: gaps between ticks of a 1 ms timer.
-        QElapsedTimer clock;
-        clock.start();
-        qint64 last = 0;
-        double longestGapMs = 0;
-        QTimer meter;
-        meter.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&meter, &QTimer::timeout, &meter, [&] {
-            const qint64 now = clock.nsecsElapsed();
-            if (last)
-                longestGapMs = std::max(longestGapMs, double(now - last) / 1e6);
-            last = now;
-        });
-        meter.start(1);
+        bench::StallMeter meter;
 
         QEventLoop loop;
         sender->startStream(frames, rate);
@@ -149,9 +138,9 @@ int main(int argc, char** argv) {
             static_cast<unsigned long long>(drops.busy),
             static_cast<unsigned long long>(drops.queueFull),
             static_cast<unsigned long long>(drops.noSlot), static_cast<unsigned long long>(steps),
-            lateMs, pathLife, longestGapMs);
+            lateMs, pathLife, meter.longestMs());
         std::fflush(stdout);
-        gaps.push_back(longestGapMs);
+        gaps.push_back(meter.longestMs());
         lost.push_back(lostHere);
     }
     if (runs > 1) {

@@ -2,9 +2,11 @@
 
 // Small pieces the benchmarks that time whole tools share.
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <pcap/pcap.h>
 
 #include <algorithm>
@@ -61,5 +63,32 @@ inline double timeCommand(const QString& program, const QStringList& args) {
     }
     return seconds(start);
 }
+
+/// The interface thread's longest wait while it runs: the largest gap between
+/// the ticks of a 1 ms timer. Starts when made; stop() ends the measuring.
+class StallMeter {
+public:
+    StallMeter() {
+        m_clock.start();
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            if (m_last)
+                m_longestMs = std::max(m_longestMs, double(now - m_last) / 1e6);
+            m_last = now;
+        });
+        m_timer.start(1);
+    }
+    void stop() { m_timer.stop(); }
+    double longestMs() const { return m_longestMs; }
+    /// Milliseconds since the meter was made.
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+
+private:
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    qint64 m_last = 0;
+    double m_longestMs = 0;
+};
 
 } // namespace qarsilo::bench
