@@ -15,6 +15,7 @@
 
 #include "addressbook/address_book_dlg.h"
 #include "addressbook/address_database.h"
+#include "bench_util.h"
 #include "discovery/discovery_database.h"
 #include "discovery/discovery_tables.h"
 #include "ui/ip_address_edit.h"
@@ -44,15 +45,11 @@ using namespace qarsilo;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
 
 double msSince(Clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-double median(std::vector<double> ms) {
-    std::sort(ms.begin(), ms.end());
-    return ms.empty() ? 0.0 : ms[ms.size() / 2];
 }
 
 QString macOf(int i) {
