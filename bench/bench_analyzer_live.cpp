@@ -15,11 +15,11 @@
 #include "shell/commands.h"
 #include "shell/main_frame.h"
 #include "shell/qarsilo_view.h"
+#include "ui/row_list_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScrollBar>
-#include <QTableView>
 #include <QTimer>
 
 #include <algorithm>
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
         if (rows == 0)
             return;
         const int row = int(random() % unsigned(rows));
-        QTableView* list = analyzer->list();
+        RowListView* list = analyzer->list();
         list->verticalScrollBar()->setValue(
             int(random() % unsigned(list->verticalScrollBar()->maximum() + 1)));
         list->selectRow(row);

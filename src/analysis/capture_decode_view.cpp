@@ -12,6 +12,7 @@
 #include "shell/main_frame.h"
 #include "shell/toolbar_art.h"
 #include "ui/message_service.h"
+#include "ui/row_list_view.h"
 
 #include <QDataStream>
 #include <QFileDialog>
@@ -27,7 +28,6 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
-#include <QTableView>
 #include <QTextCursor>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -114,17 +114,14 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     font.setPointSize(8);
     setFont(font);
 
-    m_list = new QTableView(this);
+    // Rows of one height and nothing kept per row: a capture of any length
+    // costs the list no memory and no time per frame.
+    m_list = new RowListView(this);
     m_list->setModel(&m_model);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_list->setShowGrid(false);
-    m_list->setWordWrap(false);
     m_list->setAlternatingRowColors(true);
-    m_list->verticalHeader()->hide();
-    // Every row has one height: the list never measures rows one by one.
-    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 4);
+    m_list->setRowHeight(m_list->fontMetrics().height() + 4);
     m_list->horizontalHeader()->setHighlightSections(false);
     m_list->horizontalHeader()->setStretchLastSection(true);
     for (int c = 0; c < CaptureListModel::ColumnCount; ++c)

@@ -11,8 +11,8 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -21,9 +21,9 @@
 class QLineEdit;
 class QPlainTextEdit;
 class QSplitter;
-class QTableView;
 class QTreeWidget;
 class QTreeWidgetItem;
+class RowListView;
 
 /// The packet analyzer: captures every frame that passes the stored filter,
 /// lists it, keeps a copy, and shows the chosen frame as a decode tree and a
@@ -89,7 +89,7 @@ public:
     const qarsilo::FrameStore& store() const { return m_store; }
     qarsilo::CaptureListModel* model() { return &m_model; }
     qarsilo::CaptureSession& session() { return m_session; }
-    QTableView* list() const { return m_list; }
+    RowListView* list() const { return m_list; }
     QTreeWidget* tree() const { return m_tree; }
     QPlainTextEdit* dump() const { return m_dump; }
     qint64 linkSpeed() const { return m_linkSpeed; }
@@ -151,7 +151,7 @@ private:
     QTimer m_scanTimer;
     FilterWizardRunner m_filterWizard;
 
-    QTableView* m_list = nullptr;
+    RowListView* m_list = nullptr;
     QTreeWidget* m_tree = nullptr;
     QPlainTextEdit* m_dump = nullptr;
     QLineEdit* m_filterBar = nullptr;

@@ -11,13 +11,13 @@
 #include "shell/qarsilo_view.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
+#include "ui/row_list_view.h"
 
 #include <QAbstractItemModelTester>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCursor>
@@ -241,7 +241,7 @@ private Q_SLOTS:
         m_view->tick();
         m_frame->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
-        QTableView* list = m_view->list();
+        RowListView* list = m_view->list();
         const int row = 4;
         list->scrollTo(m_view->model()->index(row, 0));
         const QRect rect = list->visualRect(m_view->model()->index(row, 1));
