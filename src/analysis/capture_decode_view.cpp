@@ -376,9 +376,11 @@ void CCaptureDecodeView::tick() {
     if (m_scan.joinable())
         return; // the list waits for the display filter's first pass
     QScrollBar* bar = m_list->verticalScrollBar();
-    // Follow new frames only when the operator is at the end of the list.
+    // Follow new frames only when the operator is at the end of the list and
+    // has chosen nothing (asked without listing the selection, which may span
+    // millions of rows).
     const bool atEnd = bar->value() >= bar->maximum();
-    if (m_model.refresh() > 0 && atEnd && m_list->selectionModel()->selectedRows().isEmpty())
+    if (m_model.refresh() > 0 && atEnd && !m_list->selectionModel()->hasSelection())
         m_list->scrollToBottom();
     if (!m_reportedEnd && m_frame && m_session.loopEnd() != LoopEnd::Running) {
         m_reportedEnd = true;
