@@ -307,6 +307,9 @@ void RowListView::updateGeometries() {
     horizontalScrollBar()->setRange(0, std::max(0, m_header->length() - area.width()));
     m_inGeometries = false;
     QAbstractItemView::updateGeometries();
+    // Drawn whole after every change of rows or size: a few dozen cells, and
+    // no stale rows are left where the viewport moved or resized.
+    viewport()->update();
 }
 
 void RowListView::scrollContentsBy(int dx, int) {
@@ -320,12 +323,8 @@ void RowListView::rowsInserted(const QModelIndex& parent, int start, int end) {
     if (parent != rootIndex())
         return;
     updateGeometries();
-    // Rows below the viewport need no drawing.
-    if (start <= firstVisibleRow() + fullyVisibleRows())
-        viewport()->update();
 }
 
 void RowListView::rowsChanged() {
     updateGeometries();
-    viewport()->update();
 }

@@ -105,6 +105,9 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         view.scrollTo(model.index(500, 0), QAbstractItemView::PositionAtTop);
         QCOMPARE(view.firstVisibleRow(), 500);
+        // The header sits above the rows, not over them.
+        QCOMPARE(view.viewport()->geometry().top(),
+                 view.horizontalHeader()->geometry().bottom() + 1);
         QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(10, 16 * 3 + 8));
         QCOMPARE(view.currentIndex().row(), 503);
         view.scrollTo(model.index(700, 0), QAbstractItemView::PositionAtTop);
