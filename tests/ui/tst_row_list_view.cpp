@@ -30,6 +30,16 @@ public:
     }
 };
 
+// A view over `model` with `rows` rows of `rowHeight` pixels, shown.
+void showView(RowListView& view, CountModel& model, int rows, int rowHeight) {
+    model.rows = rows;
+    view.setModel(&model);
+    view.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view.setRowHeight(rowHeight);
+    view.resize(300, 220);
+    view.show();
+}
+
 } // namespace
 
 class TestRowListView : public QObject {
@@ -68,13 +78,8 @@ private Q_SLOTS:
         QFETCH(int, current);
         QFETCH(int, selected);
         CountModel model;
-        model.rows = rows;
         RowListView view;
-        view.setModel(&model);
-        view.setSelectionMode(QAbstractItemView::ExtendedSelection);
-        view.setRowHeight(20);
-        view.resize(300, 200);
-        view.show();
+        showView(view, model, rows, 20);
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         view.resize(300, view.height() - view.viewport()->height() + 10 * 20 + 5);
         QTRY_COMPARE(view.fullyVisibleRows(), 10);
@@ -95,13 +100,8 @@ private Q_SLOTS:
     // between, whatever the scroll position; rows added below follow on.
     void mouseAndGrowth() {
         CountModel model;
-        model.rows = 1000;
         RowListView view;
-        view.setModel(&model);
-        view.setSelectionMode(QAbstractItemView::ExtendedSelection);
-        view.setRowHeight(16);
-        view.resize(300, 220);
-        view.show();
+        showView(view, model, 1000, 16);
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         view.scrollTo(model.index(500, 0), QAbstractItemView::PositionAtTop);
         QCOMPARE(view.firstVisibleRow(), 500);
