@@ -17,11 +17,11 @@
 #include "shell/qarsilo_view.h"
 #include "stats/chart_frames.h"
 #include "stats/general_info_view.h"
+#include "ui/row_list_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTableView>
 #include <QTimer>
 
 #include <algorithm>

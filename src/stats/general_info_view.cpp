@@ -1,6 +1,7 @@
 #include "stats/general_info_view.h"
 
 #include "ui/report_list.h"
+#include "ui/row_list_view.h"
 
 #include "capture/link_speed.h"
 #include "settings/settings_store.h"
@@ -17,7 +18,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QTableView>
 #include <QVBoxLayout>
 
 using namespace qarsilo;
@@ -121,16 +121,14 @@ void CGeneralInfoView::buildLayout() {
     }
 
     auto* usersBox = new QGroupBox(QStringLiteral("Top Users"), this);
-    m_list = new QTableView(usersBox);
+    // One height for every row and nothing kept per row: a second of a
+    // million frames costs the list nothing to take in.
+    m_list = new RowListView(usersBox);
     m_list->setModel(&m_model);
     m_list->setShowGrid(true);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setWordWrap(false);
-    m_list->verticalHeader()->hide();
-    // One height for every row: a second of a million frames needs no measuring.
-    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 4);
+    m_list->setRowHeight(m_list->fontMetrics().height() + 4);
     m_list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_list->horizontalHeader()->setHighlightSections(false);
     // The declared widths, widened where this font needs more for the longest text.

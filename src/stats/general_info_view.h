@@ -14,7 +14,7 @@
 class CGraphPanel;
 class QLabel;
 class QMenu;
-class QTableView;
+class RowListView;
 
 /// "General" network statistics: utilization, packets and bits per second
 /// of the whole segment (current, average, peak and its time), three
@@ -74,7 +74,7 @@ public:
     qarsilo::GeneralStats& stats() { return m_stats; }
     qarsilo::TopUsersModel* model() { return &m_model; }
     qarsilo::CaptureSession& session() { return m_session; }
-    QTableView* list() const { return m_list; }
+    RowListView* list() const { return m_list; }
     /// The 1000 ms timer that runs tick() (benchmarks tick it themselves).
     QTimer& timer() { return m_timer; }
     QLabel* field(Field f) const { return m_fields[static_cast<std::size_t>(f)]; }
@@ -109,5 +109,5 @@ private:
     std::array<QLabel*, FieldCount> m_fields{};
     std::array<CGraphPanel*, GraphCount> m_graphs{};
     QList<QLabel*> m_linkLabels;
-    QTableView* m_list = nullptr;
+    RowListView* m_list = nullptr;
 };

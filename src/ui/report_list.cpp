@@ -124,7 +124,7 @@ void CReportHeader::paintSection(QPainter* painter, const QRect& rect, int logic
 }
 
 CReportList::CReportList(int listId, QWidget* parent)
-    : QTableView(parent)
+    : RowListView(parent)
     , m_listId(listId)
     , m_model(new qarsilo::ReportListModel(this)) {
     setHorizontalHeader(new CReportHeader(this));
@@ -133,13 +133,10 @@ CReportList::CReportList(int listId, QWidget* parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setWordWrap(false);
     setTextElideMode(Qt::ElideRight);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setTabKeyNavigation(false);
-    verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    setRowHeight(fontMetrics().height() + 4);
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setMinimumSectionSize(0);
@@ -310,18 +307,18 @@ void CReportList::afterOwnerMenu(QWidget* popupBefore) {
 
 bool CReportList::viewportEvent(QEvent* event) {
     if (event->type() != QEvent::ContextMenu || contextMenuPolicy() != Qt::CustomContextMenu)
-        return QTableView::viewportEvent(event);
+        return RowListView::viewportEvent(event);
     QWidget* before = QApplication::activePopupWidget();
-    const bool handled = QTableView::viewportEvent(event);
+    const bool handled = RowListView::viewportEvent(event);
     afterOwnerMenu(before);
     return handled;
 }
 
 bool CReportList::event(QEvent* event) {
     if (event->type() != QEvent::ContextMenu || contextMenuPolicy() != Qt::CustomContextMenu)
-        return QTableView::event(event);
+        return RowListView::event(event);
     QWidget* before = QApplication::activePopupWidget();
-    const bool handled = QTableView::event(event);
+    const bool handled = RowListView::event(event);
     afterOwnerMenu(before);
     return handled;
 }

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "ui/report_list_model.h"
+#include "ui/row_list_view.h"
 
 #include <QHeaderView>
 #include <QPointer>
-#include <QTableView>
 #include <functional>
 
 class QMenu;
@@ -30,7 +30,7 @@ private:
 /// lines, full-row selection, columns declared by one text, rows sorted by a
 /// click on a column title. Column widths can be kept in the "ListCtrls"
 /// group of the settings file under the list's number.
-class CReportList : public QTableView {
+class CReportList : public RowListView {
     Q_OBJECT
 public:
     /// `listId` names the list's saved widths ("ListCtrls/<listId>").

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPen>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -10,16 +11,9 @@
 
 RowListView::RowListView(QWidget* parent)
     : QAbstractItemView(parent) {
-    m_header = new QHeaderView(Qt::Horizontal, this);
-    m_header->setSectionsClickable(false);
-    const auto relayout = [this] {
-        updateGeometries();
-        viewport()->update();
-    };
-    connect(m_header, &QHeaderView::sectionResized, this, relayout);
-    connect(m_header, &QHeaderView::sectionMoved, this, relayout);
-    connect(m_header, &QHeaderView::sectionCountChanged, this, relayout);
-    connect(m_header, &QHeaderView::geometriesChanged, this, relayout);
+    auto* header = new QHeaderView(Qt::Horizontal, this);
+    header->setSectionsClickable(false);
+    adoptHeader(header);
     setSelectionBehavior(SelectRows);
     setHorizontalScrollMode(ScrollPerPixel);
 }
@@ -28,6 +22,35 @@ RowListView::~RowListView() {
     // The header outlives this part of the object while QWidget deletes its
     // children; it must not call back into it.
     disconnect(m_header, nullptr, this, nullptr);
+}
+
+void RowListView::adoptHeader(QHeaderView* header) {
+    m_header = header;
+    m_header->setParent(this);
+    const auto relayout = [this] {
+        updateGeometries();
+        viewport()->update();
+    };
+    connect(m_header, &QHeaderView::sectionResized, this, relayout);
+    connect(m_header, &QHeaderView::sectionMoved, this, relayout);
+    connect(m_header, &QHeaderView::sectionCountChanged, this, relayout);
+    connect(m_header, &QHeaderView::geometriesChanged, this, relayout);
+}
+
+void RowListView::setHorizontalHeader(QHeaderView* header) {
+    if (!header || header == m_header)
+        return;
+    disconnect(m_header, nullptr, this, nullptr);
+    delete m_header;
+    adoptHeader(header);
+    m_header->setModel(model());
+    m_header->show();
+    updateGeometries();
+}
+
+void RowListView::setShowGrid(bool show) {
+    m_showGrid = show;
+    viewport()->update();
 }
 
 void RowListView::setModel(QAbstractItemModel* model) {
@@ -54,6 +77,14 @@ int RowListView::columnWidth(int column) const {
 
 void RowListView::setColumnWidth(int column, int width) {
     m_header->resizeSection(column, width);
+}
+
+bool RowListView::isColumnHidden(int column) const {
+    return m_header->isSectionHidden(column);
+}
+
+void RowListView::setColumnHidden(int column, bool hide) {
+    m_header->setSectionHidden(column, hide);
 }
 
 void RowListView::selectRow(int row) {
@@ -265,6 +296,9 @@ void RowListView::paintEvent(QPaintEvent* event) {
         lastVisual = columns - 1;
     const QModelIndex current = currentIndex();
     const bool focus = hasFocus();
+    const int grid = m_showGrid ? 1 : 0; // the grid takes each cell's last pixels
+    const QPen gridPen(QColor::fromRgba(
+        static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &base, this))));
     const QItemSelectionModel* selection = selectionModel();
     for (qint64 row = top; row <= bottom; ++row) {
         const int y = yOfRow(row);
@@ -275,8 +309,9 @@ void RowListView::paintEvent(QPaintEvent* event) {
             const QModelIndex index = model()->index(int(row), column, rootIndex());
             QStyleOptionViewItem option = base;
             option.index = index;
-            option.rect = QRect(m_header->sectionViewportPosition(column), y,
-                                m_header->sectionSize(column), m_rowHeight);
+            const QRect cell(m_header->sectionViewportPosition(column), y,
+                             m_header->sectionSize(column), m_rowHeight);
+            option.rect = cell.adjusted(0, 0, -grid, -grid);
             if (selection && selection->isSelected(index))
                 option.state |= QStyle::State_Selected;
             if (focus && index == current)
@@ -285,6 +320,13 @@ void RowListView::paintEvent(QPaintEvent* event) {
                 option.features |= QStyleOptionViewItem::Alternate;
             style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &option, &painter, this);
             itemDelegateForIndex(index)->paint(&painter, option, index);
+            if (grid) {
+                painter.save();
+                painter.setPen(gridPen);
+                painter.drawLine(cell.right(), cell.top(), cell.right(), cell.bottom());
+                painter.drawLine(cell.left(), cell.bottom(), cell.right(), cell.bottom());
+                painter.restore();
+            }
         }
     }
 }

@@ -22,10 +22,17 @@ public:
     void setModel(QAbstractItemModel* model) override;
 
     QHeaderView* horizontalHeader() const { return m_header; }
+    /// Uses `header` (the view takes it) for the columns.
+    void setHorizontalHeader(QHeaderView* header);
+    /// Grid lines between the cells, as QTableView draws them.
+    void setShowGrid(bool show);
+    bool showGrid() const { return m_showGrid; }
     void setRowHeight(int pixels);
     int rowHeight() const { return m_rowHeight; }
     int columnWidth(int column) const;
     void setColumnWidth(int column, int width);
+    bool isColumnHidden(int column) const;
+    void setColumnHidden(int column, bool hide);
     /// Makes `row` current and the only selected row.
     void selectRow(int row);
     /// The first row shown, and how many rows fit whole in the viewport.
@@ -56,8 +63,10 @@ private:
     /// The viewport height where `row` starts, clamped to what an int holds.
     int yOfRow(qint64 row) const;
     void rowsChanged();
+    void adoptHeader(QHeaderView* header);
 
     QHeaderView* m_header = nullptr;
     int m_rowHeight = 20;
     bool m_inGeometries = false;
+    bool m_showGrid = false;
 };

@@ -22,7 +22,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QSettings>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -281,3 +280,4 @@ private:
 
 QTEST_MAIN(TestStatsViews)
 #include "tst_stats_views.moc"
+#include "ui/row_list_view.h"
