@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace qarsilo {
 
@@ -146,7 +147,8 @@ pid_t CaptureSession::processGroup() const {
 
 CaptureSession::CaptureSession(CaptureWindow window, int slot)
     : m_params(&captureWindowParams(window))
-    , m_slot(std::clamp(slot, 0, m_params->sessions - 1)) {}
+    , m_slot(std::clamp(slot, 0, m_params->sessions - 1))
+    , m_headerInStart(window == CaptureWindow::CommandLine) {}
 
 CaptureSession::~CaptureSession() {
     stop();
@@ -282,9 +284,8 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
     bool filterHere = true;
     // A window does not wait for a stream's header: the capture thread does,
     // and the window stays responsive (and can Stop) meanwhile.
-    const bool background = isStreamAdapter(adapterName) &&
-                            p.window != CaptureWindow::CommandLine &&
-                            QCoreApplication::instance() != nullptr;
+    const bool background =
+        isStreamAdapter(adapterName) && !m_headerInStart && QCoreApplication::instance() != nullptr;
     if (m_isFile) {
         const QString path = captureFilePath(adapterName);
         QString notRegular;
@@ -375,8 +376,10 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
                     FailureReport::Caller, nullptr);
     }
     m_active = true;
-    if (background)
+    if (background) {
+        m_toldWaiting = true;
         tellStreamWait(StreamWait::Waiting, adapterName);
+    }
     return {};
 }
 
@@ -518,6 +521,7 @@ void CaptureSession::postOpenOutcome(bool failed) {
 }
 
 void CaptureSession::settleOpen(bool failed) {
+    m_toldWaiting = false;
     if (!failed) {
         tellStreamWait(StreamWait::Arrived, m_adapter);
         return;
@@ -632,6 +636,7 @@ void CaptureSession::stop() {
         *m_openCancelled = true;
     m_active = false;
     m_waiting.store(false, std::memory_order_release);
+    const bool waited = std::exchange(m_toldWaiting, false);
     if (!m_thread.joinable())
         return; // never started, or a failed start: nothing of libpcap to touch
 
@@ -671,6 +676,8 @@ void CaptureSession::stop() {
         m_haveProgram = false;
     }
     m_linkType = -1;
+    if (waited)
+        tellStreamWait(StreamWait::Stopped, m_adapter);
     if (m_stream) {
         // The helper's last line is its final drop count.
         m_stream->finish(true);

@@ -185,6 +185,7 @@ enum class StreamWait : std::uint8_t {
     Arrived, ///< the header came; frames follow
     Failed,  ///< the source failed before its header; the failure was reported and
              ///< the session is stopped
+    Stopped, ///< Stop came before the header
 };
 
 /// One libpcap handle, at most one compiled filter and one capture thread that
@@ -220,6 +221,11 @@ public:
     void setFilter(const QString& text) { m_ownerFilter = text; }
     /// The filter text the next start compiles (empty: none).
     QString filterText() const;
+    /// Whether start waits for a stream's capture header itself (the command
+    /// line, which has nothing else to do meanwhile) or leaves it to the capture
+    /// thread (windows: see waitingForStream and setStreamWaitHandler). By
+    /// default only the CommandLine row waits in start.
+    void setStreamHeaderInStart(bool inStart) { m_headerInStart = inStart; }
     /// How capture files are read; `speed` scales paced replay (2 = twice as fast).
     void setFileReplay(FileReplay mode, double speed = 1.0);
 
@@ -325,6 +331,7 @@ private:
     std::unique_ptr<StreamSource> m_stream; // pipe:, standard input, capture helper
     std::atomic<int> m_linkType{-1};
     bool m_active = false;
+    bool m_headerInStart;
     // A window's stream waits for its header on the capture thread, with the
     // filter compiled beforehand; the outcome comes back to the interface
     // thread unless Stop (which sets the token) came first.
@@ -332,6 +339,7 @@ private:
     bpf_program m_program{};
     bool m_haveProgram = false;
     std::shared_ptr<bool> m_openCancelled;
+    bool m_toldWaiting = false; // the wait handler heard Waiting and nothing after it
     CaptureStatus m_openStatus = CaptureStatus::Started;
     QString m_openError;
     QString m_openDetail;
