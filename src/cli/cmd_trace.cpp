@@ -32,10 +32,10 @@ constexpr const char* kUsage =
     "two blanks and slot, MAC, label, life and colour (RRGGBB) separated by tabs.\n"
     "Quiet seconds are printed until the table is empty, not beyond.\n";
 
-volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_traceInterrupted = 0;
 
-extern "C" void onInterrupt(int) {
-    g_interrupted = 1;
+extern "C" void onTraceInterrupt(int) {
+    g_traceInterrupted = 1;
 }
 
 int usageError(const QString& message) {
@@ -190,14 +190,14 @@ int runTrace(const QStringList& args) {
     struct sigaction action {};
     struct sigaction oldInt {};
     struct sigaction oldTerm {};
-    action.sa_handler = &onInterrupt;
+    action.sa_handler = &onTraceInterrupt;
     if (stream) {
         sigaction(SIGINT, &action, &oldInt);
         sigaction(SIGTERM, &action, &oldTerm);
     }
     {
         std::unique_lock guard(lock);
-        while (!done && !g_interrupted)
+        while (!done && !g_traceInterrupted)
             wake.wait_for(guard, std::chrono::milliseconds(50));
     }
     session.stop();

@@ -263,7 +263,7 @@ private Q_SLOTS:
     // A window's stream source: the wait shows in the status bar, and a
     // source that fails before its capture puts the window back to stopped.
     void streamWaitIsShown() {
-        ScriptedMessageService messages;
+        test::ScriptedMessageService messages;
         CMainFrame frame(loggingRegistry());
         QVERIFY(frame.switchToView(view::CaptureDecode));
         CaptureSession session(CaptureWindow::CaptureDecodeView);
