@@ -7,7 +7,9 @@
 #include "shell/app_state.h"
 #include "ui/message_service.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QMetaObject>
 
 #include <pthread.h>
 #include <sys/stat.h>
@@ -19,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace qarsilo {
 
@@ -101,6 +104,14 @@ QString joinedLines(const QStringList& lines) {
     return lines.join(QLatin1Char('\n'));
 }
 
+// Set and called on the interface thread only.
+CaptureSession::StreamWaitHandler g_streamWaitHandler;
+
+void tellStreamWait(StreamWait state, const QString& adapter) {
+    if (g_streamWaitHandler)
+        g_streamWaitHandler(state, adapter);
+}
+
 } // namespace
 
 bool isCommandAdapter(const QString& adapterName) {
@@ -126,13 +137,18 @@ void CaptureSession::setCaptureHelper(const QString& path) {
     g_helper = path;
 }
 
+void CaptureSession::setStreamWaitHandler(StreamWaitHandler handler) {
+    g_streamWaitHandler = std::move(handler);
+}
+
 pid_t CaptureSession::processGroup() const {
     return m_stream ? m_stream->processGroup() : 0;
 }
 
 CaptureSession::CaptureSession(CaptureWindow window, int slot)
     : m_params(&captureWindowParams(window))
-    , m_slot(std::clamp(slot, 0, m_params->sessions - 1)) {}
+    , m_slot(std::clamp(slot, 0, m_params->sessions - 1))
+    , m_headerInStart(window == CaptureWindow::CommandLine) {}
 
 CaptureSession::~CaptureSession() {
     stop();
@@ -207,7 +223,13 @@ CaptureStartResult CaptureSession::fail(CaptureStatus status, QString error, Fai
         m_stream->finish(true);
         m_stream.reset();
     }
+    if (m_haveProgram) {
+        pcap_freecode(&m_program);
+        m_haveProgram = false;
+    }
     m_linkType = -1;
+    m_active = false;
+    m_waiting.store(false, std::memory_order_release);
     switch (report) {
     case FailureReport::MessageBox: {
         // The operator (and whoever reads the terminal) learns why, not only that.
@@ -260,6 +282,10 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
     // Sources read in this process compile their filter here; the capture
     // helper sets it on the device itself.
     bool filterHere = true;
+    // A window does not wait for a stream's header: the capture thread does,
+    // and the window stays responsive (and can Stop) meanwhile.
+    const bool background =
+        isStreamAdapter(adapterName) && !m_headerInStart && QCoreApplication::instance() != nullptr;
     if (m_isFile) {
         const QString path = captureFilePath(adapterName);
         QString notRegular;
@@ -271,7 +297,8 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
                         captureFileOpenError(path, QString::fromLocal8Bit(errbuf)), p.openFailure,
                         nullptr);
     } else if (isStreamAdapter(adapterName)) {
-        const CaptureStartResult r = openStream(adapterName);
+        const CaptureStartResult r =
+            background ? spawnStream(adapterName) : openStream(adapterName);
         if (!r.ok())
             return r;
     } else if (const QString helper = captureHelper(); !helper.isEmpty()) {
@@ -300,28 +327,46 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
         m_handle = opened.handle;
         filterHere = false;
     }
-    m_linkType = pcap_datalink(m_handle);
-    // Every window decodes Ethernet frames; other framing (raw IP, cooked
-    // captures of "any", 802.11) would be read at the wrong offsets.
-    if (m_linkType != DLT_EN10MB)
-        return failLive(static_cast<int>(LiveOpenStatus::NotEthernet), {}, m_linkType);
+    if (!background) {
+        m_linkType = pcap_datalink(m_handle);
+        // Every window decodes Ethernet frames; other framing (raw IP, cooked
+        // captures of "any", 802.11) would be read at the wrong offsets.
+        if (m_linkType != DLT_EN10MB)
+            return failLive(static_cast<int>(LiveOpenStatus::NotEthernet), {}, m_linkType);
+    }
 
     const QByteArray filter = filterText().toUtf8();
     if (filterHere && !filter.isEmpty()) {
-        // A capture file or a stream has no network of its own to look up.
+        // A capture file or a stream has no network of its own to look up. A
+        // stream still awaited is compiled for Ethernet, the only framing
+        // it may turn out to have, so a bad filter is told at once.
         const bpf_u_int32 netmask = p.netmaskSource == NetmaskSource::Fixed ? p.netmask : m_mask;
-        bpf_program program{};
-        if (pcap_compile(m_handle, &program, filter.constData(), p.optimize, netmask) == -1)
-            return fail(CaptureStatus::CompileFailed, pcapText(m_handle), p.filterFailure,
+        pcap_t* compiler = background ? pcap_open_dead(DLT_EN10MB, p.snapLen) : m_handle;
+        if (!compiler)
+            return fail(CaptureStatus::CompileFailed, QStringLiteral("out of memory"),
+                        p.filterFailure, kCompileErrorText);
+        const bool compiled =
+            pcap_compile(compiler, &m_program, filter.constData(), p.optimize, netmask) != -1;
+        const QString compileError = compiled ? QString() : pcapText(compiler);
+        if (background)
+            pcap_close(compiler);
+        if (!compiled)
+            return fail(CaptureStatus::CompileFailed, compileError, p.filterFailure,
                         kCompileErrorText);
-        const int rc = pcap_setfilter(m_handle, &program);
-        // libpcap keeps its own copy of the program.
-        pcap_freecode(&program);
-        if (rc == -1)
-            return fail(CaptureStatus::SetFilterFailed, pcapText(m_handle), p.filterFailure,
-                        kSetFilterErrorText);
+        m_haveProgram = true;
+        if (!background) {
+            const int rc = pcap_setfilter(m_handle, &m_program);
+            // libpcap keeps its own copy of the program.
+            pcap_freecode(&m_program);
+            m_haveProgram = false;
+            if (rc == -1)
+                return fail(CaptureStatus::SetFilterFailed, pcapText(m_handle), p.filterFailure,
+                            kSetFilterErrorText);
+        }
     }
 
+    m_openCancelled = std::make_shared<bool>(false);
+    m_waiting.store(background, std::memory_order_release);
     m_stopped.store(false, std::memory_order_release);
     try {
         m_thread = std::thread([this] { run(); });
@@ -329,6 +374,11 @@ CaptureStartResult CaptureSession::start(const QString& adapterName) {
         m_stopped.store(true, std::memory_order_release);
         return fail(CaptureStatus::ThreadFailed, QString::fromLocal8Bit(e.what()),
                     FailureReport::Caller, nullptr);
+    }
+    m_active = true;
+    if (background) {
+        m_toldWaiting = true;
+        tellStreamWait(StreamWait::Waiting, adapterName);
     }
     return {};
 }
@@ -358,7 +408,7 @@ CaptureStartResult CaptureSession::failLive(int status, const QString& error, in
     return fail(CaptureStatus::OpenFailed, error, p.openFailure, nullptr);
 }
 
-CaptureStartResult CaptureSession::openStream(const QString& adapterName) {
+CaptureStartResult CaptureSession::spawnStream(const QString& adapterName) {
     const CaptureWindowParams& p = *m_params;
     m_stream = std::make_unique<StreamSource>();
     QString error;
@@ -374,6 +424,12 @@ CaptureStartResult CaptureSession::openStream(const QString& adapterName) {
                     QStringLiteral("cannot read the standard input: ") + error, p.openFailure,
                     nullptr);
     }
+    return {};
+}
+
+CaptureStartResult CaptureSession::openStream(const QString& adapterName) {
+    if (const CaptureStartResult r = spawnStream(adapterName); !r.ok())
+        return r;
     // The header comes first; a command that fails writes none.
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     m_stream->setDeadline(std::chrono::steady_clock::now() + kStreamHeaderWait);
@@ -384,10 +440,16 @@ CaptureStartResult CaptureSession::openStream(const QString& adapterName) {
         return {};
     if (file)
         std::fclose(file);
+    return fail(CaptureStatus::OpenFailed, streamHeaderFailure(errbuf), m_params->openFailure,
+                nullptr);
+}
+
+// Why no capture header came; a command is ended (at once if it outstayed the wait).
+QString CaptureSession::streamHeaderFailure(const char* errbuf) {
     QString why = m_stream->timedOut() ? QStringLiteral("no capture arrived within %1 s")
                                              .arg(std::chrono::seconds(kStreamHeaderWait).count())
                                        : QString::fromLocal8Bit(errbuf);
-    if (command) {
+    if (isCommandAdapter(m_adapter)) {
         // A failed command's own words say more than libpcap's "truncated
         // dump file"; one that succeeded wrote something that is no capture.
         const bool timedOut = m_stream->timedOut();
@@ -395,7 +457,88 @@ CaptureStartResult CaptureSession::openStream(const QString& adapterName) {
         why = timedOut || m_stream->exitedCleanly() ? why + QStringLiteral("\n") + streamEndText()
                                                     : streamEndText();
     }
-    return fail(CaptureStatus::OpenFailed, why, p.openFailure, nullptr);
+    return why;
+}
+
+// On the capture thread: waits for the header as openStream does, and hands
+// the outcome to the interface thread.
+bool CaptureSession::openStreamInBackground() {
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    m_stream->setDeadline(std::chrono::steady_clock::now() + kStreamHeaderWait);
+    FILE* file = m_stream->takeFile();
+    pcap_t* handle = file ? pcap_fopen_offline(file, errbuf) : nullptr;
+    m_stream->clearDeadline();
+    if (!handle && file)
+        std::fclose(file);
+    if (stopped()) {
+        // Stop's wake-up: nothing to report.
+        if (handle)
+            pcap_close(handle);
+        return false;
+    }
+    if (!handle) {
+        m_openStatus = CaptureStatus::OpenFailed;
+        m_openError = streamHeaderFailure(errbuf);
+        m_openDetail.clear();
+        postOpenOutcome(true);
+        return false;
+    }
+    const int linkType = pcap_datalink(handle);
+    if (linkType != DLT_EN10MB) {
+        pcap_close(handle);
+        m_openStatus = CaptureStatus::NotEthernet;
+        m_openError = QStringLiteral("its frames are not Ethernet (link type %1)")
+                          .arg(linkTypeText(linkType));
+        m_openDetail = m_adapter + QStringLiteral(": ") + m_openError;
+        postOpenOutcome(true);
+        return false;
+    }
+    if (m_haveProgram && pcap_setfilter(handle, &m_program) == -1) {
+        m_openStatus = CaptureStatus::SetFilterFailed;
+        m_openError = pcapText(handle);
+        m_openDetail.clear();
+        pcap_close(handle);
+        postOpenOutcome(true);
+        return false;
+    }
+    m_handle = handle;
+    m_linkType = linkType;
+    m_waiting.store(false, std::memory_order_release);
+    postOpenOutcome(false);
+    return true;
+}
+
+void CaptureSession::postOpenOutcome(bool failed) {
+    // The token is set by Stop (also from the destructor) on the interface
+    // thread, where it is read: a stopped or gone session is not touched.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [this, token = m_openCancelled, failed] {
+            if (!*token)
+                settleOpen(failed);
+        },
+        Qt::QueuedConnection);
+}
+
+void CaptureSession::settleOpen(bool failed) {
+    m_toldWaiting = false;
+    if (!failed) {
+        tellStreamWait(StreamWait::Arrived, m_adapter);
+        return;
+    }
+    // The thread posted this as its last act.
+    {
+        std::unique_lock lock(m_lock);
+        m_wake.wait(lock, [this] { return m_threadDone; });
+    }
+    m_thread.join();
+    m_stopped.store(true, std::memory_order_release);
+    *m_openCancelled = true;
+    const CaptureWindowParams& p = *m_params;
+    const bool filter = m_openStatus == CaptureStatus::SetFilterFailed;
+    fail(m_openStatus, m_openError, filter ? p.filterFailure : p.openFailure,
+         filter ? kSetFilterErrorText : nullptr, m_openDetail);
+    tellStreamWait(StreamWait::Failed, m_adapter);
 }
 
 CaptureStartResult CaptureSession::openWithHelper(const QString& helper, const QString& device) {
@@ -489,6 +632,11 @@ void CaptureSession::stop() {
         m_stopped.store(true, std::memory_order_release);
     }
     m_wake.notify_all();
+    if (m_openCancelled)
+        *m_openCancelled = true;
+    m_active = false;
+    m_waiting.store(false, std::memory_order_release);
+    const bool waited = std::exchange(m_toldWaiting, false);
     if (!m_thread.joinable())
         return; // never started, or a failed start: nothing of libpcap to touch
 
@@ -520,9 +668,16 @@ void CaptureSession::stop() {
     pcap_stat stats{};
     if (!m_isFile && !m_stream && pcap_stats(m_handle, &stats) == 0)
         m_dropped = stats.ps_drop;
-    pcap_close(m_handle);
+    if (m_handle) // none when a stream was stopped before its header
+        pcap_close(m_handle);
     m_handle = nullptr;
+    if (m_haveProgram) {
+        pcap_freecode(&m_program);
+        m_haveProgram = false;
+    }
     m_linkType = -1;
+    if (waited)
+        tellStreamWait(StreamWait::Stopped, m_adapter);
     if (m_stream) {
         // The helper's last line is its final drop count.
         m_stream->finish(true);
@@ -533,7 +688,9 @@ void CaptureSession::stop() {
 
 void CaptureSession::run() {
     pthread_setname_np(pthread_self(), "qarsilo-capture");
-    if (m_isFile)
+    if (m_waiting.load(std::memory_order_acquire) && !openStreamInBackground()) {
+        // Either Stop, or the interface thread reports why and joins.
+    } else if (m_isFile)
         runFile();
     else if (m_stream)
         runStream();

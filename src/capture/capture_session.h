@@ -178,6 +178,16 @@ bool isCommandAdapter(const QString& adapterName);
 /// A stream source: a "pipe:" command or the standard input.
 bool isStreamAdapter(const QString& adapterName);
 
+/// Where the wait for a stream's capture header stands (windows only: the
+/// command line still waits in start).
+enum class StreamWait : std::uint8_t {
+    Waiting, ///< start returned; the capture thread waits for the header
+    Arrived, ///< the header came; frames follow
+    Failed,  ///< the source failed before its header; the failure was reported and
+             ///< the session is stopped
+    Stopped, ///< Stop came before the header
+};
+
 /// One libpcap handle, at most one compiled filter and one capture thread that
 /// feeds one packet handler. Started and stopped by the owning window on its
 /// interface thread. The adapter name may be a live device, "file:PATH",
@@ -211,6 +221,11 @@ public:
     void setFilter(const QString& text) { m_ownerFilter = text; }
     /// The filter text the next start compiles (empty: none).
     QString filterText() const;
+    /// Whether start waits for a stream's capture header itself (the command
+    /// line, which has nothing else to do meanwhile) or leaves it to the capture
+    /// thread (windows: see waitingForStream and setStreamWaitHandler). By
+    /// default only the CommandLine row waits in start.
+    void setStreamHeaderInStart(bool inStart) { m_headerInStart = inStart; }
     /// How capture files are read; `speed` scales paced replay (2 = twice as fast).
     void setFileReplay(FileReplay mode, double speed = 1.0);
 
@@ -226,8 +241,12 @@ public:
     /// fatalMessage() and the exit function with code 0.
     void stop();
 
-    /// Running: a handle is open (even when a file was read to its end).
-    bool isRunning() const { return m_handle != nullptr; }
+    /// Running: a handle is open (even when a file was read to its end), or a
+    /// stream's header is awaited. Read on the interface thread.
+    bool isRunning() const { return m_active; }
+    /// A window's stream source was started and its capture header has not
+    /// come yet. Safe from any thread.
+    bool waitingForStream() const { return m_waiting.load(std::memory_order_acquire); }
     /// The stopped flag: true before the first start and from the beginning of
     /// stop. Safe to read from any thread, handlers included.
     bool stopped() const { return m_stopped.load(std::memory_order_acquire); }
@@ -270,6 +289,10 @@ public:
     /// Overrides the default for the sessions started from now on; a null
     /// string restores it, an empty one captures in process.
     static void setCaptureHelper(const QString& path);
+    /// Told on the interface thread how the wait for a window's stream goes
+    /// (the main frame shows it in the status bar). Empty: nobody is told.
+    using StreamWaitHandler = std::function<void(StreamWait state, const QString& adapter)>;
+    static void setStreamWaitHandler(StreamWaitHandler handler);
 
 private:
     /// `boxDetail`, when given, is the message box's second line instead of `error`.
@@ -280,6 +303,11 @@ private:
     void runFile();
     void runStream();
     CaptureStartResult openStream(const QString& adapterName);
+    CaptureStartResult spawnStream(const QString& adapterName);
+    QString streamHeaderFailure(const char* errbuf);
+    bool openStreamInBackground();
+    void postOpenOutcome(bool failed);
+    void settleOpen(bool failed);
     CaptureStartResult openWithHelper(const QString& helper, const QString& device);
     CaptureStartResult failLive(int status, const QString& error, int linkType);
     QString streamEndText();
@@ -301,7 +329,20 @@ private:
     bool m_viaHelper = false;
     pcap_t* m_handle = nullptr;
     std::unique_ptr<StreamSource> m_stream; // pipe:, standard input, capture helper
-    int m_linkType = -1;
+    std::atomic<int> m_linkType{-1};
+    bool m_active = false;
+    bool m_headerInStart;
+    // A window's stream waits for its header on the capture thread, with the
+    // filter compiled beforehand; the outcome comes back to the interface
+    // thread unless Stop (which sets the token) came first.
+    std::atomic<bool> m_waiting{false};
+    bpf_program m_program{};
+    bool m_haveProgram = false;
+    std::shared_ptr<bool> m_openCancelled;
+    bool m_toldWaiting = false; // the wait handler heard Waiting and nothing after it
+    CaptureStatus m_openStatus = CaptureStatus::Started;
+    QString m_openError;
+    QString m_openDetail;
     unsigned m_dropped = 0;
     bpf_u_int32 m_net = 0;
     bpf_u_int32 m_mask = 0;

@@ -8,7 +8,9 @@
 
 #include <QFileInfo>
 
+#include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -20,6 +22,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: qarsilo-cli trace SOURCE --node MAC [--layer 0|1|2] [--node-life S]\n"
     "  SOURCE       a capture file (pcap or pcapng)\n"
+    "               ('-' reads a pcap stream from the standard input, 'pipe:COMMAND' from a "
+    "command)\n"
     "  --node MAC   the monitored node, e.g. 00:11:22:33:44:55\n"
     "  --layer N    colour by 0 network layer (default), 1 IP-based, 2 application protocol\n"
     "  --node-life S  seconds a silent peer stays, 2 to 10 (default 5)\n"
@@ -27,6 +31,12 @@ constexpr const char* kUsage =
     "After each second of the capture: the second, then per side node in slot order\n"
     "two blanks and slot, MAC, label, life and colour (RRGGBB) separated by tabs.\n"
     "Quiet seconds are printed until the table is empty, not beyond.\n";
+
+volatile std::sig_atomic_t g_traceInterrupted = 0;
+
+extern "C" void onTraceInterrupt(int) {
+    g_traceInterrupted = 1;
+}
 
 int usageError(const QString& message) {
     std::fprintf(stderr, "qarsilo-cli trace: %s\n%s", qPrintable(message), kUsage);
@@ -151,13 +161,18 @@ int runTrace(const QStringList& args) {
         model.table().setNames(std::move(names));
     }
 
-    const QString adapter = isCaptureFileAdapter(source) ? source : captureFileAdapterName(source);
+    const bool stream = isStreamAdapter(source);
+    const QString adapter =
+        isCaptureFileAdapter(source) || stream ? source : captureFileAdapterName(source);
+    // A file is named by its path, a stream as given.
+    const QString name = stream ? source : captureFilePath(adapter);
     TraceReplay replay(model);
     std::mutex lock;
     std::condition_variable wake;
     bool done = false;
     CaptureSession session(CaptureWindow::TrafficTraceSingle);
     session.setFileReplay(FileReplay::AsFastAsPossible);
+    session.setStreamHeaderInStart(true);
     session.setFilter(QStringLiteral("ether host ") + macAddressText(*mac));
     session.setHandler(
         [&replay](const pcap_pkthdr& h, const std::uint8_t* bytes) { replay.frame(h, bytes); });
@@ -170,16 +185,28 @@ int runTrace(const QStringList& args) {
     });
     const CaptureStartResult started = session.start(adapter);
     if (!started.ok())
-        return fail(
-            QStringLiteral("cannot read '%1': %2").arg(captureFilePath(adapter), started.error));
+        return fail(QStringLiteral("cannot read '%1': %2").arg(name, started.error));
+    // A stream may run until interrupted; the seconds so far are still written.
+    struct sigaction action {};
+    struct sigaction oldInt {};
+    struct sigaction oldTerm {};
+    action.sa_handler = &onTraceInterrupt;
+    if (stream) {
+        sigaction(SIGINT, &action, &oldInt);
+        sigaction(SIGTERM, &action, &oldTerm);
+    }
     {
         std::unique_lock guard(lock);
-        wake.wait(guard, [&done] { return done; });
+        while (!done && !g_traceInterrupted)
+            wake.wait_for(guard, std::chrono::milliseconds(50));
     }
     session.stop();
+    if (stream) {
+        sigaction(SIGINT, &oldInt, nullptr);
+        sigaction(SIGTERM, &oldTerm, nullptr);
+    }
     if (session.loopEnd() == LoopEnd::Error)
-        return fail(QStringLiteral("reading '%1' failed: %2")
-                        .arg(captureFilePath(adapter), session.loopError()));
+        return fail(QStringLiteral("reading '%1' failed: %2").arg(name, session.loopError()));
     replay.finish();
     std::fputs(replay.output().c_str(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;

@@ -1,5 +1,6 @@
 #include "settings/select_adapter_dialog.h"
 
+#include "capture/capture_session.h"
 #include "shell/app_state.h"
 #include "shell/toolbar_art.h"
 
@@ -12,6 +13,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <cstring>
 
 using namespace qarsilo;
 
@@ -41,6 +44,22 @@ CSelectAdapterDlg::CSelectAdapterDlg(std::vector<AdapterInfo> adapters, QString 
     m_field->setReadOnly(true);
     label->setBuddy(m_field);
 
+    // Beside the devices: a segment this machine is not plugged into, read
+    // through a command that writes a pcap stream.
+    auto* commandLabel = new QLabel(QStringLiteral("&Pipe command:"), this);
+    m_command = new QLineEdit(this);
+    m_command->setClearButtonEnabled(true);
+    m_command->setPlaceholderText(
+        QStringLiteral("ssh sensor1 tcpdump -U -w - -i eth1 not port 22"));
+    const QString commandTip = QStringLiteral(
+        "A command that writes a pcap stream on its standard output, read as live traffic,\n"
+        "for example: ssh sensor1 tcpdump -U -w - -i eth1 not port 22\n"
+        "(-U sends each frame at once; leave out the ssh traffic itself).\n"
+        "Typing here chooses the command instead of a network card.");
+    m_command->setToolTip(commandTip);
+    commandLabel->setToolTip(commandTip);
+    commandLabel->setBuddy(m_command);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &CSelectAdapterDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CSelectAdapterDlg::reject);
@@ -51,6 +70,10 @@ CSelectAdapterDlg::CSelectAdapterDlg(std::vector<AdapterInfo> adapters, QString 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list, 1);
     layout->addLayout(currentRow);
+    auto* commandRow = new QHBoxLayout;
+    commandRow->addWidget(commandLabel);
+    commandRow->addWidget(m_command, 1);
+    layout->addLayout(commandRow);
     layout->addWidget(buttons);
 
     fill();
@@ -58,6 +81,7 @@ CSelectAdapterDlg::CSelectAdapterDlg(std::vector<AdapterInfo> adapters, QString 
     // Clicking a row, or moving the selection with the keyboard, takes effect at once.
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &CSelectAdapterDlg::onListClicked);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, &CSelectAdapterDlg::onListDoubleClicked);
+    connect(m_command, &QLineEdit::textEdited, this, &CSelectAdapterDlg::onCommandEdited);
 }
 
 void CSelectAdapterDlg::fill() {
@@ -77,6 +101,12 @@ void CSelectAdapterDlg::fill() {
     // A capture file chosen earlier is not a device; show it so it can be kept.
     if (isCaptureFileAdapter(m_current))
         addRow(m_current, QStringLiteral("Capture file ") + captureFilePath(m_current));
+    // So is a command chosen earlier; its text is also ready to be edited.
+    if (isCommandAdapter(m_current)) {
+        const QString command = m_current.mid(int(std::strlen(kCommandAdapterPrefix)));
+        addRow(m_current, QStringLiteral("Command ") + command);
+        m_command->setText(command);
+    }
 
     // The row of the adapter in use, searched from the bottom up, without regard to case.
     QTreeWidgetItem* match = nullptr;
@@ -106,11 +136,28 @@ QTreeWidgetItem* CSelectAdapterDlg::chosenRow() const {
     return m_list->topLevelItem(0);
 }
 
-void CSelectAdapterDlg::onListClicked() {
+QString CSelectAdapterDlg::chosenAdapter() const {
+    const QString command = m_command->text().trimmed();
+    if (m_list->selectedItems().isEmpty() && !command.isEmpty())
+        return QLatin1String(kCommandAdapterPrefix) + command;
     QTreeWidgetItem* row = chosenRow();
-    m_current = row ? row->text(0) : QString();
-    m_field->setText(row ? row->text(1) : QString());
+    return row ? row->text(0) : QString();
+}
+
+void CSelectAdapterDlg::onListClicked() {
+    m_current = chosenAdapter();
+    QTreeWidgetItem* row = chosenRow();
+    if (isCommandAdapter(m_current) && m_list->selectedItems().isEmpty())
+        m_field->setText(QStringLiteral("Command ") + m_command->text().trimmed());
+    else
+        m_field->setText(row ? row->text(1) : QString());
     app::setSelectedAdapter(m_current);
+}
+
+void CSelectAdapterDlg::onCommandEdited(const QString&) {
+    // The typed command is the choice: no row stays selected.
+    m_list->clearSelection();
+    onListClicked();
 }
 
 void CSelectAdapterDlg::onListDoubleClicked(QTreeWidgetItem*, int) {
@@ -118,8 +165,7 @@ void CSelectAdapterDlg::onListDoubleClicked(QTreeWidgetItem*, int) {
 }
 
 void CSelectAdapterDlg::accept() {
-    QTreeWidgetItem* row = chosenRow();
-    m_current = row ? row->text(0) : QString();
+    m_current = chosenAdapter();
     app::setSelectedAdapter(m_current);
     if (!m_current.isEmpty())
         m_store.writeString(setting::adapterName, m_current);

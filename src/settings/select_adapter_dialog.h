@@ -27,6 +27,9 @@ public:
     const QString& currentAdapter() const { return m_current; }
     QTreeWidget* list() const { return m_list; }
     QLineEdit* currentField() const { return m_field; }
+    /// A command whose standard output is a pcap stream (a "pipe:" adapter);
+    /// it is the choice while no row is selected.
+    QLineEdit* commandField() const { return m_command; }
 
 public Q_SLOTS:
     void accept() override;
@@ -34,17 +37,21 @@ public Q_SLOTS:
 private Q_SLOTS:
     void onListClicked();
     void onListDoubleClicked(QTreeWidgetItem* item, int column);
+    void onCommandEdited(const QString& text);
 
 private:
     void fill();
     /// The first selected row, else the first row, else null.
     QTreeWidgetItem* chosenRow() const;
+    /// The selected row, else the command, else the first row; empty for none.
+    QString chosenAdapter() const;
 
     std::vector<qarsilo::AdapterInfo> m_adapters;
     QString m_current;
     qarsilo::SettingsStore m_store;
     QTreeWidget* m_list = nullptr;
     QLineEdit* m_field = nullptr;
+    QLineEdit* m_command = nullptr;
 };
 
 /// Runs the dialog modally over `parent` with this machine's capture devices.

@@ -1,5 +1,6 @@
 #include "shell/main_frame.h"
 
+#include "capture/capture_session.h"
 #include "capture/native_path.h"
 
 #include "settings/adapter_list.h"
@@ -204,10 +205,50 @@ CMainFrame::CMainFrame(ViewRegistry registry, QWidget* parent)
     connect(uiTimer, &QTimer::timeout, this, &CMainFrame::updateCommandUi);
     uiTimer->start(250);
 
+    // A stream source may take a while to send its capture (a remote login):
+    // the operator sees what the window waits for, and that Stop ends it.
+    qarsilo::CaptureSession::setStreamWaitHandler(
+        [this](qarsilo::StreamWait state, const QString& adapter) {
+            onStreamWait(static_cast<int>(state), adapter);
+        });
+
     switchToView(view::Start);
 }
 
+void CMainFrame::onStreamWait(int state, const QString& adapter) {
+    using qarsilo::StreamWait;
+    const QString source = adapter == QLatin1String(qarsilo::kStandardInputAdapter)
+                               ? QStringLiteral("the standard input")
+                               : adapter.mid(int(std::strlen(qarsilo::kCommandAdapterPrefix)));
+    switch (static_cast<StreamWait>(state)) {
+    case StreamWait::Waiting:
+        showStatusMessage(
+            QStringLiteral("Waiting for the capture stream from %1 (Stop ends the wait)")
+                .arg(source),
+            0);
+        break;
+    case StreamWait::Arrived:
+        showStatusMessage(QStringLiteral("Capture stream from %1 arrived").arg(source));
+        break;
+    case StreamWait::Stopped:
+        statusBar()->clearMessage();
+        break;
+    case StreamWait::Failed:
+        // The failure has been told; the window returns to its stopped state
+        // as after the operator's own Stop. A modal dialog that captures
+        // (autodiscovery) owns the failed source itself, not the view behind it.
+        statusBar()->clearMessage();
+        QTimer::singleShot(0, this, [this] {
+            if (m_view && !QApplication::activeModalWidget())
+                m_view->onCommand(cmd::Stop);
+            updateCommandUi();
+        });
+        break;
+    }
+}
+
 CMainFrame::~CMainFrame() {
+    qarsilo::CaptureSession::setStreamWaitHandler({});
     // Views stop their captures in their destructors; do it while the frame
     // is still whole.
     delete takeCentralWidget();

@@ -85,7 +85,8 @@ public:
     /// View > Time Format as stored: 0 as captured, 1 date and time, 2 seconds since the first
     /// frame.
     static quint32 storedTimeFormat();
-    /// View > Replay Speed as stored: 0 real time (the default), 1 ten times, 2 as fast as possible.
+    /// View > Replay Speed as stored: 0 real time (the default), 1 ten times, 2 as fast as
+    /// possible.
     static quint32 storedReplaySpeed();
     /// The capture files opened last, newest first (at most kRecentFiles).
     static QStringList recentFiles();
@@ -101,6 +102,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    /// A qarsilo::StreamWait state of a window's stream source.
+    void onStreamWait(int state, const QString& adapter);
     void buildMenu();
     void buildToolBars();
     void buildStatusBar();

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -67,6 +68,8 @@ private Q_SLOTS:
     void commands_data();
     void commands();
     void stopEndsTheProcessGroup();
+    void windowKeepsRunningWhileWaiting();
+    void stopWhileWaiting();
     void helperFailsAsInProcess_data();
     void helperFailsAsInProcess();
 };
@@ -108,23 +111,38 @@ void TestCaptureStream::commands() {
     const int fds = openFdCount();
     std::atomic<int> frames{0};
     std::atomic<int> ends{0};
+    QList<StreamWait> waits;
+    CaptureSession::setStreamWaitHandler(
+        [&](StreamWait state, const QString&) { waits.push_back(state); });
     CaptureSession session(CaptureWindow::CaptureDecodeView);
     session.setHandler([&](const pcap_pkthdr&, const std::uint8_t*) { frames.fetch_add(1); });
     session.setEndHandler([&](LoopEnd) { ends.fetch_add(1); });
-    const CaptureStartResult r =
-        session.start(QStringLiteral("pipe:") +
-                      (command.contains(QLatin1String("%1")) ? command.arg(capture()) : command));
-    QCOMPARE(r.status, status);
+    const QString adapter =
+        QStringLiteral("pipe:") +
+        (command.contains(QLatin1String("%1")) ? command.arg(capture()) : command);
+    // A window never waits for the header in start.
+    QCOMPARE(session.start(adapter).status, CaptureStatus::Started);
     if (status != CaptureStatus::Started) {
-        QVERIFY2(r.error.contains(text), qPrintable(r.error));
-        // The operator reads the command's own words in the box.
-        QCOMPARE(messages.shown().size(), 1);
-        QCOMPARE(messages.shown()[0].text,
-                 QStringLiteral("Error opening selected adapter\n") + r.error);
+        QTRY_COMPARE_WITH_TIMEOUT(messages.shown().size(), 1, 10000);
+        CaptureSession::setStreamWaitHandler({});
+        QCOMPARE(waits, (QList<StreamWait>{StreamWait::Waiting, StreamWait::Failed}));
+        QVERIFY(!session.isRunning());
         QCOMPARE(session.processGroup(), 0);
         QCOMPARE(openFdCount(), fds);
+        // The command line waits in start; the operator reads the same words,
+        // the command's own, in the window's box.
+        CaptureSession line(CaptureWindow::CommandLine);
+        const CaptureStartResult r = line.start(adapter);
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.error.contains(text), qPrintable(r.error));
+        QCOMPARE(messages.shown()[0].text,
+                 QStringLiteral("Error opening selected adapter\n") + r.error);
+        QCOMPARE(messages.shown().size(), 1);
         return;
     }
+    QTRY_COMPARE_WITH_TIMEOUT(waits.size(), 2, 10000);
+    CaptureSession::setStreamWaitHandler({});
+    QCOMPARE(waits, (QList<StreamWait>{StreamWait::Waiting, StreamWait::Arrived}));
     QTRY_COMPARE_WITH_TIMEOUT(session.loopEnd(), end, 10000);
     QVERIFY2(session.loopError().contains(text), qPrintable(session.loopError()));
     QCOMPARE(ends.load(), 1);
@@ -160,6 +178,64 @@ void TestCaptureStream::stopEndsTheProcessGroup() {
     QCOMPARE(session.processGroup(), 0);
     QCOMPARE(openFdCount(), fds);
     QCOMPARE(frames.load(), expected);
+}
+
+// A command that takes its time to send the capture: start returns at once,
+// the window's event loop runs while the capture thread waits.
+void TestCaptureStream::windowKeepsRunningWhileWaiting() {
+    ScriptedMessageService messages;
+    std::atomic<int> frames{0};
+    CaptureSession session(CaptureWindow::GeneralInfoView);
+    session.setHandler([&](const pcap_pkthdr&, const std::uint8_t*) { frames.fetch_add(1); });
+    int ticksWhileWaiting = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+        if (session.waitingForStream())
+            ++ticksWhileWaiting;
+    });
+    timer.start();
+    QVERIFY(session.start(QStringLiteral("pipe:sleep 1; cat '%1'").arg(capture())).ok());
+    QVERIFY(session.isRunning());
+    QVERIFY(session.waitingForStream());
+    QCOMPARE(session.linkType(), -1);
+    QTRY_COMPARE_WITH_TIMEOUT(frames.load(), framesIn(capture()), 15000);
+    QVERIFY(!session.waitingForStream());
+    QCOMPARE(session.linkType(), DLT_EN10MB);
+    qInfo("%d timer ticks while the stream was awaited", ticksWhileWaiting);
+    QVERIFY(ticksWhileWaiting >= 3);
+    session.stop();
+    QVERIFY(messages.shown().isEmpty());
+}
+
+// Stop while the header is awaited ends the command's group at once, and
+// nothing is reported afterwards.
+void TestCaptureStream::stopWhileWaiting() {
+    ScriptedMessageService messages;
+    const int fds = openFdCount();
+    QList<StreamWait> waits;
+    CaptureSession::setStreamWaitHandler(
+        [&](StreamWait state, const QString&) { waits.push_back(state); });
+    CaptureSession session(CaptureWindow::CaptureDecodeView);
+    session.setFilter(QStringLiteral("udp"));
+    QVERIFY(session.start(QStringLiteral("pipe:sleep 600 & sleep 600")).ok());
+    const pid_t group = session.processGroup();
+    QVERIFY(group > 0);
+    QTRY_COMPARE(runningInGroup(group), 3); // the shell and its two sleeps
+    session.stop();
+    QVERIFY(!session.isRunning());
+    QVERIFY(!session.waitingForStream());
+    QTRY_COMPARE(runningInGroup(group), 0);
+    QCOMPARE(session.processGroup(), 0);
+    QCOMPARE(openFdCount(), fds);
+    QTest::qWait(50); // any outcome the thread might have posted
+    CaptureSession::setStreamWaitHandler({});
+    QCOMPARE(waits, (QList<StreamWait>{StreamWait::Waiting, StreamWait::Stopped}));
+    QVERIFY(messages.shown().isEmpty());
+    // The session starts again as usual.
+    QVERIFY(session.start(QStringLiteral("pipe:cat '%1'").arg(capture())).ok());
+    QTRY_VERIFY_WITH_TIMEOUT(session.loopEnd() == LoopEnd::EndOfFile, 10000);
+    session.stop();
 }
 
 // A device the helper cannot open fails with the very texts of an open in

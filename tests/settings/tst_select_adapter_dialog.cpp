@@ -194,6 +194,36 @@ private Q_SLOTS:
         QCOMPARE(m_store.string(setting::adapterName), file);
     }
 
+    // A pipe: source typed beside the cards, reached from the keyboard.
+    void commandIsAnAdapter() {
+        const QString pipe = QStringLiteral("pipe:ssh s1 tcpdump -U -w -");
+        CSelectAdapterDlg dlg(threeCards(), QStringLiteral("eth0"), m_store);
+        QVERIFY(dlg.commandField()->toolTip().contains(
+            QLatin1String("ssh sensor1 tcpdump -U -w - -i eth1 not port 22")));
+        dlg.show();
+        dlg.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QTest::keyClick(&dlg, Qt::Key_P, Qt::AltModifier);
+        QVERIFY(dlg.commandField()->hasFocus());
+        QTest::keyClicks(dlg.commandField(), pipe.mid(5));
+        QVERIFY(dlg.list()->selectedItems().isEmpty());
+        QCOMPARE(app::selectedAdapter(), pipe);
+        QTest::keyClick(dlg.commandField(), Qt::Key_Return);
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(m_store.string(setting::adapterName), pipe);
+
+        // Opened again: the command is its own row, chosen, its text ready to edit;
+        // a card clicked afterwards is the choice.
+        CSelectAdapterDlg again(threeCards(), pipe, m_store);
+        QCOMPARE(selectedNames(again.list()), QStringList{pipe});
+        QCOMPARE(again.commandField()->text(), pipe.mid(5));
+        again.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&again));
+        clickRow(again.list(), 1);
+        again.accept();
+        QCOMPARE(m_store.string(setting::adapterName), QStringLiteral("eth1"));
+    }
+
 private:
     QTemporaryDir m_dir;
     SettingsStore m_store{QString()};

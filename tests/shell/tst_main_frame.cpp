@@ -1,3 +1,4 @@
+#include "capture/capture_session.h"
 #include "capture/native_path.h"
 #include "settings/adapter_list.h"
 #include "shell/app_state.h"
@@ -257,6 +258,28 @@ private Q_SLOTS:
                                      QStringLiteral("update 150")}));
         QCOMPARE(frame.activeTemplate(), int(view::CaptureDecode));
         QCOMPARE(frame.centralWidget(), frame.activeView());
+    }
+
+    // A window's stream source: the wait shows in the status bar, and a
+    // source that fails before its capture puts the window back to stopped.
+    void streamWaitIsShown() {
+        test::ScriptedMessageService messages;
+        CMainFrame frame(loggingRegistry());
+        QVERIFY(frame.switchToView(view::CaptureDecode));
+        CaptureSession session(CaptureWindow::CaptureDecodeView);
+        QVERIFY(session.start(QStringLiteral("pipe:sleep 600")).ok());
+        QCOMPARE(
+            frame.statusText(),
+            QStringLiteral("Waiting for the capture stream from sleep 600 (Stop ends the wait)"));
+        session.stop();
+        QCOMPARE(frame.statusText(), QStringLiteral("Ready"));
+
+        g_log.clear();
+        QVERIFY(session.start(QStringLiteral("pipe:echo 'no route' >&2; exit 1")).ok());
+        QTRY_COMPARE_WITH_TIMEOUT(messages.shown().size(), 1, 10000);
+        QVERIFY(messages.shown()[0].text.endsWith(QLatin1String("no route")));
+        QTRY_COMPARE(g_log, QStringList{QStringLiteral("command %1").arg(cmd::Stop)});
+        QCOMPARE(frame.statusText(), QStringLiteral("Ready"));
     }
 
     void sameViewAgainIsAFreshView() {

@@ -115,6 +115,40 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(empty.filePath(QStringLiteral("address.mdb"))));
     }
 
+    // A stream gives the very tables of its file; a command that fails says why.
+    void streams_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("standard input")
+            << QStringLiteral("exec \"$0\" trace - --node \"$2\" < \"$1\"") << 0;
+        QTest::newRow("pipe:cat") << QStringLiteral(
+                                         "exec \"$0\" trace \"pipe:cat '$1'\" --node \"$2\"")
+                                  << 0;
+        QTest::newRow("command fails")
+            << QStringLiteral(
+                   "exec \"$0\" trace \"pipe:echo 'sensor1: refused' >&2; exit 3\" --node \"$2\"")
+            << 1;
+    }
+    void streams() {
+        QFETCH(QString, command);
+        QFETCH(int, exitCode);
+        const QString node = QStringLiteral("02:00:00:00:00:aa");
+        const ProcessResult file = runProcess(
+            cliPath(), {QStringLiteral("trace"), m_capture, QStringLiteral("--node"), node});
+        const ProcessResult r = runProcess(
+            QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command, cliPath(), m_capture, node});
+        QVERIFY(r.exited);
+        QCOMPARE(r.exitCode, exitCode);
+        if (exitCode != 0) {
+            QVERIFY2(r.err.contains("exit code 3)\nsensor1: refused"), r.err.constData());
+            QVERIFY(r.out.isEmpty());
+            return;
+        }
+        QVERIFY2(r.err.isEmpty(), r.err.constData());
+        QVERIFY(!file.out.isEmpty());
+        QCOMPARE(r.out, file.out);
+    }
+
     void failures_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
