@@ -543,8 +543,10 @@ void TestCaptureFile::pacedReplayOfSharedCapture() {
     qInfo("832.457 ms of stamps replayed at twice the speed in %.1f ms", spanMs);
     QVERIFY(spanMs >= 832.457 / 2 - 1.0);
     QVERIFY(spanMs <= 832.457 / 2 + 200.0);
-    // The third frame follows the second after 383.6 ms of stamps.
-    QVERIFY(msBetween(rec.arrivals[1], rec.arrivals[2]) >= 383.578 / 2 - 1.0);
+    // The third frame is stamped 383.996 ms after the first. (Measured from
+    // the first: a second frame delivered late, on a loaded machine, leaves
+    // a shorter gap before the third, which keeps to the schedule.)
+    QVERIFY(msBetween(rec.arrivals[0], rec.arrivals[2]) >= 383.996 / 2 - 1.0);
 }
 
 // Stop does not wait out a long gap between two frames.
