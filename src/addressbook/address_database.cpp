@@ -94,27 +94,16 @@ const ServerTable kServerTables[] = {
 // Every statement that writes a table of the book raises the change counter,
 // except in this program's own write transactions, which raise it once at
 // their commit and say so in a setting of the transaction (see begin()).
-constexpr const char* kCountingTriggers[] = {
+constexpr const char* kCountingFunction =
     "CREATE OR REPLACE FUNCTION qarsilo_count_change() RETURNS trigger LANGUAGE plpgsql AS $$ "
     "BEGIN "
     "IF coalesce(current_setting('qarsilo.counted', true), '') <> 'on' THEN "
     "UPDATE changecount SET N = N + 1; "
     "END IF; "
     "RETURN NULL; "
-    "END $$",
-    "DROP TRIGGER IF EXISTS qarsilo_counted ON node",
-    "CREATE TRIGGER qarsilo_counted AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON node "
-    "FOR EACH STATEMENT EXECUTE FUNCTION qarsilo_count_change()",
-    "DROP TRIGGER IF EXISTS qarsilo_counted ON workgrouptree",
-    "CREATE TRIGGER qarsilo_counted AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON "
-    "workgrouptree FOR EACH STATEMENT EXECUTE FUNCTION qarsilo_count_change()",
-    "DROP TRIGGER IF EXISTS qarsilo_counted ON locationtree",
-    "CREATE TRIGGER qarsilo_counted AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON "
-    "locationtree FOR EACH STATEMENT EXECUTE FUNCTION qarsilo_count_change()",
-    "DROP TRIGGER IF EXISTS qarsilo_counted ON subnettree",
-    "CREATE TRIGGER qarsilo_counted AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON "
-    "subnettree FOR EACH STATEMENT EXECUTE FUNCTION qarsilo_count_change()",
-};
+    "END $$";
+// The tables whose writes are counted.
+constexpr const char* kCountedTables[] = {"node", "workgrouptree", "locationtree", "subnettree"};
 
 // The parts of a postgresql:// URL. A host that begins with "/" is the folder
 // of the server's Unix socket.
@@ -528,18 +517,26 @@ std::optional<QString> AddressDatabase::openServer() {
     // Writes of other tools (psql, scripts) move the change counter through
     // triggers, so that open windows see them too. A role that may not add
     // them still uses the book: such changes then show on a reload.
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM pg_trigger WHERE tgname = 'qarsilo_counted' "
-                               "AND tgrelid IN ('node'::regclass, 'workgrouptree'::regclass, "
-                               "'locationtree'::regclass, 'subnettree'::regclass)")) ||
-        !q.next())
+    QStringList counted;
+    if (!q.exec(QStringLiteral("SELECT lower(tgrelid::regclass::text) FROM pg_trigger WHERE "
+                               "tgname = 'qarsilo_counted'")))
         return failed();
-    if (q.value(0).toInt() < 4) {
-        q.finish();
+    while (q.next())
+        counted << q.value(0).toString();
+    QStringList missingTriggers;
+    for (const char* table : kCountedTables)
+        if (!counted.contains(QLatin1String(table)))
+            missingTriggers << QStringLiteral(
+                                   "CREATE TRIGGER qarsilo_counted AFTER INSERT OR UPDATE OR "
+                                   "DELETE OR TRUNCATE ON %1 FOR EACH STATEMENT EXECUTE "
+                                   "FUNCTION qarsilo_count_change()")
+                                   .arg(QLatin1String(table));
+    if (!missingTriggers.isEmpty()) {
         if (!q.exec(QStringLiteral("SAVEPOINT counting")))
             return failed();
-        bool added = true;
-        for (const char* statement : kCountingTriggers)
-            added = added && q.exec(QLatin1String(statement));
+        bool added = q.exec(QLatin1String(kCountingFunction));
+        for (const QString& statement : std::as_const(missingTriggers))
+            added = added && q.exec(statement);
         if (!q.exec(added ? QStringLiteral("RELEASE SAVEPOINT counting")
                           : QStringLiteral("ROLLBACK TO SAVEPOINT counting")))
             return failed();
