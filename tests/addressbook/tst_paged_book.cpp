@@ -282,7 +282,7 @@ private Q_SLOTS:
         expected.declareColumns(nodeListColumns());
         QList<QStringList> rows;
         for (const NodeRecord& r : book)
-            if (r.name.startsWith(search, Qt::CaseInsensitive))
+            if (search.isEmpty() || r.name.startsWith(search, Qt::CaseInsensitive))
                 rows << r.texts();
         expected.setRows(rows);
         ReportListModel* model = dlg.list()->reportModel();
