@@ -98,6 +98,10 @@ public:
         m_failed();
         return false;
     }
+    void removed(int) override {
+        --m_count;
+        m_nextFirst = -1; // the rows after it have moved up
+    }
     bool sortBy(int column, bool ascending, QList<int>& rows) override {
         const QString name = AddressDatabase::sortColumnName(column);
         if (name.isEmpty())

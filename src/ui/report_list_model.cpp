@@ -150,6 +150,7 @@ void ReportListModel::deleteRow(int row) {
         return;
     beginRemoveRows({}, row, row);
     if (m_source) {
+        m_source->removed(row);
         --m_pagedCount;
         m_pages.clear();
         endRemoveRows();

@@ -29,6 +29,8 @@ public:
         Q_UNUSED(rows);
         return false;
     }
+    /// Row `row` is gone (deleteRow): the rows after it moved up one.
+    virtual void removed(int row) { Q_UNUSED(row); }
 };
 
 /// The rows of a sortable report list. Columns are declared by one text such

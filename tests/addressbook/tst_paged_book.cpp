@@ -303,6 +303,15 @@ private Q_SLOTS:
         for (int r = 0; r < n; ++r)
             QCOMPARE(model->rowTexts(r), expected.rowTexts(r));
         QCOMPARE(m_messages->shown().size(), 0);
+        // A delete moves the rows after it up, also those read from the end.
+        const int gone = dlg.list()->currentIndex().row();
+        dlg.list()->selectRow(gone);
+        m_messages->answerNext(MessageService::Answer::Ok);
+        dlg.deleteNode();
+        expected.deleteRow(gone);
+        QCOMPARE(model->rowCount(), n - 1);
+        for (int r : {n - 2, gone, n / 2 + 1})
+            QCOMPARE(model->rowTexts(r), expected.rowTexts(r));
         QLocale::setDefault(before);
     }
 
