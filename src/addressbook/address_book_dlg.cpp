@@ -80,17 +80,74 @@ public:
     bool read(int first, int n, QList<QStringList>& out) override {
         // Reading on where the last page ended (scrolling down, an export)
         // starts after its last row instead of skipping all before it.
-        const qint64 after = first == m_nextFirst ? m_nextRowid : -1;
-        qint64 last = -1;
+        const bool onward = first == m_nextFirst;
+        NodeCursor last;
         const qsizetype had = out.size();
-        if (m_db.readNodePage(m_sql.where, m_sql.binds, first, n, out, after, &last)) {
+        const bool ok =
+            m_order.isEmpty()
+                ? m_db.readNodePage(m_sql.where, m_sql.binds, first, n, out,
+                                    onward ? m_next.rowid : -1, &last.rowid)
+                : m_db.readSortedNodePage(m_sql.where, m_sql.binds, m_order, first, n, m_count, out,
+                                          onward ? &m_next : nullptr, &last);
+        if (ok) {
             m_nextFirst = out.size() - had == n ? first + n : -1;
-            m_nextRowid = last;
+            m_next = last;
             return true;
         }
         m_nextFirst = -1;
         m_failed();
         return false;
+    }
+    void removed(int) override {
+        --m_count;
+        m_nextFirst = -1; // the rows after it have moved up
+    }
+    bool sortBy(int column, bool ascending, QList<int>& rows) override {
+        const QString name = AddressDatabase::sortColumnName(column);
+        if (name.isEmpty())
+            return false;
+        // Whether the texts sort by their bytes is read once a listing.
+        auto known = m_bytewise.constFind(column);
+        if (known == m_bytewise.constEnd()) {
+            bool bytewise = false;
+            if (!m_db.sortsByBytes(m_sql.where, m_sql.binds, name, bytewise))
+                return false;
+            known = m_bytewise.insert(column, bytewise);
+        }
+        if (!*known)
+            return false;
+        // The rows kept (the current one, the selection) are found by their
+        // row key; a few at most, each costs a read and a count.
+        constexpr qsizetype kKept = 16;
+        QList<qint64> rowids;
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            QList<QStringList> one;
+            NodeCursor at;
+            const bool found =
+                i < kKept && rows[i] >= 0 && rows[i] < m_count &&
+                (m_order.isEmpty()
+                     ? m_db.readNodePage(m_sql.where, m_sql.binds, rows[i], 1, one, -1, &at.rowid)
+                     : m_db.readSortedNodePage(m_sql.where, m_sql.binds, m_order, rows[i], 1,
+                                               m_count, one, nullptr, &at)) &&
+                one.size() == 1;
+            rowids << (found ? at.rowid : -1);
+        }
+        // Equal rows keep the order they had: the earlier keys follow the new
+        // one.
+        NodeOrder order{{name, ascending}};
+        for (const NodeSortKey& k : std::as_const(m_order))
+            if (k.column != name)
+                order << k;
+        m_order = order;
+        m_nextFirst = -1;
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            qint64 at = -1;
+            rows[i] = rowids[i] >= 0 &&
+                              m_db.nodePosition(m_sql.where, m_sql.binds, m_order, rowids[i], at)
+                          ? int(at)
+                          : -1;
+        }
+        return true;
     }
 
 private:
@@ -99,7 +156,9 @@ private:
     int m_count;
     std::function<void()> m_failed;
     qint64 m_nextFirst = -1;
-    qint64 m_nextRowid = -1;
+    NodeCursor m_next;
+    NodeOrder m_order; // empty: table order
+    QHash<int, bool> m_bytewise;
 };
 
 // Tree items stand at their alphabetical place: letter case aside, then
@@ -318,6 +377,34 @@ bool CAddressBookDlg::listPaged(const NodeFilter& filter) {
             count = qMax<qint64>(0, m_bookSize - below - above);
         else
             count = -1;
+    } else if (const auto outside =
+                   m_db.isServer() ? std::nullopt : nodePrefixComplementLocal(filter)) {
+        // No estimate on a file: the nodes that match and those that do not
+        // are counted side by side, up to a bound that doubles until one side
+        // is counted whole, so the smaller side decides the cost.
+        count = -1;
+        for (qint64 cap = 4096; count < 0; cap *= 2) {
+            qint64 inside = 0;
+            if (!m_db.countNodes(sql->where, sql->binds, inside, cap))
+                break;
+            if (inside < cap) {
+                count = inside;
+                break;
+            }
+            qint64 rest = 0;
+            bool ok = true;
+            for (const NodeFilterSql& part : *outside) {
+                qint64 n = 0;
+                ok = m_db.countNodes(part.where, part.binds, n, cap - rest);
+                rest += n;
+                if (!ok || rest >= cap)
+                    break;
+            }
+            if (!ok)
+                break;
+            if (rest < cap)
+                count = qMax<qint64>(0, m_bookSize - rest);
+        }
     } else if (!sql->where.isEmpty() && !m_db.countNodes(sql->where, sql->binds, count)) {
         count = -1;
     }

@@ -95,4 +95,30 @@ nodePrefixComplement(const NodeFilter& filter) {
                      NodeFilterSql{column + QStringLiteral(" ~>=~ ?"), {next}}};
 }
 
+std::optional<QList<NodeFilterSql>> nodePrefixComplementLocal(const NodeFilter& filter) {
+    QString column;
+    QString collate;
+    QString prefix = filter.value;
+    if (filter.kind == NodeFilter::Kind::Name) {
+        // NOCASE compares the texts with their ASCII capitals made small.
+        column = QStringLiteral("NAME");
+        collate = QStringLiteral(" COLLATE NOCASE");
+        prefix = asciiLower(prefix);
+    } else if (filter.kind == NodeFilter::Kind::Address) {
+        column = QStringLiteral("IP");
+    }
+    if (column.isEmpty() || prefix.isEmpty() || !isAscii(prefix) || prefix.back().unicode() >= 127)
+        return std::nullopt;
+    QString next = prefix;
+    next.back() = QChar(next.back().unicode() + 1);
+    // A capital would be made small again by NOCASE.
+    if (!collate.isEmpty() && asciiLower(next) != next)
+        return std::nullopt;
+    return QList<NodeFilterSql>{
+        {QStringLiteral("%1 < ?%2").arg(column, collate), {prefix}},
+        {QStringLiteral("%1 >= ?%2").arg(column, collate), {next}},
+        {QStringLiteral("%1 IS NULL").arg(column), {}},
+    };
+}
+
 } // namespace qarsilo

@@ -2,6 +2,7 @@
 
 #include "addressbook/node_filter.h"
 
+#include <QList>
 #include <QString>
 #include <QVariantList>
 #include <optional>
@@ -30,5 +31,10 @@ std::optional<NodeFilterSql> nodeFilterSql(const NodeFilter& filter, bool server
 /// holds few entries outside the prefix). None for other filters.
 std::optional<std::pair<NodeFilterSql, NodeFilterSql>>
 nodePrefixComplement(const NodeFilter& filter);
+
+/// On SQLite, the conditions that together select, each row once, the nodes
+/// a name or address prefix filter does not match: below the prefix, from
+/// the next prefix on, and no value at all. None for other filters.
+std::optional<QList<NodeFilterSql>> nodePrefixComplementLocal(const NodeFilter& filter);
 
 } // namespace qarsilo

@@ -1,7 +1,12 @@
 #include "ui/report_compare.h"
 
 #include <QLocale>
+#include <QMutex>
 #include <QString>
+
+#include <algorithm>
+#include <map>
+#include <optional>
 
 namespace qarsilo {
 
@@ -119,6 +124,73 @@ int ReportColumnOrder::compare(qsizetype a, qsizetype b) const {
     if (m_plain)
         return sign(QStringView(ta).compare(QStringView(tb)));
     return sign(m_keys[size_t(a)].compare(m_keys[size_t(b)]));
+}
+
+namespace {
+
+// Whether the collator orders every text of `alphabet` up to three
+// characters long exactly as its code units, no two texts equal: that finds
+// a locale's own rules (letters that sort after Z, pairs that count as one
+// letter, blanks or punctuation it passes over) on the letters at hand.
+bool collatesAsCodeUnits(const QCollator& collator, const QString& alphabet) {
+    QString sorted = alphabet;
+    std::sort(sorted.begin(), sorted.end());
+    QStringList texts;
+    for (QChar a : std::as_const(sorted)) {
+        texts << QString(a);
+        for (QChar b : std::as_const(sorted)) {
+            texts << QString(a) + b;
+            for (QChar c : std::as_const(sorted))
+                texts << QString(a) + b + c;
+        }
+    }
+    std::sort(texts.begin(), texts.end());
+    std::optional<QCollatorSortKey> prior;
+    for (const QString& t : std::as_const(texts)) {
+        QCollatorSortKey key = collator.sortKey(t);
+        if (prior && prior->compare(key) >= 0)
+            return false;
+        prior = std::move(key);
+    }
+    return true;
+}
+
+} // namespace
+
+const std::vector<CodeUnitOrderedTexts>& codeUnitOrderedTexts() {
+    // By locale: the default one may be set after the first sort.
+    static QMutex lock;
+    static std::map<QString, std::vector<CodeUnitOrderedTexts>> byLocale;
+    const QCollator collator;
+    const QMutexLocker locked(&lock);
+    auto known = byLocale.find(collator.locale().name());
+    if (known != byLocale.end())
+        return known->second;
+    return byLocale[collator.locale().name()] = [&collator] {
+        std::vector<CodeUnitOrderedTexts> out;
+        if (collator.locale().language() == QLocale::C) {
+            QString ascii;
+            for (char16_t c = 1; c < 128; ++c)
+                ascii += QChar(c);
+            out.push_back({ascii, false});
+            return out;
+        }
+        const QString digits = QStringLiteral("0123456789");
+        const QString marks = QStringLiteral(" -.");
+        const QString upper = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+        const QString lower = upper.toLower();
+        for (const QString& letters : {upper, lower})
+            if (collatesAsCodeUnits(collator, marks + digits + letters))
+                out.push_back({marks + digits + letters, false});
+        for (const QString& letters : {lower, upper}) {
+            const QString hex = digits + letters.left(6);
+            // The colons stand at the same places in every address, so only
+            // the hex digits decide.
+            if (collatesAsCodeUnits(collator, hex))
+                out.push_back({hex, true});
+        }
+        return out;
+    }();
 }
 
 } // namespace qarsilo

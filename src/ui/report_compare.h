@@ -29,6 +29,24 @@ ReportTextKind reportTextKind(QStringView text);
 /// list's sort is built to stay safe with that.
 int compareReportTexts(QStringView a, QStringView b);
 
+/// A set of texts that the list's sort orders as their code units, in the
+/// current locale, so that a database can order them by their bytes.
+struct CodeUnitOrderedTexts {
+    /// The characters the texts are made of (ASCII).
+    QString alphabet;
+    /// Texts of one fixed form: "HH:HH:HH:HH:HH:HH", each H from the
+    /// alphabet (MAC addresses); otherwise any text of the alphabet that
+    /// is neither all digits nor a date.
+    bool macForm = false;
+};
+
+/// The sets of texts that, with empty texts beside them, the report list
+/// sorts exactly as their code units in the current locale: in the C locale
+/// every ASCII text; elsewhere the upper- and lower-case letters with digits,
+/// blanks, dots and hyphens, and MAC addresses, each kept only when the
+/// locale's collation is found to order them so. Worked out once.
+const std::vector<CodeUnitOrderedTexts>& codeUnitOrderedTexts();
+
 /// compareReportTexts over one column's texts, prepared once for a sort: each
 /// text is classified once, and when any text compares as text every text gets
 /// its collation key, so a comparison is a byte compare rather than a run of

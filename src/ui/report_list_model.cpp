@@ -150,6 +150,7 @@ void ReportListModel::deleteRow(int row) {
         return;
     beginRemoveRows({}, row, row);
     if (m_source) {
+        m_source->removed(row);
         --m_pagedCount;
         m_pages.clear();
         endRemoveRows();
@@ -183,9 +184,32 @@ void ReportListModel::sortBy(int column, bool ascending) {
     m_ascending = ascending;
     if (!m_columns.isEmpty())
         Q_EMIT headerDataChanged(Qt::Horizontal, 0, int(m_columns.size()) - 1);
-    // Sorted rows are held rows: the paged ones are read first.
-    if (column >= 0 && column < m_columns.size() && m_pagedCount > 1)
+    // The source sorts its rows where it can; otherwise sorted rows are held
+    // rows, and the paged ones are read first.
+    if (column >= 0 && column < m_columns.size() && m_pagedCount > 1) {
+        Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        const QModelIndexList before = persistentIndexList();
+        QList<int> rows;
+        for (const QModelIndex& i : before)
+            if (!rows.contains(i.row()))
+                rows.append(i.row());
+        QList<int> moved = rows;
+        const bool sorted = m_source->sortBy(column, ascending, moved);
+        if (sorted) {
+            m_pages.clear();
+            QModelIndexList after;
+            after.reserve(before.size());
+            for (const QModelIndex& i : before) {
+                const int to = moved.value(rows.indexOf(i.row()), -1);
+                after.append(to >= 0 && to < m_pagedCount ? index(to, i.column()) : QModelIndex());
+            }
+            changePersistentIndexList(before, after);
+        }
+        Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+        if (sorted)
+            return;
         loadAll();
+    }
     if (column < 0 || column >= m_columns.size() || m_rows.size() < 2)
         return;
 

@@ -18,6 +18,19 @@ public:
     virtual int count() const = 0;
     /// Appends rows first .. first + n - 1 to `out`; false on a failure.
     virtual bool read(int first, int n, QList<QStringList>& out) = 0;
+    /// Puts the rows in the order the list's own sort by `column` would give
+    /// them, without reading them all; false when it cannot, the order then
+    /// unchanged (the list reads every row and sorts them itself). On success
+    /// each of `rows` (row numbers before) becomes that row's number after, or
+    /// -1 when it is not known.
+    virtual bool sortBy(int column, bool ascending, QList<int>& rows) {
+        Q_UNUSED(column);
+        Q_UNUSED(ascending);
+        Q_UNUSED(rows);
+        return false;
+    }
+    /// Row `row` is gone (deleteRow): the rows after it moved up one.
+    virtual void removed(int row) { Q_UNUSED(row); }
 };
 
 /// The rows of a sortable report list. Columns are declared by one text such
@@ -45,8 +58,9 @@ public:
     /// The rows are taken as they are when they have one text per column.
     void setRows(QList<QStringList> rows);
     /// Shows the rows of `source` (one reset), read in pages as they are
-    /// needed. Any later setRows, addRows or deleteAll ends it; a sort first
-    /// reads every row, then sorts them as held rows.
+    /// needed. Any later setRows, addRows or deleteAll ends it; a sort is left
+    /// to the source where it can, otherwise it first reads every row, then
+    /// sorts them as held rows.
     void setSource(std::unique_ptr<ReportRowSource> source);
     bool isPaged() const { return bool(m_source); }
 

@@ -119,8 +119,12 @@ public:
                          QLatin1Char('/') + m_name + QLatin1Char('?'));
     }
 
+    /// Runs SQL in the book through a connection of its own, as another
+    /// tool would.
+    bool sql(const QString& statement) { return admin(statement, m_name); }
+
 private:
-    bool admin(const QString& sql) {
+    bool admin(const QString& sql, const QString& database = QStringLiteral("postgres")) {
         const QString connection = QStringLiteral("scratch-admin-") + m_name;
         bool ok = false;
         {
@@ -128,7 +132,7 @@ private:
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
             db.setHostName(host);
             db.setUserName(QStringLiteral("qarsilo"));
-            db.setDatabaseName(QStringLiteral("postgres"));
+            db.setDatabaseName(database);
             ok = db.open();
             QSqlQuery q(db);
             ok = ok && q.exec(sql);

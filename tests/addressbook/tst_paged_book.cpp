@@ -1,8 +1,10 @@
 #include "address_test_util.h"
 #include "addressbook/address_book_dlg.h"
+#include "addressbook/node_columns.h"
 #include "addressbook/node_query.h"
 #include "support/scripted_message_service.h"
 #include "ui/report_list.h"
+#include "ui/report_list_model.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
@@ -32,6 +34,39 @@ QList<NodeRecord> generatedBook(int n) {
         r.name = QString::fromUtf8(names[i % 12]) + QString::number(i % 5);
         r.workgroup = QString::fromUtf8(groups[i % 6]);
         r.location = QString::fromUtf8(groups[(i + 1) % 6]);
+        r.subnet = r.ip.section(QLatin1Char('.'), 0, 2) + QStringLiteral(".0");
+        out << r;
+    }
+    return out;
+}
+
+// Sort probes: ties, empty texts, blanks, dots and hyphens; "mixed" adds
+// texts the database cannot order as the list does (letter case, numbers,
+// letters beyond ASCII, upper-case MACs).
+QList<NodeRecord> sortBook(int n, bool mixed) {
+    QStringList names = {QStringLiteral("HOST-1"), QStringLiteral("HOST 2"),
+                         QStringLiteral("H.3"),    QString(),
+                         QStringLiteral("HOST10"), QStringLiteral("A"),
+                         QStringLiteral("ZZ.9"),   QStringLiteral("HOST")};
+    if (mixed)
+        names << QStringLiteral("Host_a") << QStringLiteral("host") << QStringLiteral("123")
+              << QStringLiteral("Ärger");
+    QList<NodeRecord> out;
+    for (int i = 0; i < n; ++i) {
+        NodeRecord r = node("", "", "");
+        r.mac = QStringLiteral("00:00:%1:00:%2:%3")
+                    .arg(i * 37 % 256, 2, 16, QLatin1Char('0'))
+                    .arg(i / 256, 2, 16, QLatin1Char('0'))
+                    .arg(i % 256, 2, 16, QLatin1Char('0'));
+        if (mixed && i % 5 == 0)
+            r.mac = r.mac.toUpper();
+        r.ip = i % 9 == 0 ? QString()
+                          : QStringLiteral("10.%1.%2.%3").arg(i % 3 * 5).arg(i % 7).arg(i % 11);
+        r.name = names[i * 7 % names.size()];
+        if (!r.name.isEmpty() && i % 4)
+            r.name += QString::number(i % 13);
+        r.workgroup = i % 3 ? QStringLiteral("WG") : QStringLiteral("WG2");
+        r.location = QStringLiteral("floor %1").arg(i % 5);
         r.subnet = r.ip.section(QLatin1Char('.'), 0, 2) + QStringLiteral(".0");
         out << r;
     }
@@ -141,6 +176,19 @@ private Q_SLOTS:
             QVERIFY(db.countNodes(c->second.where, c->second.binds, above));
             QCOMPARE(book.size() - below - above, qint64(expected.size()));
         }
+        // A file counts it so too, and a capped count stops at its cap.
+        if (const auto parts = m_server ? std::nullopt : nodePrefixComplementLocal(filter)) {
+            qint64 outside = 0;
+            for (const NodeFilterSql& part : *parts) {
+                qint64 n = 0;
+                QVERIFY(db.countNodes(part.where, part.binds, n));
+                outside += n;
+            }
+            QCOMPARE(book.size() - outside, qint64(expected.size()));
+        }
+        qint64 capped = -1;
+        QVERIFY(db.countNodes({}, {}, capped, 5));
+        QCOMPARE(capped, 5);
         // Letters beyond ASCII are left to the memory filter.
         QVERIFY(!nodeFilterSql({NodeFilter::Kind(kind), QStringLiteral("ä")}, m_server));
     }
@@ -185,6 +233,108 @@ private Q_SLOTS:
         QCOMPARE(dlg.list()->rowCount(), 700);
         QCOMPARE(dlg.snapshot().reads(), 0);
         QVERIFY(m_messages->shown().size() == 1);
+    }
+
+    // A paged book sorted by the database lists the rows in the order the
+    // list's own sort gives them, ties and earlier sorts included, read from
+    // the end, onward and from the middle; the current row stays current.
+    void databaseSortsAsTheList_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<bool>("mixed");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QList<int>>("sorts"); // column + 1, negative: descending
+        QTest::addColumn<bool>("inDatabase");
+        const auto row = [](const char* tag, const char* locale, bool mixed, const char* search,
+                            QList<int> sorts, bool inDatabase) {
+            QTest::newRow(tag) << QString::fromLatin1(locale) << mixed
+                               << QString::fromLatin1(search) << sorts << inDatabase;
+        };
+        row("name up", "en_US", false, "", {4}, true);
+        row("name down", "en_US", false, "", {-4}, true);
+        row("workgroup then name", "en_US", false, "", {-4, 5}, true);
+        row("ip down, workgroup, location", "en_US", false, "", {-2, 5, -9}, true);
+        row("mac, subnet down", "en_US", false, "", {1, -10}, true);
+        row("searched, ip", "en_US", false, "HOST", {2, -2}, true);
+        row("letter case: name", "en_US", true, "", {4}, false);
+        row("upper-case macs", "en_US", true, "", {-1}, false);
+        row("C locale: ip", "C", true, "", {2}, true);
+        row("C locale: number in names", "C", true, "", {-4}, false);
+        row("no index: description after ip", "en_US", false, "", {2, 8}, false);
+    }
+
+    void databaseSortsAsTheList() {
+        QFETCH(QString, locale);
+        QFETCH(bool, mixed);
+        QFETCH(QString, search);
+        QFETCH(QList<int>, sorts);
+        QFETCH(bool, inDatabase);
+        const QLocale before;
+        QLocale::setDefault(QLocale(locale));
+        const QList<NodeRecord> book = sortBook(1100, mixed);
+        store(m_file, book);
+        CAddressBookDlg::setPagedFrom(500);
+        CAddressBookDlg dlg(nullptr, m_file);
+        dlg.show();
+        if (!search.isEmpty())
+            QTest::keyClicks(dlg.nameField(), search);
+        QVERIFY(dlg.isPaged());
+        ReportListModel expected;
+        expected.declareColumns(nodeListColumns());
+        QList<QStringList> rows;
+        for (const NodeRecord& r : book)
+            if (search.isEmpty() || r.name.startsWith(search, Qt::CaseInsensitive))
+                rows << r.texts();
+        expected.setRows(rows);
+        ReportListModel* model = dlg.list()->reportModel();
+        QCOMPARE(model->rowCount(), rows.size());
+        const int current = int(rows.size()) * 2 / 3;
+        dlg.list()->setCurrentIndex(model->index(current, 0));
+        const QString currentMac = model->text(current, 0);
+        for (int sort : sorts) {
+            model->sortBy(qAbs(sort) - 1, sort > 0);
+            expected.sortBy(qAbs(sort) - 1, sort > 0);
+        }
+        QCOMPARE(model->isPaged(), inDatabase);
+        QCOMPARE(dlg.list()->currentIndex().isValid(), true);
+        QCOMPARE(model->text(dlg.list()->currentIndex().row(), 0), currentMac);
+        const int n = model->rowCount();
+        for (int r : {n - 1, n / 2 + 3})
+            QCOMPARE(model->rowTexts(r), expected.rowTexts(r));
+        for (int r = 0; r < n; ++r)
+            QCOMPARE(model->rowTexts(r), expected.rowTexts(r));
+        QCOMPARE(m_messages->shown().size(), 0);
+        // A delete moves the rows after it up, also those read from the end.
+        const int gone = dlg.list()->currentIndex().row();
+        dlg.list()->selectRow(gone);
+        m_messages->answerNext(MessageService::Answer::Ok);
+        dlg.deleteNode();
+        expected.deleteRow(gone);
+        QCOMPARE(model->rowCount(), n - 1);
+        for (int r : {n - 2, gone, n / 2 + 1})
+            QCOMPARE(model->rowTexts(r), expected.rowTexts(r));
+        QLocale::setDefault(before);
+    }
+
+    // A plain SQL insert by another tool shows in an open window within a
+    // second; the program's own writes do not count as another's.
+    void otherToolsChangesShow() {
+        store(m_file, {node("00:00:00:00:00:01", "10.0.0.1", "ONE")});
+        CAddressBookDlg dlg(nullptr, m_file);
+        dlg.show();
+        QCOMPARE(dlg.list()->rowCount(), 1);
+        const QString insert = QStringLiteral(
+            "INSERT INTO node (MAC, IP, NAME) VALUES ('00:00:00:00:00:02', '10.0.0.2', 'TWO')");
+        QVERIFY(m_server ? m_book->sql(insert) : rawSql(m_file, {insert}));
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.list()->rowCount(), 2, 1500);
+        QCOMPARE(dlg.list()->text(1, 3), QStringLiteral("TWO"));
+
+        AddressDatabase db(m_file);
+        QVERIFY(db.open());
+        const auto before = db.changeStamp();
+        QVERIFY(db.addNode(node("00:00:00:00:00:03", "10.0.0.3", "THREE")));
+        const auto after = db.changeStamp();
+        QVERIFY(before && after);
+        QCOMPARE(after->dataVersion, before->dataVersion);
     }
 
 private:
