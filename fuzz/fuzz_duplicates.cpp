@@ -12,24 +12,20 @@ using namespace qarsilo;
 
 namespace {
 
-QString pick(const char* const* texts, int n, std::uint8_t b) {
-    return QString::fromLatin1(texts[b % n]);
-}
-
 QStringList rowOf(const std::uint8_t* p) {
-    static const char* const macs[] = {"00:00:00:00:00:01", "00:00:00:00:00:02",
-                                       "00:00:00:00:00:03", ""};
-    static const char* const ips[] = {"10.0.0.1", "10.0.0.2", "169.254.1.1", "-", ""};
-    static const char* const names[] = {"A", "B", "-", ""};
-    QStringList row{kUnknown,
-                    pick(macs, 4, p[0]),
-                    pick(ips, 5, p[1]),
-                    pick(names, 4, p[2]),
-                    pick(names, 4, p[3]),
-                    kUnknown,
-                    QStringLiteral("1 Jan 2026, 10:00:00"),
-                    kUnknown,
-                    kUnknown};
+    // Made once and shared by the rows' cells: the pass sees the same values,
+    // and making every cell afresh was most of the target's own cost.
+    static const QString macs[] = {QStringLiteral("00:00:00:00:00:01"),
+                                   QStringLiteral("00:00:00:00:00:02"),
+                                   QStringLiteral("00:00:00:00:00:03"), QStringLiteral("")};
+    static const QString ips[] = {QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2"),
+                                  QStringLiteral("169.254.1.1"), QStringLiteral("-"),
+                                  QStringLiteral("")};
+    static const QString names[] = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("-"),
+                                    QStringLiteral("")};
+    static const QString date = QStringLiteral("1 Jan 2026, 10:00:00");
+    QStringList row{kUnknown, macs[p[0] % 4], ips[p[1] % 5], names[p[2] % 4], names[p[3] % 4],
+                    kUnknown, date,           kUnknown,      kUnknown};
     // Now and then a short row, as a list read back may hold.
     if (p[0] >= 0xF0)
         row = row.mid(0, p[0] & 0x0F);

@@ -5,13 +5,15 @@
 #
 #   scripts/fuzz.sh [-t SECONDS] [-r RUNS] [-b BUILD_DIR] [TARGET...]
 #
+# Without -t a target runs for 60 s, or, with -r, until it has made RUNS
+# executions however long that takes.
 # TARGET is a name of fuzz/CMakeLists.txt (classify, decode, ...); none: all.
 # Prints executions, time, coverage and crashes per target; exits 1 when a
 # target crashed. Crash inputs are left in BUILD_DIR/crashes/TARGET: once the
 # fault is mended, keep the input under tests/data/fuzz/TARGET.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-seconds=60
+seconds=
 runs=-1
 build="$top/build-fuzz"
 while getopts "t:r:b:" opt; do
@@ -23,6 +25,8 @@ while getopts "t:r:b:" opt; do
   esac
 done
 shift $((OPTIND - 1))
+# libFuzzer's 0 is no time limit.
+[ -n "$seconds" ] || { [ "$runs" -ge 0 ] && seconds=0 || seconds=60; }
 
 all=$(sed -n '/^set(QARSILO_FUZZ_TARGETS/,/)/p' "$top/fuzz/CMakeLists.txt" |
   sed 's/set(QARSILO_FUZZ_TARGETS//; s/)//' | tr -s ' \n' '\n' | sed '/^$/d')
