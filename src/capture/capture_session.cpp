@@ -112,6 +112,19 @@ void tellStreamWait(StreamWait state, const QString& adapter) {
         g_streamWaitHandler(state, adapter);
 }
 
+// Reads the pcap header from `stream`, waiting at most `wait`; the stream's
+// file then belongs to the handle, or is closed when there is none.
+pcap_t* openStreamHeader(StreamSource& stream, std::chrono::steady_clock::duration wait,
+                         char* errbuf) {
+    stream.setDeadline(std::chrono::steady_clock::now() + wait);
+    FILE* file = stream.takeFile();
+    pcap_t* handle = file ? pcap_fopen_offline(file, errbuf) : nullptr;
+    stream.clearDeadline();
+    if (!handle && file)
+        std::fclose(file);
+    return handle;
+}
+
 } // namespace
 
 bool isCommandAdapter(const QString& adapterName) {
@@ -432,14 +445,9 @@ CaptureStartResult CaptureSession::openStream(const QString& adapterName) {
         return r;
     // The header comes first; a command that fails writes none.
     char errbuf[PCAP_ERRBUF_SIZE] = {};
-    m_stream->setDeadline(std::chrono::steady_clock::now() + kStreamHeaderWait);
-    FILE* file = m_stream->takeFile();
-    m_handle = file ? pcap_fopen_offline(file, errbuf) : nullptr;
-    m_stream->clearDeadline();
+    m_handle = openStreamHeader(*m_stream, kStreamHeaderWait, errbuf);
     if (m_handle)
         return {};
-    if (file)
-        std::fclose(file);
     return fail(CaptureStatus::OpenFailed, streamHeaderFailure(errbuf), m_params->openFailure,
                 nullptr);
 }
@@ -464,12 +472,7 @@ QString CaptureSession::streamHeaderFailure(const char* errbuf) {
 // the outcome to the interface thread.
 bool CaptureSession::openStreamInBackground() {
     char errbuf[PCAP_ERRBUF_SIZE] = {};
-    m_stream->setDeadline(std::chrono::steady_clock::now() + kStreamHeaderWait);
-    FILE* file = m_stream->takeFile();
-    pcap_t* handle = file ? pcap_fopen_offline(file, errbuf) : nullptr;
-    m_stream->clearDeadline();
-    if (!handle && file)
-        std::fclose(file);
+    pcap_t* handle = openStreamHeader(*m_stream, kStreamHeaderWait, errbuf);
     if (stopped()) {
         // Stop's wake-up: nothing to report.
         if (handle)
@@ -591,14 +594,9 @@ CaptureStartResult CaptureSession::openWithHelper(const QString& helper, const Q
                     p.openFailure, nullptr);
     }
     char errbuf[PCAP_ERRBUF_SIZE] = {};
-    m_stream->setDeadline(std::chrono::steady_clock::now() + kHelperStatusWait);
-    FILE* file = m_stream->takeFile();
-    m_handle = file ? pcap_fopen_offline(file, errbuf) : nullptr;
-    m_stream->clearDeadline();
+    m_handle = openStreamHeader(*m_stream, kHelperStatusWait, errbuf);
     if (m_handle)
         return {};
-    if (file)
-        std::fclose(file);
     return fail(CaptureStatus::OpenFailed,
                 QStringLiteral("the capture helper's stream: ") + QString::fromLocal8Bit(errbuf),
                 p.openFailure, nullptr);
