@@ -59,8 +59,8 @@ void RowListView::setModel(QAbstractItemModel* model) {
     QAbstractItemView::setModel(model);
     m_header->setModel(model);
     if (model) {
+        // A reset comes through reset(); removals have no hook of their own.
         connect(model, &QAbstractItemModel::rowsRemoved, this, &RowListView::rowsChanged);
-        connect(model, &QAbstractItemModel::modelReset, this, &RowListView::rowsChanged);
     }
     updateGeometries();
 }
