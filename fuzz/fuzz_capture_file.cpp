@@ -1,13 +1,12 @@
 // Capture-file reading: the input is written to a memory file and read as the
 // analyzer and qarsilo-cli read a "file:" source, through a capture session and
-// its thread into the analyzer's frame store; then every frame stored is
-// named, decoded and dumped.
+// its thread into the analyzer's frame store; then every frame is read back
+// from the store and must be the frame the reader delivered. Decoding the
+// frames is the decode target's work: done here too, it took most of this
+// target's time and found nothing the decode target does not.
 #include "fuzz_input.h"
 
-#include "analysis/classify.h"
-#include "analysis/decode_tree.h"
 #include "analysis/frame_store.h"
-#include "analysis/hex_dump.h"
 #include "capture/capture_session.h"
 #include "settings/adapter_list.h"
 
@@ -16,12 +15,31 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 using namespace qarsilo;
 
 namespace {
 // Some thousand inputs' frames, several chunks: appends cross from chunk to chunk.
 constexpr std::size_t kStoreBytes = std::size_t(16) << 20;
+
+// FNV-1a over a frame's lengths, time stamp and bytes.
+std::uint64_t frameSum(const FrameHeader& h, const std::uint8_t* bytes) {
+    std::uint64_t sum = 0xcbf29ce484222325u;
+    const auto add = [&sum](std::uint64_t v) {
+        sum ^= v;
+        sum *= 0x100000001b3u;
+    };
+    add(h.capLen);
+    add(h.wireLen);
+    add(static_cast<std::uint64_t>(h.tsSec));
+    // A file's microseconds field is 32 bits, which the store keeps as they
+    // are; libpcap hands a value past 2^31 on as negative.
+    add(static_cast<std::uint32_t>(h.tsUsec));
+    for (std::uint32_t i = 0; i < h.capLen; ++i)
+        add(bytes[i]);
+    return sum;
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -45,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t first = store.size();
     const std::size_t droppedBefore = store.dropped();
     std::size_t delivered = 0;
+    std::vector<std::uint64_t> sums; // of the frames the store took
     std::mutex lock;
     std::condition_variable wake;
     bool ended = false;
@@ -52,7 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     session.setFileReplay(FileReplay::AsFastAsPossible);
     session.setHandler([&](const pcap_pkthdr& h, const std::uint8_t* bytes) {
         ++delivered;
-        store.append(frameHeaderFrom(h), bytes);
+        const FrameHeader header = frameHeaderFrom(h);
+        if (store.append(header, bytes))
+            sums.push_back(frameSum(header, bytes));
     });
     session.setEndHandler([&](LoopEnd) {
         std::lock_guard g(lock);
@@ -67,12 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     session.stop();
     QARSILO_FUZZ_CHECK(store.size() - first + store.dropped() - droppedBefore == delivered);
-
+    QARSILO_FUZZ_CHECK(sums.size() == store.size() - first);
     for (std::size_t i = first; i < store.size(); ++i) {
         const FrameStore::Frame frame = store.at(i);
-        frameTexts(frame.header, frame.bytes);
-        decodeFrame(frame.header, frame.bytes);
-        hexDump(frame.header, frame.bytes);
+        QARSILO_FUZZ_CHECK(frameSum(frame.header, frame.bytes) == sums[i - first]);
     }
     return 0;
 }

@@ -57,7 +57,11 @@ max_len() {
   esac
 }
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Allocation and free stacks are kept two frames deep: finding faults is the
+# same, and the targets run about 1.4 times as fast (unwinding and storing the
+# default 30 frames on every allocation was their largest single cost). A
+# crash input rerun by hand shows full stacks.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:malloc_context_size=2 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 failed=0
 printf '%-14s %12s %8s %10s %6s %8s\n' target executions seconds exec/s cov crashes
 for t in "${targets[@]}"; do
