@@ -77,6 +77,15 @@ void ReportListModel::setRows(QList<QStringList> rows) {
         if (row.size() != m_columns.size())
             row = fitted(row);
     m_rows = std::move(rows);
+    // A new listing keeps the sort the title shows.
+    if (m_sortColumn >= 0 && m_sortColumn < m_columns.size() && m_rows.size() > 1) {
+        const std::vector<int> order = heldOrder(m_sortColumn, m_ascending);
+        QList<QStringList> sorted;
+        sorted.reserve(m_rows.size());
+        for (const int i : order)
+            sorted.append(std::move(m_rows[i]));
+        m_rows = std::move(sorted);
+    }
     endResetModel();
 }
 
@@ -86,7 +95,21 @@ void ReportListModel::setSource(std::unique_ptr<ReportRowSource> source) {
     m_pages.clear();
     m_source = std::move(source);
     m_pagedCount = m_source ? qMax(0, m_source->count()) : 0;
+    // A new listing keeps the sort the title shows where the source can sort
+    // it. Where it cannot, reading every row again at each search or reload
+    // would stall the window: the rows stay in the source's order, and the
+    // title then shows no sort.
+    bool unsorted = false;
+    if (m_sortColumn >= 0 && m_pagedCount > 1) {
+        QList<int> kept; // none yet
+        unsorted = m_sortColumn >= m_columns.size() ||
+                   !m_source->sortBy(m_sortColumn, m_ascending, kept);
+        if (unsorted)
+            m_sortColumn = -1;
+    }
     endResetModel();
+    if (unsorted && !m_columns.isEmpty())
+        Q_EMIT headerDataChanged(Qt::Horizontal, 0, int(m_columns.size()) - 1);
 }
 
 const QStringList& ReportListModel::rowAt(int row) const {
@@ -213,6 +236,27 @@ void ReportListModel::sortBy(int column, bool ascending) {
     if (column < 0 || column >= m_columns.size() || m_rows.size() < 2)
         return;
 
+    const std::vector<int> order = heldOrder(column, ascending);
+    const qsizetype n = m_rows.size();
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newRowOf(static_cast<size_t>(n));
+    QList<QStringList> sorted;
+    sorted.reserve(n);
+    for (qsizetype i = 0; i < n; ++i) {
+        newRowOf[size_t(order[size_t(i)])] = int(i);
+        sorted.append(std::move(m_rows[order[size_t(i)]]));
+    }
+    m_rows = std::move(sorted);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& i : before)
+        after.append(index(newRowOf[size_t(i.row())], i.column()));
+    changePersistentIndexList(before, after);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+std::vector<int> ReportListModel::heldOrder(int column, bool ascending) const {
     // A bottom-up merge sort over row numbers. The comparison lets the first
     // text decide its kind, so it is not a strict weak order on mixed columns;
     // std::sort may then read out of bounds, this merge cannot. Equal rows keep
@@ -248,23 +292,7 @@ void ReportListModel::sortBy(int column, bool ascending) {
         }
         order.swap(merged);
     }
-
-    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<int> newRowOf(static_cast<size_t>(n));
-    QList<QStringList> sorted;
-    sorted.reserve(n);
-    for (qsizetype i = 0; i < n; ++i) {
-        newRowOf[size_t(order[size_t(i)])] = int(i);
-        sorted.append(std::move(m_rows[order[size_t(i)]]));
-    }
-    m_rows = std::move(sorted);
-    const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const QModelIndex& i : before)
-        after.append(index(newRowOf[size_t(i.row())], i.column()));
-    changePersistentIndexList(before, after);
-    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    return order;
 }
 
 QString ReportListModel::text(int row, int column) const {

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QStringList>
 #include <memory>
+#include <vector>
 
 namespace qarsilo {
 
@@ -55,12 +56,14 @@ public:
     void addRows(const QList<QStringList>& rows);
     /// Replaces every row with `rows` as one reset of the model (a new listing
     /// of a large list: one update for the view, not a clear and an insert).
-    /// The rows are taken as they are when they have one text per column.
+    /// The rows are taken as they are when they have one text per column, and
+    /// put in the order of the current sort.
     void setRows(QList<QStringList> rows);
     /// Shows the rows of `source` (one reset), read in pages as they are
     /// needed. Any later setRows, addRows or deleteAll ends it; a sort is left
     /// to the source where it can, otherwise it first reads every row, then
-    /// sorts them as held rows.
+    /// sorts them as held rows. The current sort is handed to the source; one
+    /// it cannot do is dropped (no rows are read for it).
     void setSource(std::unique_ptr<ReportRowSource> source);
     bool isPaged() const { return bool(m_source); }
 
@@ -100,6 +103,8 @@ private:
     const QStringList& rowAt(int row) const;
     /// Reads every paged row into m_rows and ends the paging.
     void loadAll();
+    /// The held rows' numbers in the order of a sort by `column` (stable).
+    std::vector<int> heldOrder(int column, bool ascending) const;
 
     static constexpr int kPageRows = 256;
     static constexpr int kCachedPages = 16;
