@@ -368,17 +368,28 @@ bool CAddressBookDlg::listPaged(const NodeFilter& filter) {
     // Most nodes match a short prefix: on a server, counting those that do
     // not is quicker (a few index entries, not most of the table).
     qint64 guess = 0;
-    const auto complement = m_db.isServer() ? nodePrefixComplement(filter) : std::nullopt;
-    if (complement && m_db.estimateNodes(sql->where, sql->binds, guess) && guess * 2 > m_bookSize) {
-        qint64 below = 0;
-        qint64 above = 0;
-        if (m_db.countNodes(complement->first.where, complement->first.binds, below) &&
-            m_db.countNodes(complement->second.where, complement->second.binds, above))
-            count = qMax<qint64>(0, m_bookSize - below - above);
+    const auto outside = nodePrefixComplement(filter, m_db.isServer());
+    // Counts the nodes outside the prefix, up to `cap` (negative: all);
+    // false on a failure.
+    const auto countOutside = [&](qint64 cap, qint64& rest) {
+        rest = 0;
+        for (const NodeFilterSql& part : *outside) {
+            qint64 n = 0;
+            if (!m_db.countNodes(part.where, part.binds, n, cap > 0 ? cap - rest : -1))
+                return false;
+            rest += n;
+            if (cap > 0 && rest >= cap)
+                break;
+        }
+        return true;
+    };
+    if (outside && m_db.isServer()) {
+        qint64 rest = 0;
+        if (!m_db.estimateNodes(sql->where, sql->binds, guess) || guess * 2 <= m_bookSize)
+            count = m_db.countNodes(sql->where, sql->binds, count) ? count : -1;
         else
-            count = -1;
-    } else if (const auto outside =
-                   m_db.isServer() ? std::nullopt : nodePrefixComplementLocal(filter)) {
+            count = countOutside(-1, rest) ? qMax<qint64>(0, m_bookSize - rest) : -1;
+    } else if (outside) {
         // No estimate on a file: the nodes that match and those that do not
         // are counted side by side, up to a bound that doubles until one side
         // is counted whole, so the smaller side decides the cost.
@@ -392,15 +403,7 @@ bool CAddressBookDlg::listPaged(const NodeFilter& filter) {
                 break;
             }
             qint64 rest = 0;
-            bool ok = true;
-            for (const NodeFilterSql& part : *outside) {
-                qint64 n = 0;
-                ok = m_db.countNodes(part.where, part.binds, n, cap - rest);
-                rest += n;
-                if (!ok || rest >= cap)
-                    break;
-            }
-            if (!ok)
+            if (!countOutside(cap, rest))
                 break;
             if (rest < cap)
                 count = qMax<qint64>(0, m_bookSize - rest);

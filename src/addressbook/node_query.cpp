@@ -74,49 +74,43 @@ std::optional<NodeFilterSql> nodeFilterSql(const NodeFilter& filter, bool server
     return std::nullopt;
 }
 
-std::optional<std::pair<NodeFilterSql, NodeFilterSql>>
-nodePrefixComplement(const NodeFilter& filter) {
+std::optional<QList<NodeFilterSql>> nodePrefixComplement(const NodeFilter& filter, bool server) {
     QString column;
     QString prefix = filter.value;
     if (filter.kind == NodeFilter::Kind::Name) {
-        column = QStringLiteral("lower(NAME)");
-        prefix = asciiLower(prefix);
-    } else if (filter.kind == NodeFilter::Kind::Address) {
-        column = QStringLiteral("IP");
-    }
-    // Byte order (the pattern operators): the texts that begin with the
-    // prefix are exactly those from it up to, not including, the prefix with
-    // its last character one higher.
-    if (column.isEmpty() || prefix.isEmpty() || !isAscii(prefix) || prefix.back().unicode() >= 127)
-        return std::nullopt;
-    QString next = prefix;
-    next.back() = QChar(next.back().unicode() + 1);
-    return std::pair{NodeFilterSql{column + QStringLiteral(" ~<~ ?"), {prefix}},
-                     NodeFilterSql{column + QStringLiteral(" ~>=~ ?"), {next}}};
-}
-
-std::optional<QList<NodeFilterSql>> nodePrefixComplementLocal(const NodeFilter& filter) {
-    QString column;
-    QString collate;
-    QString prefix = filter.value;
-    if (filter.kind == NodeFilter::Kind::Name) {
-        // NOCASE compares the texts with their ASCII capitals made small.
         column = QStringLiteral("NAME");
-        collate = QStringLiteral(" COLLATE NOCASE");
         prefix = asciiLower(prefix);
     } else if (filter.kind == NodeFilter::Kind::Address) {
         column = QStringLiteral("IP");
     }
+    // The texts that begin with the prefix are exactly those from it up to,
+    // not including, the prefix with its last character one higher: in byte
+    // order (PostgreSQL's pattern operators on the lowered name), or in
+    // NOCASE order, which compares the texts with their ASCII capitals made
+    // small (SQLite).
     if (column.isEmpty() || prefix.isEmpty() || !isAscii(prefix) || prefix.back().unicode() >= 127)
         return std::nullopt;
     QString next = prefix;
     next.back() = QChar(next.back().unicode() + 1);
+    const bool noCase = filter.kind == NodeFilter::Kind::Name;
     // A capital would be made small again by NOCASE.
-    if (!collate.isEmpty() && asciiLower(next) != next)
+    if (noCase && !server && asciiLower(next) != next)
         return std::nullopt;
+    QString below, from;
+    if (server) {
+        const QString compared = noCase ? QStringLiteral("lower(%1)").arg(column) : column;
+        below = compared + QStringLiteral(" ~<~ ?");
+        from = compared + QStringLiteral(" ~>=~ ?");
+    } else {
+        const QString collate = noCase ? QStringLiteral(" COLLATE NOCASE") : QString();
+        below = QStringLiteral("%1 < ?%2").arg(column, collate);
+        from = QStringLiteral("%1 >= ?%2").arg(column, collate);
+    }
+    // Books made by other tools may hold no value at all, which no prefix
+    // matches.
     return QList<NodeFilterSql>{
-        {QStringLiteral("%1 < ?%2").arg(column, collate), {prefix}},
-        {QStringLiteral("%1 >= ?%2").arg(column, collate), {next}},
+        {below, {prefix}},
+        {from, {next}},
         {QStringLiteral("%1 IS NULL").arg(column), {}},
     };
 }

@@ -25,16 +25,11 @@ struct NodeFilterSql {
 std::optional<NodeFilterSql> nodeFilterSql(const NodeFilter& filter, bool server,
                                            bool scan = false);
 
-/// On PostgreSQL, the two conditions that select the nodes a name or
-/// address prefix filter does not match: below the prefix and from the next
-/// prefix on. Counting those is quicker when most nodes match (the index
-/// holds few entries outside the prefix). None for other filters.
-std::optional<std::pair<NodeFilterSql, NodeFilterSql>>
-nodePrefixComplement(const NodeFilter& filter);
-
-/// On SQLite, the conditions that together select, each row once, the nodes
-/// a name or address prefix filter does not match: below the prefix, from
-/// the next prefix on, and no value at all. None for other filters.
-std::optional<QList<NodeFilterSql>> nodePrefixComplementLocal(const NodeFilter& filter);
+/// The conditions that together select, each row once, the nodes a name or
+/// address prefix filter does not match, on PostgreSQL (`server`) or SQLite:
+/// below the prefix, from the next prefix on, and no value at all. Counting
+/// those is quicker when most nodes match (the index holds few entries
+/// outside the prefix). None for other filters.
+std::optional<QList<NodeFilterSql>> nodePrefixComplement(const NodeFilter& filter, bool server);
 
 } // namespace qarsilo
