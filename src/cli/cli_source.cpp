@@ -1,9 +1,13 @@
 #include "capture/capture_session.h"
 #include "capture/native_path.h"
 #include "cli/cli_commands.h"
+#include "cli/session_wait.h"
 #include "settings/adapter_list.h"
 
 #include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
 
 using namespace qarsilo;
 
@@ -17,4 +21,43 @@ QString sourceAdapter(const QString& source) {
         source.endsWith(QLatin1String(".cap")))
         return captureFileAdapterName(source);
     return source;
+}
+
+namespace {
+volatile std::sig_atomic_t g_sessionInterrupted = 0;
+
+extern "C" void onSessionInterrupt(int) {
+    g_sessionInterrupted = 1;
+}
+} // namespace
+
+SessionEndWait::SessionEndWait(CaptureSession& session) {
+    session.setEndHandler([this](LoopEnd) {
+        {
+            std::lock_guard guard(m_lock);
+            m_done = true;
+        }
+        m_wake.notify_all();
+    });
+}
+
+void SessionEndWait::wait(bool interruptible) {
+    struct sigaction action {};
+    struct sigaction oldInt {};
+    struct sigaction oldTerm {};
+    action.sa_handler = &onSessionInterrupt;
+    if (interruptible) {
+        g_sessionInterrupted = 0;
+        sigaction(SIGINT, &action, &oldInt);
+        sigaction(SIGTERM, &action, &oldTerm);
+    }
+    {
+        std::unique_lock guard(m_lock);
+        while (!m_done && !(interruptible && g_sessionInterrupted))
+            m_wake.wait_for(guard, std::chrono::milliseconds(50));
+    }
+    if (interruptible) {
+        sigaction(SIGINT, &oldInt, nullptr);
+        sigaction(SIGTERM, &oldTerm, nullptr);
+    }
 }

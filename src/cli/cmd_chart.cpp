@@ -1,17 +1,20 @@
 #include "cli/cli_commands.h"
+#include "cli/session_wait.h"
 
 #include "capture/capture_session.h"
+#include "capture/native_path.h"
 #include "settings/adapter_list.h"
 #include "stats/distribution_chart.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 
-#include <condition_variable>
+#include <pcap/pcap.h>
+
 #include <cstdio>
 #include <map>
-#include <mutex>
 
 using namespace qarsilo;
 
@@ -20,7 +23,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: qarsilo-cli chart VIEW SOURCE [--cumulative] [--pie] [--png DIR]\n"
     "  VIEW    size, network, ipv4, ipv6, app or v4v6\n"
-    "  SOURCE  a capture file (pcap or pcapng)\n"
+    "  SOURCE  a capture file (pcap or pcapng); '-' reads a pcap stream from the standard\n"
+    "          input, 'pipe:COMMAND' from a command (Ctrl+C ends a stream)\n"
     "  --cumulative  add up from the first second on, as with Cummulative Statistic\n"
     "  --pie         draw the pie chart instead of the bar chart (with --png)\n"
     "  --png DIR     also write each second's chart as DIR/VIEW-SECOND.png\n";
@@ -47,22 +51,12 @@ public:
         session.setHandler([this, slot](const pcap_pkthdr& h, const std::uint8_t* bytes) {
             frame(slot, h, bytes);
         });
-        session.setEndHandler([this](LoopEnd) {
-            {
-                std::lock_guard lock(m_lock);
-                m_done = true;
-            }
-            m_wake.notify_all();
-        });
-        m_done = false;
+        SessionEndWait end(session);
         m_current = nullptr;
         const CaptureStartResult started = session.start(adapter);
         if (!started.ok())
             return started;
-        {
-            std::unique_lock lock(m_lock);
-            m_wake.wait(lock, [this] { return m_done; });
-        }
+        end.wait(false);
         session.stop();
         how = session.loopEnd();
         error = session.loopError();
@@ -86,10 +80,55 @@ private:
     Seconds& m_seconds;
     DistributionChart::Bytes* m_current = nullptr;
     long long m_currentSecond = 0;
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    bool m_done = false;
 };
+
+// A stream can be read once only, and each of the window's captures reads
+// the frames in turn: the stream is first kept in a capture file. Reads
+// until the stream ends or the command is interrupted; `error` says why not.
+bool keepStream(const QString& stream, const QString& path, QString& error) {
+    CaptureSession session(CaptureWindow::CommandLine);
+    session.setFileReplay(FileReplay::AsFastAsPossible);
+    session.setStreamHeaderInStart(true);
+    pcap_t* dead = nullptr;
+    pcap_dumper_t* dumper = nullptr;
+    const auto open = [&] {
+        if (dead)
+            return;
+        // Frames come as long as the capture's snapshot length lets them:
+        // the file takes any length.
+        dead = pcap_open_dead(session.linkType(), 262144);
+        dumper = dead ? pcap_dump_open(dead, nativeFileName(path).constData()) : nullptr;
+    };
+    // Capture thread; the dumper is used by this thread only until the end.
+    session.setHandler([&](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+        open();
+        if (dumper)
+            pcap_dump(reinterpret_cast<u_char*>(dumper), &h, bytes);
+    });
+    SessionEndWait end(session);
+    const CaptureStartResult started = session.start(stream);
+    if (!started.ok()) {
+        error = QStringLiteral("cannot read '%1': %2").arg(stream, started.error);
+        return false;
+    }
+    end.wait(true);
+    session.stop();
+    open(); // a stream of no frames is an empty file
+    const bool written = dumper && pcap_dump_flush(dumper) == 0;
+    if (dumper)
+        pcap_dump_close(dumper);
+    if (dead)
+        pcap_close(dead);
+    if (session.loopEnd() == LoopEnd::Error) {
+        error = QStringLiteral("reading '%1' failed: %2").arg(stream, session.loopError());
+        return false;
+    }
+    if (!written) {
+        error = QStringLiteral("cannot keep the stream in '%1'").arg(path);
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -139,9 +178,23 @@ int runChart(const QStringList& args) {
                      kUsage);
         return 2;
     }
-    const QString adapter = isCaptureFileAdapter(source) ? source : captureFileAdapterName(source);
     if (!pngDir.isEmpty() && !QDir().mkpath(pngDir))
         return fail(1, QStringLiteral("cannot make the folder '%1'").arg(pngDir));
+    const bool stream = isStreamAdapter(source);
+    QString adapter = isCaptureFileAdapter(source) ? source : captureFileAdapterName(source);
+    // A file is named by its path, a stream as given.
+    const QString name = stream ? source : captureFilePath(adapter);
+    QTemporaryDir kept;
+    if (stream) {
+        if (!kept.isValid())
+            return fail(1, QStringLiteral("cannot make a temporary folder: %1")
+                               .arg(kept.errorString()));
+        const QString path = kept.filePath(QStringLiteral("stream.pcap"));
+        QString error;
+        if (!keepStream(source, path, error))
+            return fail(1, error);
+        adapter = captureFileAdapterName(path);
+    }
 
     // Each capture of the window reads the file in turn: the seconds come out
     // the same however the threads would have interleaved.
@@ -153,11 +206,9 @@ int runChart(const QStringList& args) {
         QString error;
         const CaptureStartResult started = counter.run(adapter, slot, how, error);
         if (!started.ok())
-            return fail(1, QStringLiteral("cannot read '%1': %2")
-                               .arg(captureFilePath(adapter), started.error));
+            return fail(1, QStringLiteral("cannot read '%1': %2").arg(name, started.error));
         if (how == LoopEnd::Error)
-            return fail(
-                1, QStringLiteral("reading '%1' failed: %2").arg(captureFilePath(adapter), error));
+            return fail(1, QStringLiteral("reading '%1' failed: %2").arg(name, error));
     }
     DistributionChart chart(*kind);
     chart.setActiveType(pie ? CChartWnd::kPieChart : CChartWnd::kBarChart);

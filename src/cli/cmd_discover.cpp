@@ -1,4 +1,5 @@
 #include "cli/cli_commands.h"
+#include "cli/session_wait.h"
 
 #include "capture/capture_session.h"
 #include "discovery/discovery_store.h"
@@ -7,11 +8,7 @@
 
 #include <QFileInfo>
 
-#include <chrono>
-#include <condition_variable>
-#include <csignal>
 #include <cstdio>
-#include <mutex>
 
 using namespace qarsilo;
 
@@ -21,12 +18,6 @@ constexpr const char* kUsage =
     "usage: qarsilo-cli discover SOURCE --mode netbios|ip [--ranges R1,R2,...]\n"
     "  SOURCE    a capture file (pcap or pcapng) or a capture device (read until interrupted)\n"
     "  --ranges  the local IP ranges of IP mode, e.g. 192.168.1.0,10.0.0.0\n";
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void onDiscoverInterrupt(int) {
-    g_interrupted = 1;
-}
 
 int usageError(const char* what, const QString& arg) {
     std::fprintf(stderr, "qarsilo-cli discover: %s '%s'\n%s", what, qPrintable(arg), kUsage);
@@ -98,9 +89,6 @@ int runDiscover(const QStringList& args) {
     store.setWatchedRanges(ranges.isEmpty() ? QStringList{QStringLiteral("-")} : ranges);
     QStringList log;
 
-    std::mutex lock;
-    std::condition_variable wake;
-    bool ended = false;
     const QString adapter = sourceAdapter(source);
     CaptureSession session(CaptureWindow::CommandLine);
     session.setFilter(discoveryFilter(mode));
@@ -109,13 +97,7 @@ int runDiscover(const QStringList& args) {
     session.setHandler([&store](const pcap_pkthdr& h, const std::uint8_t* bytes) {
         store.handleFrame(bytes, h.caplen, h.ts.tv_sec);
     });
-    session.setEndHandler([&](LoopEnd) {
-        {
-            std::lock_guard g(lock);
-            ended = true;
-        }
-        wake.notify_all();
-    });
+    SessionEndWait end(session);
     const CaptureStartResult started = session.start(adapter);
     if (!started.ok()) {
         std::fprintf(stderr, "qarsilo-cli discover: cannot capture from '%s': %s\n",
@@ -125,20 +107,8 @@ int runDiscover(const QStringList& args) {
     log << discoveryLogLine(mode == DiscoveryMode::Ip ? QStringLiteral("Start IP capture")
                                                       : QStringLiteral("Start NetBios capture"));
 
-    struct sigaction action {};
-    struct sigaction oldInt {};
-    struct sigaction oldTerm {};
-    action.sa_handler = &onDiscoverInterrupt;
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
-    {
-        std::unique_lock g(lock);
-        while (!ended && !g_interrupted)
-            wake.wait_for(g, std::chrono::milliseconds(50));
-    }
+    end.wait(true);
     session.stop();
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
     log << discoveryLogLine(QStringLiteral("Capture Stopped"));
 
     QList<QStringList> nodes;

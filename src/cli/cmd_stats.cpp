@@ -1,4 +1,5 @@
 #include "cli/cli_commands.h"
+#include "cli/session_wait.h"
 
 #include "capture/capture_session.h"
 #include "capture/link_speed.h"
@@ -9,12 +10,9 @@
 
 #include <QFileInfo>
 
-#include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 using namespace qarsilo;
@@ -27,12 +25,6 @@ constexpr const char* kUsage =
     "  --node MAC       the single node view's figures for that station\n"
     "  --top K          after each second, the first K rows of its Top Users list\n"
     "  --link-speed BPS the link speed in bits per second (a file: 10000000)\n";
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void onStatsInterrupt(int) {
-    g_interrupted = 1;
-}
 
 int usageError(const QString& message) {
     std::fprintf(stderr, "qarsilo-cli stats: %s\n%s", qPrintable(message), kUsage);
@@ -188,9 +180,6 @@ int runStats(const QStringList& args) {
     const std::optional<MacBytes> node = nodeText.isEmpty() ? std::nullopt : parseMac(nodeText);
 
     StatsPrinter printer(linkSpeed, node, static_cast<int>(std::min<long long>(top, 1 << 30)));
-    std::mutex lock;
-    std::condition_variable wake;
-    bool done = false;
     CaptureSession session(CaptureWindow::CommandLine);
     // The station's frames only: both of the view's captures in one.
     if (node)
@@ -198,13 +187,7 @@ int runStats(const QStringList& args) {
     session.setFileReplay(FileReplay::AsFastAsPossible);
     session.setHandler(
         [&printer](const pcap_pkthdr& h, const std::uint8_t* bytes) { printer.frame(h, bytes); });
-    session.setEndHandler([&](LoopEnd) {
-        {
-            std::lock_guard guard(lock);
-            done = true;
-        }
-        wake.notify_all();
-    });
+    SessionEndWait end(session);
 
     const CaptureStartResult started = session.start(adapter);
     if (!started.ok()) {
@@ -215,20 +198,8 @@ int runStats(const QStringList& args) {
         return 1;
     }
 
-    struct sigaction action {};
-    struct sigaction oldInt {};
-    struct sigaction oldTerm {};
-    action.sa_handler = &onStatsInterrupt;
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
-    {
-        std::unique_lock guard(lock);
-        while (!done && !g_interrupted)
-            wake.wait_for(guard, std::chrono::milliseconds(50));
-    }
+    end.wait(true);
     session.stop();
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
 
     // The thread has ended: the last second is ticked here.
     printer.finish();

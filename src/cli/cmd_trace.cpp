@@ -1,4 +1,5 @@
 #include "cli/cli_commands.h"
+#include "cli/session_wait.h"
 
 #include "addressbook/address_database.h"
 #include "capture/capture_session.h"
@@ -8,11 +9,7 @@
 
 #include <QFileInfo>
 
-#include <chrono>
-#include <condition_variable>
-#include <csignal>
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 using namespace qarsilo;
@@ -31,12 +28,6 @@ constexpr const char* kUsage =
     "After each second of the capture: the second, then per side node in slot order\n"
     "two blanks and slot, MAC, label, life and colour (RRGGBB) separated by tabs.\n"
     "Quiet seconds are printed until the table is empty, not beyond.\n";
-
-volatile std::sig_atomic_t g_traceInterrupted = 0;
-
-extern "C" void onTraceInterrupt(int) {
-    g_traceInterrupted = 1;
-}
 
 int usageError(const QString& message) {
     std::fprintf(stderr, "qarsilo-cli trace: %s\n%s", qPrintable(message), kUsage);
@@ -167,44 +158,19 @@ int runTrace(const QStringList& args) {
     // A file is named by its path, a stream as given.
     const QString name = stream ? source : captureFilePath(adapter);
     TraceReplay replay(model);
-    std::mutex lock;
-    std::condition_variable wake;
-    bool done = false;
     CaptureSession session(CaptureWindow::TrafficTraceSingle);
     session.setFileReplay(FileReplay::AsFastAsPossible);
     session.setStreamHeaderInStart(true);
     session.setFilter(QStringLiteral("ether host ") + macAddressText(*mac));
     session.setHandler(
         [&replay](const pcap_pkthdr& h, const std::uint8_t* bytes) { replay.frame(h, bytes); });
-    session.setEndHandler([&](LoopEnd) {
-        {
-            std::lock_guard guard(lock);
-            done = true;
-        }
-        wake.notify_all();
-    });
+    SessionEndWait end(session);
     const CaptureStartResult started = session.start(adapter);
     if (!started.ok())
         return fail(QStringLiteral("cannot read '%1': %2").arg(name, started.error));
     // A stream may run until interrupted; the seconds so far are still written.
-    struct sigaction action {};
-    struct sigaction oldInt {};
-    struct sigaction oldTerm {};
-    action.sa_handler = &onTraceInterrupt;
-    if (stream) {
-        sigaction(SIGINT, &action, &oldInt);
-        sigaction(SIGTERM, &action, &oldTerm);
-    }
-    {
-        std::unique_lock guard(lock);
-        while (!done && !g_traceInterrupted)
-            wake.wait_for(guard, std::chrono::milliseconds(50));
-    }
+    end.wait(stream);
     session.stop();
-    if (stream) {
-        sigaction(SIGINT, &oldInt, nullptr);
-        sigaction(SIGTERM, &oldTerm, nullptr);
-    }
     if (session.loopEnd() == LoopEnd::Error)
         return fail(QStringLiteral("reading '%1' failed: %2").arg(name, session.loopError()));
     replay.finish();

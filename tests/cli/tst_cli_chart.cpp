@@ -104,6 +104,50 @@ private Q_SLOTS:
         QCOMPARE(lines[11], QByteArray("DHCP\t[ 0 B ]  0.00%"));
     }
 
+    // A stream (standard input, a command) gives what the same frames in a
+    // file give, for the views of two captures too; a command that fails
+    // says why.
+    void streamsAsFiles_data() {
+        QTest::addColumn<QString>("view");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("exitCode");
+        const QString input = QStringLiteral("exec \"$0\" chart %1 - < \"$1\"");
+        const QString pipe = QStringLiteral("exec \"$0\" chart %1 \"pipe:cat '$1'\"");
+        for (const char* view : {"size", "app", "v4v6"}) {
+            const QString v = QString::fromLatin1(view);
+            QTest::addRow("%s, standard input", view) << v << input.arg(v) << 0;
+            QTest::addRow("%s, pipe:cat", view) << v << pipe.arg(v) << 0;
+        }
+        QTest::newRow("command fails")
+            << QStringLiteral("app")
+            << QStringLiteral(
+                   "exec \"$0\" chart app \"pipe:echo 'sensor1: refused' >&2; exit 3\"")
+            << 1;
+    }
+    void streamsAsFiles() {
+        QFETCH(QString, view);
+        QFETCH(QString, command);
+        QFETCH(int, exitCode);
+        const QString path = m_dir.filePath(QStringLiteral("mixed.pcap"));
+        QVERIFY(writeCapture(path, DLT_EN10MB,
+                             {{kStart, ipv4Frame(6, 443, 52000, 1400)},
+                              {kStart + 1, ipv4Frame(17, 53, 53, 100)},
+                              {kStart + kSecond, ipv6Frame(17, 50000, 53, 150)},
+                              {kStart + 2 * kSecond, ipv6Frame(6, 50000, 80, 60)}}));
+        const ProcessResult file = chart({view, path});
+        const ProcessResult r = runProcess(QStringLiteral("/bin/sh"),
+                                           {QStringLiteral("-c"), command, cliPath(), path});
+        QVERIFY(r.exited);
+        QCOMPARE(r.exitCode, exitCode);
+        if (exitCode != 0) {
+            QVERIFY2(r.err.contains("exit code 3)\nsensor1: refused"), r.err.constData());
+            QVERIFY(r.out.isEmpty());
+            return;
+        }
+        QVERIFY(file.exitCode == 0 && file.out.count('\n') > 3 * 13);
+        QCOMPARE(r.out, file.out);
+    }
+
     // The pictures are the window's charts at the window's size.
     void picturesAreTheWindowsCharts_data() {
         QTest::addColumn<bool>("pie");
