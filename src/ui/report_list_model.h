@@ -62,8 +62,8 @@ public:
     /// Shows the rows of `source` (one reset), read in pages as they are
     /// needed. Any later setRows, addRows or deleteAll ends it; a sort is left
     /// to the source where it can, otherwise it first reads every row, then
-    /// sorts them as held rows. The current sort is handed to the source; one
-    /// it cannot do is dropped (no rows are read for it).
+    /// sorts them as held rows. The rows come in the source's order, so the
+    /// current sort is dropped.
     void setSource(std::unique_ptr<ReportRowSource> source);
     bool isPaged() const { return bool(m_source); }
 
