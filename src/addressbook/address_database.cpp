@@ -186,6 +186,15 @@ QString text(const QSqlQuery& q, int column) {
     return q.value(column).toString();
 }
 
+// The node columns of the current row, in NodeRecord::texts() order.
+QStringList nodeTexts(const QSqlQuery& q) {
+    QStringList row;
+    row.reserve(kNodeColumns);
+    for (int c = 0; c < kNodeColumns; ++c)
+        row.append(text(q, c));
+    return row;
+}
+
 const QString kCommandText = QStringLiteral("Can't create an instance of Command");
 const QString kRecordsetText = QStringLiteral("Can't create an instance of Recordset");
 
@@ -658,13 +667,8 @@ bool AddressDatabase::readNodes(const std::function<void(QStringList&&)>& sink) 
     q.setForwardOnly(true);
     if (!prepare(q, kSelectNodes) || !run(q))
         return false;
-    while (q.next()) {
-        QStringList row;
-        row.reserve(kNodeColumns);
-        for (int c = 0; c < kNodeColumns; ++c)
-            row.append(text(q, c));
-        sink(std::move(row));
-    }
+    while (q.next())
+        sink(nodeTexts(q));
     if (q.lastError().isValid())
         return fail(Failure::Engine, describe(q.lastError()));
     return true;
@@ -835,11 +839,7 @@ bool AddressDatabase::readNodePage(const QString& where, const QVariantList& bin
     if (!run(q))
         return false;
     while (q.next()) {
-        QStringList row;
-        row.reserve(kNodeColumns);
-        for (int c = 0; c < kNodeColumns; ++c)
-            row.append(text(q, c));
-        out.append(std::move(row));
+        out.append(nodeTexts(q));
         if (lastRowid)
             *lastRowid = q.value(kNodeColumns).toLongLong();
     }
@@ -1018,11 +1018,7 @@ bool AddressDatabase::readSortedNodePage(const QString& where, const QVariantLis
             return -1;
         int got = 0;
         while (q.next()) {
-            QStringList row;
-            row.reserve(kNodeColumns);
-            for (int c = 0; c < kNodeColumns; ++c)
-                row.append(text(q, c));
-            out.append(std::move(row));
+            out.append(nodeTexts(q));
             if (last && (!backwards || got == 0)) {
                 last->rowid = q.value(kNodeColumns).toLongLong();
                 last->texts.clear();
@@ -1180,10 +1176,7 @@ AddressDatabase::Outcome AddressDatabase::findNode(const QString& mac, NodeRecor
     }
     Outcome outcome = Outcome::Done;
     if (q.next()) {
-        QStringList t;
-        for (int i = 0; i < kNodeColumns; ++i)
-            t << text(q, i);
-        out = NodeRecord::fromTexts(t);
+        out = NodeRecord::fromTexts(nodeTexts(q));
     } else if (q.lastError().isValid()) {
         fail(Failure::Engine, describe(q.lastError()));
         outcome = Outcome::Failed;
