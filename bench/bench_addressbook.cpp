@@ -17,12 +17,12 @@
 // --locale sets the language whose text order the sorts use (e.g. en_US; the
 // C locale compares plain code points and is much cheaper).
 
-#include "addressbook/address_book_dlg.h"
-#include "addressbook/address_database.h"
-#include "addressbook/node_filter.h"
-#include "ui/ip_address_edit.h"
-#include "ui/report_list.h"
-#include "ui/report_list_model.h"
+#include "gui/addressbook/address_book_dlg.h"
+#include "core/addressbook/address_database.h"
+#include "core/addressbook/node_filter.h"
+#include "gui/widgets/ip_address_edit.h"
+#include "gui/widgets/report_list.h"
+#include "core/lists/report_list_model.h"
 
 #include <QApplication>
 #include <QHeaderView>

@@ -7,9 +7,9 @@
 //   qarsilo-bench-chart [--frames 2000000] [--runs 9]
 
 #include "stats/chart_frames.h"
-#include "stats/distribution_chart.h"
+#include "core/stats/distribution_chart.h"
 
-#include "capture/capture_session.h"
+#include "core/capture/capture_session.h"
 
 #include <QGuiApplication>
 #include <QPainter>

@@ -9,11 +9,11 @@
 // last second the window shows is checked against the command's.
 
 #include "bench_util.h"
-#include "settings/adapter_list.h"
-#include "settings/settings_store.h"
-#include "shell/app_state.h"
-#include "shell/main_frame.h"
-#include "stats/chart_view.h"
+#include "core/capture/adapter_list.h"
+#include "core/app/settings_store.h"
+#include "core/app/app_state.h"
+#include "gui/shell/main_frame.h"
+#include "gui/stats/chart_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 //
 //   qarsilo-bench-classify [--runs N] [--cpu N] CAPTURE.pcap
 
-#include "analysis/classify.h"
+#include "core/analysis/classify.h"
 
 #include <QString>
 #include <QStringList>

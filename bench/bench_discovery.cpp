@@ -9,14 +9,14 @@
 //   qarsilo-bench-discovery --live [--seconds 60] [--rate 5000000]
 
 #include "capture/live_net.h"
-#include "discovery/autodiscovery_dlg.h"
-#include "discovery/discovery_database.h"
-#include "discovery/discovery_store.h"
-#include "discovery/discovery_tables.h"
+#include "gui/discovery/autodiscovery_dlg.h"
+#include "core/discovery/discovery_database.h"
+#include "core/discovery/discovery_store.h"
+#include "core/discovery/discovery_tables.h"
 #include "discovery/duplicate_oracle.h"
-#include "shell/app_state.h"
-#include "ui/message_service.h"
-#include "ui/report_list.h"
+#include "core/app/app_state.h"
+#include "core/app/message_service.h"
+#include "gui/widgets/report_list.h"
 
 #include <QApplication>
 #include <QCheckBox>

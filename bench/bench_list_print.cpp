@@ -5,9 +5,9 @@
 // memory against its size before printing, and the longest wait of the event
 // loop during a run (how long the interface could not answer).
 
-#include "addressbook/node_columns.h"
-#include "ui/list_print.h"
-#include "ui/report_list_model.h"
+#include "core/addressbook/node_columns.h"
+#include "gui/widgets/list_print.h"
+#include "core/lists/report_list_model.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

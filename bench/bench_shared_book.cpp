@@ -13,13 +13,13 @@
 // The PostgreSQL database is emptied and filled by the benchmark: give it one
 // of its own. The window runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
-#include "addressbook/address_book_dlg.h"
-#include "addressbook/address_database.h"
+#include "gui/addressbook/address_book_dlg.h"
+#include "core/addressbook/address_database.h"
 #include "bench_util.h"
-#include "discovery/discovery_database.h"
-#include "discovery/discovery_tables.h"
-#include "ui/ip_address_edit.h"
-#include "ui/report_list.h"
+#include "core/discovery/discovery_database.h"
+#include "core/discovery/discovery_tables.h"
+#include "gui/widgets/ip_address_edit.h"
+#include "gui/widgets/report_list.h"
 
 #include <QApplication>
 #include <QHeaderView>

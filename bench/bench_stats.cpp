@@ -12,9 +12,9 @@
 
 #include "bench_util.h"
 #include "stats/chart_frames.h"
-#include "stats/general_stats.h"
-#include "stats/single_node_stats.h"
-#include "stats/top_users_model.h"
+#include "core/stats/general_stats.h"
+#include "core/stats/single_node_stats.h"
+#include "core/stats/top_users_model.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -11,13 +11,13 @@
 
 #include "capture/live_net.h"
 #include "capture_switch.h"
-#include "shell/app_state.h"
-#include "shell/commands.h"
-#include "shell/main_frame.h"
-#include "shell/qarsilo_view.h"
+#include "core/app/app_state.h"
+#include "core/app/commands.h"
+#include "gui/shell/main_frame.h"
+#include "gui/shell/qarsilo_view.h"
 #include "stats/chart_frames.h"
-#include "stats/general_info_view.h"
-#include "ui/row_list_view.h"
+#include "gui/stats/general_info_view.h"
+#include "gui/widgets/row_list_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 // --capture process|helper for the live benchmarks: the device is opened in
 // this process, or by the capture helper program that streams its frames here.
 
-#include "capture/capture_session.h"
+#include "core/capture/capture_session.h"
 
 #include <QStringList>
 

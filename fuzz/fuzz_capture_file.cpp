@@ -6,9 +6,9 @@
 // target's time and found nothing the decode target does not.
 #include "fuzz_input.h"
 
-#include "analysis/frame_store.h"
-#include "capture/capture_session.h"
-#include "settings/adapter_list.h"
+#include "core/analysis/frame_store.h"
+#include "core/capture/capture_session.h"
+#include "core/capture/adapter_list.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -3,8 +3,8 @@
 // windows of two captures), then the tick takes the counts.
 #include "fuzz_input.h"
 
-#include "capture/capture_session.h"
-#include "stats/distribution_chart.h"
+#include "core/capture/capture_session.h"
+#include "core/stats/distribution_chart.h"
 
 #include <array>
 #include <memory>

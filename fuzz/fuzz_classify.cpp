@@ -1,7 +1,7 @@
 // Frame classification: the analyzer's list row of every frame.
 #include "fuzz_input.h"
 
-#include "analysis/classify.h"
+#include "core/analysis/classify.h"
 
 #include <array>
 

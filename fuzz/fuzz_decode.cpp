@@ -1,8 +1,8 @@
 // The decode tree and the hex dump of the analyzer's detail pane.
 #include "fuzz_input.h"
 
-#include "analysis/decode_tree.h"
-#include "analysis/hex_dump.h"
+#include "core/analysis/decode_tree.h"
+#include "core/analysis/hex_dump.h"
 
 #include <algorithm>
 #include <vector>

@@ -4,8 +4,8 @@
 // listening, whether only the first frame's subnet is watched.
 #include "fuzz_input.h"
 
-#include "discovery/discovery_store.h"
-#include "discovery/discovery_tables.h"
+#include "core/discovery/discovery_store.h"
+#include "core/discovery/discovery_tables.h"
 
 using namespace qarsilo;
 

@@ -4,7 +4,7 @@
 // MACs, addresses and names so that they meet often; some rows lack cells.
 #include "fuzz_input.h"
 
-#include "discovery/discovery_tables.h"
+#include "core/discovery/discovery_tables.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 // The general statistics window's frame handler, its tick and the Top Users cells.
 #include "fuzz_input.h"
 
-#include "stats/general_stats.h"
+#include "core/stats/general_stats.h"
 
 #include <array>
 

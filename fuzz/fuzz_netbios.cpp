@@ -1,7 +1,7 @@
 // The autodiscovery's frame parsers: NetBIOS datagrams and IPv4 ends.
 #include "fuzz_input.h"
 
-#include "discovery/discovery_frame.h"
+#include "core/discovery/discovery_frame.h"
 
 using namespace qarsilo;
 

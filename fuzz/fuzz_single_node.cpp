@@ -2,7 +2,7 @@
 // "From" when its time stamp is odd, to "To" otherwise) and its tick.
 #include "fuzz_input.h"
 
-#include "stats/single_node_stats.h"
+#include "core/stats/single_node_stats.h"
 
 using namespace qarsilo;
 

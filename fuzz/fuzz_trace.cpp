@@ -4,8 +4,8 @@
 // a change of time stamp ages the side node table by one second.
 #include "fuzz_input.h"
 
-#include "trace/trace_colours.h"
-#include "trace/trace_model.h"
+#include "core/trace/trace_colours.h"
+#include "core/trace/trace_model.h"
 
 using namespace qarsilo;
 

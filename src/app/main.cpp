@@ -1,7 +1,7 @@
-#include "capture/native_path.h"
-#include "shell/qarsilo_app.h"
-#include "ui/message_service.h"
-#include "ui/widget_message_service.h"
+#include "core/capture/native_path.h"
+#include "app/qarsilo_app.h"
+#include "core/app/message_service.h"
+#include "gui/widgets/widget_message_service.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

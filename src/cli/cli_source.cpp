@@ -1,8 +1,8 @@
-#include "capture/capture_session.h"
-#include "capture/native_path.h"
+#include "core/capture/capture_session.h"
+#include "core/capture/native_path.h"
 #include "cli/cli_commands.h"
 #include "cli/session_wait.h"
-#include "settings/adapter_list.h"
+#include "core/capture/adapter_list.h"
 
 #include <sys/stat.h>
 

@@ -6,11 +6,11 @@
 // from one book to another (a file or a postgresql:// URL each), in one
 // transaction; a target that holds anything is left alone.
 
-#include "addressbook/address_database.h"
-#include "addressbook/node_columns.h"
+#include "core/addressbook/address_database.h"
+#include "core/addressbook/node_columns.h"
 #include "cli/cli_commands.h"
-#include "ui/csv_writer.h"
-#include "ui/report_list_model.h"
+#include "core/lists/csv_writer.h"
+#include "core/lists/report_list_model.h"
 
 #include <QFile>
 #include <QFileInfo>

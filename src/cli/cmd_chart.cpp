@@ -1,10 +1,10 @@
 #include "cli/cli_commands.h"
 #include "cli/session_wait.h"
 
-#include "capture/capture_session.h"
-#include "capture/native_path.h"
-#include "settings/adapter_list.h"
-#include "stats/distribution_chart.h"
+#include "core/capture/capture_session.h"
+#include "core/capture/native_path.h"
+#include "core/capture/adapter_list.h"
+#include "core/stats/distribution_chart.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
 #include "cli/cli_commands.h"
 
-#include "analysis/decode_tree.h"
-#include "analysis/frame.h"
-#include "analysis/hex_dump.h"
-#include "capture/native_path.h"
-#include "settings/adapter_list.h"
+#include "core/analysis/decode_tree.h"
+#include "core/analysis/frame.h"
+#include "core/analysis/hex_dump.h"
+#include "core/capture/native_path.h"
+#include "core/capture/adapter_list.h"
 
 #include <pcap/pcap.h>
 

@@ -1,11 +1,11 @@
 #include "cli/cli_commands.h"
 
-#include "analysis/classify.h"
-#include "analysis/frame.h"
-#include "capture/capture_session.h"
-#include "settings/adapter_list.h"
+#include "core/analysis/classify.h"
+#include "core/analysis/frame.h"
+#include "core/capture/capture_session.h"
+#include "core/capture/adapter_list.h"
 
-#include "capture/native_path.h"
+#include "core/capture/native_path.h"
 
 #include <sys/stat.h>
 

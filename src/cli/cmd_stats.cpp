@@ -1,12 +1,12 @@
 #include "cli/cli_commands.h"
 #include "cli/session_wait.h"
 
-#include "capture/capture_session.h"
-#include "capture/link_speed.h"
-#include "settings/adapter_list.h"
-#include "stats/general_stats.h"
-#include "stats/single_node_stats.h"
-#include "stats/tick_clock.h"
+#include "core/capture/capture_session.h"
+#include "core/capture/link_speed.h"
+#include "core/capture/adapter_list.h"
+#include "core/stats/general_stats.h"
+#include "core/stats/single_node_stats.h"
+#include "core/stats/tick_clock.h"
 
 #include <QFileInfo>
 

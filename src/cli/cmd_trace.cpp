@@ -1,11 +1,11 @@
 #include "cli/cli_commands.h"
 #include "cli/session_wait.h"
 
-#include "addressbook/address_database.h"
-#include "capture/capture_session.h"
-#include "settings/adapter_list.h"
-#include "trace/trace_colours.h"
-#include "trace/trace_model.h"
+#include "core/addressbook/address_database.h"
+#include "core/capture/capture_session.h"
+#include "core/capture/adapter_list.h"
+#include "core/trace/trace_colours.h"
+#include "core/trace/trace_model.h"
 
 #include <QFileInfo>
 

@@ -1,7 +1,7 @@
 // qarsilo-cli: the program's core over capture files and devices, for scripts
 // and tests. Output formats are stable interfaces.
 
-#include "capture/native_path.h"
+#include "core/capture/native_path.h"
 #include "cli/cli_commands.h"
 
 #include <QCoreApplication>

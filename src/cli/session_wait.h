@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/capture_session.h"
+#include "core/capture/capture_session.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "addressbook/address_database.h"
+#include "core/addressbook/address_database.h"
 
 #include <QAtomicInt>
 #include <QFile>

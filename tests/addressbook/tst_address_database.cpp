@@ -1,5 +1,5 @@
 #include "address_test_util.h"
-#include "addressbook/address_database.h"
+#include "core/addressbook/address_database.h"
 #include "support/test_util.h"
 
 #include <QDir>

@@ -1,13 +1,13 @@
 #include "address_test_util.h"
-#include "addressbook/add_node_dlg.h"
-#include "addressbook/group_editor_dlg.h"
-#include "addressbook/new_info_dlg.h"
-#include "addressbook/node_info_dlg.h"
+#include "gui/addressbook/add_node_dlg.h"
+#include "gui/addressbook/group_editor_dlg.h"
+#include "gui/addressbook/new_info_dlg.h"
+#include "gui/addressbook/node_info_dlg.h"
 #include "support/scripted_message_service.h"
 #include "support/test_util.h"
-#include "ui/ip_address_edit.h"
-#include "ui/mask_edit.h"
-#include "ui/report_list.h"
+#include "gui/widgets/ip_address_edit.h"
+#include "gui/widgets/mask_edit.h"
+#include "gui/widgets/report_list.h"
 
 #include <QAbstractItemModelTester>
 #include <QLabel>

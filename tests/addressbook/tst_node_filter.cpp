@@ -1,4 +1,4 @@
-#include "addressbook/node_filter.h"
+#include "core/addressbook/node_filter.h"
 
 #include <QLocale>
 #include <QTest>

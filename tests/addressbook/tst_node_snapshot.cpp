@@ -1,5 +1,5 @@
 #include "address_test_util.h"
-#include "addressbook/node_snapshot.h"
+#include "core/addressbook/node_snapshot.h"
 #include "support/test_util.h"
 
 #include <QTemporaryDir>

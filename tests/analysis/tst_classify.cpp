@@ -1,7 +1,7 @@
 // Naming of crafted frames: every row of the name tables, the framing and
 // port rules, the time and address texts, and frames cut short.
-#include "analysis/classify.h"
-#include "analysis/frame_reader.h"
+#include "core/analysis/classify.h"
+#include "core/analysis/frame_reader.h"
 
 #include <QTest>
 

@@ -4,9 +4,9 @@
 // Where our fixed offsets knowingly read something else (VLAN tags, IPv4
 // options, fragments, truncated frames ...) the frames are counted and listed;
 // any other disagreement fails.
-#include "analysis/classify.h"
-#include "analysis/frame_layout.h"
-#include "analysis/frame_reader.h"
+#include "core/analysis/classify.h"
+#include "core/analysis/frame_layout.h"
+#include "core/analysis/frame_reader.h"
 #include "support/capture_frames.h"
 #include "support/test_paths.h"
 

@@ -2,7 +2,7 @@
 // row of the suffix, summary and application tables, the flag texts, the node
 // images, and frames cut at every length (in buffers of exactly the captured
 // size, so that AddressSanitizer sees any read past them).
-#include "analysis/decode_tree.h"
+#include "core/analysis/decode_tree.h"
 #include "support/capture_frames.h"
 #include "support/test_paths.h"
 

@@ -6,7 +6,7 @@
 // reason; any other disagreement fails. Frames whose IP or ARP header lies
 // behind a header the tree does not follow (VLAN tags, MPLS, tunnels) are
 // counted and listed too.
-#include "analysis/decode_tree.h"
+#include "core/analysis/decode_tree.h"
 #include "support/capture_frames.h"
 #include "support/test_paths.h"
 

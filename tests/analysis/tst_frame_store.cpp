@@ -1,4 +1,4 @@
-#include "analysis/frame_store.h"
+#include "core/analysis/frame_store.h"
 
 #include <QDir>
 #include <QFile>

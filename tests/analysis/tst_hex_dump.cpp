@@ -1,6 +1,6 @@
 // The hex dump text: offsets, padding of the last line, the character column,
 // the closing line, and how much of the frame it covers.
-#include "analysis/hex_dump.h"
+#include "core/analysis/hex_dump.h"
 
 #include <QTest>
 

@@ -4,7 +4,7 @@
 // children in a way ThreadSanitizer cannot follow in a threaded process, and
 // these tests run under it.
 
-#include "capture/native_path.h"
+#include "core/capture/native_path.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -4,11 +4,11 @@
 // damaged, not address books, read-only or locked by another program.
 
 #include "capture/capture_test_util.h"
-#include "capture/native_path.h"
+#include "core/capture/native_path.h"
 #include "capture/run_process.h"
 #include "support/test_paths.h"
 
-#include "addressbook/address_database.h"
+#include "core/addressbook/address_database.h"
 
 #include <QDir>
 #include <QFile>

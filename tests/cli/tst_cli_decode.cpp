@@ -2,8 +2,8 @@
 // as expected, the same text the core builds in-process, and the failures
 // with their exit codes and messages.
 
-#include "analysis/decode_tree.h"
-#include "analysis/hex_dump.h"
+#include "core/analysis/decode_tree.h"
+#include "core/analysis/hex_dump.h"
 #include "capture/run_process.h"
 #include "support/test_paths.h"
 

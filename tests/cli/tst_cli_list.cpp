@@ -1,8 +1,8 @@
 // qarsilo-cli list over the shared captures: line counts, the line format,
 // failures and their exit codes.
 
-#include "analysis/classify.h"
-#include "analysis/frame.h"
+#include "core/analysis/classify.h"
+#include "core/analysis/frame.h"
 #include "capture/capture_test_util.h"
 #include "capture/run_process.h"
 #include "support/test_paths.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "discovery/discovery_frame.h"
-#include "discovery/discovery_tables.h"
+#include "core/discovery/discovery_frame.h"
+#include "core/discovery/discovery_tables.h"
 
 #include <QList>
 #include <QStringList>

@@ -3,11 +3,11 @@
 // one, the buffer's compaction, and compare and save over a real database.
 
 #include "addressbook/address_test_util.h"
-#include "discovery/discovery_database.h"
-#include "discovery/discovery_store.h"
-#include "discovery/discovery_tables.h"
-#include "discovery/oui_table.h"
-#include "discovery/reverse_lookup.h"
+#include "core/discovery/discovery_database.h"
+#include "core/discovery/discovery_store.h"
+#include "core/discovery/discovery_tables.h"
+#include "core/discovery/oui_table.h"
+#include "core/discovery/reverse_lookup.h"
 #include "discovery_test_util.h"
 #include "duplicate_oracle.h"
 #include "support/test_util.h"

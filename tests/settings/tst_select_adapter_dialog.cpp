@@ -1,5 +1,5 @@
-#include "settings/select_adapter_dialog.h"
-#include "shell/app_state.h"
+#include "gui/shell/select_adapter_dialog.h"
+#include "core/app/app_state.h"
 
 #include <QHeaderView>
 #include <QLabel>

@@ -1,5 +1,5 @@
-#include "shell/help_catalog.h"
-#include "shell/help_window.h"
+#include "core/app/help_catalog.h"
+#include "gui/shell/help_window.h"
 
 #include <QFile>
 #include <QLineEdit>

@@ -1,8 +1,8 @@
-#include "shell/app_state.h"
-#include "shell/commands.h"
-#include "shell/main_frame.h"
-#include "shell/qarsilo_app.h"
-#include "shell/view.h"
+#include "core/app/app_state.h"
+#include "core/app/commands.h"
+#include "gui/shell/main_frame.h"
+#include "app/qarsilo_app.h"
+#include "gui/shell/view.h"
 
 #include "support/test_paths.h"
 

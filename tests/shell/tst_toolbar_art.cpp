@@ -1,4 +1,4 @@
-#include "shell/toolbar_art.h"
+#include "core/app/toolbar_art.h"
 
 #include <QGuiApplication>
 #include <QTest>

@@ -4,10 +4,10 @@
 #include "capture/capture_test_util.h"
 #include "capture/live_net.h"
 #include "chart_frames.h"
-#include "shell/app_state.h"
-#include "shell/commands.h"
-#include "shell/main_frame.h"
-#include "stats/chart_view.h"
+#include "core/app/app_state.h"
+#include "core/app/commands.h"
+#include "gui/shell/main_frame.h"
+#include "gui/stats/chart_view.h"
 #include "support/scripted_message_service.h"
 
 #include <QSettings>

@@ -1,8 +1,8 @@
 // The chart renderer, checked on the pixels of its image: the places are
 // worked out here from the chart's layout rules and the fonts' metrics.
 
-#include "stats/chart_wnd.h"
-#include "stats/distribution_chart.h"
+#include "core/stats/chart_wnd.h"
+#include "core/stats/distribution_chart.h"
 #include "support/scripted_message_service.h"
 
 #include <QFontMetrics>

@@ -2,8 +2,8 @@
 // tick: per second, cumulative, a quiet second, the switch to the pie.
 
 #include "chart_frames.h"
-#include "stats/distribution_chart.h"
-#include "stats/file_seconds.h"
+#include "core/stats/distribution_chart.h"
+#include "core/stats/file_seconds.h"
 
 #include <QTest>
 

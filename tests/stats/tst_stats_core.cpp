@@ -4,11 +4,11 @@
 // counters while the tick takes them.
 
 #include "chart_frames.h"
-#include "stats/general_stats.h"
-#include "stats/rolling_graph_canvas.h"
-#include "stats/single_node_stats.h"
-#include "stats/tick_clock.h"
-#include "stats/top_users_model.h"
+#include "core/stats/general_stats.h"
+#include "core/stats/rolling_graph_canvas.h"
+#include "core/stats/single_node_stats.h"
+#include "core/stats/tick_clock.h"
+#include "core/stats/top_users_model.h"
 
 #include <QAbstractItemModelTester>
 #include <QTest>

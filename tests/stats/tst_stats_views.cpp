@@ -3,19 +3,19 @@
 // rows, picking a station from the Top Users list (only while stopped) and
 // handing it on, the single node view's captures, lookups and picker.
 
-#include "addressbook/address_database.h"
+#include "core/addressbook/address_database.h"
 #include "capture/capture_test_util.h"
 #include "chart_frames.h"
-#include "settings/adapter_list.h"
-#include "settings/settings_store.h"
-#include "shell/app_state.h"
-#include "shell/commands.h"
-#include "shell/main_frame.h"
-#include "stats/general_info_view.h"
-#include "stats/rolling_graph.h"
-#include "stats/single_node_view.h"
+#include "core/capture/adapter_list.h"
+#include "core/app/settings_store.h"
+#include "core/app/app_state.h"
+#include "core/app/commands.h"
+#include "gui/shell/main_frame.h"
+#include "gui/stats/general_info_view.h"
+#include "gui/stats/rolling_graph.h"
+#include "gui/stats/single_node_view.h"
 #include "support/scripted_message_service.h"
-#include "ui/report_list.h"
+#include "gui/widgets/report_list.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
@@ -280,4 +280,4 @@ private:
 
 QTEST_MAIN(TestStatsViews)
 #include "tst_stats_views.moc"
-#include "ui/row_list_view.h"
+#include "gui/widgets/row_list_view.h"

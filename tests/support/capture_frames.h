@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/frame.h"
+#include "core/analysis/frame.h"
 
 #include <QFile>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/message_service.h"
+#include "core/app/message_service.h"
 
 #include <QList>
 #include <QQueue>

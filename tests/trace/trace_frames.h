@@ -3,7 +3,7 @@
 // Frames between the monitored node and its peers for the trace tests.
 
 #include "stats/chart_frames.h"
-#include "trace/side_node_table.h"
+#include "core/trace/side_node_table.h"
 
 namespace qarsilo::test {
 

@@ -2,7 +2,7 @@
 // second, worked out by hand from the frames below (quiet seconds until the
 // table is empty, then the jump to the next frame), and its failures.
 
-#include "addressbook/address_database.h"
+#include "core/addressbook/address_database.h"
 #include "capture/capture_test_util.h"
 #include "capture/run_process.h"
 #include "support/stream_run.h"

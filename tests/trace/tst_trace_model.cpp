@@ -2,8 +2,8 @@
 // the colours per layer, the packet handler and its bounds, the animation
 // steps and the board's pixels.
 
-#include "trace/trace_colours.h"
-#include "trace/trace_model.h"
+#include "core/trace/trace_colours.h"
+#include "core/trace/trace_model.h"
 #include "trace_frames.h"
 
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "ui/ip_address_edit.h"
+#include "gui/widgets/ip_address_edit.h"
 
 #include <QLineEdit>
 #include <QSignalSpy>

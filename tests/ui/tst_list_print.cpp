@@ -1,7 +1,7 @@
 #include "support/scripted_message_service.h"
-#include "ui/list_print.h"
-#include "ui/list_print_dlg.h"
-#include "ui/list_print_progress.h"
+#include "gui/widgets/list_print.h"
+#include "gui/widgets/list_print_dlg.h"
+#include "gui/widgets/list_print_progress.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "ui/mask_edit.h"
+#include "gui/widgets/mask_edit.h"
 
 #include <QApplication>
 #include <QClipboard>

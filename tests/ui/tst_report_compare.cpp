@@ -1,4 +1,4 @@
-#include "ui/report_compare.h"
+#include "core/lists/report_compare.h"
 
 #include <QLocale>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "ui/row_list_view.h"
+#include "gui/widgets/row_list_view.h"
 
 #include <QAbstractTableModel>
 #include <QHeaderView>

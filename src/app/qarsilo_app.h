@@ -1,0 +1,44 @@
+#pragma once
+
+#include "core/app/settings_store.h"
+#include "gui/shell/view_registry.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+class CMainFrame;
+class QWidget;
+
+/// The application object: start-up, the main frame, and the state that lives
+/// for the whole run.
+class CqarsiloApp : public QObject {
+    Q_OBJECT
+public:
+    /// What start-up uses from the outside world; tests replace the parts.
+    struct Environment {
+        qarsilo::SettingsStore settings;
+        ViewRegistry views = ViewRegistry::builtin();
+        /// Runs the Select adapter dialog modally over `parent`.
+        std::function<void(QWidget* parent)> runAdapterDialog;
+        /// The device to use when no adapter was chosen.
+        std::function<QString()> defaultDevice;
+        /// A capture file named on the command line: shown in the analyzer.
+        QString captureFile;
+    };
+
+    /// This machine: the settings file, the real dialog and libpcap's device.
+    static Environment defaultEnvironment();
+
+    CqarsiloApp();
+    explicit CqarsiloApp(Environment env);
+    ~CqarsiloApp() override;
+
+    /// Creates the frame, settles the adapter and shows the window.
+    bool initInstance();
+    CMainFrame* mainFrame() const { return m_frame.get(); }
+
+private:
+    Environment m_env;
+    std::unique_ptr<CMainFrame> m_frame;
+};

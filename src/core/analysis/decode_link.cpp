@@ -1,0 +1,246 @@
+// The link layer of the decode tree: Ethernet II, IEEE 802.3 with its 802.2
+// LLC header, and what the LLC SAP leads to (SNAP, IPX, NetBIOS).
+#include "core/analysis/decode_fields.h"
+
+namespace qarsilo::decode {
+namespace {
+
+namespace L = layout;
+
+// The header that a table row hands on to; its decoder gives the summary.
+enum class Next : std::uint8_t { Nothing, Snap, Ipx, Netbios, Ipv4, Arp, Ipv6, DecStp };
+
+// IEEE 802.3 frames, by SSAP (byte 15) alone; the DSAP gets the same suffix.
+struct SsapRow {
+    std::uint8_t key;
+    std::string_view sapSuffix;
+    Next next;
+    std::string_view summary; // when `next` is Nothing; empty for none
+};
+constexpr SsapRow kSsapRows[] = {
+    {0x00, " (LSAP)", Next::Nothing, "Link Service Advertising Protocol (null)"},
+    {0x42, " (STP)", Next::Nothing, "Spanning Tree Protocol"}, // whatever the BPDU type
+    {0xAA, " (SNAP)", Next::Snap, {}},
+    {0xE0, " (IPX)", Next::Ipx, {}},
+    {0xF0, " (NetBIOS)", Next::Netbios, {}},
+    {0xFF, " LSAP", Next::Nothing, "Link Service Advertising Protocol (Global)"},
+};
+constexpr SsapRow kSsapOther{0, " (?]", Next::Nothing, "Undecoded Data"};
+
+// Ethernet II frames, by type.
+struct EtherTypeRow {
+    std::uint16_t key;
+    std::string_view suffix;
+    Next next;
+    std::string_view summary;
+};
+constexpr EtherTypeRow kEtherTypeRows[] = {
+    {0x0800, " (IPv4)", Next::Ipv4, {}},
+    {0x0801, " (X.75)", Next::Nothing, "X.75 Internet packet"},
+    {0x0806, " (ARP)", Next::Arp, {}},
+    {0x8035, " (RARP)", Next::Nothing, "Reverse Address Resolution Protocol"},
+    {0x8038, " (DEC_STP)", Next::DecStp, {}},
+    {0x809B, " (AppleTalk)", Next::Nothing, "AppleTalk"},
+    {0x80F3, " (AARP)", Next::Nothing, "AppleTalk Address Resoluton Protocol"},
+    {0x86DD, " (IPv6)", Next::Ipv6, {}},
+    {0x8847, " (MPLS)", Next::Nothing, "Multi Protocol Label Switching"},
+    {0x8848, " (MPLS)", Next::Nothing, "Multi Protocol Label Switching"},
+};
+constexpr EtherTypeRow kEtherTypeOther{0, " (?]", Next::Nothing, "Data"};
+
+// DEC spanning tree, by message type (byte 15).
+struct DecStpRow {
+    std::uint8_t key;
+    std::string_view summary;
+};
+constexpr DecStpRow kDecStpRows[] = {
+    {L::kDecStpHello, "DEC Bridge Spanning Tree Protocol (hello)"},
+};
+constexpr std::string_view kDecStpOther = "DEC Bridge Spanning Tree Protocol";
+
+// SNAP, by organization code; the protocol ID is shown but not looked up.
+struct SnapRow {
+    std::uint32_t key;
+    std::string_view organizationSuffix;
+    std::string_view protocolSuffix;
+    std::string_view summary;
+};
+constexpr SnapRow kSnapRows[] = {
+    {0x00000C, " (Cisco)", " (CDP)", "Cisco Discovery Protocol"},
+};
+constexpr SnapRow kSnapOther{0, " (?]", " (?]", "Undecoded"};
+
+// IPX, by destination socket. The source socket shows the destination's
+// suffix too: the pair names the service the frame is addressed to.
+struct IpxSocketRow {
+    std::uint16_t key;
+    std::string_view suffix;
+};
+constexpr IpxSocketRow kIpxSocketRows[] = {
+    {0x0452, " (IPX SAP)"},
+    {0x0453, " (IPX RIP)"},
+    {0x0455, " (NBIPX)"},
+    {0x9001, " (IPX WAR)"},
+};
+constexpr std::string_view kIpxSocketOther = " (IPX)";
+
+// NetBIOS frames, by command (byte 21).
+struct NetbiosCommandRow {
+    std::uint8_t key;
+    std::string_view suffix;
+};
+constexpr NetbiosCommandRow kNetbiosCommandRows[] = {
+    {0x00, " (NetBIOS add group)"},          {0x01, " (NetBIOS add name)"},
+    {0x02, " (NetBIOS name in conflict)"},   {0x03, " (NetBIOS status query)"},
+    {0x07, " (NetBIOS terminate trace)"},    {0x08, " (NetBIOS Datagram)"},
+    {0x09, " (NetBIOS Datagram broadcast)"}, {0x0A, " (NetBIOS name query)"},
+    {0x0D, " (NetBIOS add name response)"},  {0x0E, " (NetBIOS name recognized)"},
+    {0x0F, " (NetBIOS status response)"},    {0x13, " (NetBIOS terminate trace)"},
+    {0x14, " (NetBIOS data acknowlegment)"}, {0x15, " (NetBIOS data first middle)"},
+    {0x16, " (NetBIOS data only last)"},     {0x17, " (NetBIOS session confirmation)"},
+    {0x18, " (NetBIOS session end)"},        {0x19, " (NetBIOS session Initialize)"},
+    {0x1A, " (NetBIOS no receive)"},         {0x1B, " (NetBIOS receive outstanding)"},
+    {0x1C, " (NetBIOS receive continue)"},   {0x1F, " (NetBIOS session alive)"},
+};
+constexpr std::string_view kNetbiosCommandOther = " (NetBIOS unknown)";
+
+static_assert(uniqueKeys(kSsapRows) && uniqueKeys(kEtherTypeRows) && uniqueKeys(kDecStpRows) &&
+              uniqueKeys(kSnapRows) && uniqueKeys(kIpxSocketRows) &&
+              uniqueKeys(kNetbiosCommandRows));
+
+// Labels padded to 20 characters so that the values line up.
+constexpr FieldSpec kIeee8023Fields[] = {
+    {"Destination Address ", L::kEthDestination, Value::Mac},
+    {"Source Address      ", L::kEthSource, Value::Mac},
+    {"length              ", L::kEthTypeOrLength, Value::Dec16, " bytes"},
+};
+constexpr FieldSpec kEthernetIIFields[] = {
+    {"Destination Address ", L::kEthDestination, Value::Mac},
+    {"Source Address      ", L::kEthSource, Value::Mac},
+    {"Ethertype           ", L::kEthTypeOrLength, Value::Hex16, {}, true},
+};
+constexpr FieldSpec kLlcFields[] = {
+    {"DSAP    ", L::kLlcDsap, Value::Hex8, {}, true},
+    {"SSAP    ", L::kLlcSsap, Value::Hex8, {}, true},
+    {"Control ", L::kLlcControl, Value::Hex8},
+};
+constexpr FieldSpec kSnapOrganization{
+    "Organization Code ", L::kSnapOrganization, Value::Hex24, {}, true};
+constexpr FieldSpec kSnapProtocolId{
+    "Protocol ID       ", L::kSnapProtocolId, Value::Hex16, {}, true};
+constexpr FieldSpec kIpxFields[] = {
+    {"Checksum ", L::kIpxChecksum, Value::Hex16, " (IPX)"},
+    {"Length ", L::kIpxLength, Value::Dec16, " bytes"},
+    {"Transport Control ", L::kIpxTransportControl, Value::Dec8, " hops"},
+    {"Packet Type ", L::kIpxPacketType, Value::Dec8},
+    {"Destination Network ", L::kIpxDestinationNetwork, Value::Hex32},
+    {"Destination Node ", L::kIpxDestinationNode, Value::Mac},
+    {"Destination Socket ", L::kIpxDestinationSocket, Value::Hex16, {}, true},
+    {"Source Network ", L::kIpxSourceNetwork, Value::Hex32},
+    {"Source Node ", L::kIpxSourceNode, Value::Mac},
+    {"Source Socket ", L::kIpxSourceSocket, Value::Hex16, {}, true},
+};
+constexpr FieldSpec kNetbiosFields[] = {
+    {"length ", L::kNetbiosLength, Value::Dec16, " bytes"},
+    {"Delimiter ", L::kNetbiosDelimiter, Value::Hex16},
+    {"Command ", L::kNetbiosCommand, Value::Hex8, {}, true},
+};
+
+std::string_view decodeSnap(TreeBuilder& tree) {
+    const auto organization = tree.reader().be24(L::kSnapOrganization);
+    const SnapRow* row = organization ? findRow(kSnapRows, *organization) : nullptr;
+    const SnapRow& names = row ? *row : kSnapOther;
+    tree.beginLayer("Ethernet SNAP");
+    tree.field(kSnapOrganization, names.organizationSuffix);
+    tree.field(kSnapProtocolId, names.protocolSuffix);
+    return names.summary;
+}
+
+std::string_view decodeIpx(TreeBuilder& tree) {
+    // A missing socket leaves the socket fields out, so the fallback is never shown.
+    const auto socket = tree.reader().be16(L::kIpxDestinationSocket);
+    const IpxSocketRow* row = socket ? findRow(kIpxSocketRows, *socket) : nullptr;
+    tree.beginLayer("IPX Netware");
+    tree.fields(kIpxFields, row ? row->suffix : kIpxSocketOther);
+    return {};
+}
+
+std::string_view decodeNetbios(TreeBuilder& tree) {
+    const auto command = tree.reader().u8(L::kNetbiosCommand);
+    const NetbiosCommandRow* row = command ? findRow(kNetbiosCommandRows, *command) : nullptr;
+    tree.beginLayer("NetBIOS");
+    tree.fields(kNetbiosFields, row ? row->suffix : kNetbiosCommandOther);
+    return {};
+}
+
+std::string_view decodeDecStp(TreeBuilder& tree) {
+    const auto type = tree.reader().u8(L::kDecStpMessageType);
+    if (!type) {
+        tree.markTruncated();
+        return {};
+    }
+    const DecStpRow* row = findRow(kDecStpRows, *type);
+    return row ? row->summary : kDecStpOther;
+}
+
+std::string_view follow(TreeBuilder& tree, Next next, std::string_view summary) {
+    switch (next) {
+    case Next::Nothing:
+        return summary;
+    case Next::Snap:
+        return decodeSnap(tree);
+    case Next::Ipx:
+        return decodeIpx(tree);
+    case Next::Netbios:
+        return decodeNetbios(tree);
+    case Next::Ipv4:
+        return decodeIpv4(tree);
+    case Next::Arp:
+        return decodeArp(tree);
+    case Next::Ipv6:
+        return decodeIpv6(tree);
+    case Next::DecStp:
+        return decodeDecStp(tree);
+    }
+    return {};
+}
+
+std::string_view decodeIeee8023(TreeBuilder& tree) {
+    tree.beginLayer("Ethernet 802.3");
+    tree.fields(kIeee8023Fields);
+    tree.beginLayer("Ethernet 802.2");
+    // Both SAPs are named by the SSAP: without it not even the DSAP can be shown.
+    const auto ssap = tree.reader().u8(L::kLlcSsap);
+    if (!ssap) {
+        tree.markTruncated();
+        return {};
+    }
+    const SsapRow* row = findRow(kSsapRows, *ssap);
+    const SsapRow& names = row ? *row : kSsapOther;
+    tree.fields(kLlcFields, names.sapSuffix);
+    return follow(tree, names.next, names.summary);
+}
+
+std::string_view decodeEthernetII(TreeBuilder& tree, std::uint16_t type) {
+    const EtherTypeRow* row = findRow(kEtherTypeRows, type);
+    const EtherTypeRow& names = row ? *row : kEtherTypeOther;
+    tree.beginLayer("Ethernet II");
+    tree.fields(kEthernetIIFields, names.suffix);
+    return follow(tree, names.next, names.summary);
+}
+
+} // namespace
+
+std::string_view decodeLink(TreeBuilder& tree) {
+    // Without the type-or-length field the framing is unknown; no layer is guessed.
+    const auto typeOrLength = tree.reader().be16(L::kEthTypeOrLength);
+    if (!typeOrLength) {
+        tree.markTruncated();
+        return {};
+    }
+    if (*typeOrLength <= L::kMaxIeee8023Length)
+        return decodeIeee8023(tree);
+    return decodeEthernetII(tree, *typeOrLength);
+}
+
+} // namespace qarsilo::decode

@@ -1,0 +1,169 @@
+// The network layer of the decode tree under Ethernet II: IPv4, ARP, IPv6.
+// The headers are read at fixed offsets: IPv4 as 20 bytes without options,
+// IPv6 as 40 bytes without extension headers.
+#include "core/analysis/decode_fields.h"
+
+namespace qarsilo::decode {
+namespace {
+
+namespace L = layout;
+
+enum class Transport : std::uint8_t { None, Tcp, Udp };
+
+// IPv4 protocol and IPv6 next header share the row shape; each keeps its own wording.
+struct ProtocolRow {
+    std::uint8_t key;
+    std::string_view suffix;
+    Transport transport;
+    std::string_view summary; // when transport is None; the application names it otherwise
+};
+
+constexpr ProtocolRow kIpv4ProtocolRows[] = {
+    {1, " (ICMP)", Transport::None, "ICMP version 4"},
+    {2, " (IGMP)", Transport::None, "Internet Group Managment Protocol"},
+    {6, " (TCP)", Transport::Tcp, {}},
+    {8, " (EGP)", Transport::None, "Exterior Gateway Protocol"},
+    {9, " (IGRP)", Transport::None, "Interior Gateway Routing Protocol"},
+    {17, " (UDP)", Transport::Udp, {}},
+    {46, " (RSVP)", Transport::None, "Resource ReSerVation setup Protocol"},
+    {47, " (GRE)", Transport::None, "Generic Routing Encapsulation"},
+    {50, " (ESP)", Transport::None, "Encapsulating Security Payload"},
+    {83, " (VINES)", Transport::None, "Vines over raw IP"},
+    {89, " (OSPF)", Transport::None, "Open Shortest Path First"},
+    {132, " (STCP)", Transport::None, "Stream Control Transmission Protocol"},
+};
+constexpr ProtocolRow kIpv4ProtocolOther{0, " (?]", Transport::None, "IPV4 (Unknown)"};
+
+constexpr ProtocolRow kIpv6NextHeaderRows[] = {
+    {0, " IPv6 hop-by-hop options", Transport::None, "IPv6 Hop-by-Hop Options"},
+    {1, " (ICMPv4)", Transport::None, "Internet Control Message Protocol v4"},
+    {2, " (IGMP)", Transport::None, "Internet Group Managment Protocol"},
+    {6, " (TCP)", Transport::Tcp, {}},
+    {8, " (EGP)", Transport::None, "Exterior Gateway Protocol"},
+    {9, " (IGRP)", Transport::None, "Interior Gateway Routing Protocol"},
+    {17, " (UDP)", Transport::Udp, {}},
+    {46, " (RSVP)", Transport::None, "Resource ReSerVation setup Protocol"},
+    {47, " (GRE)", Transport::None, "Generic Routing Encapsulation"},
+    {50, " (ESP)", Transport::None, "Encapsulating Security Payload"},
+    {58, " (ICMPv6)", Transport::None, "Internet Control Message Protocol v6"},
+    {83, " (Vines)", Transport::None, "Vines over raw IP"},
+    {89, " (OSPF)", Transport::None, "Open Shortest Path First"},
+    {132, " (SCTP)", Transport::None, "Stream Control Transmission Protocol"},
+};
+constexpr ProtocolRow kIpv6NextHeaderOther{0, " (?]", Transport::None, "IPv6 (Unknown)"};
+
+// ARP operations that get a node; any other operation gets none.
+struct ArpOperationRow {
+    std::uint16_t key;
+    std::string_view suffix;
+};
+constexpr ArpOperationRow kArpOperationRows[] = {
+    {1, " (request)"},
+    {2, " (reply)"},
+};
+
+static_assert(uniqueKeys(kIpv4ProtocolRows) && uniqueKeys(kIpv6NextHeaderRows) &&
+              uniqueKeys(kArpOperationRows));
+
+constexpr FieldSpec kIpv4Fields[] = {
+    {"Version ", L::kIpv4VersionIhl, Value::HighNibble},
+    {"Header Length ", L::kIpv4VersionIhl, Value::LowNibbleX4, " bytes"},
+    {"Type of Service ", L::kIpv4TypeOfService, Value::Hex8},
+    {"Total Length ", L::kIpv4TotalLength, Value::Dec16, " bytes"},
+    {"Identification ", L::kIpv4Identification, Value::Hex16},
+    {"Flag ", L::kIpv4FlagsFragment, Value::Top3Bits},
+    {"Fragment Offset ", L::kIpv4FlagsFragment, Value::Low13Bits},
+    {"Time to Live ", L::kIpv4TimeToLive, Value::Dec8},
+    {"Protocol ", L::kIpv4Protocol, Value::Hex8, {}, true},
+    {"Header Checksum ", L::kIpv4Checksum, Value::Hex16},
+    {"Source Address ", L::kIpv4Source, Value::Ipv4},
+    {"Destination Address ", L::kIpv4Destination, Value::Ipv4},
+};
+
+// The hardware and protocol type suffixes are shown whatever the values.
+constexpr FieldSpec kArpHeadFields[] = {
+    {"Hardware Type ", L::kArpHardwareType, Value::Hex16, " (Ethernet)"},
+    {"Protocol Type ", L::kArpProtocolType, Value::Hex16, " (IPv4)"},
+    {"Hardware Address Length ", L::kArpHardwareLength, Value::Dec8},
+    {"Protocol Address Length ", L::kArpProtocolLength, Value::Dec8},
+};
+constexpr FieldSpec kArpOperation{"Operation ", L::kArpOperation, Value::Hex16, {}, true};
+constexpr FieldSpec kArpAddressFields[] = {
+    {"Sender Hardware Address ", L::kArpSenderHardware, Value::Mac},
+    {"Sender Protocol Address ", L::kArpSenderProtocol, Value::Ipv4},
+    {"Target Hardware Address ", L::kArpTargetHardware, Value::Mac},
+    {"Target Protocol Address ", L::kArpTargetProtocol, Value::Ipv4},
+};
+
+constexpr FieldSpec kIpv6Fields[] = {
+    {"Version ", L::kIpv6VersionClassFlow, Value::HighNibble},
+    {"Traffic Class ", L::kIpv6VersionClassFlow, Value::TrafficClass},
+    {"Flow Label ", L::kIpv6VersionClassFlow + 1, Value::FlowLabel},
+    {"Next Header ", L::kIpv6NextHeader, Value::Hex8, {}, true},
+    {"Hop Limit ", L::kIpv6HopLimit, Value::Dec8},
+    {"Source Address ", L::kIpv6Source, Value::Ipv6},
+    {"Destination Address ", L::kIpv6Destination, Value::Ipv6},
+};
+
+const ProtocolRow& protocolRow(const std::optional<std::uint8_t>& key,
+                               std::span<const ProtocolRow> rows, const ProtocolRow& other) {
+    if (key) {
+        for (const ProtocolRow& row : rows) {
+            if (row.key == *key)
+                return row;
+        }
+    }
+    return other;
+}
+
+// Once the network header is complete, the transport header at `start` or the
+// protocol's own summary.
+std::string_view decodeAbove(TreeBuilder& tree, const ProtocolRow& row, Offset start) {
+    switch (row.transport) {
+    case Transport::None:
+        return row.summary;
+    case Transport::Tcp:
+        return decodeTcp(tree, start);
+    case Transport::Udp:
+        return decodeUdp(tree, start);
+    }
+    return {};
+}
+
+} // namespace
+
+std::string_view decodeIpv4(TreeBuilder& tree) {
+    // A missing protocol byte cuts the fields before its suffix is shown.
+    const ProtocolRow& row =
+        protocolRow(tree.reader().u8(L::kIpv4Protocol), kIpv4ProtocolRows, kIpv4ProtocolOther);
+    tree.beginLayer("IP version 4");
+    if (!tree.fields(kIpv4Fields, row.suffix))
+        return {};
+    return decodeAbove(tree, row, L::kIpv4End);
+}
+
+std::string_view decodeArp(TreeBuilder& tree) {
+    tree.beginLayer("Address Resolution Protocol");
+    if (!tree.fields(kArpHeadFields))
+        return {};
+    const auto operation = tree.reader().be16(L::kArpOperation);
+    if (!operation) {
+        tree.markTruncated();
+        return {};
+    }
+    if (const ArpOperationRow* row = findRow(kArpOperationRows, *operation))
+        tree.field(kArpOperation, row->suffix);
+    tree.fields(kArpAddressFields);
+    return {};
+}
+
+std::string_view decodeIpv6(TreeBuilder& tree) {
+    const ProtocolRow& row = protocolRow(tree.reader().u8(L::kIpv6NextHeader), kIpv6NextHeaderRows,
+                                         kIpv6NextHeaderOther);
+    tree.beginLayer("Internet Protocol version 6");
+    if (!tree.fields(kIpv6Fields, row.suffix))
+        return {};
+    return decodeAbove(tree, row, L::kIpv6End);
+}
+
+} // namespace qarsilo::decode

@@ -1,0 +1,118 @@
+#include "core/app/settings_store.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHash>
+#include <QSettings>
+#include <memory>
+#include <mutex>
+
+namespace qarsilo {
+
+namespace {
+const QString kOrganisation = QStringLiteral("qarsilo");
+const QString kApplication = QStringLiteral("qarsilo");
+
+std::unique_ptr<QSettings> open(const QString& iniPath) {
+    if (iniPath.isEmpty())
+        return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                           kOrganisation, kApplication);
+    return std::make_unique<QSettings>(iniPath, QSettings::IniFormat);
+}
+
+// A file that is not readable as settings (binary noise, another format) is
+// the operator's: its readable values are used, the rest take their defaults,
+// and it is never written over. Said once per file. Qt parses a file once per
+// process and reports the error to the first reader only, so a damaged file
+// is remembered with its size and time until it changes.
+bool damaged(const QSettings& s) {
+    (void)s.contains(QString()); // parsed on first use
+    static std::mutex lock;
+    static QHash<QString, QPair<qint64, QDateTime>> known;
+    const std::lock_guard guard(lock);
+    const QFileInfo file(s.fileName());
+    const QPair<qint64, QDateTime> now(file.size(), file.lastModified());
+    if (s.status() == QSettings::FormatError) {
+        if (!known.contains(s.fileName()))
+            qWarning("qarsilo: the settings file %s is damaged (not an INI file); settings that "
+                     "cannot be read take their defaults, and changes are not kept until it is "
+                     "repaired or removed",
+                     qPrintable(s.fileName()));
+        known.insert(s.fileName(), now);
+        return true;
+    }
+    const auto it = known.constFind(s.fileName());
+    if (it == known.cend())
+        return false;
+    if (*it == now)
+        return true;
+    known.remove(s.fileName());
+    return false;
+}
+
+bool finish(QSettings& s) {
+    s.sync();
+    if (s.status() != QSettings::NoError) {
+        qWarning("qarsilo: could not write the settings file %s", qPrintable(s.fileName()));
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+SettingsStore::SettingsStore() = default;
+
+SettingsStore::SettingsStore(QString iniPath)
+    : m_iniPath(std::move(iniPath)) {}
+
+bool SettingsStore::writeString(const QString& name, const QString& text) {
+    auto s = open(m_iniPath);
+    if (damaged(*s))
+        return false;
+    s->setValue(name, text);
+    return finish(*s);
+}
+
+bool SettingsStore::writeNumber(const QString& name, quint32 value) {
+    auto s = open(m_iniPath);
+    if (damaged(*s))
+        return false;
+    s->setValue(name, value);
+    return finish(*s);
+}
+
+bool SettingsStore::readString(const QString& name, QString& text) const {
+    auto s = open(m_iniPath);
+    damaged(*s);
+    const QVariant v = s->value(name);
+    if (!v.isValid())
+        return false;
+    text = v.toString();
+    return true;
+}
+
+bool SettingsStore::readNumber(const QString& name, quint32& value) const {
+    auto s = open(m_iniPath);
+    damaged(*s);
+    const QVariant v = s->value(name);
+    if (!v.isValid())
+        return false;
+    bool ok = false;
+    const qulonglong n = v.toULongLong(&ok);
+    if (!ok || n > 0xFFFFFFFFull)
+        return false;
+    value = static_cast<quint32>(n);
+    return true;
+}
+
+QString SettingsStore::string(const QString& name) const {
+    QString text;
+    readString(name, text);
+    return text;
+}
+
+QString SettingsStore::fileName() const {
+    return open(m_iniPath)->fileName();
+}
+
+} // namespace qarsilo

@@ -1,0 +1,316 @@
+#include "core/capture/stream_source.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qarsilo {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Lines of the child's standard error stream kept for the message; a line
+// longer than this is cut.
+constexpr std::size_t kKeptLines = 8;
+constexpr std::size_t kLongestLine = 1024;
+
+// A pipe the size of a busy second's burst at the windows' snapshot lengths;
+// the kernel may grant less (pipe-max-size).
+constexpr int kPipeBytes = 1 << 20;
+
+int msUntil(Clock::time_point due) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+    return static_cast<int>(std::max<long long>(0, left.count()));
+}
+
+} // namespace
+
+StreamSource::~StreamSource() {
+    finish(true);
+    // Only now: Stop may wake the reader while it finishes by itself.
+    for (int& fd : m_wake) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+bool StreamSource::spawn(const std::vector<QByteArray>& argv, QString* error) {
+    int data[2] = {-1, -1};
+    int aux[2] = {-1, -1};
+    if (::pipe2(data, O_CLOEXEC) != 0 || ::pipe2(aux, O_CLOEXEC) != 0 ||
+        ::pipe2(m_wake, O_CLOEXEC) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        for (int fd : {data[0], data[1], aux[0], aux[1]})
+            if (fd >= 0)
+                ::close(fd);
+        return false;
+    }
+    ::fcntl(data[1], F_SETPIPE_SZ, kPipeBytes);
+
+    // Everything the child needs is made before fork: after it only
+    // async-signal-safe calls are allowed.
+    std::vector<QByteArray> args = argv;
+    std::vector<char*> pointers;
+    for (QByteArray& a : args)
+        pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    static const char kExecFailed[] = "cannot start the command\n";
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        const int devNull = ::open("/dev/null", O_RDONLY);
+        if (devNull >= 0)
+            ::dup2(devNull, 0);
+        ::dup2(data[1], 1);
+        ::dup2(aux[1], 2);
+        // Dispositions and the mask survive exec; the command gets the defaults.
+        ::signal(SIGPIPE, SIG_DFL);
+        ::signal(SIGTERM, SIG_DFL);
+        ::signal(SIGINT, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execv(pointers[0], pointers.data());
+        [[maybe_unused]] const ssize_t n = ::write(2, kExecFailed, sizeof kExecFailed - 1);
+        ::_exit(127);
+    }
+    ::close(data[1]);
+    ::close(aux[1]);
+    if (pid < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(data[0]);
+        ::close(aux[0]);
+        closeFds();
+        return false;
+    }
+    // Also here, so a Stop right after the start finds the group.
+    ::setpgid(pid, pid);
+    m_pid = pid;
+    m_dataFd = data[0];
+    m_auxFd = aux[0];
+    return true;
+}
+
+bool StreamSource::openStandardInput(QString* error) {
+    if (::pipe2(m_wake, O_CLOEXEC) != 0 || (m_dataFd = ::fcntl(0, F_DUPFD_CLOEXEC, 3)) < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        closeFds();
+        return false;
+    }
+    return true;
+}
+
+FILE* StreamSource::takeFile() {
+    cookie_io_functions_t io{};
+    io.read = &StreamSource::cookieRead;
+    FILE* file = ::fopencookie(this, "r", io);
+    // Whole batches per read, not a system call per frame header.
+    if (file)
+        std::setvbuf(file, nullptr, _IOFBF, 1 << 18);
+    return file;
+}
+
+void StreamSource::setDeadline(Clock::time_point due) {
+    m_deadline = due;
+    m_hasDeadline = true;
+    m_timedOut = false;
+}
+
+ssize_t StreamSource::cookieRead(void* cookie, char* buffer, size_t size) {
+    return static_cast<StreamSource*>(cookie)->readData(buffer, size);
+}
+
+ssize_t StreamSource::readData(char* buffer, size_t size) {
+    for (;;) {
+        pollfd fds[3] = {{m_wake[0], POLLIN, 0}, {m_dataFd, POLLIN, 0}, {m_auxFd, POLLIN, 0}};
+        const int count = m_auxFd >= 0 ? 3 : 2;
+        int timeout = -1;
+        if (m_hasDeadline) {
+            timeout = msUntil(m_deadline);
+            if (timeout == 0) {
+                m_timedOut = true;
+                return 0;
+            }
+        }
+        const int n = ::poll(fds, static_cast<nfds_t>(count), timeout);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (fds[0].revents)
+            return 0; // woken by Stop
+        if (count == 3 && fds[2].revents)
+            readAux();
+        if (fds[1].revents) {
+            const ssize_t got = ::read(m_dataFd, buffer, size);
+            if (got >= 0)
+                return got;
+            if (errno != EINTR && errno != EAGAIN)
+                return -1;
+        }
+    }
+}
+
+void StreamSource::readAux() {
+    char chunk[4096];
+    const ssize_t got = ::read(m_auxFd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR)
+        return;
+    if (got <= 0) {
+        ::close(m_auxFd);
+        m_auxFd = -1;
+        if (!m_partial.empty())
+            takeLine(std::exchange(m_partial, {}));
+        return;
+    }
+    for (ssize_t i = 0; i < got; ++i) {
+        if (chunk[i] == '\n') {
+            takeLine(std::exchange(m_partial, {}));
+        } else if (m_partial.size() < kLongestLine) {
+            m_partial += chunk[i];
+        }
+    }
+}
+
+void StreamSource::takeLine(const std::string& line) {
+    if (line.rfind("drops ", 0) == 0) {
+        m_drops.store(static_cast<unsigned>(std::strtoul(line.c_str() + 6, nullptr, 10)),
+                      std::memory_order_relaxed);
+        return;
+    }
+    std::lock_guard lock(m_lock);
+    ++m_lineCount;
+    if (line.rfind("error ", 0) == 0)
+        m_helperError = line.substr(6);
+    m_lines.push_back(line);
+    if (m_lines.size() > kKeptLines)
+        m_lines.erase(m_lines.begin());
+}
+
+bool StreamSource::waitFirstLine(Clock::time_point due, std::string* line) {
+    while (m_auxFd >= 0) {
+        {
+            std::lock_guard lock(m_lock);
+            if (m_lineCount > 0) {
+                *line = m_lines.front();
+                return true;
+            }
+        }
+        pollfd fd{m_auxFd, POLLIN, 0};
+        const int timeout = msUntil(due);
+        if (timeout == 0)
+            return false;
+        const int n = ::poll(&fd, 1, timeout);
+        if (n > 0)
+            readAux();
+        else if (n < 0 && errno != EINTR)
+            return false;
+    }
+    std::lock_guard lock(m_lock);
+    if (m_lineCount == 0)
+        return false;
+    *line = m_lines.front();
+    return true;
+}
+
+void StreamSource::wake() {
+    if (m_wake[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &byte, 1);
+    }
+}
+
+void StreamSource::finish(bool stopping) {
+    if (m_pid > 0 && !m_reaped) {
+        // A child blocked writing into a full pipe learns at once that nobody reads.
+        if (m_dataFd >= 0) {
+            ::close(m_dataFd);
+            m_dataFd = -1;
+        }
+        if (stopping)
+            ::kill(-m_pid, SIGTERM);
+        // The child's last words (the helper's final drop count, a command's
+        // reason) come before its end; the leader stays a zombie until the
+        // end, so the group id cannot be taken by another process meanwhile.
+        auto due = Clock::now() + std::chrono::milliseconds(stopping ? 1000 : 2000);
+        bool terminated = stopping;
+        for (;;) {
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) ==
+                    0 &&
+                info.si_pid == m_pid)
+                break;
+            if (Clock::now() >= due) {
+                if (terminated)
+                    break;
+                ::kill(-m_pid, SIGTERM);
+                terminated = true;
+                due = Clock::now() + std::chrono::milliseconds(1000);
+            }
+            if (m_auxFd >= 0) {
+                pollfd fd{m_auxFd, POLLIN, 0};
+                if (::poll(&fd, 1, 5) > 0)
+                    readAux();
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        // Whatever the leader left running in its group goes with it.
+        ::kill(-m_pid, SIGKILL);
+        int status = 0;
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_exitStatus = status;
+        m_reaped = true;
+        // Lines written just before the end.
+        while (m_auxFd >= 0) {
+            pollfd fd{m_auxFd, POLLIN, 0};
+            if (::poll(&fd, 1, 0) <= 0)
+                break;
+            readAux();
+        }
+    }
+    closeFds();
+}
+
+void StreamSource::closeFds() {
+    for (int* fd : {&m_dataFd, &m_auxFd}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+}
+
+QString StreamSource::exitText() const {
+    if (!m_reaped)
+        return {};
+    if (WIFEXITED(m_exitStatus))
+        return QStringLiteral("exit code %1").arg(WEXITSTATUS(m_exitStatus));
+    if (WIFSIGNALED(m_exitStatus))
+        return QStringLiteral("signal %1").arg(WTERMSIG(m_exitStatus));
+    return {};
+}
+
+QStringList StreamSource::lastLines() const {
+    std::lock_guard lock(m_lock);
+    QStringList out;
+    for (const std::string& line : m_lines)
+        out.push_back(QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size())));
+    return out;
+}
+
+QString StreamSource::helperError() const {
+    std::lock_guard lock(m_lock);
+    return QString::fromLocal8Bit(m_helperError.data(),
+                                  static_cast<qsizetype>(m_helperError.size()));
+}
+
+} // namespace qarsilo

@@ -1,0 +1,114 @@
+#include "core/discovery/discovery_frame.h"
+
+#include "core/analysis/frame_reader.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QTime>
+
+namespace qarsilo {
+
+namespace {
+
+constexpr std::size_t kEtherType = 12;
+constexpr std::size_t kIpStart = 14;
+constexpr std::size_t kIpProtocol = 23;
+constexpr std::size_t kSourceIp = 26;
+constexpr std::size_t kDestinationIp = 30;
+// The encoded names, each after its length byte.
+constexpr std::size_t kSourceName = 57;
+constexpr std::size_t kDestinationName = 91;
+constexpr std::uint16_t kIpv4 = 0x0800;
+constexpr std::uint8_t kUdp = 17;
+
+bool isIpv4(const FrameReader& r) {
+    const auto type = r.be16(kEtherType);
+    const auto version = r.u8(kIpStart);
+    return type && *type == kIpv4 && version && (*version >> 4) == 4;
+}
+
+} // namespace
+
+QString discoveryFilter(DiscoveryMode mode) {
+    return mode == DiscoveryMode::Ip ? QStringLiteral("ip") : QStringLiteral("port 138");
+}
+
+QString discoveryMacText(const MacBytes& m) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    char out[17];
+    for (int i = 0; i < 6; ++i) {
+        out[i * 3] = kHex[m[i] >> 4];
+        out[i * 3 + 1] = kHex[m[i] & 15];
+        if (i < 5)
+            out[i * 3 + 2] = ':';
+    }
+    return QString::fromLatin1(out, 17);
+}
+
+QString discoveryIpText(std::uint32_t ip) {
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(ip >> 24)
+        .arg((ip >> 16) & 255)
+        .arg((ip >> 8) & 255)
+        .arg(ip & 255);
+}
+
+QString discoverySubnetText(std::uint32_t ip) {
+    return QStringLiteral("%1.%2.%3.0").arg(ip >> 24).arg((ip >> 16) & 255).arg((ip >> 8) & 255);
+}
+
+QString discoveryDateText(std::int64_t seconds) {
+    return QLocale::c().toString(QDateTime::fromSecsSinceEpoch(seconds),
+                                 QStringLiteral("dd MMM yyyy, HH:mm:ss"));
+}
+
+QString discoveryLogLine(const QString& message) {
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" : ") +
+           message;
+}
+
+QByteArray decodeNetbiosName(const std::uint8_t* e) {
+    QByteArray name;
+    for (int k = 0; k < 16; ++k) {
+        const auto h = static_cast<std::uint8_t>(e[2 * k]);
+        const auto l = static_cast<std::uint8_t>(e[2 * k + 1]);
+        const auto c = static_cast<std::uint8_t>(static_cast<std::uint8_t>(h * 16 - 16) |
+                                                 static_cast<std::uint8_t>(l - 65));
+        if (c == 0x20)
+            break;
+        if (c != 0)
+            name.append(static_cast<char>(c));
+    }
+    return name;
+}
+
+std::optional<NetbiosSighting> parseNetbiosFrame(const std::uint8_t* bytes, std::size_t length) {
+    const FrameReader r(bytes, length);
+    if (!r.has(0, kNetbiosFrameMinimum) || !isIpv4(r) || *r.u8(kIpStart) != 0x45 ||
+        *r.u8(kIpProtocol) != kUdp)
+        return std::nullopt;
+    // A destination name beginning with 0x01 encodes as "AB".
+    if (bytes[kDestinationName] == 'A' && bytes[kDestinationName + 1] == 'B')
+        return std::nullopt;
+    NetbiosSighting s;
+    r.copyTo(6, s.mac);
+    s.ip = *r.be32(kSourceIp);
+    s.name = QString::fromLatin1(decodeNetbiosName(bytes + kSourceName));
+    s.workgroup = QString::fromLatin1(decodeNetbiosName(bytes + kDestinationName));
+    return s;
+}
+
+std::optional<IpSighting> parseIpFrame(const std::uint8_t* bytes, std::size_t length) {
+    const FrameReader r(bytes, length);
+    if (!r.has(0, kIpFrameMinimum) || !isIpv4(r))
+        return std::nullopt;
+    // Options follow the addresses, so their place is fixed whatever the header length.
+    IpSighting s;
+    r.copyTo(0, s.dstMac);
+    r.copyTo(6, s.srcMac);
+    s.srcIp = *r.be32(kSourceIp);
+    s.dstIp = *r.be32(kDestinationIp);
+    return s;
+}
+
+} // namespace qarsilo

@@ -1,0 +1,149 @@
+#include "core/discovery/discovery_store.h"
+
+namespace qarsilo {
+
+namespace {
+
+std::uint64_t macKey(const MacBytes& m) {
+    std::uint64_t k = 0;
+    for (std::uint8_t b : m)
+        k = (k << 8) | b;
+    return k;
+}
+
+} // namespace
+
+DiscoveryStore& DiscoveryStore::instance() {
+    static DiscoveryStore store;
+    return store;
+}
+
+void DiscoveryStore::handleFrame(const std::uint8_t* bytes, std::size_t length,
+                                 std::int64_t seconds) {
+    if (mode() == DiscoveryMode::NetBios) {
+        std::optional<NetbiosSighting> s = parseNetbiosFrame(bytes, length);
+        if (!s)
+            return;
+        // The subnet's text is made once, when it is first seen.
+        const std::uint32_t subnet = s->ip & 0xFFFFFF00u;
+        std::lock_guard lock(m_lock);
+        if (!m_subnetSet.contains(subnet)) {
+            m_subnetSet.insert(subnet);
+            m_subnets.append(discoverySubnetText(subnet));
+        }
+        if (!m_workgroupSet.contains(s->workgroup)) {
+            m_workgroupSet.insert(s->workgroup);
+            m_workgroups.append(s->workgroup);
+        }
+        m_netbios.push_back({std::move(*s), seconds});
+        return;
+    }
+    const std::optional<IpSighting> s = parseIpFrame(bytes, length);
+    if (!s)
+        return;
+    const auto time = static_cast<std::uint32_t>(seconds);
+    std::lock_guard lock(m_lock);
+    ++m_ip.frames;
+    addEnd(s->srcMac, s->srcIp, time);
+    addEnd(s->dstMac, s->dstIp, time);
+}
+
+void DiscoveryStore::addEnd(const MacBytes& mac, std::uint32_t ip, std::uint32_t time) {
+    if (!m_watched.isEmpty() && !m_watched.contains(ip & 0xFFFFFF00u))
+        return;
+    const auto [it, isNew] = m_lastIp.try_emplace(macKey(mac), ip);
+    if (!isNew) {
+        if (it->second == ip)
+            return;
+        it->second = ip;
+    }
+    if (m_ip.ends.size() >= m_endLimit) {
+        ++m_ip.droppedEnds;
+        return;
+    }
+    m_ip.ends.push_back({mac, ip, time});
+}
+
+void DiscoveryStore::setWatchedRanges(const QStringList& ranges) {
+    std::lock_guard lock(m_lock);
+    m_watched.clear();
+    m_watchedTexts = ranges;
+    for (const QString& r : ranges) {
+        const QStringList parts = r.split(QLatin1Char('.'));
+        bool ok = parts.size() == 4;
+        std::uint32_t net = 0;
+        for (int i = 0; ok && i < 3; ++i)
+            net = (net << 8) | parts[i].toUInt(&ok);
+        net <<= 8;
+        // Only the exact text of a /24 network matches anything after Stop.
+        if (ok && discoverySubnetText(net) == r)
+            m_watched.insert(net);
+    }
+    // Ranges that match nothing: keep an impossible network so nothing is buffered.
+    if (m_watched.isEmpty() && !ranges.isEmpty())
+        m_watched.insert(1);
+}
+
+QStringList DiscoveryStore::unwatched(const QStringList& ranges) const {
+    std::lock_guard lock(m_lock);
+    QStringList out;
+    if (m_watchedTexts.isEmpty())
+        return out;
+    for (const QString& r : ranges)
+        if (!m_watchedTexts.contains(r) && !out.contains(r))
+            out << r;
+    return out;
+}
+
+void DiscoveryStore::clearBuffer() {
+    std::lock_guard lock(m_lock);
+    m_netbios = {};
+    m_ip = {};
+    m_lastIp = {};
+}
+
+std::vector<NetbiosRecord> DiscoveryStore::takeNetbios() {
+    std::lock_guard lock(m_lock);
+    return std::exchange(m_netbios, {});
+}
+
+long long DiscoveryStore::ipFrames() const {
+    std::lock_guard lock(m_lock);
+    return m_ip.frames;
+}
+
+IpBuffer DiscoveryStore::takeIp() {
+    std::lock_guard lock(m_lock);
+    m_lastIp = {};
+    return std::exchange(m_ip, {});
+}
+
+QStringList DiscoveryStore::seenWorkgroups() const {
+    std::lock_guard lock(m_lock);
+    return m_workgroups;
+}
+
+QStringList DiscoveryStore::seenSubnets() const {
+    std::lock_guard lock(m_lock);
+    return m_subnets;
+}
+
+void DiscoveryStore::setEndLimit(std::size_t limit) {
+    std::lock_guard lock(m_lock);
+    m_endLimit = limit;
+}
+
+void DiscoveryStore::resetForTests() {
+    std::lock_guard lock(m_lock);
+    m_netbios = {};
+    m_ip = {};
+    m_lastIp = {};
+    m_workgroups.clear();
+    m_workgroupSet.clear();
+    m_subnets.clear();
+    m_subnetSet.clear();
+    m_watched.clear();
+    m_watchedTexts.clear();
+}
+
+} // namespace qarsilo

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "core/discovery/discovery_frame.h"
+
+#include <QList>
+#include <QSet>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace qarsilo {
+
+/// One NetBIOS datagram as the capture thread left it.
+struct NetbiosRecord {
+    NetbiosSighting sighting;
+    std::int64_t time = 0; ///< the frame's time stamp, seconds
+};
+
+/// One end (source or destination) of an IPv4 frame: 16 bytes, no texts.
+struct IpEnd {
+    MacBytes mac{};
+    std::uint32_t ip = 0;
+    std::uint32_t time = 0; ///< the frame's time stamp, seconds
+};
+
+/// Buffered ends. Grown in blocks: a long capture never needs a second copy
+/// of everything while the buffer grows.
+using IpEnds = std::deque<IpEnd>;
+
+/// What IP listening buffered since the last take.
+struct IpBuffer {
+    IpEnds ends;               ///< in frame order, source end before destination end
+    long long frames = 0;      ///< IPv4 frames handled (not ends kept)
+    long long droppedEnds = 0; ///< ends lost to the bound
+};
+
+/// The buffer between the autodiscovery capture thread and the interface
+/// thread, and the workgroups and subnets seen since the program started. One
+/// instance for the whole process: the seen lists outlive every dialog.
+///
+/// Every append and every take is one step under one lock. In IP listening an
+/// end whose MAC was last buffered with the same address is not buffered again:
+/// the duplicate pass after Stop would delete that row whatever the local
+/// ranges are, so the rows after Stop stay the same while memory grows only
+/// when a station changes address.
+class DiscoveryStore {
+public:
+    static DiscoveryStore& instance();
+
+    DiscoveryStore() = default;
+    DiscoveryStore(const DiscoveryStore&) = delete;
+    DiscoveryStore& operator=(const DiscoveryStore&) = delete;
+
+    /// Written while no capture runs; read by the handler.
+    void setMode(DiscoveryMode mode) { m_mode.store(mode, std::memory_order_release); }
+    DiscoveryMode mode() const { return m_mode.load(std::memory_order_acquire); }
+
+    /// The packet handler (capture thread): one Ethernet frame of `length`
+    /// captured bytes with its time stamp.
+    void handleFrame(const std::uint8_t* bytes, std::size_t length, std::int64_t seconds);
+
+    /// Empties the buffer of both modes (Start); the seen lists stay.
+    void clearBuffer();
+    /// The buffered datagrams, in arrival order; the buffer is emptied.
+    std::vector<NetbiosRecord> takeNetbios();
+    /// IPv4 frames handled since the buffer was last emptied.
+    long long ipFrames() const;
+    /// The buffered ends; the buffer is emptied.
+    IpBuffer takeIp();
+
+    QStringList seenWorkgroups() const;
+    QStringList seenSubnets() const;
+
+    /// The local ranges IP listening watches ("%d.%d.%d.0" texts, as the
+    /// local-range selection compares them): ends in other subnets are not
+    /// buffered, as the selection after Stop would drop them. Empty: every end
+    /// is buffered. Set before the capture starts.
+    void setWatchedRanges(const QStringList& ranges);
+    /// Ranges in `ranges` that were not watched (empty when every end was kept).
+    QStringList unwatched(const QStringList& ranges) const;
+
+    /// The most ends IP listening keeps (default: 4 million, 64 MB); later
+    /// ends are counted as dropped.
+    void setEndLimit(std::size_t limit);
+    static constexpr std::size_t kDefaultEndLimit = std::size_t{4} << 20;
+    /// Forgets the seen lists too (tests).
+    void resetForTests();
+
+private:
+    void addEnd(const MacBytes& mac, std::uint32_t ip, std::uint32_t time);
+
+    std::atomic<DiscoveryMode> m_mode{DiscoveryMode::NetBios};
+    mutable std::mutex m_lock;
+    std::vector<NetbiosRecord> m_netbios;
+    IpBuffer m_ip;
+    std::unordered_map<std::uint64_t, std::uint32_t> m_lastIp; // by MAC
+    QSet<std::uint32_t> m_watched;                             // /24 networks; empty: all
+    QStringList m_watchedTexts;
+    std::size_t m_endLimit = kDefaultEndLimit;
+    QStringList m_workgroups;
+    QSet<QString> m_workgroupSet;
+    QStringList m_subnets;
+    QSet<std::uint32_t> m_subnetSet; ///< network part of the IPv4 address
+};
+
+} // namespace qarsilo

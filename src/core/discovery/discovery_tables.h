@@ -1,0 +1,81 @@
+#pragma once
+
+#include "core/discovery/discovery_frame.h"
+#include "core/discovery/discovery_store.h"
+
+#include <QList>
+#include <QStringList>
+#include <functional>
+
+namespace qarsilo {
+
+/// Column declarations of the three working lists.
+extern const QString kDiscoveryNodeColumns;
+extern const QString kDiscoveryWorkgroupColumns;
+extern const QString kDiscoverySubnetColumns;
+
+/// Cells of a node row.
+enum NodeCell : int {
+    CellInfo = 0,
+    CellMac,
+    CellIp,
+    CellName,
+    CellWorkgroup,
+    CellDomainName,
+    CellDate,
+    CellSubnet,
+    CellType,
+    NodeCellCount
+};
+
+inline const QString kUnknown = QStringLiteral("-");
+inline const QString kVirusMark = QStringLiteral("Virus??");
+inline const QString kRouterMark = QStringLiteral("Router/MultiIP");
+
+/// The cell of a row, empty when the row has none.
+inline QString cellOf(const QStringList& row, int cell) {
+    return cell < row.size() ? row[cell] : QString();
+}
+
+/// ("-", MAC, IP, name, workgroup, "-", date, subnet, "-").
+QStringList netbiosNodeRow(const NetbiosRecord& record);
+/// ("-", MAC, IP, "-", "-", "-", date, subnet, "-").
+QStringList ipNodeRow(const IpEnd& end);
+/// (name, "-") for a workgroup or subnet list.
+QList<QStringList> groupRows(const QStringList& names);
+
+/// The local-range selection: for each end, one row per filter entry equal to
+/// its subnet text (source before destination, as the ends are buffered).
+QList<QStringList> selectLocalRows(const IpEnds& ends, const QStringList& filter);
+
+/// A contradiction the duplicate pass found: two rows of one MAC, `earlier`
+/// above `later` (indices after the pass).
+struct DiscoveryConflict {
+    int earlier = -1;
+    int later = -1;
+    bool marked = false;
+    QString why; ///< what disagrees and, when recognisable, the likely cause
+};
+
+/// Asked for each contradiction, in the order the rows that come first stand
+/// in the list; returns whether the later row is marked.
+using ConflictDecision = std::function<bool(const QStringList& earlier, const QStringList& later)>;
+
+/// The duplicate and conflict pass over `rows`, in one walk: of rows with the
+/// same MAC, a row that repeats the row of that MAC kept last (same address,
+/// and in NetBIOS listening the same name and workgroup) is deleted; one that
+/// differs is kept, and marked "Virus??" (NetBIOS) or "Router/MultiIP" (IP)
+/// when `decide` agrees. The result is that of comparing every row with every
+/// later one, in time linear in the number of rows.
+QList<DiscoveryConflict> clearDuplicates(QList<QStringList>& rows, DiscoveryMode mode,
+                                         const ConflictDecision& decide);
+
+/// Why two rows of one MAC disagree, for the log and the row's tooltip.
+QString describeConflict(const QStringList& earlier, const QStringList& later, DiscoveryMode mode);
+
+/// "Suspicious activity in %s..." of a NetBIOS contradiction.
+QString virusWarningText(const QStringList& earlier, const QStringList& later);
+/// "Multiip/Router:..." of an IP contradiction.
+QString routerQuestionText(const QStringList& earlier, const QStringList& later);
+
+} // namespace qarsilo

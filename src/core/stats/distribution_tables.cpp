@@ -1,0 +1,329 @@
+#include "core/stats/distribution_tables.h"
+
+#include "core/analysis/frame_layout.h"
+#include "core/analysis/frame_reader.h"
+#include "core/app/commands.h"
+
+namespace qarsilo {
+
+namespace {
+
+// clang-format off
+constexpr ChartCategory kSizeClasses[] = {
+    {"size <= 64",          "size <= 64 bytes",          0,   192, 0},
+    {"65 <= size < 128",    "65 <= size < 128 bytes",    0,   192, 192},
+    {"129 <= size < 256",   "129 <= size < 256 bytes",   255, 143, 107},
+    {"257 <= size < 384",   "257 <= size < 384 bytes",   255, 51,  153},
+    {"385 <= size < 512",   "385 <= size < 512 bytes",   199, 177, 255},
+    {"513 <= size < 640",   "513 <= size < 640 B",       0,   0,   192},
+    {"641 <= size < 768",   "641 <= size < 768 bytes",   80,  50,  0},
+    {"769 <= size < 896",   "769 <= size < 896 bytes",   128, 0,   0},
+    {"897 <= size < 1024",  "897 <= size < 1024 bytes",  192, 192, 192},
+    {"1025 <= size < 1152", "1025 <= size < 1152 bytes", 255, 198, 107},
+    {"1153 <= size < 1280", "1153 <= size < 1280 B",     255, 255, 0},
+    {"1281 <= size < 1408", "1281 <= size < 1408 bytes", 142, 255, 255},
+    {"1409 <= size < 1518", "1409 <= size < 1518 bytes", 255, 0,   0},
+};
+
+// Inclusive length bounds of the size classes: each starts one byte above
+// the previous class's label bound, so 128, 256, ... fall between classes.
+struct LengthRange { std::uint32_t low, high; };
+constexpr LengthRange kSizeRanges[] = {
+    {0, 64},     {65, 127},    {129, 255},   {257, 383},   {385, 511},
+    {513, 639},  {641, 767},   {769, 895},   {897, 1023},  {1025, 1151},
+    {1153, 1279},{1281, 1407}, {1409, 1517},
+};
+static_assert(std::size(kSizeRanges) == std::size(kSizeClasses));
+
+constexpr ChartCategory kNetworkLayer[] = {
+    {"IPv4",           "IPv4",           0,   192, 0},
+    {"X.75",           "X.75",           0,   192, 192},
+    {"ARP",            "ARP",            255, 143, 107},
+    {"Rev ARP",        "Rev ARP",        255, 51,  153},
+    {"DEC LAN Bridge", "DEC LAN Bridge", 199, 177, 255},
+    {"AppleTalk",      "AppleTalk",      0,   0,   192},
+    {"AppleTalk ARP",  "AppleTalk ARP",  80,  50,  0},
+    {"IPv6",           "IPv6",           192, 192, 192},
+    {"MPLS",           "MPLS",           255, 198, 107},
+    {"Spanning Tree",  "Spanning Tree",  255, 255, 0},
+    {"IPX",            "IPX",            142, 255, 255},
+    {"NetBIOS",        "NetBIOS",        255, 0,   0},
+    {"Others",         "Others",         0,   0,   0},
+};
+
+struct Code16 { std::uint16_t value; std::uint8_t category; };
+constexpr Code16 kEtherTypes[] = {
+    {0x0800, 0}, {0x0801, 1}, {0x0806, 2}, {0x8035, 3}, {0x8038, 4},
+    {0x809B, 5}, {0x80F3, 6}, {0x86DD, 7}, {0x8847, 8}, {0x8848, 8},
+};
+struct Code8 { std::uint8_t value; std::uint8_t category; };
+constexpr Code8 kSsaps[] = {{0x42, 9}, {0xE0, 10}, {0xF0, 11}};
+constexpr int kNetworkOthers = 12;
+
+// The IPv4 and IPv6 charts share names and colours; IGRP is 9 for IPv4, 88 for IPv6.
+constexpr ChartCategory kIpTransports[] = {
+    {"ICMP",  "ICMP",  0,   192, 0},
+    {"IGMP",  "IGMP",  0,   192, 192},
+    {"TCP",   "TCP",   255, 143, 107},
+    {"EGP",   "EGP",   255, 51,  153},
+    {"IGRP",  "IGRP",  199, 177, 255},
+    {"UDP",   "UDP",   0,   0,   192},
+    {"RSVP",  "RSVP",  80,  50,  0},
+    {"GRE",   "GRE",   128, 0,   0},
+    {"ESP",   "ESP",   192, 192, 192},
+    {"VINES", "VINES", 255, 198, 107},
+    {"OSPF",  "OSPF",  255, 255, 0},
+    {"SCTP",  "SCTP",  142, 255, 255},
+    {"Other", "Other", 255, 0,   0},
+};
+constexpr std::uint8_t kIpv4Protocols[] = {1, 2, 6, 8, 9, 17, 46, 47, 50, 83, 89, 132};
+constexpr std::uint8_t kIpv6NextHeaders[] = {58, 2, 6, 8, 88, 17, 46, 47, 50, 83, 89, 132};
+constexpr int kIpOther = 12;
+
+constexpr ChartCategory kApplications[] = {
+    {"Web",     "Web (HTTP, HTTPS)",  0,   192, 0},
+    {"FTP",     "FTP",                0,   192, 192},
+    {"Mail",    "Mail (POP3, SMTP)",  255, 143, 107},
+    {"Telnet",  "Telnet",             255, 51,  153},
+    {"SSH",     "SSH",                199, 177, 255},
+    {"NetBIOS", "NetBIOS",            0,   0,   192},
+    {"SNMP",    "SNMP",               80,  50,  0},
+    {"DNS",     "DNS (Domain Name)",  128, 0,   0},
+    {"CMIP",    "CMIP",               192, 192, 192},
+    {"BGP",     "BGP (Routing)",      255, 198, 107},
+    {"DHCP",    "DHCP (Dynamic IP)",  255, 255, 0},
+    {"SOCKS",   "SOCKS (Proxy)",      142, 255, 255},
+    {"H.323",   "H.323 (Conference)", 255, 0,   0},
+};
+struct PortRow { std::uint16_t port; std::uint8_t category; };
+constexpr PortRow kPorts[] = {
+    {80, 0},   {443, 0},  {21, 1},   {25, 2},   {110, 2},  {23, 3},   {22, 4},
+    {137, 5},  {138, 5},  {139, 5},  {161, 6},  {162, 6},  {53, 7},   {163, 8},
+    {164, 8},  {179, 9},  {67, 10},  {68, 10},  {546, 10}, {547, 10}, {1080, 11},
+    {1300, 12},{1718, 12},{1719, 12},{1720, 12},{11720, 12},
+};
+
+// BGP here is the protocol number 4 (IP in IP), as the chart has always named it.
+constexpr ChartCategory kComparison[] = {
+    {"IPv6 /ICMP", "IPv6 /ICMP", 180, 0,   0},
+    {"IPv6 /UDP",  "IPv6 /UDP",  225, 0,   0},
+    {"IPv6 /TCP",  "IPv6 /TCP",  250, 50,  50},
+    {"IPv6 /BGP",  "IPv6 /BGP",  252, 103, 103},
+    {"IPv6 /GRE",  "IPv6 /GRE",  252, 152, 152},
+    {"IPv6 /OSPF", "IPv6 /OSPF", 253, 187, 187},
+    {"IPv4 /ICMP", "IPv4 /ICMP", 0,   0,   0},
+    {"IPv4 /UDP",  "IPv4 /UDP",  20,  58,  124},
+    {"IPv4 /TCP",  "IPv4 /TCP",  33,  86,  184},
+    {"IPv4 /BGP",  "IPv4 /BGP",  53,  112, 219},
+    {"IPv4 /GRE",  "IPv4 /GRE",  125, 163, 232},
+    {"IPv4 /OSPF", "IPv4 /OSPF", 181, 202, 242},
+};
+constexpr std::uint8_t kComparedTransports[] = {58, 17, 6, 4, 47, 89}; // IPv6 order
+constexpr std::uint8_t kComparedIpv4[] = {1, 17, 6, 4, 47, 89};
+
+constexpr ChartKindInfo kKinds[] = {
+    {ChartKind::PacketSize, "size", "CPacketSizeView", view::PacketSize,
+     CaptureWindow::PacketSizeView, "Packet Size Distribution Bar Chart",
+     "Packet Size Distribution Pie Chart", "Packet Size", kSizeClasses, ByteUnits::UpToGigabytes},
+    {ChartKind::NetworkLayer, "network", "CPDL2View", view::PDL2, CaptureWindow::PDL2View,
+     "Network Layer Protocol Distribution Bar Chart",
+     "Network Layer Protocol Distribution Pie Chart", "Protocols", kNetworkLayer,
+     ByteUnits::UpToPetabytes},
+    {ChartKind::IPv4, "ipv4", "CPDL3View", view::PDL3, CaptureWindow::PDL3View,
+     "IPv4 Protocol Distribution Bar Chart", "IPv4 Protocol Distribution Pie Chart", "Protocols",
+     kIpTransports, ByteUnits::UpToPetabytes},
+    {ChartKind::IPv6, "ipv6", "PDv6L3View", view::PDv6L3, CaptureWindow::PDv6L3View,
+     "IPv6 Protocol Distribution Bar Chart", "IPv6 Protocol Distribution Pie Chart", "Protocols",
+     kIpTransports, ByteUnits::UpToPetabytes},
+    {ChartKind::Application, "app", "CPDAppView", view::PDApplication, CaptureWindow::PDAppView,
+     "Application Protocol Distribution Bar Chart", "Application Protocol Distribution Pie Chart",
+     "Protocols", kApplications, ByteUnits::UpToPetabytes},
+    {ChartKind::IPv4IPv6, "v4v6", "CPDv4v6L3View", view::PDv4v6L3, CaptureWindow::PDv4v6L3View,
+     "IPv6 & IPv4 Comparison Distribution Bar Chart",
+     "IPv6 & IPv4 Comparison Distribution Pie Chart", "Protocols", kComparison,
+     ByteUnits::UpToPetabytes},
+};
+// clang-format on
+
+constexpr bool kindsInOrder() {
+    for (std::size_t i = 0; i < std::size(kKinds); ++i)
+        if (static_cast<std::size_t>(kKinds[i].kind) != i ||
+            kKinds[i].categories.size() > kMaxChartCategories)
+            return false;
+    return std::size(kKinds) == kChartKinds;
+}
+static_assert(kindsInOrder(), "kKinds is indexed by ChartKind");
+
+// Byte-indexed lookup tables, built once at compile time: the handlers run
+// per frame on the capture threads.
+struct ByteTable {
+    std::array<std::int8_t, 256> category{};
+    constexpr ByteTable(const std::uint8_t* values, int count, int other) {
+        category.fill(static_cast<std::int8_t>(other));
+        for (int i = 0; i < count; ++i)
+            category[values[i]] = static_cast<std::int8_t>(i);
+    }
+};
+constexpr ByteTable kIpv4Table(kIpv4Protocols, 12, kIpOther);
+constexpr ByteTable kIpv6Table(kIpv6NextHeaders, 12, kIpOther);
+constexpr ByteTable kCompareV6(kComparedTransports, 6, -1);
+constexpr ByteTable kCompareV4(kComparedIpv4, 6, -1);
+
+struct PortTable {
+    std::array<std::int8_t, 65536> category{};
+    constexpr PortTable() {
+        category.fill(-1);
+        for (const PortRow& row : kPorts)
+            category[row.port] = static_cast<std::int8_t>(row.category);
+    }
+};
+constexpr PortTable kPortTable;
+
+// Ports of TCP and UDP: right behind the 20-byte IPv4 header, or behind the
+// 40-byte IPv6 header (the "tcp" and "udp" filters pass both).
+std::size_t transportOffset(const FrameReader& frame) noexcept {
+    const auto type = frame.be16(layout::kEthTypeOrLength);
+    return type && *type == 0x86DD ? layout::kIpv6End : layout::kIpv4End;
+}
+
+} // namespace
+
+const ChartKindInfo& chartKindInfo(ChartKind kind) {
+    return kKinds[static_cast<std::size_t>(kind)];
+}
+
+std::optional<ChartKind> chartKindFromName(QStringView name) {
+    for (const ChartKindInfo& k : kKinds)
+        if (name == QLatin1String(k.cliName))
+            return k.kind;
+    return std::nullopt;
+}
+
+int packetSizeClass(std::uint32_t length) noexcept {
+    for (std::size_t i = 0; i < std::size(kSizeRanges); ++i) {
+        if (length < kSizeRanges[i].low)
+            return -1;
+        if (length <= kSizeRanges[i].high)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int networkLayerCategory(const FrameReader& frame) noexcept {
+    const auto type = frame.be16(layout::kEthTypeOrLength);
+    if (!type)
+        return kNetworkOthers;
+    if (*type <= layout::kMaxIeee8023Length) {
+        const auto ssap = frame.u8(layout::kLlcSsap);
+        if (ssap)
+            for (const Code8& c : kSsaps)
+                if (c.value == *ssap)
+                    return c.category;
+        return kNetworkOthers;
+    }
+    for (const Code16& c : kEtherTypes)
+        if (c.value == *type)
+            return c.category;
+    return kNetworkOthers;
+}
+
+int ipv4ProtocolCategory(std::uint8_t protocol) noexcept {
+    return kIpv4Table.category[protocol];
+}
+
+int ipv6NextHeaderCategory(std::uint8_t nextHeader) noexcept {
+    return kIpv6Table.category[nextHeader];
+}
+
+int applicationPortCategory(std::uint16_t port) noexcept {
+    return kPortTable.category[port];
+}
+
+int comparisonCategory(bool ipv6, std::uint8_t value) noexcept {
+    // IPv6 rows come first (0..5), IPv4 rows after them (6..11).
+    const int c = (ipv6 ? kCompareV6 : kCompareV4).category[value];
+    return c < 0 ? -1 : (ipv6 ? c : c + 6);
+}
+
+FrameShare chartFrameShare(ChartKind kind, int slot, const pcap_pkthdr& header,
+                           const std::uint8_t* bytes) noexcept {
+    FrameShare share;
+    share.bytes = header.len;
+    const FrameReader frame(bytes, header.caplen);
+    auto add = [&share](int category) {
+        if (category >= 0)
+            share.category[share.count++] = static_cast<std::uint8_t>(category);
+    };
+    switch (kind) {
+    case ChartKind::PacketSize:
+        add(packetSizeClass(header.len));
+        break;
+    case ChartKind::NetworkLayer:
+        // The 24 bytes the wire adds: preamble, delimiter, check sequence, gap.
+        share.bytes = header.len + 24;
+        add(networkLayerCategory(frame));
+        break;
+    case ChartKind::IPv4:
+        if (const auto protocol = frame.u8(layout::kIpv4Protocol))
+            add(ipv4ProtocolCategory(*protocol));
+        else
+            add(kIpOther);
+        break;
+    case ChartKind::IPv6:
+        if (const auto next = frame.u8(layout::kIpv6NextHeader))
+            add(ipv6NextHeaderCategory(*next));
+        else
+            add(kIpOther);
+        break;
+    case ChartKind::Application: {
+        const std::size_t at = transportOffset(frame);
+        if (const auto source = frame.be16(at))
+            add(applicationPortCategory(*source));
+        if (const auto destination = frame.be16(at + 2))
+            add(applicationPortCategory(*destination));
+        break;
+    }
+    case ChartKind::IPv4IPv6:
+        if (slot == 0) {
+            if (const auto protocol = frame.u8(layout::kIpv4Protocol))
+                add(comparisonCategory(false, *protocol));
+        } else if (const auto next = frame.u8(layout::kIpv6NextHeader)) {
+            add(comparisonCategory(true, *next));
+        }
+        break;
+    }
+    return share;
+}
+
+QString byteSizeText(double bytes, ByteUnits units) {
+    constexpr double kKilo = 1024.0;
+    constexpr double kMega = kKilo * 1024;
+    constexpr double kGiga = kMega * 1024;
+    constexpr double kTera = kGiga * 1024;
+    constexpr double kPeta = kTera * 1024;
+    if (units == ByteUnits::UpToPetabytes) {
+        if (bytes > kPeta)
+            return QString::asprintf("%.2f PB", bytes / kPeta);
+        if (bytes > kTera)
+            return QString::asprintf("%.2f TB", bytes / kTera);
+    }
+    if (bytes > kGiga)
+        return QString::asprintf("%.2f GB", bytes / kGiga);
+    if (bytes > kMega)
+        return QString::asprintf("%.2f MB", bytes / kMega);
+    // Kilobytes start above 100 KB: smaller counts are written in bytes.
+    if (bytes > 100 * kKilo)
+        return QString::asprintf("%.2f KB", bytes / kKilo);
+    return QString::asprintf("%.0f B", bytes);
+}
+
+QString chartRowLabel(double bytes, double percent, ByteUnits units) {
+    return QStringLiteral("[ ") + byteSizeText(bytes, units) +
+           QString::asprintf(" ]  %.2f%%", percent);
+}
+
+QString chartPointLabel(double percent) {
+    return QString::asprintf("%.2f%%", percent);
+}
+
+} // namespace qarsilo

@@ -1,0 +1,223 @@
+#include "core/stats/general_stats.h"
+
+#include "core/analysis/text_format.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace qarsilo {
+
+namespace {
+
+// The IPv4 address `ip` (host order) as the list shows it.
+char* writeIpv4(char* out, std::uint32_t ip) {
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(ip >> 24), static_cast<std::uint8_t>(ip >> 16),
+        static_cast<std::uint8_t>(ip >> 8), static_cast<std::uint8_t>(ip)};
+    return text::appendIpv4(out, bytes);
+}
+
+char* writeMac(char* out, const std::array<std::uint8_t, 6>& mac) {
+    for (std::size_t i = 0; i < mac.size(); ++i) {
+        if (i)
+            *out++ = ':';
+        *out++ = text::detail::kUpperHex[mac[i] >> 4];
+        *out++ = text::detail::kUpperHex[mac[i] & 0xF];
+    }
+    return out;
+}
+
+std::uint32_t be32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+QString printed(const char* format, auto value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+TopUser TopUser::fromFrame(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept {
+    // The Ethernet header and the fixed IPv4 header; bytes past the capture read as 0.
+    std::uint8_t head[34] = {};
+    std::memcpy(head, bytes, std::min<std::size_t>(header.caplen, sizeof head));
+    TopUser row;
+    row.length = header.len;
+    std::memcpy(row.destinationMac.data(), head, 6);
+    std::memcpy(row.sourceMac.data(), head + 6, 6);
+    if (head[12] == 0x08 && head[13] == 0x00) {
+        row.sourceIp = be32(head + 26);
+        row.destinationIp = be32(head + 30);
+    }
+    return row;
+}
+
+std::size_t formatTopUserCell(const TopUser& row, int column, char* out) noexcept {
+    char* end = out;
+    switch (column) {
+    case TopUserColumn::Bits:
+        end = text::appendDecimal(out, static_cast<qint64>(row.bits()));
+        break;
+    case TopUserColumn::SourceIp:
+        end = writeIpv4(out, row.sourceIp);
+        break;
+    case TopUserColumn::DestinationIp:
+        end = writeIpv4(out, row.destinationIp);
+        break;
+    case TopUserColumn::SourceMac:
+        end = writeMac(out, row.sourceMac);
+        break;
+    case TopUserColumn::DestinationMac:
+        end = writeMac(out, row.destinationMac);
+        break;
+    default:
+        break;
+    }
+    return static_cast<std::size_t>(end - out);
+}
+
+QString topUserCell(const TopUser& row, int column) {
+    char text[kMaxTopUserCell];
+    const std::size_t n = formatTopUserCell(row, column, text);
+    return QString::fromLatin1(text, static_cast<qsizetype>(n));
+}
+
+void sortTopUsers(std::vector<TopUser>& rows, std::vector<TopUser>& scratch) {
+    const std::size_t n = rows.size();
+    if (n < 512) {
+        std::stable_sort(rows.begin(), rows.end(),
+                         [](const TopUser& a, const TopUser& b) { return a.length > b.length; });
+        return;
+    }
+    // Least significant 16 bits first, then the upper 16; each pass is stable,
+    // and the complemented key puts larger lengths first. Both digits are
+    // counted in one read; a digit every row shares needs no pass.
+    scratch.resize(n);
+    std::vector<std::uint32_t> count(2 * 65536);
+    for (const TopUser& r : rows) {
+        const std::uint32_t key = ~r.length;
+        ++count[key & 0xFFFF];
+        ++count[65536 + (key >> 16)];
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+        std::uint32_t* c = count.data() + pass * 65536;
+        const int shift = pass * 16;
+        if (c[(~rows.front().length >> shift) & 0xFFFF] == n)
+            continue;
+        std::uint32_t sum = 0;
+        for (int d = 0; d < 65536; ++d) {
+            const std::uint32_t here = c[d];
+            c[d] = sum;
+            sum += here;
+        }
+        for (const TopUser& r : rows)
+            scratch[c[(~r.length >> shift) & 0xFFFF]++] = r;
+        rows.swap(scratch);
+    }
+}
+
+QString utilizationText(double percent) {
+    return printed("%3.2f", percent);
+}
+
+QString countText(std::uint64_t value) {
+    return printed("%llu", static_cast<unsigned long long>(value));
+}
+
+QString averageText(double value) {
+    return printed("%.0f", value);
+}
+
+QString peakTimeText(qint64 secondsSinceEpoch) {
+    if (secondsSinceEpoch == 0)
+        return {};
+    const auto t = static_cast<std::time_t>(secondsSinceEpoch);
+    std::tm local{};
+    if (!localtime_r(&t, &local))
+        return {};
+    char text[128];
+    const std::size_t n = std::strftime(text, sizeof text, "%H:%M:%S%p, %d, %B, %Y", &local);
+    return QString::fromLocal8Bit(text, static_cast<qsizetype>(n));
+}
+
+GeneralStats::GeneralStats(qint64 linkSpeedBps) {
+    setLinkSpeed(linkSpeedBps);
+}
+
+void GeneralStats::countFrame(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept {
+    const std::uint64_t bits = (std::uint64_t{header.len} + 24) * 8;
+    if (stopped()) {
+        m_tickBits.fetch_add(bits, std::memory_order_relaxed);
+        m_tickPackets.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    const TopUser row = TopUser::fromFrame(header, bytes);
+    // Counted and listed under one lock, which the tick also holds while it
+    // takes both: a second's rows are exactly the frames of its figures.
+    std::lock_guard lock(m_rowsLock);
+    m_tickBits.fetch_add(bits, std::memory_order_relaxed);
+    m_tickPackets.fetch_add(1, std::memory_order_relaxed);
+    try {
+        m_pending.push_back(row);
+    } catch (...) {
+        // Out of memory: the frame is counted, only its row is missing.
+    }
+}
+
+void GeneralStats::tick(qint64 now) {
+    // The second's rows change hands in one swap; the buffers go round, so a
+    // steady load allocates nothing.
+    m_spare.clear();
+    std::uint64_t bits = 0;
+    std::uint64_t packets = 0;
+    {
+        std::lock_guard lock(m_rowsLock);
+        bits = m_tickBits.exchange(0, std::memory_order_acq_rel);
+        packets = m_tickPackets.exchange(0, std::memory_order_acq_rel);
+        m_pending.swap(m_spare);
+    }
+    const double speed = static_cast<double>(m_linkSpeed);
+
+    m_currentBits = bits;
+    m_currentPackets = packets;
+    m_currentUtilization = static_cast<double>(bits) * 100 / speed;
+    if (bits > m_peakBits) {
+        m_peakBits = bits;
+        m_peakUtilization = m_currentUtilization;
+        m_peakBitsTime = now;
+    }
+    if (packets > m_peakPackets) {
+        m_peakPackets = packets;
+        m_peakPacketsTime = now;
+    }
+    m_averageBits = (m_averageBits * m_samples + static_cast<double>(bits)) / (m_samples + 1);
+    m_averagePackets =
+        (m_averagePackets * m_samples + static_cast<double>(packets)) / (m_samples + 1);
+    m_averageUtilization = m_averageBits * 100 / speed;
+
+    m_bitsGraph.append(static_cast<double>(bits));
+    m_packetsGraph.append(static_cast<double>(packets));
+    m_utilizationGraph.append(m_currentUtilization);
+    m_samples += 1;
+
+    sortTopUsers(m_spare, m_scratch);
+    m_shown.swap(m_spare);
+}
+
+void GeneralStats::showPendingRows() {
+    m_spare.clear();
+    {
+        std::lock_guard lock(m_rowsLock);
+        if (m_pending.empty())
+            return;
+        m_pending.swap(m_spare);
+    }
+    sortTopUsers(m_spare, m_scratch);
+    m_shown.swap(m_spare);
+}
+
+} // namespace qarsilo

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "core/stats/rolling_graph_canvas.h"
+
+#include <QString>
+#include <pcap/pcap.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace qarsilo {
+
+/// One frame of the current second as the Top Users list shows it, kept
+/// compact so the capture thread only copies 24 bytes per frame.
+struct TopUser {
+    std::uint32_t length = 0;        ///< the frame's length on the wire
+    std::uint32_t sourceIp = 0;      ///< host order; 0 for frames that are not IPv4
+    std::uint32_t destinationIp = 0; ///< host order; 0 for frames that are not IPv4
+    std::array<std::uint8_t, 6> sourceMac{};
+    std::array<std::uint8_t, 6> destinationMac{};
+
+    /// The Bits column: the frame with its 24 bytes of framing, in bits.
+    std::uint64_t bits() const { return std::uint64_t{length} * 8 + 192; }
+    /// The record of a frame as the capture delivered it (bounded by caplen).
+    static TopUser fromFrame(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept;
+};
+
+/// Columns of the Top Users list.
+enum TopUserColumn : int { Bits, SourceIp, DestinationIp, SourceMac, DestinationMac, Count };
+/// Column titles and widths, in order.
+inline constexpr const char* kTopUserTitles[] = {"Bits", "Source IP", "Destination IP",
+                                                 "Source MAC", "Destination MAC"};
+inline constexpr int kTopUserWidths[] = {40, 100, 110, 100, 110};
+/// The longest cell text.
+inline constexpr std::size_t kMaxTopUserCell = 20;
+
+/// Writes one cell's text at `out` (at least kMaxTopUserCell bytes, no NUL);
+/// returns its length. MACs "%.2X:%.2X:...", addresses "%d.%d.%d.%d".
+std::size_t formatTopUserCell(const TopUser& row, int column, char* out) noexcept;
+QString topUserCell(const TopUser& row, int column);
+
+/// Sorts by Bits, larger first; equal ones keep their order. Linear in the
+/// number of rows (a radix sort on the length), so a second of a million
+/// frames sorts in a few milliseconds.
+void sortTopUsers(std::vector<TopUser>& rows, std::vector<TopUser>& scratch);
+
+/// Link speed text, "%3.2f" percent and the other figure formats of the views.
+QString utilizationText(double percent);        ///< "%3.2f"
+QString countText(std::uint64_t value);         ///< "%ld"
+QString averageText(double value);              ///< "%.0f"
+QString peakTimeText(qint64 secondsSinceEpoch); ///< "%H:%M:%S%p, %d, %B, %Y", local; empty for 0
+
+/// The core of the general statistics view: the frame handler (capture
+/// thread), the counters it adds to, the once-a-second tick with its averages,
+/// peaks and graphs, and the Top Users rows of the last second.
+///
+/// The capture thread adds to atomic counters and appends compact rows to a
+/// buffer under a short lock; the tick takes the counters with an exchange and
+/// the buffer with a swap under the same lock, so nothing is lost or counted
+/// twice and a second's rows are the frames of its figures. Everything else
+/// belongs to the thread that ticks.
+class GeneralStats {
+public:
+    explicit GeneralStats(qint64 linkSpeedBps);
+
+    /// Capture thread: counts the frame and, unless stopped, keeps its row.
+    void countFrame(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept;
+
+    /// While set, frames are counted but no rows are kept.
+    void setStopped(bool stopped) { m_stopped.store(stopped, std::memory_order_release); }
+    bool stopped() const { return m_stopped.load(std::memory_order_acquire); }
+
+    /// One second ends at `now` (seconds since the epoch): figures, graphs and
+    /// the Top Users rows of that second.
+    void tick(qint64 now);
+    /// The rows of an interrupted second become the shown rows (after Stop),
+    /// so a station can be picked from them; nothing changes when there are none.
+    void showPendingRows();
+
+    qint64 linkSpeed() const { return m_linkSpeed; }
+    void setLinkSpeed(qint64 bps) { m_linkSpeed = bps > 0 ? bps : 1; }
+
+    // Figures of the last tick.
+    std::uint64_t currentBits() const { return m_currentBits; }
+    std::uint64_t currentPackets() const { return m_currentPackets; }
+    double currentUtilization() const { return m_currentUtilization; }
+    double averageBits() const { return m_averageBits; }
+    double averagePackets() const { return m_averagePackets; }
+    double averageUtilization() const { return m_averageUtilization; }
+    std::uint64_t peakBits() const { return m_peakBits; }
+    std::uint64_t peakPackets() const { return m_peakPackets; }
+    double peakUtilization() const { return m_peakUtilization; }
+    qint64 peakBitsTime() const { return m_peakBitsTime; } ///< 0 before the first peak
+    qint64 peakPacketsTime() const { return m_peakPacketsTime; }
+    double sampleCount() const { return m_samples; }
+
+    const GraphTrack& bitsGraph() const { return m_bitsGraph; }
+    const GraphTrack& packetsGraph() const { return m_packetsGraph; }
+    const GraphTrack& utilizationGraph() const { return m_utilizationGraph; }
+
+    /// The rows shown: the frames of the last second, sorted.
+    const std::vector<TopUser>& rows() const { return m_shown; }
+
+private:
+    qint64 m_linkSpeed;
+
+    alignas(64) std::atomic<std::uint64_t> m_tickBits{0};
+    std::atomic<std::uint64_t> m_tickPackets{0};
+    std::atomic<bool> m_stopped{false};
+    alignas(64) std::mutex m_rowsLock;
+    std::vector<TopUser> m_pending; // guarded by m_rowsLock
+
+    std::vector<TopUser> m_shown;
+    std::vector<TopUser> m_spare;
+    std::vector<TopUser> m_scratch;
+
+    std::uint64_t m_currentBits = 0;
+    std::uint64_t m_currentPackets = 0;
+    double m_currentUtilization = 0;
+    double m_averageBits = 0;
+    double m_averagePackets = 0;
+    double m_averageUtilization = 0;
+    std::uint64_t m_peakBits = 0;
+    std::uint64_t m_peakPackets = 0;
+    double m_peakUtilization = 0;
+    qint64 m_peakBitsTime = 0;
+    qint64 m_peakPacketsTime = 0;
+    double m_samples = 0;
+
+    GraphTrack m_bitsGraph{GraphScaleRule::PowerOfTen, QColor(255, 0, 0)};
+    GraphTrack m_packetsGraph{GraphScaleRule::PowerOfTen, QColor(0, 128, 128)};
+    GraphTrack m_utilizationGraph{GraphScaleRule::Utilization, QColor(0, 0, 255)};
+};
+
+} // namespace qarsilo

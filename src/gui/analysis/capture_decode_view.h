@@ -1,0 +1,162 @@
+#pragma once
+
+#include "core/analysis/capture_list_model.h"
+#include "core/analysis/decode_tree.h"
+#include "core/analysis/display_filter.h"
+#include "core/analysis/frame_store.h"
+#include "core/capture/capture_session.h"
+#include "gui/shell/view.h"
+
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QSplitter;
+class QTreeWidget;
+class QTreeWidgetItem;
+class RowListView;
+
+/// The packet analyzer: captures every frame that passes the stored filter,
+/// lists it, keeps a copy, and shows the chosen frame as a decode tree and a
+/// hex dump. Captures from the moment it is shown.
+class CCaptureDecodeView : public CView {
+    Q_OBJECT
+public:
+    explicit CCaptureDecodeView(QWidget* parent = nullptr);
+    ~CCaptureDecodeView() override;
+
+    void onInitialUpdate(CMainFrame* frame) override;
+    bool onCommand(int command) override;
+    bool isCommandEnabled(int command) const override;
+
+    /// Starts capturing (the Start command); false when the adapter or the
+    /// filter failed, which the operator has been told.
+    bool start();
+    /// Stops capturing; the list, the store, the tree and the dump stay.
+    void stop();
+    bool capturing() const { return m_session.isRunning(); }
+
+    /// Uses `filter` from now on: stops, stores it as "Filter", empties the
+    /// list, the store, the tree and the dump, and starts again.
+    void changeFilter(const QString& filter);
+    const QString& filter() const { return m_filter; }
+
+    /// Shows the dump and the tree of list row `row` (0-based).
+    void showFrame(int row);
+    /// Marks the bytes of the field `item` stands for in the hex dump.
+    void highlightBytes(QTreeWidgetItem* item);
+    /// Selects the deepest field of the shown frame that covers byte `byte`.
+    void selectFieldAtByte(int byte);
+    /// The bytes marked in the dump (offset -1: none).
+    std::pair<int, int> highlightedBytes() const { return m_highlighted; }
+
+    /// Shows only the stored frames that match `expression` (a capture filter
+    /// expression; empty shows all). False when it does not compile (the
+    /// status bar says why). The stored frames are filtered on a thread of
+    /// their own; waitForDisplayFilter() waits for it (tests).
+    bool applyDisplayFilter(const QString& expression);
+    void waitForDisplayFilter();
+    QLineEdit* displayFilterBar() const { return m_filterBar; }
+    /// Selects the next (or previous) row, wrapping, with `text` in any column.
+    bool find(const QString& text, bool forward);
+    /// Selects frame `number` (from 1) when the list shows it.
+    bool goToFrame(qulonglong number);
+    /// Asks for a frame number (0: cancelled); replaceable for tests.
+    void setFrameNumberAsker(std::function<qulonglong(QWidget*, qulonglong)> asker);
+    QSplitter* splitter() const { return m_splitter; }
+    /// Writes the stored frames to a pcap file; false (the operator told why) on failure.
+    bool saveFrames(const QString& path);
+    /// Asks where to save; replaceable so tests never block on a dialog.
+    void setSaveFileChooser(std::function<QString(QWidget*)> chooser);
+
+    /// Runs the filter wizard: the new filter, or nothing when cancelled.
+    using FilterWizardRunner = std::function<std::optional<QString>(QWidget* parent)>;
+    /// Replaces the filter wizard (tests).
+    void setFilterWizardRunner(FilterWizardRunner runner) { m_filterWizard = std::move(runner); }
+    /// The filter button: runs the wizard and, when it is finished, changes
+    /// the filter to its expression.
+    void filterCommand();
+
+    const qarsilo::FrameStore& store() const { return m_store; }
+    qarsilo::CaptureListModel* model() { return &m_model; }
+    qarsilo::CaptureSession& session() { return m_session; }
+    RowListView* list() const { return m_list; }
+    QTreeWidget* tree() const { return m_tree; }
+    QPlainTextEdit* dump() const { return m_dump; }
+    qint64 linkSpeed() const { return m_linkSpeed; }
+
+public Q_SLOTS:
+    /// Brings new frames into the list (runs every 100 ms).
+    void tick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void setButtons();
+    void clearAll();
+    void saveCommand();
+    void goToFrameCommand();
+    void updateStatusPane();
+    void checkDisplayFilter(const QString& text);
+    void pollScan();
+    void finishScan();
+    void cancelScan();
+    void selectFieldAtCursor();
+    void saveLayout() const;
+    void restoreLayout();
+
+    // The store outlives the session that fills it: members are destroyed in
+    // reverse order, and the session is stopped before anything else goes.
+    qarsilo::FrameStore m_store;
+    qarsilo::CaptureListModel m_model;
+    qarsilo::CaptureSession m_session;
+    QString m_filter;
+    qint64 m_linkSpeed = 0;
+    CMainFrame* m_frame = nullptr;
+    QTimer m_timer;
+    bool m_reportedEnd = false;
+    // What is known of the capture file read last, so that a new start neither
+    // lists its frames twice nor reads a finished file again.
+    QString m_fileAdapter;        ///< "file:..." of the file; empty for a device
+    std::size_t m_fileFrames = 0; ///< its frames listed (capture thread, while running)
+    bool m_fileDone = false;      ///< read to its end
+    std::size_t m_skip = 0;       ///< frames the running read passes over
+    std::function<QString(QWidget*)> m_saveChooser;
+    std::function<qulonglong(QWidget*, qulonglong)> m_askFrameNumber;
+
+    // The shown frame's tree, each node's item, and the bytes marked.
+    qarsilo::DecodeNode m_decoded;
+    std::unordered_map<const qarsilo::DecodeNode*, QTreeWidgetItem*> m_items;
+    int m_shownBytes = 0;
+    std::pair<int, int> m_highlighted{-1, 0};
+
+    // The display filter in use, and the one whose first pass runs.
+    std::unique_ptr<qarsilo::DisplayFilter> m_displayFilter;
+    std::unique_ptr<qarsilo::DisplayFilter> m_pendingFilter;
+    std::thread m_scan;
+    std::size_t m_scanEnd = 0;
+    std::atomic<std::size_t> m_scanDone{0};
+    std::atomic<bool> m_scanCancel{false};
+    std::vector<std::uint32_t> m_scanResult;
+    QTimer m_scanTimer;
+    FilterWizardRunner m_filterWizard;
+
+    RowListView* m_list = nullptr;
+    QTreeWidget* m_tree = nullptr;
+    QPlainTextEdit* m_dump = nullptr;
+    QLineEdit* m_filterBar = nullptr;
+    QLineEdit* m_findBar = nullptr;
+    QSplitter* m_splitter = nullptr;
+    QSplitter* m_lowerSplitter = nullptr;
+    bool m_layoutRestored = false;
+};

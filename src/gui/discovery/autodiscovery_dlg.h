@@ -1,0 +1,123 @@
+#pragma once
+
+#include "core/addressbook/address_database.h"
+#include "core/capture/capture_session.h"
+#include "core/discovery/discovery_frame.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QTimer>
+#include <array>
+#include <functional>
+
+class CReportList;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+/// "Autodiscovery": listens for NetBIOS datagrams or IPv4 traffic, shows the
+/// nodes, workgroups and subnets it finds, warns about stations with
+/// conflicting addresses, compares what it found with the address book and
+/// saves it there.
+class CAutodiscoveryDlg : public QDialog {
+    Q_OBJECT
+public:
+    /// Runs the group editor modally; replaceable (tests).
+    using DialogRunner = std::function<int(QDialog& dialog)>;
+
+    static constexpr int kNodeListId = 1031;
+    static constexpr int kWorkgroupListId = 1032;
+    static constexpr int kSubnetListId = 1033;
+
+    explicit CAutodiscoveryDlg(QWidget* parent = nullptr,
+                               QString fileName = qarsilo::AddressDatabase::defaultFileName());
+    ~CAutodiscoveryDlg() override;
+
+    void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
+
+    qarsilo::DiscoveryMode mode() const { return m_mode; }
+    bool running() const { return m_running; }
+    qarsilo::CaptureSession& session() { return m_session; }
+
+    CReportList* nodeList() const { return m_nodes; }
+    CReportList* workgroupList() const { return m_workgroups; }
+    CReportList* subnetList() const { return m_subnets; }
+    QListWidget* log() const { return m_log; }
+    /// The log's lines, in order.
+    QStringList logLines() const;
+    /// The four activity lines.
+    QStringList activity() const;
+    QCheckBox* netbiosBox() const { return m_netbiosBox; }
+    QCheckBox* ipBox() const { return m_ipBox; }
+    QCheckBox* warnSuspiciousBox() const { return m_warnVirus; }
+    QCheckBox* warnRouterBox() const { return m_warnRouter; }
+    QPushButton* button(const QString& text) const;
+    /// The tooltip a node cell shows: the maker for the MAC, why for a mark.
+    QString nodeToolTip(int row, int column) const;
+
+public Q_SLOTS:
+    void start();
+    void stop();
+    /// The one-second refresh.
+    void tick();
+    void selectNetbios();
+    void selectIp();
+    void localRangeSelection();
+    void clearDuplicateRows();
+    void compareData();
+    void saveNodes();
+    void saveWorkgroups();
+    void saveSubnets();
+    void saveAll();
+    void dnsLookup();
+    void done(int result) override;
+
+Q_SIGNALS:
+    /// The reverse lookups of one "DNS Lookup" have all come back.
+    void lookupsFinished();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void appendLog(const QString& line);
+    void appendLog(const QStringList& lines);
+    void setActivity(int line, const QString& text);
+    bool openCapture();
+    void endCapture();
+    void drainNetbios();
+    void showLists(bool nodes, bool groups);
+    bool refuseDuringCapture(const char* caption);
+    void saveGroups(qarsilo::GroupTable table, const char* caption, CReportList* list);
+    static QString rowKey(const QStringList& row);
+
+    const QString m_fileName;
+    qarsilo::DiscoveryMode m_mode = qarsilo::DiscoveryMode::NetBios;
+    bool m_running = false;
+    int m_elapsed = 0;
+    qarsilo::CaptureSession m_session{qarsilo::CaptureWindow::AutoDiscovery};
+    QTimer m_timer;
+    DialogRunner m_runDialog;
+    QHash<QString, QString> m_conflictWhy; // by rowKey of the marked row
+
+    QCheckBox* m_netbiosBox = nullptr;
+    QCheckBox* m_ipBox = nullptr;
+    QCheckBox* m_warnVirus = nullptr;
+    QCheckBox* m_warnRouter = nullptr;
+    QCheckBox* m_domainLookupBox = nullptr;
+    QList<QPushButton*> m_buttons;
+    QPushButton* m_dnsButton = nullptr;
+    std::array<QLabel*, 4> m_activity{};
+    QListWidget* m_log = nullptr;
+    CReportList* m_nodes = nullptr;
+    CReportList* m_workgroups = nullptr;
+    CReportList* m_subnets = nullptr;
+    QPushButton* m_saveNodes = nullptr;
+    QPushButton* m_saveWorkgroups = nullptr;
+    QPushButton* m_saveSubnets = nullptr;
+};
+
+/// Runs the autodiscovery dialog modally over `parent`; returns its result.
+int runAutodiscovery(QWidget* parent);

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "gui/shell/view_registry.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPointer>
+#include <functional>
+#include <map>
+
+class CView;
+class HelpWindow;
+class QAction;
+class QLabel;
+class QMenu;
+class QToolBar;
+class QToolButton;
+
+/// One button of the view toolbar: the command it sends and the image it shows.
+struct ViewButton {
+    int command;
+    int image;
+};
+
+/// The program's single main window: menu, the main and the view toolbars,
+/// the status bar, and exactly one view in the client area.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    /// Width and height of the frame; it cannot be resized.
+    static constexpr int kWidth = 1024;
+    static constexpr int kHeight = 768;
+
+    explicit CMainFrame(ViewRegistry registry = ViewRegistry::builtin(), QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    /// Replaces the current view by a new view of that number: the new view is
+    /// made, the old one destroyed (which stops its capture), then the new
+    /// view's initial update runs. Returns false when no such view exists.
+    bool switchToView(int templateId);
+    CView* activeView() const { return m_view; }
+    /// Whether the frame can show views of that number.
+    bool hasView(int templateId) const { return m_registry.has(templateId); }
+    int activeTemplate() const;
+
+    /// Sends a command as the menu or a toolbar button would; disabled
+    /// commands are ignored. Returns true when the command was carried out.
+    bool sendCommand(int command);
+    /// Recomputes which commands are enabled (also runs on a short timer).
+    void updateCommandUi();
+
+    /// The view toolbar shows these buttons, in order.
+    void setViewButtons(const QList<ViewButton>& buttons);
+    QList<ViewButton> viewButtons() const { return m_viewButtons; }
+    /// The status bar's link speed pane.
+    void setLinkSpeedText(const QString& text);
+    QString linkSpeedText() const;
+    QString statusText() const;
+    /// A message in the status bar's first pane for a while, then "Ready" again.
+    void showStatusMessage(const QString& text, int milliseconds = 5000);
+
+    QAction* action(int command) const;
+    QToolBar* mainToolBar() const { return m_mainBar; }
+    QToolBar* viewToolBar() const { return m_viewBar; }
+    /// A top-level menu by its title ("Network Charts", "&Help", ...).
+    QMenu* menu(const QString& title) const;
+    /// The pop-up menu last opened from the main toolbar (tests).
+    QMenu* lastPopup() const { return m_lastPopup; }
+    HelpWindow* helpWindow() const { return m_help; }
+
+    /// Opens the address book; unset until the address book exists, and its
+    /// commands are disabled meanwhile.
+    void setAddressBookOpener(std::function<void(QWidget*)> opener);
+    /// File > "Address Book Location...": runs the location dialog over the frame.
+    void setBookLocationRunner(std::function<void(QWidget*)> runner);
+    /// Runs the Select adapter dialog; replaceable so tests never block on it.
+    void setAdapterDialogRunner(std::function<void(QWidget*)> runner);
+    /// Asks for a capture file to open; returns its path or nothing.
+    void setCaptureFileChooser(std::function<QString(QWidget*)> chooser);
+    /// Opens the capture file at `path` as the File menu does; false when it
+    /// cannot be read (the operator has been told).
+    bool openCaptureFile(const QString& path);
+
+    /// View > Time Format as stored: 0 as captured, 1 date and time, 2 seconds since the first
+    /// frame.
+    static quint32 storedTimeFormat();
+    /// View > Replay Speed as stored: 0 real time (the default), 1 ten times, 2 as fast as
+    /// possible.
+    static quint32 storedReplaySpeed();
+    /// The capture files opened last, newest first (at most kRecentFiles).
+    static QStringList recentFiles();
+    static constexpr int kRecentFiles = 10;
+    /// A permanent status bar pane of the view's own (frames stored, shown, dropped).
+    void setViewStatusText(const QString& text);
+    QString viewStatusText() const;
+
+protected:
+    void moveEvent(QMoveEvent* event) override;
+    /// A capture file dropped on the window opens as File > Open Capture File does.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    /// A qarsilo::StreamWait state of a window's stream source.
+    void onStreamWait(int state, const QString& adapter);
+    void buildMenu();
+    void buildToolBars();
+    void buildStatusBar();
+    void handleCommand(int command);
+    void popupMenu(int command, const QString& title);
+    void showHelp(int command);
+    void showAbout();
+    void runAdapterDialog();
+    void openCaptureFile();
+    bool isCommandAvailable(int command) const;
+
+    static void rememberRecentFile(const QString& path);
+    void fillRecentMenu();
+    void restorePosition();
+
+    ViewRegistry m_registry;
+    QMenu* m_recentMenu = nullptr;
+    QLabel* m_viewStatusPane = nullptr;
+    CView* m_view = nullptr;
+    std::map<int, QAction*> m_actions;
+    std::map<int, QAction*> m_toolbarTwins; // toolbar buttons that share a menu command
+    QList<QMenu*> m_topMenus;
+    QToolBar* m_mainBar = nullptr;
+    QToolBar* m_viewBar = nullptr;
+    QList<QAction*> m_viewBarActions;
+    QList<ViewButton> m_viewButtons;
+    QList<QIcon> m_viewIcons;
+    QLabel* m_readyPane = nullptr;
+    QLabel* m_linkPane = nullptr;
+    QPointer<QMenu> m_lastPopup;
+    HelpWindow* m_help = nullptr;
+    std::function<void(QWidget*)> m_addressBook;
+    std::function<void(QWidget*)> m_bookLocation;
+    std::function<void(QWidget*)> m_adapterDialog;
+    std::function<QString(QWidget*)> m_fileChooser;
+};

@@ -1,0 +1,12 @@
+#include "gui/shell/qarsilo_view.h"
+
+#include "core/app/commands.h"
+
+CqarsiloView::CqarsiloView(QWidget* parent)
+    : CView(qarsilo::view::Start, parent) {
+    setAutoFillBackground(true);
+}
+
+void CqarsiloView::onInitialUpdate(CMainFrame*) {
+    setWindowTitle(QStringLiteral("Main View"));
+}

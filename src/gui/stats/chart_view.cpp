@@ -1,0 +1,253 @@
+#include "gui/stats/chart_view.h"
+
+#include "core/capture/link_speed.h"
+#include "core/capture/adapter_list.h"
+#include "core/app/app_state.h"
+#include "core/app/commands.h"
+#include "gui/shell/main_frame.h"
+
+#include <QDateTime>
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <limits>
+
+using namespace qarsilo;
+
+namespace {
+constexpr long long kNoStamp = std::numeric_limits<long long>::min();
+// Faster replays show each second as soon as every capture has read it.
+constexpr int kSecondTickMs = 50;
+constexpr int kTickMs = 1000;
+} // namespace
+
+CChartView::CChartView(ChartKind kind, QWidget* parent)
+    : CView(chartKindInfo(kind).viewId, parent)
+    , m_chart(kind) {
+    const CaptureWindow window = m_chart.info().window;
+    m_sessionCount = captureWindowParams(window).sessions;
+    for (int slot = 0; slot < m_sessionCount; ++slot) {
+        auto session = std::make_unique<CaptureSession>(window, slot);
+        session->setHandler(
+            [this, slot, kind](const pcap_pkthdr& header, const std::uint8_t* bytes) {
+                const auto at = static_cast<std::size_t>(slot);
+                const long long second = header.ts.tv_sec;
+                if (m_bySecond)
+                    m_seconds.add(slot, second, chartFrameShare(kind, slot, header, bytes));
+                else
+                    m_chart.countFrame(slot, header, bytes);
+                if (m_firstStamp[at].load(std::memory_order_relaxed) == kNoStamp)
+                    m_firstStamp[at].store(second, std::memory_order_relaxed);
+                m_newestStamp[at].store(second, std::memory_order_relaxed);
+            });
+        session->setEndHandler([this, slot](LoopEnd) {
+            if (m_bySecond)
+                m_seconds.finish(slot);
+        });
+        m_sessions[static_cast<std::size_t>(slot)] = std::move(session);
+    }
+    m_linkSpeed = linkSpeedBps(app::selectedAdapter());
+    m_timer.setInterval(kTickMs);
+    connect(&m_timer, &QTimer::timeout, this, &CChartView::tick);
+}
+
+CChartView::~CChartView() {
+    m_timer.stop();
+    stopCaptures();
+}
+
+void CChartView::stopCaptures() {
+    m_seconds.cancel(); // a capture waiting for the tick must not hold up Stop
+    for (int slot = 0; slot < m_sessionCount; ++slot)
+        m_sessions[static_cast<std::size_t>(slot)]->stop();
+}
+
+bool CChartView::startCaptures() {
+    m_fileReplay = isCaptureFileAdapter(app::selectedAdapter());
+    m_replaySpeed = CMainFrame::storedReplaySpeed();
+    m_bySecond = m_fileReplay && m_replaySpeed != 0;
+    m_seconds.reset(m_sessionCount);
+    for (std::size_t slot = 0; slot < m_firstStamp.size(); ++slot) {
+        m_firstStamp[slot].store(kNoStamp);
+        m_newestStamp[slot].store(kNoStamp);
+    }
+    m_haveSecond = false;
+    m_replayEnded = false;
+    m_chart.setCountFromStart(m_fileReplay);
+    m_timer.setInterval(m_bySecond ? kSecondTickMs : kTickMs);
+    for (int slot = 0; slot < m_sessionCount; ++slot) {
+        CaptureSession& session = *m_sessions[static_cast<std::size_t>(slot)];
+        if (m_replaySpeed == 2 && m_fileReplay)
+            session.setFileReplay(FileReplay::AsFastAsPossible);
+        else
+            session.setFileReplay(FileReplay::Paced,
+                                  m_replaySpeed == 1 && m_fileReplay ? 10.0 : 1.0);
+    }
+    // Every capture is set up before the window counts on any of them; one
+    // that fails leaves none running.
+    for (int slot = 0; slot < m_sessionCount; ++slot) {
+        if (!m_sessions[static_cast<std::size_t>(slot)]->start().ok()) {
+            stopCaptures();
+            return false;
+        }
+    }
+    return true;
+}
+
+void CChartView::onInitialUpdate(CMainFrame* frame) {
+    m_frame = frame;
+    if (!startCaptures())
+        return; // the session has reported why; the window stays blank
+    if (frame) {
+        frame->setLinkSpeedText(linkSpeedText(m_linkSpeed));
+        frame->setViewButtons(
+            {{cmd::BarGraph, viewimage::BarGraph}, {cmd::PieChart, viewimage::PieChart}});
+    }
+    m_timer.start();
+    m_ready = true;
+    if (m_fileReplay)
+        showReplayStatus();
+    // The chart covers the whole window: nothing needs erasing first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    update();
+}
+
+bool CChartView::onCommand(int command) {
+    switch (command) {
+    case cmd::BarGraph:
+        m_chart.setActiveType(CChartWnd::kBarChart);
+        return true;
+    case cmd::PieChart:
+        m_chart.setActiveType(CChartWnd::kPieChart);
+        return true;
+    case cmd::ReplayRealTime:
+    case cmd::ReplayTenTimes:
+    case cmd::ReplayFastest:
+        // A new speed replays the file again from its first frame.
+        if (!m_ready || !m_fileReplay)
+            return false;
+        m_timer.stop();
+        stopCaptures();
+        m_chart.forget();
+        if (!startCaptures()) {
+            m_ready = false;
+            update();
+            return true;
+        }
+        m_timer.start();
+        showReplayStatus();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CChartView::isCommandEnabled(int command) const {
+    return m_ready && (command == cmd::BarGraph || command == cmd::PieChart);
+}
+
+void CChartView::tick() {
+    const bool cumulative = app::cumulative();
+    if (m_bySecond) {
+        tickBySecond(cumulative);
+    } else if (m_chart.tick(cumulative)) {
+        m_pictureStale = true;
+        update();
+    }
+    if (m_fileReplay)
+        showReplayStatus();
+}
+
+void CChartView::tickBySecond(bool cumulative) {
+    const std::vector<FileSeconds::Second> seconds = m_seconds.take();
+    bool changed = false;
+    if (!seconds.empty()) {
+        for (std::size_t i = 0; i + 1 < seconds.size(); ++i)
+            m_chart.pass(seconds[i].bytes, cumulative);
+        changed = m_chart.show(seconds.back().bytes, cumulative);
+        if (!m_haveSecond)
+            m_firstSecond = seconds.front().second;
+        m_haveSecond = true;
+        m_shownSecond = seconds.back().second;
+    } else if (m_replayEnded) {
+        // The file is read: ticks go on once a second as on an adapter, so
+        // switching Cumulative still shows the whole file or the last second.
+        changed = m_chart.show({}, cumulative);
+    }
+    if (!m_replayEnded && m_seconds.done()) {
+        m_replayEnded = true;
+        m_timer.setInterval(kTickMs);
+    }
+    if (changed) {
+        m_pictureStale = true;
+        update();
+    }
+}
+
+bool CChartView::shownSecond(long long& second) const {
+    if (m_bySecond) {
+        second = m_shownSecond;
+        return m_haveSecond;
+    }
+    long long newest = kNoStamp;
+    for (int slot = 0; slot < m_sessionCount; ++slot)
+        newest = std::max(newest, m_newestStamp[static_cast<std::size_t>(slot)].load());
+    second = newest;
+    return newest != kNoStamp;
+}
+
+QString CChartView::replayStatusText() const {
+    static const char* const kSpeeds[] = {"real time", "10x", "as fast as possible"};
+    const QString speed = QLatin1String(kSpeeds[std::min<quint32>(m_replaySpeed, 2)]);
+    long long second = 0;
+    if (!shownSecond(second))
+        return QStringLiteral("Replaying the file (%1)").arg(speed);
+    long long first = m_firstSecond;
+    if (!m_bySecond) {
+        first = std::numeric_limits<long long>::max();
+        for (int slot = 0; slot < m_sessionCount; ++slot) {
+            const long long f = m_firstStamp[static_cast<std::size_t>(slot)].load();
+            if (f != kNoStamp)
+                first = std::min(first, f);
+        }
+    }
+    bool ended = m_replayEnded;
+    if (!m_bySecond) {
+        ended = true;
+        for (int slot = 0; slot < m_sessionCount; ++slot)
+            ended =
+                ended && m_sessions[static_cast<std::size_t>(slot)]->loopEnd() != LoopEnd::Running;
+    }
+    const QDateTime at = QDateTime::fromSecsSinceEpoch(second);
+    return QStringLiteral("File second %1 (%2), %3%4")
+        .arg(second - first)
+        .arg(at.isValid() ? at.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                          : QString::number(second))
+        .arg(speed, ended ? QStringLiteral(", end of the file") : QString());
+}
+
+void CChartView::showReplayStatus() {
+    if (m_frame)
+        m_frame->setViewStatusText(replayStatusText());
+}
+
+QImage CChartView::picture() {
+    if (!m_ready)
+        return {};
+    if (m_pictureStale || m_picture.size() != size() || m_pictureType != m_chart.activeType()) {
+        m_picture = m_chart.render(size());
+        m_pictureType = m_chart.activeType();
+        m_pictureStale = false;
+    }
+    return m_picture;
+}
+
+void CChartView::paintEvent(QPaintEvent*) {
+    if (!m_ready)
+        return;
+    const QImage image = picture();
+    if (image.isNull())
+        return;
+    QPainter painter(this);
+    painter.drawImage(0, 0, image);
+}
