@@ -17,12 +17,12 @@
 // --locale sets the language whose text order the sorts use (e.g. en_US; the
 // C locale compares plain code points and is much cheaper).
 
-#include "gui/addressbook/address_book_dlg.h"
 #include "core/addressbook/address_database.h"
 #include "core/addressbook/node_filter.h"
+#include "core/lists/report_list_model.h"
+#include "gui/addressbook/address_book_dlg.h"
 #include "gui/widgets/ip_address_edit.h"
 #include "gui/widgets/report_list.h"
-#include "core/lists/report_list_model.h"
 
 #include <QApplication>
 #include <QHeaderView>

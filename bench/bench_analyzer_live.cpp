@@ -8,11 +8,11 @@
 //
 //   qarsilo-bench-analyzer-live [--rate 100000] [--seconds 10] [--capture process|helper]
 
-#include "gui/analysis/capture_decode_view.h"
 #include "capture/live_net.h"
 #include "capture_switch.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "gui/analysis/capture_decode_view.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/qarsilo_view.h"
 #include "gui/widgets/row_list_view.h"

@@ -7,8 +7,8 @@
 //
 //   qarsilo-bench-capture [--runs N] [--filter EXPR] CAPTURE.pcap
 
-#include "core/capture/capture_session.h"
 #include "core/capture/adapter_list.h"
+#include "core/capture/capture_session.h"
 
 #include <QString>
 

@@ -6,8 +6,8 @@
 //
 //   qarsilo-bench-chart [--frames 2000000] [--runs 9]
 
-#include "stats/chart_frames.h"
 #include "core/stats/distribution_chart.h"
+#include "stats/chart_frames.h"
 
 #include "core/capture/capture_session.h"
 

@@ -15,8 +15,8 @@
 #include "core/app/commands.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/qarsilo_view.h"
-#include "stats/chart_frames.h"
 #include "gui/stats/pd_l2_view.h"
+#include "stats/chart_frames.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -9,9 +9,9 @@
 // last second the window shows is checked against the command's.
 
 #include "bench_util.h"
-#include "core/capture/adapter_list.h"
-#include "core/app/settings_store.h"
 #include "core/app/app_state.h"
+#include "core/app/settings_store.h"
+#include "core/capture/adapter_list.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
 

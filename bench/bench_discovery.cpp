@@ -9,13 +9,13 @@
 //   qarsilo-bench-discovery --live [--seconds 60] [--rate 5000000]
 
 #include "capture/live_net.h"
-#include "gui/discovery/autodiscovery_dlg.h"
+#include "core/app/app_state.h"
+#include "core/app/message_service.h"
 #include "core/discovery/discovery_database.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
 #include "discovery/duplicate_oracle.h"
-#include "core/app/app_state.h"
-#include "core/app/message_service.h"
+#include "gui/discovery/autodiscovery_dlg.h"
 #include "gui/widgets/report_list.h"
 
 #include <QApplication>

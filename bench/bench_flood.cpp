@@ -21,22 +21,22 @@
 // the flood goes on, the baseline of the interface thread's stalls on the
 // machine as loaded.
 
-#include "gui/analysis/capture_decode_view.h"
 #include "bench_util.h"
 #include "capture/live_net.h"
-#include "gui/discovery/autodiscovery_dlg.h"
-#include "core/app/settings_store.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/message_service.h"
+#include "core/app/settings_store.h"
+#include "gui/analysis/capture_decode_view.h"
+#include "gui/discovery/autodiscovery_dlg.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/view_registry.h"
 #include "gui/stats/chart_view.h"
 #include "gui/stats/general_info_view.h"
 #include "gui/stats/single_node_view.h"
-#include "trace/trace_frames.h"
 #include "gui/trace/traffic_trace_single.h"
-#include "core/app/message_service.h"
 #include "gui/widgets/report_list.h"
+#include "trace/trace_frames.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -6,8 +6,8 @@
 // loop during a run (how long the interface could not answer).
 
 #include "core/addressbook/node_columns.h"
-#include "gui/widgets/list_print.h"
 #include "core/lists/report_list_model.h"
+#include "gui/widgets/list_print.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

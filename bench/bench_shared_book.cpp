@@ -13,11 +13,11 @@
 // The PostgreSQL database is emptied and filled by the benchmark: give it one
 // of its own. The window runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
-#include "gui/addressbook/address_book_dlg.h"
-#include "core/addressbook/address_database.h"
 #include "bench_util.h"
+#include "core/addressbook/address_database.h"
 #include "core/discovery/discovery_database.h"
 #include "core/discovery/discovery_tables.h"
+#include "gui/addressbook/address_book_dlg.h"
 #include "gui/widgets/ip_address_edit.h"
 #include "gui/widgets/report_list.h"
 

@@ -11,10 +11,10 @@
 //   qarsilo-bench-stats [--runs N] [--tshark-runs N] [--frames N] CAPTURE.pcap
 
 #include "bench_util.h"
-#include "stats/chart_frames.h"
 #include "core/stats/general_stats.h"
 #include "core/stats/single_node_stats.h"
 #include "core/stats/top_users_model.h"
+#include "stats/chart_frames.h"
 
 #include <QCoreApplication>
 #include <QFile>

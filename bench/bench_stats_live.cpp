@@ -15,9 +15,9 @@
 #include "core/app/commands.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/qarsilo_view.h"
-#include "stats/chart_frames.h"
 #include "gui/stats/general_info_view.h"
 #include "gui/widgets/row_list_view.h"
+#include "stats/chart_frames.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -13,11 +13,11 @@
 //
 //   qarsilo-bench-tools [--runs N] [--tshark-runs N] CAPTURE.pcap
 
+#include "bench_util.h"
 #include "core/analysis/capture_list_model.h"
 #include "core/analysis/frame_store.h"
-#include "bench_util.h"
-#include "core/capture/capture_session.h"
 #include "core/capture/adapter_list.h"
+#include "core/capture/capture_session.h"
 
 #include <QCoreApplication>
 #include <QFile>

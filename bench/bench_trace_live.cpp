@@ -10,16 +10,16 @@
 //   qarsilo-bench-trace-live [--rate 10000] [--seconds 10] [--path-life 10]
 //                            [--show-packets on|off] [--runs 1]
 
-#include "core/addressbook/address_database.h"
 #include "bench_util.h"
 #include "capture/live_net.h"
-#include "core/app/settings_store.h"
+#include "core/addressbook/address_database.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/settings_store.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/qarsilo_view.h"
-#include "trace/trace_frames.h"
 #include "gui/trace/traffic_trace_single.h"
+#include "trace/trace_frames.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -7,8 +7,8 @@
 #include "fuzz_input.h"
 
 #include "core/analysis/frame_store.h"
-#include "core/capture/capture_session.h"
 #include "core/capture/adapter_list.h"
+#include "core/capture/capture_session.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

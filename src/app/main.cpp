@@ -1,6 +1,6 @@
-#include "core/capture/native_path.h"
 #include "app/qarsilo_app.h"
 #include "core/app/message_service.h"
+#include "core/capture/native_path.h"
 #include "gui/widgets/widget_message_service.h"
 
 #include <QApplication>

@@ -1,13 +1,13 @@
 #include "app/qarsilo_app.h"
 
-#include "gui/addressbook/address_book_dlg.h"
-#include "gui/addressbook/book_location_dlg.h"
-#include "core/capture/capture_session.h"
-#include "core/capture/adapter_list.h"
-#include "gui/shell/select_adapter_dialog.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/capture/adapter_list.h"
+#include "core/capture/capture_session.h"
+#include "gui/addressbook/address_book_dlg.h"
+#include "gui/addressbook/book_location_dlg.h"
 #include "gui/shell/main_frame.h"
+#include "gui/shell/select_adapter_dialog.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -6,9 +6,9 @@
 // from one book to another (a file or a postgresql:// URL each), in one
 // transaction; a target that holds anything is left alone.
 
+#include "cli/cli_commands.h"
 #include "core/addressbook/address_database.h"
 #include "core/addressbook/node_columns.h"
-#include "cli/cli_commands.h"
 #include "core/lists/csv_writer.h"
 #include "core/lists/report_list_model.h"
 

@@ -1,9 +1,9 @@
 #include "cli/cli_commands.h"
 #include "cli/session_wait.h"
 
+#include "core/capture/adapter_list.h"
 #include "core/capture/capture_session.h"
 #include "core/capture/native_path.h"
-#include "core/capture/adapter_list.h"
 #include "core/stats/distribution_chart.h"
 
 #include <QDir>
@@ -187,8 +187,8 @@ int runChart(const QStringList& args) {
     QTemporaryDir kept;
     if (stream) {
         if (!kept.isValid())
-            return fail(1, QStringLiteral("cannot make a temporary folder: %1")
-                               .arg(kept.errorString()));
+            return fail(
+                1, QStringLiteral("cannot make a temporary folder: %1").arg(kept.errorString()));
         const QString path = kept.filePath(QStringLiteral("stream.pcap"));
         QString error;
         if (!keepStream(source, path, error))

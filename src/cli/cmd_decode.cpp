@@ -3,8 +3,8 @@
 #include "core/analysis/decode_tree.h"
 #include "core/analysis/frame.h"
 #include "core/analysis/hex_dump.h"
-#include "core/capture/native_path.h"
 #include "core/capture/adapter_list.h"
+#include "core/capture/native_path.h"
 
 #include <pcap/pcap.h>
 

@@ -1,7 +1,7 @@
 #include "cli/cli_commands.h"
 
-#include "core/capture/link_speed.h"
 #include "core/capture/adapter_list.h"
+#include "core/capture/link_speed.h"
 
 #include <cstdio>
 

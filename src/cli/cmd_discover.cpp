@@ -1,10 +1,10 @@
 #include "cli/cli_commands.h"
 #include "cli/session_wait.h"
 
+#include "core/capture/adapter_list.h"
 #include "core/capture/capture_session.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
-#include "core/capture/adapter_list.h"
 
 #include <QFileInfo>
 

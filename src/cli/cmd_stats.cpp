@@ -1,9 +1,9 @@
 #include "cli/cli_commands.h"
 #include "cli/session_wait.h"
 
+#include "core/capture/adapter_list.h"
 #include "core/capture/capture_session.h"
 #include "core/capture/link_speed.h"
-#include "core/capture/adapter_list.h"
 #include "core/stats/general_stats.h"
 #include "core/stats/single_node_stats.h"
 #include "core/stats/tick_clock.h"

@@ -1,8 +1,8 @@
 // qarsilo-cli: the program's core over capture files and devices, for scripts
 // and tests. Output formats are stable interfaces.
 
-#include "core/capture/native_path.h"
 #include "cli/cli_commands.h"
+#include "core/capture/native_path.h"
 
 #include <QCoreApplication>
 #include <cerrno>
@@ -33,11 +33,13 @@ constexpr Command kCommands[] = {
      "                                the address book's nodes, tab-separated or as CSV;\n"
      "                                a book copied between a file and a postgresql:// URL",
      runBook},
-    {"trace", "trace SOURCE --node MAC [--layer 0|1|2] [--node-life S]\n"
-              "                                the trace's side nodes after each second of a capture file",
+    {"trace",
+     "trace SOURCE --node MAC [--layer 0|1|2] [--node-life S]\n"
+     "                                the trace's side nodes after each second of a capture file",
      runTrace},
-    {"stats", "stats SOURCE [--node MAC] [--top K] [--link-speed BPS]\n"
-              "                                the statistics views' figures for each second",
+    {"stats",
+     "stats SOURCE [--node MAC] [--top K] [--link-speed BPS]\n"
+     "                                the statistics views' figures for each second",
      runStats},
     {"discover",
      "discover SOURCE --mode netbios|ip [--ranges R1,R2,...]\n"

@@ -1,17 +1,17 @@
 #include "address_test_util.h"
+#include "app/qarsilo_app.h"
+#include "core/app/commands.h"
+#include "core/app/settings_store.h"
 #include "gui/addressbook/add_node_dlg.h"
 #include "gui/addressbook/address_book_dlg.h"
 #include "gui/addressbook/group_editor_dlg.h"
 #include "gui/addressbook/node_info_dlg.h"
-#include "core/app/settings_store.h"
-#include "core/app/commands.h"
 #include "gui/shell/main_frame.h"
-#include "app/qarsilo_app.h"
-#include "support/scripted_message_service.h"
-#include "support/test_util.h"
 #include "gui/widgets/ip_address_edit.h"
 #include "gui/widgets/mask_edit.h"
 #include "gui/widgets/report_list.h"
+#include "support/scripted_message_service.h"
+#include "support/test_util.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>

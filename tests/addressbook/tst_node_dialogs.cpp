@@ -3,11 +3,11 @@
 #include "gui/addressbook/group_editor_dlg.h"
 #include "gui/addressbook/new_info_dlg.h"
 #include "gui/addressbook/node_info_dlg.h"
-#include "support/scripted_message_service.h"
-#include "support/test_util.h"
 #include "gui/widgets/ip_address_edit.h"
 #include "gui/widgets/mask_edit.h"
 #include "gui/widgets/report_list.h"
+#include "support/scripted_message_service.h"
+#include "support/test_util.h"
 
 #include <QAbstractItemModelTester>
 #include <QLabel>

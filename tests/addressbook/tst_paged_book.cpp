@@ -1,10 +1,10 @@
 #include "address_test_util.h"
-#include "gui/addressbook/address_book_dlg.h"
 #include "core/addressbook/node_columns.h"
 #include "core/addressbook/node_query.h"
-#include "support/scripted_message_service.h"
-#include "gui/widgets/report_list.h"
 #include "core/lists/report_list_model.h"
+#include "gui/addressbook/address_book_dlg.h"
+#include "gui/widgets/report_list.h"
+#include "support/scripted_message_service.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>

@@ -1,17 +1,17 @@
-#include "gui/analysis/capture_decode_view.h"
+#include "capture/run_process.h"
 #include "core/analysis/classify.h"
 #include "core/analysis/decode_tree.h"
 #include "core/analysis/hex_dump.h"
-#include "capture/run_process.h"
-#include "core/capture/adapter_list.h"
-#include "core/app/settings_store.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/settings_store.h"
+#include "core/capture/adapter_list.h"
+#include "gui/analysis/capture_decode_view.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/qarsilo_view.h"
+#include "gui/widgets/row_list_view.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
-#include "gui/widgets/row_list_view.h"
 
 #include <QAbstractItemModelTester>
 #include <QPlainTextEdit>

@@ -1,12 +1,12 @@
-#include "gui/analysis/capture_decode_view.h"
-#include "gui/analysis/filter_wizard.h"
-#include "core/capture/adapter_list.h"
-#include "core/app/settings_store.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/settings_store.h"
+#include "core/capture/adapter_list.h"
+#include "gui/analysis/capture_decode_view.h"
+#include "gui/analysis/filter_wizard.h"
 #include "gui/shell/main_frame.h"
-#include "support/test_paths.h"
 #include "gui/widgets/mask_edit.h"
+#include "support/test_paths.h"
 
 #include <QCheckBox>
 #include <QComboBox>

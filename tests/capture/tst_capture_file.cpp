@@ -1,10 +1,10 @@
 // CaptureSession over capture files: counts, filters, snapshot length, paced
 // replay, end of file, failures and their reports, the fatal stop path.
 
-#include "core/capture/capture_session.h"
 #include "capture/capture_test_util.h"
-#include "core/capture/adapter_list.h"
 #include "core/app/app_state.h"
+#include "core/capture/adapter_list.h"
+#include "core/capture/capture_session.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
 

@@ -4,8 +4,8 @@
 // damaged, not address books, read-only or locked by another program.
 
 #include "capture/capture_test_util.h"
-#include "core/capture/native_path.h"
 #include "capture/run_process.h"
+#include "core/capture/native_path.h"
 #include "support/test_paths.h"
 
 #include "core/addressbook/address_database.h"

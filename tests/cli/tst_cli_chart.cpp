@@ -3,8 +3,8 @@
 
 #include "capture/capture_test_util.h"
 #include "capture/run_process.h"
-#include "stats/chart_frames.h"
 #include "core/stats/distribution_chart.h"
+#include "stats/chart_frames.h"
 #include "support/stream_run.h"
 #include "support/test_paths.h"
 

@@ -4,16 +4,16 @@
 
 #include "addressbook/address_test_util.h"
 #include "capture/live_net.h"
-#include "gui/discovery/autodiscovery_dlg.h"
+#include "core/app/app_state.h"
+#include "core/capture/adapter_list.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
 #include "discovery_test_util.h"
-#include "core/capture/adapter_list.h"
-#include "core/app/app_state.h"
+#include "gui/discovery/autodiscovery_dlg.h"
+#include "gui/widgets/report_list.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
 #include "support/test_util.h"
-#include "gui/widgets/report_list.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -3,15 +3,15 @@
 // dialog listens. Needs root; skipped elsewhere.
 
 #include "capture/live_net.h"
-#include "gui/discovery/autodiscovery_dlg.h"
+#include "core/app/app_state.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
-#include "core/app/app_state.h"
+#include "gui/discovery/autodiscovery_dlg.h"
+#include "gui/widgets/report_list.h"
 #include "support/capture_frames.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
 #include "support/test_util.h"
-#include "gui/widgets/report_list.h"
 
 #include <QCheckBox>
 #include <QSettings>

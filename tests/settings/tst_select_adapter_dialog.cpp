@@ -1,5 +1,5 @@
-#include "gui/shell/select_adapter_dialog.h"
 #include "core/app/app_state.h"
+#include "gui/shell/select_adapter_dialog.h"
 
 #include <QHeaderView>
 #include <QLabel>

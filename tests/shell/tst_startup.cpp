@@ -1,7 +1,7 @@
+#include "app/qarsilo_app.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "gui/shell/main_frame.h"
-#include "app/qarsilo_app.h"
 #include "gui/shell/view.h"
 
 #include "support/test_paths.h"

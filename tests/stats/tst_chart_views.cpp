@@ -5,10 +5,10 @@
 
 #include "capture/capture_test_util.h"
 #include "chart_frames.h"
-#include "core/capture/adapter_list.h"
-#include "core/app/settings_store.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/settings_store.h"
+#include "core/capture/adapter_list.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
 #include "support/scripted_message_service.h"

@@ -3,19 +3,19 @@
 // rows, picking a station from the Top Users list (only while stopped) and
 // handing it on, the single node view's captures, lookups and picker.
 
-#include "core/addressbook/address_database.h"
 #include "capture/capture_test_util.h"
 #include "chart_frames.h"
-#include "core/capture/adapter_list.h"
-#include "core/app/settings_store.h"
+#include "core/addressbook/address_database.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/settings_store.h"
+#include "core/capture/adapter_list.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/general_info_view.h"
 #include "gui/stats/rolling_graph.h"
 #include "gui/stats/single_node_view.h"
-#include "support/scripted_message_service.h"
 #include "gui/widgets/report_list.h"
+#include "support/scripted_message_service.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
@@ -279,5 +279,5 @@ private:
 };
 
 QTEST_MAIN(TestStatsViews)
-#include "tst_stats_views.moc"
 #include "gui/widgets/row_list_view.h"
+#include "tst_stats_views.moc"

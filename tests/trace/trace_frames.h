@@ -2,8 +2,8 @@
 
 // Frames between the monitored node and its peers for the trace tests.
 
-#include "stats/chart_frames.h"
 #include "core/trace/side_node_table.h"
+#include "stats/chart_frames.h"
 
 namespace qarsilo::test {
 

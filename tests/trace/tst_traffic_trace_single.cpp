@@ -2,17 +2,17 @@
 // what it reads and stores, its messages, monitoring with names from the
 // address book, the log, the board, the layer, the picker and Stop.
 
-#include "core/addressbook/address_database.h"
 #include "capture/capture_test_util.h"
-#include "core/capture/adapter_list.h"
-#include "core/app/settings_store.h"
+#include "core/addressbook/address_database.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/settings_store.h"
+#include "core/capture/adapter_list.h"
 #include "gui/shell/main_frame.h"
-#include "support/scripted_message_service.h"
 #include "gui/trace/traffic_trace_single.h"
-#include "trace_frames.h"
 #include "gui/widgets/mask_edit.h"
+#include "support/scripted_message_service.h"
+#include "trace_frames.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
-#include "gui/addressbook/address_book_dlg.h"
 #include "core/addressbook/address_database.h"
+#include "gui/addressbook/address_book_dlg.h"
+#include "gui/widgets/report_list.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
-#include "gui/widgets/report_list.h"
 
 #include <QContextMenuEvent>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "support/scripted_message_service.h"
 #include "gui/widgets/list_print.h"
 #include "gui/widgets/list_print_dlg.h"
 #include "gui/widgets/list_print_progress.h"
+#include "support/scripted_message_service.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,5 +1,5 @@
-#include "support/test_util.h"
 #include "gui/widgets/report_list.h"
+#include "support/test_util.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>

@@ -1,5 +1,5 @@
-#include "support/test_util.h"
 #include "core/lists/report_list_model.h"
+#include "support/test_util.h"
 
 #include <QAbstractItemModelTester>
 #include <QItemSelectionModel>

@@ -11,8 +11,9 @@ inline const QString adapterName = QStringLiteral("Adapter Name");
 inline const QString filter = QStringLiteral("Filter");
 inline const QString macAddress = QStringLiteral("MAC Address");
 inline const QString layer = QStringLiteral("Layer");
-inline const QString timeFormat = QStringLiteral("Time Format");         ///< 0, 1 or 2
-inline const QString replaySpeed = QStringLiteral("Replay Speed"); ///< 0 real time, 1 10x, 2 fastest
+inline const QString timeFormat = QStringLiteral("Time Format"); ///< 0, 1 or 2
+inline const QString replaySpeed =
+    QStringLiteral("Replay Speed"); ///< 0 real time, 1 10x, 2 fastest
 inline const QString analyzerLayout = QStringLiteral("Analyzer Layout"); ///< panes and columns
 inline const QString windowPosition = QStringLiteral("Window Position"); ///< "x,y"
 inline const QString recentFiles = QStringLiteral("Recent Files"); ///< newest first, one a line

@@ -1,11 +1,11 @@
 #include "core/capture/capture_session.h"
 
+#include "core/app/app_state.h"
+#include "core/app/message_service.h"
+#include "core/capture/adapter_list.h"
 #include "core/capture/live_open.h"
 #include "core/capture/native_path.h"
 #include "core/capture/stream_source.h"
-#include "core/capture/adapter_list.h"
-#include "core/app/app_state.h"
-#include "core/app/message_service.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

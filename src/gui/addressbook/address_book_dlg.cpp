@@ -1,16 +1,16 @@
 #include "gui/addressbook/address_book_dlg.h"
 
+#include "core/addressbook/address_book_messages.h"
+#include "core/addressbook/node_columns.h"
+#include "core/addressbook/node_query.h"
+#include "core/app/message_service.h"
 #include "gui/addressbook/add_node_dlg.h"
 #include "gui/addressbook/address_book_art.h"
-#include "core/addressbook/address_book_messages.h"
 #include "gui/addressbook/group_editor_dlg.h"
-#include "core/addressbook/node_columns.h"
 #include "gui/addressbook/node_info_dlg.h"
-#include "core/addressbook/node_query.h"
 #include "gui/discovery/autodiscovery_dlg.h"
 #include "gui/widgets/ip_address_edit.h"
 #include "gui/widgets/list_print.h"
-#include "core/app/message_service.h"
 #include "gui/widgets/report_list.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "gui/addressbook/group_editor_dlg.h"
 
 #include "core/addressbook/address_book_messages.h"
-#include "gui/addressbook/new_info_dlg.h"
 #include "core/app/message_service.h"
+#include "gui/addressbook/new_info_dlg.h"
 #include "gui/widgets/report_list.h"
 
 #include <QGridLayout>

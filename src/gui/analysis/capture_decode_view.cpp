@@ -2,16 +2,16 @@
 
 #include "core/analysis/decode_tree.h"
 #include "core/analysis/display_filter.h"
-#include "gui/analysis/filter_wizard.h"
 #include "core/analysis/hex_dump.h"
-#include "core/capture/link_speed.h"
-#include "core/capture/adapter_list.h"
-#include "core/app/settings_store.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
-#include "gui/shell/main_frame.h"
-#include "core/app/toolbar_art.h"
 #include "core/app/message_service.h"
+#include "core/app/settings_store.h"
+#include "core/app/toolbar_art.h"
+#include "core/capture/adapter_list.h"
+#include "core/capture/link_speed.h"
+#include "gui/analysis/filter_wizard.h"
+#include "gui/shell/main_frame.h"
 #include "gui/widgets/row_list_view.h"
 
 #include <QDataStream>

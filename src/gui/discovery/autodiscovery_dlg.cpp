@@ -3,13 +3,13 @@
 #include "gui/addressbook/address_book_art.h"
 
 #include "core/addressbook/address_book_messages.h"
-#include "gui/addressbook/group_editor_dlg.h"
+#include "core/app/message_service.h"
 #include "core/discovery/discovery_database.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
 #include "core/discovery/oui_table.h"
 #include "core/discovery/reverse_lookup.h"
-#include "core/app/message_service.h"
+#include "gui/addressbook/group_editor_dlg.h"
 #include "gui/widgets/report_list.h"
 
 #include <QCheckBox>

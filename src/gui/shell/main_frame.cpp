@@ -3,16 +3,16 @@
 #include "core/capture/capture_session.h"
 #include "core/capture/native_path.h"
 
-#include "core/capture/adapter_list.h"
-#include "gui/shell/select_adapter_dialog.h"
-#include "core/app/settings_store.h"
-#include "gui/shell/about_dialog.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
-#include "gui/shell/help_window.h"
-#include "core/app/toolbar_art.h"
-#include "gui/shell/view.h"
 #include "core/app/message_service.h"
+#include "core/app/settings_store.h"
+#include "core/app/toolbar_art.h"
+#include "core/capture/adapter_list.h"
+#include "gui/shell/about_dialog.h"
+#include "gui/shell/help_window.h"
+#include "gui/shell/select_adapter_dialog.h"
+#include "gui/shell/view.h"
 
 #include <QActionGroup>
 #include <QApplication>

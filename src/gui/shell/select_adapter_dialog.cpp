@@ -1,8 +1,8 @@
 #include "gui/shell/select_adapter_dialog.h"
 
-#include "core/capture/capture_session.h"
 #include "core/app/app_state.h"
 #include "core/app/toolbar_art.h"
+#include "core/capture/capture_session.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/capture/adapter_list.h"
 #include "core/app/settings_store.h"
+#include "core/capture/adapter_list.h"
 
 #include <QDialog>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "gui/shell/view_registry.h"
 
-#include "gui/analysis/capture_decode_view.h"
 #include "core/app/commands.h"
+#include "gui/analysis/capture_decode_view.h"
 #include "gui/shell/qarsilo_view.h"
 #include "gui/stats/general_info_view.h"
 #include "gui/stats/packet_size_view.h"
@@ -10,8 +10,8 @@
 #include "gui/stats/pd_l3_view.h"
 #include "gui/stats/pd_v4v6_l3_view.h"
 #include "gui/stats/pd_v6_l3_view.h"
-#include "gui/trace/traffic_trace_single.h"
 #include "gui/stats/single_node_view.h"
+#include "gui/trace/traffic_trace_single.h"
 
 ViewRegistry ViewRegistry::builtin() {
     ViewRegistry r;

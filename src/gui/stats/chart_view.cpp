@@ -1,9 +1,9 @@
 #include "gui/stats/chart_view.h"
 
-#include "core/capture/link_speed.h"
-#include "core/capture/adapter_list.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/capture/adapter_list.h"
+#include "core/capture/link_speed.h"
 #include "gui/shell/main_frame.h"
 
 #include <QDateTime>

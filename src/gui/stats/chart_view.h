@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/capture/capture_session.h"
-#include "gui/shell/view.h"
 #include "core/stats/distribution_chart.h"
 #include "core/stats/file_seconds.h"
+#include "gui/shell/view.h"
 
 #include <QImage>
 #include <QTimer>

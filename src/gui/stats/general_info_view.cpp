@@ -3,10 +3,10 @@
 #include "gui/widgets/report_list.h"
 #include "gui/widgets/row_list_view.h"
 
-#include "core/capture/link_speed.h"
-#include "core/app/settings_store.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/settings_store.h"
+#include "core/capture/link_speed.h"
 #include "gui/stats/rolling_graph.h"
 
 #include <QContextMenuEvent>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "core/capture/capture_session.h"
-#include "gui/shell/main_frame.h"
-#include "gui/shell/view.h"
 #include "core/stats/general_stats.h"
 #include "core/stats/top_users_model.h"
+#include "gui/shell/main_frame.h"
+#include "gui/shell/view.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,12 +1,12 @@
 #include "gui/stats/single_node_view.h"
 
-#include "core/capture/link_speed.h"
-#include "core/app/settings_store.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/message_service.h"
+#include "core/app/settings_store.h"
+#include "core/capture/link_speed.h"
 #include "core/stats/general_stats.h"
 #include "gui/stats/rolling_graph.h"
-#include "core/app/message_service.h"
 
 #include <QDateTime>
 #include <QGridLayout>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "gui/addressbook/address_book_dlg.h"
 #include "core/addressbook/address_database.h"
 #include "core/capture/capture_session.h"
+#include "core/stats/single_node_stats.h"
+#include "gui/addressbook/address_book_dlg.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/view.h"
-#include "core/stats/single_node_stats.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,13 +1,13 @@
 #include "gui/trace/traffic_trace_single.h"
 
-#include "gui/addressbook/add_node_dlg.h"
 #include "core/addressbook/address_book_messages.h"
-#include "core/app/settings_store.h"
 #include "core/app/commands.h"
-#include "gui/shell/main_frame.h"
-#include "core/trace/trace_colours.h"
-#include "gui/widgets/mask_edit.h"
 #include "core/app/message_service.h"
+#include "core/app/settings_store.h"
+#include "core/trace/trace_colours.h"
+#include "gui/addressbook/add_node_dlg.h"
+#include "gui/shell/main_frame.h"
+#include "gui/widgets/mask_edit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "gui/addressbook/address_book_dlg.h"
 #include "core/capture/capture_session.h"
-#include "gui/shell/view.h"
 #include "core/trace/trace_model.h"
+#include "gui/addressbook/address_book_dlg.h"
+#include "gui/shell/view.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,8 +1,8 @@
 #include "gui/widgets/list_print.h"
 
+#include "core/app/message_service.h"
 #include "gui/widgets/list_print_dlg.h"
 #include "gui/widgets/list_print_progress.h"
-#include "core/app/message_service.h"
 #include "gui/widgets/report_list.h"
 
 #include <QApplication>

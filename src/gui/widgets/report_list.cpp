@@ -1,7 +1,7 @@
 #include "gui/widgets/report_list.h"
 
-#include "core/lists/csv_writer.h"
 #include "core/app/message_service.h"
+#include "core/lists/csv_writer.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
