@@ -3,6 +3,7 @@
 #include "core/addressbook/address_database.h"
 #include "core/addressbook/node_filter.h"
 #include "core/addressbook/node_snapshot.h"
+#include "core/addressbook/picked_node.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -17,15 +18,6 @@ class QMenu;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-
-/// The node a caller picked in the address book: MAC, IPv4 address and
-/// NetBIOS name of the first selected row, or MAC "none" when no row was
-/// selected.
-struct PickedNode {
-    QString mac = QStringLiteral("none");
-    QString ip;
-    QString name;
-};
 
 /// "Network Address Book": browses, searches and edits the node table. The
 /// tree groups the nodes (all, by workgroup, by location, by IP range), the
