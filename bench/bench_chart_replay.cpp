@@ -12,6 +12,7 @@
 #include "core/app/app_state.h"
 #include "core/app/settings_store.h"
 #include "core/capture/adapter_list.h"
+#include "app/builtin_views.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
 
@@ -35,7 +36,7 @@ struct WindowRun {
 
 WindowRun replayInWindow(ChartKind kind) {
     WindowRun run;
-    CMainFrame frame;
+    CMainFrame frame(builtinViews());
     QElapsedTimer clock;
     clock.start();
     if (!frame.switchToView(chartKindInfo(kind).viewId))

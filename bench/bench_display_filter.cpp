@@ -9,6 +9,7 @@
 #include "core/app/commands.h"
 #include "core/capture/adapter_list.h"
 #include "gui/analysis/capture_decode_view.h"
+#include "app/builtin_views.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/view_registry.h"
 
@@ -41,7 +42,7 @@ int main(int argc, char* argv[]) {
         runs = std::max(1, QByteArray(argv[3]).toInt());
 
     qarsilo::app::setSelectedAdapter(qarsilo::captureFileAdapterName(file));
-    CMainFrame frame;
+    CMainFrame frame(builtinViews());
     if (!frame.switchToView(qarsilo::view::CaptureDecode))
         return 1;
     auto* view = qobject_cast<CCaptureDecodeView*>(frame.activeView());

@@ -29,6 +29,7 @@
 #include "core/app/settings_store.h"
 #include "gui/analysis/capture_decode_view.h"
 #include "gui/discovery/autodiscovery_dlg.h"
+#include "app/builtin_views.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/view_registry.h"
 #include "gui/stats/chart_view.h"
@@ -174,7 +175,7 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB, int sen
     const std::vector<QByteArray> frames = floodFrames();
     app::setSelectedAdapter(QString::fromLatin1(test::LiveNet::kCaptureEnd));
 
-    CMainFrame frame;
+    CMainFrame frame(builtinViews());
     frame.show();
     const long baseKb = statusKb("VmHWM:");
     std::unique_ptr<CAutodiscoveryDlg> discovery;

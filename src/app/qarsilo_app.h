@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/app/settings_store.h"
-#include "gui/shell/view_registry.h"
+#include "app/builtin_views.h"
 
 #include <QObject>
 #include <functional>
@@ -18,7 +18,7 @@ public:
     /// What start-up uses from the outside world; tests replace the parts.
     struct Environment {
         qarsilo::SettingsStore settings;
-        ViewRegistry views = ViewRegistry::builtin();
+        ViewRegistry views = builtinViews();
         /// Runs the Select adapter dialog modally over `parent`.
         std::function<void(QWidget* parent)> runAdapterDialog;
         /// The device to use when no adapter was chosen.

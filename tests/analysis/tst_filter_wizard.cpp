@@ -4,6 +4,7 @@
 #include "core/capture/adapter_list.h"
 #include "gui/analysis/capture_decode_view.h"
 #include "gui/analysis/filter_wizard.h"
+#include "app/builtin_views.h"
 #include "gui/shell/main_frame.h"
 #include "gui/widgets/mask_edit.h"
 #include "support/test_paths.h"
@@ -201,7 +202,7 @@ private Q_SLOTS:
         const QString before = QStringLiteral("arp");
         SettingsStore().writeString(setting::filter, before);
         app::setSelectedAdapter(captureFile());
-        CMainFrame frame;
+        CMainFrame frame(builtinViews());
         QVERIFY(frame.switchToView(view::CaptureDecode));
         auto* view = qobject_cast<CCaptureDecodeView*>(frame.activeView());
         QVERIFY(view);

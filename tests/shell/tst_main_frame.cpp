@@ -48,10 +48,10 @@ public:
         g_log << QStringLiteral("create %1").arg(id);
     }
     ~LoggingView() override { g_log << QStringLiteral("destroy %1").arg(templateId()); }
-    void onInitialUpdate(CMainFrame* frame) override {
+    void onInitialUpdate() override {
         g_log << QStringLiteral("update %1").arg(templateId());
         if (!m_buttons.isEmpty())
-            frame->setViewButtons(m_buttons);
+            host()->setViewButtons(m_buttons);
     }
     bool onCommand(int command) override {
         g_log << QStringLiteral("command %1").arg(command);

@@ -9,6 +9,7 @@
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
 #include "core/capture/adapter_list.h"
+#include "app/builtin_views.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
 #include "support/scripted_message_service.h"
@@ -147,7 +148,7 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(QStringLiteral("menu.pcap"));
         QVERIFY(writeCapture(path, DLT_EN10MB, framesAt(kStart, {ipv4Frame(6, 80, 80)})));
         app::setSelectedAdapter(captureFileAdapterName(path));
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
         m_frame->updateCommandUi();
         QVERIFY(m_frame->action(command)->isEnabled());
         QVERIFY(m_frame->sendCommand(command));
@@ -302,7 +303,7 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(QStringLiteral("other-link.pcap"));
         QVERIFY(writeCapture(path, linkType, framesAt(kStart, {QByteArray(60, '\x45')})));
         app::setSelectedAdapter(captureFileAdapterName(path));
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
         const int threadsBefore = threadCount();
         StderrCapture err;
         QVERIFY(m_frame->switchToView(chartKindInfo(kind).viewId));
@@ -334,7 +335,7 @@ private Q_SLOTS:
     void adapterThatCannotBeOpened() {
         ScriptedMessageService messages;
         app::setSelectedAdapter(captureFileAdapterName(m_dir.filePath(QStringLiteral("none"))));
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
         QVERIFY(m_frame->switchToView(view::PacketSize));
         QCOMPARE(messages.shown().size(), 1);
         QCOMPARE(messages.shown()[0].text.section(QLatin1Char('\n'), 0, 0),
@@ -515,7 +516,7 @@ private:
         if (!writeCapture(path, DLT_EN10MB, frames))
             return nullptr;
         app::setSelectedAdapter(captureFileAdapterName(path));
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
         if (!m_frame->switchToView(chartKindInfo(kind).viewId))
             return nullptr;
         return qobject_cast<CChartView*>(m_frame->activeView());

@@ -6,6 +6,7 @@
 #include "chart_frames.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "app/builtin_views.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
 #include "support/scripted_message_service.h"
@@ -50,7 +51,7 @@ private Q_SLOTS:
         QFETCH(ChartKind, kind);
         ENTER_LIVE_NET(net, false);
         ScriptedMessageService messages;
-        CMainFrame frame;
+        CMainFrame frame(builtinViews());
         StderrCapture err;
         QVERIFY(frame.switchToView(chartKindInfo(kind).viewId));
         QCOMPARE(err.take(), QByteArray("\nUnable to obtain the netmask.\n"));
@@ -66,7 +67,7 @@ private Q_SLOTS:
     // With an address the same windows start.
     void withANetmaskTheyStart() {
         ENTER_LIVE_NET(net, true);
-        CMainFrame frame;
+        CMainFrame frame(builtinViews());
         QVERIFY(frame.switchToView(view::PDApplication));
         auto* view = qobject_cast<CChartView*>(frame.activeView());
         QVERIFY(view && view->isReady());
@@ -80,7 +81,7 @@ private Q_SLOTS:
         FrameSender sender;
         QVERIFY2(sender.ok(), qPrintable(sender.error()));
         app::setCumulative(true);
-        CMainFrame frame;
+        CMainFrame frame(builtinViews());
         QVERIFY(frame.switchToView(view::PDL2));
         auto* view = qobject_cast<CChartView*>(frame.activeView());
         QVERIFY(view && view->isReady());

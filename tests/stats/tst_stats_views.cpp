@@ -10,6 +10,7 @@
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
 #include "core/capture/adapter_list.h"
+#include "app/builtin_views.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/general_info_view.h"
 #include "gui/stats/rolling_graph.h"
@@ -90,7 +91,7 @@ private Q_SLOTS:
     }
 
     void generalView() {
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
         m_frame->updateCommandUi();
         QVERIFY(m_frame->action(cmd::General)->isEnabled());
         QVERIFY(m_frame->action(cmd::Single)->isEnabled());
@@ -174,7 +175,7 @@ private Q_SLOTS:
 
     // "Single Node" from the list: the single node view watches the picked station.
     void singleNodeFromTheList() {
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
         QVERIFY(m_frame->sendCommand(cmd::General));
         auto* view = qobject_cast<CGeneralInfoView*>(m_frame->activeView());
         QTRY_COMPARE(view->session().loopEnd(), LoopEnd::EndOfFile);
@@ -230,7 +231,7 @@ private Q_SLOTS:
         QFETCH(QString, first);
         ScriptedMessageService messages;
         SettingsStore().writeString(setting::macAddress, stored);
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
         QVERIFY(m_frame->sendCommand(cmd::Single));
         auto* node = qobject_cast<CSingleNodeView*>(m_frame->activeView());
         QVERIFY(node);
@@ -260,7 +261,7 @@ private Q_SLOTS:
 
         // The book holds the MAC in lower case; the view finds it anyway.
         m_frame.reset();
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
         QVERIFY(m_frame->sendCommand(cmd::Single));
         node = qobject_cast<CSingleNodeView*>(m_frame->activeView());
         QCOMPARE(node->nodeName(), QStringLiteral("HOST"));

@@ -8,7 +8,7 @@
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
 #include "core/capture/adapter_list.h"
-#include "gui/shell/main_frame.h"
+#include "support/fake_view_host.h"
 #include "gui/trace/traffic_trace_single.h"
 #include "gui/widgets/mask_edit.h"
 #include "support/scripted_message_service.h"
@@ -244,17 +244,15 @@ private Q_SLOTS:
 
 private:
     CTrafficTraceSingle* open() {
-        m_frame = std::make_unique<CMainFrame>();
-        m_frame->updateCommandUi();
-        if (!m_frame->action(cmd::TraceSingle)->isEnabled() ||
-            !m_frame->sendCommand(cmd::TraceSingle))
-            return nullptr;
-        return qobject_cast<CTrafficTraceSingle*>(m_frame->activeView());
+        m_frame = std::make_unique<CTrafficTraceSingle>();
+        m_frame->initialUpdate(&m_host);
+        return m_frame.get();
     }
 
     QTemporaryDir m_dir;
     QString m_capture;
-    std::unique_ptr<CMainFrame> m_frame;
+    FakeViewHost m_host;
+    std::unique_ptr<CTrafficTraceSingle> m_frame; // the view, as the frame would own it
 };
 
 QTEST_MAIN(TestTrafficTraceSingle)

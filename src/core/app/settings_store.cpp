@@ -115,4 +115,18 @@ QString SettingsStore::fileName() const {
     return open(m_iniPath)->fileName();
 }
 
+quint32 storedTimeFormat() {
+    quint32 format = 0;
+    if (!SettingsStore().readNumber(setting::timeFormat, format) || format > 2)
+        format = 0;
+    return format;
+}
+
+quint32 storedReplaySpeed() {
+    quint32 speed = 0;
+    if (!SettingsStore().readNumber(setting::replaySpeed, speed) || speed > 2)
+        speed = 0;
+    return speed;
+}
+
 } // namespace qarsilo

@@ -56,4 +56,11 @@ private:
     QString m_iniPath; // empty: QSettings' default user location
 };
 
+/// View > Time Format as stored: 0 as captured, 1 date and time, 2 seconds since the first
+/// frame.
+quint32 storedTimeFormat();
+/// View > Replay Speed as stored: 0 real time (the default), 1 ten times, 2 as fast as
+/// possible.
+quint32 storedReplaySpeed();
+
 } // namespace qarsilo

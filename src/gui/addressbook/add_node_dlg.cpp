@@ -16,13 +16,6 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-const QString CAddNodeDlg::kMacMask = QStringLiteral("99:99:99:99:99:99");
-const QString CAddNodeDlg::kMacTemplate = QStringLiteral("__:__:__:__:__:__");
-const QString CAddNodeDlg::kIpv6Mask = QStringLiteral("9999:9999:9999:9999:9999:9999:9999:9999");
-const QString CAddNodeDlg::kIpv6Template =
-    QStringLiteral("____:____:____:____:____:____:____:____");
-const QString CAddNodeDlg::kHexLetters = QStringLiteral("abcdefABCDEF");
-
 CAddNodeDlg::CAddNodeDlg(QWidget* parent)
     : QDialog(parent)
     , m_mac(new CMaskEdit(this))

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "core/addressbook/node_record.h"
+#include "gui/widgets/mask_edit.h"
 
 #include <QDialog>
 
 class CIpAddressEdit;
-class CMaskEdit;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -15,12 +15,12 @@ class QPlainTextEdit;
 class CAddNodeDlg : public QDialog {
     Q_OBJECT
 public:
-    static const QString kMacMask;
-    static const QString kMacTemplate;
-    static const QString kIpv6Mask;
-    static const QString kIpv6Template;
-    /// Hexadecimal letters, accepted in the address fields beside digits.
-    static const QString kHexLetters;
+    // The masks live with the masked edit; these names are kept for the dialogs.
+    static inline const QString& kMacMask = CMaskEdit::kMacMask;
+    static inline const QString& kMacTemplate = CMaskEdit::kMacTemplate;
+    static inline const QString& kIpv6Mask = CMaskEdit::kIpv6Mask;
+    static inline const QString& kIpv6Template = CMaskEdit::kIpv6Template;
+    static inline const QString& kHexLetters = CMaskEdit::kHexLetters;
 
     explicit CAddNodeDlg(QWidget* parent = nullptr);
 

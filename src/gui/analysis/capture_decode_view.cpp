@@ -11,7 +11,6 @@
 #include "core/capture/adapter_list.h"
 #include "core/capture/link_speed.h"
 #include "gui/analysis/filter_wizard.h"
-#include "gui/shell/main_frame.h"
 #include "gui/widgets/row_list_view.h"
 
 #include <QDataStream>
@@ -99,7 +98,8 @@ int byteAtDumpPosition(int pos, int bytes) {
 } // namespace
 
 CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
-    : CView(view::CaptureDecode, parent)
+    : CCaptureView(view::CaptureDecode, StartStop::Toggle,
+                   {{cmd::AddressBookPlus, viewimage::AddressBookPlus}}, parent)
     , m_model(m_store)
     , m_session(CaptureWindow::CaptureDecodeView) {
     m_filter = SettingsStore().string(setting::filter);
@@ -204,7 +204,7 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     connect(m_dump, &QPlainTextEdit::cursorPositionChanged, this,
             &CCaptureDecodeView::selectFieldAtCursor);
 
-    m_model.setTimeFormat(TimeFormat(CMainFrame::storedTimeFormat()));
+    m_model.setTimeFormat(TimeFormat(storedTimeFormat()));
     m_scanTimer.setInterval(50);
     connect(&m_scanTimer, &QTimer::timeout, this, &CCaptureDecodeView::pollScan);
 
@@ -233,9 +233,10 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
                                             QStringLiteral("pcap capture files (*.pcap)"));
     };
 
-    m_filterWizard = [](QWidget* parent) {
+    m_filterWizard = [this](QWidget* parent) {
         // A new wizard each time: nothing of a previous run is remembered.
         CFilterWizard wizard(app::selectedAdapter(), parent);
+        wizard.setNodePicker(m_picker);
         return wizard.run();
     };
 
@@ -251,8 +252,7 @@ CCaptureDecodeView::~CCaptureDecodeView() {
     m_session.stop();
 }
 
-void CCaptureDecodeView::onInitialUpdate(CMainFrame* frame) {
-    m_frame = frame;
+void CCaptureDecodeView::onInitialUpdate() {
     m_timer.start();
     start();
 }
@@ -269,8 +269,8 @@ bool CCaptureDecodeView::start() {
     }
     if (!m_fileAdapter.isEmpty() && m_fileDone) {
         // Reading it again would list every frame twice.
-        if (m_frame)
-            m_frame->showStatusMessage(
+        if (host())
+            host()->showStatusMessage(
                 QStringLiteral("End of capture file: %1 frames (File > Open Capture File... reads "
                                "it again)")
                     .arg(m_store.size()));
@@ -290,8 +290,8 @@ bool CCaptureDecodeView::start() {
                                 QStringLiteral("Error"), MessageService::Icon::Error);
     }
     setButtons();
-    if (m_frame)
-        m_frame->setLinkSpeedText(linkSpeedText(m_linkSpeed));
+    if (host())
+        host()->setLinkSpeedText(linkSpeedText(m_linkSpeed));
     return result.ok();
 }
 
@@ -303,25 +303,8 @@ void CCaptureDecodeView::stop() {
     setButtons();
 }
 
-void CCaptureDecodeView::setButtons() {
-    if (!m_frame)
-        return;
-    if (m_session.isRunning())
-        m_frame->setViewButtons(
-            {{cmd::Stop, viewimage::Stop}, {cmd::AddressBookPlus, viewimage::AddressBookPlus}});
-    else
-        m_frame->setViewButtons(
-            {{cmd::Start, viewimage::Start}, {cmd::AddressBookPlus, viewimage::AddressBookPlus}});
-}
-
-bool CCaptureDecodeView::onCommand(int command) {
+bool CCaptureDecodeView::onViewCommand(int command) {
     switch (command) {
-    case cmd::Start:
-        start();
-        return true;
-    case cmd::Stop:
-        stop();
-        return true;
     case cmd::SaveFrames:
         saveCommand();
         return true;
@@ -333,7 +316,7 @@ bool CCaptureDecodeView::onCommand(int command) {
     case cmd::FindNext:
     case cmd::FindPrevious:
         if (m_findBar->text().isEmpty())
-            return onCommand(cmd::Find);
+            return onViewCommand(cmd::Find);
         find(m_findBar->text(), command == cmd::FindNext);
         return true;
     case cmd::GoToFrame:
@@ -352,12 +335,8 @@ bool CCaptureDecodeView::onCommand(int command) {
     }
 }
 
-bool CCaptureDecodeView::isCommandEnabled(int command) const {
+bool CCaptureDecodeView::isViewCommandEnabled(int command) const {
     switch (command) {
-    case cmd::Start:
-        return !m_session.isRunning();
-    case cmd::Stop:
-        return m_session.isRunning();
     case cmd::SaveFrames:
         return m_store.size() > 0;
     case cmd::Find:
@@ -382,7 +361,7 @@ void CCaptureDecodeView::tick() {
     const bool atEnd = bar->value() >= bar->maximum();
     if (m_model.refresh() > 0 && atEnd && !m_list->selectionModel()->hasSelection())
         m_list->scrollToBottom();
-    if (!m_reportedEnd && m_frame && m_session.loopEnd() != LoopEnd::Running) {
+    if (!m_reportedEnd && host() && m_session.loopEnd() != LoopEnd::Running) {
         m_reportedEnd = true;
         // Frames still on their way to the spill file are counted too.
         m_store.flush();
@@ -391,19 +370,19 @@ void CCaptureDecodeView::tick() {
                 ? QStringLiteral("End of capture file: %1 frames").arg(m_store.size())
                 : QStringLiteral("Capture stopped: ") + m_session.loopError();
         // It stays until the next message.
-        m_frame->showStatusMessage(text, 0);
+        host()->showStatusMessage(text, 0);
     }
     updateStatusPane();
 }
 
 void CCaptureDecodeView::updateStatusPane() {
-    if (!m_frame)
+    if (!host())
         return;
     QString text = QStringLiteral("Frames: %1").arg(m_store.size());
     if (m_model.filtered())
         text += QStringLiteral("  Shown: %1").arg(m_model.rowCount());
     text += QStringLiteral("  Dropped: %1").arg(m_session.droppedSoFar());
-    m_frame->setViewStatusText(text);
+    host()->setViewStatusText(text);
 }
 
 void CCaptureDecodeView::checkDisplayFilter(const QString& text) {
@@ -422,8 +401,8 @@ bool CCaptureDecodeView::applyDisplayFilter(const QString& expression) {
     auto filter = std::make_unique<DisplayFilter>();
     QString error;
     if (!filter->compile(expression, &error)) {
-        if (m_frame)
-            m_frame->showStatusMessage(QStringLiteral("Display filter: ") + error, 0);
+        if (host())
+            host()->showStatusMessage(QStringLiteral("Display filter: ") + error, 0);
         return false;
     }
     cancelScan();
@@ -454,8 +433,8 @@ void CCaptureDecodeView::pollScan() {
     }
     const std::size_t done = m_scanDone.load();
     if (done < m_scanEnd) {
-        if (m_frame)
-            m_frame->showStatusMessage(
+        if (host())
+            host()->showStatusMessage(
                 QStringLiteral("Filtering: %1 of %2 frames").arg(done).arg(m_scanEnd), 0);
         return;
     }
@@ -470,8 +449,8 @@ void CCaptureDecodeView::finishScan() {
     m_displayFilter = std::move(m_pendingFilter);
     m_model.showOnly(m_displayFilter.get(), std::move(m_scanResult), m_scanEnd);
     m_scanResult.clear();
-    if (m_frame)
-        m_frame->showStatusMessage(QStringLiteral("Display filter: %1 of %2 frames shown")
+    if (host())
+        host()->showStatusMessage(QStringLiteral("Display filter: %1 of %2 frames shown")
                                        .arg(m_model.rowCount())
                                        .arg(m_scanEnd));
     tick();
@@ -509,16 +488,16 @@ bool CCaptureDecodeView::find(const QString& text, bool forward) {
             }
         }
     }
-    if (m_frame)
-        m_frame->showStatusMessage(QStringLiteral("Not found: ") + text);
+    if (host())
+        host()->showStatusMessage(QStringLiteral("Not found: ") + text);
     return false;
 }
 
 bool CCaptureDecodeView::goToFrame(qulonglong number) {
     const int row = number == 0 ? -1 : m_model.rowOfFrame(std::size_t(number - 1));
     if (row < 0) {
-        if (m_frame)
-            m_frame->showStatusMessage(QStringLiteral("Frame %1 is not in the list").arg(number));
+        if (host())
+            host()->showStatusMessage(QStringLiteral("Frame %1 is not in the list").arg(number));
         return false;
     }
     m_list->setCurrentIndex(m_model.index(row, 0));
@@ -695,7 +674,7 @@ bool CCaptureDecodeView::saveFrames(const QString& path) {
                                 QStringLiteral("Error"), MessageService::Icon::Error);
         return false;
     }
-    if (m_frame)
-        m_frame->showStatusMessage(QStringLiteral("%1 frames saved to ").arg(count) + path);
+    if (host())
+        host()->showStatusMessage(QStringLiteral("%1 frames saved to ").arg(count) + path);
     return true;
 }

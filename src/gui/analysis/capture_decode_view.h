@@ -5,7 +5,8 @@
 #include "core/analysis/display_filter.h"
 #include "core/analysis/frame_store.h"
 #include "core/capture/capture_session.h"
-#include "gui/shell/view.h"
+#include "core/addressbook/picked_node.h"
+#include "gui/shell/capture_view.h"
 
 #include <QTimer>
 
@@ -28,15 +29,13 @@ class RowListView;
 /// The packet analyzer: captures every frame that passes the stored filter,
 /// lists it, keeps a copy, and shows the chosen frame as a decode tree and a
 /// hex dump. Captures from the moment it is shown.
-class CCaptureDecodeView : public CView {
+class CCaptureDecodeView : public CCaptureView {
     Q_OBJECT
 public:
     explicit CCaptureDecodeView(QWidget* parent = nullptr);
     ~CCaptureDecodeView() override;
 
-    void onInitialUpdate(CMainFrame* frame) override;
-    bool onCommand(int command) override;
-    bool isCommandEnabled(int command) const override;
+    bool isCapturing() const override { return m_session.isRunning(); }
 
     /// Starts capturing (the Start command); false when the adapter or the
     /// filter failed, which the operator has been told.
@@ -85,6 +84,8 @@ public:
     /// The filter button: runs the wizard and, when it is finished, changes
     /// the filter to its expression.
     void filterCommand();
+    /// Picks a node for the wizard's address book buttons; the program gives the real one.
+    void setNodePicker(qarsilo::NodePicker picker) { m_picker = std::move(picker); }
 
     const qarsilo::FrameStore& store() const { return m_store; }
     qarsilo::CaptureListModel* model() { return &m_model; }
@@ -100,9 +101,13 @@ public Q_SLOTS:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void onInitialUpdate() override;
+    void startCommand() override { start(); }
+    void stopCommand() override { stop(); }
+    bool onViewCommand(int command) override;
+    bool isViewCommandEnabled(int command) const override;
 
 private:
-    void setButtons();
     void clearAll();
     void saveCommand();
     void goToFrameCommand();
@@ -122,7 +127,6 @@ private:
     qarsilo::CaptureSession m_session;
     QString m_filter;
     qint64 m_linkSpeed = 0;
-    CMainFrame* m_frame = nullptr;
     QTimer m_timer;
     bool m_reportedEnd = false;
     // What is known of the capture file read last, so that a new start neither
@@ -150,6 +154,7 @@ private:
     std::vector<std::uint32_t> m_scanResult;
     QTimer m_scanTimer;
     FilterWizardRunner m_filterWizard;
+    qarsilo::NodePicker m_picker;
 
     RowListView* m_list = nullptr;
     QTreeWidget* m_tree = nullptr;

@@ -43,7 +43,6 @@ QPixmap sidePicture(bool welcome) {
 CFilterWizard::CFilterWizard(const QString& adapterName, QWidget* parent)
     : QDialog(parent)
     , m_check(adapterName)
-    , m_picker([](QWidget* p) { return runAddressBook(p); })
     , m_stack(new QStackedWidget(this))
     , m_welcome(new CFilterWelcomePage(m_stack))
     , m_ethernet(new CEthernetFilterPage(m_stack, m_picker))

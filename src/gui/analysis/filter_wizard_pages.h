@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gui/addressbook/address_book_dlg.h"
+#include "core/addressbook/picked_node.h"
 
 #include <QWidget>
 #include <functional>
@@ -14,7 +14,7 @@ class QRadioButton;
 class QVBoxLayout;
 
 /// Picks one node from the address book (the wizard's "Address Book" buttons).
-using NodePicker = std::function<PickedNode(QWidget* parent)>;
+using NodePicker = qarsilo::NodePicker;
 
 /// One page of the filter wizard: a bold title on a white page, its own
 /// filter expression, and whether it offers "Next >" and "Finish".

@@ -487,12 +487,17 @@ bool CMainFrame::switchToView(int templateId) {
     // start) shows the whole set, disabled, not the old view's buttons.
     setViewButtons(kDefaultViewButtons);
     setViewStatusText(QString());
-    next->onInitialUpdate(this);
+    next->initialUpdate(this);
     setCentralWidget(next);
     next->show();
     next->setFocus();
     updateCommandUi();
     return true;
+}
+
+void CMainFrame::switchToViewLater(int templateId) {
+    // Queued on the frame: the switch destroys the view that asked for it.
+    QTimer::singleShot(0, this, [this, templateId] { switchToView(templateId); });
 }
 
 bool CMainFrame::isCommandAvailable(int command) const {
@@ -692,17 +697,11 @@ QString droppedFile(const QMimeData* data) {
 } // namespace
 
 quint32 CMainFrame::storedTimeFormat() {
-    quint32 format = 0;
-    if (!SettingsStore().readNumber(setting::timeFormat, format) || format > 2)
-        format = 0;
-    return format;
+    return qarsilo::storedTimeFormat();
 }
 
 quint32 CMainFrame::storedReplaySpeed() {
-    quint32 speed = 0;
-    if (!SettingsStore().readNumber(setting::replaySpeed, speed) || speed > 2)
-        speed = 0;
-    return speed;
+    return qarsilo::storedReplaySpeed();
 }
 
 QStringList CMainFrame::recentFiles() {

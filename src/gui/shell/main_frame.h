@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gui/shell/view.h"
 #include "gui/shell/view_registry.h"
 
 #include <QList>
@@ -17,31 +18,27 @@ class QMenu;
 class QToolBar;
 class QToolButton;
 
-/// One button of the view toolbar: the command it sends and the image it shows.
-struct ViewButton {
-    int command;
-    int image;
-};
-
 /// The program's single main window: menu, the main and the view toolbars,
 /// the status bar, and exactly one view in the client area.
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public ViewHost {
     Q_OBJECT
 public:
     /// Width and height of the frame; it cannot be resized.
     static constexpr int kWidth = 1024;
     static constexpr int kHeight = 768;
 
-    explicit CMainFrame(ViewRegistry registry = ViewRegistry::builtin(), QWidget* parent = nullptr);
+    /// A frame offering the views of `registry` (the program's are built in app/).
+    explicit CMainFrame(ViewRegistry registry, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     /// Replaces the current view by a new view of that number: the new view is
     /// made, the old one destroyed (which stops its capture), then the new
     /// view's initial update runs. Returns false when no such view exists.
     bool switchToView(int templateId);
+    void switchToViewLater(int templateId) override;
     CView* activeView() const { return m_view; }
     /// Whether the frame can show views of that number.
-    bool hasView(int templateId) const { return m_registry.has(templateId); }
+    bool hasView(int templateId) const override { return m_registry.has(templateId); }
     int activeTemplate() const;
 
     /// Sends a command as the menu or a toolbar button would; disabled
@@ -50,15 +47,12 @@ public:
     /// Recomputes which commands are enabled (also runs on a short timer).
     void updateCommandUi();
 
-    /// The view toolbar shows these buttons, in order.
-    void setViewButtons(const QList<ViewButton>& buttons);
+    void setViewButtons(const QList<ViewButton>& buttons) override;
     QList<ViewButton> viewButtons() const { return m_viewButtons; }
-    /// The status bar's link speed pane.
-    void setLinkSpeedText(const QString& text);
+    void setLinkSpeedText(const QString& text) override;
     QString linkSpeedText() const;
     QString statusText() const;
-    /// A message in the status bar's first pane for a while, then "Ready" again.
-    void showStatusMessage(const QString& text, int milliseconds = 5000);
+    void showStatusMessage(const QString& text, int milliseconds = 5000) override;
 
     QAction* action(int command) const;
     QToolBar* mainToolBar() const { return m_mainBar; }
@@ -91,8 +85,7 @@ public:
     /// The capture files opened last, newest first (at most kRecentFiles).
     static QStringList recentFiles();
     static constexpr int kRecentFiles = 10;
-    /// A permanent status bar pane of the view's own (frames stored, shown, dropped).
-    void setViewStatusText(const QString& text);
+    void setViewStatusText(const QString& text) override;
     QString viewStatusText() const;
 
 protected:

@@ -7,6 +7,6 @@ CqarsiloView::CqarsiloView(QWidget* parent)
     setAutoFillBackground(true);
 }
 
-void CqarsiloView::onInitialUpdate(CMainFrame*) {
+void CqarsiloView::onInitialUpdate() {
     setWindowTitle(QStringLiteral("Main View"));
 }

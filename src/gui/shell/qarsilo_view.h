@@ -7,5 +7,5 @@ class CqarsiloView : public CView {
     Q_OBJECT
 public:
     explicit CqarsiloView(QWidget* parent = nullptr);
-    void onInitialUpdate(CMainFrame* frame) override;
+    void onInitialUpdate() override;
 };

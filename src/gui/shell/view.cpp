@@ -6,7 +6,12 @@ CView::CView(int templateId, QWidget* parent)
 
 CView::~CView() = default;
 
-void CView::onInitialUpdate(CMainFrame*) {}
+void CView::initialUpdate(ViewHost* host) {
+    m_host = host;
+    onInitialUpdate();
+}
+
+void CView::onInitialUpdate() {}
 
 bool CView::onCommand(int) {
     return false;

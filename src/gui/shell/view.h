@@ -1,8 +1,35 @@
 #pragma once
 
+#include <QList>
+#include <QString>
 #include <QWidget>
 
-class CMainFrame;
+/// One button of the view toolbar: the command it sends and the image it shows.
+struct ViewButton {
+    int command;
+    int image;
+};
+
+/// What a view may ask of the window that shows it: the view toolbar, the
+/// status bar's panes, and a switch to another view. The main frame is one;
+/// tests give views a small one of their own.
+class ViewHost {
+public:
+    virtual ~ViewHost() = default;
+    /// The view toolbar shows these buttons, in order.
+    virtual void setViewButtons(const QList<ViewButton>& buttons) = 0;
+    /// The status bar's link speed pane.
+    virtual void setLinkSpeedText(const QString& text) = 0;
+    /// A permanent status bar pane of the view's own (frames stored, shown, dropped).
+    virtual void setViewStatusText(const QString& text) = 0;
+    /// A message in the status bar's first pane for a while, then "Ready" again.
+    virtual void showStatusMessage(const QString& text, int milliseconds = 5000) = 0;
+    /// Whether the host can show views of that number.
+    virtual bool hasView(int templateId) const = 0;
+    /// Replaces the calling view by a new view of that number once the
+    /// current event has been handled (the switch destroys the caller).
+    virtual void switchToViewLater(int templateId) = 0;
+};
 
 /// A view of the main frame's client area. The frame shows exactly one at a
 /// time; a view lives from the switch that shows it until the next switch.
@@ -16,9 +43,9 @@ public:
     /// The number by which the frame switches to this kind of view.
     int templateId() const { return m_templateId; }
 
-    /// Runs once, after the previous view is gone: the view sets the frame's
-    /// view toolbar and status texts and starts its work here.
-    virtual void onInitialUpdate(CMainFrame* frame);
+    /// Runs once, after the previous view is gone: remembers the host, then
+    /// lets the view set the toolbar and status texts and start its work.
+    void initialUpdate(ViewHost* host);
 
     /// Commands of the frame's view toolbar (Start, Stop, Bar Graph, ...).
     /// Returns true when the view handled the command.
@@ -27,6 +54,16 @@ public:
     /// handle are disabled.
     virtual bool isCommandEnabled(int command) const;
 
+protected:
+    /// The view's part of the initial update; host() is set.
+    virtual void onInitialUpdate();
+    /// The window that shows the view; null before the initial update (and
+    /// for a view made on its own).
+    ViewHost* host() const { return m_host; }
+    /// Forgets the host (a view being destroyed while its frame goes too).
+    void detachHost() { m_host = nullptr; }
+
 private:
     int m_templateId;
+    ViewHost* m_host = nullptr;
 };

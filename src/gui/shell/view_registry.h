@@ -13,9 +13,6 @@ class ViewRegistry {
 public:
     using Factory = std::function<CView*(QWidget* parent)>;
 
-    /// Every view the program has.
-    static ViewRegistry builtin();
-
     void add(int templateId, QString className, Factory factory);
     bool has(int templateId) const { return m_entries.count(templateId) != 0; }
     /// A new view of that number, or null when there is none.

@@ -2,9 +2,9 @@
 
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/settings_store.h"
 #include "core/capture/adapter_list.h"
 #include "core/capture/link_speed.h"
-#include "gui/shell/main_frame.h"
 
 #include <QDateTime>
 #include <QPaintEvent>
@@ -64,7 +64,7 @@ void CChartView::stopCaptures() {
 
 bool CChartView::startCaptures() {
     m_fileReplay = isCaptureFileAdapter(app::selectedAdapter());
-    m_replaySpeed = CMainFrame::storedReplaySpeed();
+    m_replaySpeed = storedReplaySpeed();
     m_bySecond = m_fileReplay && m_replaySpeed != 0;
     m_seconds.reset(m_sessionCount);
     for (std::size_t slot = 0; slot < m_firstStamp.size(); ++slot) {
@@ -94,11 +94,10 @@ bool CChartView::startCaptures() {
     return true;
 }
 
-void CChartView::onInitialUpdate(CMainFrame* frame) {
-    m_frame = frame;
+void CChartView::onInitialUpdate() {
     if (!startCaptures())
         return; // the session has reported why; the window stays blank
-    if (frame) {
+    if (ViewHost* frame = host()) {
         frame->setLinkSpeedText(linkSpeedText(m_linkSpeed));
         frame->setViewButtons(
             {{cmd::BarGraph, viewimage::BarGraph}, {cmd::PieChart, viewimage::PieChart}});
@@ -227,8 +226,8 @@ QString CChartView::replayStatusText() const {
 }
 
 void CChartView::showReplayStatus() {
-    if (m_frame)
-        m_frame->setViewStatusText(replayStatusText());
+    if (host())
+        host()->setViewStatusText(replayStatusText());
 }
 
 QImage CChartView::picture() {

@@ -27,7 +27,6 @@ public:
     /// Stops the captures in order (a thread that does not end is fatal).
     ~CChartView() override;
 
-    void onInitialUpdate(CMainFrame* frame) override;
     /// "Bar Graph" and "Pie Chart": the next tick shows the chosen chart.
     bool onCommand(int command) override;
     bool isCommandEnabled(int command) const override;
@@ -58,6 +57,7 @@ public Q_SLOTS:
     void tick();
 
 protected:
+    void onInitialUpdate() override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -83,7 +83,6 @@ private:
     long long m_shownSecond = 0;
     bool m_haveSecond = false;
     bool m_replayEnded = false;
-    CMainFrame* m_frame = nullptr;
     QTimer m_timer;
     bool m_ready = false;
     qint64 m_linkSpeed = 0;

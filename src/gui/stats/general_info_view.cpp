@@ -60,7 +60,7 @@ QLabel* label(const QString& text, QWidget* parent) {
 } // namespace
 
 CGeneralInfoView::CGeneralInfoView(QWidget* parent)
-    : CView(view::GeneralInfo, parent)
+    : CCaptureView(view::GeneralInfo, StartStop::Toggle, {}, parent)
     , m_stats(linkSpeedBps(app::selectedAdapter()))
     , m_model(m_stats)
     , m_session(CaptureWindow::GeneralInfoView) {
@@ -149,11 +149,10 @@ void CGeneralInfoView::buildLayout() {
     layout->addWidget(usersBox, 2);
 }
 
-void CGeneralInfoView::onInitialUpdate(CMainFrame* frame) {
-    m_frame = frame;
+void CGeneralInfoView::onInitialUpdate() {
     const QString link = linkSpeedText(m_stats.linkSpeed());
-    if (frame)
-        frame->setLinkSpeedText(link);
+    if (host())
+        host()->setLinkSpeedText(link);
     for (QLabel* l : m_linkLabels)
         l->setText(link);
     start();
@@ -180,31 +179,6 @@ void CGeneralInfoView::stop() {
     m_stats.showPendingRows();
     m_model.endUpdate();
     setButtons();
-}
-
-void CGeneralInfoView::setButtons() {
-    if (!m_frame)
-        return;
-    if (m_stopped)
-        m_frame->setViewButtons({{cmd::Start, viewimage::Start}});
-    else
-        m_frame->setViewButtons({{cmd::Stop, viewimage::Stop}});
-}
-
-bool CGeneralInfoView::onCommand(int command) {
-    if (command == cmd::Start && m_stopped) {
-        start();
-        return true;
-    }
-    if (command == cmd::Stop && !m_stopped) {
-        stop();
-        return true;
-    }
-    return false;
-}
-
-bool CGeneralInfoView::isCommandEnabled(int command) const {
-    return (command == cmd::Start && m_stopped) || (command == cmd::Stop && !m_stopped);
 }
 
 void CGeneralInfoView::tick() {
@@ -269,7 +243,7 @@ bool CGeneralInfoView::listMenuRequested(const QPoint& globalPos) {
     QAction* trace =
         menu->addAction(QStringLiteral("Trace Node"), this, &CGeneralInfoView::traceNode);
     // The trace view takes the station once the program has one.
-    trace->setEnabled(m_frame && m_frame->hasView(view::TraceSingle));
+    trace->setEnabled(host() && host()->hasView(view::TraceSingle));
     // Beside the list's own commands: the second's rows as shown, to a CSV file.
     menu->addSeparator();
     menu->addAction(QStringLiteral("Export..."), this, [this] {
@@ -297,13 +271,8 @@ void CGeneralInfoView::traceNode() {
 
 void CGeneralInfoView::switchFrameTo(int templateId) {
     // The switch destroys this view: it runs once the menu's signal is done.
-    if (!m_frame || !m_frame->hasView(templateId))
-        return;
-    QPointer<CMainFrame> frame = m_frame;
-    QTimer::singleShot(0, frame, [frame, templateId] {
-        if (frame)
-            frame->switchToView(templateId);
-    });
+    if (host() && host()->hasView(templateId))
+        host()->switchToViewLater(templateId);
 }
 
 bool CGeneralInfoView::eventFilter(QObject* watched, QEvent* event) {

@@ -3,9 +3,9 @@
 #include "core/capture/capture_session.h"
 #include "core/stats/general_stats.h"
 #include "core/stats/top_users_model.h"
-#include "gui/shell/main_frame.h"
-#include "gui/shell/view.h"
+#include "gui/shell/capture_view.h"
 
+#include <QMenu>
 #include <QPointer>
 #include <QTimer>
 
@@ -13,7 +13,7 @@
 
 class CGraphPanel;
 class QLabel;
-class QMenu;
+
 class RowListView;
 
 /// "General" network statistics: utilization, packets and bits per second
@@ -21,7 +21,7 @@ class RowListView;
 /// scrolling graphs, and the frames of the last second in the Top Users list,
 /// from which a station is handed to the analyzer, the single node view or
 /// the trace view.
-class CGeneralInfoView : public CView {
+class CGeneralInfoView : public CCaptureView {
     Q_OBJECT
 public:
     /// The twelve figures, by group.
@@ -45,9 +45,7 @@ public:
     explicit CGeneralInfoView(QWidget* parent = nullptr);
     ~CGeneralInfoView() override;
 
-    void onInitialUpdate(CMainFrame* frame) override;
-    bool onCommand(int command) override;
-    bool isCommandEnabled(int command) const override;
+    bool isCapturing() const override { return !m_stopped; }
 
     /// Start: captures again; counters, averages and peaks go on.
     bool start();
@@ -87,11 +85,13 @@ public Q_SLOTS:
     void tick();
 
 protected:
+    void onInitialUpdate() override;
+    void startCommand() override { start(); }
+    void stopCommand() override { stop(); }
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildLayout();
-    void setButtons();
     void showFigures();
     void switchFrameTo(int templateId);
 
@@ -100,7 +100,6 @@ private:
     qarsilo::TopUsersModel m_model;
     qarsilo::CaptureSession m_session;
     QTimer m_timer;
-    QPointer<CMainFrame> m_frame;
     bool m_stopped = false;
     bool m_menuPending = false;
     QString m_selectedMac;

@@ -50,7 +50,8 @@ constexpr int kMaxStoredMac = 128;
 } // namespace
 
 CSingleNodeView::CSingleNodeView(QWidget* parent)
-    : CView(view::SingleNode, parent)
+    : CCaptureView(view::SingleNode, StartStop::Toggle,
+                   {{cmd::AddressBookPlus, viewimage::AddressBookPlus}}, parent)
     , m_stats(linkSpeedBps(app::selectedAdapter()), QDateTime::currentSecsSinceEpoch()) {
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPointSize(8);
@@ -75,7 +76,6 @@ CSingleNodeView::CSingleNodeView(QWidget* parent)
     m_nodeIp = found.ip;
     showNode();
 
-    m_picker = [](QWidget* parent) { return runAddressBook(parent); };
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, &CSingleNodeView::tick);
 }
@@ -168,8 +168,7 @@ QString CSingleNodeView::noNodeText(const QString& mac) {
         .arg(mac);
 }
 
-void CSingleNodeView::onInitialUpdate(CMainFrame* frame) {
-    m_frame = frame;
+void CSingleNodeView::onInitialUpdate() {
     start();
     for (CGraphPanel* g : m_graphs) {
         g->graph()->setRange(kGraphRange);
@@ -207,8 +206,8 @@ void CSingleNodeView::stopCaptures(bool toFirst) {
 }
 
 bool CSingleNodeView::start() {
-    if (m_frame)
-        m_frame->setLinkSpeedText(linkSpeedText(m_stats.linkSpeed()));
+    if (host())
+        host()->setLinkSpeedText(linkSpeedText(m_stats.linkSpeed()));
     m_running = startCaptures();
     setButtons();
     return m_running;
@@ -223,37 +222,15 @@ void CSingleNodeView::stop() {
     setButtons();
 }
 
-void CSingleNodeView::setButtons() {
-    if (!m_frame)
-        return;
-    const ViewButton first = m_running ? ViewButton{cmd::Stop, viewimage::Stop}
-                                       : ViewButton{cmd::Start, viewimage::Start};
-    m_frame->setViewButtons({first, {cmd::AddressBookPlus, viewimage::AddressBookPlus}});
-}
-
-bool CSingleNodeView::onCommand(int command) {
-    switch (command) {
-    case cmd::Start:
-        if (m_running)
-            return false;
-        start();
-        return true;
-    case cmd::Stop:
-        if (!m_running)
-            return false;
-        stop();
-        return true;
-    case cmd::AddressBookPlus:
-        pickNode();
-        return true;
-    default:
+bool CSingleNodeView::onViewCommand(int command) {
+    if (command != cmd::AddressBookPlus)
         return false;
-    }
+    pickNode();
+    return true;
 }
 
-bool CSingleNodeView::isCommandEnabled(int command) const {
-    return (command == cmd::Start && !m_running) || (command == cmd::Stop && m_running) ||
-           command == cmd::AddressBookPlus;
+bool CSingleNodeView::isViewCommandEnabled(int command) const {
+    return command == cmd::AddressBookPlus;
 }
 
 void CSingleNodeView::pickNode() {

@@ -3,9 +3,8 @@
 #include "core/addressbook/address_database.h"
 #include "core/capture/capture_session.h"
 #include "core/stats/single_node_stats.h"
-#include "gui/addressbook/address_book_dlg.h"
-#include "gui/shell/main_frame.h"
-#include "gui/shell/view.h"
+#include "core/addressbook/picked_node.h"
+#include "gui/shell/capture_view.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -21,7 +20,7 @@ class QLabel;
 /// utilization of the link (current, average over the running minute, peak
 /// and its time), its bits per second and its last partners, from a "To" and
 /// a "From" capture. "Address Book+" picks another station.
-class CSingleNodeView : public CView {
+class CSingleNodeView : public CCaptureView {
     Q_OBJECT
 public:
     /// Texts of the "Node Information" group.
@@ -37,8 +36,8 @@ public:
     };
     /// Fields of each utilization group.
     enum Field : int { Bps, Current, Average, Peak, PeakTime, FieldCount };
-    /// Runs the address book as a picker; replaceable (tests).
-    using Picker = std::function<PickedNode(QWidget* parent)>;
+    /// Runs the address book as a picker; the program gives the real one.
+    using Picker = qarsilo::NodePicker;
 
     /// "To" and "From", by capture slot.
     static constexpr int kToSlot = 0;
@@ -47,9 +46,7 @@ public:
     explicit CSingleNodeView(QWidget* parent = nullptr);
     ~CSingleNodeView() override;
 
-    void onInitialUpdate(CMainFrame* frame) override;
-    bool onCommand(int command) override;
-    bool isCommandEnabled(int command) const override;
+    bool isCapturing() const override { return m_running; }
 
     /// Start: the "From" capture, then the "To" capture. A node that is no MAC
     /// address starts nothing: the operator is asked to pick one.
@@ -81,11 +78,17 @@ public Q_SLOTS:
     /// Every 1000 ms: nothing while stopped.
     void tick();
 
+protected:
+    void onInitialUpdate() override;
+    void startCommand() override { start(); }
+    void stopCommand() override { stop(); }
+    bool onViewCommand(int command) override;
+    bool isViewCommandEnabled(int command) const override;
+
 private:
     void buildLayout();
     void loadAddresses();
     void showNode();
-    void setButtons();
     bool startCaptures();
     void stopCaptures(bool toFirst);
 
@@ -99,7 +102,6 @@ private:
     QString m_nodeIp;
     bool m_running = false;
     QTimer m_timer;
-    QPointer<CMainFrame> m_frame;
     Picker m_picker;
 
     std::array<QLabel*, InfoCount> m_info{};

@@ -5,8 +5,6 @@
 #include "core/app/message_service.h"
 #include "core/app/settings_store.h"
 #include "core/trace/trace_colours.h"
-#include "gui/addressbook/add_node_dlg.h"
-#include "gui/shell/main_frame.h"
 #include "gui/widgets/mask_edit.h"
 
 #include <QCheckBox>
@@ -79,17 +77,16 @@ bool macFieldEmpty(const QString& text) {
 } // namespace
 
 CTrafficTraceSingle::CTrafficTraceSingle(QWidget* parent)
-    : CView(view::TraceSingle, parent)
+    : CCaptureView(view::TraceSingle, StartStop::Both, {}, parent)
     , m_board(kBoardSize, qGuiApp ? qGuiApp->devicePixelRatio() : 1.0)
     , m_animator(m_board, m_model)
     , m_session(CaptureWindow::TrafficTraceSingle) {
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-    m_picker = [](QWidget* parent) { return runAddressBook(parent); };
 
     m_boardWnd = new BoardWindow(m_board, this);
     m_mac = new CMaskEdit(this);
-    m_mac->setUp(CAddNodeDlg::kMacMask, CAddNodeDlg::kMacTemplate, kMacTemplate);
-    m_mac->setExtraCharacters(CAddNodeDlg::kHexLetters);
+    m_mac->setUp(CMaskEdit::kMacMask, CMaskEdit::kMacTemplate, kMacTemplate);
+    m_mac->setExtraCharacters(CMaskEdit::kHexLetters);
     m_addr = new QToolButton(this);
     m_addr->setText(QStringLiteral("addr"));
     m_addr->setToolTip(QStringLiteral("Pick the node from the address book"));
@@ -151,7 +148,7 @@ CTrafficTraceSingle::CTrafficTraceSingle(QWidget* parent)
 CTrafficTraceSingle::~CTrafficTraceSingle() {
     m_tick.stop();
     m_animTimer.stop();
-    m_frame = nullptr; // the frame may be going too
+    detachHost(); // the frame may be going too
     stop();
     m_model.setAnimationsAllowed(false);
     m_animator.endAll();
@@ -161,8 +158,7 @@ CTrafficTraceSingle::~CTrafficTraceSingle() {
             m_model.animationEnded();
 }
 
-void CTrafficTraceSingle::onInitialUpdate(CMainFrame* frame) {
-    m_frame = frame;
+void CTrafficTraceSingle::onInitialUpdate() {
     m_addr->setIcon(addressButtonArt());
     m_addr->setToolButtonStyle(Qt::ToolButtonIconOnly);
 
@@ -170,7 +166,7 @@ void CTrafficTraceSingle::onInitialUpdate(CMainFrame* frame) {
     SettingsStore().readString(setting::macAddress, mac);
     // A text that is no address (another program's value) leaves the field empty.
     if (const std::optional<MacAddress> parsed = parseMacAddress(mac.trimmed()))
-        m_mac->setUp(CAddNodeDlg::kMacMask, CAddNodeDlg::kMacTemplate, macAddressText(*parsed));
+        m_mac->setUp(CMaskEdit::kMacMask, CMaskEdit::kMacTemplate, macAddressText(*parsed));
 
     for (int i = 0; i < kTraceLayerCount; ++i)
         m_layer->addItem(traceLayerName(i));
@@ -314,11 +310,11 @@ void CTrafficTraceSingle::stop() {
 void CTrafficTraceSingle::pickNode() {
     m_model.setAnimationsAllowed(false);
     stop();
-    const PickedNode picked = m_picker(this);
+    const PickedNode picked = m_picker ? m_picker(this) : PickedNode();
     if (picked.mac == QLatin1String("none"))
         return;
     const std::optional<MacAddress> mac = parseMacAddress(picked.mac.trimmed());
-    m_mac->setUp(CAddNodeDlg::kMacMask, CAddNodeDlg::kMacTemplate,
+    m_mac->setUp(CMaskEdit::kMacMask, CMaskEdit::kMacTemplate,
                  mac ? macAddressText(*mac) : picked.mac);
     m_model.setAnimationsAllowed(true);
     start();
@@ -434,25 +430,4 @@ QStringList CTrafficTraceSingle::logLines() const {
     return out;
 }
 
-void CTrafficTraceSingle::setButtons() {
-    if (m_frame)
-        m_frame->setViewButtons({{cmd::Start, viewimage::Start}, {cmd::Stop, viewimage::Stop}});
-}
 
-bool CTrafficTraceSingle::onCommand(int command) {
-    switch (command) {
-    case cmd::Start:
-        start();
-        return true;
-    case cmd::Stop:
-        stop();
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool CTrafficTraceSingle::isCommandEnabled(int command) const {
-    // Start while monitoring re-reads the fields, so it stays offered.
-    return command == cmd::Start || (command == cmd::Stop && m_running);
-}

@@ -2,8 +2,8 @@
 
 #include "core/capture/capture_session.h"
 #include "core/trace/trace_model.h"
-#include "gui/addressbook/address_book_dlg.h"
-#include "gui/shell/view.h"
+#include "core/addressbook/picked_node.h"
+#include "gui/shell/capture_view.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -25,21 +25,19 @@ class QToolButton;
 /// the side node table and queues what to draw; the interface thread drains
 /// the queue and steps the animations from one timer, and ages the peers
 /// once a second.
-class CTrafficTraceSingle : public CView {
+class CTrafficTraceSingle : public CCaptureView {
     Q_OBJECT
 public:
     /// The board's size in the window.
     static constexpr QSize kBoardSize{596, 656};
-    /// Picks a node from the address book; replaceable (tests).
-    using AddressPicker = std::function<PickedNode(QWidget* parent)>;
+    /// Picks a node from the address book; the program gives the real one.
+    using AddressPicker = qarsilo::NodePicker;
 
     explicit CTrafficTraceSingle(QWidget* parent = nullptr);
     /// Stops the capture and ends every animation before the board goes.
     ~CTrafficTraceSingle() override;
 
-    void onInitialUpdate(CMainFrame* frame) override;
-    bool onCommand(int command) override;
-    bool isCommandEnabled(int command) const override;
+    bool isCapturing() const override { return m_running; }
 
     /// Start monitoring the MAC field's node; while monitoring, only re-reads
     /// the fields and stores the MAC. False when nothing captures.
@@ -78,6 +76,11 @@ public Q_SLOTS:
     /// animation steps that are due.
     void animate();
 
+protected:
+    void onInitialUpdate() override;
+    void startCommand() override { start(); }
+    void stopCommand() override { stop(); }
+
 private:
     void readFields(bool report);
     bool readNumber(QLineEdit* field, int low, int high, int& value, bool report);
@@ -88,9 +91,7 @@ private:
     void scheduleAnimation();
     void flushBoard();
     void addLog(const QString& line);
-    void setButtons();
 
-    CMainFrame* m_frame = nullptr;
     // The board and the model outlive the session that feeds them.
     qarsilo::TraceModel m_model;
     qarsilo::TraceBoard m_board;

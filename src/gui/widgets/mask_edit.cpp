@@ -12,6 +12,12 @@ namespace {
 const QChar kFill = QLatin1Char('_');
 }
 
+const QString CMaskEdit::kMacMask = QStringLiteral("99:99:99:99:99:99");
+const QString CMaskEdit::kMacTemplate = QStringLiteral("__:__:__:__:__:__");
+const QString CMaskEdit::kIpv6Mask = QStringLiteral("9999:9999:9999:9999:9999:9999:9999:9999");
+const QString CMaskEdit::kIpv6Template = QStringLiteral("____:____:____:____:____:____:____:____");
+const QString CMaskEdit::kHexLetters = QStringLiteral("abcdefABCDEF");
+
 CMaskEdit::CMaskEdit(QWidget* parent)
     : QLineEdit(parent) {
     // Dropped text would be inserted, not typed through the mask.

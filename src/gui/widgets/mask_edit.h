@@ -14,6 +14,14 @@
 class CMaskEdit : public QLineEdit {
     Q_OBJECT
 public:
+    /// Masks and templates of the address fields.
+    static const QString kMacMask;
+    static const QString kMacTemplate;
+    static const QString kIpv6Mask;
+    static const QString kIpv6Template;
+    /// Hexadecimal letters, accepted in the address fields beside digits.
+    static const QString kHexLetters;
+
     explicit CMaskEdit(QWidget* parent = nullptr);
 
     /// Sets mask, template and the initial text, which is also the text that
