@@ -480,6 +480,39 @@ private Q_SLOTS:
         QCOMPARE(groupsIn(m_file, GroupTable::Location), words({"", " x "}));
     }
 
+    // Each kind of group name has a table and column of its own, which other
+    // tools write by name.
+    void groupTables_data() {
+        QTest::addColumn<GroupTable>("table");
+        QTest::addColumn<QString>("tableName");
+        QTest::addColumn<QString>("columnName");
+        QTest::newRow("workgroup") << GroupTable::Workgroup << QStringLiteral("workgrouptree")
+                                   << QStringLiteral("WORKGROUP");
+        QTest::newRow("location") << GroupTable::Location << QStringLiteral("locationtree")
+                                  << QStringLiteral("LOCATION");
+        QTest::newRow("subnet") << GroupTable::Subnet << QStringLiteral("subnettree")
+                                << QStringLiteral("SUBNET");
+    }
+
+    void groupTables() {
+        QFETCH(GroupTable, table);
+        QFETCH(QString, tableName);
+        QFETCH(QString, columnName);
+        QCOMPARE(AddressDatabase::tableName(table), tableName);
+        QCOMPARE(AddressDatabase::columnName(table), columnName);
+        AddressDatabase db(m_file);
+        QVERIFY(db.open());
+        QVERIFY(db.addGroupIfAbsent(table, QStringLiteral("mine")));
+        for (GroupTable t : {GroupTable::Workgroup, GroupTable::Location, GroupTable::Subnet})
+            QCOMPARE(groupsIn(m_file, t), t == table ? words({"mine"}) : QStringList());
+        const QString insert =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES ('theirs')").arg(tableName, columnName);
+        QVERIFY(m_server ? m_book->sql(insert) : rawSql(m_file, {insert}));
+        QCOMPARE(groupsIn(m_file, table), words({"mine", "theirs"}));
+        QCOMPARE(db.deleteGroup(table, QStringLiteral("theirs")), AddressDatabase::Outcome::Done);
+        QCOMPARE(groupsIn(m_file, table), words({"mine"}));
+    }
+
     // Names are data, never SQL.
     void quotesAndLineBreaksAreStoredAsTyped() {
         NodeRecord n = node("00:00:00:00:00:09", "1.2.3.4", "O'Brien\"; DROP TABLE node; --");
