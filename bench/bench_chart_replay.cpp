@@ -11,7 +11,7 @@
 #include "bench_util.h"
 #include "core/app/app_state.h"
 #include "core/app/settings_store.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
 

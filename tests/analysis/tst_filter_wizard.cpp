@@ -1,7 +1,7 @@
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "gui/analysis/capture_decode_view.h"
 #include "gui/analysis/filter_wizard.h"
 #include "gui/shell/main_frame.h"

@@ -8,7 +8,7 @@
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
 #include "support/scripted_message_service.h"

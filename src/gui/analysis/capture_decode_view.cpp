@@ -8,7 +8,7 @@
 #include "core/app/message_service.h"
 #include "core/app/settings_store.h"
 #include "core/app/toolbar_art.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
 #include "gui/analysis/filter_wizard.h"
 #include "gui/shell/main_frame.h"

@@ -2,7 +2,7 @@
 
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
 #include "gui/shell/main_frame.h"
 
