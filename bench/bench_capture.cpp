@@ -7,7 +7,7 @@
 //
 //   qarsilo-bench-capture [--runs N] [--filter EXPR] CAPTURE.pcap
 
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 
 #include <QString>

@@ -8,11 +8,11 @@
 // file alternately in one run; medians and their ratio are printed, and the
 // last second the window shows is checked against the command's.
 
+#include "app/builtin_views.h"
 #include "bench_util.h"
 #include "core/app/app_state.h"
 #include "core/app/settings_store.h"
-#include "core/capture/adapter_list.h"
-#include "app/builtin_views.h"
+#include "core/capture/adapter_name.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
 

@@ -5,11 +5,11 @@
 // the rows are shown and the longest wait of the interface thread meanwhile
 // (a 1 ms heartbeat timer). Medians over the runs.
 
+#include "app/builtin_views.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "gui/analysis/capture_decode_view.h"
-#include "app/builtin_views.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/view_registry.h"
 

@@ -16,7 +16,7 @@
 #include "bench_util.h"
 #include "core/analysis/capture_list_model.h"
 #include "core/analysis/frame_store.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 
 #include <QCoreApplication>

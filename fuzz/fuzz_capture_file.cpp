@@ -7,7 +7,7 @@
 #include "fuzz_input.h"
 
 #include "core/analysis/frame_store.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 
 #include <sys/mman.h>

@@ -3,6 +3,7 @@
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 #include "gui/addressbook/address_book_dlg.h"
 #include "gui/addressbook/book_location_dlg.h"

@@ -1,6 +1,6 @@
 #include "cli/cli_commands.h"
 #include "cli/session_wait.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 #include "core/capture/native_path.h"
 

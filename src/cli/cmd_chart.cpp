@@ -1,7 +1,7 @@
 #include "cli/cli_commands.h"
 #include "cli/session_wait.h"
 
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 #include "core/capture/native_path.h"
 #include "core/stats/distribution_chart.h"

@@ -3,7 +3,7 @@
 #include "core/analysis/decode_tree.h"
 #include "core/analysis/frame.h"
 #include "core/analysis/hex_dump.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/native_path.h"
 
 #include <pcap/pcap.h>

@@ -2,7 +2,7 @@
 
 #include "core/analysis/classify.h"
 #include "core/analysis/frame.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 
 #include "core/capture/native_path.h"

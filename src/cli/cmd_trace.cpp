@@ -2,7 +2,7 @@
 #include "cli/session_wait.h"
 
 #include "core/addressbook/address_database.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 #include "core/trace/trace_colours.h"
 #include "core/trace/trace_model.h"

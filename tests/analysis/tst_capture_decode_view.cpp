@@ -5,7 +5,7 @@
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "gui/analysis/capture_decode_view.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/qarsilo_view.h"

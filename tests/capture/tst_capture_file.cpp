@@ -3,7 +3,7 @@
 
 #include "capture/capture_test_util.h"
 #include "core/app/app_state.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 
@@ -59,6 +60,35 @@ int runningInGroup(pid_t group) {
     return n;
 }
 
+// The lengths a window with snapshot length `snapLen` sees of the capture
+// at `path`: the sum of the captured lengths (cut), of the wire lengths and
+// the longest captured length.
+struct Lengths {
+    long long cap = 0;
+    long long wire = 0;
+    bpf_u_int32 maxCap = 0;
+    int frames = 0;
+};
+
+Lengths expectedLengths(const QString& path, int snapLen) {
+    Lengths out;
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_t* p = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
+    if (!p)
+        return out;
+    pcap_pkthdr* h;
+    const u_char* bytes;
+    while (pcap_next_ex(p, &h, &bytes) == 1) {
+        const bpf_u_int32 cap = std::min(h->caplen, static_cast<bpf_u_int32>(snapLen));
+        out.cap += cap;
+        out.wire += h->len;
+        out.maxCap = std::max(out.maxCap, cap);
+        ++out.frames;
+    }
+    pcap_close(p);
+    return out;
+}
+
 } // namespace
 
 class TestCaptureStream : public QObject {
@@ -72,6 +102,8 @@ private Q_SLOTS:
     void stopWhileWaiting();
     void helperFailsAsInProcess_data();
     void helperFailsAsInProcess();
+    void snapLengthCutAlike_data();
+    void snapLengthCutAlike();
 };
 
 void TestCaptureStream::commands_data() {
@@ -275,6 +307,61 @@ void TestCaptureStream::helperFailsAsInProcess() {
     QCOMPARE(helper.result.error, here.result.error);
     QCOMPARE(helper.shown, here.shown);
     QCOMPARE(helper.err, here.err);
+}
+
+// A capture read from a file and the same capture read as a stream reach the
+// handler alike: every frame cut to the window's snapshot length, its wire
+// length untouched.
+void TestCaptureStream::snapLengthCutAlike_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<CaptureWindow>("window");
+
+    const QString jumbo = pcapDir() + QStringLiteral("/tcpdump__ipv6_jumbogram_1.pcap");
+    const QString telegram = pcapDir() + QStringLiteral("/ndpi__telegram.pcap");
+    QTest::newRow("chart 64") << telegram << CaptureWindow::PDL2View;
+    QTest::newRow("analyzer 1514, jumbo") << jumbo << CaptureWindow::CaptureDecodeView;
+    QTest::newRow("trace 10000, jumbo") << jumbo << CaptureWindow::TrafficTraceSingle;
+    QTest::newRow("command line 1514, frames within") << telegram << CaptureWindow::CommandLine;
+}
+
+void TestCaptureStream::snapLengthCutAlike() {
+    QFETCH(QString, path);
+    QFETCH(CaptureWindow, window);
+
+    const auto read = [window](const QString& adapter) {
+        Lengths seen;
+        CaptureSession session(window);
+        session.setFileReplay(FileReplay::AsFastAsPossible);
+        session.setHandler([&seen](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+            volatile std::uint8_t last = h.caplen ? bytes[h.caplen - 1] : 0;
+            (void)last;
+            seen.cap += h.caplen;
+            seen.wire += h.len;
+            seen.maxCap = std::max(seen.maxCap, h.caplen);
+            ++seen.frames;
+        });
+        if (!session.start(adapter).ok())
+            return Lengths{};
+        for (int i = 0; i < 2000 && session.loopEnd() == LoopEnd::Running; ++i)
+            QTest::qWait(10);
+        const LoopEnd end = session.loopEnd();
+        session.stop();
+        return end == LoopEnd::EndOfFile ? seen : Lengths{};
+    };
+
+    const int snapLen = captureWindowParams(window).snapLen;
+    const Lengths expected = expectedLengths(path, snapLen);
+    QVERIFY(expected.frames > 0);
+    const Lengths fromFile = read(QStringLiteral("file:") + path);
+    const Lengths fromStream = read(QStringLiteral("pipe:cat '%1'").arg(path));
+    QCOMPARE(fromFile.frames, expected.frames);
+    QCOMPARE(fromFile.cap, expected.cap);
+    QCOMPARE(fromFile.wire, expected.wire);
+    QCOMPARE(fromFile.maxCap, expected.maxCap);
+    QCOMPARE(fromStream.frames, expected.frames);
+    QCOMPARE(fromStream.cap, expected.cap);
+    QCOMPARE(fromStream.wire, expected.wire);
+    QCOMPARE(fromStream.maxCap, expected.maxCap);
 }
 
 QTEST_GUILESS_MAIN(TestCaptureStream)

@@ -5,7 +5,7 @@
 #include "addressbook/address_test_util.h"
 #include "capture/live_net.h"
 #include "core/app/app_state.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
 #include "discovery_test_util.h"

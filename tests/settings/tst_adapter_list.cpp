@@ -1,4 +1,5 @@
 #include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
 
 #include "support/test_util.h"

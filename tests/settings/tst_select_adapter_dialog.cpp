@@ -1,4 +1,5 @@
 #include "core/app/app_state.h"
+#include "core/capture/adapter_name.h"
 #include "gui/shell/select_adapter_dialog.h"
 
 #include <QHeaderView>

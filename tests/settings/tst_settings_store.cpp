@@ -1,5 +1,5 @@
 #include "core/app/settings_store.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 
 #include <QFile>
 #include <QRegularExpression>

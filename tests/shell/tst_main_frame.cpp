@@ -1,6 +1,6 @@
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 #include "core/capture/native_path.h"
 #include "gui/shell/help_window.h"

@@ -3,13 +3,13 @@
 // set-ups that leave the window blank, the fatal texts, and two capture threads
 // at full speed feeding one window's counters.
 
+#include "app/builtin_views.h"
 #include "capture/capture_test_util.h"
 #include "chart_frames.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
-#include "core/capture/adapter_list.h"
-#include "app/builtin_views.h"
+#include "core/capture/adapter_name.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
 #include "support/scripted_message_service.h"

@@ -3,14 +3,14 @@
 // rows, picking a station from the Top Users list (only while stopped) and
 // handing it on, the single node view's captures, lookups and picker.
 
+#include "app/builtin_views.h"
 #include "capture/capture_test_util.h"
 #include "chart_frames.h"
 #include "core/addressbook/address_database.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
-#include "core/capture/adapter_list.h"
-#include "app/builtin_views.h"
+#include "core/capture/adapter_name.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/general_info_view.h"
 #include "gui/stats/rolling_graph.h"

@@ -7,10 +7,10 @@
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
-#include "core/capture/adapter_list.h"
-#include "support/fake_view_host.h"
+#include "core/capture/adapter_name.h"
 #include "gui/trace/traffic_trace_single.h"
 #include "gui/widgets/mask_edit.h"
+#include "support/fake_view_host.h"
 #include "support/scripted_message_service.h"
 #include "trace_frames.h"
 

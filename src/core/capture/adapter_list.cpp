@@ -13,19 +13,6 @@ constexpr int kArphrdEther = 1;
 constexpr int kArphrdLoopback = 772;
 } // namespace
 
-bool isCaptureFileAdapter(const QString& adapterName) {
-    return adapterName.startsWith(kCaptureFilePrefix);
-}
-
-QString captureFilePath(const QString& adapterName) {
-    return isCaptureFileAdapter(adapterName) ? adapterName.mid(kCaptureFilePrefix.size())
-                                             : QString();
-}
-
-QString captureFileAdapterName(const QString& path) {
-    return kCaptureFilePrefix + path;
-}
-
 bool canReadCaptureFile(const QString& path, QString* error) {
     const QByteArray native = nativeFileName(path);
     // Opening a named pipe waits for a writer, and this runs on the interface

@@ -22,15 +22,6 @@ struct PcapDevice {
     bool loopback = false;
 };
 
-/// Adapter names of the form "file:PATH" stand for a capture file that every
-/// window reads instead of a live adapter.
-inline const QString kCaptureFilePrefix = QStringLiteral("file:");
-bool isCaptureFileAdapter(const QString& adapterName);
-/// The path of a "file:" adapter name (empty for live adapters).
-QString captureFilePath(const QString& adapterName);
-/// The adapter name that selects the capture file at `path`.
-QString captureFileAdapterName(const QString& path);
-
 /// Whether libpcap can read the capture file at `path` (pcap or pcapng); on
 /// failure `error` (when given) says why.
 bool canReadCaptureFile(const QString& path, QString* error = nullptr);

@@ -8,7 +8,7 @@
 #include "core/app/message_service.h"
 #include "core/app/settings_store.h"
 #include "core/app/toolbar_art.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
 #include "gui/analysis/filter_wizard.h"
 #include "gui/widgets/row_list_view.h"
@@ -451,8 +451,8 @@ void CCaptureDecodeView::finishScan() {
     m_scanResult.clear();
     if (host())
         host()->showStatusMessage(QStringLiteral("Display filter: %1 of %2 frames shown")
-                                       .arg(m_model.rowCount())
-                                       .arg(m_scanEnd));
+                                      .arg(m_model.rowCount())
+                                      .arg(m_scanEnd));
     tick();
 }
 

@@ -9,6 +9,7 @@
 #include "core/app/settings_store.h"
 #include "core/app/toolbar_art.h"
 #include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "gui/shell/about_dialog.h"
 #include "gui/shell/help_window.h"
 #include "gui/shell/select_adapter_dialog.h"

@@ -2,6 +2,7 @@
 
 #include "core/app/app_state.h"
 #include "core/app/toolbar_art.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 
 #include <QDialogButtonBox>

@@ -3,7 +3,7 @@
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
 
 #include <QDateTime>

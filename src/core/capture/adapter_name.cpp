@@ -1,0 +1,53 @@
+#include "core/capture/adapter_name.h"
+
+namespace qarsilo {
+
+bool AdapterName::selectsSource() const {
+    switch (kind) {
+    case AdapterKind::None:
+        return false;
+    case AdapterKind::CaptureFile:
+    case AdapterKind::Command:
+        return !argument.isEmpty();
+    case AdapterKind::Device:
+    case AdapterKind::StandardInput:
+        return true;
+    }
+    return false;
+}
+
+AdapterName parseAdapterName(const QString& adapterName) {
+    if (adapterName.isEmpty())
+        return {};
+    if (adapterName.startsWith(kCaptureFilePrefix))
+        return {AdapterKind::CaptureFile, adapterName.mid(kCaptureFilePrefix.size())};
+    const QLatin1String command(kCommandAdapterPrefix);
+    if (adapterName.startsWith(command))
+        return {AdapterKind::Command, adapterName.mid(command.size())};
+    if (adapterName == QLatin1String(kStandardInputAdapter))
+        return {AdapterKind::StandardInput, {}};
+    return {AdapterKind::Device, adapterName};
+}
+
+bool isCaptureFileAdapter(const QString& adapterName) {
+    return parseAdapterName(adapterName).kind == AdapterKind::CaptureFile;
+}
+
+QString captureFilePath(const QString& adapterName) {
+    const AdapterName name = parseAdapterName(adapterName);
+    return name.kind == AdapterKind::CaptureFile ? name.argument : QString();
+}
+
+QString captureFileAdapterName(const QString& path) {
+    return kCaptureFilePrefix + path;
+}
+
+bool isCommandAdapter(const QString& adapterName) {
+    return parseAdapterName(adapterName).kind == AdapterKind::Command;
+}
+
+bool isStreamAdapter(const QString& adapterName) {
+    return parseAdapterName(adapterName).isStream();
+}
+
+} // namespace qarsilo

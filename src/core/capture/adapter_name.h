@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace qarsilo {
+
+/// What an adapter name selects. Names are case-sensitive: "File:x" is a device.
+enum class AdapterKind : std::uint8_t {
+    None,          ///< the empty name: no adapter selected
+    Device,        ///< a live device, the name as libpcap knows it
+    CaptureFile,   ///< "file:PATH"
+    Command,       ///< "pipe:COMMAND": the pcap stream COMMAND writes
+    StandardInput, ///< "-": the pcap stream on the standard input
+};
+
+/// An adapter name taken apart: its kind and what follows the prefix (the
+/// path, the command, or the whole device name; empty for None and "-").
+struct AdapterName {
+    AdapterKind kind = AdapterKind::None;
+    QString argument;
+
+    bool isStream() const {
+        return kind == AdapterKind::Command || kind == AdapterKind::StandardInput;
+    }
+    /// False for the empty name and for a bare "file:" or "pipe:".
+    bool selectsSource() const;
+    bool operator==(const AdapterName&) const = default;
+};
+
+/// Adapter names of the form "file:PATH" stand for a capture file that every
+/// window reads instead of a live adapter.
+inline const QString kCaptureFilePrefix = QStringLiteral("file:");
+/// Adapter names of the form "pipe:COMMAND" read the pcap stream COMMAND
+/// writes on its standard output (run by /bin/sh in a process group of its own).
+inline constexpr const char* kCommandAdapterPrefix = "pipe:";
+/// The adapter name that reads a pcap stream from the standard input.
+inline constexpr const char* kStandardInputAdapter = "-";
+
+/// The prefix decides, nothing else: a "pipe:" name is a command even when a
+/// file of that name exists.
+AdapterName parseAdapterName(const QString& adapterName);
+
+bool isCaptureFileAdapter(const QString& adapterName);
+/// The path of a "file:" adapter name (empty for live adapters).
+QString captureFilePath(const QString& adapterName);
+/// The adapter name that selects the capture file at `path`.
+QString captureFileAdapterName(const QString& path);
+bool isCommandAdapter(const QString& adapterName);
+/// A stream source: a "pipe:" command or the standard input.
+bool isStreamAdapter(const QString& adapterName);
+
+} // namespace qarsilo
