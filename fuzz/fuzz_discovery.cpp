@@ -34,17 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++datagrams;
         store.handleFrame(f.bytes.get(), f.header.caplen, f.header.ts.tv_sec);
     }
-    QList<QStringList> rows;
+    QList<DiscoveredNode> rows;
     if (store.mode() == DiscoveryMode::NetBios) {
         const std::vector<NetbiosRecord> records = store.takeNetbios();
         QARSILO_FUZZ_CHECK(records.size() == datagrams);
         for (const NetbiosRecord& r : records)
-            rows.append(netbiosNodeRow(r));
+            rows.append(netbiosNode(r));
     } else {
         QARSILO_FUZZ_CHECK(store.ipFrames() == ipFrames);
         const IpBuffer buffer = store.takeIp();
         QARSILO_FUZZ_CHECK(buffer.droppedEnds == 0);
-        rows = selectLocalRows(buffer.ends, ranges);
+        rows = selectLocalNodes(buffer.ends, ranges);
     }
     const qsizetype before = rows.size();
     for (const DiscoveryConflict& c : clearDuplicates(rows, store.mode(), {}))

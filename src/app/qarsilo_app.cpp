@@ -7,6 +7,8 @@
 #include "core/capture/capture_session.h"
 #include "gui/addressbook/address_book_dlg.h"
 #include "gui/addressbook/book_location_dlg.h"
+#include "gui/addressbook/group_editor_dlg.h"
+#include "gui/discovery/autodiscovery_dlg.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/select_adapter_dialog.h"
 
@@ -16,6 +18,20 @@
 #include <QScreen>
 
 using namespace qarsilo;
+
+namespace {
+
+// The address book and the autodiscovery window open each other only through
+// these runners.
+void wireBookAndDiscovery() {
+    CAddressBookDlg::setAutodiscoveryRunner(runAutodiscovery);
+    CAutodiscoveryDlg::setDefaultGroupEditorRunner([](QWidget* parent, const QString& fileName) {
+        CGroupEditorDlg editor(parent, fileName);
+        return editor.exec();
+    });
+}
+
+} // namespace
 
 CqarsiloApp::Environment CqarsiloApp::defaultEnvironment() {
     CqarsiloApp::Environment env;
@@ -33,6 +49,7 @@ CqarsiloApp::CqarsiloApp(Environment env)
 CqarsiloApp::~CqarsiloApp() = default;
 
 bool CqarsiloApp::initInstance() {
+    wireBookAndDiscovery();
     m_frame = std::make_unique<CMainFrame>(m_env.views);
     m_frame->setAddressBookOpener([](QWidget* parent) { runAddressBook(parent); });
     // The address book the settings name; a server that wants a password the

@@ -111,12 +111,12 @@ int runDiscover(const QStringList& args) {
     session.stop();
     log << discoveryLogLine(QStringLiteral("Capture Stopped"));
 
-    QList<QStringList> nodes;
+    QList<DiscoveredNode> nodes;
     QStringList workgroups;
     QStringList subnets;
     if (mode == DiscoveryMode::NetBios) {
         for (const NetbiosRecord& r : store.takeNetbios())
-            nodes.append(netbiosNodeRow(r));
+            nodes.append(netbiosNode(r));
         workgroups = store.seenWorkgroups();
         subnets = store.seenSubnets();
         log << discoveryLogLine(QStringLiteral("Start Processing NetBios packets"));
@@ -129,14 +129,14 @@ int runDiscover(const QStringList& args) {
             log << discoveryLogLine(
                 QStringLiteral("%1 sightings were not kept: the buffer was full")
                     .arg(buffer.droppedEnds));
-        nodes = selectLocalRows(buffer.ends, ranges);
+        nodes = selectLocalNodes(buffer.ends, ranges);
     }
     log << discoveryLogLine(QStringLiteral("Clear duplicates from list"));
     for (const DiscoveryConflict& c : clearDuplicates(nodes, mode, {}))
         log << QStringLiteral("   ") + c.why;
 
-    for (const QStringList& row : nodes)
-        printLine(row.join(QLatin1Char('\t')));
+    for (const DiscoveredNode& node : nodes)
+        printLine(discoveredNodeTexts(node).join(QLatin1Char('\t')));
     printLine(QStringLiteral("WORKGROUPS"));
     for (const QString& w : workgroups)
         printLine(w);

@@ -7,6 +7,7 @@
 #include "gui/widgets/report_list.h"
 #include "support/scripted_message_service.h"
 
+#include <QDateTime>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -20,17 +21,14 @@ using namespace qarsilo::test;
 
 namespace {
 
-// A discovered node row of the autodiscovery lists.
-QStringList discovered(int writer, int i) {
-    QStringList row(NodeCellCount, kUnknown);
-    row[CellMac] = QStringLiteral("02:00:00:00:%1:%2")
-                       .arg(i / 256, 2, 16, QLatin1Char('0'))
-                       .arg(i % 256, 2, 16, QLatin1Char('0'));
-    row[CellIp] = QStringLiteral("10.0.%1.%2").arg(i / 256).arg(i % 256);
-    row[CellName] = QStringLiteral("W%1-%2").arg(writer).arg(i);
-    row[CellDate] = QStringLiteral("01 Jan 2020, 10:00:00");
-    row[CellSubnet] = QStringLiteral("10.0.%1.0").arg(i / 256);
-    return row;
+// A node the autodiscovery found.
+DiscoveredNode discovered(int writer, int i) {
+    DiscoveredNode n;
+    n.mac = {0x02, 0, 0, 0, static_cast<std::uint8_t>(i / 256), static_cast<std::uint8_t>(i % 256)};
+    n.ip = (10u << 24) | static_cast<std::uint32_t>(i);
+    n.name = QStringLiteral("W%1-%2").arg(writer).arg(i);
+    n.time = QDateTime(QDate(2020, 1, 1), QTime(10, 0)).toSecsSinceEpoch();
+    return n;
 }
 
 struct CliRun {
@@ -70,7 +68,7 @@ private Q_SLOTS:
         const QString url = m_book->url();
         store(url, {});
         constexpr int perWriter = 400, overlap = 150;
-        QList<QStringList> rows[2];
+        QList<DiscoveredNode> rows[2];
         for (int i = 0; i < perWriter; ++i) {
             rows[0] << discovered(1, i);
             rows[1] << discovered(2, perWriter - overlap + i);
@@ -182,8 +180,8 @@ private Q_SLOTS:
         const QString file = dir.filePath(QStringLiteral("a.mdb"));
         QList<NodeRecord> nodes;
         for (int i = 0; i < 300; ++i)
-            nodes << node(qPrintable(discovered(0, i)[CellMac]),
-                          qPrintable(discovered(0, i)[CellIp]),
+            nodes << node(qPrintable(discoveryMacText(discovered(0, i).mac)),
+                          qPrintable(nodeIpText(discovered(0, i))),
                           qPrintable(QStringLiteral("N%1").arg(i)),
                           qPrintable(QStringLiteral("WG%1").arg(i % 7)), i % 2 ? "B" : "A");
         nodes[5].description = QStringLiteral("it's \"quoted\"\nand two lines; ünïcode");

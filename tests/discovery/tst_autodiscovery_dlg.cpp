@@ -209,7 +209,7 @@ private Q_SLOTS:
     void modesAndRefusals() {
         CAutodiscoveryDlg dlg(nullptr, m_file);
         int editors = 0;
-        dlg.setDialogRunner([&editors](QDialog&) {
+        dlg.setGroupEditorRunner([&editors](QWidget*, const QString&) {
             ++editors;
             return 0;
         });
@@ -265,6 +265,33 @@ private Q_SLOTS:
         QCOMPARE(dlg.mode(), DiscoveryMode::Ip);
     }
 
+    // A sort of the list takes the rows' nodes along: the duplicate pass, the
+    // save of a selected row and the tooltips work on what each row shows.
+    void sortedListKeepsItsNodes() {
+        CAutodiscoveryDlg dlg(nullptr, m_file);
+        captureAll(dlg, false);
+        ReportListModel* model = dlg.nodeList()->reportModel();
+        model->sortBy(CellIp, true);
+        dlg.stop();
+        // The pass ran in the order shown: the link-local row came first.
+        QCOMPARE(column(dlg.nodeList(), CellIp), words({"169.254.67.194", "192.168.1.249"}));
+        QCOMPARE(column(dlg.nodeList(), CellType), words({"-", "Virus??"}));
+        const QList<DiscoveredNode> nodes = dlg.nodes();
+        QCOMPARE(nodes.size(), 2);
+        for (int i = 0; i < nodes.size(); ++i)
+            QCOMPARE(discoveredNodeTexts(nodes[i]).mid(1), model->rowTexts(i).mid(1));
+        QVERIFY(dlg.nodeToolTip(1, CellType).contains(QLatin1String("192.168.1.249 now")));
+        QVERIFY(dlg.nodeToolTip(0, CellType).isEmpty());
+        dlg.nodeList()->selectionModel()->select(model->index(0, 0), QItemSelectionModel::Select |
+                                                                         QItemSelectionModel::Rows);
+        dlg.saveNodes();
+        const QList<NodeRecord> saved = nodesIn(m_file);
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved[0].ip, QStringLiteral("169.254.67.194"));
+        QCOMPARE(saved[0].type, QStringLiteral("-"));
+        QCOMPARE(column(dlg.nodeList(), CellInfo), words({"Current", "Update"}));
+    }
+
     // Lookups run inside a namespace without routes: 127.0.0.1 answers from
     // the hosts file, "-" is never sent, the note comes first.
     void dnsLookup() {
@@ -273,8 +300,13 @@ private Q_SLOTS:
             QSKIP(qPrintable(net.skipReason()));
         QVERIFY2(net.ok(), qPrintable(net.error()));
         CAutodiscoveryDlg dlg(nullptr, m_file);
-        dlg.nodeList()->addRow(words({"-", "m1", "127.0.0.1", "-", "-", "-", "d", "s", "-"}));
-        dlg.nodeList()->addRow(words({"-", "m2", "-", "-", "-", "old.name", "d", "s", "-"}));
+        DiscoveredNode local;
+        local.mac = {0, 0, 0, 0, 0, 1};
+        local.ip = 0x7F000001;
+        DiscoveredNode unknown; // no address to look up
+        unknown.mac = {0, 0, 0, 0, 0, 2};
+        unknown.domainName = QStringLiteral("old.name");
+        dlg.addNodes({local, unknown});
         QSignalSpy done(&dlg, &CAutodiscoveryDlg::lookupsFinished);
         dlg.button(QStringLiteral("DNS Lookup"))->click();
         QCOMPARE(m_messages->shown().value(0).caption, QStringLiteral("Note"));
@@ -282,6 +314,8 @@ private Q_SLOTS:
         const QString name = dlg.nodeList()->text(0, CellDomainName);
         QVERIFY(name != QLatin1String("-") && !name.isEmpty());
         QCOMPARE(dlg.nodeList()->text(1, CellDomainName), QStringLiteral("old.name"));
+        // The name reaches the node a save stores, not only the list.
+        QCOMPARE(dlg.nodes().value(0).domainName, std::optional<QString>(name));
         QCOMPARE(plainLog(dlg), QStringList({QStringLiteral("Sending Out DNS Queries"),
                                              QStringLiteral("127.0.0.1 -> ") + name,
                                              QStringLiteral("- -> no reply")}));

@@ -12,6 +12,7 @@
 #include "duplicate_oracle.h"
 #include "support/test_util.h"
 
+#include <QDateTime>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,12 +22,68 @@ using namespace qarsilo;
 using namespace qarsilo::test;
 
 Q_DECLARE_METATYPE(qarsilo::NodeRecord)
+Q_DECLARE_METATYPE(qarsilo::DiscoveredNode)
 
 namespace {
 
-QStringList row(const char* mac, const char* ip, const char* name = "-", const char* wg = "-",
-                const char* date = "d") {
-    return words({"-", mac, ip, name, wg, "-", date, "s", "-"});
+// A label's bytes as a MAC: distinct labels of up to six characters give
+// distinct MACs; a label of six hex pairs is that MAC.
+MacBytes macOf(const char* label) {
+    MacBytes mac{};
+    const QByteArray text(label);
+    if (text.count(':') == 5) {
+        const QList<QByteArray> pairs = text.split(':');
+        for (int i = 0; i < 6; ++i)
+            mac[static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(pairs[i].toUInt(nullptr, 16));
+        return mac;
+    }
+    for (qsizetype i = 0; i < text.size() && i < 6; ++i)
+        mac[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(text[i]);
+    return mac;
+}
+
+// A dotted address, or a short label as an address of its own; "-" is unknown.
+std::optional<std::uint32_t> ipOfLabel(const char* label) {
+    const QByteArray text(label);
+    if (text == "-")
+        return std::nullopt;
+    std::uint32_t ip = 0;
+    if (text.count('.') == 3) {
+        for (const QByteArray& part : text.split('.'))
+            ip = (ip << 8) | part.toUInt();
+        return ip;
+    }
+    ip = 10;
+    for (qsizetype i = 0; i < text.size() && i < 3; ++i)
+        ip = (ip << 8) | static_cast<std::uint8_t>(text[i]);
+    return ip;
+}
+
+std::optional<QString> fieldOf(const char* text) {
+    if (QByteArray(text) == "-")
+        return std::nullopt;
+    return QString::fromUtf8(text);
+}
+
+// Local time as the "DATE" column shows it.
+std::int64_t at(int y, int mo, int d, int h) {
+    return QDateTime(QDate(y, mo, d), QTime(h, 0)).toSecsSinceEpoch();
+}
+
+// A node row; "-" is an unknown field.
+DiscoveredNode row(const char* mac, const char* ip, const char* name = "-", const char* wg = "-",
+                   std::int64_t time = 0, const char* domain = "-",
+                   NodeMark mark = NodeMark::None) {
+    DiscoveredNode n;
+    n.mac = macOf(mac);
+    n.ip = ipOfLabel(ip);
+    n.name = fieldOf(name);
+    n.workgroup = fieldOf(wg);
+    n.domainName = fieldOf(domain);
+    n.time = time;
+    n.mark = mark;
+    return n;
 }
 
 // An owned buffer of exactly the frame's length, so that a read past it is caught.
@@ -151,9 +208,10 @@ private Q_SLOTS:
         QFETCH(quint32, dst);
         QFETCH(QStringList, ranges);
         QFETCH(QStringList, ips);
-        const QList<QStringList> rows = selectLocalRows({end(1, src), end(2, dst)}, ranges);
+        const QList<DiscoveredNode> nodes = selectLocalNodes({end(1, src), end(2, dst)}, ranges);
         QStringList got;
-        for (const QStringList& r : rows) {
+        for (const DiscoveredNode& n : nodes) {
+            const QStringList r = discoveredNodeTexts(n);
             QCOMPARE(r.size(), 9);
             QCOMPARE(r[CellSubnet],
                      r[CellIp].section(QLatin1Char('.'), 0, 2) + QStringLiteral(".0"));
@@ -165,41 +223,46 @@ private Q_SLOTS:
     // The linear pass against the quadratic one: rows left, marks, and the
     // questions in the same order with the same rows.
     void passAgainstOracle_data() {
-        QTest::addColumn<QList<QStringList>>("rows");
+        QTest::addColumn<QList<DiscoveredNode>>("rows");
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("answer");
         QTest::addColumn<int>("left");
-        QList<QStringList> five;
+        QList<DiscoveredNode> five;
         for (int i = 0; i < 5; ++i)
-            five << row("m", "1.1.1.1", "N", "W", "t");
+            five << row("m", "1.1.1.1", "N", "W", 7);
         const int nb = int(DiscoveryMode::NetBios);
         const int ip = int(DiscoveryMode::Ip);
         QTest::newRow("five identical") << five << nb << true << 1;
-        const QList<QStringList> maa{row("M", "a"), row("M", "a"), row("M", "b")};
+        const QList<DiscoveredNode> maa{row("M", "a"), row("M", "a"), row("M", "b")};
         QTest::newRow("(M,a),(M,a),(M,b) marked") << maa << ip << true << 2;
         QTest::newRow("(M,a),(M,a),(M,b) answered No") << maa << ip << false << 2;
         QTest::newRow("two names")
-            << QList<QStringList>{row("M", "a", "N1", "W"), row("M", "a", "N2", "W")} << nb << true
-            << 2;
+            << QList<DiscoveredNode>{row("M", "a", "N1", "W"), row("M", "a", "N2", "W")} << nb
+            << true << 2;
         QTest::newRow("name on two MACs")
-            << QList<QStringList>{row("M1", "a", "N", "W"), row("M2", "b", "N", "W")} << nb << true
-            << 2;
-        QTest::newRow("a b a") << QList<QStringList>{row("M", "a"), row("X", "q"), row("M", "b"),
-                                                     row("M", "a"), row("M", "a")}
+            << QList<DiscoveredNode>{row("M1", "a", "N", "W"), row("M2", "b", "N", "W")} << nb
+            << true << 2;
+        QTest::newRow("a b a") << QList<DiscoveredNode>{row("M", "a"), row("X", "q"), row("M", "b"),
+                                                        row("M", "a"), row("M", "a")}
                                << ip << true << 4;
-        QTest::newRow("empty") << QList<QStringList>{} << nb << true << 0;
+        QTest::newRow("empty") << QList<DiscoveredNode>{} << nb << true << 0;
+        // An unknown name is no empty name: the second row is another sighting.
+        QTest::newRow("unknown and empty name")
+            << QList<DiscoveredNode>{row("M", "a", "-", "W"), row("M", "a", "", "W"),
+                                     row("M", "a", "", "W")}
+            << nb << true << 2;
     }
     void passAgainstOracle() {
-        QFETCH(QList<QStringList>, rows);
+        QFETCH(QList<DiscoveredNode>, rows);
         QFETCH(int, mode);
         QFETCH(bool, answer);
         QFETCH(int, left);
         const auto m = DiscoveryMode(mode);
-        QList<QStringList> expected = rows;
+        QList<DiscoveredNode> expected = rows;
         const QList<OracleQuestion> asked = oraclePass(expected, m, [answer] { return answer; });
         QList<OracleQuestion> seen;
         const QList<DiscoveryConflict> conflicts =
-            clearDuplicates(rows, m, [&](const QStringList& a, const QStringList& b) {
+            clearDuplicates(rows, m, [&](const DiscoveredNode& a, const DiscoveredNode& b) {
                 seen.append({a, b});
                 return answer;
             });
@@ -208,9 +271,9 @@ private Q_SLOTS:
         QCOMPARE(seen.size(), asked.size());
         QCOMPARE(conflicts.size(), asked.size());
         for (int i = 0; i < seen.size(); ++i) {
-            QCOMPARE(seen[i].earlier[CellIp], asked[i].earlier[CellIp]);
-            QCOMPARE(seen[i].later[CellIp], asked[i].later[CellIp]);
-            QCOMPARE(seen[i].later[CellName], asked[i].later[CellName]);
+            QCOMPARE(seen[i].earlier.ip, asked[i].earlier.ip);
+            QCOMPARE(seen[i].later.ip, asked[i].later.ip);
+            QCOMPARE(seen[i].later.name, asked[i].later.name);
         }
     }
 
@@ -220,25 +283,110 @@ private Q_SLOTS:
         auto* rng = &generator;
         for (int round = 0; round < 300; ++round) {
             const auto m = round % 2 ? DiscoveryMode::Ip : DiscoveryMode::NetBios;
-            QList<QStringList> rows;
+            QList<DiscoveredNode> rows;
             const int n = int(rng->bounded(60));
             for (int i = 0; i < n; ++i) {
                 const QByteArray mac = QByteArray::number(rng->bounded(4));
                 const QByteArray ip = QByteArray::number(rng->bounded(3));
                 const QByteArray name = QByteArray::number(rng->bounded(2));
-                rows << row(mac.constData(), ip.constData(), name.constData(), "W",
-                            QByteArray::number(i).constData());
+                rows << row(mac.constData(), ip.constData(), name.constData(), "W", i);
             }
-            QList<QStringList> expected = rows;
+            QList<DiscoveredNode> expected = rows;
             int answers = 0;
             oraclePass(expected, m, [&answers] { return ++answers % 3 != 0; });
             int mine = 0;
-            clearDuplicates(rows, m, [&mine](const QStringList&, const QStringList&) {
+            clearDuplicates(rows, m, [&mine](const DiscoveredNode&, const DiscoveredNode&) {
                 return ++mine % 3 != 0;
             });
             QCOMPARE(rows, expected);
             QCOMPARE(mine, answers);
         }
+    }
+
+    // The texts of the list and the CLI: unknown is "-", an empty text stays
+    // empty, the marks have their words.
+    void nodeTexts_data() {
+        QTest::addColumn<DiscoveredNode>("node");
+        QTest::addColumn<QStringList>("texts");
+        NetbiosRecord r;
+        r.sighting.mac = {0x00, 0x04, 0x23, 0x57, 0xa5, 0x7a};
+        r.sighting.ip = ipOf(192, 168, 1, 249);
+        r.sighting.name = QStringLiteral("DJP95S0J");
+        r.sighting.workgroup = QStringLiteral("ARBEITSGRUPPE");
+        r.time = 1080055048;
+        const QString date = discoveryDateText(1080055048);
+        QTest::newRow("netbios") << netbiosNode(r)
+                                 << QStringList{QStringLiteral("-"),
+                                                QStringLiteral("00:04:23:57:a5:7a"),
+                                                QStringLiteral("192.168.1.249"),
+                                                QStringLiteral("DJP95S0J"),
+                                                QStringLiteral("ARBEITSGRUPPE"),
+                                                QStringLiteral("-"),
+                                                date,
+                                                QStringLiteral("192.168.1.0"),
+                                                QStringLiteral("-")};
+        QTest::newRow("ip end") << ipNode(end(9, ipOf(10, 1, 2, 3)))
+                                << words({"-", "00:01:02:03:04:09", "10.1.2.3", "-", "-", "-"}) +
+                                       QStringList{discoveryDateText(1000)} +
+                                       words({"10.1.2.0", "-"});
+        r.sighting.name.clear();
+        r.sighting.workgroup.clear();
+        DiscoveredNode empty = netbiosNode(r);
+        empty.domainName = QStringLiteral("pc.lan");
+        empty.mark = NodeMark::Suspicious;
+        QTest::newRow("empty names, marked") << empty
+                                             << QStringList{QStringLiteral("-"),
+                                                            QStringLiteral("00:04:23:57:a5:7a"),
+                                                            QStringLiteral("192.168.1.249"),
+                                                            QString(),
+                                                            QString(),
+                                                            QStringLiteral("pc.lan"),
+                                                            date,
+                                                            QStringLiteral("192.168.1.0"),
+                                                            QStringLiteral("Virus??")};
+        DiscoveredNode router = ipNode(end(9, ipOf(10, 1, 2, 3)));
+        router.mark = NodeMark::Router;
+        QTest::newRow("router") << router
+                                << words({"-", "00:01:02:03:04:09", "10.1.2.3", "-", "-", "-"}) +
+                                       QStringList{discoveryDateText(1000)} +
+                                       words({"10.1.2.0", "Router/MultiIP"});
+        router.ip.reset();
+        QTest::newRow("unknown address")
+            << router
+            << words({"-", "00:01:02:03:04:09", "-", "-", "-", "-"}) +
+                   QStringList{discoveryDateText(1000)} + words({"-", "Router/MultiIP"});
+    }
+    void nodeTexts() {
+        QFETCH(DiscoveredNode, node);
+        QFETCH(QStringList, texts);
+        const QStringList got = discoveredNodeTexts(node);
+        QCOMPARE(got.size(), int(NodeCellCount));
+        QCOMPARE(got, texts);
+        // Empty and unknown differ in the list too.
+        QCOMPARE(got[CellName].isEmpty(), node.name && node.name->isEmpty());
+    }
+
+    // The log line and the two questions of a contradiction.
+    void conflictTexts() {
+        const DiscoveredNode a = row("00:04:23:57:a5:7a", "192.168.1.249", "PC1", "WG");
+        const DiscoveredNode b = row("00:04:23:57:a5:7a", "169.254.67.194", "", "-");
+        QCOMPARE(virusWarningText(a, b),
+                 QStringLiteral("Suspicious activity in \n\nInfo:\n00:04:23:57:a5:7a->"
+                                "00:04:23:57:a5:7a\n192.168.1.249 -> 169.254.67.194\nPC1 -> \n"
+                                "WG -> -\n"));
+        QCOMPARE(routerQuestionText(a, b),
+                 QStringLiteral("Multiip/Router:\n00:04:23:57:a5:7a\nMark it?\n\nInfo:\n"
+                                "192.168.1.249->169.254.67.194\n"));
+        QCOMPARE(describeConflict(a, b, DiscoveryMode::NetBios),
+                 QStringLiteral("00:04:23:57:a5:7a: address 192.168.1.249 earlier, 169.254.67.194 "
+                                "now; name PC1 earlier,  now; workgroup WG earlier, - now (likely "
+                                "cause: the station assigned itself an address in 169.254.0.0/16 "
+                                "after its DHCP request went unanswered)"));
+        const DiscoveredNode c = row("00:04:23:57:a5:7a", "192.168.1.7");
+        QCOMPARE(describeConflict(a, c, DiscoveryMode::Ip),
+                 QStringLiteral("00:04:23:57:a5:7a: address 192.168.1.249 earlier, 192.168.1.7 now "
+                                "(likely cause: a router forwarding for other stations, or a "
+                                "station with several addresses)"));
     }
 
     // Compaction in IP listening: the rows after Stop are those that one
@@ -283,8 +431,8 @@ private Q_SLOTS:
                         store.handleFrame(reinterpret_cast<const std::uint8_t*>(f.constData()), 60,
                                           1000);
                     QCOMPARE(store.ipFrames(), static_cast<long long>(n));
-                    QList<QStringList> a = selectLocalRows(full, ranges);
-                    QList<QStringList> b = selectLocalRows(store.takeIp().ends, ranges);
+                    QList<DiscoveredNode> a = selectLocalNodes(full, ranges);
+                    QList<DiscoveredNode> b = selectLocalNodes(store.takeIp().ends, ranges);
                     clearDuplicates(a, DiscoveryMode::Ip, {});
                     clearDuplicates(b, DiscoveryMode::Ip, {});
                     QCOMPARE(b, a);
@@ -316,40 +464,68 @@ private Q_SLOTS:
 
     // Compare and save over a real file.
     void saveAndCompare_data() {
-        QTest::addColumn<QList<QStringList>>("rows");
+        QTest::addColumn<QList<DiscoveredNode>>("rows");
         QTest::addColumn<int>("mode");
         QTest::addColumn<NodeRecord>("expected");
         QTest::addColumn<QString>("before"); // the mark before the save
+        const std::int64_t feb2 = at(2021, 2, 2, 11);
+        const std::int64_t d1 = at(2022, 3, 3, 12);
+        const std::int64_t d2 = at(2022, 4, 4, 13);
+        const QString d1Text = discoveryDateText(d1);
+        const QString d2Text = discoveryDateText(d2);
         QTest::newRow("netbios overwrites")
-            << QList<QStringList>{words({"-", "aa:00:00:00:00:01", "10.0.0.9", "NEW", "NEWWG", "-",
-                                         "02 Feb 2021, 11:00:00", "10.0.0.0", "-"})}
+            << QList<DiscoveredNode>{row("aa:00:00:00:00:01", "10.0.0.9", "NEW", "NEWWG", feb2)}
             << int(DiscoveryMode::NetBios)
             << rec({"aa:00:00:00:00:01", "10.0.0.9", "v6", "NEW", "NEWWG", "dom",
                     "02 Feb 2021, 11:00:00", "Detected Node", "LOC", "10.0.0.0", "T"})
             << QStringLiteral("Update");
         QTest::newRow("ip keeps what is -")
-            << QList<QStringList>{words({"-", "aa:00:00:00:00:01", "10.0.0.8", "-", "-", "-", "d1",
-                                         "10.0.0.0", "Router/MultiIP"})}
+            << QList<DiscoveredNode>{row("aa:00:00:00:00:01", "10.0.0.8", "-", "-", d1, "-",
+                                         NodeMark::Router)}
             << int(DiscoveryMode::Ip)
-            << rec({"aa:00:00:00:00:01", "10.0.0.8", "v6", "OLD", "OLDWG", "dom", "d1",
-                    "Detected Node", "LOC", "10.0.0.0", "Router/MultiIP"})
+            << NodeRecord::fromTexts({QStringLiteral("aa:00:00:00:00:01"),
+                                      QStringLiteral("10.0.0.8"), QStringLiteral("v6"),
+                                      QStringLiteral("OLD"), QStringLiteral("OLDWG"),
+                                      QStringLiteral("dom"), d1Text,
+                                      QStringLiteral("Detected Node"), QStringLiteral("LOC"),
+                                      QStringLiteral("10.0.0.0"), QStringLiteral("Router/MultiIP")})
+            << QStringLiteral("Update");
+        // Empty texts are values: they replace the stored ones, unlike unknown fields.
+        QTest::newRow("empty texts overwrite")
+            << QList<DiscoveredNode>{row("aa:00:00:00:00:01", "10.0.0.7", "", "", d1, "")}
+            << int(DiscoveryMode::NetBios)
+            << NodeRecord::fromTexts({QStringLiteral("aa:00:00:00:00:01"),
+                                      QStringLiteral("10.0.0.7"), QStringLiteral("v6"), QString(),
+                                      QString(), QString(), d1Text, QStringLiteral("Detected Node"),
+                                      QStringLiteral("LOC"), QStringLiteral("10.0.0.0"),
+                                      QStringLiteral("T")})
             << QStringLiteral("Update");
         QTest::newRow("last row of a MAC decides")
-            << QList<QStringList>{words({"-", "bb:00:00:00:00:02", "10.0.0.1", "A", "W1", "-", "d1",
-                                         "10.0.0.0", "-"}),
-                                  words({"-", "bb:00:00:00:00:02", "10.0.0.2", "B", "W2", "x.lan",
-                                         "d2", "10.0.0.0", "-"})}
+            << QList<DiscoveredNode>{row("bb:00:00:00:00:02", "10.0.0.1", "A", "W1", d1),
+                                     row("bb:00:00:00:00:02", "10.0.0.2", "B", "W2", d2, "x.lan")}
             << int(DiscoveryMode::NetBios)
-            << rec({"bb:00:00:00:00:02", "10.0.0.2", "-", "B", "W2", "x.lan", "d2", "Detected Node",
-                    "-", "10.0.0.0", "-"})
+            << NodeRecord::fromTexts(
+                   {QStringLiteral("bb:00:00:00:00:02"), QStringLiteral("10.0.0.2"),
+                    QStringLiteral("-"), QStringLiteral("B"), QStringLiteral("W2"),
+                    QStringLiteral("x.lan"), d2Text, QStringLiteral("Detected Node"),
+                    QStringLiteral("-"), QStringLiteral("10.0.0.0"), QStringLiteral("-")})
+            << QStringLiteral("New");
+        // A new node holds "-" where nothing is known, and an empty text where it is empty.
+        QTest::newRow("new node: unknown is -, empty stays empty")
+            << QList<DiscoveredNode>{row("dd:00:00:00:00:04", "10.0.1.4", "-", "", d1)}
+            << int(DiscoveryMode::NetBios)
+            << NodeRecord::fromTexts({QStringLiteral("dd:00:00:00:00:04"),
+                                      QStringLiteral("10.0.1.4"), QStringLiteral("-"),
+                                      QStringLiteral("-"), QString(), QStringLiteral("-"), d1Text,
+                                      QStringLiteral("Detected Node"), QStringLiteral("-"),
+                                      QStringLiteral("10.0.1.0"), QStringLiteral("-")})
             << QStringLiteral("New");
         QTest::newRow("upper-case stored MAC is another node")
-            << QList<QStringList>{words(
-                   {"-", "cc:00:00:00:00:03", "10.0.0.3", "C", "W", "-", "d", "10.0.0.0", "-"})}
+            << QList<DiscoveredNode>{row("cc:00:00:00:00:03", "10.0.0.3", "C", "W", d1)}
             << int(DiscoveryMode::NetBios) << NodeRecord{} << QStringLiteral("New");
     }
     void saveAndCompare() {
-        QFETCH(QList<QStringList>, rows);
+        QFETCH(QList<DiscoveredNode>, rows);
         QFETCH(int, mode);
         QFETCH(NodeRecord, expected);
         QFETCH(QString, before);
@@ -393,8 +569,7 @@ private Q_SLOTS:
         QVERIFY(db.open());
         QVERIFY(db.addGroupIfAbsent(GroupTable::Subnet, QStringLiteral("10.0.0.0")));
         const DiscoveryMarks m = compareWithDatabase(
-            db, DiscoveryMode::NetBios,
-            {words({"-", "aa:00:00:00:00:01", "10.0.0.7", "NEW", "WG", "-", "d", "s", "-"})},
+            db, DiscoveryMode::NetBios, {row("aa:00:00:00:00:01", "10.0.0.7", "NEW", "WG")},
             {words({"WG", "-"}), words({"wg", "-"})}, {words({"10.0.0.0", "-"})});
         QCOMPARE(m.log.mid(1), words({"Update: aa:00:00:00:00:01", "      OLD-> NEW",
                                       "      WG-> WG", "      10.0.0.7-> 10.0.0.7"}));

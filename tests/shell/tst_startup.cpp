@@ -1,14 +1,21 @@
 #include "app/qarsilo_app.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "gui/addressbook/address_book_dlg.h"
+#include "gui/discovery/autodiscovery_dlg.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/view.h"
 
+#include "support/scripted_message_service.h"
 #include "support/test_paths.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
 using namespace qarsilo;
 
@@ -123,6 +130,34 @@ private Q_SLOTS:
         QCOMPARE(frame->activeTemplate(), int(view::Start));
         QCOMPARE(frame->activeView()->windowTitle(), QStringLiteral("Main View"));
         QCOMPARE(frame->statusText(), QStringLiteral("Ready"));
+    }
+
+    // The program opens the address book and autodiscovery windows for each
+    // other: the book offers autodiscovery, and autodiscovery offers the
+    // group editor when no local range is known.
+    void bookAndDiscoveryOpenEachOther() {
+        QTemporaryDir dir;
+        SettingsStore store(dir.filePath(QStringLiteral("s.ini")));
+        store.writeString(setting::adapterName, QStringLiteral("eth0"));
+        CqarsiloApp::Environment env;
+        env.settings = store;
+        env.defaultDevice = [] { return QString(); };
+        CqarsiloApp application(env);
+        QVERIFY(application.initInstance());
+        const QString book = dir.filePath(QStringLiteral("address.mdb"));
+        qarsilo::test::ScriptedMessageService messages;
+        CAddressBookDlg addressBook(nullptr, book);
+        QVERIFY(addressBook.button(CAddressBookDlg::Autodiscover)->isEnabled());
+        CAutodiscoveryDlg discovery(nullptr, book);
+        QString opened;
+        QTimer::singleShot(0, &discovery, [&opened] {
+            if (QWidget* w = QApplication::activeModalWidget()) {
+                opened = QString::fromLatin1(w->metaObject()->className());
+                w->close();
+            }
+        });
+        discovery.ipBox()->click();
+        QCOMPARE(opened, QStringLiteral("CGroupEditorDlg"));
     }
 };
 

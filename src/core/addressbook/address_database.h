@@ -217,6 +217,9 @@ public:
     /// Sets the named columns, in order, of the node whose "MAC" equals `mac`
     /// exactly.
     Outcome setNodeColumns(const QString& mac, const QList<ColumnValue>& values);
+    /// Applies `changes` to the node whose "MAC" equals `mac` exactly (see
+    /// setNodeColumns); with nothing to change it only looks the node up.
+    Outcome changeNode(const QString& mac, const NodeChanges& changes);
 
     /// Empties all four tables, nodes first.
     bool clearAll();

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace qarsilo {
 
@@ -33,6 +34,19 @@ struct NodeRecord {
     }
 
     friend bool operator==(const NodeRecord&, const NodeRecord&) = default;
+};
+
+/// Changes to a stored node: a field that holds a text replaces the stored
+/// one, a field without keeps it. MAC, IPv6 and LOCATION are not changed.
+struct NodeChanges {
+    std::optional<QString> ip;
+    std::optional<QString> name;
+    std::optional<QString> workgroup;
+    std::optional<QString> domainName;
+    std::optional<QString> date;
+    std::optional<QString> description;
+    std::optional<QString> subnet;
+    std::optional<QString> type;
 };
 
 /// The MAC text stored for a node whose MAC field was left empty.

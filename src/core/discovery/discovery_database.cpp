@@ -12,6 +12,8 @@ const QString kNew = QStringLiteral("New");
 const QString kCurrent = QStringLiteral("Current");
 const QString kUpdate = QStringLiteral("Update");
 
+const QString kDetectedNode = QStringLiteral("Detected Node");
+
 QString changeLine(const QString& stored, const QString& seen) {
     return QStringLiteral("      %1-> %2").arg(stored, seen);
 }
@@ -27,26 +29,44 @@ QStringList markGroups(AddressDatabase& db, GroupTable table, const QList<QStrin
     }
     const QSet<QString> stored(names.cbegin(), names.cend());
     for (const QStringList& row : list)
-        marks << (stored.contains(cellOf(row, 0)) ? kCurrent : kNew);
+        marks << (stored.contains(row.value(0)) ? kCurrent : kNew);
     return marks;
+}
+
+// What a sighting changes in a stored node: address, date, subnet and
+// description always; name, workgroup and domain name when known; the type
+// when marked.
+NodeChanges discoveredChanges(const DiscoveredNode& row) {
+    NodeChanges c;
+    c.ip = nodeIpText(row);
+    c.name = row.name;
+    c.date = discoveryDateText(row.time);
+    c.description = kDetectedNode;
+    c.workgroup = row.workgroup;
+    c.subnet = nodeSubnetText(row);
+    c.domainName = row.domainName;
+    if (row.mark != NodeMark::None)
+        c.type = nodeMarkText(row.mark);
+    return c;
 }
 
 } // namespace
 
 DiscoveryMarks compareWithDatabase(AddressDatabase& db, DiscoveryMode mode,
-                                   const QList<QStringList>& nodes,
+                                   const QList<DiscoveredNode>& nodes,
                                    const QList<QStringList>& workgroups,
                                    const QList<QStringList>& subnets) {
     DiscoveryMarks m;
     m.log << discoveryLogLine(QStringLiteral("Compare with database"));
     bool failed = false;
-    for (const QStringList& row : nodes) {
+    for (const DiscoveredNode& row : nodes) {
         if (failed) {
             m.nodes << QString();
             continue;
         }
         NodeRecord stored;
-        switch (db.findNode(cellOf(row, CellMac), stored)) {
+        const QString mac = discoveryMacText(row.mac);
+        switch (db.findNode(mac, stored)) {
         case AddressDatabase::Outcome::Failed:
             failed = true;
             m.nodes << QString();
@@ -57,10 +77,10 @@ DiscoveryMarks compareWithDatabase(AddressDatabase& db, DiscoveryMode mode,
         case AddressDatabase::Outcome::Done:
             break;
         }
-        const QString ip = cellOf(row, CellIp);
+        const QString ip = nodeIpText(row);
         if (mode == DiscoveryMode::NetBios) {
-            const QString name = cellOf(row, CellName);
-            const QString workgroup = cellOf(row, CellWorkgroup);
+            const QString name = knownOr(row.name);
+            const QString workgroup = knownOr(row.workgroup);
             if (name == stored.name && workgroup == stored.workgroup && ip == stored.ip) {
                 m.nodes << kCurrent;
                 continue;
@@ -72,7 +92,7 @@ DiscoveryMarks compareWithDatabase(AddressDatabase& db, DiscoveryMode mode,
                 m.nodes << kCurrent;
                 continue;
             }
-            m.log << QStringLiteral("Update: ") + cellOf(row, CellMac) << changeLine(stored.ip, ip);
+            m.log << QStringLiteral("Update: ") + mac << changeLine(stored.ip, ip);
         }
         m.nodes << kUpdate;
     }
@@ -91,15 +111,15 @@ QList<int> rowsToSave(const QList<int>& selected, qsizetype rowCount) {
     return all;
 }
 
-bool saveDiscoveredNodes(AddressDatabase& db, const QList<QStringList>& nodes,
+bool saveDiscoveredNodes(AddressDatabase& db, const QList<DiscoveredNode>& nodes,
                          const QList<int>& rows, QStringList& log) {
     QStringList lines;
     const bool ok = db.inTransaction([&] {
         for (int i : rows) {
             if (i < 0 || i >= nodes.size())
                 continue;
-            const QStringList& row = nodes[i];
-            const QString mac = cellOf(row, CellMac);
+            const DiscoveredNode& row = nodes[i];
+            const QString mac = discoveryMacText(row.mac);
             NodeRecord stored;
             const AddressDatabase::Outcome found = db.findNode(mac, stored);
             if (found == AddressDatabase::Outcome::Failed)
@@ -107,36 +127,22 @@ bool saveDiscoveredNodes(AddressDatabase& db, const QList<QStringList>& nodes,
             if (found == AddressDatabase::Outcome::NotFound) {
                 NodeRecord n;
                 n.mac = mac;
-                n.ip = cellOf(row, CellIp);
+                n.ip = nodeIpText(row);
                 n.ipv6 = kUnknown;
-                n.name = cellOf(row, CellName);
-                n.date = cellOf(row, CellDate);
-                n.description = QStringLiteral("Detected Node");
-                n.workgroup = cellOf(row, CellWorkgroup);
+                n.name = knownOr(row.name);
+                n.date = discoveryDateText(row.time);
+                n.description = kDetectedNode;
+                n.workgroup = knownOr(row.workgroup);
                 n.location = kUnknown;
-                n.subnet = cellOf(row, CellSubnet);
-                n.domainName = cellOf(row, CellDomainName);
-                n.type = cellOf(row, CellType);
+                n.subnet = nodeSubnetText(row);
+                n.domainName = knownOr(row.domainName);
+                n.type = nodeMarkText(row.mark);
                 if (!db.insertNode(n))
                     return false;
                 lines << discoveryLogLine(QStringLiteral(" added new node %1  ").arg(mac));
                 continue;
             }
-            QList<AddressDatabase::ColumnValue> values;
-            const auto set = [&](const char* column, int cell, bool keepUnknown) {
-                const QString v = cellOf(row, cell);
-                if (!keepUnknown || v != kUnknown)
-                    values.append({QLatin1String(column), v});
-            };
-            set("IP", CellIp, false);
-            set("NAME", CellName, true);
-            set("DATE", CellDate, false);
-            values.append({QStringLiteral("DESCRIPTION"), QStringLiteral("Detected Node")});
-            set("WORKGROUP", CellWorkgroup, true);
-            set("SUBNET", CellSubnet, false);
-            set("DOMAINNAME", CellDomainName, true);
-            set("TYPE", CellType, true);
-            if (db.setNodeColumns(mac, values) != AddressDatabase::Outcome::Done)
+            if (db.changeNode(mac, discoveredChanges(row)) != AddressDatabase::Outcome::Done)
                 return false;
             lines << discoveryLogLine(QStringLiteral(" %1  updated").arg(mac));
         }
@@ -151,7 +157,7 @@ bool saveDiscoveredGroups(AddressDatabase& db, GroupTable table, const QList<QSt
                           const QList<int>& rows) {
     return db.inTransaction([&] {
         for (int i : rows)
-            if (i >= 0 && i < list.size() && !db.addGroupIfAbsent(table, cellOf(list[i], 0)))
+            if (i >= 0 && i < list.size() && !db.addGroupIfAbsent(table, list[i].value(0)))
                 return false;
         return true;
     });

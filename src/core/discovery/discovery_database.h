@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/addressbook/address_database.h"
+#include "core/discovery/discovered_node.h"
 #include "core/discovery/discovery_frame.h"
 
 #include <QList>
@@ -22,7 +23,7 @@ struct DiscoveryMarks {
 /// by its MAC (exactly), "New", "Current" or "Update" with the differences
 /// logged; each workgroup and subnet name "New" or "Current".
 DiscoveryMarks compareWithDatabase(AddressDatabase& db, DiscoveryMode mode,
-                                   const QList<QStringList>& nodes,
+                                   const QList<DiscoveredNode>& nodes,
                                    const QList<QStringList>& workgroups,
                                    const QList<QStringList>& subnets);
 
@@ -30,12 +31,13 @@ DiscoveryMarks compareWithDatabase(AddressDatabase& db, DiscoveryMode mode,
 QList<int> rowsToSave(const QList<int>& selected, qsizetype rowCount);
 
 /// Saves node rows (see rowsToSave) into `db` as one transaction: a MAC not
-/// stored yet becomes a new node, a stored one is updated, keeping the stored
-/// value wherever the row says "-". Of several rows with one MAC the last
+/// stored yet becomes a new node (an unknown field stored as "-"), a stored one
+/// is updated, keeping the stored value of every unknown field and of the type
+/// unless the row is marked. Of several rows with one MAC the last
 /// decides. Appends " added new node ..." and " ...  updated" lines to `log`
 /// only when everything was stored; on a failure nothing is stored and false
 /// is returned (db.lastError() tells why).
-bool saveDiscoveredNodes(AddressDatabase& db, const QList<QStringList>& nodes,
+bool saveDiscoveredNodes(AddressDatabase& db, const QList<DiscoveredNode>& nodes,
                          const QList<int>& rows, QStringList& log);
 
 /// Adds the names of the given rows (cell 0) to a group table unless present,

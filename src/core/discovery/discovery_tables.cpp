@@ -11,15 +11,23 @@ const QString kDiscoveryNodeColumns =
 const QString kDiscoveryWorkgroupColumns = QStringLiteral("Workgroup,100;Info,100");
 const QString kDiscoverySubnetColumns = QStringLiteral("Subnet,100;Info,100");
 
-QStringList netbiosNodeRow(const NetbiosRecord& r) {
+DiscoveredNode netbiosNode(const NetbiosRecord& r) {
     const NetbiosSighting& s = r.sighting;
-    return {kUnknown, discoveryMacText(s.mac),   discoveryIpText(s.ip),     s.name,  s.workgroup,
-            kUnknown, discoveryDateText(r.time), discoverySubnetText(s.ip), kUnknown};
+    DiscoveredNode n;
+    n.mac = s.mac;
+    n.ip = s.ip;
+    n.name = s.name;
+    n.workgroup = s.workgroup;
+    n.time = r.time;
+    return n;
 }
 
-QStringList ipNodeRow(const IpEnd& e) {
-    return {kUnknown, discoveryMacText(e.mac),   discoveryIpText(e.ip),     kUnknown, kUnknown,
-            kUnknown, discoveryDateText(e.time), discoverySubnetText(e.ip), kUnknown};
+DiscoveredNode ipNode(const IpEnd& e) {
+    DiscoveredNode n;
+    n.mac = e.mac;
+    n.ip = e.ip;
+    n.time = e.time;
+    return n;
 }
 
 QList<QStringList> groupRows(const QStringList& names) {
@@ -30,8 +38,8 @@ QList<QStringList> groupRows(const QStringList& names) {
     return rows;
 }
 
-QList<QStringList> selectLocalRows(const IpEnds& ends, const QStringList& filter) {
-    QList<QStringList> rows;
+QList<DiscoveredNode> selectLocalNodes(const IpEnds& ends, const QStringList& filter) {
+    QList<DiscoveredNode> rows;
     if (filter.isEmpty())
         return rows;
     // Entries by /24 network, each with how often it is listed; an entry that
@@ -46,35 +54,38 @@ QList<QStringList> selectLocalRows(const IpEnds& ends, const QStringList& filter
         if (it == copies.end())
             it = copies.insert(net, listed.value(discoverySubnetText(e.ip)));
         for (int i = 0; i < *it; ++i)
-            rows.append(ipNodeRow(e));
+            rows.append(ipNode(e));
     }
     return rows;
 }
 
 namespace {
 
-// Rows hold all nine cells here: compared in place, without copying texts.
-bool sameNode(const QStringList& a, const QStringList& b, DiscoveryMode mode) {
-    if (a[CellIp] != b[CellIp])
+bool sameNode(const DiscoveredNode& a, const DiscoveredNode& b, DiscoveryMode mode) {
+    if (a.ip != b.ip)
         return false;
-    return mode == DiscoveryMode::Ip ||
-           (a[CellName] == b[CellName] && a[CellWorkgroup] == b[CellWorkgroup]);
+    return mode == DiscoveryMode::Ip || (a.name == b.name && a.workgroup == b.workgroup);
+}
+
+quint64 macKey(const MacBytes& mac) {
+    quint64 key = 0;
+    for (const std::uint8_t b : mac)
+        key = (key << 8) | b;
+    return key;
 }
 
 } // namespace
 
-QList<DiscoveryConflict> clearDuplicates(QList<QStringList>& rows, DiscoveryMode mode,
+QList<DiscoveryConflict> clearDuplicates(QList<DiscoveredNode>& rows, DiscoveryMode mode,
                                          const ConflictDecision& decide) {
-    // Kept rows move up in place; a row's texts are never copied.
+    // Kept rows move up in place.
     std::vector<int> next; // per kept row: the kept row of its MAC that contradicts it
     next.reserve(static_cast<std::size_t>(rows.size()));
-    QHash<QString, int> lastKept; // MAC text -> kept row
+    QHash<quint64, int> lastKept; // MAC -> kept row
     int kept = 0;
     for (qsizetype r = 0; r < rows.size(); ++r) {
-        QStringList& row = rows[r];
-        while (row.size() < NodeCellCount)
-            row.append(QString());
-        const QString& mac = std::as_const(row)[CellMac];
+        DiscoveredNode& row = rows[r];
+        const quint64 mac = macKey(row.mac);
         const auto it = lastKept.find(mac);
         if (it != lastKept.end() && sameNode(std::as_const(rows)[*it], row, mode))
             continue;
@@ -87,12 +98,12 @@ QList<DiscoveryConflict> clearDuplicates(QList<QStringList>& rows, DiscoveryMode
         }
         next.push_back(-1);
         if (index != r)
-            rows[index].swap(row);
+            std::swap(rows[index], row);
     }
     rows.resize(kept);
 
     QList<DiscoveryConflict> conflicts;
-    const QString& mark = mode == DiscoveryMode::Ip ? kRouterMark : kVirusMark;
+    const NodeMark mark = mode == DiscoveryMode::Ip ? NodeMark::Router : NodeMark::Suspicious;
     for (int i = 0; i < rows.size(); ++i) {
         const int j = next[static_cast<std::size_t>(i)];
         if (j < 0)
@@ -100,7 +111,7 @@ QList<DiscoveryConflict> clearDuplicates(QList<QStringList>& rows, DiscoveryMode
         DiscoveryConflict c{i, j, decide ? decide(rows[i], rows[j]) : true,
                             describeConflict(rows[i], rows[j], mode)};
         if (c.marked)
-            rows[j][CellType] = mark;
+            rows[j].mark = mark;
         conflicts.append(std::move(c));
     }
     return conflicts;
@@ -114,21 +125,24 @@ bool isLinkLocal(const QString& ip) {
 
 } // namespace
 
-QString describeConflict(const QStringList& a, const QStringList& b, DiscoveryMode mode) {
+QString describeConflict(const DiscoveredNode& a, const DiscoveredNode& b, DiscoveryMode mode) {
     QStringList parts;
-    const QString ipA = cellOf(a, CellIp);
-    const QString ipB = cellOf(b, CellIp);
+    const QString ipA = nodeIpText(a);
+    const QString ipB = nodeIpText(b);
     if (ipA != ipB)
         parts << QStringLiteral("address %1 earlier, %2 now").arg(ipA, ipB);
     if (mode == DiscoveryMode::NetBios) {
-        if (cellOf(a, CellName) != cellOf(b, CellName))
-            parts << QStringLiteral("name %1 earlier, %2 now")
-                         .arg(cellOf(a, CellName), cellOf(b, CellName));
-        if (cellOf(a, CellWorkgroup) != cellOf(b, CellWorkgroup))
-            parts << QStringLiteral("workgroup %1 earlier, %2 now")
-                         .arg(cellOf(a, CellWorkgroup), cellOf(b, CellWorkgroup));
+        const QString nameA = knownOr(a.name);
+        const QString nameB = knownOr(b.name);
+        if (nameA != nameB)
+            parts << QStringLiteral("name %1 earlier, %2 now").arg(nameA, nameB);
+        const QString workgroupA = knownOr(a.workgroup);
+        const QString workgroupB = knownOr(b.workgroup);
+        if (workgroupA != workgroupB)
+            parts << QStringLiteral("workgroup %1 earlier, %2 now").arg(workgroupA, workgroupB);
     }
-    QString text = cellOf(b, CellMac) + QStringLiteral(": ") + parts.join(QStringLiteral("; "));
+    QString text =
+        discoveryMacText(b.mac) + QStringLiteral(": ") + parts.join(QStringLiteral("; "));
     if (ipA != ipB && isLinkLocal(ipA) != isLinkLocal(ipB))
         text += QStringLiteral(" (likely cause: the station assigned itself an address in "
                                "169.254.0.0/16 after its DHCP request went unanswered)");
@@ -138,17 +152,17 @@ QString describeConflict(const QStringList& a, const QStringList& b, DiscoveryMo
     return text;
 }
 
-QString virusWarningText(const QStringList& i, const QStringList& j) {
+QString virusWarningText(const DiscoveredNode& i, const DiscoveredNode& j) {
+    const QString mac = discoveryMacText(i.mac);
     return QStringLiteral("Suspicious activity in %1\n\nInfo:\n%2->%3\n%4 -> %5\n%6 -> %7\n%8 -> "
                           "%9\n")
-        .arg(cellOf(j, CellName), cellOf(i, CellMac), cellOf(i, CellMac), cellOf(i, CellIp),
-             cellOf(j, CellIp), cellOf(i, CellName), cellOf(j, CellName), cellOf(i, CellWorkgroup),
-             cellOf(j, CellWorkgroup));
+        .arg(knownOr(j.name), mac, mac, nodeIpText(i), nodeIpText(j), knownOr(i.name),
+             knownOr(j.name), knownOr(i.workgroup), knownOr(j.workgroup));
 }
 
-QString routerQuestionText(const QStringList& i, const QStringList& j) {
+QString routerQuestionText(const DiscoveredNode& i, const DiscoveredNode& j) {
     return QStringLiteral("Multiip/Router:\n%1\nMark it?\n\nInfo:\n%2->%3\n")
-        .arg(cellOf(i, CellMac), cellOf(i, CellIp), cellOf(j, CellIp));
+        .arg(discoveryMacText(i.mac), nodeIpText(i), nodeIpText(j));
 }
 
 } // namespace qarsilo

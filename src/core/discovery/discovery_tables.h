@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/discovery/discovered_node.h"
 #include "core/discovery/discovery_frame.h"
 #include "core/discovery/discovery_store.h"
 
@@ -14,7 +15,7 @@ extern const QString kDiscoveryNodeColumns;
 extern const QString kDiscoveryWorkgroupColumns;
 extern const QString kDiscoverySubnetColumns;
 
-/// Cells of a node row.
+/// Columns of the node list (discoveredNodeTexts order).
 enum NodeCell : int {
     CellInfo = 0,
     CellMac,
@@ -28,25 +29,16 @@ enum NodeCell : int {
     NodeCellCount
 };
 
-inline const QString kUnknown = QStringLiteral("-");
-inline const QString kVirusMark = QStringLiteral("Virus??");
-inline const QString kRouterMark = QStringLiteral("Router/MultiIP");
-
-/// The cell of a row, empty when the row has none.
-inline QString cellOf(const QStringList& row, int cell) {
-    return cell < row.size() ? row[cell] : QString();
-}
-
-/// ("-", MAC, IP, name, workgroup, "-", date, subnet, "-").
-QStringList netbiosNodeRow(const NetbiosRecord& record);
-/// ("-", MAC, IP, "-", "-", "-", date, subnet, "-").
-QStringList ipNodeRow(const IpEnd& end);
+/// The node of a NetBIOS datagram: address, name and workgroup known.
+DiscoveredNode netbiosNode(const NetbiosRecord& record);
+/// The node of one end of an IPv4 frame: its address known.
+DiscoveredNode ipNode(const IpEnd& end);
 /// (name, "-") for a workgroup or subnet list.
 QList<QStringList> groupRows(const QStringList& names);
 
 /// The local-range selection: for each end, one row per filter entry equal to
 /// its subnet text (source before destination, as the ends are buffered).
-QList<QStringList> selectLocalRows(const IpEnds& ends, const QStringList& filter);
+QList<DiscoveredNode> selectLocalNodes(const IpEnds& ends, const QStringList& filter);
 
 /// A contradiction the duplicate pass found: two rows of one MAC, `earlier`
 /// above `later` (indices after the pass).
@@ -59,23 +51,25 @@ struct DiscoveryConflict {
 
 /// Asked for each contradiction, in the order the rows that come first stand
 /// in the list; returns whether the later row is marked.
-using ConflictDecision = std::function<bool(const QStringList& earlier, const QStringList& later)>;
+using ConflictDecision =
+    std::function<bool(const DiscoveredNode& earlier, const DiscoveredNode& later)>;
 
 /// The duplicate and conflict pass over `rows`, in one walk: of rows with the
 /// same MAC, a row that repeats the row of that MAC kept last (same address,
-/// and in NetBIOS listening the same name and workgroup) is deleted; one that
-/// differs is kept, and marked "Virus??" (NetBIOS) or "Router/MultiIP" (IP)
-/// when `decide` agrees. The result is that of comparing every row with every
-/// later one, in time linear in the number of rows.
-QList<DiscoveryConflict> clearDuplicates(QList<QStringList>& rows, DiscoveryMode mode,
+/// and in NetBIOS listening the same name and workgroup; unknown differs from
+/// every text) is deleted; one that differs is kept, and marked Suspicious
+/// (NetBIOS) or Router (IP) when `decide` agrees. The result is that of comparing every row with
+/// every later one, in time linear in the number of rows.
+QList<DiscoveryConflict> clearDuplicates(QList<DiscoveredNode>& rows, DiscoveryMode mode,
                                          const ConflictDecision& decide);
 
 /// Why two rows of one MAC disagree, for the log and the row's tooltip.
-QString describeConflict(const QStringList& earlier, const QStringList& later, DiscoveryMode mode);
+QString describeConflict(const DiscoveredNode& earlier, const DiscoveredNode& later,
+                         DiscoveryMode mode);
 
 /// "Suspicious activity in %s..." of a NetBIOS contradiction.
-QString virusWarningText(const QStringList& earlier, const QStringList& later);
+QString virusWarningText(const DiscoveredNode& earlier, const DiscoveredNode& later);
 /// "Multiip/Router:..." of an IP contradiction.
-QString routerQuestionText(const QStringList& earlier, const QStringList& later);
+QString routerQuestionText(const DiscoveredNode& earlier, const DiscoveredNode& later);
 
 } // namespace qarsilo

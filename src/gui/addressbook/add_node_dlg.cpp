@@ -1,8 +1,8 @@
 #include "gui/addressbook/add_node_dlg.h"
 
 #include "core/addressbook/node_filter.h"
-#include "gui/addressbook/address_book_art.h"
 #include "gui/addressbook/node_form.h"
+#include "gui/widgets/address_book_art.h"
 #include "gui/widgets/ip_address_edit.h"
 #include "gui/widgets/mask_edit.h"
 

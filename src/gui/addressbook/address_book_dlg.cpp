@@ -5,10 +5,9 @@
 #include "core/addressbook/node_query.h"
 #include "core/app/message_service.h"
 #include "gui/addressbook/add_node_dlg.h"
-#include "gui/addressbook/address_book_art.h"
 #include "gui/addressbook/group_editor_dlg.h"
 #include "gui/addressbook/node_info_dlg.h"
-#include "gui/discovery/autodiscovery_dlg.h"
+#include "gui/widgets/address_book_art.h"
 #include "gui/widgets/ip_address_edit.h"
 #include "gui/widgets/list_print.h"
 #include "gui/widgets/report_list.h"
@@ -38,7 +37,7 @@ const QString CAddressBookDlg::kColumns = nodeListColumns();
 namespace {
 
 CAddressBookDlg::AutodiscoveryRunner& autodiscoveryRunner() {
-    static CAddressBookDlg::AutodiscoveryRunner runner = runAutodiscovery;
+    static CAddressBookDlg::AutodiscoveryRunner runner;
     return runner;
 }
 

@@ -40,8 +40,8 @@ public:
     /// How often the window looks for changes other windows or programs made.
     static constexpr int kFollowMs = 1000;
 
-    /// Replaces the autodiscovery dialog for every address book (by default
-    /// the Autodiscovery dialog); an empty runner disables the button.
+    /// The autodiscovery dialog of every address book (the application gives
+    /// the Autodiscovery dialog); none, or an empty runner, disables the button.
     static void setAutodiscoveryRunner(AutodiscoveryRunner runner);
 
     explicit CAddressBookDlg(QWidget* parent = nullptr,

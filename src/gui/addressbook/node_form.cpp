@@ -1,6 +1,6 @@
 #include "gui/addressbook/node_form.h"
 
-#include "gui/addressbook/address_book_art.h"
+#include "gui/widgets/address_book_art.h"
 
 #include <QComboBox>
 #include <QDialog>

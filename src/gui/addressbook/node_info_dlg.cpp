@@ -1,7 +1,7 @@
 #include "gui/addressbook/node_info_dlg.h"
 
-#include "gui/addressbook/address_book_art.h"
 #include "gui/addressbook/node_form.h"
+#include "gui/widgets/address_book_art.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

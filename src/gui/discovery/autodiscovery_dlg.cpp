@@ -1,7 +1,5 @@
 #include "gui/discovery/autodiscovery_dlg.h"
 
-#include "gui/addressbook/address_book_art.h"
-
 #include "core/addressbook/address_book_messages.h"
 #include "core/app/message_service.h"
 #include "core/discovery/discovery_database.h"
@@ -9,7 +7,7 @@
 #include "core/discovery/discovery_tables.h"
 #include "core/discovery/oui_table.h"
 #include "core/discovery/reverse_lookup.h"
-#include "gui/addressbook/group_editor_dlg.h"
+#include "gui/widgets/address_book_art.h"
 #include "gui/widgets/report_list.h"
 
 #include <QCheckBox>
@@ -29,6 +27,11 @@ namespace {
 
 const QString kStillRunning = QStringLiteral("Capture thread is still running");
 const QString kIdle = QStringLiteral("...");
+
+CAutodiscoveryDlg::GroupEditorRunner& defaultGroupEditor() {
+    static CAutodiscoveryDlg::GroupEditorRunner runner;
+    return runner;
+}
 
 QList<QStringList> rowsOf(const CReportList* list) {
     QList<QStringList> rows;
@@ -50,7 +53,7 @@ void applyMarks(CReportList* list, int column, const QStringList& marks) {
 CAutodiscoveryDlg::CAutodiscoveryDlg(QWidget* parent, QString fileName)
     : QDialog(parent)
     , m_fileName(std::move(fileName))
-    , m_runDialog([](QDialog& d) { return d.exec(); }) {
+    , m_runGroupEditor(defaultGroupEditor()) {
     setWindowTitle(QStringLiteral("Autodiscovery"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
     setSizeGripEnabled(true);
@@ -195,6 +198,60 @@ CAutodiscoveryDlg::~CAutodiscoveryDlg() {
     endCapture();
 }
 
+void CAutodiscoveryDlg::setDefaultGroupEditorRunner(GroupEditorRunner runner) {
+    defaultGroupEditor() = std::move(runner);
+}
+
+void CAutodiscoveryDlg::addNodes(const QList<DiscoveredNode>& nodes) {
+    if (nodes.isEmpty())
+        return;
+    QList<QStringList> texts;
+    texts.reserve(nodes.size());
+    for (const DiscoveredNode& n : nodes)
+        texts.append(discoveredNodeTexts(n));
+    ReportListModel* model = m_nodes->reportModel();
+    const int first = model->rowCount();
+    model->addRows(texts);
+    m_shown.reserve(m_shown.size() + static_cast<std::size_t>(nodes.size()));
+    for (int i = 0; i < nodes.size(); ++i)
+        m_shown.push_back({QPersistentModelIndex(model->index(first + i, 0)), nodes[i]});
+}
+
+void CAutodiscoveryDlg::setNodes(const QList<DiscoveredNode>& nodes) {
+    m_nodes->deleteAll();
+    m_shown.clear();
+    addNodes(nodes);
+    // As a new listing of the list would be: in the sort the title shows.
+    ReportListModel* model = m_nodes->reportModel();
+    if (model->sortColumn() >= 0)
+        model->sortBy(model->sortColumn(), model->ascending());
+}
+
+QList<DiscoveredNode> CAutodiscoveryDlg::nodes() const {
+    QList<DiscoveredNode> out(m_nodes->rowCount());
+    for (const ShownNode& s : m_shown)
+        if (s.at.isValid() && s.at.row() < out.size())
+            out[s.at.row()] = s.node;
+    return out;
+}
+
+const DiscoveredNode* CAutodiscoveryDlg::nodeAt(int row) const {
+    if (row < 0)
+        return nullptr;
+    // Unsorted, row i holds the i-th node added.
+    const auto i = static_cast<std::size_t>(row);
+    if (i < m_shown.size() && m_shown[i].at.row() == row)
+        return &m_shown[i].node;
+    for (const ShownNode& s : m_shown)
+        if (s.at.isValid() && s.at.row() == row)
+            return &s.node;
+    return nullptr;
+}
+
+DiscoveredNode* CAutodiscoveryDlg::nodeAt(int row) {
+    return const_cast<DiscoveredNode*>(std::as_const(*this).nodeAt(row));
+}
+
 QPushButton* CAutodiscoveryDlg::button(const QString& text) const {
     for (QPushButton* b : m_buttons)
         if (b->text() == text)
@@ -274,8 +331,8 @@ void CAutodiscoveryDlg::selectIp() {
     m_mode = DiscoveryMode::NetBios;
     m_netbiosBox->setChecked(true);
     m_ipBox->setChecked(false);
-    CGroupEditorDlg editor(this, m_fileName);
-    m_runDialog(editor);
+    if (m_runGroupEditor)
+        m_runGroupEditor(this, m_fileName);
 }
 
 bool CAutodiscoveryDlg::openCapture() {
@@ -307,6 +364,7 @@ void CAutodiscoveryDlg::start() {
     m_elapsed = 0;
     DiscoveryStore::instance().clearBuffer();
     m_nodes->deleteAll();
+    m_shown.clear();
     m_workgroups->deleteAll();
     m_subnets->deleteAll();
     m_conflictWhy.clear();
@@ -344,11 +402,11 @@ void CAutodiscoveryDlg::drainNetbios() {
     const std::vector<NetbiosRecord> records = store.takeNetbios();
     if (records.empty())
         return;
-    QList<QStringList> rows;
-    rows.reserve(static_cast<qsizetype>(records.size()));
+    QList<DiscoveredNode> nodes;
+    nodes.reserve(static_cast<qsizetype>(records.size()));
     for (const NetbiosRecord& r : records)
-        rows.append(netbiosNodeRow(r));
-    m_nodes->reportModel()->addRows(rows);
+        nodes.append(netbiosNode(r));
+    addNodes(nodes);
     m_workgroups->reportModel()->setRows(groupRows(store.seenWorkgroups()));
     m_subnets->reportModel()->setRows(groupRows(store.seenSubnets()));
 }
@@ -404,22 +462,22 @@ void CAutodiscoveryDlg::localRangeSelection() {
     if (buffer.droppedEnds > 0)
         appendLog(discoveryLogLine(QStringLiteral("%1 sightings were not kept: the buffer was full")
                                        .arg(buffer.droppedEnds)));
-    m_nodes->reportModel()->addRows(selectLocalRows(buffer.ends, ranges));
+    addNodes(selectLocalNodes(buffer.ends, ranges));
 }
 
-QString CAutodiscoveryDlg::rowKey(const QStringList& row) {
-    return QStringList{cellOf(row, CellMac), cellOf(row, CellIp), cellOf(row, CellName),
-                       cellOf(row, CellWorkgroup), cellOf(row, CellDate)}
+QString CAutodiscoveryDlg::rowKey(const DiscoveredNode& node) {
+    return QStringList{discoveryMacText(node.mac), nodeIpText(node), knownOr(node.name),
+                       knownOr(node.workgroup), discoveryDateText(node.time)}
         .join(QLatin1Char('\t'));
 }
 
 void CAutodiscoveryDlg::clearDuplicateRows() {
     appendLog(discoveryLogLine(QStringLiteral("Clear duplicates from list")));
-    QList<QStringList> rows = rowsOf(m_nodes);
+    QList<DiscoveredNode> rows = nodes();
     const bool ip = m_mode == DiscoveryMode::Ip;
     const bool warn = ip ? m_warnRouter->isChecked() : m_warnVirus->isChecked();
     const QList<DiscoveryConflict> conflicts = clearDuplicates(
-        rows, m_mode, [ip, warn](const QStringList& earlier, const QStringList& later) {
+        rows, m_mode, [ip, warn](const DiscoveredNode& earlier, const DiscoveredNode& later) {
             if (!warn)
                 return true;
             if (!ip) {
@@ -433,7 +491,7 @@ void CAutodiscoveryDlg::clearDuplicateRows() {
                        MessageService::Icon::Question,
                        MessageService::Buttons::YesNo) == MessageService::Answer::Yes;
         });
-    m_nodes->reportModel()->setRows(rows);
+    setNodes(rows);
     for (const DiscoveryConflict& c : conflicts) {
         appendLog(QStringLiteral("   ") + c.why);
         m_conflictWhy.insert(rowKey(rows[c.later]), c.why);
@@ -447,7 +505,7 @@ void CAutodiscoveryDlg::compareData() {
         return;
     }
     const DiscoveryMarks marks =
-        compareWithDatabase(db, m_mode, rowsOf(m_nodes), rowsOf(m_workgroups), rowsOf(m_subnets));
+        compareWithDatabase(db, m_mode, nodes(), rowsOf(m_workgroups), rowsOf(m_subnets));
     applyMarks(m_nodes, CellInfo, marks.nodes);
     applyMarks(m_workgroups, 1, marks.workgroups);
     applyMarks(m_subnets, 1, marks.subnets);
@@ -468,7 +526,7 @@ void CAutodiscoveryDlg::saveNodes() {
     AddressDatabase db(m_fileName);
     if (openAddressBook(db)) {
         QStringList lines;
-        const QList<QStringList> rows = rowsOf(m_nodes);
+        const QList<DiscoveredNode> rows = nodes();
         if (saveDiscoveredNodes(db, rows, rowsToSave(m_nodes->selectedRowNumbers(), rows.size()),
                                 lines)) {
             appendLog(lines);
@@ -521,8 +579,8 @@ void CAutodiscoveryDlg::dnsLookup() {
         QStringLiteral("Note"), MessageService::Icon::Warning);
     appendLog(discoveryLogLine(QStringLiteral("Sending Out DNS Queries")));
     QStringList addresses;
-    for (int i = 0; i < m_nodes->rowCount(); ++i)
-        addresses << m_nodes->text(i, CellIp);
+    for (const DiscoveredNode& n : nodes())
+        addresses << nodeIpText(n);
     // One run at a time keeps the answers in row order.
     m_dnsButton->setEnabled(false);
     startReverseLookups(
@@ -534,8 +592,11 @@ void CAutodiscoveryDlg::dnsLookup() {
             }
             appendLog(address + QStringLiteral(" -> ") + *name);
             // The list may have been emptied by a Start meanwhile.
-            if (row < m_nodes->rowCount() && m_nodes->text(row, CellIp) == address)
+            DiscoveredNode* node = nodeAt(row);
+            if (node && nodeIpText(*node) == address) {
+                node->domainName = *name;
                 m_nodes->setCell(row, CellDomainName, *name);
+            }
         },
         [this] {
             m_dnsButton->setEnabled(true);
@@ -544,16 +605,14 @@ void CAutodiscoveryDlg::dnsLookup() {
 }
 
 QString CAutodiscoveryDlg::nodeToolTip(int row, int column) const {
-    if (row < 0 || row >= m_nodes->rowCount())
+    const DiscoveredNode* node = nodeAt(row);
+    if (!node)
         return {};
     if (column == CellMac)
-        return OuiTable::system().describe(m_nodes->text(row, CellMac));
-    if (column == CellType || column == CellIp || column == CellName || column == CellWorkgroup) {
-        const QStringList texts = m_nodes->reportModel()->rowTexts(row);
-        const QString type = cellOf(texts, CellType);
-        if (type == kVirusMark || type == kRouterMark)
-            return m_conflictWhy.value(rowKey(texts));
-    }
+        return OuiTable::system().describe(discoveryMacText(node->mac));
+    if ((column == CellType || column == CellIp || column == CellName || column == CellWorkgroup) &&
+        node->mark != NodeMark::None)
+        return m_conflictWhy.value(rowKey(*node));
     return {};
 }
 

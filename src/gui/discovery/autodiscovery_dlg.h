@@ -2,10 +2,12 @@
 
 #include "core/addressbook/address_database.h"
 #include "core/capture/capture_session.h"
+#include "core/discovery/discovered_node.h"
 #include "core/discovery/discovery_frame.h"
 
 #include <QDialog>
 #include <QHash>
+#include <QPersistentModelIndex>
 #include <QTimer>
 #include <array>
 #include <functional>
@@ -24,8 +26,9 @@ class QPushButton;
 class CAutodiscoveryDlg : public QDialog {
     Q_OBJECT
 public:
-    /// Runs the group editor modally; replaceable (tests).
-    using DialogRunner = std::function<int(QDialog& dialog)>;
+    /// Runs the group editor of the address book `fileName` modally over
+    /// `parent` (where the local IP ranges are entered).
+    using GroupEditorRunner = std::function<int(QWidget* parent, const QString& fileName)>;
 
     static constexpr int kNodeListId = 1031;
     static constexpr int kWorkgroupListId = 1032;
@@ -35,13 +38,21 @@ public:
                                QString fileName = qarsilo::AddressDatabase::defaultFileName());
     ~CAutodiscoveryDlg() override;
 
-    void setDialogRunner(DialogRunner runner) { m_runDialog = std::move(runner); }
+    /// The group editor every later dialog runs; none by default (then the
+    /// editor is not offered).
+    static void setDefaultGroupEditorRunner(GroupEditorRunner runner);
+    /// The group editor of this dialog (tests).
+    void setGroupEditorRunner(GroupEditorRunner runner) { m_runGroupEditor = std::move(runner); }
 
     qarsilo::DiscoveryMode mode() const { return m_mode; }
     bool running() const { return m_running; }
     qarsilo::CaptureSession& session() { return m_session; }
 
     CReportList* nodeList() const { return m_nodes; }
+    /// Appends nodes to the node list.
+    void addNodes(const QList<qarsilo::DiscoveredNode>& nodes);
+    /// The nodes in the order the node list shows them.
+    QList<qarsilo::DiscoveredNode> nodes() const;
     CReportList* workgroupList() const { return m_workgroups; }
     CReportList* subnetList() const { return m_subnets; }
     QListWidget* log() const { return m_log; }
@@ -91,7 +102,12 @@ private:
     void showLists(bool nodes, bool groups);
     bool refuseDuringCapture(const char* caption);
     void saveGroups(qarsilo::GroupTable table, const char* caption, CReportList* list);
-    static QString rowKey(const QStringList& row);
+    static QString rowKey(const qarsilo::DiscoveredNode& node);
+    /// Replaces the nodes, shown in the order of the current sort.
+    void setNodes(const QList<qarsilo::DiscoveredNode>& nodes);
+    /// The node shown in list row `row`; null when there is none.
+    qarsilo::DiscoveredNode* nodeAt(int row);
+    const qarsilo::DiscoveredNode* nodeAt(int row) const;
 
     const QString m_fileName;
     qarsilo::DiscoveryMode m_mode = qarsilo::DiscoveryMode::NetBios;
@@ -99,7 +115,14 @@ private:
     int m_elapsed = 0;
     qarsilo::CaptureSession m_session{qarsilo::CaptureWindow::AutoDiscovery};
     QTimer m_timer;
-    DialogRunner m_runDialog;
+    GroupEditorRunner m_runGroupEditor;
+    // The node behind each row of the node list: the list sorts its texts,
+    // and the index follows its row.
+    struct ShownNode {
+        QPersistentModelIndex at;
+        qarsilo::DiscoveredNode node;
+    };
+    std::vector<ShownNode> m_shown;
     QHash<QString, QString> m_conflictWhy; // by rowKey of the marked row
 
     QCheckBox* m_netbiosBox = nullptr;

@@ -3,7 +3,7 @@
 #include <QIcon>
 #include <QPixmap>
 
-/// Pictures of the address book windows, drawn in code so they scale and
+/// Pictures of the address book and autodiscovery windows, drawn in code so they scale and
 /// need no image files.
 namespace addressbook_art {
 

@@ -1,4 +1,4 @@
-#include "gui/addressbook/address_book_art.h"
+#include "gui/widgets/address_book_art.h"
 
 #include <QLinearGradient>
 #include <QPainter>
