@@ -49,21 +49,30 @@ QString mac(quint32 n) {
         .arg(n & 255, 2, 16, QLatin1Char('0'));
 }
 
+// A node as NetBIOS listening finds it; its MAC spells as mac(n).
+DiscoveredNode nodeOf(quint32 n, quint32 ip, const QString& name, const QString& workgroup) {
+    DiscoveredNode node;
+    node.mac = {0x02, 0x00, quint8(n >> 24), quint8(n >> 16), quint8(n >> 8), quint8(n)};
+    node.ip = ip;
+    node.name = name;
+    node.workgroup = workgroup;
+    node.time = 1704103200; // 1 Jan 2024, 10:00:00 UTC
+    return node;
+}
+
 // A NetBIOS listening list: `stations` stations announcing themselves again
 // and again; one in fifty has changed its address once.
-QList<QStringList> netbiosRows(int n, int stations, quint32 seed) {
+QList<DiscoveredNode> netbiosRows(int n, int stations, quint32 seed) {
     QRandomGenerator rng(seed);
-    QList<QStringList> rows;
+    QList<DiscoveredNode> rows;
     rows.reserve(n);
     for (int i = 0; i < n; ++i) {
         const auto s = rng.bounded(stations);
         const bool moved = s % 50 == 0 && rng.bounded(2);
-        const QString ip =
-            QStringLiteral("10.%1.%2.%3").arg(s >> 16).arg((s >> 8) & 255).arg(moved ? 1 : s & 255);
-        rows.append({QStringLiteral("-"), mac(s), ip, QStringLiteral("PC%1").arg(s),
-                     QStringLiteral("WG%1").arg(s % 20), QStringLiteral("-"),
-                     QStringLiteral("01 Jan 2024, 10:00:00"), QStringLiteral("10.0.0.0"),
-                     QStringLiteral("-")});
+        const quint32 ip =
+            (10u << 24) | ((s >> 16) << 16) | (((s >> 8) & 255) << 8) | (moved ? 1 : s & 255);
+        rows.append(
+            nodeOf(s, ip, QStringLiteral("PC%1").arg(s), QStringLiteral("WG%1").arg(s % 20)));
     }
     return rows;
 }
@@ -93,12 +102,12 @@ int passAndSave(int rowsN, int oracleN, int bookN, int saveN, int runs) {
     std::vector<double> oracleSmall;
     int left = 0;
     for (int r = 0; r < runs; ++r) {
-        QList<QStringList> big = netbiosRows(rowsN, 5000, 1 + r);
+        QList<DiscoveredNode> big = netbiosRows(rowsN, 5000, 1 + r);
         linearBig.push_back(
             secondsOf([&] { clearDuplicates(big, DiscoveryMode::NetBios, {}); }, &linearBigCpu));
         left = int(big.size());
-        QList<QStringList> a = netbiosRows(oracleN, 5000, 100 + r);
-        QList<QStringList> b = a;
+        QList<DiscoveredNode> a = netbiosRows(oracleN, 5000, 100 + r);
+        QList<DiscoveredNode> b = a;
         linearSmall.push_back(secondsOf([&] { clearDuplicates(a, DiscoveryMode::NetBios, {}); }));
         oracleSmall.push_back(
             secondsOf([&] { test::oraclePass(b, DiscoveryMode::NetBios, [] { return true; }); }));
@@ -141,12 +150,10 @@ int passAndSave(int rowsN, int oracleN, int bookN, int saveN, int runs) {
     std::vector<double> finds;
     for (int r = 0; r < runs; ++r) {
         // Half of the rows update stored nodes, half add new ones.
-        QList<QStringList> rows;
+        QList<DiscoveredNode> rows;
         for (int i = 0; i < saveN; ++i) {
             const quint32 m = i % 2 ? quint32(i * 7 % bookN) : quint32(bookN + r * saveN + i);
-            rows.append({QStringLiteral("-"), mac(m), QStringLiteral("10.0.0.2"),
-                         QStringLiteral("PC"), QStringLiteral("WG"), QStringLiteral("-"),
-                         QStringLiteral("d"), QStringLiteral("10.0.0.0"), QStringLiteral("-")});
+            rows.append(nodeOf(m, 0x0A000002, QStringLiteral("PC"), QStringLiteral("WG")));
         }
         AddressDatabase db(file);
         if (!db.open())

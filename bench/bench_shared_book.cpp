@@ -239,18 +239,18 @@ bool measure(const QString& location, int nodes, int runs, Figures& f, bool with
     if (!db.open())
         return false;
     for (int r = 0; r < runs; ++r) {
-        QList<QStringList> rows;
+        QList<DiscoveredNode> rows;
         for (int i = 0; i < 10000; ++i) {
             const int n = i % 2 ? (i * 97) % nodes : nodes + r * 10000 + i;
-            QStringList row(NodeCellCount, kUnknown);
             const QStringList t = textsOf(n);
-            row[CellMac] = t[0];
-            row[CellIp] = t[1];
-            row[CellName] = t[3];
-            row[CellWorkgroup] = t[4];
-            row[CellDate] = t[6];
-            row[CellSubnet] = t[9];
-            rows << row;
+            // The MAC and address of textsOf(n), as listening finds them.
+            DiscoveredNode node;
+            node.mac = {0x00, 0x1b, quint8(n >> 24), quint8(n >> 16), quint8(n >> 8), quint8(n)};
+            node.ip = (10u << 24) | (quint32(n) & 0xFFFFFF);
+            node.name = t[3];
+            node.workgroup = t[4];
+            node.time = 1796000000 + n % 86400;
+            rows << node;
         }
         QStringList log;
         const auto t0 = Clock::now();
