@@ -8,7 +8,7 @@
 //
 //   qarsilo-bench-analyzer-live [--rate 100000] [--seconds 10] [--capture process|helper]
 
-#include "capture/live_net.h"
+#include "support/live_net.h"
 #include "capture_switch.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"

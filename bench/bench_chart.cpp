@@ -7,7 +7,7 @@
 //   qarsilo-bench-chart [--frames 2000000] [--runs 9]
 
 #include "core/stats/distribution_chart.h"
-#include "stats/chart_frames.h"
+#include "support/chart_frames.h"
 
 #include "core/capture/capture_session.h"
 

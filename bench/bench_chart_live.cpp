@@ -9,14 +9,14 @@
 //
 //   qarsilo-bench-chart-live [--rate 200000] [--seconds 10] [--runs 1] [--capture process|helper]
 
-#include "capture/live_net.h"
+#include "support/live_net.h"
 #include "capture_switch.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/qarsilo_view.h"
 #include "gui/stats/pd_l2_view.h"
-#include "stats/chart_frames.h"
+#include "support/chart_frames.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -22,7 +22,7 @@
 // machine as loaded.
 
 #include "bench_util.h"
-#include "capture/live_net.h"
+#include "support/live_net.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/message_service.h"
@@ -37,7 +37,7 @@
 #include "gui/stats/single_node_view.h"
 #include "gui/trace/traffic_trace_single.h"
 #include "gui/widgets/report_list.h"
-#include "trace/trace_frames.h"
+#include "support/trace_frames.h"
 
 #include <QApplication>
 #include <QCheckBox>

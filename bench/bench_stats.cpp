@@ -14,7 +14,7 @@
 #include "core/stats/general_stats.h"
 #include "core/stats/single_node_stats.h"
 #include "core/stats/top_users_model.h"
-#include "stats/chart_frames.h"
+#include "support/chart_frames.h"
 
 #include <QCoreApplication>
 #include <QFile>

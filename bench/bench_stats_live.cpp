@@ -9,7 +9,7 @@
 //
 //   qarsilo-bench-stats-live [--rate 200000] [--seconds 10] [--capture process|helper]
 
-#include "capture/live_net.h"
+#include "support/live_net.h"
 #include "capture_switch.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
@@ -17,7 +17,7 @@
 #include "gui/shell/qarsilo_view.h"
 #include "gui/stats/general_info_view.h"
 #include "gui/widgets/row_list_view.h"
-#include "stats/chart_frames.h"
+#include "support/chart_frames.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

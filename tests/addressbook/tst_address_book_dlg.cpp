@@ -1,4 +1,4 @@
-#include "address_test_util.h"
+#include "support/address_test_util.h"
 #include "app/qarsilo_app.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"

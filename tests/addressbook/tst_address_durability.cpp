@@ -4,7 +4,7 @@
 // started again with --writer FILE PREFIX; it prints "done MAC..." after
 // each save returns true.
 
-#include "address_test_util.h"
+#include "support/address_test_util.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "address_test_util.h"
+#include "support/address_test_util.h"
 #include "gui/addressbook/add_node_dlg.h"
 #include "gui/addressbook/group_editor_dlg.h"
 #include "gui/addressbook/new_info_dlg.h"

@@ -1,4 +1,4 @@
-#include "address_test_util.h"
+#include "support/address_test_util.h"
 #include "core/addressbook/node_snapshot.h"
 #include "support/test_util.h"
 

@@ -1,4 +1,4 @@
-#include "address_test_util.h"
+#include "support/address_test_util.h"
 #include "core/addressbook/node_columns.h"
 #include "core/addressbook/node_query.h"
 #include "core/lists/report_list_model.h"

@@ -1,4 +1,4 @@
-#include "address_test_util.h"
+#include "support/address_test_util.h"
 #include "core/app/settings_store.h"
 #include "core/discovery/discovery_database.h"
 #include "core/discovery/discovery_tables.h"

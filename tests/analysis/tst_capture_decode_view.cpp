@@ -1,4 +1,4 @@
-#include "capture/run_process.h"
+#include "support/run_process.h"
 #include "core/analysis/classify.h"
 #include "core/analysis/decode_tree.h"
 #include "core/analysis/hex_dump.h"

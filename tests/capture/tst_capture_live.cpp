@@ -1,8 +1,8 @@
 // CaptureSession on a live adapter: a veth pair in a network namespace that
 // each test makes for itself. Needs root; skipped elsewhere.
 
-#include "capture/capture_test_util.h"
-#include "capture/live_net.h"
+#include "support/capture_test_util.h"
+#include "support/live_net.h"
 #include "core/capture/capture_session.h"
 #include "support/scripted_message_service.h"
 

@@ -3,8 +3,8 @@
 // capture files that are empty, folders or cut short; address books that are
 // damaged, not address books, read-only or locked by another program.
 
-#include "capture/capture_test_util.h"
-#include "capture/run_process.h"
+#include "support/capture_test_util.h"
+#include "support/run_process.h"
 #include "core/capture/native_path.h"
 #include "support/test_paths.h"
 

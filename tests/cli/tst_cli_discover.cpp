@@ -1,7 +1,7 @@
 // qarsilo-cli discover over the test captures: the rows, lists and log it
 // prints, and its usage errors.
 
-#include "capture/run_process.h"
+#include "support/run_process.h"
 #include "support/test_paths.h"
 #include "support/test_util.h"
 

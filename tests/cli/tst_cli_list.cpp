@@ -1,8 +1,8 @@
 // qarsilo-cli list over the shared captures: line counts, the line format,
 // failures and their exit codes.
 
-#include "capture/capture_test_util.h"
-#include "capture/run_process.h"
+#include "support/capture_test_util.h"
+#include "support/run_process.h"
 #include "core/analysis/classify.h"
 #include "core/analysis/frame.h"
 #include "support/test_paths.h"

@@ -1,8 +1,8 @@
 // qarsilo-cli list on a live device: the veth pair of a private network
 // namespace made by the test. Needs root; skipped elsewhere.
 
-#include "capture/live_net.h"
-#include "capture/run_process.h"
+#include "support/live_net.h"
+#include "support/run_process.h"
 #include "support/test_paths.h"
 
 #include <QTest>

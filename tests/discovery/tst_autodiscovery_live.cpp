@@ -2,7 +2,7 @@
 // replayed into a veth pair inside a private network namespace while the
 // dialog listens. Needs root; skipped elsewhere.
 
-#include "capture/live_net.h"
+#include "support/live_net.h"
 #include "core/app/app_state.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"

@@ -4,8 +4,8 @@
 // at full speed feeding one window's counters.
 
 #include "app/builtin_views.h"
-#include "capture/capture_test_util.h"
-#include "chart_frames.h"
+#include "support/capture_test_util.h"
+#include "support/chart_frames.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"

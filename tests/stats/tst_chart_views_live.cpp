@@ -1,9 +1,9 @@
 // The chart windows on a live adapter: a veth pair in a network namespace
 // that each test makes for itself. Needs root; skipped elsewhere.
 
-#include "capture/capture_test_util.h"
-#include "capture/live_net.h"
-#include "chart_frames.h"
+#include "support/capture_test_util.h"
+#include "support/live_net.h"
+#include "support/chart_frames.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "app/builtin_views.h"

@@ -3,7 +3,7 @@
 // single node figures and address lookups, and capture threads feeding the
 // counters while the tick takes them.
 
-#include "chart_frames.h"
+#include "support/chart_frames.h"
 #include "core/stats/general_stats.h"
 #include "core/stats/rolling_graph_canvas.h"
 #include "core/stats/single_node_stats.h"

@@ -4,8 +4,8 @@
 // handing it on, the single node view's captures, lookups and picker.
 
 #include "app/builtin_views.h"
-#include "capture/capture_test_util.h"
-#include "chart_frames.h"
+#include "support/capture_test_util.h"
+#include "support/chart_frames.h"
 #include "core/addressbook/address_database.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/run_process.h"
+#include "support/run_process.h"
 
 #include <QTest>
 

@@ -2,12 +2,12 @@
 // second, worked out by hand from the frames below (quiet seconds until the
 // table is empty, then the jump to the next frame), and its failures.
 
-#include "capture/capture_test_util.h"
-#include "capture/run_process.h"
+#include "support/capture_test_util.h"
+#include "support/run_process.h"
 #include "core/addressbook/address_database.h"
 #include "support/stream_run.h"
 #include "support/test_paths.h"
-#include "trace_frames.h"
+#include "support/trace_frames.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -4,7 +4,7 @@
 
 #include "core/trace/trace_colours.h"
 #include "core/trace/trace_model.h"
-#include "trace_frames.h"
+#include "support/trace_frames.h"
 
 #include <QTest>
 

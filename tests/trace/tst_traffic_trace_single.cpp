@@ -2,7 +2,7 @@
 // what it reads and stores, its messages, monitoring with names from the
 // address book, the log, the board, the layer, the picker and Stop.
 
-#include "capture/capture_test_util.h"
+#include "support/capture_test_util.h"
 #include "core/addressbook/address_database.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
@@ -12,7 +12,7 @@
 #include "gui/widgets/mask_edit.h"
 #include "support/fake_view_host.h"
 #include "support/scripted_message_service.h"
-#include "trace_frames.h"
+#include "support/trace_frames.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
-#include "capture/live_net.h"
+#include "support/live_net.h"
 
-#include "capture/run_process.h"
+#include "support/run_process.h"
 
 #include <QRegularExpression>
 #include <QStandardPaths>

@@ -3,7 +3,7 @@
 // Frames between the monitored node and its peers for the trace tests.
 
 #include "core/trace/side_node_table.h"
-#include "stats/chart_frames.h"
+#include "support/chart_frames.h"
 
 namespace qarsilo::test {
 
