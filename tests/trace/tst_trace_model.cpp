@@ -102,6 +102,17 @@ private Q_SLOTS:
         QTest::newRow("2: https") << 2 << ipv4Frame(6, 1024, 443) << 0x00C000;
         QTest::newRow("2: source port only") << 2 << ipv4Frame(6, 80, 1024) << 0x000000;
         QTest::newRow("2: H.323 11720") << 2 << ipv4Frame(6, 1, 11720) << 0xFF0000;
+        {
+            // A 24-byte IPv4 header: its options sit where the ports are
+            // taken, as the list and the charts take them (behind 20 bytes).
+            QByteArray withOptions = ipv4Frame(6, 0, 0, 64);
+            withOptions[14] = 0x46;
+            putPorts(withOptions, 34, 0x0101, 0x0101); // no-operation options
+            putPorts(withOptions, 38, 1024, 80);
+            QTest::newRow("2: IPv4 options") << 2 << withOptions << 0x000000;
+            putPorts(withOptions, 34, 0x0101, 443);
+            QTest::newRow("2: IPv4 options, 443 at 36") << 2 << withOptions << 0x00C000;
+        }
         QTest::newRow("2: cut before port") << 2 << ipv4Frame(6, 1, 80).left(37) << 0x000000;
         QTest::newRow("2: ARP") << 2 << etherFrame(0x0806) << -1;
     }

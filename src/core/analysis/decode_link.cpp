@@ -1,52 +1,23 @@
 // The link layer of the decode tree: Ethernet II, IEEE 802.3 with its 802.2
 // LLC header, and what the LLC SAP leads to (SNAP, IPX, NetBIOS).
 #include "core/analysis/decode_fields.h"
+#include "core/analysis/protocol_table.h"
 
 namespace qarsilo::decode {
 namespace {
 
 namespace L = layout;
 
-// The header that a table row hands on to; its decoder gives the summary.
-enum class Next : std::uint8_t { Nothing, Snap, Ipx, Netbios, Ipv4, Arp, Ipv6, DecStp };
+using protocols::Follows;
 
-// IEEE 802.3 frames, by SSAP (byte 15) alone; the DSAP gets the same suffix.
-struct SsapRow {
-    std::uint8_t key;
-    std::string_view sapSuffix;
-    Next next;
-    std::string_view summary; // when `next` is Nothing; empty for none
-};
-constexpr SsapRow kSsapRows[] = {
-    {0x00, " (LSAP)", Next::Nothing, "Link Service Advertising Protocol (null)"},
-    {0x42, " (STP)", Next::Nothing, "Spanning Tree Protocol"}, // whatever the BPDU type
-    {0xAA, " (SNAP)", Next::Snap, {}},
-    {0xE0, " (IPX)", Next::Ipx, {}},
-    {0xF0, " (NetBIOS)", Next::Netbios, {}},
-    {0xFF, " LSAP", Next::Nothing, "Link Service Advertising Protocol (Global)"},
-};
-constexpr SsapRow kSsapOther{0, " (?]", Next::Nothing, "Undecoded Data"};
+// A shared row as the decoder sees it: absent when the decoder has no text for it.
+template <typename SharedRow> const SharedRow* decoded(const SharedRow* row) noexcept {
+    return row && !row->decode.suffix.empty() ? row : nullptr;
+}
 
-// Ethernet II frames, by type.
-struct EtherTypeRow {
-    std::uint16_t key;
-    std::string_view suffix;
-    Next next;
-    std::string_view summary;
-};
-constexpr EtherTypeRow kEtherTypeRows[] = {
-    {0x0800, " (IPv4)", Next::Ipv4, {}},
-    {0x0801, " (X.75)", Next::Nothing, "X.75 Internet packet"},
-    {0x0806, " (ARP)", Next::Arp, {}},
-    {0x8035, " (RARP)", Next::Nothing, "Reverse Address Resolution Protocol"},
-    {0x8038, " (DEC_STP)", Next::DecStp, {}},
-    {0x809B, " (AppleTalk)", Next::Nothing, "AppleTalk"},
-    {0x80F3, " (AARP)", Next::Nothing, "AppleTalk Address Resoluton Protocol"},
-    {0x86DD, " (IPv6)", Next::Ipv6, {}},
-    {0x8847, " (MPLS)", Next::Nothing, "Multi Protocol Label Switching"},
-    {0x8848, " (MPLS)", Next::Nothing, "Multi Protocol Label Switching"},
-};
-constexpr EtherTypeRow kEtherTypeOther{0, " (?]", Next::Nothing, "Data"};
+// The decoder's own names for the values no row names.
+constexpr protocols::DecodeNames kSsapOther{" (?]", "Undecoded Data"};
+constexpr protocols::DecodeNames kEtherTypeOther{" (?]", "Data"};
 
 // DEC spanning tree, by message type (byte 15).
 struct DecStpRow {
@@ -104,8 +75,7 @@ constexpr NetbiosCommandRow kNetbiosCommandRows[] = {
 };
 constexpr std::string_view kNetbiosCommandOther = " (NetBIOS unknown)";
 
-static_assert(uniqueKeys(kSsapRows) && uniqueKeys(kEtherTypeRows) && uniqueKeys(kDecStpRows) &&
-              uniqueKeys(kSnapRows) && uniqueKeys(kIpxSocketRows) &&
+static_assert(uniqueKeys(kDecStpRows) && uniqueKeys(kSnapRows) && uniqueKeys(kIpxSocketRows) &&
               uniqueKeys(kNetbiosCommandRows));
 
 // Labels padded to 20 characters so that the values line up.
@@ -183,23 +153,27 @@ std::string_view decodeDecStp(TreeBuilder& tree) {
     return row ? row->summary : kDecStpOther;
 }
 
-std::string_view follow(TreeBuilder& tree, Next next, std::string_view summary) {
+// The decoder does not look into a spanning tree BPDU; TCP and UDP follow only IP.
+std::string_view follow(TreeBuilder& tree, Follows next, std::string_view summary) {
     switch (next) {
-    case Next::Nothing:
+    case Follows::Nothing:
+    case Follows::Bpdu:
+    case Follows::Tcp:
+    case Follows::Udp:
         return summary;
-    case Next::Snap:
+    case Follows::Snap:
         return decodeSnap(tree);
-    case Next::Ipx:
+    case Follows::Ipx:
         return decodeIpx(tree);
-    case Next::Netbios:
+    case Follows::Netbios:
         return decodeNetbios(tree);
-    case Next::Ipv4:
+    case Follows::Ipv4:
         return decodeIpv4(tree);
-    case Next::Arp:
+    case Follows::Arp:
         return decodeArp(tree);
-    case Next::Ipv6:
+    case Follows::Ipv6:
         return decodeIpv6(tree);
-    case Next::DecStp:
+    case Follows::DecStp:
         return decodeDecStp(tree);
     }
     return {};
@@ -215,18 +189,18 @@ std::string_view decodeIeee8023(TreeBuilder& tree) {
         tree.markTruncated();
         return {};
     }
-    const SsapRow* row = findRow(kSsapRows, *ssap);
-    const SsapRow& names = row ? *row : kSsapOther;
-    tree.fields(kLlcFields, names.sapSuffix);
-    return follow(tree, names.next, names.summary);
+    const protocols::SapRow* row = decoded(findRow(protocols::kSaps, *ssap));
+    const protocols::DecodeNames& names = row ? row->decode : kSsapOther;
+    tree.fields(kLlcFields, names.suffix);
+    return follow(tree, row ? row->follows : Follows::Nothing, names.summary);
 }
 
 std::string_view decodeEthernetII(TreeBuilder& tree, std::uint16_t type) {
-    const EtherTypeRow* row = findRow(kEtherTypeRows, type);
-    const EtherTypeRow& names = row ? *row : kEtherTypeOther;
+    const protocols::EtherTypeRow* row = decoded(findRow(protocols::kEtherTypes, type));
+    const protocols::DecodeNames& names = row ? row->decode : kEtherTypeOther;
     tree.beginLayer("Ethernet II");
     tree.fields(kEthernetIIFields, names.suffix);
-    return follow(tree, names.next, names.summary);
+    return follow(tree, row ? row->follows : Follows::Nothing, names.summary);
 }
 
 } // namespace
