@@ -143,31 +143,54 @@ private Q_SLOTS:
     }
 
     // A number the list names is one the decoder names too: the field that
-    // holds it never shows the decoder's "unknown" suffix.
+    // holds it never shows the decoder's suffix for unlisted values.
     void whatTheListNamesTheDecoderNames_data() {
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QString>("field");
-        const QString type = QStringLiteral("Ethertype ");
-        const QString ssap = QStringLiteral("SSAP ");
-        const QString protocol = QStringLiteral("Protocol ");
+        QTest::addColumn<QString>("unlisted");
+        const QString unknown = QStringLiteral(" (?]");
         for (const P::EtherTypeRow& row : P::kEtherTypes) {
             if (!row.list.protocol.empty())
-                QTest::addRow("type 0x%04X", row.key) << etherFrame(row.key, 80) << type;
+                QTest::addRow("type 0x%04X", row.key)
+                    << etherFrame(row.key, 80) << QStringLiteral("Ethertype ") << unknown;
         }
         // 0xAA, SNAP, is "???" to the list: it names only what follows.
         for (const P::SapRow& row : P::kSaps) {
             if (!row.list.protocol.empty() && row.list.protocol.latin1 != "???")
-                QTest::addRow("SAP 0x%02X", row.key) << llcFrame(row.key, 46, 80) << ssap;
+                QTest::addRow("SAP 0x%02X", row.key)
+                    << llcFrame(row.key, 46, 80) << QStringLiteral("SSAP ") << unknown;
         }
         for (const P::IpProtocolRow& row : P::kIpProtocols) {
             if (!row.list.protocol.empty())
                 QTest::addRow("IP protocol %d", row.key)
-                    << ipv4Frame(row.key, 1, 2, 80) << protocol;
+                    << ipv4Frame(row.key, 1, 2, 80) << QStringLiteral("Protocol ") << unknown;
+        }
+        for (const P::SnapOrganizationRow& row : P::kSnapOrganizations) {
+            QByteArray f = llcFrame(0xAA, 46, 80);
+            f[17] = static_cast<char>(row.key >> 16);
+            f[18] = static_cast<char>(row.key >> 8);
+            f[19] = static_cast<char>(row.key);
+            QTest::addRow("SNAP 0x%06X", row.key)
+                << f << QStringLiteral("Organization Code ") << unknown;
+        }
+        for (const P::IpxSocketRow& row : P::kIpxSockets) {
+            QByteArray f = llcFrame(0xE0, 46, 80);
+            f[33] = static_cast<char>(row.key >> 8);
+            f[34] = static_cast<char>(row.key);
+            QTest::addRow("IPX socket 0x%04X", row.key)
+                << f << QStringLiteral("Destination Socket ") << QStringLiteral(" (IPX)");
+        }
+        for (const P::NetbiosCommandRow& row : P::kNetbiosCommands) {
+            QByteArray f = llcFrame(0xF0, 46, 80);
+            f[21] = static_cast<char>(row.key);
+            QTest::addRow("NetBIOS command 0x%02X", row.key)
+                << f << QStringLiteral("Command ") << QStringLiteral(" (NetBIOS unknown)");
         }
     }
     void whatTheListNamesTheDecoderNames() {
         QFETCH(QByteArray, frame);
         QFETCH(QString, field);
+        QFETCH(QString, unlisted);
         FrameHeader header{};
         header.capLen = header.wireLen = static_cast<std::uint32_t>(frame.size());
         QVERIFY(classifyFrame(header, bytesOf(frame)).protocol != "???");
@@ -176,7 +199,7 @@ private Q_SLOTS:
         for (const QString& line : tree.split(QLatin1Char('\n'))) {
             if (line.trimmed().startsWith(field)) {
                 ++found;
-                QVERIFY2(!line.endsWith(QLatin1String(" (?]")), qPrintable(line));
+                QVERIFY2(!line.endsWith(unlisted), qPrintable(line));
             }
         }
         QCOMPARE(found, 1);

@@ -109,45 +109,6 @@ constexpr Row<std::uint8_t> kBpduTypeRows[] = {
     {0x00, {"STP"_t, "Spanning Tree Protocol (Configuration)"_t}},
 };
 
-// SNAP organization code (bytes 17-19); the protocol ID is not looked at.
-constexpr Row<std::uint32_t> kSnapOrganizationRows[] = {
-    {0x00000C, {"CDP"_t, "Cisco Discovery Protocol"_t}},
-};
-
-// IPX destination socket (bytes 33-34).
-constexpr Row<std::uint16_t> kIpxSocketRows[] = {
-    {0x0452, {"IPX SAP"_t, "Internetwork Packet Exchange (SAP)"_t}},
-    {0x0453, {"IPX RIP"_t, "Internetwork Packet Exchange (RIP)"_t}},
-    {0x0455, {"NBIPX"_t, "NetBIOS over IPX"_t}},
-    {0x9001, {"IPX"_t, "IPX (Wide Area Router)"_t}},
-};
-
-// NetBIOS frame command (byte 21).
-constexpr Row<std::uint8_t> kNetbiosCommandRows[] = {
-    {0x00, {"NetBIOS"_t, "NetBIOS add group"_t}},
-    {0x01, {"NetBIOS"_t, "NetBIOS add name"_t}},
-    {0x02, {"NetBIOS"_t, "NetBIOS name in conflict"_t}},
-    {0x03, {"NetBIOS"_t, "NetBIOS status query"_t}},
-    {0x07, {"NetBIOS"_t, "NetBIOS terminate trace"_t}},
-    {0x08, {"NetBIOS"_t, "NetBIOS Datagram"_t}},
-    {0x09, {"NetBIOS"_t, "NetBIOS Datagram broadcast"_t}},
-    {0x0A, {"NetBIOS"_t, "NetBIOS name query"_t}},
-    {0x0D, {"NetBIOS"_t, "NetBIOS add name response"_t}},
-    {0x0E, {"NetBIOS"_t, "NetBIOS name recognized"_t}},
-    {0x0F, {"NetBIOS"_t, "NetBIOS status response"_t}},
-    {0x13, {"NetBIOS"_t, "NetBIOS terminate trace"_t}},
-    {0x14, {"NetBIOS"_t, "NetBIOS data acknowlegment"_t}},
-    {0x15, {"NetBIOS"_t, "NetBIOS data first middle"_t}},
-    {0x16, {"NetBIOS"_t, "NetBIOS data only last"_t}},
-    {0x17, {"NetBIOS"_t, "NetBIOS session confirmation"_t}},
-    {0x18, {"NetBIOS"_t, "NetBIOS session end"_t}},
-    {0x19, {"NetBIOS"_t, "NetBIOS session Initialize"_t}},
-    {0x1A, {"NetBIOS"_t, "NetBIOS no receive"_t}},
-    {0x1B, {"NetBIOS"_t, "NetBIOS receive outstanding"_t}},
-    {0x1C, {"NetBIOS"_t, "NetBIOS receive continue"_t}},
-    {0x1F, {"NetBIOS"_t, "NetBIOS session alive"_t}},
-};
-
 // DEC spanning tree message type (byte 15); other types keep the type row's name.
 constexpr Row<std::uint8_t> kDecStpMessageRows[] = {
     {L::kDecStpHello, {"DSTP"_t, "DEC Bridge Spanning Tree Protocol (hello)"_t}},
@@ -177,14 +138,13 @@ struct PortIndex {
 };
 constexpr PortIndex kPortIndex;
 
-static_assert(sortedUnique(kBpduTypeRows) && sortedUnique(kSnapOrganizationRows) &&
-              sortedUnique(kIpxSocketRows) && sortedUnique(kNetbiosCommandRows) &&
-              sortedUnique(kDecStpMessageRows) && sortedUnique(kPortIndex.rows));
+static_assert(sortedUnique(kBpduTypeRows) && sortedUnique(kDecStpMessageRows) &&
+              sortedUnique(kPortIndex.rows));
 
 // One-byte keys go through a direct index, wider ones are bisected.
 constexpr ByteIndex kSsapIndex(protocols::kSaps);
 constexpr ByteIndex kBpduTypeIndex(kBpduTypeRows);
-constexpr ByteIndex kNetbiosCommandIndex(kNetbiosCommandRows);
+constexpr ByteIndex kNetbiosCommandIndex(protocols::kNetbiosCommands);
 constexpr ByteIndex kDecStpMessageIndex(kDecStpMessageRows);
 constexpr ByteIndex kIpProtocolIndex(protocols::kIpProtocols);
 
@@ -217,8 +177,8 @@ template <typename RowT, std::size_t N> constexpr bool namesFit(const RowT (&row
     return true;
 }
 static_assert(namesFit(protocols::kSaps) && namesFit(kBpduTypeRows) &&
-              namesFit(kSnapOrganizationRows) && namesFit(kIpxSocketRows) &&
-              namesFit(kNetbiosCommandRows) && namesFit(protocols::kEtherTypes) &&
+              namesFit(protocols::kSnapOrganizations) && namesFit(protocols::kIpxSockets) &&
+              namesFit(protocols::kNetbiosCommands) && namesFit(protocols::kEtherTypes) &&
               namesFit(kDecStpMessageRows) && namesFit(protocols::kIpProtocols) &&
               namesFit(protocols::kPorts));
 static_assert(sizeof(Classification::infoText) <= kMaxInfoLength);
@@ -252,7 +212,12 @@ void refine(Classification& c, const Table& table, const std::optional<Key>& key
         return;
     }
     const auto* row = find(table, *key);
-    setNames(c, row ? row->names : fallback);
+    if (!row)
+        setNames(c, fallback);
+    else if constexpr (requires { row->names; })
+        setNames(c, row->names);
+    else
+        setNames(c, row->list);
 }
 
 // Composed Info texts go into the struct's own buffer.
@@ -357,11 +322,11 @@ void classifyFollowUp(Classification& c, const FrameReader& r, const Names& name
         return;
     case Next::SnapOrganization:
         c.snapOrganization = r.be24(L::kSnapOrganization);
-        refine(c, kSnapOrganizationRows, c.snapOrganization, kUnknown, kUnknown.protocol);
+        refine(c, protocols::kSnapOrganizations, c.snapOrganization, kUnknown, kUnknown.protocol);
         return;
     case Next::IpxSocket:
         c.ipxDestinationSocket = r.be16(L::kIpxDestinationSocket);
-        refine(c, kIpxSocketRows, c.ipxDestinationSocket, names, names.protocol);
+        refine(c, protocols::kIpxSockets, c.ipxDestinationSocket, names, names.protocol);
         return;
     case Next::NetbiosCommand:
         c.netbiosCommand = r.u8(L::kNetbiosCommand);

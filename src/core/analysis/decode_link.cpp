@@ -29,54 +29,12 @@ constexpr DecStpRow kDecStpRows[] = {
 };
 constexpr std::string_view kDecStpOther = "DEC Bridge Spanning Tree Protocol";
 
-// SNAP, by organization code; the protocol ID is shown but not looked up.
-struct SnapRow {
-    std::uint32_t key;
-    std::string_view organizationSuffix;
-    std::string_view protocolSuffix;
-    std::string_view summary;
-};
-constexpr SnapRow kSnapRows[] = {
-    {0x00000C, " (Cisco)", " (CDP)", "Cisco Discovery Protocol"},
-};
-constexpr SnapRow kSnapOther{0, " (?]", " (?]", "Undecoded"};
-
-// IPX, by destination socket. The source socket shows the destination's
-// suffix too: the pair names the service the frame is addressed to.
-struct IpxSocketRow {
-    std::uint16_t key;
-    std::string_view suffix;
-};
-constexpr IpxSocketRow kIpxSocketRows[] = {
-    {0x0452, " (IPX SAP)"},
-    {0x0453, " (IPX RIP)"},
-    {0x0455, " (NBIPX)"},
-    {0x9001, " (IPX WAR)"},
-};
+// The decoder's own texts for values the tables below the SAPs do not list.
+constexpr protocols::SnapDecodeNames kSnapOther{" (?]", " (?]", "Undecoded"};
 constexpr std::string_view kIpxSocketOther = " (IPX)";
-
-// NetBIOS frames, by command (byte 21).
-struct NetbiosCommandRow {
-    std::uint8_t key;
-    std::string_view suffix;
-};
-constexpr NetbiosCommandRow kNetbiosCommandRows[] = {
-    {0x00, " (NetBIOS add group)"},          {0x01, " (NetBIOS add name)"},
-    {0x02, " (NetBIOS name in conflict)"},   {0x03, " (NetBIOS status query)"},
-    {0x07, " (NetBIOS terminate trace)"},    {0x08, " (NetBIOS Datagram)"},
-    {0x09, " (NetBIOS Datagram broadcast)"}, {0x0A, " (NetBIOS name query)"},
-    {0x0D, " (NetBIOS add name response)"},  {0x0E, " (NetBIOS name recognized)"},
-    {0x0F, " (NetBIOS status response)"},    {0x13, " (NetBIOS terminate trace)"},
-    {0x14, " (NetBIOS data acknowlegment)"}, {0x15, " (NetBIOS data first middle)"},
-    {0x16, " (NetBIOS data only last)"},     {0x17, " (NetBIOS session confirmation)"},
-    {0x18, " (NetBIOS session end)"},        {0x19, " (NetBIOS session Initialize)"},
-    {0x1A, " (NetBIOS no receive)"},         {0x1B, " (NetBIOS receive outstanding)"},
-    {0x1C, " (NetBIOS receive continue)"},   {0x1F, " (NetBIOS session alive)"},
-};
 constexpr std::string_view kNetbiosCommandOther = " (NetBIOS unknown)";
 
-static_assert(uniqueKeys(kDecStpRows) && uniqueKeys(kSnapRows) && uniqueKeys(kIpxSocketRows) &&
-              uniqueKeys(kNetbiosCommandRows));
+static_assert(uniqueKeys(kDecStpRows));
 
 // Labels padded to 20 characters so that the values line up.
 constexpr FieldSpec kIeee8023Fields[] = {
@@ -118,8 +76,9 @@ constexpr FieldSpec kNetbiosFields[] = {
 
 std::string_view decodeSnap(TreeBuilder& tree) {
     const auto organization = tree.reader().be24(L::kSnapOrganization);
-    const SnapRow* row = organization ? findRow(kSnapRows, *organization) : nullptr;
-    const SnapRow& names = row ? *row : kSnapOther;
+    const protocols::SnapOrganizationRow* row =
+        organization ? findRow(protocols::kSnapOrganizations, *organization) : nullptr;
+    const protocols::SnapDecodeNames& names = row ? row->decode : kSnapOther;
     tree.beginLayer("Ethernet SNAP");
     tree.field(kSnapOrganization, names.organizationSuffix);
     tree.field(kSnapProtocolId, names.protocolSuffix);
@@ -129,17 +88,19 @@ std::string_view decodeSnap(TreeBuilder& tree) {
 std::string_view decodeIpx(TreeBuilder& tree) {
     // A missing socket leaves the socket fields out, so the fallback is never shown.
     const auto socket = tree.reader().be16(L::kIpxDestinationSocket);
-    const IpxSocketRow* row = socket ? findRow(kIpxSocketRows, *socket) : nullptr;
+    const protocols::IpxSocketRow* row =
+        socket ? findRow(protocols::kIpxSockets, *socket) : nullptr;
     tree.beginLayer("IPX Netware");
-    tree.fields(kIpxFields, row ? row->suffix : kIpxSocketOther);
+    tree.fields(kIpxFields, row ? row->decodeSuffix : kIpxSocketOther);
     return {};
 }
 
 std::string_view decodeNetbios(TreeBuilder& tree) {
     const auto command = tree.reader().u8(L::kNetbiosCommand);
-    const NetbiosCommandRow* row = command ? findRow(kNetbiosCommandRows, *command) : nullptr;
+    const protocols::NetbiosCommandRow* row =
+        command ? findRow(protocols::kNetbiosCommands, *command) : nullptr;
     tree.beginLayer("NetBIOS");
-    tree.fields(kNetbiosFields, row ? row->suffix : kNetbiosCommandOther);
+    tree.fields(kNetbiosFields, row ? row->decodeSuffix : kNetbiosCommandOther);
     return {};
 }
 

@@ -498,6 +498,70 @@ inline constexpr PortRow kPorts[] = {
      12},
 };
 
+// ---------------------------------------------------------------- below the SAPs
+
+/// SNAP, by organization code (bytes 17-19); the protocol ID is shown but not looked up.
+struct SnapDecodeNames {
+    std::string_view organizationSuffix;
+    std::string_view protocolSuffix;
+    std::string_view summary;
+};
+struct SnapOrganizationRow {
+    std::uint32_t key;
+    ListNames list;
+    SnapDecodeNames decode;
+};
+inline constexpr SnapOrganizationRow kSnapOrganizations[] = {
+    {0x00000C,
+     {"CDP"_t, "Cisco Discovery Protocol"_t},
+     {" (Cisco)", " (CDP)", "Cisco Discovery Protocol"}},
+};
+
+/// IPX, by destination socket (bytes 33-34). The decoder shows the suffix
+/// after both sockets: the pair names the service the frame is addressed to.
+struct IpxSocketRow {
+    std::uint16_t key;
+    ListNames list;
+    std::string_view decodeSuffix;
+};
+inline constexpr IpxSocketRow kIpxSockets[] = {
+    {0x0452, {"IPX SAP"_t, "Internetwork Packet Exchange (SAP)"_t}, " (IPX SAP)"},
+    {0x0453, {"IPX RIP"_t, "Internetwork Packet Exchange (RIP)"_t}, " (IPX RIP)"},
+    {0x0455, {"NBIPX"_t, "NetBIOS over IPX"_t}, " (NBIPX)"},
+    {0x9001, {"IPX"_t, "IPX (Wide Area Router)"_t}, " (IPX WAR)"},
+};
+
+/// NetBIOS frames, by command (byte 21). The texts are the program's own, spelling included.
+struct NetbiosCommandRow {
+    std::uint8_t key;
+    ListNames list;
+    std::string_view decodeSuffix;
+};
+inline constexpr NetbiosCommandRow kNetbiosCommands[] = {
+    {0x00, {"NetBIOS"_t, "NetBIOS add group"_t}, " (NetBIOS add group)"},
+    {0x01, {"NetBIOS"_t, "NetBIOS add name"_t}, " (NetBIOS add name)"},
+    {0x02, {"NetBIOS"_t, "NetBIOS name in conflict"_t}, " (NetBIOS name in conflict)"},
+    {0x03, {"NetBIOS"_t, "NetBIOS status query"_t}, " (NetBIOS status query)"},
+    {0x07, {"NetBIOS"_t, "NetBIOS terminate trace"_t}, " (NetBIOS terminate trace)"},
+    {0x08, {"NetBIOS"_t, "NetBIOS Datagram"_t}, " (NetBIOS Datagram)"},
+    {0x09, {"NetBIOS"_t, "NetBIOS Datagram broadcast"_t}, " (NetBIOS Datagram broadcast)"},
+    {0x0A, {"NetBIOS"_t, "NetBIOS name query"_t}, " (NetBIOS name query)"},
+    {0x0D, {"NetBIOS"_t, "NetBIOS add name response"_t}, " (NetBIOS add name response)"},
+    {0x0E, {"NetBIOS"_t, "NetBIOS name recognized"_t}, " (NetBIOS name recognized)"},
+    {0x0F, {"NetBIOS"_t, "NetBIOS status response"_t}, " (NetBIOS status response)"},
+    {0x13, {"NetBIOS"_t, "NetBIOS terminate trace"_t}, " (NetBIOS terminate trace)"},
+    {0x14, {"NetBIOS"_t, "NetBIOS data acknowlegment"_t}, " (NetBIOS data acknowlegment)"},
+    {0x15, {"NetBIOS"_t, "NetBIOS data first middle"_t}, " (NetBIOS data first middle)"},
+    {0x16, {"NetBIOS"_t, "NetBIOS data only last"_t}, " (NetBIOS data only last)"},
+    {0x17, {"NetBIOS"_t, "NetBIOS session confirmation"_t}, " (NetBIOS session confirmation)"},
+    {0x18, {"NetBIOS"_t, "NetBIOS session end"_t}, " (NetBIOS session end)"},
+    {0x19, {"NetBIOS"_t, "NetBIOS session Initialize"_t}, " (NetBIOS session Initialize)"},
+    {0x1A, {"NetBIOS"_t, "NetBIOS no receive"_t}, " (NetBIOS no receive)"},
+    {0x1B, {"NetBIOS"_t, "NetBIOS receive outstanding"_t}, " (NetBIOS receive outstanding)"},
+    {0x1C, {"NetBIOS"_t, "NetBIOS receive continue"_t}, " (NetBIOS receive continue)"},
+    {0x1F, {"NetBIOS"_t, "NetBIOS session alive"_t}, " (NetBIOS session alive)"},
+};
+
 // ---------------------------------------------------------------- checks
 
 /// The row of `key`, or null. Linear: for the tables' compile-time indexes
@@ -532,6 +596,8 @@ template <typename Row, std::size_t N> constexpr bool uniqueKeys(const Row (&row
 // The list bisects the Ethernet types; one row per number in every table.
 static_assert(sortedUnique(kEtherTypes) && sortedUnique(kSaps) && sortedUnique(kIpProtocols));
 static_assert(uniqueKeys(kPorts));
+static_assert(sortedUnique(kSnapOrganizations) && sortedUnique(kIpxSockets) &&
+              sortedUnique(kNetbiosCommands));
 
 /// The colour the trace draws a row in: its own, or its category's.
 template <typename Category, std::size_t N>
