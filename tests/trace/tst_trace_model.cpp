@@ -125,6 +125,25 @@ private Q_SLOTS:
         QCOMPARE(got ? static_cast<int>(*got) : -1, rgb);
     }
 
+    // A frame counts once its whole Ethernet header was captured, type included.
+    void shortFramesAreIgnored_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("events");
+        QTest::newRow("cut in the destination") << 5 << 0;
+        QTest::newRow("addresses only") << 12 << 0;
+        QTest::newRow("half the type") << 13 << 0;
+        QTest::newRow("whole header") << 14 << 1;
+    }
+    void shortFramesAreIgnored() {
+        QFETCH(int, length);
+        QFETCH(int, events);
+        TraceModel model;
+        model.setMonitored(kMonitored);
+        model.setLayer(0);
+        feed(model, between(peer(2), kMonitored, etherFrame(0x0806)).left(length));
+        QCOMPARE(model.takeEvents().size(), std::size_t(events));
+    }
+
     void handlerDirectionsAndNames() {
         TraceModel model;
         model.setMonitored(kMonitored);
