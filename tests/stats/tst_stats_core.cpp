@@ -85,6 +85,12 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("12304"), QStringLiteral("10.0.0.1"),
                            QStringLiteral("0.0.0.0"), QStringLiteral("02:00:00:00:00:01"),
                            QStringLiteral("0A:0B:0C:0D:0E:0F")};
+        // Cut inside the destination address: the captured bytes count, the rest read as 0.
+        QTest::newRow("IPv4 cut at 32 bytes")
+            << ipv4From(1514).left(32) << 1514
+            << QStringList{QStringLiteral("12304"), QStringLiteral("10.0.0.1"),
+                           QStringLiteral("192.168.0.0"), QStringLiteral("02:00:00:00:00:01"),
+                           QStringLiteral("0A:0B:0C:0D:0E:0F")};
     }
     void frameRule() {
         QFETCH(QByteArray, frame);

@@ -102,6 +102,17 @@ private Q_SLOTS:
         QTest::newRow("2: https") << 2 << ipv4Frame(6, 1024, 443) << 0x00C000;
         QTest::newRow("2: source port only") << 2 << ipv4Frame(6, 80, 1024) << 0x000000;
         QTest::newRow("2: H.323 11720") << 2 << ipv4Frame(6, 1, 11720) << 0xFF0000;
+        {
+            // A 24-byte IPv4 header: its options sit where the ports are
+            // taken, as the list and the charts take them (behind 20 bytes).
+            QByteArray withOptions = ipv4Frame(6, 0, 0, 64);
+            withOptions[14] = 0x46;
+            putPorts(withOptions, 34, 0x0101, 0x0101); // no-operation options
+            putPorts(withOptions, 38, 1024, 80);
+            QTest::newRow("2: IPv4 options") << 2 << withOptions << 0x000000;
+            putPorts(withOptions, 34, 0x0101, 443);
+            QTest::newRow("2: IPv4 options, 443 at 36") << 2 << withOptions << 0x00C000;
+        }
         QTest::newRow("2: cut before port") << 2 << ipv4Frame(6, 1, 80).left(37) << 0x000000;
         QTest::newRow("2: ARP") << 2 << etherFrame(0x0806) << -1;
     }
@@ -112,6 +123,25 @@ private Q_SLOTS:
         const auto got = traceColour(layer, reinterpret_cast<const std::uint8_t*>(frame.data()),
                                      static_cast<std::size_t>(frame.size()));
         QCOMPARE(got ? static_cast<int>(*got) : -1, rgb);
+    }
+
+    // A frame counts once its whole Ethernet header was captured, type included.
+    void shortFramesAreIgnored_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("events");
+        QTest::newRow("cut in the destination") << 5 << 0;
+        QTest::newRow("addresses only") << 12 << 0;
+        QTest::newRow("half the type") << 13 << 0;
+        QTest::newRow("whole header") << 14 << 1;
+    }
+    void shortFramesAreIgnored() {
+        QFETCH(int, length);
+        QFETCH(int, events);
+        TraceModel model;
+        model.setMonitored(kMonitored);
+        model.setLayer(0);
+        feed(model, between(peer(2), kMonitored, etherFrame(0x0806)).left(length));
+        QCOMPARE(model.takeEvents().size(), std::size_t(events));
     }
 
     void handlerDirectionsAndNames() {

@@ -2,6 +2,7 @@
 
 #include "core/analysis/frame_layout.h"
 #include "core/analysis/frame_reader.h"
+#include "core/analysis/protocol_table.h"
 #include "core/analysis/text_format.h"
 
 #include <algorithm>
@@ -11,37 +12,15 @@ namespace {
 
 namespace L = layout;
 
-// A table text in Latin-1 for the char formatter and in UTF-16, so that a
-// QString can refer to it without a copy. "HTTP"_t keeps both in static storage.
-template <std::size_t N> struct TextLiteral {
-    char latin1[N]{};
-    char16_t utf16[N]{};
-    constexpr TextLiteral(const char (&s)[N]) {
-        for (std::size_t i = 0; i < N; ++i) {
-            latin1[i] = s[i];
-            utf16[i] = static_cast<unsigned char>(s[i]);
-        }
-    }
-};
+using protocols::Text;
+using protocols::operator""_t;
 
-struct Text {
-    std::string_view latin1;
-    const char16_t* utf16 = nullptr;
-};
-
-template <TextLiteral T> constexpr Text operator""_t() {
-    return Text{std::string_view(T.latin1, sizeof T.latin1 - 1), T.utf16};
-}
-
-struct Names {
-    Text protocol;
-    Text info;
-};
+using Names = protocols::ListNames;
 
 constexpr Names kUnknown{"???"_t, "Unknown"_t};
 constexpr Text kTruncatedInfo = "Truncated"_t;
 
-// What a row of the type or SAP table still has to look at before the name is final.
+// What a row still has to look at before the name is final.
 enum class Next : std::uint8_t {
     Nothing,
     BpduType,         // STP: configuration BPDU or not
@@ -53,6 +32,34 @@ enum class Next : std::uint8_t {
     Ipv4Protocol,     // IPv4: by protocol
     Ports             // TCP, UDP: by port
 };
+
+// The headers the list looks into; it stops at IPv6.
+constexpr Next nextOf(protocols::Follows f) noexcept {
+    using protocols::Follows;
+    switch (f) {
+    case Follows::Bpdu:
+        return Next::BpduType;
+    case Follows::Snap:
+        return Next::SnapOrganization;
+    case Follows::Ipx:
+        return Next::IpxSocket;
+    case Follows::Netbios:
+        return Next::NetbiosCommand;
+    case Follows::DecStp:
+        return Next::DecStpMessage;
+    case Follows::Arp:
+        return Next::ArpAddresses;
+    case Follows::Ipv4:
+        return Next::Ipv4Protocol;
+    case Follows::Tcp:
+    case Follows::Udp:
+        return Next::Ports;
+    case Follows::Nothing:
+    case Follows::Ipv6:
+        break;
+    }
+    return Next::Nothing;
+}
 
 template <typename Key> struct Row {
     Key key;
@@ -97,72 +104,9 @@ template <typename RowT, std::size_t N> struct ByteIndex {
     }
 };
 
-// IEEE 802.3 frames, by SSAP (byte 15); the DSAP is not looked at.
-constexpr Row<std::uint8_t> kSsapRows[] = {
-    {0x00, {"LSAP"_t, "Link Service Advertising Protocol (null)"_t}},
-    {0x42, {"STP"_t, "Spanning Tree Protocol"_t}, Next::BpduType},
-    {0xAA, kUnknown, Next::SnapOrganization},
-    {0xE0, {"IPX"_t, "IPX (Unknowns)"_t}, Next::IpxSocket},
-    {0xF0, {"NetBIOS"_t, "NetBIOS unknown"_t}, Next::NetbiosCommand},
-    {0xFF, {"LSAP"_t, "Link Service Advertising Protocol (Global)"_t}},
-};
-
 // Info by BPDU type (byte 20); other types keep the SAP row's name.
 constexpr Row<std::uint8_t> kBpduTypeRows[] = {
     {0x00, {"STP"_t, "Spanning Tree Protocol (Configuration)"_t}},
-};
-
-// SNAP organization code (bytes 17-19); the protocol ID is not looked at.
-constexpr Row<std::uint32_t> kSnapOrganizationRows[] = {
-    {0x00000C, {"CDP"_t, "Cisco Discovery Protocol"_t}},
-};
-
-// IPX destination socket (bytes 33-34).
-constexpr Row<std::uint16_t> kIpxSocketRows[] = {
-    {0x0452, {"IPX SAP"_t, "Internetwork Packet Exchange (SAP)"_t}},
-    {0x0453, {"IPX RIP"_t, "Internetwork Packet Exchange (RIP)"_t}},
-    {0x0455, {"NBIPX"_t, "NetBIOS over IPX"_t}},
-    {0x9001, {"IPX"_t, "IPX (Wide Area Router)"_t}},
-};
-
-// NetBIOS frame command (byte 21).
-constexpr Row<std::uint8_t> kNetbiosCommandRows[] = {
-    {0x00, {"NetBIOS"_t, "NetBIOS add group"_t}},
-    {0x01, {"NetBIOS"_t, "NetBIOS add name"_t}},
-    {0x02, {"NetBIOS"_t, "NetBIOS name in conflict"_t}},
-    {0x03, {"NetBIOS"_t, "NetBIOS status query"_t}},
-    {0x07, {"NetBIOS"_t, "NetBIOS terminate trace"_t}},
-    {0x08, {"NetBIOS"_t, "NetBIOS Datagram"_t}},
-    {0x09, {"NetBIOS"_t, "NetBIOS Datagram broadcast"_t}},
-    {0x0A, {"NetBIOS"_t, "NetBIOS name query"_t}},
-    {0x0D, {"NetBIOS"_t, "NetBIOS add name response"_t}},
-    {0x0E, {"NetBIOS"_t, "NetBIOS name recognized"_t}},
-    {0x0F, {"NetBIOS"_t, "NetBIOS status response"_t}},
-    {0x13, {"NetBIOS"_t, "NetBIOS terminate trace"_t}},
-    {0x14, {"NetBIOS"_t, "NetBIOS data acknowlegment"_t}},
-    {0x15, {"NetBIOS"_t, "NetBIOS data first middle"_t}},
-    {0x16, {"NetBIOS"_t, "NetBIOS data only last"_t}},
-    {0x17, {"NetBIOS"_t, "NetBIOS session confirmation"_t}},
-    {0x18, {"NetBIOS"_t, "NetBIOS session end"_t}},
-    {0x19, {"NetBIOS"_t, "NetBIOS session Initialize"_t}},
-    {0x1A, {"NetBIOS"_t, "NetBIOS no receive"_t}},
-    {0x1B, {"NetBIOS"_t, "NetBIOS receive outstanding"_t}},
-    {0x1C, {"NetBIOS"_t, "NetBIOS receive continue"_t}},
-    {0x1F, {"NetBIOS"_t, "NetBIOS session alive"_t}},
-};
-
-// Ethernet II frames, by type (bytes 12-13).
-constexpr Row<std::uint16_t> kEtherTypeRows[] = {
-    {0x0800, {"IPv4"_t, "IPV4 (Unknown)"_t}, Next::Ipv4Protocol},
-    {0x0801, {"X.75"_t, "X.75 Internet packet"_t}},
-    {0x0806, {"ARP"_t, {}}, Next::ArpAddresses},
-    {0x8035, {"RARP"_t, "Reverse Address Resolution Protocol"_t}},
-    {0x8038, {"DSTP"_t, "DEC Bridge Spanning Tree Protocol"_t}, Next::DecStpMessage},
-    {0x809B, {"AT"_t, "AppleTalk"_t}},
-    {0x80F3, {"AARP"_t, "AppleTalk Address Resolution Protocol"_t}},
-    {0x86DD, {"IPv6"_t, "Internet Protocol version 6"_t}},
-    {0x8847, {"MPLS"_t, "Multi Protocol Label Switching (unicast)"_t}},
-    {0x8848, {"MPLS"_t, "Multi Protocol Label Switching (multicast)"_t}},
 };
 
 // DEC spanning tree message type (byte 15); other types keep the type row's name.
@@ -170,64 +114,39 @@ constexpr Row<std::uint8_t> kDecStpMessageRows[] = {
     {L::kDecStpHello, {"DSTP"_t, "DEC Bridge Spanning Tree Protocol (hello)"_t}},
 };
 
-// IPv4 protocol (byte 23). TCP and UDP go on to the ports.
-constexpr Row<std::uint8_t> kIpProtocolRows[] = {
-    {1, {"ICMP"_t, "Internet Control Message Protocol"_t}},
-    {2, {"IGMP"_t, "Internet Group Managment Protocol"_t}},
-    {6, {"TCP"_t, "Transport Control Protocol"_t}, Next::Ports},
-    {8, {"EGP"_t, "Exterior Gateway Protocol"_t}},
-    {9, {"IGRP"_t, "Interior Gateway Routing Protocol"_t}},
-    {17, {"UDP"_t, "User Datagram Protocol"_t}, Next::Ports},
-    {46, {"RSVP"_t, "Resource ReSerVation setup Protocol"_t}},
-    {47, {"GRE"_t, "Generic Routing Encapsulation"_t}},
-    {50, {"ESP"_t, "Encapsulating Security Payload"_t}},
-    {83, {"VINES"_t, "Vines over raw IP"_t}},
-    {89, {"OSPF"_t, "Open Shortest Path First"_t}},
-    {132, {"STCP"_t, "Stream Control Transmission Protocol"_t}},
-};
+// A shared row as the list sees it: absent when the list has no name for it.
+template <typename SharedRow> constexpr bool listed(const SharedRow* row) noexcept {
+    return row && !row->list.protocol.empty();
+}
 
-// TCP and UDP ports, one table for both.
-constexpr Row<std::uint16_t> kPortRows[] = {
-    {21, {"FTP"_t, "File Transfer Protocol"_t}},
-    {22, {"SSH"_t, "SSH Remote Login Protocol"_t}},
-    {23, {"Telnet"_t, "Telnet"_t}},
-    {25, {"SMTP"_t, "Simple Mail Transport Protocol"_t}},
-    {53, {"DNS"_t, "Domain Name Service"_t}},
-    {67, {"DHCP"_t, "DHCP server"_t}},
-    {68, {"DHCP"_t, "DHCP client"_t}},
-    {80, {"HTTP"_t, "Hyper Text Transfer Protocol"_t}},
-    {110, {"POP3"_t, "Post Office Protocol - Version 3"_t}},
-    {137, {"NetBIOS-NS"_t, "NetBIOS Over IP Name Service"_t}},
-    {138, {"NetBIOS-DATA"_t, "NetBIOS Over IP Datagram Service"_t}},
-    {139, {"NetBIOS-SS"_t, "NetBIOS Over IP Session Service"_t}},
-    {161, {"SNMP"_t, "Simple Network Management Protocol"_t}},
-    {162, {"SNMP-trap"_t, "Simple Network Management Protocol (Trap)"_t}},
-    {163, {"CMIP-man"_t, "CMIP TCP/Manager"_t}},
-    {164, {"CMIP-agt"_t, "CMIP TCP/Agent"_t}},
-    {179, {"BGP"_t, "Border Gateway Protocol"_t}},
-    {443, {"S-HTTP"_t, "Secure Hyper Text Transfer Protocol"_t}},
-    {546, {"DHCPv6"_t, "DHCP version 6 client"_t}},
-    {547, {"DHCPv6"_t, "DHCP version 6 server"_t}},
-    {1080, {"SOCKS"_t, "SOCKS"_t}},
-    {1300, {"h323hostcallsc"_t, "H323 Host Call Secure"_t}},
-    {1718, {"h323gatedisc"_t, "H323 Gatekeeper Discovery"_t}},
-    {1719, {"h323gatestat"_t, "H323 Gatekeeper Status"_t}},
-    {1720, {"h323hostcall"_t, "H323 Host Call"_t}},
-    {11720, {"h323callsigalt"_t, "H323 Call Signal Alternate"_t}},
+// Ports in number order, for bisecting; the shared table is in the decoder's order.
+struct PortKey {
+    std::uint16_t key;
+    const protocols::PortRow* row;
 };
+struct PortIndex {
+    PortKey rows[std::size(protocols::kPorts)]{};
+    constexpr PortIndex() {
+        std::size_t n = 0;
+        for (const protocols::PortRow& p : protocols::kPorts) {
+            std::size_t i = n++;
+            for (; i > 0 && rows[i - 1].key > p.key; --i)
+                rows[i] = rows[i - 1];
+            rows[i] = {p.key, &p};
+        }
+    }
+};
+constexpr PortIndex kPortIndex;
 
-static_assert(sortedUnique(kSsapRows) && sortedUnique(kBpduTypeRows) &&
-              sortedUnique(kSnapOrganizationRows) && sortedUnique(kIpxSocketRows) &&
-              sortedUnique(kNetbiosCommandRows) && sortedUnique(kEtherTypeRows) &&
-              sortedUnique(kDecStpMessageRows) && sortedUnique(kIpProtocolRows) &&
-              sortedUnique(kPortRows));
+static_assert(sortedUnique(kBpduTypeRows) && sortedUnique(kDecStpMessageRows) &&
+              sortedUnique(kPortIndex.rows));
 
 // One-byte keys go through a direct index, wider ones are bisected.
-constexpr ByteIndex kSsapIndex(kSsapRows);
+constexpr ByteIndex kSsapIndex(protocols::kSaps);
 constexpr ByteIndex kBpduTypeIndex(kBpduTypeRows);
-constexpr ByteIndex kNetbiosCommandIndex(kNetbiosCommandRows);
+constexpr ByteIndex kNetbiosCommandIndex(protocols::kNetbiosCommands);
 constexpr ByteIndex kDecStpMessageIndex(kDecStpMessageRows);
-constexpr ByteIndex kIpProtocolIndex(kIpProtocolRows);
+constexpr ByteIndex kIpProtocolIndex(protocols::kIpProtocols);
 
 template <typename RowT, std::size_t N>
 constexpr const RowT* find(const ByteIndex<RowT, N>& index, std::uint8_t key) noexcept {
@@ -243,18 +162,25 @@ constexpr const RowT* find(const RowT (&rows)[N], Key key) noexcept {
 constexpr std::size_t kMaxProtocolLength = 16;
 constexpr std::size_t kMaxInfoLength = 48;
 
+constexpr bool nameFits(const Names& n) {
+    return n.protocol.latin1.size() <= kMaxProtocolLength && n.info.latin1.size() <= kMaxInfoLength;
+}
 template <typename RowT, std::size_t N> constexpr bool namesFit(const RowT (&rows)[N]) {
     for (const RowT& r : rows) {
-        if (r.names.protocol.latin1.size() > kMaxProtocolLength ||
-            r.names.info.latin1.size() > kMaxInfoLength)
+        if constexpr (requires { r.names; }) {
+            if (!nameFits(r.names))
+                return false;
+        } else if (!nameFits(r.list)) {
             return false;
+        }
     }
     return true;
 }
-static_assert(namesFit(kSsapRows) && namesFit(kBpduTypeRows) && namesFit(kSnapOrganizationRows) &&
-              namesFit(kIpxSocketRows) && namesFit(kNetbiosCommandRows) &&
-              namesFit(kEtherTypeRows) && namesFit(kDecStpMessageRows) &&
-              namesFit(kIpProtocolRows) && namesFit(kPortRows));
+static_assert(namesFit(protocols::kSaps) && namesFit(kBpduTypeRows) &&
+              namesFit(protocols::kSnapOrganizations) && namesFit(protocols::kIpxSockets) &&
+              namesFit(protocols::kNetbiosCommands) && namesFit(protocols::kEtherTypes) &&
+              namesFit(kDecStpMessageRows) && namesFit(protocols::kIpProtocols) &&
+              namesFit(protocols::kPorts));
 static_assert(sizeof(Classification::infoText) <= kMaxInfoLength);
 static_assert(text::kMaxTimeLength + 1 + 2 * (text::kMaxIpv4Length + 1) + kMaxProtocolLength + 1 +
                   kMaxInfoLength <=
@@ -286,7 +212,12 @@ void refine(Classification& c, const Table& table, const std::optional<Key>& key
         return;
     }
     const auto* row = find(table, *key);
-    setNames(c, row ? row->names : fallback);
+    if (!row)
+        setNames(c, fallback);
+    else if constexpr (requires { row->names; })
+        setNames(c, row->names);
+    else
+        setNames(c, row->list);
 }
 
 // Composed Info texts go into the struct's own buffer.
@@ -336,10 +267,11 @@ void classifyPorts(Classification& c, const FrameReader& r, const Names& transpo
         return;
     }
     // A known destination port wins over a known source port.
-    if (const auto* row = find(kPortRows, *c.destinationPort)) {
-        setNames(c, row->names);
-    } else if (const auto* row = find(kPortRows, *c.sourcePort)) {
-        setNames(c, row->names);
+    const PortKey* known = find(kPortIndex.rows, *c.destinationPort);
+    if (!known || !listed(known->row))
+        known = find(kPortIndex.rows, *c.sourcePort);
+    if (known && listed(known->row)) {
+        setNames(c, known->row->list);
     } else {
         setProtocol(c, transport.protocol);
         InfoWriter(c) << "Source port: " << *c.sourcePort
@@ -360,8 +292,8 @@ void classifyIpv4(Classification& c, const FrameReader& r, const Names& ipv4) no
         setTruncated(c, ipv4.protocol);
         return;
     }
-    if (const auto* row = find(kIpProtocolIndex, *c.ipProtocol))
-        classifyFollowUp(c, r, row->names, row->next);
+    if (const auto* row = find(kIpProtocolIndex, *c.ipProtocol); listed(row))
+        classifyFollowUp(c, r, row->list, nextOf(row->follows));
     else
         setNames(c, ipv4);
 }
@@ -390,11 +322,11 @@ void classifyFollowUp(Classification& c, const FrameReader& r, const Names& name
         return;
     case Next::SnapOrganization:
         c.snapOrganization = r.be24(L::kSnapOrganization);
-        refine(c, kSnapOrganizationRows, c.snapOrganization, kUnknown, kUnknown.protocol);
+        refine(c, protocols::kSnapOrganizations, c.snapOrganization, kUnknown, kUnknown.protocol);
         return;
     case Next::IpxSocket:
         c.ipxDestinationSocket = r.be16(L::kIpxDestinationSocket);
-        refine(c, kIpxSocketRows, c.ipxDestinationSocket, names, names.protocol);
+        refine(c, protocols::kIpxSockets, c.ipxDestinationSocket, names, names.protocol);
         return;
     case Next::NetbiosCommand:
         c.netbiosCommand = r.u8(L::kNetbiosCommand);
@@ -437,15 +369,15 @@ Classification classifyFrame(const FrameHeader& header, const std::uint8_t* byte
             return c;
         }
         const auto* row = find(kSsapIndex, *c.ssap);
-        if (row)
-            classifyFollowUp(c, r, row->names, row->next);
+        if (listed(row))
+            classifyFollowUp(c, r, row->list, nextOf(row->follows));
         else
             setNames(c, kUnknown);
     } else {
         c.framing = Framing::EthernetII;
-        const auto* row = find(kEtherTypeRows, *c.typeOrLength);
-        if (row)
-            classifyFollowUp(c, r, row->names, row->next);
+        const auto* row = find(protocols::kEtherTypes, *c.typeOrLength);
+        if (listed(row))
+            classifyFollowUp(c, r, row->list, nextOf(row->follows));
         else
             setNames(c, kUnknown);
     }

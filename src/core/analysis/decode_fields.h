@@ -4,7 +4,8 @@
 // value is formatted, and the builder that adds layer and field nodes to the
 // tree and stops at the first field that was not captured.
 
-#include "core/analysis/decode_tree.h"
+#include "core/analysis/decode_node.h"
+#include "core/analysis/frame.h"
 #include "core/analysis/frame_layout.h"
 #include "core/analysis/frame_reader.h"
 

@@ -1,52 +1,23 @@
 // The link layer of the decode tree: Ethernet II, IEEE 802.3 with its 802.2
 // LLC header, and what the LLC SAP leads to (SNAP, IPX, NetBIOS).
 #include "core/analysis/decode_fields.h"
+#include "core/analysis/protocol_table.h"
 
 namespace qarsilo::decode {
 namespace {
 
 namespace L = layout;
 
-// The header that a table row hands on to; its decoder gives the summary.
-enum class Next : std::uint8_t { Nothing, Snap, Ipx, Netbios, Ipv4, Arp, Ipv6, DecStp };
+using protocols::Follows;
 
-// IEEE 802.3 frames, by SSAP (byte 15) alone; the DSAP gets the same suffix.
-struct SsapRow {
-    std::uint8_t key;
-    std::string_view sapSuffix;
-    Next next;
-    std::string_view summary; // when `next` is Nothing; empty for none
-};
-constexpr SsapRow kSsapRows[] = {
-    {0x00, " (LSAP)", Next::Nothing, "Link Service Advertising Protocol (null)"},
-    {0x42, " (STP)", Next::Nothing, "Spanning Tree Protocol"}, // whatever the BPDU type
-    {0xAA, " (SNAP)", Next::Snap, {}},
-    {0xE0, " (IPX)", Next::Ipx, {}},
-    {0xF0, " (NetBIOS)", Next::Netbios, {}},
-    {0xFF, " LSAP", Next::Nothing, "Link Service Advertising Protocol (Global)"},
-};
-constexpr SsapRow kSsapOther{0, " (?]", Next::Nothing, "Undecoded Data"};
+// A shared row as the decoder sees it: absent when the decoder has no text for it.
+template <typename SharedRow> const SharedRow* decoded(const SharedRow* row) noexcept {
+    return row && !row->decode.suffix.empty() ? row : nullptr;
+}
 
-// Ethernet II frames, by type.
-struct EtherTypeRow {
-    std::uint16_t key;
-    std::string_view suffix;
-    Next next;
-    std::string_view summary;
-};
-constexpr EtherTypeRow kEtherTypeRows[] = {
-    {0x0800, " (IPv4)", Next::Ipv4, {}},
-    {0x0801, " (X.75)", Next::Nothing, "X.75 Internet packet"},
-    {0x0806, " (ARP)", Next::Arp, {}},
-    {0x8035, " (RARP)", Next::Nothing, "Reverse Address Resolution Protocol"},
-    {0x8038, " (DEC_STP)", Next::DecStp, {}},
-    {0x809B, " (AppleTalk)", Next::Nothing, "AppleTalk"},
-    {0x80F3, " (AARP)", Next::Nothing, "AppleTalk Address Resoluton Protocol"},
-    {0x86DD, " (IPv6)", Next::Ipv6, {}},
-    {0x8847, " (MPLS)", Next::Nothing, "Multi Protocol Label Switching"},
-    {0x8848, " (MPLS)", Next::Nothing, "Multi Protocol Label Switching"},
-};
-constexpr EtherTypeRow kEtherTypeOther{0, " (?]", Next::Nothing, "Data"};
+// The decoder's own names for the values no row names.
+constexpr protocols::DecodeNames kSsapOther{" (?]", "Undecoded Data"};
+constexpr protocols::DecodeNames kEtherTypeOther{" (?]", "Data"};
 
 // DEC spanning tree, by message type (byte 15).
 struct DecStpRow {
@@ -58,55 +29,12 @@ constexpr DecStpRow kDecStpRows[] = {
 };
 constexpr std::string_view kDecStpOther = "DEC Bridge Spanning Tree Protocol";
 
-// SNAP, by organization code; the protocol ID is shown but not looked up.
-struct SnapRow {
-    std::uint32_t key;
-    std::string_view organizationSuffix;
-    std::string_view protocolSuffix;
-    std::string_view summary;
-};
-constexpr SnapRow kSnapRows[] = {
-    {0x00000C, " (Cisco)", " (CDP)", "Cisco Discovery Protocol"},
-};
-constexpr SnapRow kSnapOther{0, " (?]", " (?]", "Undecoded"};
-
-// IPX, by destination socket. The source socket shows the destination's
-// suffix too: the pair names the service the frame is addressed to.
-struct IpxSocketRow {
-    std::uint16_t key;
-    std::string_view suffix;
-};
-constexpr IpxSocketRow kIpxSocketRows[] = {
-    {0x0452, " (IPX SAP)"},
-    {0x0453, " (IPX RIP)"},
-    {0x0455, " (NBIPX)"},
-    {0x9001, " (IPX WAR)"},
-};
+// The decoder's own texts for values the tables below the SAPs do not list.
+constexpr protocols::SnapDecodeNames kSnapOther{" (?]", " (?]", "Undecoded"};
 constexpr std::string_view kIpxSocketOther = " (IPX)";
-
-// NetBIOS frames, by command (byte 21).
-struct NetbiosCommandRow {
-    std::uint8_t key;
-    std::string_view suffix;
-};
-constexpr NetbiosCommandRow kNetbiosCommandRows[] = {
-    {0x00, " (NetBIOS add group)"},          {0x01, " (NetBIOS add name)"},
-    {0x02, " (NetBIOS name in conflict)"},   {0x03, " (NetBIOS status query)"},
-    {0x07, " (NetBIOS terminate trace)"},    {0x08, " (NetBIOS Datagram)"},
-    {0x09, " (NetBIOS Datagram broadcast)"}, {0x0A, " (NetBIOS name query)"},
-    {0x0D, " (NetBIOS add name response)"},  {0x0E, " (NetBIOS name recognized)"},
-    {0x0F, " (NetBIOS status response)"},    {0x13, " (NetBIOS terminate trace)"},
-    {0x14, " (NetBIOS data acknowlegment)"}, {0x15, " (NetBIOS data first middle)"},
-    {0x16, " (NetBIOS data only last)"},     {0x17, " (NetBIOS session confirmation)"},
-    {0x18, " (NetBIOS session end)"},        {0x19, " (NetBIOS session Initialize)"},
-    {0x1A, " (NetBIOS no receive)"},         {0x1B, " (NetBIOS receive outstanding)"},
-    {0x1C, " (NetBIOS receive continue)"},   {0x1F, " (NetBIOS session alive)"},
-};
 constexpr std::string_view kNetbiosCommandOther = " (NetBIOS unknown)";
 
-static_assert(uniqueKeys(kSsapRows) && uniqueKeys(kEtherTypeRows) && uniqueKeys(kDecStpRows) &&
-              uniqueKeys(kSnapRows) && uniqueKeys(kIpxSocketRows) &&
-              uniqueKeys(kNetbiosCommandRows));
+static_assert(uniqueKeys(kDecStpRows));
 
 // Labels padded to 20 characters so that the values line up.
 constexpr FieldSpec kIeee8023Fields[] = {
@@ -148,8 +76,9 @@ constexpr FieldSpec kNetbiosFields[] = {
 
 std::string_view decodeSnap(TreeBuilder& tree) {
     const auto organization = tree.reader().be24(L::kSnapOrganization);
-    const SnapRow* row = organization ? findRow(kSnapRows, *organization) : nullptr;
-    const SnapRow& names = row ? *row : kSnapOther;
+    const protocols::SnapOrganizationRow* row =
+        organization ? findRow(protocols::kSnapOrganizations, *organization) : nullptr;
+    const protocols::SnapDecodeNames& names = row ? row->decode : kSnapOther;
     tree.beginLayer("Ethernet SNAP");
     tree.field(kSnapOrganization, names.organizationSuffix);
     tree.field(kSnapProtocolId, names.protocolSuffix);
@@ -159,17 +88,19 @@ std::string_view decodeSnap(TreeBuilder& tree) {
 std::string_view decodeIpx(TreeBuilder& tree) {
     // A missing socket leaves the socket fields out, so the fallback is never shown.
     const auto socket = tree.reader().be16(L::kIpxDestinationSocket);
-    const IpxSocketRow* row = socket ? findRow(kIpxSocketRows, *socket) : nullptr;
+    const protocols::IpxSocketRow* row =
+        socket ? findRow(protocols::kIpxSockets, *socket) : nullptr;
     tree.beginLayer("IPX Netware");
-    tree.fields(kIpxFields, row ? row->suffix : kIpxSocketOther);
+    tree.fields(kIpxFields, row ? row->decodeSuffix : kIpxSocketOther);
     return {};
 }
 
 std::string_view decodeNetbios(TreeBuilder& tree) {
     const auto command = tree.reader().u8(L::kNetbiosCommand);
-    const NetbiosCommandRow* row = command ? findRow(kNetbiosCommandRows, *command) : nullptr;
+    const protocols::NetbiosCommandRow* row =
+        command ? findRow(protocols::kNetbiosCommands, *command) : nullptr;
     tree.beginLayer("NetBIOS");
-    tree.fields(kNetbiosFields, row ? row->suffix : kNetbiosCommandOther);
+    tree.fields(kNetbiosFields, row ? row->decodeSuffix : kNetbiosCommandOther);
     return {};
 }
 
@@ -183,23 +114,27 @@ std::string_view decodeDecStp(TreeBuilder& tree) {
     return row ? row->summary : kDecStpOther;
 }
 
-std::string_view follow(TreeBuilder& tree, Next next, std::string_view summary) {
+// The decoder does not look into a spanning tree BPDU; TCP and UDP follow only IP.
+std::string_view follow(TreeBuilder& tree, Follows next, std::string_view summary) {
     switch (next) {
-    case Next::Nothing:
+    case Follows::Nothing:
+    case Follows::Bpdu:
+    case Follows::Tcp:
+    case Follows::Udp:
         return summary;
-    case Next::Snap:
+    case Follows::Snap:
         return decodeSnap(tree);
-    case Next::Ipx:
+    case Follows::Ipx:
         return decodeIpx(tree);
-    case Next::Netbios:
+    case Follows::Netbios:
         return decodeNetbios(tree);
-    case Next::Ipv4:
+    case Follows::Ipv4:
         return decodeIpv4(tree);
-    case Next::Arp:
+    case Follows::Arp:
         return decodeArp(tree);
-    case Next::Ipv6:
+    case Follows::Ipv6:
         return decodeIpv6(tree);
-    case Next::DecStp:
+    case Follows::DecStp:
         return decodeDecStp(tree);
     }
     return {};
@@ -215,18 +150,18 @@ std::string_view decodeIeee8023(TreeBuilder& tree) {
         tree.markTruncated();
         return {};
     }
-    const SsapRow* row = findRow(kSsapRows, *ssap);
-    const SsapRow& names = row ? *row : kSsapOther;
-    tree.fields(kLlcFields, names.sapSuffix);
-    return follow(tree, names.next, names.summary);
+    const protocols::SapRow* row = decoded(findRow(protocols::kSaps, *ssap));
+    const protocols::DecodeNames& names = row ? row->decode : kSsapOther;
+    tree.fields(kLlcFields, names.suffix);
+    return follow(tree, row ? row->follows : Follows::Nothing, names.summary);
 }
 
 std::string_view decodeEthernetII(TreeBuilder& tree, std::uint16_t type) {
-    const EtherTypeRow* row = findRow(kEtherTypeRows, type);
-    const EtherTypeRow& names = row ? *row : kEtherTypeOther;
+    const protocols::EtherTypeRow* row = decoded(findRow(protocols::kEtherTypes, type));
+    const protocols::DecodeNames& names = row ? row->decode : kEtherTypeOther;
     tree.beginLayer("Ethernet II");
     tree.fields(kEthernetIIFields, names.suffix);
-    return follow(tree, names.next, names.summary);
+    return follow(tree, row ? row->follows : Follows::Nothing, names.summary);
 }
 
 } // namespace

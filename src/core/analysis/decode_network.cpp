@@ -2,55 +2,19 @@
 // The headers are read at fixed offsets: IPv4 as 20 bytes without options,
 // IPv6 as 40 bytes without extension headers.
 #include "core/analysis/decode_fields.h"
+#include "core/analysis/protocol_table.h"
 
 namespace qarsilo::decode {
 namespace {
 
 namespace L = layout;
 
-enum class Transport : std::uint8_t { None, Tcp, Udp };
+using protocols::DecodeNames;
+using protocols::IpProtocolRow;
 
-// IPv4 protocol and IPv6 next header share the row shape; each keeps its own wording.
-struct ProtocolRow {
-    std::uint8_t key;
-    std::string_view suffix;
-    Transport transport;
-    std::string_view summary; // when transport is None; the application names it otherwise
-};
-
-constexpr ProtocolRow kIpv4ProtocolRows[] = {
-    {1, " (ICMP)", Transport::None, "ICMP version 4"},
-    {2, " (IGMP)", Transport::None, "Internet Group Managment Protocol"},
-    {6, " (TCP)", Transport::Tcp, {}},
-    {8, " (EGP)", Transport::None, "Exterior Gateway Protocol"},
-    {9, " (IGRP)", Transport::None, "Interior Gateway Routing Protocol"},
-    {17, " (UDP)", Transport::Udp, {}},
-    {46, " (RSVP)", Transport::None, "Resource ReSerVation setup Protocol"},
-    {47, " (GRE)", Transport::None, "Generic Routing Encapsulation"},
-    {50, " (ESP)", Transport::None, "Encapsulating Security Payload"},
-    {83, " (VINES)", Transport::None, "Vines over raw IP"},
-    {89, " (OSPF)", Transport::None, "Open Shortest Path First"},
-    {132, " (STCP)", Transport::None, "Stream Control Transmission Protocol"},
-};
-constexpr ProtocolRow kIpv4ProtocolOther{0, " (?]", Transport::None, "IPV4 (Unknown)"};
-
-constexpr ProtocolRow kIpv6NextHeaderRows[] = {
-    {0, " IPv6 hop-by-hop options", Transport::None, "IPv6 Hop-by-Hop Options"},
-    {1, " (ICMPv4)", Transport::None, "Internet Control Message Protocol v4"},
-    {2, " (IGMP)", Transport::None, "Internet Group Managment Protocol"},
-    {6, " (TCP)", Transport::Tcp, {}},
-    {8, " (EGP)", Transport::None, "Exterior Gateway Protocol"},
-    {9, " (IGRP)", Transport::None, "Interior Gateway Routing Protocol"},
-    {17, " (UDP)", Transport::Udp, {}},
-    {46, " (RSVP)", Transport::None, "Resource ReSerVation setup Protocol"},
-    {47, " (GRE)", Transport::None, "Generic Routing Encapsulation"},
-    {50, " (ESP)", Transport::None, "Encapsulating Security Payload"},
-    {58, " (ICMPv6)", Transport::None, "Internet Control Message Protocol v6"},
-    {83, " (Vines)", Transport::None, "Vines over raw IP"},
-    {89, " (OSPF)", Transport::None, "Open Shortest Path First"},
-    {132, " (SCTP)", Transport::None, "Stream Control Transmission Protocol"},
-};
-constexpr ProtocolRow kIpv6NextHeaderOther{0, " (?]", Transport::None, "IPv6 (Unknown)"};
+// IPv4 protocol and IPv6 next header share the table; each keeps its own wording.
+constexpr DecodeNames kIpv4ProtocolOther{" (?]", "IPV4 (Unknown)"};
+constexpr DecodeNames kIpv6NextHeaderOther{" (?]", "IPv6 (Unknown)"};
 
 // ARP operations that get a node; any other operation gets none.
 struct ArpOperationRow {
@@ -62,8 +26,7 @@ constexpr ArpOperationRow kArpOperationRows[] = {
     {2, " (reply)"},
 };
 
-static_assert(uniqueKeys(kIpv4ProtocolRows) && uniqueKeys(kIpv6NextHeaderRows) &&
-              uniqueKeys(kArpOperationRows));
+static_assert(uniqueKeys(kArpOperationRows));
 
 constexpr FieldSpec kIpv4Fields[] = {
     {"Version ", L::kIpv4VersionIhl, Value::HighNibble},
@@ -105,41 +68,40 @@ constexpr FieldSpec kIpv6Fields[] = {
     {"Destination Address ", L::kIpv6Destination, Value::Ipv6},
 };
 
-const ProtocolRow& protocolRow(const std::optional<std::uint8_t>& key,
-                               std::span<const ProtocolRow> rows, const ProtocolRow& other) {
-    if (key) {
-        for (const ProtocolRow& row : rows) {
-            if (row.key == *key)
-                return row;
-        }
-    }
-    return other;
+// The row of `key` when its `column` has a text; null for the fallback.
+const IpProtocolRow* protocolRow(const std::optional<std::uint8_t>& key,
+                                 DecodeNames IpProtocolRow::*column) {
+    if (!key)
+        return nullptr;
+    const IpProtocolRow* row = findRow(protocols::kIpProtocols, *key);
+    return row && !(row->*column).suffix.empty() ? row : nullptr;
 }
 
 // Once the network header is complete, the transport header at `start` or the
 // protocol's own summary.
-std::string_view decodeAbove(TreeBuilder& tree, const ProtocolRow& row, Offset start) {
-    switch (row.transport) {
-    case Transport::None:
-        return row.summary;
-    case Transport::Tcp:
+std::string_view decodeAbove(TreeBuilder& tree, const IpProtocolRow* row, std::string_view summary,
+                             Offset start) {
+    switch (row ? row->follows : protocols::Follows::Nothing) {
+    case protocols::Follows::Tcp:
         return decodeTcp(tree, start);
-    case Transport::Udp:
+    case protocols::Follows::Udp:
         return decodeUdp(tree, start);
+    default:
+        return summary;
     }
-    return {};
 }
 
 } // namespace
 
 std::string_view decodeIpv4(TreeBuilder& tree) {
     // A missing protocol byte cuts the fields before its suffix is shown.
-    const ProtocolRow& row =
-        protocolRow(tree.reader().u8(L::kIpv4Protocol), kIpv4ProtocolRows, kIpv4ProtocolOther);
+    const IpProtocolRow* row =
+        protocolRow(tree.reader().u8(L::kIpv4Protocol), &IpProtocolRow::ipv4);
+    const DecodeNames& names = row ? row->ipv4 : kIpv4ProtocolOther;
     tree.beginLayer("IP version 4");
-    if (!tree.fields(kIpv4Fields, row.suffix))
+    if (!tree.fields(kIpv4Fields, names.suffix))
         return {};
-    return decodeAbove(tree, row, L::kIpv4End);
+    return decodeAbove(tree, row, names.summary, L::kIpv4End);
 }
 
 std::string_view decodeArp(TreeBuilder& tree) {
@@ -158,12 +120,13 @@ std::string_view decodeArp(TreeBuilder& tree) {
 }
 
 std::string_view decodeIpv6(TreeBuilder& tree) {
-    const ProtocolRow& row = protocolRow(tree.reader().u8(L::kIpv6NextHeader), kIpv6NextHeaderRows,
-                                         kIpv6NextHeaderOther);
+    const IpProtocolRow* row =
+        protocolRow(tree.reader().u8(L::kIpv6NextHeader), &IpProtocolRow::ipv6);
+    const DecodeNames& names = row ? row->ipv6 : kIpv6NextHeaderOther;
     tree.beginLayer("Internet Protocol version 6");
-    if (!tree.fields(kIpv6Fields, row.suffix))
+    if (!tree.fields(kIpv6Fields, names.suffix))
         return {};
-    return decodeAbove(tree, row, L::kIpv6End);
+    return decodeAbove(tree, row, names.summary, L::kIpv6End);
 }
 
 } // namespace qarsilo::decode

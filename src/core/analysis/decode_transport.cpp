@@ -1,6 +1,7 @@
 // The transport layer of the decode tree: TCP and UDP, and the application
 // named by their ports.
 #include "core/analysis/decode_fields.h"
+#include "core/analysis/protocol_table.h"
 
 namespace qarsilo::decode {
 namespace {
@@ -47,44 +48,6 @@ constexpr TcpFlagRow kTcpFlagRows[] = {
     {0x01, "Finish (Set)", "Finish (Not Set)"},
 };
 
-// Tried from the top; a row matches when either port equals one of its two
-// (rows for one port name it twice). The first match names the application.
-struct ApplicationRow {
-    std::uint16_t port;
-    std::uint16_t otherPort;
-    std::string_view tcp;
-    std::string_view udp;
-};
-constexpr ApplicationRow kApplicationRows[] = {
-    {80, 80, "Hyper Text Transfer Protocol", "Hyper Text Transfer Protocol"},
-    {443, 443, "Secure Hyper Text Transfer Protocol", "Secure Hyper Text Transfer Protocol"},
-    {21, 21, "File Transfer Protocol", "File Transfer Protocol"},
-    {110, 110, "Post Office Protocol - version 3", "Post Office Protocol - version 3"},
-    {25, 25, "Simple Mail Transport Protocol", "Simple Mail Transport Protocol"},
-    {995, 995, "POP 3 using SSL", "POP 3 using SSL"},
-    {993, 993, "IMAP", "Internet Message Access Protocol"},
-    {465, 465, "SMTP using SSL", "SMTP using SSL"},
-    {23, 23, "Telnet", "Telnet"},
-    {22, 22, "SSL Remote Login Protocol", "SSL Remote Login Protocol"},
-    {137, 137, "NetBIOS over IP Name Service", "NetBIOS over IP Name Service"},
-    {138, 138, "NetBIOS over IP Datagram Service", "NetBIOS over IP Datagram Service"},
-    {139, 139, "NetBIOS over IP Session Service", "NetBIOS over IP Session Service"},
-    {161, 161, "Simple Network Management Protocol", "Simple Network Management Protocol"},
-    {162, 162, "Simple Network Management Protocol (Trap)",
-     "Simple Network Management Protocol (Trap)"},
-    {53, 53, "Domain Name Service", "Domain Name Service"},
-    {163, 163, "CMIP  TCP/Manager", "Common Management Information Protocol Manager"},
-    {164, 164, "CMIP  TCP/Agent", "Common Management Information Protocol Agent"},
-    {179, 179, "Border Gateway Protocol", "Border Gateway Protocol"},
-    {67, 68, "DHCP", "Dynamic Host Configuration Protocol"},
-    {546, 547, "DHCPv6", "Dynamic Host Configuration Protocol for IPv6"},
-    {1080, 1080, "SOCKS", "SOCKS"},
-    {1300, 1300, "H.323 Host Call Secure", "H.323 Host Call Secure"},
-    {1718, 1718, "H.323 Gateway Discovery", "H.323 Gateway Discovery"},
-    {1719, 1719, "H.323 Gateway Status", "H.323 Gateway Status"},
-    {1720, 1720, "H.323 Host Call", "H.323 Host Call"},
-    {11720, 11720, "H.323 Call Signal Alternate", "H.323 Call Signal Alternate"},
-};
 constexpr std::string_view kUndecoded = "Undecoded";
 
 enum class Protocol : std::uint8_t { Tcp, Udp };
@@ -95,11 +58,12 @@ std::string_view applicationName(const FrameReader& r, Offset start, Protocol pr
     const auto destination = r.be16(start + kDestinationPort);
     if (!source || !destination)
         return {};
-    for (const ApplicationRow& row : kApplicationRows) {
-        for (const std::uint16_t port : {*source, *destination}) {
-            if (port == row.port || port == row.otherPort)
-                return protocol == Protocol::Tcp ? row.tcp : row.udp;
-        }
+    // Tried from the top: the first row that either port matches names it.
+    for (const protocols::PortRow& row : protocols::kPorts) {
+        if (row.decode.tcp.empty())
+            continue;
+        if (*source == row.key || *destination == row.key)
+            return protocol == Protocol::Tcp ? row.decode.tcp : row.decode.udp;
     }
     return kUndecoded;
 }

@@ -6,25 +6,6 @@
 namespace qarsilo {
 namespace {
 
-struct ImagePair {
-    TreeImage normal;
-    TreeImage selected;
-};
-
-// Indexed by DecodeNodeKind.
-constexpr ImagePair kImages[] = {
-    {TreeImage::Root, TreeImage::RootSelected},
-    {TreeImage::Layer, TreeImage::LayerSelected},
-    {TreeImage::Field, TreeImage::FieldSelected},
-};
-static_assert(static_cast<std::size_t>(DecodeNodeKind::Root) == 0 &&
-              static_cast<std::size_t>(DecodeNodeKind::Layer) == 1 &&
-              static_cast<std::size_t>(DecodeNodeKind::Field) == 2);
-
-const ImagePair& imagesOf(DecodeNodeKind kind) noexcept {
-    return kImages[static_cast<std::size_t>(kind)];
-}
-
 // The header values, not frame bytes: never cut short.
 void addGeneralInformation(decode::TreeBuilder& tree) {
     const FrameHeader& h = tree.header();
@@ -45,14 +26,6 @@ void appendTreeText(const DecodeNode& node, int depth, QString& out) {
 }
 
 } // namespace
-
-TreeImage DecodeNode::image() const noexcept {
-    return imagesOf(kind).normal;
-}
-
-TreeImage DecodeNode::selectedImage() const noexcept {
-    return imagesOf(kind).selected;
-}
 
 DecodeNode decodeFrame(const FrameHeader& header, const std::uint8_t* bytes) {
     decode::TreeBuilder tree(header, bytes);

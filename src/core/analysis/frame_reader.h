@@ -65,6 +65,18 @@ public:
         return out;
     }
 
+    /// N raw bytes, those past the captured length read as 0 (a field cut
+    /// short keeps the bytes it has).
+    template <std::size_t N>
+    constexpr std::array<std::uint8_t, N> bytesOrZero(std::size_t offset) const noexcept {
+        std::array<std::uint8_t, N> out{};
+        for (std::size_t i = 0; i < N; ++i) {
+            if (has(offset + i, 1))
+                out[i] = bytes_[offset + i];
+        }
+        return out;
+    }
+
     /// Copies N raw bytes into `out` when they were captured; `out` is left
     /// alone otherwise. Cheaper than bytes() on hot paths (no temporary).
     template <std::size_t N>

@@ -2,28 +2,56 @@
 
 #include "core/analysis/frame_layout.h"
 #include "core/analysis/frame_reader.h"
+#include "core/analysis/protocol_table.h"
 #include "core/app/commands.h"
 
 namespace qarsilo {
 
 namespace {
 
+namespace P = protocols;
+
+constexpr ChartCategory category(const char* name, const char* longName, std::uint32_t rgb) {
+    return {name, longName, static_cast<std::uint8_t>(rgb >> 16),
+            static_cast<std::uint8_t>(rgb >> 8), static_cast<std::uint8_t>(rgb)};
+}
+
+// The chart's categories of a shared category table, then its own "Other" row.
+template <std::size_t N, typename Shared, typename Make>
+constexpr std::array<ChartCategory, N + 1> withOther(const Shared (&shared)[N], Make make,
+                                                     ChartCategory other) {
+    std::array<ChartCategory, N + 1> out{};
+    for (std::size_t i = 0; i < N; ++i)
+        out[i] = make(shared[i]);
+    out[N] = other;
+    return out;
+}
+
 // clang-format off
-constexpr ChartCategory kSizeClasses[] = {
-    {"size <= 64",          "size <= 64 bytes",          0,   192, 0},
-    {"65 <= size < 128",    "65 <= size < 128 bytes",    0,   192, 192},
-    {"129 <= size < 256",   "129 <= size < 256 bytes",   255, 143, 107},
-    {"257 <= size < 384",   "257 <= size < 384 bytes",   255, 51,  153},
-    {"385 <= size < 512",   "385 <= size < 512 bytes",   199, 177, 255},
-    {"513 <= size < 640",   "513 <= size < 640 B",       0,   0,   192},
-    {"641 <= size < 768",   "641 <= size < 768 bytes",   80,  50,  0},
-    {"769 <= size < 896",   "769 <= size < 896 bytes",   128, 0,   0},
-    {"897 <= size < 1024",  "897 <= size < 1024 bytes",  192, 192, 192},
-    {"1025 <= size < 1152", "1025 <= size < 1152 bytes", 255, 198, 107},
-    {"1153 <= size < 1280", "1153 <= size < 1280 B",     255, 255, 0},
-    {"1281 <= size < 1408", "1281 <= size < 1408 bytes", 142, 255, 255},
-    {"1409 <= size < 1518", "1409 <= size < 1518 bytes", 255, 0,   0},
+// The size classes take the palette in order.
+struct SizeClassName { const char* name; const char* longName; };
+constexpr SizeClassName kSizeClassNames[] = {
+    {"size <= 64",          "size <= 64 bytes"},
+    {"65 <= size < 128",    "65 <= size < 128 bytes"},
+    {"129 <= size < 256",   "129 <= size < 256 bytes"},
+    {"257 <= size < 384",   "257 <= size < 384 bytes"},
+    {"385 <= size < 512",   "385 <= size < 512 bytes"},
+    {"513 <= size < 640",   "513 <= size < 640 B"},
+    {"641 <= size < 768",   "641 <= size < 768 bytes"},
+    {"769 <= size < 896",   "769 <= size < 896 bytes"},
+    {"897 <= size < 1024",  "897 <= size < 1024 bytes"},
+    {"1025 <= size < 1152", "1025 <= size < 1152 bytes"},
+    {"1153 <= size < 1280", "1153 <= size < 1280 B"},
+    {"1281 <= size < 1408", "1281 <= size < 1408 bytes"},
+    {"1409 <= size < 1518", "1409 <= size < 1518 bytes"},
 };
+static_assert(std::size(kSizeClassNames) == P::kPalette.size());
+constexpr auto kSizeClasses = [] {
+    std::array<ChartCategory, std::size(kSizeClassNames)> out{};
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = category(kSizeClassNames[i].name, kSizeClassNames[i].longName, P::kPalette[i]);
+    return out;
+}();
 
 // Inclusive length bounds of the size classes: each starts one byte above
 // the previous class's label bound, so 128, 256, ... fall between classes.
@@ -35,73 +63,27 @@ constexpr LengthRange kSizeRanges[] = {
 };
 static_assert(std::size(kSizeRanges) == std::size(kSizeClasses));
 
-constexpr ChartCategory kNetworkLayer[] = {
-    {"IPv4",           "IPv4",           0,   192, 0},
-    {"X.75",           "X.75",           0,   192, 192},
-    {"ARP",            "ARP",            255, 143, 107},
-    {"Rev ARP",        "Rev ARP",        255, 51,  153},
-    {"DEC LAN Bridge", "DEC LAN Bridge", 199, 177, 255},
-    {"AppleTalk",      "AppleTalk",      0,   0,   192},
-    {"AppleTalk ARP",  "AppleTalk ARP",  80,  50,  0},
-    {"IPv6",           "IPv6",           192, 192, 192},
-    {"MPLS",           "MPLS",           255, 198, 107},
-    {"Spanning Tree",  "Spanning Tree",  255, 255, 0},
-    {"IPX",            "IPX",            142, 255, 255},
-    {"NetBIOS",        "NetBIOS",        255, 0,   0},
-    {"Others",         "Others",         0,   0,   0},
-};
+constexpr auto kNetworkLayer = withOther(
+    P::kNetworkCategories,
+    [](const P::NetworkCategory& c) { return category(c.chartName, c.chartName, P::rgb(c.colour)); },
+    category("Others", "Others", P::kBlack));
+constexpr int kNetworkOthers = static_cast<int>(std::size(P::kNetworkCategories));
 
-struct Code16 { std::uint16_t value; std::uint8_t category; };
-constexpr Code16 kEtherTypes[] = {
-    {0x0800, 0}, {0x0801, 1}, {0x0806, 2}, {0x8035, 3}, {0x8038, 4},
-    {0x809B, 5}, {0x80F3, 6}, {0x86DD, 7}, {0x8847, 8}, {0x8848, 8},
-};
-struct Code8 { std::uint8_t value; std::uint8_t category; };
-constexpr Code8 kSsaps[] = {{0x42, 9}, {0xE0, 10}, {0xF0, 11}};
-constexpr int kNetworkOthers = 12;
+// The IPv4 and IPv6 charts share names and colours, not all numbers (see the table).
+constexpr auto kIpTransports = withOther(
+    P::kIpCategories,
+    [](const P::IpCategory& c) { return category(c.name, c.name, P::rgb(c.colour)); },
+    category("Other", "Other", P::rgb(P::Colour::Red)));
+constexpr int kIpOther = static_cast<int>(std::size(P::kIpCategories));
 
-// The IPv4 and IPv6 charts share names and colours; IGRP is 9 for IPv4, 88 for IPv6.
-constexpr ChartCategory kIpTransports[] = {
-    {"ICMP",  "ICMP",  0,   192, 0},
-    {"IGMP",  "IGMP",  0,   192, 192},
-    {"TCP",   "TCP",   255, 143, 107},
-    {"EGP",   "EGP",   255, 51,  153},
-    {"IGRP",  "IGRP",  199, 177, 255},
-    {"UDP",   "UDP",   0,   0,   192},
-    {"RSVP",  "RSVP",  80,  50,  0},
-    {"GRE",   "GRE",   128, 0,   0},
-    {"ESP",   "ESP",   192, 192, 192},
-    {"VINES", "VINES", 255, 198, 107},
-    {"OSPF",  "OSPF",  255, 255, 0},
-    {"SCTP",  "SCTP",  142, 255, 255},
-    {"Other", "Other", 255, 0,   0},
-};
-constexpr std::uint8_t kIpv4Protocols[] = {1, 2, 6, 8, 9, 17, 46, 47, 50, 83, 89, 132};
-constexpr std::uint8_t kIpv6NextHeaders[] = {58, 2, 6, 8, 88, 17, 46, 47, 50, 83, 89, 132};
-constexpr int kIpOther = 12;
-
-constexpr ChartCategory kApplications[] = {
-    {"Web",     "Web (HTTP, HTTPS)",  0,   192, 0},
-    {"FTP",     "FTP",                0,   192, 192},
-    {"Mail",    "Mail (POP3, SMTP)",  255, 143, 107},
-    {"Telnet",  "Telnet",             255, 51,  153},
-    {"SSH",     "SSH",                199, 177, 255},
-    {"NetBIOS", "NetBIOS",            0,   0,   192},
-    {"SNMP",    "SNMP",               80,  50,  0},
-    {"DNS",     "DNS (Domain Name)",  128, 0,   0},
-    {"CMIP",    "CMIP",               192, 192, 192},
-    {"BGP",     "BGP (Routing)",      255, 198, 107},
-    {"DHCP",    "DHCP (Dynamic IP)",  255, 255, 0},
-    {"SOCKS",   "SOCKS (Proxy)",      142, 255, 255},
-    {"H.323",   "H.323 (Conference)", 255, 0,   0},
-};
-struct PortRow { std::uint16_t port; std::uint8_t category; };
-constexpr PortRow kPorts[] = {
-    {80, 0},   {443, 0},  {21, 1},   {25, 2},   {110, 2},  {23, 3},   {22, 4},
-    {137, 5},  {138, 5},  {139, 5},  {161, 6},  {162, 6},  {53, 7},   {163, 8},
-    {164, 8},  {179, 9},  {67, 10},  {68, 10},  {546, 10}, {547, 10}, {1080, 11},
-    {1300, 12},{1718, 12},{1719, 12},{1720, 12},{11720, 12},
-};
+constexpr auto kApplications = [] {
+    std::array<ChartCategory, std::size(P::kApplicationCategories)> out{};
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const P::ApplicationCategory& c = P::kApplicationCategories[i];
+        out[i] = category(c.chartName, c.chartLongName, P::rgb(c.colour));
+    }
+    return out;
+}();
 
 // BGP here is the protocol number 4 (IP in IP), as the chart has always named it.
 constexpr ChartCategory kComparison[] = {
@@ -118,8 +100,6 @@ constexpr ChartCategory kComparison[] = {
     {"IPv4 /GRE",  "IPv4 /GRE",  125, 163, 232},
     {"IPv4 /OSPF", "IPv4 /OSPF", 181, 202, 242},
 };
-constexpr std::uint8_t kComparedTransports[] = {58, 17, 6, 4, 47, 89}; // IPv6 order
-constexpr std::uint8_t kComparedIpv4[] = {1, 17, 6, 4, 47, 89};
 
 constexpr ChartKindInfo kKinds[] = {
     {ChartKind::PacketSize, "size", "CPacketSizeView", view::PacketSize,
@@ -158,23 +138,30 @@ static_assert(kindsInOrder(), "kKinds is indexed by ChartKind");
 // per frame on the capture threads.
 struct ByteTable {
     std::array<std::int8_t, 256> category{};
-    constexpr ByteTable(const std::uint8_t* values, int count, int other) {
+    constexpr ByteTable(int (*column)(const P::IpProtocolRow&), int other) {
         category.fill(static_cast<std::int8_t>(other));
-        for (int i = 0; i < count; ++i)
-            category[values[i]] = static_cast<std::int8_t>(i);
+        for (const P::IpProtocolRow& row : P::kIpProtocols) {
+            const int c = column(row);
+            if (c >= 0)
+                category[row.key] = static_cast<std::int8_t>(c);
+        }
     }
 };
-constexpr ByteTable kIpv4Table(kIpv4Protocols, 12, kIpOther);
-constexpr ByteTable kIpv6Table(kIpv6NextHeaders, 12, kIpOther);
-constexpr ByteTable kCompareV6(kComparedTransports, 6, -1);
-constexpr ByteTable kCompareV4(kComparedIpv4, 6, -1);
+constexpr ByteTable kIpv4Table([](const P::IpProtocolRow& r) -> int { return r.ipv4Category; },
+                               kIpOther);
+constexpr ByteTable kIpv6Table([](const P::IpProtocolRow& r) -> int { return r.ipv6Category; },
+                               kIpOther);
+constexpr ByteTable
+kCompareV6([](const P::IpProtocolRow& r) -> int { return r.comparedOnIpv6 ? r.compared : -1; }, -1);
+constexpr ByteTable
+kCompareV4([](const P::IpProtocolRow& r) -> int { return r.comparedOnIpv4 ? r.compared : -1; }, -1);
 
 struct PortTable {
     std::array<std::int8_t, 65536> category{};
     constexpr PortTable() {
         category.fill(-1);
-        for (const PortRow& row : kPorts)
-            category[row.port] = static_cast<std::int8_t>(row.category);
+        for (const P::PortRow& row : P::kPorts)
+            category[row.key] = row.category;
     }
 };
 constexpr PortTable kPortTable;
@@ -183,7 +170,7 @@ constexpr PortTable kPortTable;
 // 40-byte IPv6 header (the "tcp" and "udp" filters pass both).
 std::size_t transportOffset(const FrameReader& frame) noexcept {
     const auto type = frame.be16(layout::kEthTypeOrLength);
-    return type && *type == 0x86DD ? layout::kIpv6End : layout::kIpv4End;
+    return type && *type == P::kEtherTypeIpv6 ? layout::kIpv6End : layout::kIpv4End;
 }
 
 } // namespace
@@ -215,16 +202,11 @@ int networkLayerCategory(const FrameReader& frame) noexcept {
         return kNetworkOthers;
     if (*type <= layout::kMaxIeee8023Length) {
         const auto ssap = frame.u8(layout::kLlcSsap);
-        if (ssap)
-            for (const Code8& c : kSsaps)
-                if (c.value == *ssap)
-                    return c.category;
-        return kNetworkOthers;
+        const P::SapRow* row = ssap ? P::rowOf(P::kSaps, *ssap) : nullptr;
+        return row && row->category >= 0 ? row->category : kNetworkOthers;
     }
-    for (const Code16& c : kEtherTypes)
-        if (c.value == *type)
-            return c.category;
-    return kNetworkOthers;
+    const P::EtherTypeRow* row = P::rowOf(P::kEtherTypes, *type);
+    return row && row->category >= 0 ? row->category : kNetworkOthers;
 }
 
 int ipv4ProtocolCategory(std::uint8_t protocol) noexcept {

@@ -1,5 +1,8 @@
 #include "core/stats/general_stats.h"
 
+#include "core/analysis/frame_layout.h"
+#include "core/analysis/frame_reader.h"
+#include "core/analysis/protocol_table.h"
 #include "core/analysis/text_format.h"
 
 #include <algorithm>
@@ -29,7 +32,7 @@ char* writeMac(char* out, const std::array<std::uint8_t, 6>& mac) {
     return out;
 }
 
-std::uint32_t be32(const std::uint8_t* p) {
+std::uint32_t be32(const std::array<std::uint8_t, 4>& p) {
     return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
 }
 
@@ -43,15 +46,15 @@ QString printed(const char* format, auto value) {
 
 TopUser TopUser::fromFrame(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept {
     // The Ethernet header and the fixed IPv4 header; bytes past the capture read as 0.
-    std::uint8_t head[34] = {};
-    std::memcpy(head, bytes, std::min<std::size_t>(header.caplen, sizeof head));
+    const FrameReader frame(bytes, header.caplen);
     TopUser row;
     row.length = header.len;
-    std::memcpy(row.destinationMac.data(), head, 6);
-    std::memcpy(row.sourceMac.data(), head + 6, 6);
-    if (head[12] == 0x08 && head[13] == 0x00) {
-        row.sourceIp = be32(head + 26);
-        row.destinationIp = be32(head + 30);
+    row.destinationMac = frame.bytesOrZero<6>(layout::kEthDestination);
+    row.sourceMac = frame.bytesOrZero<6>(layout::kEthSource);
+    const auto type = frame.bytesOrZero<2>(layout::kEthTypeOrLength);
+    if ((type[0] << 8 | type[1]) == protocols::kEtherTypeIpv4) {
+        row.sourceIp = be32(frame.bytesOrZero<4>(layout::kIpv4Source));
+        row.destinationIp = be32(frame.bytesOrZero<4>(layout::kIpv4Destination));
     }
     return row;
 }

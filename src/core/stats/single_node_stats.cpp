@@ -1,5 +1,9 @@
 #include "core/stats/single_node_stats.h"
 
+#include "core/analysis/frame_layout.h"
+#include "core/analysis/frame_reader.h"
+#include "core/analysis/protocol_table.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -84,16 +88,19 @@ SingleNodeStats::SingleNodeStats(qint64 linkSpeedBps, qint64 startTime)
 }
 
 void SingleNodeStats::count(Side& side, const pcap_pkthdr& header, const std::uint8_t* bytes,
-                            int macOffset, int ipOffset) noexcept {
+                            std::size_t macOffset, std::size_t ipOffset) noexcept {
     side.bytes.fetch_add(std::uint64_t{header.len} + 24, std::memory_order_relaxed);
-    std::uint8_t head[34] = {};
-    std::memcpy(head, bytes, std::min<std::size_t>(header.caplen, sizeof head));
+    // Bytes past the capture read as 0.
+    const FrameReader frame(bytes, header.caplen);
     Partner p;
-    std::memcpy(p.mac.data(), head + macOffset, 6);
-    p.ipv4 = head[12] == 0x08 && head[13] == 0x00;
-    if (p.ipv4)
-        p.ip = std::uint32_t{head[ipOffset]} << 24 | std::uint32_t{head[ipOffset + 1]} << 16 |
-               std::uint32_t{head[ipOffset + 2]} << 8 | head[ipOffset + 3];
+    p.mac = frame.bytesOrZero<6>(macOffset);
+    const auto type = frame.bytesOrZero<2>(layout::kEthTypeOrLength);
+    p.ipv4 = (type[0] << 8 | type[1]) == protocols::kEtherTypeIpv4;
+    if (p.ipv4) {
+        const auto ip = frame.bytesOrZero<4>(ipOffset);
+        p.ip = std::uint32_t{ip[0]} << 24 | std::uint32_t{ip[1]} << 16 | std::uint32_t{ip[2]} << 8 |
+               ip[3];
+    }
     p.seen = true;
     std::lock_guard lock(side.lock);
     side.partner = p;
@@ -101,12 +108,12 @@ void SingleNodeStats::count(Side& side, const pcap_pkthdr& header, const std::ui
 
 void SingleNodeStats::countReceived(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept {
     // The partner is the sender: Ethernet and IPv4 source.
-    count(m_received, header, bytes, 6, 26);
+    count(m_received, header, bytes, layout::kEthSource, layout::kIpv4Source);
 }
 
 void SingleNodeStats::countSent(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept {
     // The partner is the receiver: Ethernet and IPv4 destination.
-    count(m_sent, header, bytes, 0, 30);
+    count(m_sent, header, bytes, layout::kEthDestination, layout::kIpv4Destination);
 }
 
 void SingleNodeStats::partnerTexts(Side& side, QString& mac, QString& ip) {

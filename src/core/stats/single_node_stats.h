@@ -102,7 +102,7 @@ private:
     };
     static std::size_t index(int d) { return static_cast<std::size_t>(d < 0 || d > 2 ? 0 : d); }
     static void count(Side& side, const pcap_pkthdr& header, const std::uint8_t* bytes,
-                      int macOffset, int ipOffset) noexcept;
+                      std::size_t macOffset, std::size_t ipOffset) noexcept;
     static void partnerTexts(Side& side, QString& mac, QString& ip);
 
     qint64 m_linkSpeed = 1;

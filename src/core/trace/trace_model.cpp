@@ -1,5 +1,7 @@
 #include "core/trace/trace_model.h"
 
+#include "core/analysis/frame_layout.h"
+#include "core/analysis/frame_reader.h"
 #include "core/trace/trace_colours.h"
 
 #include <algorithm>
@@ -14,11 +16,15 @@ void TraceModel::handleFrame(const std::uint8_t* bytes, std::size_t length) {
         m_dropBound.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    if (length < 14)
+    // The whole Ethernet header: the colour reads its type.
+    const FrameReader frame(bytes, length);
+    const auto destinationMac = frame.bytes<6>(layout::kEthDestination);
+    const auto sourceMac = frame.bytes<6>(layout::kEthSource);
+    if (!frame.has(0, layout::kEthHeaderEnd) || !destinationMac || !sourceMac)
         return;
     const MacAddress monitored = m_monitored.load(std::memory_order_relaxed);
-    const MacAddress destination = macAddressAt(bytes);
-    const MacAddress source = macAddressAt(bytes + 6);
+    const MacAddress destination = macAddressAt(destinationMac->data());
+    const MacAddress source = macAddressAt(sourceMac->data());
     TraceDirection direction;
     MacAddress peer;
     if (source == monitored) {
