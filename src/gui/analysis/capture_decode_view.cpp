@@ -8,7 +8,6 @@
 #include "core/app/message_service.h"
 #include "core/app/settings_store.h"
 #include "core/app/toolbar_art.h"
-#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
 #include "gui/analysis/filter_wizard.h"
 #include "gui/widgets/row_list_view.h"
@@ -114,6 +113,31 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     font.setPointSize(8);
     setFont(font);
 
+    buildList();
+    buildDetailPanes();
+    buildBars();
+    buildShortcuts();
+    buildLayout();
+    connectPanes();
+
+    m_model.setTimeFormat(TimeFormat(storedTimeFormat()));
+    m_scanTimer.setInterval(50);
+    connect(&m_scanTimer, &QTimer::timeout, this, &CCaptureDecodeView::pollScan);
+
+    m_session.setFileReplay(FileReplay::AsFastAsPossible);
+    m_session.setHandler([this](const pcap_pkthdr& header, const std::uint8_t* bytes) {
+        // A file started again goes on behind the frames it already gave.
+        if (m_resume.admit())
+            m_store.append(frameHeaderFrom(header), bytes);
+    });
+
+    setUpRunners();
+
+    m_timer.setInterval(100);
+    connect(&m_timer, &QTimer::timeout, this, &CCaptureDecodeView::tick);
+}
+
+void CCaptureDecodeView::buildList() {
     // Rows of one height and nothing kept per row: a capture of any length
     // costs the list no memory and no time per frame.
     m_list = new RowListView(this);
@@ -126,7 +150,9 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     m_list->horizontalHeader()->setStretchLastSection(true);
     for (int c = 0; c < CaptureListModel::ColumnCount; ++c)
         m_list->setColumnWidth(c, CaptureListModel::columnWidth(c));
+}
 
+void CCaptureDecodeView::buildDetailPanes() {
     m_tree = new QTreeWidget(this);
     m_tree->setHeaderHidden(true);
     m_tree->setRootIsDecorated(true);
@@ -136,7 +162,9 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     m_dump->setReadOnly(true);
     m_dump->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_dump->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
 
+void CCaptureDecodeView::buildBars() {
     // The display filter bar: a capture filter expression applied to the
     // stored frames. Green while it compiles, red (with libpcap's reason as
     // its tooltip) when it does not; Enter applies, Escape clears.
@@ -149,12 +177,6 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     connect(m_filterBar, &QLineEdit::textChanged, this, &CCaptureDecodeView::checkDisplayFilter);
     connect(m_filterBar, &QLineEdit::returnPressed, this,
             [this] { applyDisplayFilter(m_filterBar->text()); });
-    auto* clearFilter = new QShortcut(QKeySequence(Qt::Key_Escape), m_filterBar, nullptr, nullptr,
-                                      Qt::WidgetShortcut);
-    connect(clearFilter, &QShortcut::activated, this, [this] {
-        m_filterBar->clear();
-        applyDisplayFilter(QString());
-    });
 
     // Find: text in any column, from the current row on.
     m_findBar = new QLineEdit(this);
@@ -163,13 +185,25 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     m_findBar->setAccessibleName(QStringLiteral("Find"));
     m_findBar->hide();
     connect(m_findBar, &QLineEdit::returnPressed, this, [this] { find(m_findBar->text(), true); });
+}
+
+void CCaptureDecodeView::buildShortcuts() {
+    // Escape clears the display filter, and closes the find bar.
+    auto* clearFilter = new QShortcut(QKeySequence(Qt::Key_Escape), m_filterBar, nullptr, nullptr,
+                                      Qt::WidgetShortcut);
+    connect(clearFilter, &QShortcut::activated, this, [this] {
+        m_filterBar->clear();
+        applyDisplayFilter(QString());
+    });
     auto* closeFind = new QShortcut(QKeySequence(Qt::Key_Escape), m_findBar, nullptr, nullptr,
                                     Qt::WidgetShortcut);
     connect(closeFind, &QShortcut::activated, this, [this] {
         m_findBar->hide();
         m_list->setFocus();
     });
+}
 
+void CCaptureDecodeView::buildLayout() {
     // Panes the operator can resize; their sizes and the column widths are
     // kept in the settings.
     m_lowerSplitter = new QSplitter(Qt::Horizontal, this);
@@ -188,7 +222,9 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     layout->addWidget(m_filterBar);
     layout->addWidget(m_findBar);
     layout->addWidget(m_splitter, 1);
+}
 
+void CCaptureDecodeView::connectPanes() {
     // Enter on a row shows it as a double-click does; so does moving the
     // current row with the mouse or the keys.
     connect(m_list, &QAbstractItemView::activated, this,
@@ -203,22 +239,9 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
             [this](QTreeWidgetItem* item) { highlightBytes(item); });
     connect(m_dump, &QPlainTextEdit::cursorPositionChanged, this,
             &CCaptureDecodeView::selectFieldAtCursor);
+}
 
-    m_model.setTimeFormat(TimeFormat(storedTimeFormat()));
-    m_scanTimer.setInterval(50);
-    connect(&m_scanTimer, &QTimer::timeout, this, &CCaptureDecodeView::pollScan);
-
-    m_session.setFileReplay(FileReplay::AsFastAsPossible);
-    m_session.setHandler([this](const pcap_pkthdr& header, const std::uint8_t* bytes) {
-        // A file started again goes on behind the frames it already gave.
-        if (m_skip > 0) {
-            --m_skip;
-            return;
-        }
-        m_store.append(frameHeaderFrom(header), bytes);
-        ++m_fileFrames;
-    });
-
+void CCaptureDecodeView::setUpRunners() {
     m_askFrameNumber = [](QWidget* parent, qulonglong last) -> qulonglong {
         bool ok = false;
         const int n =
@@ -239,9 +262,6 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
         wizard.setNodePicker(m_picker);
         return wizard.run();
     };
-
-    m_timer.setInterval(100);
-    connect(&m_timer, &QTimer::timeout, this, &CCaptureDecodeView::tick);
 }
 
 CCaptureDecodeView::~CCaptureDecodeView() {
@@ -260,14 +280,7 @@ void CCaptureDecodeView::onInitialUpdate() {
 bool CCaptureDecodeView::start() {
     if (m_session.isRunning())
         return true;
-    const QString adapter = app::selectedAdapter();
-    if (adapter != m_fileAdapter) {
-        // Another source: nothing of it has been read yet.
-        m_fileAdapter = isCaptureFileAdapter(adapter) ? adapter : QString();
-        m_fileFrames = 0;
-        m_fileDone = false;
-    }
-    if (!m_fileAdapter.isEmpty() && m_fileDone) {
+    if (!m_resume.begin(app::selectedAdapter())) {
         // Reading it again would list every frame twice.
         if (host())
             host()->showStatusMessage(
@@ -277,7 +290,6 @@ bool CCaptureDecodeView::start() {
         setButtons();
         return false;
     }
-    m_skip = m_fileFrames;
     m_session.setFilter(m_filter);
     m_reportedEnd = false;
     const CaptureStartResult result = m_session.start();
@@ -296,8 +308,7 @@ bool CCaptureDecodeView::start() {
 }
 
 void CCaptureDecodeView::stop() {
-    if (m_session.readsFile() && m_session.loopEnd() == LoopEnd::EndOfFile)
-        m_fileDone = true;
+    m_resume.end(m_session.readsFile() && m_session.loopEnd() == LoopEnd::EndOfFile);
     m_session.stop();
     tick(); // frames stored before the stop are listed too
     setButtons();
@@ -352,7 +363,7 @@ bool CCaptureDecodeView::isViewCommandEnabled(int command) const {
 }
 
 void CCaptureDecodeView::tick() {
-    if (m_scan.joinable())
+    if (m_scan.running())
         return; // the list waits for the display filter's first pass
     QScrollBar* bar = m_list->verticalScrollBar();
     // Follow new frames only when the operator is at the end of the list and
@@ -414,28 +425,21 @@ bool CCaptureDecodeView::applyDisplayFilter(const QString& expression) {
     }
     // The frames stored so far are tested on a thread of their own, with the
     // progress in the status bar; later ones as they come.
-    m_pendingFilter = std::move(filter);
-    m_scanEnd = m_store.size();
-    m_scanDone.store(0);
-    m_scanCancel.store(false);
-    m_scanResult.clear();
-    m_scan = std::thread([this] {
-        m_scanResult = m_pendingFilter->scan(m_store, 0, m_scanEnd, &m_scanDone, &m_scanCancel);
-    });
+    m_scan.start(m_store, std::move(filter));
     m_scanTimer.start();
     return true;
 }
 
 void CCaptureDecodeView::pollScan() {
-    if (!m_scan.joinable()) {
+    if (!m_scan.running()) {
         m_scanTimer.stop();
         return;
     }
-    const std::size_t done = m_scanDone.load();
-    if (done < m_scanEnd) {
+    if (!m_scan.finished()) {
         if (host())
             host()->showStatusMessage(
-                QStringLiteral("Filtering: %1 of %2 frames").arg(done).arg(m_scanEnd), 0);
+                QStringLiteral("Filtering: %1 of %2 frames").arg(m_scan.done()).arg(m_scan.end()),
+                0);
         return;
     }
     finishScan();
@@ -443,33 +447,27 @@ void CCaptureDecodeView::pollScan() {
 
 void CCaptureDecodeView::finishScan() {
     m_scanTimer.stop();
-    if (!m_scan.joinable())
+    if (!m_scan.running())
         return;
-    m_scan.join();
-    m_displayFilter = std::move(m_pendingFilter);
-    m_model.showOnly(m_displayFilter.get(), std::move(m_scanResult), m_scanEnd);
-    m_scanResult.clear();
+    DisplayFilterScan::Result result = m_scan.take();
+    m_displayFilter = std::move(result.filter);
+    m_model.showOnly(m_displayFilter.get(), std::move(result.matches), result.end);
     if (host())
         host()->showStatusMessage(QStringLiteral("Display filter: %1 of %2 frames shown")
                                       .arg(m_model.rowCount())
-                                      .arg(m_scanEnd));
+                                      .arg(result.end));
     tick();
 }
 
 void CCaptureDecodeView::waitForDisplayFilter() {
-    while (m_scan.joinable() && m_scanDone.load() < m_scanEnd)
+    while (!m_scan.finished())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     finishScan();
 }
 
 void CCaptureDecodeView::cancelScan() {
     m_scanTimer.stop();
-    if (m_scan.joinable()) {
-        m_scanCancel.store(true);
-        m_scan.join();
-    }
-    m_pendingFilter.reset();
-    m_scanResult.clear();
+    m_scan.cancel();
 }
 
 bool CCaptureDecodeView::find(const QString& text, bool forward) {
@@ -554,12 +552,10 @@ void CCaptureDecodeView::restoreLayout() {
 }
 
 void CCaptureDecodeView::clearAll() {
-    m_fileDone = false;
-    m_fileFrames = 0;
+    m_resume.forget();
     // A scan reads the store that is about to be emptied.
-    const bool scanning = m_scan.joinable();
-    std::unique_ptr<DisplayFilter> pending = scanning ? std::move(m_pendingFilter) : nullptr;
-    cancelScan();
+    m_scanTimer.stop();
+    std::unique_ptr<DisplayFilter> pending = m_scan.cancel();
     if (pending)
         m_displayFilter = std::move(pending);
     m_model.reset();

@@ -1,20 +1,20 @@
 #pragma once
 
+#include "core/addressbook/picked_node.h"
 #include "core/analysis/capture_list_model.h"
 #include "core/analysis/decode_tree.h"
 #include "core/analysis/display_filter.h"
+#include "core/analysis/display_filter_scan.h"
+#include "core/analysis/file_resume.h"
 #include "core/analysis/frame_store.h"
 #include "core/capture/capture_session.h"
-#include "core/addressbook/picked_node.h"
 #include "gui/shell/capture_view.h"
 
 #include <QTimer>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -108,6 +108,15 @@ protected:
     bool isViewCommandEnabled(int command) const override;
 
 private:
+    // The constructor's steps, in the order the widgets are made.
+    void buildList();
+    void buildDetailPanes();
+    void buildBars();
+    void buildShortcuts();
+    void buildLayout();
+    void connectPanes();
+    void setUpRunners();
+
     void clearAll();
     void saveCommand();
     void goToFrameCommand();
@@ -129,12 +138,7 @@ private:
     qint64 m_linkSpeed = 0;
     QTimer m_timer;
     bool m_reportedEnd = false;
-    // What is known of the capture file read last, so that a new start neither
-    // lists its frames twice nor reads a finished file again.
-    QString m_fileAdapter;        ///< "file:..." of the file; empty for a device
-    std::size_t m_fileFrames = 0; ///< its frames listed (capture thread, while running)
-    bool m_fileDone = false;      ///< read to its end
-    std::size_t m_skip = 0;       ///< frames the running read passes over
+    qarsilo::FileResume m_resume; ///< what a new start of the file read last goes on from
     std::function<QString(QWidget*)> m_saveChooser;
     std::function<qulonglong(QWidget*, qulonglong)> m_askFrameNumber;
 
@@ -144,14 +148,9 @@ private:
     int m_shownBytes = 0;
     std::pair<int, int> m_highlighted{-1, 0};
 
-    // The display filter in use, and the one whose first pass runs.
+    // The display filter in use, and the first pass of a new one.
     std::unique_ptr<qarsilo::DisplayFilter> m_displayFilter;
-    std::unique_ptr<qarsilo::DisplayFilter> m_pendingFilter;
-    std::thread m_scan;
-    std::size_t m_scanEnd = 0;
-    std::atomic<std::size_t> m_scanDone{0};
-    std::atomic<bool> m_scanCancel{false};
-    std::vector<std::uint32_t> m_scanResult;
+    qarsilo::DisplayFilterScan m_scan;
     QTimer m_scanTimer;
     FilterWizardRunner m_filterWizard;
     qarsilo::NodePicker m_picker;
