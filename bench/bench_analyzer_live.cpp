@@ -8,7 +8,6 @@
 //
 //   qarsilo-bench-analyzer-live [--rate 100000] [--seconds 10] [--capture process|helper]
 
-#include "support/live_net.h"
 #include "capture_switch.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
@@ -16,6 +15,7 @@
 #include "gui/shell/main_frame.h"
 #include "gui/shell/qarsilo_view.h"
 #include "gui/widgets/row_list_view.h"
+#include "support/live_net.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -9,7 +9,6 @@
 //
 //   qarsilo-bench-chart-live [--rate 200000] [--seconds 10] [--runs 1] [--capture process|helper]
 
-#include "support/live_net.h"
 #include "capture_switch.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
@@ -17,6 +16,7 @@
 #include "gui/shell/qarsilo_view.h"
 #include "gui/stats/pd_l2_view.h"
 #include "support/chart_frames.h"
+#include "support/live_net.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

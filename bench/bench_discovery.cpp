@@ -8,15 +8,15 @@
 //                           [--save 10000] [--runs 5]
 //   qarsilo-bench-discovery --live [--seconds 60] [--rate 5000000]
 
-#include "support/live_net.h"
 #include "core/app/app_state.h"
 #include "core/app/message_service.h"
 #include "core/discovery/discovery_database.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
-#include "support/duplicate_oracle.h"
 #include "gui/discovery/autodiscovery_dlg.h"
 #include "gui/widgets/report_list.h"
+#include "support/duplicate_oracle.h"
+#include "support/live_net.h"
 
 #include <QApplication>
 #include <QCheckBox>

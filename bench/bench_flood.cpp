@@ -21,15 +21,14 @@
 // the flood goes on, the baseline of the interface thread's stalls on the
 // machine as loaded.
 
+#include "app/builtin_views.h"
 #include "bench_util.h"
-#include "support/live_net.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/message_service.h"
 #include "core/app/settings_store.h"
 #include "gui/analysis/capture_decode_view.h"
 #include "gui/discovery/autodiscovery_dlg.h"
-#include "app/builtin_views.h"
 #include "gui/shell/main_frame.h"
 #include "gui/shell/view_registry.h"
 #include "gui/stats/chart_view.h"
@@ -37,6 +36,7 @@
 #include "gui/stats/single_node_view.h"
 #include "gui/trace/traffic_trace_single.h"
 #include "gui/widgets/report_list.h"
+#include "support/live_net.h"
 #include "support/trace_frames.h"
 
 #include <QApplication>

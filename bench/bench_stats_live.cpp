@@ -9,7 +9,6 @@
 //
 //   qarsilo-bench-stats-live [--rate 200000] [--seconds 10] [--capture process|helper]
 
-#include "support/live_net.h"
 #include "capture_switch.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
@@ -18,6 +17,7 @@
 #include "gui/stats/general_info_view.h"
 #include "gui/widgets/row_list_view.h"
 #include "support/chart_frames.h"
+#include "support/live_net.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -11,7 +11,6 @@
 //                            [--show-packets on|off] [--runs 1]
 
 #include "bench_util.h"
-#include "support/live_net.h"
 #include "core/addressbook/address_database.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
@@ -19,6 +18,7 @@
 #include "gui/shell/main_frame.h"
 #include "gui/shell/qarsilo_view.h"
 #include "gui/trace/traffic_trace_single.h"
+#include "support/live_net.h"
 #include "support/trace_frames.h"
 
 #include <QApplication>

@@ -21,8 +21,7 @@ PickedNode pickFromAddressBook(QWidget* parent) {
     return runAddressBook(parent);
 }
 
-template <typename View>
-CView* withPicker(View* view, void (View::*set)(qarsilo::NodePicker)) {
+template <typename View> CView* withPicker(View* view, void (View::*set)(qarsilo::NodePicker)) {
     (view->*set)(pickFromAddressBook);
     return view;
 }
@@ -62,4 +61,3 @@ ViewRegistry builtinViews() {
           });
     return r;
 }
-

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/app/settings_store.h"
 #include "app/builtin_views.h"
+#include "core/app/settings_store.h"
 
 #include <QObject>
 #include <functional>

@@ -1,4 +1,3 @@
-#include "support/address_test_util.h"
 #include "app/qarsilo_app.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
@@ -10,6 +9,7 @@
 #include "gui/widgets/ip_address_edit.h"
 #include "gui/widgets/mask_edit.h"
 #include "gui/widgets/report_list.h"
+#include "support/address_test_util.h"
 #include "support/scripted_message_service.h"
 #include "support/test_util.h"
 

@@ -1,5 +1,5 @@
-#include "support/address_test_util.h"
 #include "core/addressbook/address_database.h"
+#include "support/address_test_util.h"
 #include "support/test_util.h"
 
 #include <QDir>

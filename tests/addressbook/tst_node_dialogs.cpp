@@ -1,4 +1,3 @@
-#include "support/address_test_util.h"
 #include "gui/addressbook/add_node_dlg.h"
 #include "gui/addressbook/group_editor_dlg.h"
 #include "gui/addressbook/new_info_dlg.h"
@@ -6,6 +5,7 @@
 #include "gui/widgets/ip_address_edit.h"
 #include "gui/widgets/mask_edit.h"
 #include "gui/widgets/report_list.h"
+#include "support/address_test_util.h"
 #include "support/scripted_message_service.h"
 #include "support/test_util.h"
 

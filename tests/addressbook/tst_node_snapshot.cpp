@@ -1,5 +1,5 @@
-#include "support/address_test_util.h"
 #include "core/addressbook/node_snapshot.h"
+#include "support/address_test_util.h"
 #include "support/test_util.h"
 
 #include <QTemporaryDir>

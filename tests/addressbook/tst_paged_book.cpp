@@ -1,9 +1,9 @@
-#include "support/address_test_util.h"
 #include "core/addressbook/node_columns.h"
 #include "core/addressbook/node_query.h"
 #include "core/lists/report_list_model.h"
 #include "gui/addressbook/address_book_dlg.h"
 #include "gui/widgets/report_list.h"
+#include "support/address_test_util.h"
 #include "support/scripted_message_service.h"
 
 #include <QAbstractItemModelTester>

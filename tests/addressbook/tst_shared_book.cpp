@@ -1,10 +1,10 @@
-#include "support/address_test_util.h"
 #include "core/app/settings_store.h"
 #include "core/discovery/discovery_database.h"
 #include "core/discovery/discovery_tables.h"
 #include "gui/addressbook/address_book_dlg.h"
 #include "gui/addressbook/book_location_dlg.h"
 #include "gui/widgets/report_list.h"
+#include "support/address_test_util.h"
 #include "support/scripted_message_service.h"
 
 #include <QDateTime>

@@ -1,4 +1,3 @@
-#include "support/run_process.h"
 #include "core/analysis/classify.h"
 #include "core/analysis/decode_tree.h"
 #include "core/analysis/hex_dump.h"
@@ -10,6 +9,7 @@
 #include "gui/shell/main_frame.h"
 #include "gui/shell/qarsilo_view.h"
 #include "gui/widgets/row_list_view.h"
+#include "support/run_process.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
 

@@ -1,5 +1,5 @@
 #include "core/analysis/file_resume.h"
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 
 #include <QTest>
 

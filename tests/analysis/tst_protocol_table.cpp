@@ -6,7 +6,7 @@
 #include "core/analysis/protocol_table.h"
 #include "core/stats/distribution_tables.h"
 #include "core/trace/trace_colours.h"
-#include "stats/chart_frames.h"
+#include "support/chart_frames.h"
 
 #include <QTest>
 

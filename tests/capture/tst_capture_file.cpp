@@ -1,10 +1,10 @@
 // CaptureSession over capture files: counts, filters, snapshot length, paced
 // replay, end of file, failures and their reports, the fatal stop path.
 
-#include "support/capture_test_util.h"
 #include "core/app/app_state.h"
 #include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
+#include "support/capture_test_util.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
 

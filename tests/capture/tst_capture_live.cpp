@@ -1,9 +1,9 @@
 // CaptureSession on a live adapter: a veth pair in a network namespace that
 // each test makes for itself. Needs root; skipped elsewhere.
 
+#include "core/capture/capture_session.h"
 #include "support/capture_test_util.h"
 #include "support/live_net.h"
-#include "core/capture/capture_session.h"
 #include "support/scripted_message_service.h"
 
 #include <QTest>

@@ -2,8 +2,8 @@
 // arrives, a command that fails or ends is told with its standard error text,
 // and Stop ends the command's whole process group.
 
-#include "support/capture_test_util.h"
 #include "core/capture/capture_session.h"
+#include "support/capture_test_util.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
 

@@ -3,9 +3,9 @@
 // capture files that are empty, folders or cut short; address books that are
 // damaged, not address books, read-only or locked by another program.
 
+#include "core/capture/native_path.h"
 #include "support/capture_test_util.h"
 #include "support/run_process.h"
-#include "core/capture/native_path.h"
 #include "support/test_paths.h"
 
 #include "core/addressbook/address_database.h"

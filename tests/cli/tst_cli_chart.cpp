@@ -1,10 +1,10 @@
 // qarsilo-cli chart: the rows per second of crafted captures, cumulative, the
 // two captures of the application chart, the pictures it writes, failures.
 
-#include "support/capture_test_util.h"
-#include "support/run_process.h"
 #include "core/stats/distribution_chart.h"
+#include "support/capture_test_util.h"
 #include "support/chart_frames.h"
+#include "support/run_process.h"
 #include "support/stream_run.h"
 #include "support/test_paths.h"
 

@@ -2,9 +2,9 @@
 // as expected, the same text the core builds in-process, and the failures
 // with their exit codes and messages.
 
-#include "support/run_process.h"
 #include "core/analysis/decode_tree.h"
 #include "core/analysis/hex_dump.h"
+#include "support/run_process.h"
 #include "support/test_paths.h"
 
 #include <QDir>

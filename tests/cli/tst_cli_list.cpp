@@ -1,10 +1,10 @@
 // qarsilo-cli list over the shared captures: line counts, the line format,
 // failures and their exit codes.
 
-#include "support/capture_test_util.h"
-#include "support/run_process.h"
 #include "core/analysis/classify.h"
 #include "core/analysis/frame.h"
+#include "support/capture_test_util.h"
+#include "support/run_process.h"
 #include "support/test_paths.h"
 
 #include <QFile>

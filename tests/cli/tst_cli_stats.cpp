@@ -1,10 +1,10 @@
 // qarsilo-cli stats: the general and single node lines per second of crafted
 // captures and of kept ones, against figures worked out here; failures.
 
-#include "support/capture_test_util.h"
-#include "support/run_process.h"
-#include "support/chart_frames.h"
 #include "support/capture_frames.h"
+#include "support/capture_test_util.h"
+#include "support/chart_frames.h"
+#include "support/run_process.h"
 #include "support/test_paths.h"
 
 #include <QTemporaryDir>

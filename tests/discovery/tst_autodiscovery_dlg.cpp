@@ -2,15 +2,15 @@
 // seen lists across captures, the warnings, the mode boxes, saving, reverse
 // lookups and the tooltips.
 
-#include "support/address_test_util.h"
-#include "support/live_net.h"
 #include "core/app/app_state.h"
 #include "core/capture/adapter_name.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
-#include "support/discovery_test_util.h"
 #include "gui/discovery/autodiscovery_dlg.h"
 #include "gui/widgets/report_list.h"
+#include "support/address_test_util.h"
+#include "support/discovery_test_util.h"
+#include "support/live_net.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
 #include "support/test_util.h"

@@ -2,13 +2,13 @@
 // replayed into a veth pair inside a private network namespace while the
 // dialog listens. Needs root; skipped elsewhere.
 
-#include "support/live_net.h"
 #include "core/app/app_state.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
 #include "gui/discovery/autodiscovery_dlg.h"
 #include "gui/widgets/report_list.h"
 #include "support/capture_frames.h"
+#include "support/live_net.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
 #include "support/test_util.h"

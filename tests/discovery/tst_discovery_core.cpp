@@ -2,12 +2,12 @@
 // local-range selection, the linear duplicate pass against a plain quadratic
 // one, the buffer's compaction, and compare and save over a real database.
 
-#include "support/address_test_util.h"
 #include "core/discovery/discovery_database.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
 #include "core/discovery/oui_table.h"
 #include "core/discovery/reverse_lookup.h"
+#include "support/address_test_util.h"
 #include "support/discovery_test_util.h"
 #include "support/duplicate_oracle.h"
 #include "support/test_util.h"

@@ -66,8 +66,8 @@ private Q_SLOTS:
             << S::Toggle << false << QList<int>{start, book} << true << false;
         QTest::newRow("toggle, capturing")
             << S::Toggle << true << QList<int>{stop, book} << false << true;
-        QTest::newRow("both, stopped") << S::Both << false << QList<int>{start, stop, book} << true
-                                       << false;
+        QTest::newRow("both, stopped")
+            << S::Both << false << QList<int>{start, stop, book} << true << false;
         // Start stays offered while capturing: it re-reads the view's fields.
         QTest::newRow("both, capturing")
             << S::Both << true << QList<int>{start, stop, book} << true << true;

@@ -4,14 +4,14 @@
 // at full speed feeding one window's counters.
 
 #include "app/builtin_views.h"
-#include "support/capture_test_util.h"
-#include "support/chart_frames.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
 #include "core/capture/adapter_name.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
+#include "support/capture_test_util.h"
+#include "support/chart_frames.h"
 #include "support/scripted_message_service.h"
 
 #include <QDateTime>

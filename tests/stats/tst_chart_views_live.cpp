@@ -1,14 +1,14 @@
 // The chart windows on a live adapter: a veth pair in a network namespace
 // that each test makes for itself. Needs root; skipped elsewhere.
 
-#include "support/capture_test_util.h"
-#include "support/live_net.h"
-#include "support/chart_frames.h"
+#include "app/builtin_views.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
-#include "app/builtin_views.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/chart_view.h"
+#include "support/capture_test_util.h"
+#include "support/chart_frames.h"
+#include "support/live_net.h"
 #include "support/scripted_message_service.h"
 
 #include <QSettings>

@@ -1,9 +1,9 @@
 // The chart windows' categories from crafted frames, their byte texts, and the
 // tick: per second, cumulative, a quiet second, the switch to the pie.
 
-#include "support/chart_frames.h"
 #include "core/stats/distribution_chart.h"
 #include "core/stats/file_seconds.h"
+#include "support/chart_frames.h"
 
 #include <QTest>
 

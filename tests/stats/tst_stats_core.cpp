@@ -3,12 +3,12 @@
 // single node figures and address lookups, and capture threads feeding the
 // counters while the tick takes them.
 
-#include "support/chart_frames.h"
 #include "core/stats/general_stats.h"
 #include "core/stats/rolling_graph_canvas.h"
 #include "core/stats/single_node_stats.h"
 #include "core/stats/tick_clock.h"
 #include "core/stats/top_users_model.h"
+#include "support/chart_frames.h"
 
 #include <QAbstractItemModelTester>
 #include <QTest>

@@ -4,8 +4,6 @@
 // handing it on, the single node view's captures, lookups and picker.
 
 #include "app/builtin_views.h"
-#include "support/capture_test_util.h"
-#include "support/chart_frames.h"
 #include "core/addressbook/address_database.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
@@ -16,6 +14,8 @@
 #include "gui/stats/rolling_graph.h"
 #include "gui/stats/single_node_view.h"
 #include "gui/widgets/report_list.h"
+#include "support/capture_test_util.h"
+#include "support/chart_frames.h"
 #include "support/scripted_message_service.h"
 
 #include <QAbstractItemModelTester>

@@ -31,8 +31,8 @@ public:
     QString linkSpeed;
     QString viewStatus;
     QStringList messages;
-    QSet<int> views;      ///< the views hasView() reports
-    QList<int> switches;  ///< the switches asked for, in order
+    QSet<int> views;     ///< the views hasView() reports
+    QList<int> switches; ///< the switches asked for, in order
 };
 
 } // namespace qarsilo::test

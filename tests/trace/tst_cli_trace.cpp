@@ -2,9 +2,9 @@
 // second, worked out by hand from the frames below (quiet seconds until the
 // table is empty, then the jump to the next frame), and its failures.
 
+#include "core/addressbook/address_database.h"
 #include "support/capture_test_util.h"
 #include "support/run_process.h"
-#include "core/addressbook/address_database.h"
 #include "support/stream_run.h"
 #include "support/test_paths.h"
 #include "support/trace_frames.h"

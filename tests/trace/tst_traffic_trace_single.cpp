@@ -2,7 +2,6 @@
 // what it reads and stores, its messages, monitoring with names from the
 // address book, the log, the board, the layer, the picker and Stop.
 
-#include "support/capture_test_util.h"
 #include "core/addressbook/address_database.h"
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
@@ -10,6 +9,7 @@
 #include "core/capture/adapter_name.h"
 #include "gui/trace/traffic_trace_single.h"
 #include "gui/widgets/mask_edit.h"
+#include "support/capture_test_util.h"
 #include "support/fake_view_host.h"
 #include "support/scripted_message_service.h"
 #include "support/trace_frames.h"

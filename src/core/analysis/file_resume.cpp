@@ -1,6 +1,6 @@
 #include "core/analysis/file_resume.h"
 
-#include "core/capture/adapter_list.h"
+#include "core/capture/adapter_name.h"
 
 namespace qarsilo {
 

@@ -11,7 +11,7 @@ public:
     /// How the toolbar shows the two commands.
     enum class StartStop {
         Toggle, ///< one button: Start while stopped, Stop while capturing
-        Both,   ///< both buttons; Start stays offered while capturing (it re-reads the view's fields)
+        Both, ///< both buttons; Start stays offered while capturing (it re-reads the view's fields)
     };
 
     CCaptureView(int templateId, StartStop style, QList<ViewButton> extraButtons,

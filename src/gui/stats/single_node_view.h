@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/addressbook/address_database.h"
+#include "core/addressbook/picked_node.h"
 #include "core/capture/capture_session.h"
 #include "core/stats/single_node_stats.h"
-#include "core/addressbook/picked_node.h"
 #include "gui/shell/capture_view.h"
 
 #include <QPointer>

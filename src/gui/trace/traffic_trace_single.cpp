@@ -429,5 +429,3 @@ QStringList CTrafficTraceSingle::logLines() const {
         out << m_log->item(i)->text().mid(11);
     return out;
 }
-
-

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/addressbook/picked_node.h"
 #include "core/capture/capture_session.h"
 #include "core/trace/trace_model.h"
-#include "core/addressbook/picked_node.h"
 #include "gui/shell/capture_view.h"
 
 #include <QElapsedTimer>
