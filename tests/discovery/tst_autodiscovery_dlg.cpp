@@ -315,7 +315,8 @@ private Q_SLOTS:
         QVERIFY(name != QLatin1String("-") && !name.isEmpty());
         QCOMPARE(dlg.nodeList()->text(1, CellDomainName), QStringLiteral("old.name"));
         // The name reaches the node a save stores, not only the list.
-        QCOMPARE(dlg.nodes().value(0).domainName, std::optional<QString>(name));
+        QVERIFY(!dlg.nodes().isEmpty());
+        QCOMPARE(dlg.nodes().first().domainName, std::optional<QString>(name));
         QCOMPARE(plainLog(dlg), QStringList({QStringLiteral("Sending Out DNS Queries"),
                                              QStringLiteral("127.0.0.1 -> ") + name,
                                              QStringLiteral("- -> no reply")}));
