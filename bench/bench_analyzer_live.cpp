@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     frame.show();
     frame.switchToView(view::CaptureDecode);
     auto* analyzer = qobject_cast<CCaptureDecodeView*>(frame.activeView());
-    if (!analyzer || !analyzer->capturing()) {
+    if (!analyzer || !analyzer->isCapturing()) {
         std::fprintf(stderr, "the analyzer did not start capturing\n");
         return 1;
     }

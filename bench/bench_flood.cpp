@@ -193,16 +193,13 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB, int sen
     } else {
         frame.switchToView(w.templateId);
         CView* v = frame.activeView();
-        if (auto* trace = qobject_cast<CTrafficTraceSingle*>(v); trace && !trace->capturing())
+        if (auto* trace = qobject_cast<CTrafficTraceSingle*>(v); trace && !trace->isCapturing())
             trace->start();
-        const bool started =
-            qobject_cast<CCaptureDecodeView*>(v) ? qobject_cast<CCaptureDecodeView*>(v)->capturing()
-            : qobject_cast<CChartView*>(v)       ? qobject_cast<CChartView*>(v)->isReady()
-            : qobject_cast<CGeneralInfoView*>(v) ? qobject_cast<CGeneralInfoView*>(v)->capturing()
-            : qobject_cast<CSingleNodeView*>(v)  ? qobject_cast<CSingleNodeView*>(v)->running()
-            : qobject_cast<CTrafficTraceSingle*>(v)
-                ? qobject_cast<CTrafficTraceSingle*>(v)->capturing()
-                : w.templateId == view::Start;
+        const auto* capturing = qobject_cast<CCaptureView*>(v);
+        const bool started = capturing ? capturing->isCapturing()
+                             : qobject_cast<CChartView*>(v)
+                                 ? qobject_cast<CChartView*>(v)->isReady()
+                                 : w.templateId == view::Start;
         if (!started) {
             std::fprintf(stderr, "%s: the window did not start capturing\n", w.name);
             return 1;

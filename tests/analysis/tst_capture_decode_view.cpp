@@ -126,24 +126,24 @@ private Q_SLOTS:
     }
 
     void startAndStopOnTheToolbar() {
-        QVERIFY(m_view->capturing());
+        QVERIFY(m_view->isCapturing());
         m_frame->updateCommandUi();
         QCOMPARE(toolbarTips(*m_frame),
                  (QStringList{QStringLiteral("Stop"), QStringLiteral("Address Book+")}));
         // The filter button runs the filter wizard.
         QVERIFY(m_frame->viewToolBar()->actions().at(1)->isEnabled());
         QVERIFY(m_frame->sendCommand(cmd::Stop));
-        QVERIFY(!m_view->capturing());
+        QVERIFY(!m_view->isCapturing());
         QCOMPARE(toolbarTips(*m_frame),
                  (QStringList{QStringLiteral("Start"), QStringLiteral("Address Book+")}));
         // Read at the pace of its time stamps (107 s), the file is still being
         // read when Start comes.
         m_view->session().setFileReplay(FileReplay::Paced, 1.0);
         m_view->changeFilter(QString());
-        QVERIFY(m_view->capturing());
+        QVERIFY(m_view->isCapturing());
         QVERIFY(m_frame->sendCommand(cmd::Stop));
         QVERIFY(m_frame->sendCommand(cmd::Start));
-        QVERIFY(m_view->capturing());
+        QVERIFY(m_view->isCapturing());
     }
 
     // A file is read once: Start after its end adds nothing and says so; Start
@@ -152,7 +152,7 @@ private Q_SLOTS:
         QTRY_COMPARE(m_view->store().size(), std::size_t(114));
         m_view->stop();
         QVERIFY(!m_view->start());
-        QVERIFY(!m_view->capturing());
+        QVERIFY(!m_view->isCapturing());
         QCOMPARE(m_view->store().size(), std::size_t(114));
         QVERIFY2(
             m_frame->statusText().startsWith(QStringLiteral("End of capture file: 114 frames")),
@@ -215,7 +215,7 @@ private Q_SLOTS:
         QVERIFY(messages.shown()[0].text.startsWith(
             QStringLiteral("The capture filter \"udp and (((\" cannot be used")));
         QCOMPARE(messages.shown()[0].caption, QStringLiteral("Error"));
-        QVERIFY(!m_view->capturing());
+        QVERIFY(!m_view->isCapturing());
         QCOMPARE(toolbarTips(*m_frame).value(0), QStringLiteral("Start"));
         QCOMPARE(m_view->model()->rowCount(), 0);
     }
@@ -230,7 +230,7 @@ private Q_SLOTS:
         QCOMPARE(messages.shown()[0].text.section(QLatin1Char('\n'), 0, 0),
                  QStringLiteral("Error opening selected adapter"));
         QCOMPARE(messages.shown()[0].caption, QStringLiteral("Error"));
-        QVERIFY(!v->capturing());
+        QVERIFY(!v->isCapturing());
         QCOMPARE(toolbarTips(*m_frame),
                  (QStringList{QStringLiteral("Start"), QStringLiteral("Address Book+")}));
         QCOMPARE(v->model()->rowCount(), 0);

@@ -219,7 +219,7 @@ private Q_SLOTS:
         const QString now = finished ? expression : before;
         QCOMPARE(view->filter(), now);
         QCOMPARE(SettingsStore().string(setting::filter), now);
-        QVERIFY(view->capturing());
+        QVERIFY(view->isCapturing());
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
+#include "core/app/settings_store.h"
 #include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 #include "core/capture/native_path.h"
@@ -619,11 +620,11 @@ private Q_SLOTS:
         {
             CMainFrame frame(loggingRegistry());
             frame.show();
-            QCOMPARE(CMainFrame::storedTimeFormat(), 0u);
+            QCOMPARE(storedTimeFormat(), 0u);
             QVERIFY(CMainFrame::recentFiles().size() <= 1);
             QVERIFY(frame.sendCommand(cmd::TimeSinceFirstFrame));
             frame.move(frame.pos() + QPoint(5, 5));
-            QCOMPARE(CMainFrame::storedTimeFormat(), damaged ? 0u : 2u);
+            QCOMPARE(storedTimeFormat(), damaged ? 0u : 2u);
         }
         QVERIFY(f.open(QIODevice::ReadOnly));
         if (damaged)

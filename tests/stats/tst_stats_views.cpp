@@ -189,7 +189,7 @@ private Q_SLOTS:
         auto* node = qobject_cast<CSingleNodeView*>(m_frame->activeView());
         QVERIFY(node);
         QCOMPARE(node->nodeMac(), QStringLiteral("02:00:00:00:00:02"));
-        QVERIFY(node->running());
+        QVERIFY(node->isCapturing());
         QCOMPARE(node->session(CSingleNodeView::kToSlot).filterText(),
                  QStringLiteral("ether dst 02:00:00:00:00:02"));
         QCOMPARE(node->session(CSingleNodeView::kFromSlot).filterText(),
@@ -235,7 +235,7 @@ private Q_SLOTS:
         QVERIFY(m_frame->sendCommand(cmd::Single));
         auto* node = qobject_cast<CSingleNodeView*>(m_frame->activeView());
         QVERIFY(node);
-        QVERIFY(!node->running());
+        QVERIFY(!node->isCapturing());
         QVERIFY(!node->session(0).isRunning());
         QVERIFY(!node->session(1).isRunning());
         QCOMPARE(messages.shown().size(), 1);
@@ -248,13 +248,13 @@ private Q_SLOTS:
         PickedNode pick;
         node->setPicker([&pick](QWidget*) { return pick; });
         QVERIFY(m_frame->sendCommand(cmd::AddressBookPlus));
-        QVERIFY(!node->running());
+        QVERIFY(!node->isCapturing());
         QCOMPARE(node->nodeMac(), stored);
 
         pick = {QStringLiteral("0A:0B:0C:0D:0E:0F"), QStringLiteral("10.0.0.9"),
                 QStringLiteral("HOST")};
         QVERIFY(m_frame->sendCommand(cmd::AddressBookPlus));
-        QVERIFY(node->running());
+        QVERIFY(node->isCapturing());
         QVERIFY(node->session(0).isRunning());
         QCOMPARE(SettingsStore().string(setting::macAddress), QStringLiteral("0A:0B:0C:0D:0E:0F"));
         QCOMPARE(node->info(CSingleNodeView::NodeName)->text(), QStringLiteral("HOST"));

@@ -96,7 +96,7 @@ private Q_SLOTS:
         QVERIFY(view->useNameBox()->isChecked());
         QVERIFY(view->showPacketsBox()->isChecked());
         QCOMPARE(view->logLines(), QStringList{QStringLiteral("Networktrace Started")});
-        QVERIFY(!view->capturing());
+        QVERIFY(!view->isCapturing());
         // The layer is kept for the run when the settings lose it.
         userSettings().remove(setting::layer);
         view = open();
@@ -113,7 +113,7 @@ private Q_SLOTS:
         QCOMPARE(messages.shown()[0].text, QStringLiteral("Please Select node to monitor"));
         QCOMPARE(messages.shown()[0].caption, QStringLiteral("Info"));
         QVERIFY(!userSettings().contains(setting::macAddress));
-        QVERIFY(!view->capturing());
+        QVERIFY(!view->isCapturing());
         // Half typed: said so, nothing stored, nothing captured.
         for (QChar c : QStringLiteral("1234"))
             view->macField()->typeCharacter(c);
@@ -160,7 +160,7 @@ private Q_SLOTS:
         SettingsStore().writeString(setting::macAddress, QStringLiteral("02:00:00:00:00:AA"));
         CTrafficTraceSingle* view = open();
         QVERIFY(view->start());
-        QVERIFY(view->capturing());
+        QVERIFY(view->isCapturing());
         QCOMPARE(view->session().filterText(), QStringLiteral("ether host 02:00:00:00:00:aa"));
         QCOMPARE(SettingsStore().string(setting::macAddress), QStringLiteral("02:00:00:00:00:aa"));
         QCOMPARE(view->monitoredLabel(), QStringLiteral("WATCHED"));
@@ -193,7 +193,7 @@ private Q_SLOTS:
         QCOMPARE(view->model().nodeLife(), 2);
 
         view->stop();
-        QVERIFY(!view->capturing());
+        QVERIFY(!view->isCapturing());
         QCOMPARE(view->logLines().last(), QStringLiteral("Capture stopped"));
         // Peers age out with the ticks that go on after Stop.
         for (int i = 0; i < 6; ++i)
@@ -232,12 +232,12 @@ private Q_SLOTS:
         CTrafficTraceSingle* view = open();
         view->setAddressPicker([](QWidget*) { return PickedNode{}; });
         view->pickNode();
-        QVERIFY(!view->capturing());
+        QVERIFY(!view->isCapturing());
         view->setAddressPicker([](QWidget*) {
             return PickedNode{QStringLiteral("02:00:00:00:00:AA"), {}, {}};
         });
         view->pickNode();
-        QVERIFY(view->capturing());
+        QVERIFY(view->isCapturing());
         QCOMPARE(view->macField()->text(), QStringLiteral("02:00:00:00:00:aa"));
         QVERIFY(view->model().animationsAllowed());
     }

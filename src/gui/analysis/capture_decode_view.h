@@ -42,7 +42,6 @@ public:
     bool start();
     /// Stops capturing; the list, the store, the tree and the dump stay.
     void stop();
-    bool capturing() const { return m_session.isRunning(); }
 
     /// Uses `filter` from now on: stops, stores it as "Filter", empties the
     /// list, the store, the tree and the dump, and starts again.

@@ -294,7 +294,7 @@ void CMainFrame::buildMenu() {
     action(cmd::FindPrevious)->setShortcut(QKeySequence::FindPrevious);
     action(cmd::GoToFrame)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     auto* timeFormats = new QActionGroup(this);
-    const quint32 format = storedTimeFormat();
+    const quint32 format = qarsilo::storedTimeFormat();
     for (int c :
          {int(cmd::TimeAsCaptured), int(cmd::TimeDateAndTime), int(cmd::TimeSinceFirstFrame)}) {
         QAction* a = action(c);
@@ -303,7 +303,7 @@ void CMainFrame::buildMenu() {
         timeFormats->addAction(a);
     }
     auto* replaySpeeds = new QActionGroup(this);
-    const quint32 speed = storedReplaySpeed();
+    const quint32 speed = qarsilo::storedReplaySpeed();
     for (int c : {int(cmd::ReplayRealTime), int(cmd::ReplayTenTimes), int(cmd::ReplayFastest)}) {
         QAction* a = action(c);
         a->setCheckable(true);
@@ -696,14 +696,6 @@ QString droppedFile(const QMimeData* data) {
     return data->urls()[0].toLocalFile();
 }
 } // namespace
-
-quint32 CMainFrame::storedTimeFormat() {
-    return qarsilo::storedTimeFormat();
-}
-
-quint32 CMainFrame::storedReplaySpeed() {
-    return qarsilo::storedReplaySpeed();
-}
 
 QStringList CMainFrame::recentFiles() {
     QStringList files = SettingsStore().string(setting::recentFiles).split(QLatin1Char('\n'));

@@ -76,12 +76,6 @@ public:
     /// cannot be read (the operator has been told).
     bool openCaptureFile(const QString& path);
 
-    /// View > Time Format as stored: 0 as captured, 1 date and time, 2 seconds since the first
-    /// frame.
-    static quint32 storedTimeFormat();
-    /// View > Replay Speed as stored: 0 real time (the default), 1 ten times, 2 as fast as
-    /// possible.
-    static quint32 storedReplaySpeed();
     /// The capture files opened last, newest first (at most kRecentFiles).
     static QStringList recentFiles();
     static constexpr int kRecentFiles = 10;

@@ -52,7 +52,6 @@ public:
     /// address starts nothing: the operator is asked to pick one.
     bool start();
     void stop();
-    bool running() const { return m_running; }
     /// "Address Book+": picks a station and watches it instead.
     void pickNode();
     void setPicker(Picker picker) { m_picker = std::move(picker); }

@@ -44,7 +44,6 @@ public:
     bool start();
     /// Stops the capture; the board and the peers stay until they age out.
     void stop();
-    bool capturing() const { return m_running; }
     /// Stop, pick a node from the address book and start with it.
     void pickNode();
     void setAddressPicker(AddressPicker picker) { m_picker = std::move(picker); }
