@@ -101,27 +101,6 @@ private Q_SLOTS:
         QVERIFY(!view.onCommand(cmd::BarGraph));
         QCOMPARE(view.viewCommands, (QList<int>{cmd::AddressBookPlus, cmd::BarGraph}));
     }
-
-    void startAndStopUpdateTheToolbar() {
-        FakeViewHost host;
-        CountingView view(CCaptureView::StartStop::Toggle, {});
-        view.initialUpdate(&host);
-        view.refresh();
-        QCOMPARE(host.buttonCommands(), QList<int>{cmd::Start});
-        QVERIFY(view.onCommand(cmd::Start));
-        QCOMPARE(host.buttonCommands(), QList<int>{cmd::Stop});
-        QVERIFY(view.onCommand(cmd::Stop));
-        QCOMPARE(host.buttonCommands(), QList<int>{cmd::Start});
-    }
-
-    void withoutHostNothingIsShown() {
-        // A view made on its own (or losing its frame) still starts and stops.
-        CountingView view(CCaptureView::StartStop::Toggle, kExtra);
-        QVERIFY(view.onCommand(cmd::Start));
-        QVERIFY(view.capturing);
-        QVERIFY(view.onCommand(cmd::Stop));
-        QVERIFY(!view.capturing);
-    }
 };
 
 QTEST_MAIN(TestCaptureView)
