@@ -28,15 +28,14 @@ public:
     QList<int> viewCommands;
 
 protected:
-    void startCommand() override {
+    bool start() override {
         ++starts;
         capturing = true;
-        setButtons();
+        return true;
     }
-    void stopCommand() override {
+    void stop() override {
         ++stops;
         capturing = false;
-        setButtons();
     }
     bool onViewCommand(int command) override {
         viewCommands << command;

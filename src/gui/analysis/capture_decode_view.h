@@ -39,9 +39,9 @@ public:
 
     /// Starts capturing (the Start command); false when the adapter or the
     /// filter failed, which the operator has been told.
-    bool start();
+    bool start() override;
     /// Stops capturing; the list, the store, the tree and the dump stay.
-    void stop();
+    void stop() override;
 
     /// Uses `filter` from now on: stops, stores it as "Filter", empties the
     /// list, the store, the tree and the dump, and starts again.
@@ -101,8 +101,6 @@ public Q_SLOTS:
 protected:
     void showEvent(QShowEvent* event) override;
     void onInitialUpdate() override;
-    void startCommand() override { start(); }
-    void stopCommand() override { stop(); }
     bool onViewCommand(int command) override;
     bool isViewCommandEnabled(int command) const override;
 

@@ -15,9 +15,9 @@ bool CCaptureView::onCommand(int command) {
         if (!isCommandEnabled(command))
             return false;
         if (command == cmd::Start)
-            startCommand();
+            start();
         else
-            stopCommand();
+            stop();
         return true;
     }
     return onViewCommand(command);

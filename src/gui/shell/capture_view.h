@@ -22,11 +22,12 @@ public:
 
     /// Whether the view captures now.
     virtual bool isCapturing() const = 0;
+    /// Start and Stop, as the toolbar sends them; start() is false when
+    /// nothing captures (the operator has been told why).
+    virtual bool start() = 0;
+    virtual void stop() = 0;
 
 protected:
-    /// Start and Stop as the toolbar sends them.
-    virtual void startCommand() = 0;
-    virtual void stopCommand() = 0;
     /// The view's other commands.
     virtual bool onViewCommand(int command);
     virtual bool isViewCommandEnabled(int command) const;

@@ -48,9 +48,9 @@ public:
     bool isCapturing() const override { return !m_stopped; }
 
     /// Start: captures again; counters, averages and peaks go on.
-    bool start();
+    bool start() override;
     /// Stop: the list keeps the interrupted second's frames.
-    void stop();
+    void stop() override;
     bool capturing() const { return m_session.isRunning(); }
 
     /// A right-click on the list: only while stopped, it takes the selected
@@ -86,8 +86,6 @@ public Q_SLOTS:
 
 protected:
     void onInitialUpdate() override;
-    void startCommand() override { start(); }
-    void stopCommand() override { stop(); }
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

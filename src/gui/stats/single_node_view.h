@@ -50,8 +50,8 @@ public:
 
     /// Start: the "From" capture, then the "To" capture. A node that is no MAC
     /// address starts nothing: the operator is asked to pick one.
-    bool start();
-    void stop();
+    bool start() override;
+    void stop() override;
     /// "Address Book+": picks a station and watches it instead.
     void pickNode();
     void setPicker(Picker picker) { m_picker = std::move(picker); }
@@ -79,8 +79,6 @@ public Q_SLOTS:
 
 protected:
     void onInitialUpdate() override;
-    void startCommand() override { start(); }
-    void stopCommand() override { stop(); }
     bool onViewCommand(int command) override;
     bool isViewCommandEnabled(int command) const override;
 

@@ -41,9 +41,9 @@ public:
 
     /// Start monitoring the MAC field's node; while monitoring, only re-reads
     /// the fields and stores the MAC. False when nothing captures.
-    bool start();
+    bool start() override;
     /// Stops the capture; the board and the peers stay until they age out.
-    void stop();
+    void stop() override;
     /// Stop, pick a node from the address book and start with it.
     void pickNode();
     void setAddressPicker(AddressPicker picker) { m_picker = std::move(picker); }
@@ -77,8 +77,6 @@ public Q_SLOTS:
 
 protected:
     void onInitialUpdate() override;
-    void startCommand() override { start(); }
-    void stopCommand() override { stop(); }
 
 private:
     void readFields(bool report);
