@@ -20,6 +20,7 @@
 namespace qarsilo {
 
 class CaptureSource;
+class FrameSink;
 struct SourceResult;
 
 /// Where the wait for a stream's capture header stands (windows only: the
@@ -139,7 +140,7 @@ public:
     static void setStreamWaitHandler(StreamWaitHandler handler);
 
 private:
-    class Sink;
+    friend class FrameSink;
     /// Reports as the window's row says for `status` and leaves the session
     /// stopped. `boxDetail`, when given, is the message box's second line
     /// instead of `error`.
@@ -147,8 +148,8 @@ private:
     CaptureStartResult fail(const SourceResult& failure);
     CaptureStartResult compileFilter(bool background);
     void run();
-    void runLoop(Sink& sink);
-    bool openStreamInBackground(Sink& sink);
+    void runLoop(FrameSink& sink);
+    bool openStreamInBackground(FrameSink& sink);
     void postOpenOutcome(bool failed);
     void settleOpen(bool failed);
     void deliver(const pcap_pkthdr& header, const std::uint8_t* bytes);

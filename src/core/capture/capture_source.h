@@ -19,18 +19,24 @@ namespace qarsilo {
 /// wake-up missed is still seen within this time.
 inline constexpr int kLiveReadTimeoutMs = 50;
 
+class CaptureSession;
+
 /// What a source's reads hand frames to: the session, on the capture thread.
+/// Calls straight into the session (there is no other receiver), so a frame
+/// costs no virtual call on its way to the handler.
 class FrameSink {
 public:
+    explicit FrameSink(CaptureSession& session)
+        : m_session(session) {}
     /// The session's stopped flag.
-    virtual bool stopped() const = 0;
+    bool stopped() const;
     /// One frame, cut to the window's snapshot length; dropped once Stop began.
-    virtual void deliver(const pcap_pkthdr& header, const u_char* bytes) = 0;
+    void deliver(const pcap_pkthdr& header, const u_char* bytes);
     /// Waits until `due`; false when Stop came first.
-    virtual bool waitUntil(std::chrono::steady_clock::time_point due) = 0;
+    bool waitUntil(std::chrono::steady_clock::time_point due);
 
-protected:
-    ~FrameSink() = default;
+private:
+    CaptureSession& m_session;
 };
 
 /// The outcome of opening a source. A failure's status says how the window's
