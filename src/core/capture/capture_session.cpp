@@ -327,9 +327,7 @@ bool CaptureSession::openStreamInBackground(FrameSink& sink) {
     if (!opened)
         return false; // Stop's wake-up: nothing to report
     if (!opened->ok()) {
-        m_openStatus = opened->status;
-        m_openError = opened->error;
-        m_openDetail = opened->boxDetail;
+        m_openFailure = *opened;
         postOpenOutcome(true);
         return false;
     }
@@ -365,7 +363,7 @@ void CaptureSession::settleOpen(bool failed) {
     m_thread.join();
     m_stopped.store(true, std::memory_order_release);
     *m_openCancelled = true;
-    fail(m_openStatus, m_openError, m_openDetail);
+    fail(m_openFailure);
     tellStreamWait(StreamWait::Failed, m_adapter);
 }
 

@@ -21,7 +21,6 @@ namespace qarsilo {
 
 class CaptureSource;
 class FrameSink;
-struct SourceResult;
 
 /// Where the wait for a stream's capture header stands (windows only: the
 /// command line still waits in start).
@@ -180,9 +179,7 @@ private:
     bool m_haveProgram = false;
     std::shared_ptr<bool> m_openCancelled;
     bool m_toldWaiting = false; // the wait handler heard Waiting and nothing after it
-    CaptureStatus m_openStatus = CaptureStatus::Started;
-    QString m_openError;
-    QString m_openDetail;
+    SourceResult m_openFailure; // a background open's failure, for the interface thread
     unsigned m_dropped = 0;
     std::thread m_thread;
 

@@ -39,15 +39,6 @@ private:
     CaptureSession& m_session;
 };
 
-/// The outcome of opening a source. A failure's status says how the window's
-/// row reports it; `boxDetail`, when set, is the message box's second line.
-struct SourceResult {
-    CaptureStatus status = CaptureStatus::Started;
-    QString error;
-    QString boxDetail;
-    bool ok() const { return status == CaptureStatus::Started; }
-};
-
 /// How one read of a source went.
 enum class ReadStep : std::uint8_t {
     More,      ///< frames (or none yet): read again unless stopped
