@@ -89,7 +89,7 @@ public:
     virtual void closeHandle();
     /// After closeHandle: ends what feeds the handle; the frames the system
     /// dropped during the run.
-    virtual unsigned finish() { return m_dropped; }
+    virtual unsigned finish() { return 0; }
     /// Frames dropped so far in the run.
     virtual unsigned droppedSoFar() const { return 0; }
     /// The process group of a child feeding the stream; 0 otherwise.
@@ -102,7 +102,6 @@ protected:
 
     SourceConfig m_config;
     pcap_t* m_handle = nullptr;
-    unsigned m_dropped = 0;
 };
 
 std::unique_ptr<CaptureSource> makeFileSource(SourceConfig config);
