@@ -1,5 +1,4 @@
 #include "core/capture/adapter_list.h"
-#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
 
 #include "support/test_util.h"
@@ -220,17 +219,6 @@ private Q_SLOTS:
         const qint64 speed = linkSpeedBps(dev, m_fake.sysfs());
         QCOMPARE(speed, bps);
         QVERIFY(speed > 0); // utilization divides by it
-    }
-
-    void captureFileNames() {
-        const QString name = captureFileAdapterName(QStringLiteral("/data/lan one.pcapng"));
-        QCOMPARE(name, QStringLiteral("file:/data/lan one.pcapng"));
-        QVERIFY(isCaptureFileAdapter(name));
-        QCOMPARE(captureFilePath(name), QStringLiteral("/data/lan one.pcapng"));
-        QVERIFY(!isCaptureFileAdapter(QStringLiteral("eth0")));
-        QCOMPARE(captureFilePath(QStringLiteral("eth0")), QString());
-        // "File:" is a device name, not the prefix: device names are case-sensitive.
-        QVERIFY(!isCaptureFileAdapter(QStringLiteral("File:/x")));
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "core/capture/adapter_list.h"
 
+#include "core/capture/capture_source.h"
 #include "core/capture/native_path.h"
 
 #include <QStringList>
@@ -35,11 +36,8 @@ bool canReadCaptureFile(const QString& path, QString* error) {
     }
     const int linkType = pcap_datalink(p);
     pcap_close(p);
-    if (linkType != DLT_EN10MB && error) {
-        const char* name = pcap_datalink_val_to_name(linkType);
-        *error = QStringLiteral("its frames are not Ethernet (link type %1)")
-                     .arg(name ? QString::fromLatin1(name) : QString::number(linkType));
-    }
+    if (linkType != DLT_EN10MB && error)
+        *error = notEthernetText(linkType);
     return linkType == DLT_EN10MB;
 }
 

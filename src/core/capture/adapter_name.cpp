@@ -2,6 +2,12 @@
 
 namespace qarsilo {
 
+namespace {
+// Adapter names of the form "file:PATH" stand for a capture file that every
+// window reads instead of a live adapter.
+constexpr QLatin1String kCaptureFilePrefix("file:");
+} // namespace
+
 bool AdapterName::selectsSource() const {
     switch (kind) {
     case AdapterKind::None:
@@ -39,7 +45,7 @@ QString captureFilePath(const QString& adapterName) {
 }
 
 QString captureFileAdapterName(const QString& path) {
-    return kCaptureFilePrefix + path;
+    return QString(kCaptureFilePrefix) + path;
 }
 
 bool isCommandAdapter(const QString& adapterName) {

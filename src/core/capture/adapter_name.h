@@ -29,9 +29,6 @@ struct AdapterName {
     bool operator==(const AdapterName&) const = default;
 };
 
-/// Adapter names of the form "file:PATH" stand for a capture file that every
-/// window reads instead of a live adapter.
-inline const QString kCaptureFilePrefix = QStringLiteral("file:");
 /// Adapter names of the form "pipe:COMMAND" read the pcap stream COMMAND
 /// writes on its standard output (run by /bin/sh in a process group of its own).
 inline constexpr const char* kCommandAdapterPrefix = "pipe:";

@@ -149,6 +149,15 @@ struct CaptureStartResult {
     bool ok() const { return status == CaptureStatus::Started; }
 };
 
+/// The outcome of opening a source. A failure's status says how the window's
+/// row reports it; `boxDetail`, when set, is the message box's second line.
+struct SourceResult {
+    CaptureStatus status = CaptureStatus::Started;
+    QString error;
+    QString boxDetail;
+    bool ok() const { return status == CaptureStatus::Started; }
+};
+
 /// How a capture file is read.
 enum class FileReplay : std::uint8_t {
     Paced,            ///< frames follow the file's time stamps (real time at speed 1)

@@ -88,22 +88,17 @@ pid_t CaptureSession::processGroup() const {
     return m_source ? m_source->processGroup() : 0;
 }
 
-// What the capture thread's source hands frames to.
-class CaptureSession::Sink final : public FrameSink {
-public:
-    explicit Sink(CaptureSession& session)
-        : m_session(session) {}
-    bool stopped() const override { return m_session.stopped(); }
-    void deliver(const pcap_pkthdr& header, const u_char* bytes) override {
-        m_session.deliver(header, bytes);
-    }
-    bool waitUntil(std::chrono::steady_clock::time_point due) override {
-        return m_session.waitUntil(due);
-    }
+bool FrameSink::stopped() const {
+    return m_session.stopped();
+}
 
-private:
-    CaptureSession& m_session;
-};
+void FrameSink::deliver(const pcap_pkthdr& header, const u_char* bytes) {
+    m_session.deliver(header, bytes);
+}
+
+bool FrameSink::waitUntil(std::chrono::steady_clock::time_point due) {
+    return m_session.waitUntil(due);
+}
 
 CaptureSession::CaptureSession(CaptureWindow window, int slot)
     : m_params(&captureWindowParams(window))
@@ -326,15 +321,13 @@ CaptureStartResult CaptureSession::compileFilter(bool background) {
 
 // On the capture thread: waits for a window's stream header and hands the
 // outcome to the interface thread.
-bool CaptureSession::openStreamInBackground(Sink& sink) {
+bool CaptureSession::openStreamInBackground(FrameSink& sink) {
     const std::optional<SourceResult> opened =
         m_source->openInBackground(sink, m_haveProgram ? &m_program : nullptr);
     if (!opened)
         return false; // Stop's wake-up: nothing to report
     if (!opened->ok()) {
-        m_openStatus = opened->status;
-        m_openError = opened->error;
-        m_openDetail = opened->boxDetail;
+        m_openFailure = *opened;
         postOpenOutcome(true);
         return false;
     }
@@ -370,7 +363,7 @@ void CaptureSession::settleOpen(bool failed) {
     m_thread.join();
     m_stopped.store(true, std::memory_order_release);
     *m_openCancelled = true;
-    fail(m_openStatus, m_openError, m_openDetail);
+    fail(m_openFailure);
     tellStreamWait(StreamWait::Failed, m_adapter);
 }
 
@@ -424,7 +417,7 @@ void CaptureSession::stop() {
 
 void CaptureSession::run() {
     pthread_setname_np(pthread_self(), "qarsilo-capture");
-    Sink sink(*this);
+    FrameSink sink(*this);
     if (m_waiting.load(std::memory_order_acquire) && !openStreamInBackground(sink)) {
         // Either Stop, or the interface thread reports why and joins.
     } else {
@@ -438,9 +431,9 @@ void CaptureSession::run() {
 }
 
 // The one loop of every source: it reads until Stop or the source's own end.
-void CaptureSession::runLoop(Sink& sink) {
+void CaptureSession::runLoop(FrameSink& sink) {
+    QString why; // set only by the read that ends the loop
     while (!stopped()) {
-        QString why;
         switch (m_source->read(sink, &why)) {
         case ReadStep::More:
             break;

@@ -20,7 +20,7 @@
 namespace qarsilo {
 
 class CaptureSource;
-struct SourceResult;
+class FrameSink;
 
 /// Where the wait for a stream's capture header stands (windows only: the
 /// command line still waits in start).
@@ -139,7 +139,7 @@ public:
     static void setStreamWaitHandler(StreamWaitHandler handler);
 
 private:
-    class Sink;
+    friend class FrameSink;
     /// Reports as the window's row says for `status` and leaves the session
     /// stopped. `boxDetail`, when given, is the message box's second line
     /// instead of `error`.
@@ -147,8 +147,8 @@ private:
     CaptureStartResult fail(const SourceResult& failure);
     CaptureStartResult compileFilter(bool background);
     void run();
-    void runLoop(Sink& sink);
-    bool openStreamInBackground(Sink& sink);
+    void runLoop(FrameSink& sink);
+    bool openStreamInBackground(FrameSink& sink);
     void postOpenOutcome(bool failed);
     void settleOpen(bool failed);
     void deliver(const pcap_pkthdr& header, const std::uint8_t* bytes);
@@ -179,9 +179,7 @@ private:
     bool m_haveProgram = false;
     std::shared_ptr<bool> m_openCancelled;
     bool m_toldWaiting = false; // the wait handler heard Waiting and nothing after it
-    CaptureStatus m_openStatus = CaptureStatus::Started;
-    QString m_openError;
-    QString m_openDetail;
+    SourceResult m_openFailure; // a background open's failure, for the interface thread
     unsigned m_dropped = 0;
     std::thread m_thread;
 

@@ -19,27 +19,24 @@ namespace qarsilo {
 /// wake-up missed is still seen within this time.
 inline constexpr int kLiveReadTimeoutMs = 50;
 
+class CaptureSession;
+
 /// What a source's reads hand frames to: the session, on the capture thread.
+/// Calls straight into the session (there is no other receiver), so a frame
+/// costs no virtual call on its way to the handler.
 class FrameSink {
 public:
+    explicit FrameSink(CaptureSession& session)
+        : m_session(session) {}
     /// The session's stopped flag.
-    virtual bool stopped() const = 0;
+    bool stopped() const;
     /// One frame, cut to the window's snapshot length; dropped once Stop began.
-    virtual void deliver(const pcap_pkthdr& header, const u_char* bytes) = 0;
+    void deliver(const pcap_pkthdr& header, const u_char* bytes);
     /// Waits until `due`; false when Stop came first.
-    virtual bool waitUntil(std::chrono::steady_clock::time_point due) = 0;
+    bool waitUntil(std::chrono::steady_clock::time_point due);
 
-protected:
-    ~FrameSink() = default;
-};
-
-/// The outcome of opening a source. A failure's status says how the window's
-/// row reports it; `boxDetail`, when set, is the message box's second line.
-struct SourceResult {
-    CaptureStatus status = CaptureStatus::Started;
-    QString error;
-    QString boxDetail;
-    bool ok() const { return status == CaptureStatus::Started; }
+private:
+    CaptureSession& m_session;
 };
 
 /// How one read of a source went.
@@ -92,7 +89,7 @@ public:
     virtual void closeHandle();
     /// After closeHandle: ends what feeds the handle; the frames the system
     /// dropped during the run.
-    virtual unsigned finish() { return m_dropped; }
+    virtual unsigned finish() { return 0; }
     /// Frames dropped so far in the run.
     virtual unsigned droppedSoFar() const { return 0; }
     /// The process group of a child feeding the stream; 0 otherwise.
@@ -105,7 +102,6 @@ protected:
 
     SourceConfig m_config;
     pcap_t* m_handle = nullptr;
-    unsigned m_dropped = 0;
 };
 
 std::unique_ptr<CaptureSource> makeFileSource(SourceConfig config);

@@ -56,6 +56,8 @@ public:
         CaptureSource::closeHandle();
     }
 
+    unsigned finish() override { return m_dropped; }
+
     unsigned droppedSoFar() const override {
         // The counters come from the kernel by getsockopt; the capture thread
         // does not touch them.
@@ -67,6 +69,8 @@ private:
     static void callback(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
         reinterpret_cast<FrameSink*>(user)->deliver(*header, bytes);
     }
+
+    unsigned m_dropped = 0; // read from the handle just before it closes
 };
 
 } // namespace
