@@ -32,7 +32,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <cstring>
 #include <utility>
 
 using namespace qarsilo;
@@ -218,9 +217,10 @@ CMainFrame::CMainFrame(ViewRegistry registry, QWidget* parent)
 
 void CMainFrame::onStreamWait(int state, const QString& adapter) {
     using qarsilo::StreamWait;
-    const QString source = adapter == QLatin1String(qarsilo::kStandardInputAdapter)
+    const qarsilo::AdapterName name = qarsilo::parseAdapterName(adapter);
+    const QString source = name.kind == qarsilo::AdapterKind::StandardInput
                                ? QStringLiteral("the standard input")
-                               : adapter.mid(int(std::strlen(qarsilo::kCommandAdapterPrefix)));
+                               : name.argument;
     switch (static_cast<StreamWait>(state)) {
     case StreamWait::Waiting:
         showStatusMessage(

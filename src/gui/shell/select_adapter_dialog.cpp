@@ -15,8 +15,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <cstring>
-
 using namespace qarsilo;
 
 CSelectAdapterDlg::CSelectAdapterDlg(std::vector<AdapterInfo> adapters, QString currentAdapter,
@@ -103,8 +101,8 @@ void CSelectAdapterDlg::fill() {
     if (isCaptureFileAdapter(m_current))
         addRow(m_current, QStringLiteral("Capture file ") + captureFilePath(m_current));
     // So is a command chosen earlier; its text is also ready to be edited.
-    if (isCommandAdapter(m_current)) {
-        const QString command = m_current.mid(int(std::strlen(kCommandAdapterPrefix)));
+    if (const AdapterName name = parseAdapterName(m_current); name.kind == AdapterKind::Command) {
+        const QString& command = name.argument;
         addRow(m_current, QStringLiteral("Command ") + command);
         m_command->setText(command);
     }
