@@ -4,7 +4,6 @@
 
 #include <QHash>
 #include <QList>
-#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -207,18 +206,13 @@ public:
     /// Runs `work` as one write transaction: what it wrote is stored when it
     /// returns true and the commit succeeds, otherwise nothing of it is. The
     /// failure that ended it stays in lastError(). Inside, use only the plain
-    /// writes below (insertNode, setNodeColumns, addGroupIfAbsent) and finds.
+    /// writes below (insertNode, changeNode, addGroupIfAbsent) and finds.
     bool inTransaction(const std::function<bool()>& work);
     /// Inserts one node row as it is, adding no group name; fails when the MAC
     /// is already stored (compared without regard to letter case).
     bool insertNode(const NodeRecord& node);
-    /// A column name of `node` (not "MAC") and its new text.
-    using ColumnValue = QPair<QString, QString>;
-    /// Sets the named columns, in order, of the node whose "MAC" equals `mac`
-    /// exactly.
-    Outcome setNodeColumns(const QString& mac, const QList<ColumnValue>& values);
-    /// Applies `changes` to the node whose "MAC" equals `mac` exactly (see
-    /// setNodeColumns); with nothing to change it only looks the node up.
+    /// Applies `changes` to the node whose "MAC" equals `mac` exactly; with
+    /// nothing to change it only looks the node up.
     Outcome changeNode(const QString& mac, const NodeChanges& changes);
 
     /// Empties all four tables, nodes first.

@@ -262,23 +262,28 @@ bool AddressDatabase::insertNode(const NodeRecord& node) {
            }) == Outcome::Done;
 }
 
-AddressDatabase::Outcome AddressDatabase::setNodeColumns(const QString& mac,
-                                                         const QList<ColumnValue>& values) {
-    static const QStringList kWritable = {
-        QStringLiteral("IP"),          QStringLiteral("IPv6"),       QStringLiteral("NAME"),
-        QStringLiteral("WORKGROUP"),   QStringLiteral("DOMAINNAME"), QStringLiteral("DATE"),
-        QStringLiteral("DESCRIPTION"), QStringLiteral("LOCATION"),   QStringLiteral("SUBNET"),
-        QStringLiteral("TYPE")};
+AddressDatabase::Outcome AddressDatabase::changeNode(const QString& mac,
+                                                     const NodeChanges& changes) {
     if (!usable())
         return Outcome::Failed;
+    // One order for every change, so that equal sets of columns share one
+    // prepared statement.
     QStringList sets;
-    for (const ColumnValue& v : values) {
-        if (!kWritable.contains(v.first)) {
-            fail(Failure::Recordset, kRecordsetText);
-            return Outcome::Failed;
-        }
-        sets << v.first + QStringLiteral(" = ?");
-    }
+    QStringList values;
+    const auto put = [&](const char* column, const std::optional<QString>& text) {
+        if (!text)
+            return;
+        sets << QLatin1String(column) + QStringLiteral(" = ?");
+        values << (text->isNull() ? QStringLiteral("") : *text);
+    };
+    put("IP", changes.ip);
+    put("NAME", changes.name);
+    put("DATE", changes.date);
+    put("DESCRIPTION", changes.description);
+    put("WORKGROUP", changes.workgroup);
+    put("SUBNET", changes.subnet);
+    put("DOMAINNAME", changes.domainName);
+    put("TYPE", changes.type);
     if (sets.isEmpty()) {
         NodeRecord ignored;
         return findNode(mac, ignored);
@@ -290,8 +295,8 @@ AddressDatabase::Outcome AddressDatabase::setNodeColumns(const QString& mac,
         return Outcome::Failed;
     return singleWrite([&] {
         int i = 0;
-        for (const ColumnValue& v : values)
-            update->bindValue(i++, v.second.isNull() ? QStringLiteral("") : v.second);
+        for (const QString& v : std::as_const(values))
+            update->bindValue(i++, v);
         update->bindValue(i, mac);
         const bool ok = run(*update);
         const int changed = ok ? update->numRowsAffected() : 0;

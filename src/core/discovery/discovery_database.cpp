@@ -50,6 +50,23 @@ NodeChanges discoveredChanges(const DiscoveredNode& row) {
     return c;
 }
 
+// A node not stored yet: what a sighting changes, "-" for the rest.
+NodeRecord newNode(const QString& mac, const NodeChanges& c) {
+    NodeRecord n;
+    n.mac = mac;
+    n.ip = c.ip.value_or(kUnknown);
+    n.ipv6 = kUnknown;
+    n.name = c.name.value_or(kUnknown);
+    n.date = c.date.value_or(kUnknown);
+    n.description = c.description.value_or(kUnknown);
+    n.workgroup = c.workgroup.value_or(kUnknown);
+    n.location = kUnknown;
+    n.subnet = c.subnet.value_or(kUnknown);
+    n.domainName = c.domainName.value_or(kUnknown);
+    n.type = c.type.value_or(kUnknown);
+    return n;
+}
+
 } // namespace
 
 DiscoveryMarks compareWithDatabase(AddressDatabase& db, DiscoveryMode mode,
@@ -124,25 +141,14 @@ bool saveDiscoveredNodes(AddressDatabase& db, const QList<DiscoveredNode>& nodes
             const AddressDatabase::Outcome found = db.findNode(mac, stored);
             if (found == AddressDatabase::Outcome::Failed)
                 return false;
+            const NodeChanges changes = discoveredChanges(row);
             if (found == AddressDatabase::Outcome::NotFound) {
-                NodeRecord n;
-                n.mac = mac;
-                n.ip = nodeIpText(row);
-                n.ipv6 = kUnknown;
-                n.name = knownOr(row.name);
-                n.date = discoveryDateText(row.time);
-                n.description = kDetectedNode;
-                n.workgroup = knownOr(row.workgroup);
-                n.location = kUnknown;
-                n.subnet = nodeSubnetText(row);
-                n.domainName = knownOr(row.domainName);
-                n.type = nodeMarkText(row.mark);
-                if (!db.insertNode(n))
+                if (!db.insertNode(newNode(mac, changes)))
                     return false;
                 lines << discoveryLogLine(QStringLiteral(" added new node %1  ").arg(mac));
                 continue;
             }
-            if (db.changeNode(mac, discoveredChanges(row)) != AddressDatabase::Outcome::Done)
+            if (db.changeNode(mac, changes) != AddressDatabase::Outcome::Done)
                 return false;
             lines << discoveryLogLine(QStringLiteral(" %1  updated").arg(mac));
         }

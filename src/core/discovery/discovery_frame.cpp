@@ -1,6 +1,7 @@
 #include "core/discovery/discovery_frame.h"
 
 #include "core/analysis/frame_reader.h"
+#include "core/analysis/text_format.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -46,15 +47,15 @@ QString discoveryMacText(const MacBytes& m) {
 }
 
 QString discoveryIpText(std::uint32_t ip) {
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(ip >> 24)
-        .arg((ip >> 16) & 255)
-        .arg((ip >> 8) & 255)
-        .arg(ip & 255);
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(ip >> 24), static_cast<std::uint8_t>(ip >> 16),
+        static_cast<std::uint8_t>(ip >> 8), static_cast<std::uint8_t>(ip)};
+    char out[text::kMaxIpv4Length];
+    return QString::fromLatin1(out, text::appendIpv4(out, bytes) - out);
 }
 
 QString discoverySubnetText(std::uint32_t ip) {
-    return QStringLiteral("%1.%2.%3.0").arg(ip >> 24).arg((ip >> 16) & 255).arg((ip >> 8) & 255);
+    return discoveryIpText(ip & 0xFFFFFF00u);
 }
 
 QString discoveryDateText(std::int64_t seconds) {

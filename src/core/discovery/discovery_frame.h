@@ -16,6 +16,14 @@ enum class DiscoveryMode : std::uint8_t {
 
 using MacBytes = std::array<std::uint8_t, 6>;
 
+/// A MAC as one number, first byte highest: a cheap key for hash tables.
+constexpr std::uint64_t macKey(const MacBytes& mac) {
+    std::uint64_t key = 0;
+    for (const std::uint8_t b : mac)
+        key = (key << 8) | b;
+    return key;
+}
+
 /// The capture filter text of a mode.
 QString discoveryFilter(DiscoveryMode mode);
 

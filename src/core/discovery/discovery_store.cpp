@@ -2,17 +2,6 @@
 
 namespace qarsilo {
 
-namespace {
-
-std::uint64_t macKey(const MacBytes& m) {
-    std::uint64_t k = 0;
-    for (std::uint8_t b : m)
-        k = (k << 8) | b;
-    return k;
-}
-
-} // namespace
-
 DiscoveryStore& DiscoveryStore::instance() {
     static DiscoveryStore store;
     return store;

@@ -67,13 +67,6 @@ bool sameNode(const DiscoveredNode& a, const DiscoveredNode& b, DiscoveryMode mo
     return mode == DiscoveryMode::Ip || (a.name == b.name && a.workgroup == b.workgroup);
 }
 
-quint64 macKey(const MacBytes& mac) {
-    quint64 key = 0;
-    for (const std::uint8_t b : mac)
-        key = (key << 8) | b;
-    return key;
-}
-
 } // namespace
 
 QList<DiscoveryConflict> clearDuplicates(QList<DiscoveredNode>& rows, DiscoveryMode mode,
@@ -81,11 +74,11 @@ QList<DiscoveryConflict> clearDuplicates(QList<DiscoveredNode>& rows, DiscoveryM
     // Kept rows move up in place.
     std::vector<int> next; // per kept row: the kept row of its MAC that contradicts it
     next.reserve(static_cast<std::size_t>(rows.size()));
-    QHash<quint64, int> lastKept; // MAC -> kept row
+    QHash<std::uint64_t, int> lastKept; // MAC -> kept row
     int kept = 0;
     for (qsizetype r = 0; r < rows.size(); ++r) {
         DiscoveredNode& row = rows[r];
-        const quint64 mac = macKey(row.mac);
+        const std::uint64_t mac = macKey(row.mac);
         const auto it = lastKept.find(mac);
         if (it != lastKept.end() && sameNode(std::as_const(rows)[*it], row, mode))
             continue;

@@ -195,6 +195,12 @@ QTreeWidgetItem* insertSorted(QTreeWidget* tree, QTreeWidgetItem* parent, const 
     return item;
 }
 
+// A node the list showed was deleted meanwhile by another window or program.
+void tellGone(const QString& mac, const QString& caption) {
+    MessageService::message(QStringLiteral("%1 is no longer in the address book.").arg(mac),
+                            caption, MessageService::Icon::Warning);
+}
+
 } // namespace
 
 void CAddressBookDlg::setAutodiscoveryRunner(AutodiscoveryRunner runner) {
@@ -595,8 +601,7 @@ void CAddressBookDlg::editNode() {
     case AddressDatabase::Outcome::Done:
         break;
     case AddressDatabase::Outcome::NotFound:
-        MessageService::message(QStringLiteral("%1 is no longer in the address book.").arg(mac),
-                                QStringLiteral("Edit Node"), MessageService::Icon::Warning);
+        tellGone(mac, QStringLiteral("Edit Node"));
         listAllNodes();
         return;
     case AddressDatabase::Outcome::Failed:
@@ -626,8 +631,7 @@ void CAddressBookDlg::editNode() {
     case AddressDatabase::Outcome::Done:
         break;
     case AddressDatabase::Outcome::NotFound:
-        MessageService::message(QStringLiteral("%1 is no longer in the address book.").arg(mac),
-                                QStringLiteral("Edit Node"), MessageService::Icon::Warning);
+        tellGone(mac, QStringLiteral("Edit Node"));
         break;
     case AddressDatabase::Outcome::Failed:
         reportWriteFailure(m_db);
@@ -653,8 +657,7 @@ void CAddressBookDlg::deleteNode() {
     case AddressDatabase::Outcome::Done:
         break;
     case AddressDatabase::Outcome::NotFound:
-        MessageService::message(QStringLiteral("%1 is no longer in the address book.").arg(mac),
-                                QStringLiteral("Delete"), MessageService::Icon::Warning);
+        tellGone(mac, QStringLiteral("Delete"));
         m_list->deleteRow(row);
         return;
     case AddressDatabase::Outcome::Failed:

@@ -35,6 +35,17 @@ CReportList::FileChooser& exportChooser() {
     return chooser;
 }
 
+// Writes an export; on failure tells the operator why.
+bool writeExport(const QString& path, const QStringList& titles, const QList<QStringList>& rows) {
+    QString error;
+    if (qarsilo::writeCsvFile(path, titles, rows, &error))
+        return true;
+    qarsilo::MessageService::message(QStringLiteral("Cannot export the list to ") + path +
+                                         QStringLiteral(":\n") + error,
+                                     QStringLiteral("Error"), qarsilo::MessageService::Icon::Error);
+    return false;
+}
+
 } // namespace
 
 CReportHeader::CReportHeader(QWidget* parent)
@@ -227,14 +238,7 @@ bool CReportList::exportCsv(const QString& path) {
     rows.reserve(m_model->rowCount());
     for (int r = 0; r < m_model->rowCount(); ++r)
         rows << m_model->rowTexts(r);
-    QString error;
-    if (!qarsilo::writeCsvFile(path, titles, rows, &error)) {
-        qarsilo::MessageService::message(
-            QStringLiteral("Cannot export the list to ") + path + QStringLiteral(":\n") + error,
-            QStringLiteral("Error"), qarsilo::MessageService::Icon::Error);
-        return false;
-    }
-    return true;
+    return writeExport(path, titles, rows);
 }
 
 QMenu* CReportList::contextMenu() const {
@@ -242,7 +246,7 @@ QMenu* CReportList::contextMenu() const {
 }
 
 void CReportList::exportCommand() {
-    const QString path = exportChooser() ? exportChooser()(this) : QString();
+    const QString path = askExportFile(this);
     if (!path.isEmpty())
         exportCsv(path);
 }
@@ -263,14 +267,7 @@ bool CReportList::exportModel(const QAbstractItemModel& model, const QString& pa
             row << model.index(r, c).data().toString();
         rows << row;
     }
-    QString error;
-    if (!qarsilo::writeCsvFile(path, titles, rows, &error)) {
-        qarsilo::MessageService::message(
-            QStringLiteral("Cannot export the list to ") + path + QStringLiteral(":\n") + error,
-            QStringLiteral("Error"), qarsilo::MessageService::Icon::Error);
-        return false;
-    }
-    return true;
+    return writeExport(path, titles, rows);
 }
 
 void CReportList::setExportFileChooser(FileChooser chooser) {
