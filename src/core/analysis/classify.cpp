@@ -67,14 +67,8 @@ template <typename Key> struct Row {
     Next next = Next::Nothing;
 };
 
-// Rows of one table, sorted by key so lookups can bisect.
-template <typename RowT, std::size_t N> constexpr bool sortedUnique(const RowT (&rows)[N]) {
-    for (std::size_t i = 1; i < N; ++i) {
-        if (!(rows[i - 1].key < rows[i].key))
-            return false;
-    }
-    return true;
-}
+// Rows of one table are sorted by key so lookups can bisect.
+using protocols::sortedUnique;
 
 // Bisects with a fixed number of steps and conditional moves: the frame mix
 // is random, so data-dependent branches would mispredict.
