@@ -68,35 +68,9 @@ template <typename Key> struct Row {
 };
 
 // Rows of one table are sorted by key so lookups can bisect.
+using protocols::ByteIndex;
+using protocols::findSorted;
 using protocols::sortedUnique;
-
-// Bisects with a fixed number of steps and conditional moves: the frame mix
-// is random, so data-dependent branches would mispredict.
-template <typename RowT, std::size_t N, typename Key>
-constexpr const RowT* findRow(const RowT (&rows)[N], Key key) noexcept {
-    const RowT* base = rows;
-    for (std::size_t n = N; n > 1;) {
-        const std::size_t half = n / 2;
-        base = base[half].key <= key ? base + half : base;
-        n -= half;
-    }
-    return base->key == key ? base : nullptr;
-}
-
-// For one-byte keys: the row of every value, found with one load.
-template <typename RowT, std::size_t N> struct ByteIndex {
-    const RowT (&rows)[N];
-    std::uint8_t slot[256]{}; // row number + 1, 0 for no row
-    constexpr explicit ByteIndex(const RowT (&table)[N])
-        : rows(table) {
-        static_assert(N < 255);
-        for (std::size_t i = 0; i < N; ++i)
-            slot[table[i].key] = static_cast<std::uint8_t>(i + 1);
-    }
-    constexpr const RowT* find(std::uint8_t key) const noexcept {
-        return slot[key] ? &rows[slot[key] - 1] : nullptr;
-    }
-};
 
 // Info by BPDU type (byte 20); other types keep the SAP row's name.
 constexpr Row<std::uint8_t> kBpduTypeRows[] = {
@@ -149,7 +123,7 @@ constexpr const RowT* find(const ByteIndex<RowT, N>& index, std::uint8_t key) no
 
 template <typename RowT, std::size_t N, typename Key>
 constexpr const RowT* find(const RowT (&rows)[N], Key key) noexcept {
-    return findRow(rows, key);
+    return findSorted(rows, key);
 }
 
 // The line formatter sizes its buffer from these bounds.
