@@ -61,10 +61,10 @@ constexpr Next nextOf(protocols::Follows f) noexcept {
     return Next::Nothing;
 }
 
+// The list's own rows, below the shared table's: named as the shared rows are.
 template <typename Key> struct Row {
     Key key;
-    Names names;
-    Next next = Next::Nothing;
+    Names list;
 };
 
 // Rows of one table are sorted by key so lookups can bisect.
@@ -135,12 +135,8 @@ constexpr bool nameFits(const Names& n) {
 }
 template <typename RowT, std::size_t N> constexpr bool namesFit(const RowT (&rows)[N]) {
     for (const RowT& r : rows) {
-        if constexpr (requires { r.names; }) {
-            if (!nameFits(r.names))
-                return false;
-        } else if (!nameFits(r.list)) {
+        if (!nameFits(r.list))
             return false;
-        }
     }
     return true;
 }
@@ -180,12 +176,7 @@ void refine(Classification& c, const Table& table, const std::optional<Key>& key
         return;
     }
     const auto* row = find(table, *key);
-    if (!row)
-        setNames(c, fallback);
-    else if constexpr (requires { row->names; })
-        setNames(c, row->names);
-    else
-        setNames(c, row->list);
+    setNames(c, row ? row->list : fallback);
 }
 
 // Composed Info texts go into the struct's own buffer.
