@@ -20,46 +20,7 @@ using Names = protocols::ListNames;
 constexpr Names kUnknown{"???"_t, "Unknown"_t};
 constexpr Text kTruncatedInfo = "Truncated"_t;
 
-// What a row still has to look at before the name is final.
-enum class Next : std::uint8_t {
-    Nothing,
-    BpduType,         // STP: configuration BPDU or not
-    SnapOrganization, // SNAP: CDP or unknown
-    IpxSocket,        // IPX: by destination socket
-    NetbiosCommand,   // NetBIOS: by command
-    DecStpMessage,    // DEC spanning tree: hello or not
-    ArpAddresses,     // ARP: the "Who is" question
-    Ipv4Protocol,     // IPv4: by protocol
-    Ports             // TCP, UDP: by port
-};
-
-// The headers the list looks into; it stops at IPv6.
-constexpr Next nextOf(protocols::Follows f) noexcept {
-    using protocols::Follows;
-    switch (f) {
-    case Follows::Bpdu:
-        return Next::BpduType;
-    case Follows::Snap:
-        return Next::SnapOrganization;
-    case Follows::Ipx:
-        return Next::IpxSocket;
-    case Follows::Netbios:
-        return Next::NetbiosCommand;
-    case Follows::DecStp:
-        return Next::DecStpMessage;
-    case Follows::Arp:
-        return Next::ArpAddresses;
-    case Follows::Ipv4:
-        return Next::Ipv4Protocol;
-    case Follows::Tcp:
-    case Follows::Udp:
-        return Next::Ports;
-    case Follows::Nothing:
-    case Follows::Ipv6:
-        break;
-    }
-    return Next::Nothing;
-}
+using protocols::Follows;
 
 // The list's own rows, below the shared table's: named as the shared rows are.
 template <typename Key> struct Row {
@@ -215,7 +176,7 @@ private:
 static_assert(7 + 15 + 8 + 15 <= sizeof(Classification::infoText));
 
 void classifyFollowUp(Classification& c, const FrameReader& r, const Names& names,
-                      Next next) noexcept;
+                      Follows next) noexcept;
 
 void classifyPorts(Classification& c, const FrameReader& r, const Names& transport) noexcept {
     c.sourcePort = r.be16(L::kTcpSourcePort);
@@ -252,7 +213,7 @@ void classifyIpv4(Classification& c, const FrameReader& r, const Names& ipv4) no
         return;
     }
     if (const auto* row = find(kIpProtocolIndex, *c.ipProtocol); listed(row))
-        classifyFollowUp(c, r, row->list, nextOf(row->follows));
+        classifyFollowUp(c, r, row->list, row->follows);
     else
         setNames(c, ipv4);
 }
@@ -270,38 +231,40 @@ void classifyArp(Classification& c, const FrameReader& r, const Names& arp) noex
 }
 
 void classifyFollowUp(Classification& c, const FrameReader& r, const Names& names,
-                      Next next) noexcept {
+                      Follows next) noexcept {
     switch (next) {
-    case Next::Nothing:
+    case Follows::Nothing:
+    case Follows::Ipv6: // the list stops at the IPv6 header
         setNames(c, names);
         return;
-    case Next::BpduType:
+    case Follows::Bpdu:
         c.bpduType = r.u8(L::kBpduType);
         refine(c, kBpduTypeIndex, c.bpduType, names, names.protocol);
         return;
-    case Next::SnapOrganization:
+    case Follows::Snap:
         c.snapOrganization = r.be24(L::kSnapOrganization);
         refine(c, protocols::kSnapOrganizations, c.snapOrganization, kUnknown, kUnknown.protocol);
         return;
-    case Next::IpxSocket:
+    case Follows::Ipx:
         c.ipxDestinationSocket = r.be16(L::kIpxDestinationSocket);
         refine(c, protocols::kIpxSockets, c.ipxDestinationSocket, names, names.protocol);
         return;
-    case Next::NetbiosCommand:
+    case Follows::Netbios:
         c.netbiosCommand = r.u8(L::kNetbiosCommand);
         refine(c, kNetbiosCommandIndex, c.netbiosCommand, names, names.protocol);
         return;
-    case Next::DecStpMessage:
+    case Follows::DecStp:
         c.decStpMessageType = r.u8(L::kDecStpMessageType);
         refine(c, kDecStpMessageIndex, c.decStpMessageType, names, names.protocol);
         return;
-    case Next::ArpAddresses:
+    case Follows::Arp:
         classifyArp(c, r, names);
         return;
-    case Next::Ipv4Protocol:
+    case Follows::Ipv4:
         classifyIpv4(c, r, names);
         return;
-    case Next::Ports:
+    case Follows::Tcp:
+    case Follows::Udp:
         classifyPorts(c, r, names);
         return;
     }
@@ -329,14 +292,14 @@ Classification classifyFrame(const FrameHeader& header, const std::uint8_t* byte
         }
         const auto* row = find(kSsapIndex, *c.ssap);
         if (listed(row))
-            classifyFollowUp(c, r, row->list, nextOf(row->follows));
+            classifyFollowUp(c, r, row->list, row->follows);
         else
             setNames(c, kUnknown);
     } else {
         c.framing = Framing::EthernetII;
         const auto* row = find(protocols::kEtherTypes, *c.typeOrLength);
         if (listed(row))
-            classifyFollowUp(c, r, row->list, nextOf(row->follows));
+            classifyFollowUp(c, r, row->list, row->follows);
         else
             setNames(c, kUnknown);
     }
