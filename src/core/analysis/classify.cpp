@@ -20,89 +20,18 @@ using Names = protocols::ListNames;
 constexpr Names kUnknown{"???"_t, "Unknown"_t};
 constexpr Text kTruncatedInfo = "Truncated"_t;
 
-// What a row still has to look at before the name is final.
-enum class Next : std::uint8_t {
-    Nothing,
-    BpduType,         // STP: configuration BPDU or not
-    SnapOrganization, // SNAP: CDP or unknown
-    IpxSocket,        // IPX: by destination socket
-    NetbiosCommand,   // NetBIOS: by command
-    DecStpMessage,    // DEC spanning tree: hello or not
-    ArpAddresses,     // ARP: the "Who is" question
-    Ipv4Protocol,     // IPv4: by protocol
-    Ports             // TCP, UDP: by port
-};
+using protocols::Follows;
 
-// The headers the list looks into; it stops at IPv6.
-constexpr Next nextOf(protocols::Follows f) noexcept {
-    using protocols::Follows;
-    switch (f) {
-    case Follows::Bpdu:
-        return Next::BpduType;
-    case Follows::Snap:
-        return Next::SnapOrganization;
-    case Follows::Ipx:
-        return Next::IpxSocket;
-    case Follows::Netbios:
-        return Next::NetbiosCommand;
-    case Follows::DecStp:
-        return Next::DecStpMessage;
-    case Follows::Arp:
-        return Next::ArpAddresses;
-    case Follows::Ipv4:
-        return Next::Ipv4Protocol;
-    case Follows::Tcp:
-    case Follows::Udp:
-        return Next::Ports;
-    case Follows::Nothing:
-    case Follows::Ipv6:
-        break;
-    }
-    return Next::Nothing;
-}
-
+// The list's own rows, below the shared table's: named as the shared rows are.
 template <typename Key> struct Row {
     Key key;
-    Names names;
-    Next next = Next::Nothing;
+    Names list;
 };
 
-// Rows of one table, sorted by key so lookups can bisect.
-template <typename RowT, std::size_t N> constexpr bool sortedUnique(const RowT (&rows)[N]) {
-    for (std::size_t i = 1; i < N; ++i) {
-        if (!(rows[i - 1].key < rows[i].key))
-            return false;
-    }
-    return true;
-}
-
-// Bisects with a fixed number of steps and conditional moves: the frame mix
-// is random, so data-dependent branches would mispredict.
-template <typename RowT, std::size_t N, typename Key>
-constexpr const RowT* findRow(const RowT (&rows)[N], Key key) noexcept {
-    const RowT* base = rows;
-    for (std::size_t n = N; n > 1;) {
-        const std::size_t half = n / 2;
-        base = base[half].key <= key ? base + half : base;
-        n -= half;
-    }
-    return base->key == key ? base : nullptr;
-}
-
-// For one-byte keys: the row of every value, found with one load.
-template <typename RowT, std::size_t N> struct ByteIndex {
-    const RowT (&rows)[N];
-    std::uint8_t slot[256]{}; // row number + 1, 0 for no row
-    constexpr explicit ByteIndex(const RowT (&table)[N])
-        : rows(table) {
-        static_assert(N < 255);
-        for (std::size_t i = 0; i < N; ++i)
-            slot[table[i].key] = static_cast<std::uint8_t>(i + 1);
-    }
-    constexpr const RowT* find(std::uint8_t key) const noexcept {
-        return slot[key] ? &rows[slot[key] - 1] : nullptr;
-    }
-};
+// Rows of one table are sorted by key so lookups can bisect.
+using protocols::ByteIndex;
+using protocols::findSorted;
+using protocols::sortedUnique;
 
 // Info by BPDU type (byte 20); other types keep the SAP row's name.
 constexpr Row<std::uint8_t> kBpduTypeRows[] = {
@@ -155,7 +84,7 @@ constexpr const RowT* find(const ByteIndex<RowT, N>& index, std::uint8_t key) no
 
 template <typename RowT, std::size_t N, typename Key>
 constexpr const RowT* find(const RowT (&rows)[N], Key key) noexcept {
-    return findRow(rows, key);
+    return findSorted(rows, key);
 }
 
 // The line formatter sizes its buffer from these bounds.
@@ -167,12 +96,8 @@ constexpr bool nameFits(const Names& n) {
 }
 template <typename RowT, std::size_t N> constexpr bool namesFit(const RowT (&rows)[N]) {
     for (const RowT& r : rows) {
-        if constexpr (requires { r.names; }) {
-            if (!nameFits(r.names))
-                return false;
-        } else if (!nameFits(r.list)) {
+        if (!nameFits(r.list))
             return false;
-        }
     }
     return true;
 }
@@ -212,12 +137,7 @@ void refine(Classification& c, const Table& table, const std::optional<Key>& key
         return;
     }
     const auto* row = find(table, *key);
-    if (!row)
-        setNames(c, fallback);
-    else if constexpr (requires { row->names; })
-        setNames(c, row->names);
-    else
-        setNames(c, row->list);
+    setNames(c, row ? row->list : fallback);
 }
 
 // Composed Info texts go into the struct's own buffer.
@@ -256,7 +176,7 @@ private:
 static_assert(7 + 15 + 8 + 15 <= sizeof(Classification::infoText));
 
 void classifyFollowUp(Classification& c, const FrameReader& r, const Names& names,
-                      Next next) noexcept;
+                      Follows next) noexcept;
 
 void classifyPorts(Classification& c, const FrameReader& r, const Names& transport) noexcept {
     c.sourcePort = r.be16(L::kTcpSourcePort);
@@ -293,7 +213,7 @@ void classifyIpv4(Classification& c, const FrameReader& r, const Names& ipv4) no
         return;
     }
     if (const auto* row = find(kIpProtocolIndex, *c.ipProtocol); listed(row))
-        classifyFollowUp(c, r, row->list, nextOf(row->follows));
+        classifyFollowUp(c, r, row->list, row->follows);
     else
         setNames(c, ipv4);
 }
@@ -311,38 +231,40 @@ void classifyArp(Classification& c, const FrameReader& r, const Names& arp) noex
 }
 
 void classifyFollowUp(Classification& c, const FrameReader& r, const Names& names,
-                      Next next) noexcept {
+                      Follows next) noexcept {
     switch (next) {
-    case Next::Nothing:
+    case Follows::Nothing:
+    case Follows::Ipv6: // the list stops at the IPv6 header
         setNames(c, names);
         return;
-    case Next::BpduType:
+    case Follows::Bpdu:
         c.bpduType = r.u8(L::kBpduType);
         refine(c, kBpduTypeIndex, c.bpduType, names, names.protocol);
         return;
-    case Next::SnapOrganization:
+    case Follows::Snap:
         c.snapOrganization = r.be24(L::kSnapOrganization);
         refine(c, protocols::kSnapOrganizations, c.snapOrganization, kUnknown, kUnknown.protocol);
         return;
-    case Next::IpxSocket:
+    case Follows::Ipx:
         c.ipxDestinationSocket = r.be16(L::kIpxDestinationSocket);
         refine(c, protocols::kIpxSockets, c.ipxDestinationSocket, names, names.protocol);
         return;
-    case Next::NetbiosCommand:
+    case Follows::Netbios:
         c.netbiosCommand = r.u8(L::kNetbiosCommand);
         refine(c, kNetbiosCommandIndex, c.netbiosCommand, names, names.protocol);
         return;
-    case Next::DecStpMessage:
+    case Follows::DecStp:
         c.decStpMessageType = r.u8(L::kDecStpMessageType);
         refine(c, kDecStpMessageIndex, c.decStpMessageType, names, names.protocol);
         return;
-    case Next::ArpAddresses:
+    case Follows::Arp:
         classifyArp(c, r, names);
         return;
-    case Next::Ipv4Protocol:
+    case Follows::Ipv4:
         classifyIpv4(c, r, names);
         return;
-    case Next::Ports:
+    case Follows::Tcp:
+    case Follows::Udp:
         classifyPorts(c, r, names);
         return;
     }
@@ -370,14 +292,14 @@ Classification classifyFrame(const FrameHeader& header, const std::uint8_t* byte
         }
         const auto* row = find(kSsapIndex, *c.ssap);
         if (listed(row))
-            classifyFollowUp(c, r, row->list, nextOf(row->follows));
+            classifyFollowUp(c, r, row->list, row->follows);
         else
             setNames(c, kUnknown);
     } else {
         c.framing = Framing::EthernetII;
         const auto* row = find(protocols::kEtherTypes, *c.typeOrLength);
         if (listed(row))
-            classifyFollowUp(c, r, row->list, nextOf(row->follows));
+            classifyFollowUp(c, r, row->list, row->follows);
         else
             setNames(c, kUnknown);
     }

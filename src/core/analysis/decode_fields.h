@@ -8,6 +8,7 @@
 #include "core/analysis/frame.h"
 #include "core/analysis/frame_layout.h"
 #include "core/analysis/frame_reader.h"
+#include "core/analysis/protocol_table.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -139,25 +140,8 @@ inline QLatin1String latin1(std::string_view s) noexcept {
     return QLatin1String(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-/// The first row of a table whose key equals `key`, or null.
-template <typename Row, std::size_t N, typename Key>
-constexpr const Row* findRow(const Row (&rows)[N], Key key) noexcept {
-    for (const Row& r : rows) {
-        if (r.key == key)
-            return &r;
-    }
-    return nullptr;
-}
-
-/// No key appears twice: a later row could never be found.
-template <typename Row, std::size_t N> constexpr bool uniqueKeys(const Row (&rows)[N]) noexcept {
-    for (std::size_t i = 0; i < N; ++i) {
-        for (std::size_t j = i + 1; j < N; ++j) {
-            if (rows[i].key == rows[j].key)
-                return false;
-        }
-    }
-    return true;
-}
+/// Row look-ups and key checks: the decoder reads the tables rarely, so linearly.
+using protocols::rowOf;
+using protocols::uniqueKeys;
 
 } // namespace qarsilo::decode

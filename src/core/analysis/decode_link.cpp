@@ -77,7 +77,7 @@ constexpr FieldSpec kNetbiosFields[] = {
 std::string_view decodeSnap(TreeBuilder& tree) {
     const auto organization = tree.reader().be24(L::kSnapOrganization);
     const protocols::SnapOrganizationRow* row =
-        organization ? findRow(protocols::kSnapOrganizations, *organization) : nullptr;
+        organization ? rowOf(protocols::kSnapOrganizations, *organization) : nullptr;
     const protocols::SnapDecodeNames& names = row ? row->decode : kSnapOther;
     tree.beginLayer("Ethernet SNAP");
     tree.field(kSnapOrganization, names.organizationSuffix);
@@ -88,8 +88,7 @@ std::string_view decodeSnap(TreeBuilder& tree) {
 std::string_view decodeIpx(TreeBuilder& tree) {
     // A missing socket leaves the socket fields out, so the fallback is never shown.
     const auto socket = tree.reader().be16(L::kIpxDestinationSocket);
-    const protocols::IpxSocketRow* row =
-        socket ? findRow(protocols::kIpxSockets, *socket) : nullptr;
+    const protocols::IpxSocketRow* row = socket ? rowOf(protocols::kIpxSockets, *socket) : nullptr;
     tree.beginLayer("IPX Netware");
     tree.fields(kIpxFields, row ? row->decodeSuffix : kIpxSocketOther);
     return {};
@@ -98,7 +97,7 @@ std::string_view decodeIpx(TreeBuilder& tree) {
 std::string_view decodeNetbios(TreeBuilder& tree) {
     const auto command = tree.reader().u8(L::kNetbiosCommand);
     const protocols::NetbiosCommandRow* row =
-        command ? findRow(protocols::kNetbiosCommands, *command) : nullptr;
+        command ? rowOf(protocols::kNetbiosCommands, *command) : nullptr;
     tree.beginLayer("NetBIOS");
     tree.fields(kNetbiosFields, row ? row->decodeSuffix : kNetbiosCommandOther);
     return {};
@@ -110,7 +109,7 @@ std::string_view decodeDecStp(TreeBuilder& tree) {
         tree.markTruncated();
         return {};
     }
-    const DecStpRow* row = findRow(kDecStpRows, *type);
+    const DecStpRow* row = rowOf(kDecStpRows, *type);
     return row ? row->summary : kDecStpOther;
 }
 
@@ -150,14 +149,14 @@ std::string_view decodeIeee8023(TreeBuilder& tree) {
         tree.markTruncated();
         return {};
     }
-    const protocols::SapRow* row = decoded(findRow(protocols::kSaps, *ssap));
+    const protocols::SapRow* row = decoded(rowOf(protocols::kSaps, *ssap));
     const protocols::DecodeNames& names = row ? row->decode : kSsapOther;
     tree.fields(kLlcFields, names.suffix);
     return follow(tree, row ? row->follows : Follows::Nothing, names.summary);
 }
 
 std::string_view decodeEthernetII(TreeBuilder& tree, std::uint16_t type) {
-    const protocols::EtherTypeRow* row = decoded(findRow(protocols::kEtherTypes, type));
+    const protocols::EtherTypeRow* row = decoded(rowOf(protocols::kEtherTypes, type));
     const protocols::DecodeNames& names = row ? row->decode : kEtherTypeOther;
     tree.beginLayer("Ethernet II");
     tree.fields(kEthernetIIFields, names.suffix);

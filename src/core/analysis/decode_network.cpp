@@ -73,7 +73,7 @@ const IpProtocolRow* protocolRow(const std::optional<std::uint8_t>& key,
                                  DecodeNames IpProtocolRow::*column) {
     if (!key)
         return nullptr;
-    const IpProtocolRow* row = findRow(protocols::kIpProtocols, *key);
+    const IpProtocolRow* row = rowOf(protocols::kIpProtocols, *key);
     return row && !(row->*column).suffix.empty() ? row : nullptr;
 }
 
@@ -113,7 +113,7 @@ std::string_view decodeArp(TreeBuilder& tree) {
         tree.markTruncated();
         return {};
     }
-    if (const ArpOperationRow* row = findRow(kArpOperationRows, *operation))
+    if (const ArpOperationRow* row = rowOf(kArpOperationRows, *operation))
         tree.field(kArpOperation, row->suffix);
     tree.fields(kArpAddressFields);
     return {};

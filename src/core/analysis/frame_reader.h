@@ -68,12 +68,12 @@ public:
     /// N raw bytes, those past the captured length read as 0 (a field cut
     /// short keeps the bytes it has).
     template <std::size_t N>
-    constexpr std::array<std::uint8_t, N> bytesOrZero(std::size_t offset) const noexcept {
+    std::array<std::uint8_t, N> bytesOrZero(std::size_t offset) const noexcept {
         std::array<std::uint8_t, N> out{};
-        for (std::size_t i = 0; i < N; ++i) {
-            if (has(offset + i, 1))
-                out[i] = bytes_[offset + i];
-        }
+        if (has(offset, N))
+            std::memcpy(out.data(), bytes_ + offset, N);
+        else if (offset < size_)
+            std::memcpy(out.data(), bytes_ + offset, size_ - offset);
         return out;
     }
 

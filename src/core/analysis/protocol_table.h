@@ -593,21 +593,50 @@ template <typename Row, std::size_t N> constexpr bool uniqueKeys(const Row (&row
     return true;
 }
 
-// The list bisects the Ethernet types; one row per number in every table.
+/// The row of `key` in a table sorted by key, or null. For the per-frame
+/// lookups: a fixed number of steps and conditional moves, as the frame mix
+/// is random and data-dependent branches would mispredict.
+template <typename Row, std::size_t N, typename Key>
+constexpr const Row* findSorted(const Row (&rows)[N], Key key) noexcept {
+    const Row* base = rows;
+    for (std::size_t n = N; n > 1;) {
+        const std::size_t half = n / 2;
+        base = base[half].key <= key ? base + half : base;
+        n -= half;
+    }
+    return base->key == key ? base : nullptr;
+}
+
+/// For one-byte keys on the per-frame paths: the row of every value, found with one load.
+template <typename Row, std::size_t N> struct ByteIndex {
+    const Row (&rows)[N];
+    std::uint8_t slot[256]{}; ///< row number + 1, 0 for no row
+    constexpr explicit ByteIndex(const Row (&table)[N])
+        : rows(table) {
+        static_assert(N < 255);
+        for (std::size_t i = 0; i < N; ++i)
+            slot[table[i].key] = static_cast<std::uint8_t>(i + 1);
+    }
+    constexpr const Row* find(std::uint8_t key) const noexcept {
+        return slot[key] ? &rows[slot[key] - 1] : nullptr;
+    }
+};
+
+// The per-frame readers bisect; one row per number in every table.
 static_assert(sortedUnique(kEtherTypes) && sortedUnique(kSaps) && sortedUnique(kIpProtocols));
 static_assert(uniqueKeys(kPorts));
 static_assert(sortedUnique(kSnapOrganizations) && sortedUnique(kIpxSockets) &&
               sortedUnique(kNetbiosCommands));
 
-/// The colour the trace draws a row in: its own, or its category's.
+/// The colour the trace draws a row in: its own, or its category's (None for none).
 template <typename Category, std::size_t N>
-constexpr std::uint32_t traceRgb(Colour trace, std::int8_t category,
-                                 const Category (&categories)[N]) noexcept {
+constexpr Colour traceColourOf(Colour trace, std::int8_t category,
+                               const Category (&categories)[N]) noexcept {
     if (trace != Colour::OfCategory)
-        return rgb(trace);
+        return trace;
     if (category < 0 || static_cast<std::size_t>(category) >= N)
-        return kBlack;
-    return rgb(categories[static_cast<std::size_t>(category)].colour);
+        return Colour::None;
+    return categories[static_cast<std::size_t>(category)].colour;
 }
 
 } // namespace qarsilo::protocols

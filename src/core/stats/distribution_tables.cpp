@@ -156,6 +156,8 @@ kCompareV6([](const P::IpProtocolRow& r) -> int { return r.comparedOnIpv6 ? r.co
 constexpr ByteTable
 kCompareV4([](const P::IpProtocolRow& r) -> int { return r.comparedOnIpv4 ? r.compared : -1; }, -1);
 
+constexpr P::ByteIndex kSapIndex(P::kSaps);
+
 struct PortTable {
     std::array<std::int8_t, 65536> category{};
     constexpr PortTable() {
@@ -202,10 +204,10 @@ int networkLayerCategory(const FrameReader& frame) noexcept {
         return kNetworkOthers;
     if (*type <= layout::kMaxIeee8023Length) {
         const auto ssap = frame.u8(layout::kLlcSsap);
-        const P::SapRow* row = ssap ? P::rowOf(P::kSaps, *ssap) : nullptr;
+        const P::SapRow* row = ssap ? kSapIndex.find(*ssap) : nullptr;
         return row && row->category >= 0 ? row->category : kNetworkOthers;
     }
-    const P::EtherTypeRow* row = P::rowOf(P::kEtherTypes, *type);
+    const P::EtherTypeRow* row = P::findSorted(P::kEtherTypes, *type);
     return row && row->category >= 0 ? row->category : kNetworkOthers;
 }
 

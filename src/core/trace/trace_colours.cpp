@@ -33,11 +33,26 @@ constexpr auto kAppLegend = legend(
     P::kApplicationCategories, [](const P::ApplicationCategory& c) { return c.traceName; },
     "Others");
 
-// A row's colour; black for values no row lists.
-template <typename Row, typename Category, std::size_t N>
-std::uint32_t colourOf(const Row* row, const Category (&categories)[N]) noexcept {
-    return row ? P::traceRgb(row->trace, row->category, categories) : P::kBlack;
-}
+// The colour of every value, found with one load: the trace colours each
+// frame on the capture thread. None (black) for values no row lists.
+template <std::size_t Size> struct ColourIndex {
+    std::array<P::Colour, Size> colour{};
+    template <typename Row, std::size_t N, typename Category, std::size_t M, typename Column>
+    constexpr ColourIndex(const Row (&rows)[N], const Category (&categories)[M], Column column) {
+        colour.fill(P::Colour::None);
+        for (const Row& row : rows)
+            colour[row.key] = column(row, categories);
+    }
+};
+constexpr auto kOwnColour = [](const auto& row, const auto& categories) {
+    return P::traceColourOf(row.trace, row.category, categories);
+};
+constexpr ColourIndex<256> kSapColours(P::kSaps, P::kNetworkCategories, kOwnColour);
+constexpr ColourIndex<256> kIpProtocolColours(
+    P::kIpProtocols, P::kIpCategories, [](const P::IpProtocolRow& row, const auto& categories) {
+        return P::traceColourOf(P::Colour::OfCategory, row.ipv4Category, categories);
+    });
+constexpr ColourIndex<65536> kPortColours(P::kPorts, P::kApplicationCategories, kOwnColour);
 
 constexpr std::array<const char*, kTraceLayerCount> kLayerNames{
     "Network Layer Protocol", "IP-based Protocol", "Application Layer Protocol"};
@@ -69,19 +84,16 @@ std::optional<std::uint32_t> traceColour(int layer, const std::uint8_t* bytes, s
     if (!type)
         return std::nullopt; // not even an Ethernet header
     switch (validLayer(layer)) {
-    case 0:
+    case 0: {
         if (*type <= layout::kMaxIeee8023Length)
-            return colourOf(P::rowOf(P::kSaps, frame.u8(layout::kLlcSsap).value_or(0)),
-                            P::kNetworkCategories);
-        return colourOf(P::rowOf(P::kEtherTypes, *type), P::kNetworkCategories);
-    case 1: {
+            return P::rgb(kSapColours.colour[frame.u8(layout::kLlcSsap).value_or(0)]);
+        const P::EtherTypeRow* row = P::findSorted(P::kEtherTypes, *type);
+        return row ? P::rgb(kOwnColour(*row, P::kNetworkCategories)) : P::kBlack;
+    }
+    case 1:
         if (*type != P::kEtherTypeIpv4)
             return std::nullopt;
-        const P::IpProtocolRow* row =
-            P::rowOf(P::kIpProtocols, frame.u8(layout::kIpv4Protocol).value_or(0));
-        return row ? P::traceRgb(P::Colour::OfCategory, row->ipv4Category, P::kIpCategories)
-                   : P::kBlack;
-    }
+        return P::rgb(kIpProtocolColours.colour[frame.u8(layout::kIpv4Protocol).value_or(0)]);
     default: {
         if (*type != P::kEtherTypeIpv4)
             return std::nullopt;
@@ -89,7 +101,7 @@ std::optional<std::uint32_t> traceColour(int layer, const std::uint8_t* bytes, s
         const std::optional<std::uint16_t> port = frame.be16(layout::kTcpDestinationPort);
         if (!port)
             return P::kBlack;
-        return colourOf(P::rowOf(P::kPorts, *port), P::kApplicationCategories);
+        return P::rgb(kPortColours.colour[*port]);
     }
     }
 }

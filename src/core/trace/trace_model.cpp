@@ -17,14 +17,11 @@ void TraceModel::handleFrame(const std::uint8_t* bytes, std::size_t length) {
         return;
     }
     // The whole Ethernet header: the colour reads its type.
-    const FrameReader frame(bytes, length);
-    const auto destinationMac = frame.bytes<6>(layout::kEthDestination);
-    const auto sourceMac = frame.bytes<6>(layout::kEthSource);
-    if (!frame.has(0, layout::kEthHeaderEnd) || !destinationMac || !sourceMac)
+    if (!FrameReader(bytes, length).has(0, layout::kEthHeaderEnd))
         return;
     const MacAddress monitored = m_monitored.load(std::memory_order_relaxed);
-    const MacAddress destination = macAddressAt(destinationMac->data());
-    const MacAddress source = macAddressAt(sourceMac->data());
+    const MacAddress destination = macAddressAt(bytes + layout::kEthDestination);
+    const MacAddress source = macAddressAt(bytes + layout::kEthSource);
     TraceDirection direction;
     MacAddress peer;
     if (source == monitored) {
