@@ -5,6 +5,7 @@
 #include "core/capture/adapter_list.h"
 #include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
+#include "core/capture/native_path.h"
 #include "gui/addressbook/address_book_dlg.h"
 #include "gui/addressbook/book_location_dlg.h"
 #include "gui/addressbook/group_editor_dlg.h"
@@ -16,6 +17,9 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QScreen>
+#include <climits>
+#include <cstdio>
+#include <unistd.h>
 
 using namespace qarsilo;
 
@@ -97,4 +101,38 @@ bool CqarsiloApp::initInstance() {
                       frame.topLeft().y() < area.top() ? area.top() : frame.topLeft().y());
     }
     return true;
+}
+
+// QApplication's arguments lose bytes that are not UTF-8, argv (without Qt's
+// own options, which the application object took out) keeps them.
+QString CqarsiloApp::captureArgument(int argc, char* argv[]) {
+    QString path;
+    bool onlyFile = false; // after "--" the argument is a file name, whatever it spells
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--" && i + 1 < argc) {
+            path = qarsilo::fileNameFromNative(QByteArray(argv[i + 1]));
+            onlyFile = true;
+            break;
+        }
+        if (arg == "-" || !arg.startsWith('-')) {
+            path = qarsilo::fileNameFromNative(arg);
+            break;
+        }
+    }
+    // The standard input and "pipe:COMMAND" are streams, unless a file of
+    // that name exists: a file name never runs a command.
+    if (!onlyFile) {
+        const qarsilo::SourceArgument source = qarsilo::parseSourceArgument(path);
+        if (source.commandNotRun)
+            std::fprintf(stderr, "qarsilo: %s\n", qPrintable(qarsilo::commandNotRunMessage(path)));
+        if (source.name.isStream())
+            return qarsilo::adapterNameText(source.name);
+    }
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')))
+        return path;
+    char cwd[PATH_MAX];
+    if (!::getcwd(cwd, sizeof cwd))
+        return path;
+    return qarsilo::fileNameFromNative(QByteArray(cwd)) + QLatin1Char('/') + path;
 }

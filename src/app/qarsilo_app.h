@@ -27,6 +27,12 @@ public:
         QString captureFile;
     };
 
+    /// The capture named on the command line (`qarsilo FILE`) as the file
+    /// system spells it, made absolute; "-" and "pipe:COMMAND" come back as
+    /// stream adapter names, unless a file of that name exists (a file name
+    /// never runs a command). Empty when none is named.
+    static QString captureArgument(int argc, char* argv[]);
+
     /// This machine: the settings file, the real dialog and libpcap's device.
     static Environment defaultEnvironment();
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/capture/adapter_name.h"
+
 #include <QStringList>
 
 // Each sub-command takes the arguments after its name and returns the exit code.
@@ -19,7 +21,13 @@ void rememberOutputError();
 /// exits non-zero with a message, whatever `code` it returned.
 int finishOutput(const char* command, int code);
 int runTrace(const QStringList& args);
-/// The adapter name for a command's SOURCE: "file:PATH", an existing file, or
-/// anything that looks like a path is a capture file; "pipe:COMMAND" and "-"
-/// (the standard input) are streams; everything else names a device.
+/// The adapter name for a command's SOURCE: an existing file (whatever its
+/// name), "file:PATH" or anything that looks like a path is a capture file;
+/// "pipe:COMMAND" and "-" (the standard input) are streams; everything else
+/// names a device. Says on the standard error when a "pipe:" argument is
+/// read as the file of that name instead of run.
 QString sourceAdapter(const QString& source);
+qarsilo::SourceArgument sourceArgument(const QString& source);
+/// For commands that read files and streams only: a SOURCE that would name a
+/// device is taken as a file name.
+qarsilo::AdapterName fileOrStreamSource(const QString& source);

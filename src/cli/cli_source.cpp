@@ -2,9 +2,8 @@
 #include "cli/session_wait.h"
 #include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
-#include "core/capture/native_path.h"
 
-#include <sys/stat.h>
+#include <cstdio>
 
 #include <chrono>
 #include <csignal>
@@ -12,15 +11,21 @@
 using namespace qarsilo;
 
 QString sourceAdapter(const QString& source) {
-    if (isCaptureFileAdapter(source) || isStreamAdapter(source))
-        return source;
-    // Names are checked as the file system holds them (not all are UTF-8).
-    struct stat st {};
-    if (::stat(nativeFileName(source).constData(), &st) == 0 || source.contains(QLatin1Char('/')) ||
-        source.endsWith(QLatin1String(".pcap")) || source.endsWith(QLatin1String(".pcapng")) ||
-        source.endsWith(QLatin1String(".cap")))
-        return captureFileAdapterName(source);
-    return source;
+    return adapterNameText(sourceArgument(source).name);
+}
+
+SourceArgument sourceArgument(const QString& source) {
+    const SourceArgument parsed = parseSourceArgument(source);
+    if (parsed.commandNotRun)
+        std::fprintf(stderr, "qarsilo-cli: %s\n", qPrintable(commandNotRunMessage(source)));
+    return parsed;
+}
+
+AdapterName fileOrStreamSource(const QString& source) {
+    AdapterName name = sourceArgument(source).name;
+    if (name.kind == AdapterKind::Device)
+        name = {AdapterKind::CaptureFile, source};
+    return name;
 }
 
 namespace {

@@ -180,8 +180,9 @@ int runChart(const QStringList& args) {
     }
     if (!pngDir.isEmpty() && !QDir().mkpath(pngDir))
         return fail(1, QStringLiteral("cannot make the folder '%1'").arg(pngDir));
-    const bool stream = isStreamAdapter(source);
-    QString adapter = isCaptureFileAdapter(source) ? source : captureFileAdapterName(source);
+    const AdapterName picked = fileOrStreamSource(source);
+    const bool stream = picked.isStream();
+    QString adapter = adapterNameText(picked);
     // A file is named by its path, a stream as given.
     const QString name = stream ? source : captureFilePath(adapter);
     QTemporaryDir kept;

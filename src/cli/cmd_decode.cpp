@@ -61,7 +61,9 @@ int runDecode(const QStringList& args) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    const QString path = isCaptureFileAdapter(args[0]) ? captureFilePath(args[0]) : args[0];
+    const AdapterName picked = fileOrStreamSource(args[0]);
+    // libpcap reads "-" as the standard input; a command is not run here.
+    const QString path = picked.kind == AdapterKind::CaptureFile ? picked.argument : args[0];
     qulonglong wanted = 0;
     if (!parseFrameNumber(args[1], wanted)) {
         std::fprintf(stderr, "qarsilo-cli decode: N must be a frame number from 1 up, not '%s'\n%s",

@@ -152,9 +152,9 @@ int runTrace(const QStringList& args) {
         model.table().setNames(std::move(names));
     }
 
-    const bool stream = isStreamAdapter(source);
-    const QString adapter =
-        isCaptureFileAdapter(source) || stream ? source : captureFileAdapterName(source);
+    const AdapterName picked = fileOrStreamSource(source);
+    const bool stream = picked.isStream();
+    const QString adapter = adapterNameText(picked);
     // A file is named by its path, a stream as given.
     const QString name = stream ? source : captureFilePath(adapter);
     TraceReplay replay(model);

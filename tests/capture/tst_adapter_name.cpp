@@ -21,6 +21,8 @@ private Q_SLOTS:
     void parse();
     void prefixWinsOverAnExistingFile();
     void bareCommandPrefixSelectsNothing();
+    void sourceArgument_data();
+    void sourceArgument();
 };
 
 void TestAdapterName::parse_data() {
@@ -80,6 +82,7 @@ void TestAdapterName::parse() {
     QCOMPARE(isStreamAdapter(name), stream);
     if (file)
         QCOMPARE(captureFileAdapterName(argument), name);
+    QCOMPARE(adapterNameText(parsed), name);
 }
 
 // Only the prefix decides: a "pipe:" name stays a command even when a file of
@@ -106,6 +109,64 @@ void TestAdapterName::bareCommandPrefixSelectsNothing() {
     QCOMPARE(r.error, QStringLiteral("no adapter selected"));
     QVERIFY(!session.isRunning());
     QCOMPARE(session.processGroup(), 0);
+}
+
+// A command-line SOURCE: an argument naming an existing file is that file,
+// whatever it spells; the stored adapter name above keeps the prefix rule.
+void TestAdapterName::sourceArgument_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<AdapterKind>("kind");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<bool>("commandNotRun");
+
+    using K = AdapterKind;
+    const auto s = [](const char* t) { return QString::fromUtf8(t); };
+    const QString hostile = s("pipe:id>X;cat ok.pcap");
+    QTest::newRow("hostile file name is read, not run")
+        << hostile << true << K::CaptureFile << hostile << true;
+    QTest::newRow("command when no such file")
+        << hostile << false << K::Command << s("id>X;cat ok.pcap") << false;
+    QTest::newRow("existing file: name is that file")
+        << s("file:x") << true << K::CaptureFile << s("file:x") << false;
+    QTest::newRow("file: prefix otherwise")
+        << s("file:x") << false << K::CaptureFile << s("x") << false;
+    QTest::newRow("dash stays the standard input")
+        << s("-") << true << K::StandardInput << QString() << false;
+    QTest::newRow("existing file named like a device")
+        << s("eth0") << true << K::CaptureFile << s("eth0") << false;
+    QTest::newRow("device") << s("eth0") << false << K::Device << s("eth0") << false;
+    QTest::newRow("path") << s("caps/x") << false << K::CaptureFile << s("caps/x") << false;
+    QTest::newRow("capture suffix")
+        << s("x.pcapng") << false << K::CaptureFile << s("x.pcapng") << false;
+    QTest::newRow("nothing") << QString() << false << K::None << QString() << false;
+}
+
+void TestAdapterName::sourceArgument() {
+    QFETCH(QString, source);
+    QFETCH(bool, exists);
+    QFETCH(AdapterKind, kind);
+    QFETCH(QString, argument);
+    QFETCH(bool, commandNotRun);
+
+    const SourceArgument parsed = parseSourceArgument(source, exists);
+    QCOMPARE(parsed.name.kind, kind);
+    QCOMPARE(parsed.name.argument, argument);
+    QCOMPARE(parsed.commandNotRun, commandNotRun);
+
+    // The same through the file system.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    if (exists) {
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const SourceArgument seen = parseSourceArgument(source);
+    QDir::setCurrent(previous);
+    QCOMPARE(seen.name, parsed.name);
+    QCOMPARE(seen.commandNotRun, commandNotRun);
 }
 
 QTEST_GUILESS_MAIN(TestAdapterName)

@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -111,6 +113,50 @@ private Q_SLOTS:
         QCOMPARE(application.mainFrame()->activeTemplate(), int(view::CaptureDecode));
         // Nothing is stored: the next start uses the adapter as before.
         QCOMPARE(store.string(setting::adapterName), QString());
+    }
+
+    // `qarsilo ARG`: a file whose name spells a command is opened, never run.
+    void captureArgument_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("existing"); // a file made in the working folder first
+        QTest::addColumn<QString>("expected"); // "@/" stands for the working folder
+        const auto s = [](const char* t) { return QString::fromUtf8(t); };
+        const QString hostile = s("pipe:touch ran; cat x");
+        QTest::newRow("file named like a command")
+            << QStringList{hostile} << hostile << s("@/") + hostile;
+        QTest::newRow("command") << QStringList{hostile} << QString() << hostile;
+        QTest::newRow("standard input") << QStringList{s("-")} << QString() << s("-");
+        QTest::newRow("after --, always a file")
+            << QStringList{s("--"), hostile} << QString() << s("@/") + hostile;
+        QTest::newRow("relative file") << QStringList{s("a.pcap")} << QString() << s("@/a.pcap");
+        QTest::newRow("absolute file")
+            << QStringList{s("/x/a.pcap")} << QString() << s("/x/a.pcap");
+        QTest::newRow("none") << QStringList{} << QString() << QString();
+    }
+
+    void captureArgument() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, existing);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        if (!existing.isEmpty()) {
+            QFile file(dir.filePath(existing));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        std::vector<QByteArray> bytes{QByteArrayLiteral("qarsilo")};
+        for (const QString& a : args)
+            bytes.push_back(a.toUtf8());
+        std::vector<char*> argv;
+        for (QByteArray& b : bytes)
+            argv.push_back(b.data());
+        argv.push_back(nullptr);
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        const QString got = CqarsiloApp::captureArgument(int(bytes.size()), argv.data());
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(previous);
+        QCOMPARE(got, QString(expected).replace(QStringLiteral("@/"), cwd + QLatin1Char('/')));
     }
 
     void showsTheFrameWithTheStartView() {

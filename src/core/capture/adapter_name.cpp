@@ -1,4 +1,7 @@
 #include "core/capture/adapter_name.h"
+#include "core/capture/native_path.h"
+
+#include <sys/stat.h>
 
 namespace qarsilo {
 
@@ -54,6 +57,49 @@ bool isCommandAdapter(const QString& adapterName) {
 
 bool isStreamAdapter(const QString& adapterName) {
     return parseAdapterName(adapterName).isStream();
+}
+
+QString adapterNameText(const AdapterName& name) {
+    switch (name.kind) {
+    case AdapterKind::None:
+        return {};
+    case AdapterKind::Device:
+        return name.argument;
+    case AdapterKind::CaptureFile:
+        return captureFileAdapterName(name.argument);
+    case AdapterKind::Command:
+        return QLatin1String(kCommandAdapterPrefix) + name.argument;
+    case AdapterKind::StandardInput:
+        return QLatin1String(kStandardInputAdapter);
+    }
+    return {};
+}
+
+SourceArgument parseSourceArgument(const QString& source, bool fileExists) {
+    if (source == QLatin1String(kStandardInputAdapter))
+        return {{AdapterKind::StandardInput, {}}, false};
+    if (fileExists)
+        return {{AdapterKind::CaptureFile, source}, isCommandAdapter(source)};
+    const AdapterName name = parseAdapterName(source);
+    if (name.kind != AdapterKind::Device)
+        return {name, false};
+    if (source.contains(QLatin1Char('/')) || source.endsWith(QLatin1String(".pcap")) ||
+        source.endsWith(QLatin1String(".pcapng")) || source.endsWith(QLatin1String(".cap")))
+        return {{AdapterKind::CaptureFile, source}, false};
+    return {name, false};
+}
+
+SourceArgument parseSourceArgument(const QString& source) {
+    // Names are checked as the file system holds them (not all are UTF-8).
+    struct stat st {};
+    const bool exists = !source.isEmpty() && ::stat(nativeFileName(source).constData(), &st) == 0;
+    return parseSourceArgument(source, exists);
+}
+
+QString commandNotRunMessage(const QString& source) {
+    return QStringLiteral("'%1' is the name of an existing file: it is read as that file and no "
+                          "command is run (to run the command, rename or move the file)")
+        .arg(displayFileName(source));
 }
 
 } // namespace qarsilo

@@ -48,4 +48,25 @@ bool isCommandAdapter(const QString& adapterName);
 /// A stream source: a "pipe:" command or the standard input.
 bool isStreamAdapter(const QString& adapterName);
 
+/// The adapter name an AdapterName stands for (the inverse of parseAdapterName).
+QString adapterNameText(const AdapterName& name);
+
+/// A SOURCE argument of the command line (or of `qarsilo FILE`) taken apart.
+/// Unlike a stored adapter name, an argument that names an existing file is
+/// always that file, whatever its spelling: `for f in *; do ... "$f"` must
+/// never run a command a hostile file name spells. "-" stays the standard
+/// input. Otherwise "file:PATH" is a file, "pipe:COMMAND" a command, anything
+/// with a slash or a capture-file suffix a file, and the rest a device.
+struct SourceArgument {
+    AdapterName name;
+    /// The argument spelled a command ("pipe:...") but names an existing file,
+    /// which is read instead; the caller says so (commandNotRunMessage).
+    bool commandNotRun = false;
+};
+SourceArgument parseSourceArgument(const QString& source, bool fileExists);
+/// parseSourceArgument with the file system asked whether `source` exists.
+SourceArgument parseSourceArgument(const QString& source);
+/// Why a "pipe:" argument was read as a file and its command not run.
+QString commandNotRunMessage(const QString& source);
+
 } // namespace qarsilo
