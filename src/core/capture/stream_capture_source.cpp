@@ -215,6 +215,8 @@ public:
                 args.push_back(QByteArrayLiteral("--netmask-required"));
         }
         QString error;
+        // The helper ends when the thread that starts it ends (PR_SET_PDEATHSIG):
+        // sessions start on threads that outlive their captures.
         if (!m_stream.spawn(args, &error, true))
             return {CaptureStatus::OpenFailed,
                     QStringLiteral("cannot start the capture helper %1: %2").arg(m_helper, error),
