@@ -106,6 +106,7 @@ bool StreamSource::spawn(const std::vector<QByteArray>& argv, QString* error, bo
     m_dataFd = data[0];
     m_auxFd = aux[0];
     m_statusFd = status[0];
+    m_statusChannel = statusChannel;
     return true;
 }
 
@@ -161,7 +162,7 @@ ssize_t StreamSource::readData(char* buffer, size_t size) {
         if (fds[0].revents)
             return 0; // woken by Stop
         if (fds[2].revents)
-            readText(&m_auxFd, &m_partial, m_statusFd < 0);
+            readText(&m_auxFd, &m_partial, !m_statusChannel);
         if (fds[3].revents)
             readText(&m_statusFd, &m_statusPartial, true);
         if (fds[1].revents) {
@@ -179,7 +180,7 @@ void StreamSource::pollText(int timeoutMs) {
     if (::poll(fds, 2, timeoutMs) <= 0)
         return;
     if (fds[0].revents)
-        readText(&m_auxFd, &m_partial, m_statusFd < 0);
+        readText(&m_auxFd, &m_partial, !m_statusChannel);
     if (fds[1].revents)
         readText(&m_statusFd, &m_statusPartial, true);
 }
@@ -215,7 +216,7 @@ void StreamSource::takeLine(const std::string& line, bool status) {
     // warnings (a filter too large for the kernel runs in the helper instead):
     // worth telling, but no answer and no failure.
     if (!status)
-        qWarning("%s", line.c_str());
+        qWarning("capture helper: %s", line.c_str());
     std::lock_guard lock(m_lock);
     if (status && line.rfind("error ", 0) == 0)
         m_helperError = line.substr(6);
@@ -231,7 +232,7 @@ void StreamSource::takeLine(const std::string& line, bool status) {
 bool StreamSource::waitFirstLine(Clock::time_point due, std::string* line) {
     // The answer comes on the status channel; the other one is read too, so
     // that a chatty child never blocks on it.
-    while ((m_statusFd >= 0 ? m_statusFd : m_auxFd) >= 0) {
+    while ((m_statusChannel ? m_statusFd : m_auxFd) >= 0) {
         {
             std::lock_guard lock(m_lock);
             if (m_answered) {

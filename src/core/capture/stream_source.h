@@ -85,7 +85,8 @@ private:
     pid_t m_pid = 0;
     int m_dataFd = -1;
     int m_auxFd = -1;
-    int m_statusFd = -1; // with a status channel of its own
+    int m_statusFd = -1;
+    bool m_statusChannel = false; // the status has a pipe of its own
     int m_wake[2] = {-1, -1};
     bool m_hasDeadline = false;
     bool m_timedOut = false;
