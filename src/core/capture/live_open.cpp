@@ -1,6 +1,8 @@
 #include "core/capture/live_open.h"
 
+#include <algorithm>
 #include <array>
+#include <string_view>
 
 namespace qarsilo {
 
@@ -32,6 +34,20 @@ constexpr std::array<const char*, 6> kStatusNames{
 } // namespace
 
 LiveOpenResult openLive(const LiveOpenRequest& request) {
+    const LiveOpenResult opened = openLiveDevice(request);
+    if (opened.status != LiveOpenStatus::Ok)
+        return opened;
+    return setLiveFilter(opened.handle, request);
+}
+
+LiveOpenResult openLiveDevice(const LiveOpenRequest& request) {
+    // Activating a pseudo-device already does its work (joins a netfilter log
+    // group, connects to a message bus); refuse those before that.
+    if (const int pseudo = pseudoDeviceLinkType(request.device); pseudo >= 0) {
+        LiveOpenResult r = failed(nullptr, LiveOpenStatus::NotEthernet, {});
+        r.linkType = pseudo;
+        return r;
+    }
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     pcap_t* handle = pcap_create(request.device.c_str(), errbuf);
     if (!handle)
@@ -62,8 +78,15 @@ LiveOpenResult openLive(const LiveOpenRequest& request) {
         r.linkType = linkType;
         return r;
     }
+    LiveOpenResult r;
+    r.handle = handle;
+    r.linkType = linkType;
+    return r;
+}
 
+LiveOpenResult setLiveFilter(pcap_t* handle, const LiveOpenRequest& request) {
     if (!request.filter.empty()) {
+        char errbuf[PCAP_ERRBUF_SIZE] = {};
         bpf_u_int32 net = 0;
         bpf_u_int32 mask = PCAP_NETMASK_UNKNOWN;
         if (pcap_lookupnet(request.device.c_str(), &net, &mask, errbuf) == -1) {
@@ -84,8 +107,36 @@ LiveOpenResult openLive(const LiveOpenRequest& request) {
     }
     LiveOpenResult r;
     r.handle = handle;
-    r.linkType = linkType;
+    r.linkType = pcap_datalink(handle);
     return r;
+}
+
+int pseudoDeviceLinkType(const std::string& device) {
+    const auto named = [&device](std::string_view prefix, bool (*rest)(std::string_view)) {
+        const std::string_view name(device);
+        return name.substr(0, prefix.size()) == prefix && rest(name.substr(prefix.size()));
+    };
+    // The name forms libpcap hands to these modules instead of a packet socket.
+    const auto endOrGroup = [](std::string_view rest) { return rest.empty() || rest[0] == ':'; };
+    const auto number = [](std::string_view rest) {
+        return !rest.empty() &&
+               std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const auto end = [](std::string_view rest) { return rest.empty(); };
+    const auto any = [](std::string_view) { return true; };
+    if (named("nflog", endOrGroup))
+        return DLT_NFLOG;
+    if (named("nfqueue", endOrGroup))
+        return DLT_IPV4;
+    if (named("dbus-system", end) || named("dbus-session", end) || named("dbus://", any))
+        return DLT_DBUS;
+    if (named("usbmon", number))
+        return DLT_USB_LINUX_MMAPPED;
+    if (named("bluetooth-monitor", end))
+        return DLT_BLUETOOTH_LINUX_MONITOR;
+    if (named("bluetooth", number))
+        return DLT_BLUETOOTH_HCI_H4_WITH_PHDR;
+    return -1;
 }
 
 const char* liveOpenStatusName(LiveOpenStatus status) {

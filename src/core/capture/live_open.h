@@ -42,6 +42,17 @@ struct LiveOpenResult {
 /// stays open. A non-Ethernet link fails before the filter is compiled.
 LiveOpenResult openLive(const LiveOpenRequest& request);
 
+/// openLive in two steps, for a caller that gives up rights in between: the
+/// device (created, activated, its link checked), then the filter on that
+/// handle. Either closes the handle when it fails.
+LiveOpenResult openLiveDevice(const LiveOpenRequest& request);
+LiveOpenResult setLiveFilter(pcap_t* handle, const LiveOpenRequest& request);
+
+/// The link type of libpcap's pseudo-devices that are no network adapter
+/// (nflog, nfqueue, the D-Bus, USB and Bluetooth monitors), known from the
+/// name alone; -1 for any other name.
+int pseudoDeviceLinkType(const std::string& device);
+
 /// The status's name on the helper's status channel, and back (OpenFailed for
 /// an unknown name).
 const char* liveOpenStatusName(LiveOpenStatus status);

@@ -181,7 +181,7 @@ private:
 };
 
 /// A live device opened by the capture helper program, which sends its status
-/// on its standard error stream and the frames as a pcap stream.
+/// on a pipe of its own and the frames as a pcap stream.
 class HelperCaptureSource final : public PipedCaptureSource {
 public:
     HelperCaptureSource(SourceConfig config, QString helper)
@@ -190,7 +190,11 @@ public:
 
     SourceResult open() override {
         const CaptureWindowParams& p = params();
+        // The status gets a pipe of its own: libpcap writes warnings on the
+        // helper's standard error stream.
         std::vector<QByteArray> args{nativeFileName(m_helper),
+                                     QByteArrayLiteral("--status-fd"),
+                                     QByteArray::number(StreamSource::kStatusFd),
                                      QByteArrayLiteral("--device"),
                                      m_config.adapter.toLocal8Bit(),
                                      QByteArrayLiteral("--snaplen"),
@@ -211,7 +215,9 @@ public:
                 args.push_back(QByteArrayLiteral("--netmask-required"));
         }
         QString error;
-        if (!m_stream.spawn(args, &error))
+        // The helper ends when the thread that starts it ends (PR_SET_PDEATHSIG):
+        // sessions start on threads that outlive their captures.
+        if (!m_stream.spawn(args, &error, true))
             return {CaptureStatus::OpenFailed,
                     QStringLiteral("cannot start the capture helper %1: %2").arg(m_helper, error),
                     {}};

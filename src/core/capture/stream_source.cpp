@@ -41,13 +41,14 @@ StreamSource::~StreamSource() {
     }
 }
 
-bool StreamSource::spawn(const std::vector<QByteArray>& argv, QString* error) {
+bool StreamSource::spawn(const std::vector<QByteArray>& argv, QString* error, bool statusChannel) {
     int data[2] = {-1, -1};
     int aux[2] = {-1, -1};
+    int status[2] = {-1, -1};
     if (::pipe2(data, O_CLOEXEC) != 0 || ::pipe2(aux, O_CLOEXEC) != 0 ||
-        ::pipe2(m_wake, O_CLOEXEC) != 0) {
+        (statusChannel && ::pipe2(status, O_CLOEXEC) != 0) || ::pipe2(m_wake, O_CLOEXEC) != 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
-        for (int fd : {data[0], data[1], aux[0], aux[1]})
+        for (int fd : {data[0], data[1], aux[0], aux[1], status[0], status[1]})
             if (fd >= 0)
                 ::close(fd);
         return false;
@@ -66,11 +67,15 @@ bool StreamSource::spawn(const std::vector<QByteArray>& argv, QString* error) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setpgid(0, 0);
-        const int devNull = ::open("/dev/null", O_RDONLY);
+        const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (devNull >= 0)
             ::dup2(devNull, 0);
         ::dup2(data[1], 1);
         ::dup2(aux[1], 2);
+        if (status[1] == kStatusFd)
+            ::fcntl(kStatusFd, F_SETFD, 0); // dup2 onto itself would keep close-on-exec
+        else if (status[1] >= 0)
+            ::dup2(status[1], kStatusFd);
         // Dispositions and the mask survive exec; the command gets the defaults.
         ::signal(SIGPIPE, SIG_DFL);
         ::signal(SIGTERM, SIG_DFL);
@@ -84,10 +89,14 @@ bool StreamSource::spawn(const std::vector<QByteArray>& argv, QString* error) {
     }
     ::close(data[1]);
     ::close(aux[1]);
+    if (status[1] >= 0)
+        ::close(status[1]);
     if (pid < 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
         ::close(data[0]);
         ::close(aux[0]);
+        if (status[0] >= 0)
+            ::close(status[0]);
         closeFds();
         return false;
     }
@@ -96,6 +105,8 @@ bool StreamSource::spawn(const std::vector<QByteArray>& argv, QString* error) {
     m_pid = pid;
     m_dataFd = data[0];
     m_auxFd = aux[0];
+    m_statusFd = status[0];
+    m_statusChannel = statusChannel;
     return true;
 }
 
@@ -130,8 +141,11 @@ ssize_t StreamSource::cookieRead(void* cookie, char* buffer, size_t size) {
 
 ssize_t StreamSource::readData(char* buffer, size_t size) {
     for (;;) {
-        pollfd fds[3] = {{m_wake[0], POLLIN, 0}, {m_dataFd, POLLIN, 0}, {m_auxFd, POLLIN, 0}};
-        const int count = m_auxFd >= 0 ? 3 : 2;
+        // poll() passes over the closed ones (-1).
+        pollfd fds[4] = {{m_wake[0], POLLIN, 0},
+                         {m_dataFd, POLLIN, 0},
+                         {m_auxFd, POLLIN, 0},
+                         {m_statusFd, POLLIN, 0}};
         int timeout = -1;
         if (m_hasDeadline) {
             timeout = msUntil(m_deadline);
@@ -140,15 +154,17 @@ ssize_t StreamSource::readData(char* buffer, size_t size) {
                 return 0;
             }
         }
-        const int n = ::poll(fds, static_cast<nfds_t>(count), timeout);
+        const int n = ::poll(fds, 4, timeout);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return -1;
         if (fds[0].revents)
             return 0; // woken by Stop
-        if (count == 3 && fds[2].revents)
-            readAux();
+        if (fds[2].revents)
+            readText(&m_auxFd, &m_partial, !m_statusChannel);
+        if (fds[3].revents)
+            readText(&m_statusFd, &m_statusPartial, true);
         if (fds[1].revents) {
             const ssize_t got = ::read(m_dataFd, buffer, size);
             if (got >= 0)
@@ -159,65 +175,80 @@ ssize_t StreamSource::readData(char* buffer, size_t size) {
     }
 }
 
-void StreamSource::readAux() {
+void StreamSource::pollText(int timeoutMs) {
+    pollfd fds[2] = {{m_auxFd, POLLIN, 0}, {m_statusFd, POLLIN, 0}};
+    if (::poll(fds, 2, timeoutMs) <= 0)
+        return;
+    if (fds[0].revents)
+        readText(&m_auxFd, &m_partial, !m_statusChannel);
+    if (fds[1].revents)
+        readText(&m_statusFd, &m_statusPartial, true);
+}
+
+void StreamSource::readText(int* fd, std::string* partial, bool status) {
     char chunk[4096];
-    const ssize_t got = ::read(m_auxFd, chunk, sizeof chunk);
+    const ssize_t got = ::read(*fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR)
         return;
     if (got <= 0) {
-        ::close(m_auxFd);
-        m_auxFd = -1;
-        if (!m_partial.empty())
-            takeLine(std::exchange(m_partial, {}));
+        ::close(*fd);
+        *fd = -1;
+        if (!partial->empty())
+            takeLine(std::exchange(*partial, {}), status);
         return;
     }
     for (ssize_t i = 0; i < got; ++i) {
         if (chunk[i] == '\n') {
-            takeLine(std::exchange(m_partial, {}));
-        } else if (m_partial.size() < kLongestLine) {
-            m_partial += chunk[i];
+            takeLine(std::exchange(*partial, {}), status);
+        } else if (partial->size() < kLongestLine) {
+            *partial += chunk[i];
         }
     }
 }
 
-void StreamSource::takeLine(const std::string& line) {
-    if (line.rfind("drops ", 0) == 0) {
+void StreamSource::takeLine(const std::string& line, bool status) {
+    if (status && line.rfind("drops ", 0) == 0) {
         m_drops.store(static_cast<unsigned>(std::strtoul(line.c_str() + 6, nullptr, 10)),
                       std::memory_order_relaxed);
         return;
     }
+    // Beside a status channel, the standard error stream carries libpcap's
+    // warnings (a filter too large for the kernel runs in the helper instead):
+    // worth telling, but no answer and no failure.
+    if (!status)
+        qWarning("capture helper: %s", line.c_str());
     std::lock_guard lock(m_lock);
-    ++m_lineCount;
-    if (line.rfind("error ", 0) == 0)
+    if (status && line.rfind("error ", 0) == 0)
         m_helperError = line.substr(6);
+    if (status && !m_answered && (line == "ok" || line.rfind("fail ", 0) == 0)) {
+        m_answered = true;
+        m_answer = line;
+    }
     m_lines.push_back(line);
     if (m_lines.size() > kKeptLines)
         m_lines.erase(m_lines.begin());
 }
 
 bool StreamSource::waitFirstLine(Clock::time_point due, std::string* line) {
-    while (m_auxFd >= 0) {
+    // The answer comes on the status channel; the other one is read too, so
+    // that a chatty child never blocks on it.
+    while ((m_statusChannel ? m_statusFd : m_auxFd) >= 0) {
         {
             std::lock_guard lock(m_lock);
-            if (m_lineCount > 0) {
-                *line = m_lines.front();
+            if (m_answered) {
+                *line = m_answer;
                 return true;
             }
         }
-        pollfd fd{m_auxFd, POLLIN, 0};
         const int timeout = msUntil(due);
         if (timeout == 0)
             return false;
-        const int n = ::poll(&fd, 1, timeout);
-        if (n > 0)
-            readAux();
-        else if (n < 0 && errno != EINTR)
-            return false;
+        pollText(timeout);
     }
     std::lock_guard lock(m_lock);
-    if (m_lineCount == 0)
+    if (!m_answered)
         return false;
-    *line = m_lines.front();
+    *line = m_answer;
     return true;
 }
 
@@ -255,10 +286,8 @@ void StreamSource::finish(bool stopping) {
                 terminated = true;
                 due = Clock::now() + std::chrono::milliseconds(1000);
             }
-            if (m_auxFd >= 0) {
-                pollfd fd{m_auxFd, POLLIN, 0};
-                if (::poll(&fd, 1, 5) > 0)
-                    readAux();
+            if (m_auxFd >= 0 || m_statusFd >= 0) {
+                pollText(5);
             } else {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
@@ -271,18 +300,18 @@ void StreamSource::finish(bool stopping) {
         m_exitStatus = status;
         m_reaped = true;
         // Lines written just before the end.
-        while (m_auxFd >= 0) {
-            pollfd fd{m_auxFd, POLLIN, 0};
-            if (::poll(&fd, 1, 0) <= 0)
+        for (;;) {
+            pollfd fds[2] = {{m_auxFd, POLLIN, 0}, {m_statusFd, POLLIN, 0}};
+            if (::poll(fds, 2, 0) <= 0)
                 break;
-            readAux();
+            pollText(0);
         }
     }
     closeFds();
 }
 
 void StreamSource::closeFds() {
-    for (int* fd : {&m_dataFd, &m_auxFd}) {
+    for (int* fd : {&m_dataFd, &m_auxFd, &m_statusFd}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;

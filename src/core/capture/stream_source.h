@@ -27,9 +27,16 @@ public:
     StreamSource(const StreamSource&) = delete;
     StreamSource& operator=(const StreamSource&) = delete;
 
+    /// The descriptor a child started with a status channel writes its status on.
+    static constexpr int kStatusFd = 3;
+
     /// Starts `argv` (argv[0] a path) in a process group of its own, its
     /// standard input /dev/null. False with the system's text in `error`.
-    bool spawn(const std::vector<QByteArray>& argv, QString* error);
+    /// `statusChannel`: the child's status lines (the capture helper's) come
+    /// on a pipe at kStatusFd; what it writes on its standard error stream is
+    /// then no status but passed on as a warning. Otherwise they come on its
+    /// standard error stream.
+    bool spawn(const std::vector<QByteArray>& argv, QString* error, bool statusChannel = false);
     /// Reads this process's standard input instead.
     bool openStandardInput(QString* error);
 
@@ -41,8 +48,9 @@ public:
     void clearDeadline() { m_hasDeadline = false; }
     bool timedOut() const { return m_timedOut; }
 
-    /// Waits for the first standard error line of the child (the helper's
-    /// status) until `due`; false when none came (the child ended, or timeout).
+    /// Waits for the helper's answer ("ok" or "fail ...", the first such line
+    /// of its status) until `due`; false when none came (the child ended, or
+    /// timeout). Other lines are no answer.
     bool waitFirstLine(std::chrono::steady_clock::time_point due, std::string* line);
 
     /// Makes a blocked read return an end of file. Safe from any thread.
@@ -68,13 +76,17 @@ public:
 private:
     static ssize_t cookieRead(void* cookie, char* buffer, size_t size);
     ssize_t readData(char* buffer, size_t size);
-    void readAux();
-    void takeLine(const std::string& line);
+    /// Reads what is ready on the child's text channels, waiting at most `timeoutMs`.
+    void pollText(int timeoutMs);
+    void readText(int* fd, std::string* partial, bool status);
+    void takeLine(const std::string& line, bool status);
     void closeFds();
 
     pid_t m_pid = 0;
     int m_dataFd = -1;
     int m_auxFd = -1;
+    int m_statusFd = -1;
+    bool m_statusChannel = false; // the status has a pipe of its own
     int m_wake[2] = {-1, -1};
     bool m_hasDeadline = false;
     bool m_timedOut = false;
@@ -83,10 +95,12 @@ private:
     bool m_reaped = false;
 
     std::string m_partial; // a standard error line not yet ended
+    std::string m_statusPartial;
     mutable std::mutex m_lock;
     std::vector<std::string> m_lines; // the last few lines
     std::string m_helperError;
-    std::size_t m_lineCount = 0;
+    bool m_answered = false;
+    std::string m_answer;
     std::atomic<unsigned> m_drops{0};
 };
 
