@@ -4,6 +4,7 @@
 #include "core/analysis/frame.h"
 #include "core/analysis/hex_dump.h"
 #include "core/capture/adapter_name.h"
+#include "core/capture/capture_source.h"
 #include "core/capture/native_path.h"
 
 #include <pcap/pcap.h>
@@ -80,10 +81,9 @@ int runDecode(const QStringList& args) {
     }
     const int linkType = pcap_datalink(file.get());
     if (linkType != DLT_EN10MB) {
-        return fail(1,
-                    QStringLiteral("cannot decode '%1': its frames are not Ethernet (link type %2)")
-                        .arg(displayFileName(path),
-                             QString::fromLatin1(pcap_datalink_val_to_name(linkType))));
+        // libpcap names only the link types it knows; the others go by number.
+        return fail(1, QStringLiteral("cannot decode '%1': %2")
+                           .arg(displayFileName(path), notEthernetText(linkType)));
     }
 
     pcap_pkthdr* header = nullptr;

@@ -14,6 +14,7 @@
 #include "support/test_paths.h"
 
 #include <QAbstractItemModelTester>
+#include <QDir>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QSplitter>
@@ -24,6 +25,9 @@
 #include <QToolBar>
 #include <QTreeWidget>
 #include <pcap/pcap.h>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace qarsilo;
 
@@ -85,6 +89,7 @@ private Q_SLOTS:
     void init() {
         SettingsStore().writeString(setting::filter, QString());
         SettingsStore().writeNumber(setting::frameStoreBudget, 1024);
+        SettingsStore().writeString(setting::spillFolder, QString());
         app::setSelectedAdapter(captureFileAdapterName(sharedFile(kCapture)));
         m_frame = std::make_unique<CMainFrame>(analyzerRegistry());
         QVERIFY(m_frame->switchToView(view::CaptureDecode));
@@ -331,6 +336,53 @@ private Q_SLOTS:
         reloaded->waitForDisplayFilter();
         QCOMPARE(reloaded->model()->rowCount(),
                  countMatching(sharedFile(kCapture), QStringLiteral("udp")));
+    }
+
+    // Tools > Spill Folder... chooses where frames past the budget go; when
+    // the spill file cannot be made there, the status pane counts the frames
+    // not stored beside the capture's drops and one message says why.
+    void spillFolderChosenAndItsFailureTold_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("usable folder")
+            << QStringLiteral("spill") << QStringLiteral("Frames: 114  Dropped: 0") << 0;
+        QTest::newRow("missing folder")
+            << QStringLiteral("missing") << QStringLiteral("Frames: 0  Dropped: 0  Not stored: 114")
+            << 1;
+    }
+    void spillFolderChosenAndItsFailureTold() {
+        QFETCH(QString, folder);
+        QFETCH(QString, status);
+        QFETCH(int, messages);
+        test::ScriptedMessageService shown;
+        QTemporaryDir tmp;
+        QVERIFY(QDir(tmp.path()).mkdir(QStringLiteral("spill")));
+        const QString path = tmp.filePath(folder);
+        QString offered;
+        m_frame->setSpillFolderChooser([&](QWidget*, const QString& current) {
+            offered = current;
+            return path;
+        });
+        QVERIFY(m_frame->sendCommand(cmd::SpillFolder));
+        QCOMPARE(offered, QDir::tempPath());
+        QCOMPARE(SettingsStore().string(setting::spillFolder), path);
+
+        SettingsStore().writeNumber(setting::frameStoreBudget, 1); // every frame spills
+        QVERIFY(m_frame->switchToView(view::Start));
+        QVERIFY(m_frame->switchToView(view::CaptureDecode));
+        m_view = qobject_cast<CCaptureDecodeView*>(m_frame->activeView());
+        QTRY_COMPARE(m_view->store().size() + m_view->store().dropped(), std::size_t(114));
+        for (int i = 0; i < 5; ++i)
+            m_view->tick();
+        QCOMPARE(m_frame->viewStatusText(), status);
+        QCOMPARE(shown.shown().size(), messages);
+        if (messages > 0) {
+            QVERIFY2(shown.shown()[0].text.contains(QDir::toNativeSeparators(path)),
+                     qPrintable(shown.shown()[0].text));
+            QVERIFY2(shown.shown()[0].text.contains(QString::fromLocal8Bit(std::strerror(ENOENT))),
+                     qPrintable(shown.shown()[0].text));
+        }
     }
 
     // A file cut short: the whole frames before the cut are listed, and the

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <pcap/pcap.h>
 #include <thread>
 #include <vector>
@@ -143,6 +145,58 @@ private Q_SLOTS:
         fill(store, 10);
         store.flush();
         QVERIFY(sameAsMade(store.at(9), 9));
+    }
+
+    // The spill file goes to the chosen folder; when it cannot be made there,
+    // every frame past the budget is counted as dropped and the first failure
+    // names the folder and the system's reason.
+    void spillFolder_data() {
+        QTest::addColumn<QString>("folder"); // under a fresh temporary folder
+        QTest::addColumn<QString>("reason"); // empty: the spill works
+        QTest::newRow("chosen folder") << QStringLiteral("spill") << QString();
+        QTest::newRow("missing folder")
+            << QStringLiteral("missing") << QString::fromLocal8Bit(std::strerror(ENOENT));
+        QTest::newRow("a file, not a folder")
+            << QStringLiteral("file") << QString::fromLocal8Bit(std::strerror(ENOTDIR));
+    }
+    void spillFolder() {
+        QFETCH(QString, folder);
+        QFETCH(QString, reason);
+        QTemporaryDir tmp;
+        QVERIFY(QDir(tmp.path()).mkdir(QStringLiteral("spill")));
+        QFile file(tmp.filePath(QStringLiteral("file")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString path = tmp.filePath(folder);
+        // Nothing fits the budget: every frame goes to the spill file.
+        FrameStore store(1);
+        store.setSpillFolder(path);
+        QCOMPARE(store.spillFolder(), path);
+        const std::size_t count = 50;
+        std::size_t accepted = 0;
+        for (std::size_t n = 0; n < count; ++n) {
+            const auto bytes = frameBytes(n);
+            accepted += store.append(frameHeader(n, bytes.size()), bytes.data());
+        }
+        store.flush();
+        const FrameStore::SpillFailure failure = store.spillFailure();
+        if (reason.isEmpty()) {
+            QCOMPARE(store.size(), count);
+            QCOMPARE(store.dropped(), std::size_t(0));
+            QCOMPARE(spillFiles(path), 1);
+            QVERIFY(failure.folder.isEmpty());
+            QVERIFY(sameAsMade(store.at(count - 1), count - 1));
+        } else {
+            QCOMPARE(accepted, std::size_t(0));
+            QCOMPARE(store.size(), std::size_t(0));
+            QCOMPARE(store.dropped(), count);
+            QCOMPARE(failure.folder, path);
+            QCOMPARE(failure.reason, reason);
+            // A new capture starts with a clean slate.
+            store.clear();
+            QVERIFY(store.spillFailure().folder.isEmpty());
+            QCOMPARE(store.dropped(), std::size_t(0));
+        }
     }
 
     // One thread appends while another reads everything below size(): no

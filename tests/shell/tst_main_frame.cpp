@@ -169,6 +169,7 @@ private Q_SLOTS:
             QStringLiteral("  &Single = 32788"),
             QStringLiteral("&Tools"),
             QStringLiteral("  &Address Book = 32792"),
+            QStringLiteral("  Spill Folder... = 32841"),
             QStringLiteral("&Help"),
             QStringLiteral("  Contents = 32816"),
             QStringLiteral("  Index = 57666"),

@@ -3,6 +3,7 @@
 // single node figures and address lookups, and capture threads feeding the
 // counters while the tick takes them.
 
+#include "core/stats/distribution_counters.h"
 #include "core/stats/general_stats.h"
 #include "core/stats/rolling_graph_canvas.h"
 #include "core/stats/single_node_stats.h"
@@ -106,6 +107,59 @@ private Q_SLOTS:
         QCOMPARE(cells(stats.rows()[0]), row);
     }
 
+    // A wire length no Ethernet frame has is counted as the largest one (or as
+    // what was captured, when more) and as malformed, in every figure;
+    // so is a frame shorter on the wire than captured, at its own length.
+    void wireLengthCap_data() {
+        QTest::addColumn<int>("frameSize");
+        QTest::addColumn<int>("captured");
+        QTest::addColumn<quint32>("wire");
+        QTest::addColumn<quint32>("counted");
+        QTest::addColumn<bool>("malformed");
+        QTest::newRow("0xFFFFFFFF on the wire") << 1514 << 64 << 0xFFFFFFFFu << 9018u << true;
+        QTest::newRow("more captured than the cap")
+            << 12000 << 12000 << 0xFFFFFFFFu << 12000u << true;
+        QTest::newRow("shorter on the wire than captured") << 60 << 60 << 40u << 40u << true;
+        QTest::newRow("jumbo frame") << 9018 << 64 << 9018u << 9018u << false;
+    }
+    void wireLengthCap() {
+        QFETCH(int, frameSize);
+        QFETCH(int, captured);
+        QFETCH(quint32, wire);
+        QFETCH(quint32, counted);
+        QFETCH(bool, malformed);
+        const QByteArray frame = ipv4From(frameSize);
+        pcap_pkthdr h{};
+        h.caplen = static_cast<std::uint32_t>(captured);
+        h.len = wire;
+        const std::uint64_t bits = (std::uint64_t{counted} + 24) * 8;
+
+        // 10 Mb/s: a 0xFFFFFFFF frame counted as it says is 343,597 %.
+        GeneralStats general(10'000'000);
+        general.countFrame(h, bytesOf(frame));
+        general.tick(1000);
+        QCOMPARE(general.currentBits(), bits);
+        QVERIFY2(general.currentUtilization() < 1.0,
+                 qPrintable(QString::number(general.currentUtilization())));
+        QVERIFY(general.peakUtilization() < 1.0);
+        QCOMPARE(general.malformedFrames(), std::uint64_t(malformed));
+
+        SingleNodeStats single(10'000'000, 1000);
+        single.countSent(h, bytesOf(frame));
+        single.countReceived(h, bytesOf(frame));
+        single.tick(1001);
+        QCOMPARE(single.bytes(SingleNodeStats::Send), std::uint64_t{counted} + 24);
+        QVERIFY(single.current(SingleNodeStats::Send) < 1.0);
+        QCOMPARE(single.malformedFrames(), std::uint64_t(malformed ? 2 : 0));
+
+        DistributionCounters counters;
+        const FrameShare share = chartFrameShare(ChartKind::NetworkLayer, 0, h, bytesOf(frame));
+        QCOMPARE(share.bytes, counted + 24);
+        counters.add(0, share);
+        QCOMPARE(counters.malformedFrames(), std::uint64_t(malformed));
+        QCOMPARE(chartFrameShare(ChartKind::PacketSize, 0, h, bytesOf(frame)).bytes, counted);
+    }
+
     // Ticks of 1000, 3000, 3000 (equal: no new peak), 0 (quiet) bits on a 10 kb/s link.
     void tickPeaksAndAverages() {
         GeneralStats stats(10'000);
@@ -139,14 +193,15 @@ private Q_SLOTS:
         QCOMPARE(stats.peakPackets(), 3u);
         QCOMPARE(averageText(stats.averagePackets()), QStringLiteral("2"));
         QVERIFY(stats.rows().empty()); // the quiet second has no rows
-        // Counters are 64 bits wide: 3 Gb in one second is not negative.
+        // Counters are 64 bits wide: more than 2^32 bits in one second (jumbo
+        // frames, the longest a wire length counts) do not wrap.
         GeneralStats fast(10'000'000'000);
-        const pcap_pkthdr big = snapHeader(f, 1'000'000'000);
-        for (int i = 0; i < 3; ++i)
+        const pcap_pkthdr big = snapHeader(f, 9018);
+        for (int i = 0; i < 60'000; ++i)
             fast.countFrame(big, bytesOf(f));
         fast.tick(1);
-        QCOMPARE(fast.currentBits(), 3ull * (1'000'000'000 + 24) * 8);
-        QCOMPARE(utilizationText(fast.currentUtilization()), QStringLiteral("240.00"));
+        QCOMPARE(fast.currentBits(), 60'000ull * (9018 + 24) * 8);
+        QCOMPARE(utilizationText(fast.currentUtilization()), QStringLiteral("43.40"));
     }
 
     // Rows sort by Bits, larger first, equal ones in arrival order; both the

@@ -41,8 +41,11 @@ bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
         const ssize_t w = ::write(fd, p, n);
         if (w < 0 && errno == EINTR)
             continue;
-        if (w <= 0)
+        if (w <= 0) {
+            if (w == 0)
+                errno = ENOSPC; // nothing written and no error: no room
             return false;
+        }
         p += w;
         n -= std::size_t(w);
     }
@@ -190,17 +193,41 @@ std::size_t FrameStore::headLimit() const noexcept {
     return m_budget > reserved ? m_budget - reserved : 0;
 }
 
-bool FrameStore::startSpill() noexcept {
+QString FrameStore::spillFolder() const {
+    return m_spillFolder.isEmpty() ? QDir::tempPath() : m_spillFolder;
+}
+
+FrameStore::SpillFailure FrameStore::spillFailure() const {
+    std::lock_guard lock(m_failureMutex);
+    return m_failure;
+}
+
+void FrameStore::noteSpillFailure(const QString& folder, int error) noexcept {
     try {
+        std::lock_guard lock(m_failureMutex);
+        if (!m_failure.folder.isEmpty())
+            return; // the first failure is the one that explains the rest
+        m_failure.reason = error ? QString::fromLocal8Bit(std::strerror(error))
+                                 : QStringLiteral("the file could not be written");
+        m_failure.folder = folder;
+    } catch (...) {
+    }
+}
+
+bool FrameStore::startSpill() noexcept {
+    QString folder;
+    try {
+        folder = spillFolder();
         auto s = std::make_unique<Spill>();
         const std::size_t ring =
             std::clamp(m_budget / 8, std::size_t(1) << 20, std::size_t(64) << 20);
         s->cacheLimit = std::clamp(m_budget / 16, std::size_t(256) << 10, std::size_t(16) << 20);
-        QByteArray name =
-            QFile::encodeName(QDir::tempPath() + QStringLiteral("/qarsilo-frames-XXXXXX.pcap"));
+        QByteArray name = QFile::encodeName(folder + QStringLiteral("/qarsilo-frames-XXXXXX.pcap"));
         s->fd = ::mkstemps(name.data(), 5);
-        if (s->fd < 0)
+        if (s->fd < 0) {
+            noteSpillFailure(folder, errno);
             return false;
+        }
         // Gone from the folder at once: the open file lives until closed.
         ::unlink(name.constData());
         pcap_file_header fh{};
@@ -209,18 +236,22 @@ bool FrameStore::startSpill() noexcept {
         fh.version_minor = PCAP_VERSION_MINOR;
         fh.snaplen = 262144;
         fh.linktype = DLT_EN10MB;
-        if (!writeAll(s->fd, reinterpret_cast<const std::uint8_t*>(&fh), sizeof fh))
+        if (!writeAll(s->fd, reinterpret_cast<const std::uint8_t*>(&fh), sizeof fh)) {
+            noteSpillFailure(folder, errno);
             return false;
+        }
         s->fileBytes = sizeof fh;
         s->ring.reset(new (std::nothrow) std::uint8_t[ring]);
-        if (!s->ring)
+        if (!s->ring) {
+            noteSpillFailure(folder, ENOMEM);
             return false;
+        }
         s->ringSize = ring;
         // Published before the writer starts: readers reach the spill only
         // through frames the writer published.
         m_spill = std::move(s);
         Spill* raw = m_spill.get();
-        raw->writer = std::thread([this, raw] {
+        raw->writer = std::thread([this, raw, folder] {
             Spill& w = *raw;
             const std::size_t R = w.ringSize;
             quint64 tail = 0;
@@ -263,8 +294,10 @@ bool FrameStore::startSpill() noexcept {
                     ++n;
                 }
                 if (!w.failed.load(std::memory_order_relaxed) &&
-                    !writeAll(w.fd, w.ring.get() + off, at))
+                    !writeAll(w.fd, w.ring.get() + off, at)) {
+                    noteSpillFailure(folder, errno);
                     w.failed = true;
+                }
                 if (!w.failed.load(std::memory_order_relaxed)) {
                     try {
                         std::lock_guard lock(w.indexMutex);
@@ -274,6 +307,7 @@ bool FrameStore::startSpill() noexcept {
                         m_spillMemory.store(w.cacheBytes + w.indexMemory(),
                                             std::memory_order_relaxed);
                     } catch (...) {
+                        noteSpillFailure(folder, ENOMEM);
                         w.failed = true;
                     }
                 }
@@ -294,6 +328,7 @@ bool FrameStore::startSpill() noexcept {
         return true;
     } catch (...) {
         m_spill.reset();
+        noteSpillFailure(folder, ENOMEM);
         return false;
     }
 }
@@ -488,6 +523,8 @@ void FrameStore::clear() noexcept {
     m_memory.store(0, std::memory_order_relaxed);
     m_spillMemory.store(0, std::memory_order_relaxed);
     m_spillRefused = false;
+    std::lock_guard lock(m_failureMutex);
+    m_failure = {};
 }
 
 bool writePcapFile(const FrameStore& store, std::size_t count, const QString& path,

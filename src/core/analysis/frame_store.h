@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace qarsilo {
@@ -23,7 +24,7 @@ namespace qarsilo {
 ///
 /// Memory is bounded by a budget: once the frames kept in memory reach it, the
 /// frames that follow go to a temporary capture file (pcap format, in the
-/// temporary folder, removed from the folder as soon as it is made, so nothing
+/// spill folder, removed from the folder as soon as it is made, so nothing
 /// is left behind even by a crash). The capture thread only copies each of
 /// them into a ring in memory; a writer thread of the store's own drains the
 /// ring to the file and publishes the frames it wrote. Spilled frames are read
@@ -65,8 +66,22 @@ public:
     /// are written first. Returns quickly when nothing was spilled.
     void flush() noexcept;
 
-    /// Frames that could not be stored (out of memory); never silently.
+    /// Frames that could not be stored (out of memory, or the spill file could
+    /// not be made or written); never silently.
     std::size_t dropped() const noexcept { return m_dropped.load(std::memory_order_relaxed); }
+
+    /// Where the spill file goes; empty is the system temporary folder. Takes
+    /// effect at the next spill (set it while nothing appends).
+    void setSpillFolder(const QString& folder) { m_spillFolder = folder; }
+    /// The folder the spill file goes to (never empty).
+    QString spillFolder() const;
+    /// The first failure of the spill file since clear(): its folder and the
+    /// system's reason. Both empty while the file is fine.
+    struct SpillFailure {
+        QString folder;
+        QString reason;
+    };
+    SpillFailure spillFailure() const;
     /// Bytes held (chunks, header blocks and, once spilling, the ring, the
     /// read-back cache and the file index), for the operator and benchmarks.
     std::size_t memoryUsed() const noexcept;
@@ -94,6 +109,7 @@ private:
     bool appendSpilled(const FrameHeader& header, const std::uint8_t* bytes) noexcept;
     bool startSpill() noexcept;
     std::size_t headLimit() const noexcept;
+    void noteSpillFailure(const QString& folder, int error) noexcept;
     Frame spilledAt(std::size_t tailIndex) const noexcept;
     struct Spill;
     std::unique_ptr<Spill> m_spill; // made by the producer when the budget is reached
@@ -121,6 +137,9 @@ private:
     std::atomic<std::size_t> m_headFrames{SIZE_MAX};
     mutable std::atomic<std::size_t> m_spillMemory{0}; // read-back cache and file index
     bool m_spillRefused = false;                       // producer side
+    QString m_spillFolder;
+    mutable std::mutex m_failureMutex;
+    SpillFailure m_failure; // guarded by m_failureMutex
 };
 
 /// Writes frames [0, count) of `store` to a pcap file (Ethernet link type,

@@ -55,6 +55,8 @@ enum : int {
 
     // File > "Address Book Location...": the settings' "Address Book" value
     AddressBookLocation = 32840,
+    // Tools > "Spill Folder...": the settings' "Spill Folder" value
+    SpillFolder = 32841,
 };
 } // namespace cmd
 

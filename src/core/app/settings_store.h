@@ -20,6 +20,9 @@ inline const QString recentFiles = QStringLiteral("Recent Files"); ///< newest f
 /// MiB of captured frames the analyzer keeps in memory before spilling to a
 /// temporary capture file; 1024 when absent.
 inline const QString frameStoreBudget = QStringLiteral("Frame Store Budget");
+/// The folder of the analyzer's spill file; empty or absent: the system
+/// temporary folder.
+inline const QString spillFolder = QStringLiteral("Spill Folder");
 /// Where the address book lives: empty (address.mdb), a file, a postgresql:// URL.
 inline const QString addressBook = QStringLiteral("Address Book");
 } // namespace setting

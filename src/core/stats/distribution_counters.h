@@ -26,6 +26,15 @@ public:
         Slot& s = m_slots[static_cast<std::size_t>(slot & 1)];
         for (std::uint8_t i = 0; i < share.count; ++i)
             s.bytes[share.category[i]].fetch_add(share.bytes, std::memory_order_relaxed);
+        if (share.malformed)
+            s.malformed.fetch_add(1, std::memory_order_relaxed);
+    }
+    /// Frames added whose wire length could not be theirs, since the start.
+    std::uint64_t malformedFrames() const noexcept {
+        std::uint64_t n = 0;
+        for (const Slot& s : m_slots)
+            n += s.malformed.load(std::memory_order_relaxed);
+        return n;
     }
     void addBytes(int slot, int category, std::uint64_t bytes) noexcept {
         m_slots[static_cast<std::size_t>(slot & 1)]
@@ -45,6 +54,7 @@ public:
 private:
     struct alignas(64) Slot {
         std::array<std::atomic<std::uint64_t>, kMaxChartCategories> bytes{};
+        std::atomic<std::uint64_t> malformed{0};
     };
     std::array<Slot, kSlots> m_slots{};
 };

@@ -3,6 +3,7 @@
 #include "core/analysis/frame_layout.h"
 #include "core/analysis/frame_reader.h"
 #include "core/analysis/protocol_table.h"
+#include "core/analysis/wire_length.h"
 #include "core/app/commands.h"
 
 namespace qarsilo {
@@ -232,7 +233,9 @@ int comparisonCategory(bool ipv6, std::uint8_t value) noexcept {
 FrameShare chartFrameShare(ChartKind kind, int slot, const pcap_pkthdr& header,
                            const std::uint8_t* bytes) noexcept {
     FrameShare share;
-    share.bytes = header.len;
+    const CountedLength length = countedWireLength(header.len, header.caplen);
+    share.bytes = length.bytes;
+    share.malformed = length.malformed;
     const FrameReader frame(bytes, header.caplen);
     auto add = [&share](int category) {
         if (category >= 0)
@@ -240,11 +243,11 @@ FrameShare chartFrameShare(ChartKind kind, int slot, const pcap_pkthdr& header,
     };
     switch (kind) {
     case ChartKind::PacketSize:
-        add(packetSizeClass(header.len));
+        add(packetSizeClass(length.bytes));
         break;
     case ChartKind::NetworkLayer:
         // The 24 bytes the wire adds: preamble, delimiter, check sequence, gap.
-        share.bytes = header.len + 24;
+        share.bytes = length.bytes + 24;
         add(networkLayerCategory(frame));
         break;
     case ChartKind::IPv4:

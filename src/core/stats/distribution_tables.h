@@ -79,7 +79,8 @@ int comparisonCategory(bool ipv6, std::uint8_t value) noexcept;
 struct FrameShare {
     std::uint8_t count = 0;
     std::array<std::uint8_t, 2> category{};
-    std::uint32_t bytes = 0;
+    std::uint32_t bytes = 0; ///< the wire length, capped by countedWireLength()
+    bool malformed = false;  ///< the frame's wire length could not be its own
 };
 
 /// The share of one frame delivered by capture `slot` of a `kind` window.

@@ -4,6 +4,7 @@
 #include "core/analysis/frame_reader.h"
 #include "core/analysis/protocol_table.h"
 #include "core/analysis/text_format.h"
+#include "core/analysis/wire_length.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -48,7 +49,7 @@ TopUser TopUser::fromFrame(const pcap_pkthdr& header, const std::uint8_t* bytes)
     // The Ethernet header and the fixed IPv4 header; bytes past the capture read as 0.
     const FrameReader frame(bytes, header.caplen);
     TopUser row;
-    row.length = header.len;
+    row.length = header.len; // as the header says; the figures cap it
     row.destinationMac = frame.bytesOrZero<6>(layout::kEthDestination);
     row.sourceMac = frame.bytesOrZero<6>(layout::kEthSource);
     const auto type = frame.bytesOrZero<2>(layout::kEthTypeOrLength);
@@ -152,7 +153,10 @@ GeneralStats::GeneralStats(qint64 linkSpeedBps) {
 }
 
 void GeneralStats::countFrame(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept {
-    const std::uint64_t bits = (std::uint64_t{header.len} + 24) * 8;
+    const CountedLength length = countedWireLength(header.len, header.caplen);
+    if (length.malformed)
+        m_malformed.fetch_add(1, std::memory_order_relaxed);
+    const std::uint64_t bits = (std::uint64_t{length.bytes} + 24) * 8;
     if (stopped()) {
         m_tickBits.fetch_add(bits, std::memory_order_relaxed);
         m_tickPackets.fetch_add(1, std::memory_order_relaxed);

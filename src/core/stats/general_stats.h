@@ -101,6 +101,10 @@ public:
     const GraphTrack& packetsGraph() const { return m_packetsGraph; }
     const GraphTrack& utilizationGraph() const { return m_utilizationGraph; }
 
+    /// Frames whose wire length could not be theirs (counted capped), since
+    /// the start.
+    std::uint64_t malformedFrames() const { return m_malformed.load(std::memory_order_relaxed); }
+
     /// The rows shown: the frames of the last second, sorted.
     const std::vector<TopUser>& rows() const { return m_shown; }
 
@@ -110,6 +114,7 @@ private:
     alignas(64) std::atomic<std::uint64_t> m_tickBits{0};
     std::atomic<std::uint64_t> m_tickPackets{0};
     std::atomic<bool> m_stopped{false};
+    std::atomic<std::uint64_t> m_malformed{0};
     alignas(64) std::mutex m_rowsLock;
     std::vector<TopUser> m_pending; // guarded by m_rowsLock
 

@@ -3,6 +3,7 @@
 #include "core/analysis/frame_layout.h"
 #include "core/analysis/frame_reader.h"
 #include "core/analysis/protocol_table.h"
+#include "core/analysis/wire_length.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -89,7 +90,10 @@ SingleNodeStats::SingleNodeStats(qint64 linkSpeedBps, qint64 startTime)
 
 void SingleNodeStats::count(Side& side, const pcap_pkthdr& header, const std::uint8_t* bytes,
                             std::size_t macOffset, std::size_t ipOffset) noexcept {
-    side.bytes.fetch_add(std::uint64_t{header.len} + 24, std::memory_order_relaxed);
+    const CountedLength length = countedWireLength(header.len, header.caplen);
+    if (length.malformed)
+        side.malformed.fetch_add(1, std::memory_order_relaxed);
+    side.bytes.fetch_add(std::uint64_t{length.bytes} + 24, std::memory_order_relaxed);
     // Bytes past the capture read as 0.
     const FrameReader frame(bytes, header.caplen);
     Partner p;

@@ -81,6 +81,13 @@ public:
     const QString& lastReceivedFromMac() const { return m_receivedFromMac; }
     const QString& lastReceivedFromIp() const { return m_receivedFromIp; }
 
+    /// Frames of both captures whose wire length could not be theirs
+    /// (counted capped), since the start.
+    std::uint64_t malformedFrames() const {
+        return m_received.malformed.load(std::memory_order_relaxed) +
+               m_sent.malformed.load(std::memory_order_relaxed);
+    }
+
 private:
     struct Partner {
         MacBytes mac{};
@@ -90,6 +97,7 @@ private:
     };
     struct alignas(64) Side {
         std::atomic<std::uint64_t> bytes{0};
+        std::atomic<std::uint64_t> malformed{0};
         std::mutex lock;
         Partner partner; // guarded by lock
     };

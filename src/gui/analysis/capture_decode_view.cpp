@@ -13,6 +13,7 @@
 #include "gui/widgets/row_list_view.h"
 
 #include <QDataStream>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -291,6 +292,9 @@ bool CCaptureDecodeView::start() {
         return false;
     }
     m_session.setFilter(m_filter);
+    // Read at every start, while nothing appends: a folder chosen meanwhile
+    // serves the next spill.
+    m_store.setSpillFolder(SettingsStore().string(setting::spillFolder));
     m_reportedEnd = false;
     const CaptureStartResult result = m_session.start();
     if (!result.ok() && result.status != CaptureStatus::OpenFailed &&
@@ -384,6 +388,23 @@ void CCaptureDecodeView::tick() {
         host()->showStatusMessage(text, 0);
     }
     updateStatusPane();
+    reportSpillFailure();
+}
+
+void CCaptureDecodeView::reportSpillFailure() {
+    if (m_toldSpillFailure)
+        return;
+    const FrameStore::SpillFailure failure = m_store.spillFailure();
+    if (failure.folder.isEmpty())
+        return;
+    // Set first: the box runs its own event loop, in which the timer ticks again.
+    m_toldSpillFailure = true;
+    MessageService::message(
+        QStringLiteral("The frames past the memory budget cannot be kept: the spill file in "
+                       "%1 cannot be written (%2).\nFrames from here on are not stored. Choose "
+                       "another folder with Tools > Spill Folder... and start the capture again.")
+            .arg(QDir::toNativeSeparators(failure.folder), failure.reason),
+        QStringLiteral("Warning"), MessageService::Icon::Warning);
 }
 
 void CCaptureDecodeView::updateStatusPane() {
@@ -393,6 +414,9 @@ void CCaptureDecodeView::updateStatusPane() {
     if (m_model.filtered())
         text += QStringLiteral("  Shown: %1").arg(m_model.rowCount());
     text += QStringLiteral("  Dropped: %1").arg(m_session.droppedSoFar());
+    // Frames captured but lost by the store (no memory, no spill file).
+    if (const std::size_t lost = m_store.dropped())
+        text += QStringLiteral("  Not stored: %1").arg(lost);
     host()->setViewStatusText(text);
 }
 
@@ -562,6 +586,7 @@ void CCaptureDecodeView::clearAll() {
     if (m_displayFilter)
         m_model.showOnly(m_displayFilter.get(), {}, 0);
     m_store.clear();
+    m_toldSpillFailure = false;
     m_tree->clear();
     m_dump->clear();
 }

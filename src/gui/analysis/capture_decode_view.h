@@ -118,6 +118,8 @@ private:
     void saveCommand();
     void goToFrameCommand();
     void updateStatusPane();
+    /// Tells the operator, once per capture, why the store lost frames.
+    void reportSpillFailure();
     void checkDisplayFilter(const QString& text);
     void pollScan();
     void finishScan();
@@ -135,6 +137,7 @@ private:
     qint64 m_linkSpeed = 0;
     QTimer m_timer;
     bool m_reportedEnd = false;
+    bool m_toldSpillFailure = false;
     qarsilo::FileResume m_resume; ///< what a new start of the file read last goes on from
     std::function<QString(QWidget*)> m_saveChooser;
     std::function<qulonglong(QWidget*, qulonglong)> m_askFrameNumber;

@@ -17,6 +17,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -90,6 +91,7 @@ constexpr MenuRow kMenu[] = {
     {1, "&Single", cmd::TraceSingle},
     {0, "&Tools", 0},
     {1, "&Address Book", cmd::AddressBook},
+    {1, "Spill Folder...", cmd::SpillFolder},
     {0, "&Help", 0},
     {1, "Contents", cmd::HelpContents},
     {1, "Index", cmd::HelpIndex},
@@ -125,6 +127,7 @@ constexpr Prompt kPrompts[] = {
     {cmd::CaptureDecode, "Capture frames and decode them"},
     {cmd::TraceSingle, "Draw the conversations of one station"},
     {cmd::AddressBook, "Open the network address book"},
+    {cmd::SpillFolder, "Choose where the analyzer keeps the frames past its memory budget"},
     {cmd::HelpContents, "Contents of the manual"},
     {cmd::HelpIndex, "Index of the manual"},
     {cmd::HelpSearch, "Search the manual"},
@@ -198,6 +201,9 @@ CMainFrame::CMainFrame(ViewRegistry registry, QWidget* parent)
         return QFileDialog::getOpenFileName(
             parent, QStringLiteral("Open Capture File"), QString(),
             QStringLiteral("Capture files (*.pcap *.pcapng *.cap *.dmp);;All files (*)"));
+    };
+    m_folderChooser = [](QWidget* parent, const QString& current) {
+        return QFileDialog::getExistingDirectory(parent, QStringLiteral("Spill Folder"), current);
     };
 
     // Toolbar buttons follow the state of their commands, as menus do when opened.
@@ -469,6 +475,23 @@ void CMainFrame::setCaptureFileChooser(std::function<QString(QWidget*)> chooser)
     m_fileChooser = std::move(chooser);
 }
 
+void CMainFrame::setSpillFolderChooser(
+    std::function<QString(QWidget*, const QString& current)> chooser) {
+    m_folderChooser = std::move(chooser);
+}
+
+void CMainFrame::chooseSpillFolder() {
+    QString current = SettingsStore().string(setting::spillFolder);
+    if (current.isEmpty())
+        current = QDir::tempPath();
+    const QString folder = m_folderChooser ? m_folderChooser(this, current) : QString();
+    if (folder.isEmpty())
+        return;
+    SettingsStore().writeString(setting::spillFolder, folder);
+    showStatusMessage(QStringLiteral("The analyzer keeps the frames past its memory budget in ") +
+                      QDir::toNativeSeparators(folder));
+}
+
 void CMainFrame::setAdapterDialogRunner(std::function<void(QWidget*)> runner) {
     m_adapterDialog = std::move(runner);
 }
@@ -584,6 +607,9 @@ void CMainFrame::handleCommand(int command) {
     case cmd::AddressBookLocation:
         if (m_bookLocation)
             m_bookLocation(this);
+        break;
+    case cmd::SpillFolder:
+        chooseSpillFolder();
         break;
     case cmd::HelpContents:
     case cmd::HelpIndex:

@@ -72,6 +72,9 @@ public:
     void setAdapterDialogRunner(std::function<void(QWidget*)> runner);
     /// Asks for a capture file to open; returns its path or nothing.
     void setCaptureFileChooser(std::function<QString(QWidget*)> chooser);
+    /// Tools > "Spill Folder...": asks for a folder, starting at `current`;
+    /// returns it or nothing.
+    void setSpillFolderChooser(std::function<QString(QWidget*, const QString& current)> chooser);
     /// Opens the capture file at `path` as the File menu does; false when it
     /// cannot be read (the operator has been told).
     bool openCaptureFile(const QString& path);
@@ -100,6 +103,7 @@ private:
     void showAbout();
     void runAdapterDialog();
     void openCaptureFile();
+    void chooseSpillFolder();
     bool isCommandAvailable(int command) const;
 
     static void rememberRecentFile(const QString& path);
@@ -126,4 +130,5 @@ private:
     std::function<void(QWidget*)> m_bookLocation;
     std::function<void(QWidget*)> m_adapterDialog;
     std::function<QString(QWidget*)> m_fileChooser;
+    std::function<QString(QWidget*, const QString&)> m_folderChooser;
 };
