@@ -38,6 +38,22 @@ QList<QStringList> groupRows(const QStringList& names) {
     return rows;
 }
 
+bool isRangeText(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& p : parts) {
+        if (p.isEmpty() || p.size() > 3)
+            return false;
+        for (const QChar c : p)
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        if (p.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
 QList<DiscoveredNode> selectLocalNodes(const IpEnds& ends, const QStringList& filter) {
     QList<DiscoveredNode> rows;
     if (filter.isEmpty())
