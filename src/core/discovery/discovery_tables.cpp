@@ -1,4 +1,5 @@
 #include "core/discovery/discovery_tables.h"
+#include "core/lists/tab_separated.h"
 
 #include <QHash>
 #include <utility>
@@ -158,7 +159,8 @@ QString describeConflict(const DiscoveredNode& a, const DiscoveredNode& b, Disco
     else if (ipA != ipB && mode == DiscoveryMode::Ip)
         text += QStringLiteral(" (likely cause: a router forwarding for other stations, or a "
                                "station with several addresses)");
-    return text;
+    // A log line: a line break in a name must not start another.
+    return tabSeparatedField(text);
 }
 
 QString virusWarningText(const DiscoveredNode& i, const DiscoveredNode& j) {
