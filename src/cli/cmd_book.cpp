@@ -1,16 +1,19 @@
 // qarsilo-cli book export [--csv] [--db FILE|URL]: the address book's nodes, one
 // line each under a line of column titles, in table order. Tab-separated by
-// default (tabs and line breaks inside a field become blanks); with --csv,
+// default (control characters inside a field, tabs and line breaks among them,
+// become blanks); with --csv,
 // RFC 4180 CSV as the lists' "Export..." writes it (without the byte order mark).
 // qarsilo-cli book copy FROM TO: copies every node and group name, in order,
 // from one book to another (a file or a postgresql:// URL each), in one
-// transaction; a target that holds anything is left alone.
+// transaction; a target that holds anything is left alone. Both commands only
+// read a source book: it is left as it is, however old its tables.
 
 #include "cli/cli_commands.h"
 #include "core/addressbook/address_database.h"
 #include "core/addressbook/node_columns.h"
 #include "core/lists/csv_writer.h"
 #include "core/lists/report_list_model.h"
+#include "core/lists/tab_separated.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -53,37 +56,47 @@ int runCopy(const QStringList& args) {
         return 1;
     AddressDatabase from(args[1]);
     AddressDatabase to(args[2]);
-    if (!from.open())
+    if (!from.openForReading())
         return bookError(from);
     if (!to.open())
         return bookError(to);
-    // Anything in the target would be mixed with the copy: refused.
-    bool empty = true;
-    to.forEachNode([&empty](const NodeRecord&) { empty = false; });
     QStringList groups[3];
-    for (int t = 0; t < 3; ++t) {
-        if (!to.listGroups(kGroupTables[t], groups[t]))
-            return bookError(to);
-        empty = empty && groups[t].isEmpty();
-    }
-    if (!empty) {
-        std::fprintf(stderr,
-                     "qarsilo-cli book: %s is not empty: a book is copied only into an empty one\n",
-                     qPrintable(AddressDatabase::displayLocation(args[2])));
-        return 1;
-    }
     for (int t = 0; t < 3; ++t)
         if (!from.listGroups(kGroupTables[t], groups[t]))
             return bookError(from);
+    // The target is found empty inside the write transaction, which holds
+    // other writers off: two copies at once cannot both see it empty.
+    enum class Stop { None, TargetUnreadable, NotEmpty, SourceUnreadable };
+    Stop stop = Stop::None;
     qint64 nodes = 0;
-    bool readOk = true;
+    QString why;
     const bool ok = to.inTransaction([&] {
+        qint64 present = 0;
+        QStringList names;
+        bool readable = to.countNodes(QString(), {}, present, 1);
+        for (int t = 0; readable && t < 3 && present == 0; ++t) {
+            readable = to.listGroups(kGroupTables[t], names);
+            present += names.size();
+        }
+        if (!readable) {
+            stop = Stop::TargetUnreadable;
+            why = to.lastError();
+            return false;
+        }
+        if (present > 0) {
+            stop = Stop::NotEmpty;
+            return false;
+        }
         bool written = true;
-        readOk = from.forEachNode([&](const NodeRecord& n) {
+        const bool readOk = from.forEachNode([&](const NodeRecord& n) {
             written = written && to.insertNode(n);
             ++nodes;
         });
-        if (!readOk || !written)
+        if (!readOk) {
+            stop = Stop::SourceUnreadable;
+            return false;
+        }
+        if (!written)
             return false;
         for (int t = 0; t < 3; ++t)
             for (const QString& name : groups[t])
@@ -91,21 +104,29 @@ int runCopy(const QStringList& args) {
                     return false;
         return true;
     });
-    if (!readOk)
+    switch (stop) {
+    case Stop::NotEmpty:
+        std::fprintf(stderr,
+                     "qarsilo-cli book: %s is not empty: a book is copied only into an empty one\n",
+                     qPrintable(AddressDatabase::displayLocation(args[2])));
+        return 1;
+    case Stop::TargetUnreadable:
+        std::fprintf(stderr,
+                     "qarsilo-cli book: %s cannot be read to tell whether it is empty, so "
+                     "nothing was copied: %s\n",
+                     qPrintable(AddressDatabase::displayLocation(args[2])), qPrintable(why));
+        return 1;
+    case Stop::SourceUnreadable:
         return bookError(from);
+    case Stop::None:
+        break;
+    }
     if (!ok)
         return bookError(to);
     std::printf("copied %lld nodes, %lld workgroups, %lld locations, %lld IP ranges\n",
                 static_cast<long long>(nodes), static_cast<long long>(groups[0].size()),
                 static_cast<long long>(groups[1].size()), static_cast<long long>(groups[2].size()));
     return 0;
-}
-
-QString tabField(QString field) {
-    for (QChar& c : field)
-        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r'))
-            c = QLatin1Char(' ');
-    return field;
 }
 
 } // namespace
@@ -130,7 +151,7 @@ int runBook(const QStringList& args) {
         return 1;
     AddressDatabase db(file);
     QList<QStringList> rows;
-    if (!db.open() || !db.listNodeTexts(rows))
+    if (!db.openForReading() || !db.listNodeTexts(rows))
         return bookError(db);
     ReportListModel columns;
     columns.declareColumns(nodeListColumns());
@@ -147,10 +168,7 @@ int runBook(const QStringList& args) {
     } else {
         QByteArray block;
         const auto line = [&](const QStringList& fields) {
-            QStringList cleaned;
-            for (const QString& f : fields)
-                cleaned << tabField(f);
-            block += cleaned.join(QLatin1Char('\t')).toUtf8() + '\n';
+            block += tabSeparatedLine(fields).toUtf8() + '\n';
         };
         line(titles);
         for (const QStringList& r : rows)

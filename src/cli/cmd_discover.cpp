@@ -5,6 +5,7 @@
 #include "core/capture/capture_session.h"
 #include "core/discovery/discovery_store.h"
 #include "core/discovery/discovery_tables.h"
+#include "core/lists/tab_separated.h"
 
 #include <QFileInfo>
 
@@ -24,8 +25,16 @@ int usageError(const char* what, const QString& arg) {
     return 2;
 }
 
+// Names come from the network: a control character in one must not split a
+// row or start a line of its own.
 void printLine(const QString& line) {
-    const QByteArray bytes = line.toUtf8();
+    const QByteArray bytes = tabSeparatedField(line).toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+    std::fputc('\n', stdout);
+}
+
+void printFields(const QStringList& fields) {
+    const QByteArray bytes = tabSeparatedLine(fields).toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
     std::fputc('\n', stdout);
 }
@@ -65,6 +74,9 @@ int runDiscover(const QStringList& args) {
         } else {
             rangesGiven = true;
             ranges = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
+            for (const QString& r : std::as_const(ranges))
+                if (!isRangeText(r))
+                    return usageError("not an IP range like 192.168.1.0:", r);
         }
     }
     if (source.isEmpty() || modeText.isEmpty()) {
@@ -136,7 +148,7 @@ int runDiscover(const QStringList& args) {
         log << QStringLiteral("   ") + c.why;
 
     for (const DiscoveredNode& node : nodes)
-        printLine(discoveredNodeTexts(node).join(QLatin1Char('\t')));
+        printFields(discoveredNodeTexts(node));
     printLine(QStringLiteral("WORKGROUPS"));
     for (const QString& w : workgroups)
         printLine(w);

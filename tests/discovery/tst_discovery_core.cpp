@@ -385,6 +385,40 @@ private Q_SLOTS:
                                 "station with several addresses)"));
     }
 
+    // Log lines that quote names blank their control characters: a line
+    // break in a name cannot start a line of its own in the log.
+    void logLinesBlankControls_data() {
+        QTest::addColumn<bool>("comparison"); // compared with the book, else a contradiction
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("contradiction") << false << QStringLiteral("PC\nFORGED")
+                                       << QStringLiteral("aa:00:00:00:00:01: name PC earlier, "
+                                                         "PC FORGED now");
+        QTest::newRow("comparison with the book")
+            << true << QStringLiteral("PC\r\nFORGED") << QStringLiteral("      PC-> PC  FORGED");
+    }
+    void logLinesBlankControls() {
+        QFETCH(bool, comparison);
+        QFETCH(QString, name);
+        QFETCH(QString, line);
+        const DiscoveredNode before = row("aa:00:00:00:00:01", "10.0.0.7", "PC", "WG");
+        DiscoveredNode now = before;
+        now.name = name;
+        QStringList log;
+        if (comparison) {
+            QTemporaryDir dir;
+            const QString file = dir.filePath(QStringLiteral("address.mdb"));
+            store(file, {rec({"aa:00:00:00:00:01", "10.0.0.7", "v6", "PC", "WG", "dom",
+                              "01 Jan 2020, 10:00:00", "hand", "LOC", "10.0.0.0", "T"})});
+            AddressDatabase db(file);
+            QVERIFY(db.open());
+            log = compareWithDatabase(db, DiscoveryMode::NetBios, {now}, {}, {}).log;
+        } else {
+            log << describeConflict(before, now, DiscoveryMode::NetBios);
+        }
+        QVERIFY2(log.contains(line), qPrintable(log.join(QLatin1Char('|'))));
+    }
+
     // Compaction in IP listening: the rows after Stop are those that one
     // record per frame would have given, whatever the ranges.
     void compactBufferKeepsTheRows() {

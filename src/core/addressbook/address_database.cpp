@@ -205,6 +205,14 @@ QString immutableUri(const QString& fileName) {
 } // namespace
 
 bool AddressDatabase::open() {
+    return openBook(false);
+}
+
+bool AddressDatabase::openForReading() {
+    return openBook(true);
+}
+
+bool AddressDatabase::openBook(bool reading) {
     close();
     m_failure = Failure::None;
     m_error.clear();
@@ -215,24 +223,27 @@ bool AddressDatabase::open() {
     if (m_server) {
         if (!QSqlDatabase::isDriverAvailable(kServerDriver))
             return fail(Failure::Connection, QStringLiteral("Can't create instance of Connection"));
-        if (const std::optional<QString> why = openServer()) {
+        if (const std::optional<QString> why = openServer(reading)) {
             close();
             return fail(Failure::Open,
                         why->isEmpty() ? QStringLiteral("Can't open datasource") : *why);
         }
         m_open = true;
+        m_readOnly = reading;
         m_serial = g_nextSerial.fetchAndAddRelaxed(1) + 1;
         return true;
     }
     if (!QSqlDatabase::isDriverAvailable(kDriver))
         return fail(Failure::Connection, QStringLiteral("Can't create instance of Connection"));
+    if (reading && !QFileInfo::exists(m_fileName))
+        return fail(Failure::Open, QStringLiteral("There is no address book at this location"));
     const bool readOnly = !writableBook(m_fileName);
     if (readOnly && !QFileInfo::exists(m_fileName))
         return fail(Failure::Open,
                     QStringLiteral("The folder of the address book cannot be written to"));
     // Runs with the connection's handles in scope; they must be gone before
     // the connection can be removed again on failure.
-    const auto connect = [this, readOnly](bool immutable) -> std::optional<QString> {
+    const auto connect = [this, readOnly, reading](bool immutable) -> std::optional<QString> {
         QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, m_connection);
         if (!db.isValid())
             return QStringLiteral("Can't create instance of Connection");
@@ -246,7 +257,14 @@ bool AddressDatabase::open() {
         db.setConnectOptions(options);
         if (!db.open())
             return describe(db.lastError());
-        return prepareFileTables(db, readOnly);
+        if (!reading)
+            return prepareFileTables(db, readOnly);
+        // A connection that may write (so that it tidies a WAL file's side
+        // files as any other), told to refuse every write.
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA query_only = 1")))
+            return describe(q.lastError());
+        return checkTablesForReading(q, false);
     };
     std::optional<QString> why = connect(false);
     // A WAL file whose side files cannot be made opens only as an unchanging file.
@@ -259,12 +277,12 @@ bool AddressDatabase::open() {
         return fail(Failure::Open, why->isEmpty() ? QStringLiteral("Can't open datasource") : *why);
     }
     m_open = true;
-    m_readOnly = readOnly;
+    m_readOnly = readOnly || reading;
     m_serial = g_nextSerial.fetchAndAddRelaxed(1) + 1;
     return true;
 }
 
-std::optional<QString> AddressDatabase::openServer() {
+std::optional<QString> AddressDatabase::openServer(bool reading) {
     ServerUrl url;
     if (!parseServerUrl(m_fileName, url))
         return QStringLiteral("The address book location is not a URL of the form "
@@ -316,7 +334,11 @@ std::optional<QString> AddressDatabase::openServer() {
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("SET lock_timeout = %1").arg(kServerLockTimeoutMs)))
         return describe(q.lastError());
-    return prepareServerTables(q);
+    if (!reading)
+        return prepareServerTables(q);
+    if (!q.exec(QStringLiteral("SET default_transaction_read_only = on")))
+        return describe(q.lastError());
+    return checkTablesForReading(q, true);
 }
 
 void AddressDatabase::close() {

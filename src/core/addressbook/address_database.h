@@ -119,6 +119,12 @@ public:
     /// writable) opens read-only: it is listed, and every change fails with
     /// the engine's reason; isReadOnly() tells. A damaged file keeps its mode.
     bool open();
+    /// Opens the book only to read it: nothing is added or changed, neither
+    /// tables, indexes, triggers nor the file's journal mode, and every write
+    /// through this connection fails. A book without its newer parts is read
+    /// as it is; a database without a node table is refused ("... is not an
+    /// address book"). A missing file is not created.
+    bool openForReading();
     void close();
     bool isOpen() const { return m_open; }
     /// The last open() found the file not writable and opened it read-only.
@@ -239,8 +245,13 @@ private:
     bool begin();
     bool commit();
     void rollback();
-    /// Opens a PostgreSQL book: connection, password, tables.
-    std::optional<QString> openServer();
+    bool openBook(bool reading);
+    /// Opens a PostgreSQL book: connection, password, tables (only checked
+    /// when `reading`).
+    std::optional<QString> openServer(bool reading);
+    /// Fails when a text of `node` cannot be stored in this book, telling
+    /// which node and which column hold it.
+    bool storable(const NodeRecord& node);
     /// A single write outside inTransaction(): on PostgreSQL it runs in a
     /// transaction of its own, so it takes the writers' lock and counts as a
     /// change; on SQLite it commits by itself.

@@ -87,7 +87,43 @@ bool AddressDatabase::listGroups(GroupTable table, QStringList& out) {
     return true;
 }
 
+namespace {
+
+// PostgreSQL text cannot hold a NUL character (SQLite's can): such a text is
+// refused, naming where it is, rather than with the driver's encoding error.
+const QChar kNul(u'\0');
+
+const char* const kNodeColumnNames[] = {"MAC",       "IP",         "IPv6", "NAME",
+                                        "WORKGROUP", "DOMAINNAME", "DATE", "DESCRIPTION",
+                                        "LOCATION",  "SUBNET",     "TYPE"};
+
+// A text as it may be quoted in a message: its NULs shown as \0.
+QString shownText(const QString& text) {
+    QString shown = text;
+    return shown.replace(kNul, QStringLiteral("\\0"));
+}
+
+} // namespace
+
+bool AddressDatabase::storable(const NodeRecord& node) {
+    if (!m_server)
+        return true;
+    const QStringList texts = node.texts();
+    for (qsizetype c = 0; c < texts.size(); ++c)
+        if (texts[c].contains(kNul))
+            return fail(Failure::Engine,
+                        QStringLiteral("The node %1 holds a NUL character in %2, which a "
+                                       "PostgreSQL book cannot store")
+                            .arg(shownText(node.mac), QLatin1String(kNodeColumnNames[c])));
+    return true;
+}
+
 bool AddressDatabase::addGroup(GroupTable table, const QString& name) {
+    if (m_server && name.contains(kNul))
+        return fail(Failure::Engine,
+                    QStringLiteral("The %1 name \"%2\" holds a NUL character, which a "
+                                   "PostgreSQL book cannot store")
+                        .arg(columnName(table), shownText(name)));
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     // Exact comparison: BINARY, whatever collation the column was made with.
     // The server's tables are made here with their UNIQUE names.
@@ -104,7 +140,7 @@ bool AddressDatabase::addGroup(GroupTable table, const QString& name) {
 }
 
 bool AddressDatabase::addNode(const NodeRecord& node) {
-    if (!usable() || !begin())
+    if (!usable() || !storable(node) || !begin())
         return false;
     bool ok = false;
     // Kept until the transaction ended: the server frees a prepared statement
@@ -241,7 +277,7 @@ bool AddressDatabase::loadNames(QHash<QString, QString>& namesByMac) {
 }
 
 bool AddressDatabase::insertNode(const NodeRecord& node) {
-    if (!usable())
+    if (!usable() || !storable(node))
         return false;
     ++m_ownWrites;
     QSqlQuery* insert =

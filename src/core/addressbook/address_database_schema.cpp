@@ -91,16 +91,22 @@ std::optional<QString> prepareFileTables(const QSqlDatabase& db, bool readOnly) 
     // a database now, before anything below writes to it, and tells which
     // tables are missing.
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT lower(name) FROM sqlite_master WHERE type = 'table'")))
-        return describe(q.lastError());
-    QStringList present;
-    while (q.next())
-        present << q.value(0).toString();
-    q.finish();
+    const auto missingTables = [&q](QStringList& missing) -> std::optional<QString> {
+        if (!q.exec(QStringLiteral("SELECT lower(name) FROM sqlite_master WHERE type = 'table'")))
+            return describe(q.lastError());
+        QStringList present;
+        while (q.next())
+            present << q.value(0).toString();
+        q.finish();
+        missing.clear();
+        for (const TableSchema& t : kTables)
+            if (!present.contains(QLatin1String(t.name)))
+                missing << QLatin1String(t.create);
+        return std::nullopt;
+    };
     QStringList missing;
-    for (const TableSchema& t : kTables)
-        if (!present.contains(QLatin1String(t.name)))
-            missing << QLatin1String(t.create);
+    if (const std::optional<QString> why = missingTables(missing))
+        return why;
     if (readOnly)
         return missing.isEmpty()
                    ? std::nullopt
@@ -137,6 +143,12 @@ std::optional<QString> prepareFileTables(const QSqlDatabase& db, bool readOnly) 
     }
     if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
         return describe(q.lastError());
+    // Another program opening the new file at the same time may have made
+    // them while this one waited for the lock.
+    if (const std::optional<QString> why = missingTables(missing)) {
+        q.exec(QStringLiteral("ROLLBACK"));
+        return why;
+    }
     for (const QString& create : missing) {
         if (!q.exec(create)) {
             const QString why = describe(q.lastError());
@@ -205,6 +217,21 @@ std::optional<QString> prepareServerTables(QSqlQuery& q) {
     }
     if (!q.exec(QStringLiteral("COMMIT")))
         return failed();
+    return std::nullopt;
+}
+
+std::optional<QString> checkTablesForReading(QSqlQuery& q, bool server) {
+    const QString sql =
+        server ? QStringLiteral("SELECT 1 FROM information_schema.tables WHERE table_schema = "
+                                "current_schema() AND lower(table_name) = 'node'")
+               : QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND "
+                                "lower(name) = 'node'");
+    if (!q.exec(sql))
+        return describe(q.lastError());
+    const bool found = q.next();
+    q.finish();
+    if (!found)
+        return kNotABookText;
     return std::nullopt;
 }
 

@@ -54,4 +54,12 @@ std::optional<QString> prepareFileTables(const QSqlDatabase& db, bool readOnly);
 // `q`'s connection (its lock timeout already set).
 std::optional<QString> prepareServerTables(QSqlQuery& q);
 
+// Whether a book opened only for reading has its node table (a file's or the
+// server's, by `server`); nothing is written. nullopt when it can be read.
+std::optional<QString> checkTablesForReading(QSqlQuery& q, bool server);
+
+// Said of a database that holds no node table.
+inline const QString kNotABookText =
+    QStringLiteral("This database is not an address book: it has no node table");
+
 } // namespace qarsilo::address_sql

@@ -1,11 +1,18 @@
 #include "core/app/settings_store.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSettings>
 #include <memory>
 #include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qarsilo {
 
@@ -50,11 +57,39 @@ bool damaged(const QSettings& s) {
     return false;
 }
 
+// A PostgreSQL URL with a password in it, after the user or as an option.
+bool holdsPassword(const QString& text) {
+    static const QRegularExpression form(
+        QStringLiteral("^postgres(ql)?://([^/@?]*:[^/@?]*@|[^?]*\\?(.*&)?password=)"),
+        QRegularExpression::CaseInsensitiveOption);
+    return form.match(text).hasMatch();
+}
+
+// A settings file that holds a password is for its owner's eyes only. Made
+// so before the password is first written: the settings are written through a
+// new file that takes the old one's permissions.
+void keepPrivate(const QString& fileName) {
+    const QByteArray name = QFile::encodeName(fileName);
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    if (::chmod(name.constData(), 0600) != 0)
+        qWarning("qarsilo: could not make the settings file %s private", name.constData());
+}
+
 bool finish(QSettings& s) {
     s.sync();
     if (s.status() != QSettings::NoError) {
         qWarning("qarsilo: could not write the settings file %s", qPrintable(s.fileName()));
         return false;
+    }
+    const QStringList keys = s.allKeys();
+    for (const QString& key : keys) {
+        if (holdsPassword(s.value(key).toString())) {
+            keepPrivate(s.fileName());
+            break;
+        }
     }
     return true;
 }
@@ -69,6 +104,8 @@ bool SettingsStore::writeString(const QString& name, const QString& text) {
     auto s = open(m_iniPath);
     if (damaged(*s))
         return false;
+    if (holdsPassword(text))
+        keepPrivate(s->fileName());
     s->setValue(name, text);
     return finish(*s);
 }

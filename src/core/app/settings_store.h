@@ -39,6 +39,8 @@ public:
     explicit SettingsStore(QString iniPath);
 
     /// Stores a text value. Returns false when the file could not be written.
+    /// While the file holds a postgresql:// URL with a password, only its
+    /// owner may read it (mode 0600).
     bool writeString(const QString& name, const QString& text);
     /// Stores an unsigned 32-bit value.
     bool writeNumber(const QString& name, quint32 value);

@@ -1,4 +1,5 @@
 #include "core/discovery/discovery_database.h"
+#include "core/lists/tab_separated.h"
 
 #include "core/discovery/discovery_tables.h"
 
@@ -14,8 +15,10 @@ const QString kUpdate = QStringLiteral("Update");
 
 const QString kDetectedNode = QStringLiteral("Detected Node");
 
+// Names come from the network and the book: a line break in one must not
+// start a log line of its own.
 QString changeLine(const QString& stored, const QString& seen) {
-    return QStringLiteral("      %1-> %2").arg(stored, seen);
+    return tabSeparatedField(QStringLiteral("      %1-> %2").arg(stored, seen));
 }
 
 // Marks names found in a group table; with the table unreadable, no mark.
@@ -102,8 +105,9 @@ DiscoveryMarks compareWithDatabase(AddressDatabase& db, DiscoveryMode mode,
                 m.nodes << kCurrent;
                 continue;
             }
-            m.log << QStringLiteral("Update: ") + stored.mac << changeLine(stored.name, name)
-                  << changeLine(stored.workgroup, workgroup) << changeLine(stored.ip, ip);
+            m.log << tabSeparatedField(QStringLiteral("Update: ") + stored.mac)
+                  << changeLine(stored.name, name) << changeLine(stored.workgroup, workgroup)
+                  << changeLine(stored.ip, ip);
         } else {
             if (ip == stored.ip) {
                 m.nodes << kCurrent;

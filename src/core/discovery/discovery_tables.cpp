@@ -1,4 +1,5 @@
 #include "core/discovery/discovery_tables.h"
+#include "core/lists/tab_separated.h"
 
 #include <QHash>
 #include <utility>
@@ -36,6 +37,22 @@ QList<QStringList> groupRows(const QStringList& names) {
     for (const QString& n : names)
         rows.append({n, kUnknown});
     return rows;
+}
+
+bool isRangeText(const QString& text) {
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& p : parts) {
+        if (p.isEmpty() || p.size() > 3)
+            return false;
+        for (const QChar c : p)
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        if (p.toInt() > 255)
+            return false;
+    }
+    return true;
 }
 
 QList<DiscoveredNode> selectLocalNodes(const IpEnds& ends, const QStringList& filter) {
@@ -142,7 +159,8 @@ QString describeConflict(const DiscoveredNode& a, const DiscoveredNode& b, Disco
     else if (ipA != ipB && mode == DiscoveryMode::Ip)
         text += QStringLiteral(" (likely cause: a router forwarding for other stations, or a "
                                "station with several addresses)");
-    return text;
+    // A log line: a line break in a name must not start another.
+    return tabSeparatedField(text);
 }
 
 QString virusWarningText(const DiscoveredNode& i, const DiscoveredNode& j) {

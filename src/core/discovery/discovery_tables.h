@@ -36,6 +36,10 @@ DiscoveredNode ipNode(const IpEnd& end);
 /// (name, "-") for a workgroup or subnet list.
 QList<QStringList> groupRows(const QStringList& names);
 
+/// Whether `text` can be a local range: an IPv4 address in dotted decimal,
+/// four numbers 0 to 255 (the ranges that select anything are "%d.%d.%d.0").
+bool isRangeText(const QString& text);
+
 /// The local-range selection: for each end, one row per filter entry equal to
 /// its subnet text (source before destination, as the ends are buffered).
 QList<DiscoveredNode> selectLocalNodes(const IpEnds& ends, const QStringList& filter);
