@@ -105,7 +105,10 @@ public:
     StreamCopy& operator=(const StreamCopy&) = delete;
 
     bool open(QString& error) {
-        m_folder = QDir::tempPath();
+        // As named: Qt gives no path for a folder that does not exist.
+        m_folder = qEnvironmentVariable("TMPDIR");
+        if (m_folder.isEmpty())
+            m_folder = QDir::tempPath();
         const QByteArray folder = nativeFileName(m_folder);
         m_fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         if (m_fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
