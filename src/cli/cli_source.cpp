@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 
@@ -25,10 +26,12 @@ QString sourceAdapter(const QString& source) {
 }
 
 namespace {
-// Set by the handler; read by the waiting thread and by writers on the capture thread.
-volatile std::sig_atomic_t g_sessionInterrupted = 0;
+// Set by the handler; read by the waiting thread and by writers on the
+// capture thread. Atomics without locks are safe in a handler.
+std::atomic<int> g_sessionInterrupted{0};
 // While start waits for a stream's header, a signal ends the stream's command.
-volatile std::sig_atomic_t g_sessionStarting = 0;
+std::atomic<int> g_sessionStarting{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 constexpr std::array<int, 3> kCaughtSignals{SIGINT, SIGTERM, SIGHUP};
 
