@@ -2,9 +2,11 @@
 #include "cli/session_wait.h"
 #include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
+#include "core/capture/stream_source.h"
 
 #include <cstdio>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 
@@ -29,14 +31,31 @@ AdapterName fileOrStreamSource(const QString& source) {
 }
 
 namespace {
-volatile std::sig_atomic_t g_sessionInterrupted = 0;
+// Set by the handler; read by the waiting thread and by writers on the
+// capture thread. Atomics without locks are safe in a handler.
+std::atomic<int> g_sessionInterrupted{0};
+// While start waits for a stream's header, a signal ends the stream's command.
+std::atomic<int> g_sessionStarting{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+constexpr std::array<int, 3> kCaughtSignals{SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void onSessionInterrupt(int) {
     g_sessionInterrupted = 1;
+    if (g_sessionStarting)
+        StreamSource::signalChildGroups(SIGTERM);
 }
 } // namespace
 
-SessionEndWait::SessionEndWait(CaptureSession& session) {
+bool sessionInterrupted() {
+    return g_sessionInterrupted != 0;
+}
+
+SessionEndWait::SessionEndWait(CaptureSession& session)
+    : SessionEndWait(session, false) {}
+
+SessionEndWait::SessionEndWait(CaptureSession& session, bool interruptible)
+    : m_interruptible(interruptible) {
     session.setEndHandler([this](LoopEnd) {
         {
             std::lock_guard guard(m_lock);
@@ -44,25 +63,50 @@ SessionEndWait::SessionEndWait(CaptureSession& session) {
         }
         m_wake.notify_all();
     });
+    if (interruptible) {
+        g_sessionStarting = 1;
+        catchSignals();
+    }
+}
+
+void SessionEndWait::catchSignals() {
+    // Without SA_RESTART: a write to a blocked output returns at the signal.
+    struct sigaction action {};
+    action.sa_handler = &onSessionInterrupt;
+    sigemptyset(&action.sa_mask);
+    g_sessionInterrupted = 0;
+    for (std::size_t i = 0; i < kCaughtSignals.size(); ++i)
+        sigaction(kCaughtSignals[i], &action, &m_old[i]);
+    m_caught = true;
+}
+
+SessionEndWait::~SessionEndWait() {
+    release();
+}
+
+void SessionEndWait::wait() {
+    // Start has returned: Stop ends the command from here on.
+    g_sessionStarting = 0;
+    std::unique_lock guard(m_lock);
+    while (!m_done && !(m_interruptible && g_sessionInterrupted))
+        m_wake.wait_for(guard, std::chrono::milliseconds(50));
 }
 
 void SessionEndWait::wait(bool interruptible) {
-    struct sigaction action {};
-    struct sigaction oldInt {};
-    struct sigaction oldTerm {};
-    action.sa_handler = &onSessionInterrupt;
-    if (interruptible) {
-        g_sessionInterrupted = 0;
-        sigaction(SIGINT, &action, &oldInt);
-        sigaction(SIGTERM, &action, &oldTerm);
-    }
-    {
-        std::unique_lock guard(m_lock);
-        while (!m_done && !(interruptible && g_sessionInterrupted))
-            m_wake.wait_for(guard, std::chrono::milliseconds(50));
-    }
-    if (interruptible) {
-        sigaction(SIGINT, &oldInt, nullptr);
-        sigaction(SIGTERM, &oldTerm, nullptr);
-    }
+    const bool catchHere = interruptible && !m_caught;
+    if (catchHere)
+        catchSignals();
+    m_interruptible = interruptible;
+    wait();
+    if (catchHere)
+        release();
+}
+
+void SessionEndWait::release() {
+    g_sessionStarting = 0;
+    if (!m_caught)
+        return;
+    for (std::size_t i = 0; i < kCaughtSignals.size(); ++i)
+        sigaction(kCaughtSignals[i], &m_old[i], nullptr);
+    m_caught = false;
 }

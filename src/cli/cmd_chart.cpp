@@ -9,9 +9,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QTemporaryDir>
 
 #include <pcap/pcap.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdio>
 #include <map>
@@ -51,12 +56,12 @@ public:
         session.setHandler([this, slot](const pcap_pkthdr& h, const std::uint8_t* bytes) {
             frame(slot, h, bytes);
         });
-        SessionEndWait end(session);
+        SessionEndWait end(session, false);
         m_current = nullptr;
         const CaptureStartResult started = session.start(adapter);
         if (!started.ok())
             return started;
-        end.wait(false);
+        end.wait();
         session.stop();
         how = session.loopEnd();
         error = session.loopError();
@@ -64,10 +69,12 @@ public:
     }
 
 private:
-    // Capture thread; the map is read only after the session has stopped.
+    // Capture thread; the map is read only after the session has stopped. A
+    // frame stamped earlier than the second its capture is in counts in that
+    // second, as in the window (see FileSeconds).
     void frame(int slot, const pcap_pkthdr& h, const std::uint8_t* bytes) {
         const long long second = h.ts.tv_sec;
-        if (!m_current || second != m_currentSecond) {
+        if (!m_current || second > m_currentSecond) {
             m_current = &m_seconds[second];
             m_currentSecond = second;
         }
@@ -83,50 +90,117 @@ private:
 };
 
 // A stream can be read once only, and each of the window's captures reads
-// the frames in turn: the stream is first kept in a capture file. Reads
-// until the stream ends or the command is interrupted; `error` says why not.
-bool keepStream(const QString& stream, const QString& path, QString& error) {
+// the frames in turn: the stream is first kept in a capture file. The file
+// has no name in the temporary folder (or loses it at once), so nothing is
+// left behind however the command ends; it is read back through its
+// descriptor.
+class StreamCopy {
+public:
+    StreamCopy() = default;
+    ~StreamCopy() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    StreamCopy(const StreamCopy&) = delete;
+    StreamCopy& operator=(const StreamCopy&) = delete;
+
+    bool open(QString& error) {
+        // As named: Qt gives no path for a folder that does not exist.
+        m_folder = qEnvironmentVariable("TMPDIR");
+        if (m_folder.isEmpty())
+            m_folder = QDir::tempPath();
+        const QByteArray folder = nativeFileName(m_folder);
+        m_fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (m_fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+            // A file system without nameless files: a name for a moment.
+            QByteArray name = folder + "/qarsilo-chart-XXXXXX";
+            m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+            if (m_fd >= 0)
+                ::unlink(name.constData());
+        }
+        if (m_fd < 0) {
+            error = failure(errno);
+            return false;
+        }
+        return true;
+    }
+    /// A new stream to write the copy with (the caller closes it).
+    FILE* writer() const {
+        const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 3);
+        FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (!file && fd >= 0)
+            ::close(fd);
+        return file;
+    }
+    /// A name that opens the copy afresh, from its start.
+    QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(m_fd); }
+    QString failure(int error) const {
+        return QStringLiteral("cannot write the temporary copy of the stream in '%1': %2")
+            .arg(m_folder, QString::fromLocal8Bit(std::strerror(error)));
+    }
+
+private:
+    QString m_folder;
+    int m_fd = -1;
+};
+
+// Reads until the stream ends or the command is interrupted. False when
+// there is no copy to read (`error` says why); a stream cut short keeps what
+// came before the cut, and `readError` says how it ended.
+bool keepStream(const QString& stream, const StreamCopy& copy, QString& error, QString& readError) {
     CaptureSession session(CaptureWindow::CommandLine);
     session.setFileReplay(FileReplay::AsFastAsPossible);
     session.setStreamHeaderInStart(true);
     pcap_t* dead = nullptr;
     pcap_dumper_t* dumper = nullptr;
+    int copyError = 0;
     const auto open = [&] {
-        if (dead)
+        if (dead || copyError)
             return;
         // Frames come as long as the capture's snapshot length lets them:
         // the file takes any length.
         dead = pcap_open_dead(session.linkType(), 262144);
-        dumper = dead ? pcap_dump_open(dead, nativeFileName(path).constData()) : nullptr;
+        FILE* file = dead ? copy.writer() : nullptr;
+        dumper = file ? pcap_dump_fopen(dead, file) : nullptr;
+        if (!dumper) {
+            copyError = errno ? errno : ENOMEM;
+            if (file)
+                std::fclose(file);
+        }
     };
     // Capture thread; the dumper is used by this thread only until the end.
     session.setHandler([&](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+        errno = 0;
         open();
-        if (dumper)
-            pcap_dump(reinterpret_cast<u_char*>(dumper), &h, bytes);
+        if (!dumper || copyError)
+            return;
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &h, bytes);
+        if (std::ferror(pcap_dump_file(dumper)))
+            copyError = errno ? errno : EIO;
     });
-    SessionEndWait end(session);
+    SessionEndWait end(session, true);
     const CaptureStartResult started = session.start(stream);
     if (!started.ok()) {
         error = QStringLiteral("cannot read '%1': %2").arg(stream, started.error);
         return false;
     }
-    end.wait(true);
+    end.wait();
     session.stop();
+    end.release();
+    errno = 0;
     open(); // a stream of no frames is an empty file
-    const bool written = dumper && pcap_dump_flush(dumper) == 0;
+    if (dumper && !copyError && pcap_dump_flush(dumper) != 0)
+        copyError = errno ? errno : EIO;
     if (dumper)
         pcap_dump_close(dumper);
     if (dead)
         pcap_close(dead);
-    if (session.loopEnd() == LoopEnd::Error) {
-        error = QStringLiteral("reading '%1' failed: %2").arg(stream, session.loopError());
+    if (copyError) {
+        error = copy.failure(copyError);
         return false;
     }
-    if (!written) {
-        error = QStringLiteral("cannot keep the stream in '%1'").arg(path);
-        return false;
-    }
+    if (session.loopEnd() == LoopEnd::Error)
+        readError = QStringLiteral("reading '%1' failed: %2").arg(stream, session.loopError());
     return true;
 }
 
@@ -185,16 +259,14 @@ int runChart(const QStringList& args) {
     QString adapter = adapterNameText(picked);
     // A file is named by its path, a stream as given.
     const QString name = stream ? source : captureFilePath(adapter);
-    QTemporaryDir kept;
+    StreamCopy copy;
+    // A source cut short: its seconds so far are written, then why.
+    QString readError;
     if (stream) {
-        if (!kept.isValid())
-            return fail(
-                1, QStringLiteral("cannot make a temporary folder: %1").arg(kept.errorString()));
-        const QString path = kept.filePath(QStringLiteral("stream.pcap"));
         QString error;
-        if (!keepStream(source, path, error))
+        if (!copy.open(error) || !keepStream(source, copy, error, readError))
             return fail(1, error);
-        adapter = captureFileAdapterName(path);
+        adapter = captureFileAdapterName(copy.path());
     }
 
     // Each capture of the window reads the file in turn: the seconds come out
@@ -208,8 +280,8 @@ int runChart(const QStringList& args) {
         const CaptureStartResult started = counter.run(adapter, slot, how, error);
         if (!started.ok())
             return fail(1, QStringLiteral("cannot read '%1': %2").arg(name, started.error));
-        if (how == LoopEnd::Error)
-            return fail(1, QStringLiteral("reading '%1' failed: %2").arg(name, error));
+        if (how == LoopEnd::Error && readError.isEmpty())
+            readError = QStringLiteral("reading '%1' failed: %2").arg(name, error);
     }
     DistributionChart chart(*kind);
     chart.setActiveType(pie ? CChartWnd::kPieChart : CChartWnd::kBarChart);
@@ -231,7 +303,7 @@ int runChart(const QStringList& args) {
         rememberOutputError();
         return 1; // finishOutput says why
     }
-    return 0;
+    return readError.isEmpty() ? 0 : fail(1, readError);
 }
 
 // The chart command draws: it runs under a GUI application object (on the

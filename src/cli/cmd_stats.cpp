@@ -1,4 +1,5 @@
 #include "cli/cli_commands.h"
+#include "cli/output_writer.h"
 #include "cli/session_wait.h"
 
 #include "core/capture/adapter_name.h"
@@ -6,7 +7,6 @@
 #include "core/capture/link_speed.h"
 #include "core/stats/general_stats.h"
 #include "core/stats/single_node_stats.h"
-#include "core/stats/tick_clock.h"
 
 #include <QFileInfo>
 
@@ -24,7 +24,8 @@ constexpr const char* kUsage =
     "  SOURCE           a capture file (pcap or pcapng) or a capture device\n"
     "  --node MAC       the single node view's figures for that station\n"
     "  --top K          after each second, the first K rows of its Top Users list\n"
-    "  --link-speed BPS the link speed in bits per second (a file: 10000000)\n";
+    "  --link-speed BPS the link speed in bits per second (a file: 10000000)\n"
+    "Quiet seconds are printed until their figures stop changing, not beyond.\n";
 
 int usageError(const QString& message) {
     std::fprintf(stderr, "qarsilo-cli stats: %s\n%s", qPrintable(message), kUsage);
@@ -32,21 +33,35 @@ int usageError(const QString& message) {
 }
 
 // Runs the views' handlers and ticks on the capture thread, one tick per
-// second of the frames' time stamps, and prints a line per tick.
+// second of the frames' time stamps, and writes a line per tick. A frame
+// stamped earlier than the second being counted (a file out of order) counts
+// in that second, as it would have live.
 class StatsPrinter {
 public:
-    StatsPrinter(qint64 linkSpeed, std::optional<MacBytes> node, int top)
+    StatsPrinter(qint64 linkSpeed, std::optional<MacBytes> node, int top, OutputWriter& out)
         : m_general(linkSpeed)
         , m_node(node)
         , m_nodeStats(std::make_unique<SingleNodeStats>(linkSpeed, 0))
-        , m_top(top) {}
+        , m_top(top)
+        , m_out(out) {}
 
     void frame(const pcap_pkthdr& h, const std::uint8_t* bytes) {
         const qint64 second = h.ts.tv_sec;
-        const bool first = !m_clock.started();
-        m_clock.frame(second, [this](qint64 s) { tick(s); });
-        if (first && m_node) // the minute runs from the capture's first second
-            m_nodeStats = std::make_unique<SingleNodeStats>(m_nodeStats->linkSpeed(), second);
+        if (!m_started) {
+            m_started = true;
+            m_current = second;
+            if (m_node) // the minute runs from the capture's first second
+                m_nodeStats = std::make_unique<SingleNodeStats>(m_nodeStats->linkSpeed(), second);
+        } else if (m_current < second) {
+            tick(m_current, false);
+            // Quiet seconds are ticked until a line would repeat the one
+            // before; the rest of a gap would only repeat it (a capture may
+            // jump by years).
+            while (++m_current < second && tick(m_current, true)) {
+            }
+            m_current = second;
+            m_out.flush();
+        }
         if (!m_node) {
             m_general.countFrame(h, bytes);
             return;
@@ -58,30 +73,49 @@ public:
             m_nodeStats->countSent(h, bytes);
     }
 
+    // After the last frame: ends the last second. Nothing when no frame came.
     void finish() {
-        m_clock.finish([this](qint64 s) { tick(s); });
-        std::fflush(stdout);
+        if (m_started)
+            tick(m_current, false);
+        m_started = false;
+        m_out.flush();
     }
 
 private:
-    void tick(qint64 second) {
-        if (m_node)
-            tickNode(second);
-        else
-            tickGeneral(second);
+    // Ends `second` and writes its line; a quiet second whose figures are
+    // those of the line before is not written (false).
+    bool tick(qint64 second, bool quiet) {
+        QByteArray figures = m_node ? tickNode(second) : tickGeneral(second);
+        if (quiet && figures == m_lastFigures)
+            return false;
+        std::string& out = m_out.text();
+        out += std::to_string(second);
+        out.append(figures.constData(), static_cast<std::size_t>(figures.size()));
+        if (!m_node)
+            appendRows();
+        m_lastFigures = std::move(figures);
+        return true;
     }
 
-    void tickGeneral(qint64 second) {
+    // The line after its second, from the tab on.
+    QByteArray tickGeneral(qint64 second) {
         GeneralStats& g = m_general;
         g.tick(second);
-        std::printf("%lld\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", static_cast<long long>(second),
-                    qPrintable(utilizationText(g.currentUtilization())),
-                    qPrintable(utilizationText(g.averageUtilization())),
-                    qPrintable(utilizationText(g.peakUtilization())),
-                    qPrintable(countText(g.currentPackets())),
-                    qPrintable(averageText(g.averagePackets())),
-                    qPrintable(countText(g.peakPackets())), qPrintable(countText(g.currentBits())),
-                    qPrintable(averageText(g.averageBits())), qPrintable(countText(g.peakBits())));
+        QByteArray line;
+        for (const QString& text :
+             {utilizationText(g.currentUtilization()), utilizationText(g.averageUtilization()),
+              utilizationText(g.peakUtilization()), countText(g.currentPackets()),
+              averageText(g.averagePackets()), countText(g.peakPackets()),
+              countText(g.currentBits()), averageText(g.averageBits()), countText(g.peakBits())}) {
+            line += '\t';
+            line += text.toLocal8Bit();
+        }
+        line += '\n';
+        return line;
+    }
+
+    void appendRows() {
+        const GeneralStats& g = m_general;
         const std::size_t rows = std::min<std::size_t>(g.rows().size(), std::size_t(m_top));
         char line[8 + 5 * (kMaxTopUserCell + 1)];
         for (std::size_t r = 0; r < rows; ++r) {
@@ -94,31 +128,34 @@ private:
                 out += formatTopUserCell(g.rows()[r], c, out);
             }
             *out++ = '\n';
-            std::fwrite(line, 1, static_cast<std::size_t>(out - line), stdout);
+            m_out.text().append(line, static_cast<std::size_t>(out - line));
         }
     }
 
-    void tickNode(qint64 second) {
+    QByteArray tickNode(qint64 second) {
         SingleNodeStats& n = *m_nodeStats;
         n.tick(second);
-        std::printf("%lld\t%llu\t%llu\t%llu", static_cast<long long>(second),
-                    static_cast<unsigned long long>(n.bitsPerSecond(SingleNodeStats::Total)),
-                    static_cast<unsigned long long>(n.bitsPerSecond(SingleNodeStats::Receive)),
-                    static_cast<unsigned long long>(n.bitsPerSecond(SingleNodeStats::Send)));
+        QByteArray line;
         for (int d : {SingleNodeStats::Total, SingleNodeStats::Receive, SingleNodeStats::Send})
-            std::printf("\t%s\t%s\t%s", qPrintable(nodeUtilizationText(n.current(d))),
-                        qPrintable(nodeUtilizationText(n.average(d))),
-                        qPrintable(nodeUtilizationText(n.peak(d))));
-        std::printf("\t%s\t%s\t%s\t%s\n", qPrintable(n.lastSentToMac()),
-                    qPrintable(n.lastSentToIp()), qPrintable(n.lastReceivedFromMac()),
-                    qPrintable(n.lastReceivedFromIp()));
+            line += '\t' + QByteArray::number(static_cast<qulonglong>(n.bitsPerSecond(d)));
+        for (int d : {SingleNodeStats::Total, SingleNodeStats::Receive, SingleNodeStats::Send})
+            for (double v : {n.current(d), n.average(d), n.peak(d)})
+                line += '\t' + nodeUtilizationText(v).toLocal8Bit();
+        for (const QString* text : {&n.lastSentToMac(), &n.lastSentToIp(), &n.lastReceivedFromMac(),
+                                    &n.lastReceivedFromIp()})
+            line += '\t' + text->toLocal8Bit();
+        line += '\n';
+        return line;
     }
 
-    TickClock m_clock;
+    bool m_started = false;
+    qint64 m_current = 0;
     GeneralStats m_general;
     std::optional<MacBytes> m_node;
     std::unique_ptr<SingleNodeStats> m_nodeStats;
     int m_top;
+    OutputWriter& m_out;
+    QByteArray m_lastFigures;
 };
 
 } // namespace
@@ -179,7 +216,8 @@ int runStats(const QStringList& args) {
         linkSpeed = isFile ? kUnknownLinkSpeedBps : linkSpeedBps(adapter);
     const std::optional<MacBytes> node = nodeText.isEmpty() ? std::nullopt : parseMac(nodeText);
 
-    StatsPrinter printer(linkSpeed, node, static_cast<int>(std::min<long long>(top, 1 << 30)));
+    OutputWriter out;
+    StatsPrinter printer(linkSpeed, node, static_cast<int>(std::min<long long>(top, 1 << 30)), out);
     CaptureSession session(CaptureWindow::CommandLine);
     // The station's frames only: both of the view's captures in one.
     if (node)
@@ -187,7 +225,8 @@ int runStats(const QStringList& args) {
     session.setFileReplay(FileReplay::AsFastAsPossible);
     session.setHandler(
         [&printer](const pcap_pkthdr& h, const std::uint8_t* bytes) { printer.frame(h, bytes); });
-    SessionEndWait end(session);
+    // A device runs until interrupted, and so may a stream.
+    SessionEndWait end(session, true);
 
     const CaptureStartResult started = session.start(adapter);
     if (!started.ok()) {
@@ -198,13 +237,14 @@ int runStats(const QStringList& args) {
         return 1;
     }
 
-    end.wait(true);
+    end.wait();
     session.stop();
+    end.release();
 
     // The thread has ended: the last second is ticked here.
     printer.finish();
-    if (std::ferror(stdout))
-        return 1;
+    if (out.failed() && !out.abandoned())
+        return 1; // finishOutput says why
     if (session.droppedFrames() > 0)
         std::fprintf(stderr,
                      "qarsilo-cli stats: %u frames were dropped before they could be read\n",
@@ -212,6 +252,17 @@ int runStats(const QStringList& args) {
     if (session.loopEnd() == LoopEnd::Error) {
         std::fprintf(stderr, "qarsilo-cli stats: reading failed for '%s': %s\n", qPrintable(source),
                      qPrintable(session.loopError()));
+        return 1;
+    }
+    // For a device the interrupt is the end; a file or a stream had more.
+    const bool device = !isFile && !isStreamAdapter(adapter);
+    if (sessionInterrupted() && session.loopEnd() != LoopEnd::EndOfFile && !device) {
+        std::fprintf(stderr, "qarsilo-cli stats: interrupted before the end of '%s'\n",
+                     qPrintable(source));
+        return 1;
+    }
+    if (out.abandoned()) {
+        std::fputs("qarsilo-cli stats: interrupted while the output was not read\n", stderr);
         return 1;
     }
     return 0;

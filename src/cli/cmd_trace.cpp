@@ -1,4 +1,5 @@
 #include "cli/cli_commands.h"
+#include "cli/output_writer.h"
 #include "cli/session_wait.h"
 
 #include "core/addressbook/address_database.h"
@@ -41,11 +42,12 @@ int fail(const QString& message) {
 
 // Runs the window's handler over the file's frames and its one-second ageing
 // once per second of the file's time stamps, quiet seconds included; after
-// each tick the side node table is written out.
+// each tick the side node table is written out, as each second ends.
 class TraceReplay {
 public:
-    explicit TraceReplay(TraceModel& model)
-        : m_model(model) {}
+    TraceReplay(TraceModel& model, OutputWriter& out)
+        : m_model(model)
+        , m_out(out) {}
 
     void frame(const pcap_pkthdr& h, const std::uint8_t* bytes) {
         const long long second = h.ts.tv_sec;
@@ -62,6 +64,7 @@ public:
             while (m_second < second && !m_model.table().entries().empty())
                 tick();
             m_second = second;
+            m_out.flush();
         }
         m_model.handleFrame(bytes, h.caplen);
     }
@@ -69,21 +72,21 @@ public:
     void finish() {
         if (m_started)
             tick();
+        m_out.flush();
     }
-
-    const std::string& output() const { return m_out; }
 
 private:
     void tick() {
         m_model.age();
-        m_out += std::to_string(m_second);
-        m_out += '\n';
+        std::string& out = m_out.text();
+        out += std::to_string(m_second);
+        out += '\n';
         for (const SideNode& n : m_model.table().bySlot()) {
             // Joined, not formatted: a name may hold "%1" itself.
             const QString line = QStringLiteral("  ") + QString::number(n.slot) + u'\t' +
                                  macAddressText(n.mac) + u'\t' + n.label + u'\t' +
                                  QString::number(n.life) + u'\t' + traceColourText(n.rgb) + u'\n';
-            m_out += line.toStdString();
+            out += line.toStdString();
         }
         ++m_second;
     }
@@ -91,7 +94,7 @@ private:
     TraceModel& m_model;
     bool m_started = false;
     long long m_second = 0;
-    std::string m_out;
+    OutputWriter& m_out;
 };
 
 } // namespace
@@ -157,23 +160,27 @@ int runTrace(const QStringList& args) {
     const QString adapter = adapterNameText(picked);
     // A file is named by its path, a stream as given.
     const QString name = stream ? source : captureFilePath(adapter);
-    TraceReplay replay(model);
+    OutputWriter out;
+    TraceReplay replay(model, out);
     CaptureSession session(CaptureWindow::TrafficTraceSingle);
     session.setFileReplay(FileReplay::AsFastAsPossible);
     session.setStreamHeaderInStart(true);
     session.setFilter(QStringLiteral("ether host ") + macAddressText(*mac));
     session.setHandler(
         [&replay](const pcap_pkthdr& h, const std::uint8_t* bytes) { replay.frame(h, bytes); });
-    SessionEndWait end(session);
+    SessionEndWait end(session, stream);
     const CaptureStartResult started = session.start(adapter);
     if (!started.ok())
         return fail(QStringLiteral("cannot read '%1': %2").arg(name, started.error));
     // A stream may run until interrupted; the seconds so far are still written.
-    end.wait(stream);
+    end.wait();
     session.stop();
+    end.release();
+    // A source cut short mid-record (a broken connection) keeps what it gave.
+    replay.finish();
     if (session.loopEnd() == LoopEnd::Error)
         return fail(QStringLiteral("reading '%1' failed: %2").arg(name, session.loopError()));
-    replay.finish();
-    std::fputs(replay.output().c_str(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (out.abandoned())
+        return fail(QStringLiteral("interrupted while the output was not read"));
+    return out.failed() ? 1 : 0; // finishOutput says why
 }

@@ -2,11 +2,13 @@
 // and tests. Output formats are stable interfaces.
 
 #include "cli/cli_commands.h"
+#include "core/capture/capture_session.h"
 #include "core/capture/native_path.h"
 
 #include <QCoreApplication>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -85,7 +87,16 @@ int finishOutput(const char* command, int code) {
     return code != 0 ? code : 1;
 }
 
+namespace {
+// A capture thread that cannot be ended is a failure of the command.
+[[noreturn]] void fatalExit(int) {
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+} // namespace
+
 int main(int argc, char* argv[]) {
+    qarsilo::CaptureSession::setFatalExit(&fatalExit);
     if (argc > 1 && std::strcmp(argv[1], "chart") == 0) // draws: needs a GUI application object
         return finishOutput("chart", chartMain(argc, argv));
     QCoreApplication app(argc, argv);

@@ -176,6 +176,51 @@ private Q_SLOTS:
         QVERIFY(QImage(dir.filePath(QStringLiteral("size-%1.png").arg(s + 3))) != first);
     }
 
+    // A frame stamped earlier than the second being counted counts in that
+    // second, as in the statistics, the trace and the windows; a stream's
+    // copy that cannot be written says where and why.
+    void streamAndOrder_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("firstRow"); // the second second's first row
+        QTest::addColumn<QString>("error");
+        QTest::newRow("late frame") << QStringLiteral("exec \"$0\" chart size \"$1\"") << 0
+                                    << QByteArray("size <= 64\t[ 60 B ]  27.27%") << QString();
+        QTest::newRow("no temporary folder")
+            << QStringLiteral("TMPDIR=\"$2/none\" exec \"$0\" chart size \"pipe:cat '$1'\"") << 1
+            << QByteArray()
+            << QStringLiteral("cannot write the temporary copy of the stream in '%1/none': No "
+                              "such file or directory");
+    }
+    void streamAndOrder() {
+        QFETCH(QString, command);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, firstRow);
+        QFETCH(QString, error);
+        const QString path = m_dir.filePath(QStringLiteral("late.pcap"));
+        QVERIFY(writeCapture(path, DLT_EN10MB,
+                             {{kStart, etherFrame(0x0800, 60)},
+                              {kStart + kSecond, etherFrame(0x0800, 60)},
+                              {kStart + 5, etherFrame(0x0800, 160)},
+                              {kStart + 2 * kSecond, etherFrame(0x0800, 60)}}));
+        const ProcessResult r =
+            runProcess(QStringLiteral("/bin/sh"),
+                       {QStringLiteral("-c"), command, cliPath(), path, m_dir.path()});
+        QVERIFY(r.exited);
+        QVERIFY2(r.exitCode == exitCode, r.err.constData());
+        if (!error.isEmpty()) {
+            QVERIFY2(QString::fromLocal8Bit(r.err).contains(error.arg(m_dir.path())),
+                     r.err.constData());
+            QVERIFY(r.out.isEmpty());
+            return;
+        }
+        const long long s = kStart / kSecond;
+        QVERIFY(r.out.startsWith(block(s, sizeRows({{0, "[ 60 B ]  100.00%"}}))));
+        const QList<QByteArray> lines = r.out.split('\n');
+        QCOMPARE(lines[15], QByteArray::number(s + 1));
+        QCOMPARE(lines[16], firstRow);
+    }
+
     void failures_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");

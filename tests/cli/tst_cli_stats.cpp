@@ -154,6 +154,38 @@ private Q_SLOTS:
         }
     }
 
+    // Quiet seconds are written until a line would repeat the one before;
+    // the rest of a gap of years is jumped.
+    void quietGap_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("general") << QStringList{};
+        QTest::newRow("single node")
+            << QStringList{QStringLiteral("--node"), QStringLiteral("02:00:00:00:00:ab")};
+    }
+    void quietGap() {
+        QFETCH(QStringList, options);
+        const QString path = m_dir.filePath(QStringLiteral("years.pcap"));
+        const long long gap = 3LL * 365 * 86400;
+        QVERIFY(
+            writeCapture(path, DLT_EN10MB,
+                         {{kStart, ipv4(1514, true)}, {kStart + gap * kSecond, ipv4(100, true)}}));
+        const ProcessResult r =
+            runProcess(cliPath(), QStringList{QStringLiteral("stats"), path} + options,
+                       std::chrono::seconds(5));
+        QVERIFY2(r.exited && r.exitCode == 0, r.err.constData());
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QVERIFY2(lines.size() > 2 && lines.size() < 200, qPrintable(QString::number(lines.size())));
+        const long long s = kStart / kSecond;
+        QByteArray before;
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+            const qsizetype tab = lines[i].indexOf('\t');
+            QCOMPARE(lines[i].left(tab).toLongLong(), s + i);
+            QVERIFY(lines[i].mid(tab) != before); // each quiet line says something new
+            before = lines[i].mid(tab);
+        }
+        QCOMPARE(lines.last().left(lines.last().indexOf('\t')).toLongLong(), s + gap);
+    }
+
     void failures_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");

@@ -11,6 +11,7 @@
 #include <QMetaObject>
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -391,6 +392,10 @@ void CaptureSession::stop() {
     const auto timeout = std::chrono::milliseconds(g_joinTimeoutMs.load());
     if (!m_wake.wait_for(lock, timeout, [this] { return m_threadDone; })) {
         lock.unlock();
+        // The process ends with the thread stuck: a command or helper it
+        // started must not outlive it.
+        if (const pid_t group = processGroup(); group > 0)
+            ::kill(-group, SIGKILL);
         MessageService::message(fatalMessage(m_params->window, m_slot), {},
                                 MessageService::Icon::Error);
         if (auto exitFunction = g_fatalExit.load())

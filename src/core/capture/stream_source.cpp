@@ -1,5 +1,7 @@
 #include "core/capture/stream_source.h"
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -23,6 +25,25 @@ constexpr std::size_t kLongestLine = 1024;
 // A pipe the size of a busy second's burst at the windows' snapshot lengths;
 // the kernel may grant less (pipe-max-size).
 constexpr int kPipeBytes = 1 << 20;
+
+// The groups of the children not yet reaped, for signalChildGroups; atomics
+// without locks, as a signal handler reads them.
+std::array<std::atomic<pid_t>, 8> g_childGroups{};
+
+void rememberGroup(pid_t group) {
+    for (std::atomic<pid_t>& slot : g_childGroups) {
+        pid_t none = 0;
+        if (slot.compare_exchange_strong(none, group))
+            return;
+    }
+}
+
+void forgetGroup(pid_t group) {
+    for (std::atomic<pid_t>& slot : g_childGroups) {
+        pid_t was = group;
+        slot.compare_exchange_strong(was, 0);
+    }
+}
 
 int msUntil(Clock::time_point due) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
@@ -103,6 +124,7 @@ bool StreamSource::spawn(const std::vector<QByteArray>& argv, QString* error, bo
     // Also here, so a Stop right after the start finds the group.
     ::setpgid(pid, pid);
     m_pid = pid;
+    rememberGroup(pid);
     m_dataFd = data[0];
     m_auxFd = aux[0];
     m_statusFd = status[0];
@@ -252,6 +274,12 @@ bool StreamSource::waitFirstLine(Clock::time_point due, std::string* line) {
     return true;
 }
 
+void StreamSource::signalChildGroups(int signal) {
+    for (const std::atomic<pid_t>& slot : g_childGroups)
+        if (const pid_t group = slot.load(); group > 0)
+            ::kill(-group, signal);
+}
+
 void StreamSource::wake() {
     if (m_wake[1] >= 0) {
         const char byte = 1;
@@ -294,6 +322,8 @@ void StreamSource::finish(bool stopping) {
         }
         // Whatever the leader left running in its group goes with it.
         ::kill(-m_pid, SIGKILL);
+        // Before the reap: until then the group id cannot be taken by another.
+        forgetGroup(m_pid);
         int status = 0;
         while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
         }

@@ -61,6 +61,10 @@ public:
     /// left of the group afterwards is killed. Safe to call twice.
     void finish(bool stopping);
 
+    /// Sends `signal` to the process group of every child not yet reaped.
+    /// Async-signal-safe: a program's signal handler ends its commands so.
+    static void signalChildGroups(int signal);
+
     /// The child's process group (its id); 0 without a child.
     pid_t processGroup() const { return m_pid; }
     /// After finish: how the child ended, e.g. "exit code 1" or "signal 15".
