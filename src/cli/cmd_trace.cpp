@@ -144,11 +144,12 @@ int runTrace(const QStringList& args) {
     model.setLayer(layer);
     model.setNodeLife(nodeLife);
     model.setShowPackets(false);
-    // The address book is read when there is one; none is made here.
+    // The address book is read when there is one; none is made here, and
+    // the book is not changed (no tables, indexes or journal mode added).
     if (QFileInfo::exists(AddressDatabase::defaultFileName())) {
         AddressDatabase db;
         AddressNames names;
-        if (!db.open())
+        if (!db.openForReading())
             return fail(QStringLiteral("cannot open the address book: %1").arg(db.lastError()));
         if (!db.forEachNode([&names](const NodeRecord& n) { names.add(n.mac, n.name); }))
             return fail(QStringLiteral("cannot read the address book: %1").arg(db.lastError()));

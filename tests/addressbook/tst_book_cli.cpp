@@ -8,6 +8,7 @@
 #include "support/run_process.h"
 #include "support/test_paths.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -166,18 +167,21 @@ private Q_SLOTS:
     void readingLeavesTheBook_data() {
         QTest::addColumn<bool>("server");
         QTest::addColumn<QStringList>("setup");
-        QTest::addColumn<bool>("copy"); // read as the source of a copy, else exported
+        QTest::addColumn<QString>("how"); // export, copy (its source) or trace (names)
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
         const QStringList fileBook =
             QStringList(std::begin(kFileTables), std::end(kFileTables))
             << QStringLiteral("INSERT INTO node (MAC, NAME) VALUES ('02:00:00:00:00:01', 'A')");
+        const QString exported = QStringLiteral("export");
         QTest::newRow("file of an older build, exported")
-            << false << fileBook << false << 0 << QString();
+            << false << fileBook << exported << 0 << QString();
         QTest::newRow("file of an older build, copied")
-            << false << fileBook << true << 0 << QString();
+            << false << fileBook << QStringLiteral("copy") << 0 << QString();
+        QTest::newRow("file of an older build, names for a trace")
+            << false << fileBook << QStringLiteral("trace") << 0 << QString();
         QTest::newRow("file of another program")
-            << false << QStringList{QStringLiteral("CREATE TABLE other (x)")} << false << 1
+            << false << QStringList{QStringLiteral("CREATE TABLE other (x)")} << exported << 1
             << QStringLiteral("is not an address book");
         QTest::newRow("server book with its node table only, exported")
             << true
@@ -190,17 +194,19 @@ private Q_SLOTS:
                                "LOCATION TEXT NOT NULL DEFAULT '', SUBNET TEXT NOT NULL DEFAULT "
                                "'', TYPE TEXT NOT NULL DEFAULT '')"),
                            QStringLiteral("INSERT INTO node (MAC) VALUES ('02:00:00:00:00:01')")}
-            << false << 0 << QString();
+            << exported << 0 << QString();
     }
     void readingLeavesTheBook() {
         QFETCH(bool, server);
         QFETCH(QStringList, setup);
-        QFETCH(bool, copy);
+        QFETCH(QString, how);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QString book = dir.filePath(QStringLiteral("old.mdb"));
+        // A trace reads the book of its working folder by its usual name.
+        QString book = dir.filePath(how == QLatin1String("trace") ? QStringLiteral("address.mdb")
+                                                                  : QStringLiteral("old.mdb"));
         if (server) {
             book = serverBook();
             if (book.isEmpty())
@@ -211,12 +217,19 @@ private Q_SLOTS:
             QVERIFY(rawSql(book, setup));
         }
         const QByteArray before = contentOf(book);
-        const QStringList args = copy
-                                     ? QStringList{QStringLiteral("book"), QStringLiteral("copy"),
-                                                   book, dir.filePath(QStringLiteral("new.mdb"))}
-                                     : QStringList{QStringLiteral("book"), QStringLiteral("export"),
-                                                   QStringLiteral("--db"), book};
+        QStringList args{QStringLiteral("book"), QStringLiteral("export"), QStringLiteral("--db"),
+                         book};
+        if (how == QLatin1String("copy"))
+            args = QStringList{QStringLiteral("book"), QStringLiteral("copy"), book,
+                               dir.filePath(QStringLiteral("new.mdb"))};
+        if (how == QLatin1String("trace"))
+            args = QStringList{QStringLiteral("trace"),
+                               test::pcapDir() + QStringLiteral("/tcpdump__dns_udp.pcap"),
+                               QStringLiteral("--node"), QStringLiteral("02:00:00:00:00:01")};
+        const QString home = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
         const ProcessResult r = runProcess(cliPath(), args);
+        QDir::setCurrent(home);
         QVERIFY(r.exited);
         QVERIFY2(r.exitCode == exitCode, r.err.constData());
         QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
