@@ -9,6 +9,7 @@
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
 #include "core/capture/adapter_name.h"
+#include "gui/shell/capture_view.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/general_info_view.h"
 #include "gui/stats/rolling_graph.h"
@@ -171,6 +172,24 @@ private Q_SLOTS:
         QCOMPARE(SettingsStore().string(setting::filter),
                  QStringLiteral("ether host 02:00:00:00:00:03"));
         QTRY_COMPARE(m_frame->activeTemplate(), int(view::CaptureDecode));
+    }
+
+    // "Trace Node" from the list: the trace opens on the picked station and runs.
+    void traceNodeFromTheList() {
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
+        QVERIFY(m_frame->sendCommand(cmd::General));
+        auto* view = qobject_cast<CGeneralInfoView*>(m_frame->activeView());
+        QTRY_COMPARE(view->session().loopEnd(), LoopEnd::EndOfFile);
+        QVERIFY(m_frame->sendCommand(cmd::Stop));
+        view->list()->selectRow(2);
+        view->listRightClicked();
+        QVERIFY(view->listMenuRequested(QPoint(10, 10)));
+        view->traceNode();
+        QTRY_COMPARE(m_frame->activeTemplate(), int(view::TraceSingle));
+        auto* trace = qobject_cast<CCaptureView*>(m_frame->activeView());
+        QVERIFY(trace);
+        QVERIFY(trace->isCapturing());
+        QCOMPARE(SettingsStore().string(setting::macAddress), QStringLiteral("02:00:00:00:00:02"));
     }
 
     // "Single Node" from the list: the single node view watches the picked station.
