@@ -231,6 +231,22 @@ private Q_SLOTS:
                  QStringLiteral("02:00:00:00:00:02"));
         QCOMPARE(toolbarTips(*m_frame),
                  (QStringList{QStringLiteral("Stop"), QStringLiteral("Address Book+")}));
+
+        // Another station from Address Book+: the old one's partners and
+        // peaks leave the screen at once.
+        QVERIFY(node->field(S::Receive, CSingleNodeView::Peak)->text() !=
+                QStringLiteral("0.000000"));
+        PickedNode other{QStringLiteral("0A:0B:0C:0D:0E:0F"), QStringLiteral("10.0.0.9"),
+                         QStringLiteral("HOST")};
+        node->setPicker([&other](QWidget*) { return other; });
+        QVERIFY(m_frame->sendCommand(cmd::AddressBookPlus));
+        for (auto i : {CSingleNodeView::LastSentToMac, CSingleNodeView::LastSentToIp,
+                       CSingleNodeView::LastReceivedFromMac, CSingleNodeView::LastReceivedFromIp})
+            QCOMPARE(node->info(i)->text(), QString());
+        for (int d : {S::Total, S::Receive, S::Send}) {
+            QCOMPARE(node->field(d, CSingleNodeView::Peak)->text(), QStringLiteral("0.000000"));
+            QCOMPARE(node->field(d, CSingleNodeView::PeakTime)->text(), QString());
+        }
     }
 
     // A node that is no MAC address starts no capture: the operator is asked to
