@@ -188,11 +188,15 @@ private Q_SLOTS:
         QTest::newRow("0") << qint64(0) << "10 Mbps";
         QTest::newRow("negative") << qint64(-1) << "10 Mbps";
         QTest::newRow("10 Mb/s") << qint64(10'000'000) << "10 Mbps";
-        QTest::newRow("just under 100") << qint64(99'999'999) << "10 Mbps";
+        QTest::newRow("just under 100") << qint64(99'999'999) << "100 Mbps";
         QTest::newRow("exactly 100") << qint64(100'000'000) << "100 Mbps";
-        QTest::newRow("just over 100") << qint64(100'000'001) << "1000 Mbps";
+        QTest::newRow("just over 100") << qint64(100'000'001) << "100 Mbps";
         QTest::newRow("1 Gb/s") << qint64(1'000'000'000) << "1000 Mbps";
-        QTest::newRow("10 Gb/s") << qint64(10'000'000'000) << "1000 Mbps";
+        // Utilization is reckoned against the real speed: the label says it.
+        QTest::newRow("2.5 Gb/s") << qint64(2'500'000'000) << "2500 Mbps";
+        QTest::newRow("10 Gb/s") << qint64(10'000'000'000) << "10000 Mbps";
+        QTest::newRow("100 Gb/s") << qint64(100'000'000'000) << "100000 Mbps";
+        QTest::newRow("1.5 Mb/s") << qint64(1'500'000) << "1.5 Mbps";
     }
 
     void linkSpeedText() {

@@ -241,13 +241,14 @@ private Q_SLOTS:
         const QImage bar = rgb32(view->chart().barChart().render(view->size()));
         QCOMPARE(rgb32(view->grab().toImage()), bar);
 
-        // Pie Chart: nothing changes until the next tick.
+        // Pie Chart: the same figures drawn as a pie at once, and the next
+        // tick (cumulative: what was kept) draws the same.
         QVERIFY(m_frame->sendCommand(cmd::PieChart));
         QCOMPARE(view->chart().activeType(), CChartWnd::kPieChart);
-        QCOMPARE(view->chart().pieChart().series()[0].value(0), 0);
-        view->tick(); // cumulative: what was kept is shown as a pie
         QVERIFY(view->chart().pieChart().series()[0].value(0) > 0);
         const QImage pie = rgb32(view->chart().pieChart().render(view->size()));
+        QCOMPARE(rgb32(view->grab().toImage()), pie);
+        view->tick();
         QCOMPARE(rgb32(view->grab().toImage()), pie);
         QVERIFY(m_frame->sendCommand(cmd::BarGraph));
         QCOMPARE(view->chart().activeType(), CChartWnd::kBarChart);
@@ -471,6 +472,24 @@ private Q_SLOTS:
             QCOMPARE(view->chart().rowLabel(6), QStringLiteral("[ 300 B ]  75.00%"));
             QCOMPARE(view->chart().rowLabel(0), QStringLiteral("[ 100 B ]  25.00%"));
         }
+        // The file is read: the last picture stays, and each switch draws it
+        // again in the chosen form.
+        const QImage bar = view->picture();
+        QVERIFY(m_frame->sendCommand(cmd::PieChart));
+        const QImage pie = view->picture();
+        QVERIFY(pie != bar);
+        QCOMPARE(view->chart().pieChart().series().size(), std::size_t(1));
+        const ChartSeries& slices = view->chart().pieChart().series()[0];
+        int shares = 0;
+        for (int c = 0; c < slices.pointCount(); ++c)
+            shares += slices.value(c);
+        QVERIFY(shares > 90); // whole percentages of the last second
+        view->tick();
+        view->tick();
+        QCOMPARE(view->picture(), pie);
+        QVERIFY(m_frame->sendCommand(cmd::BarGraph));
+        QCOMPARE(view->picture(), bar);
+
         QVERIFY(m_frame->sendCommand(cmd::Cumulative));
         view->tick();
         QCOMPARE(view->chart().rowLabel(6), QStringLiteral("[ 600 B ]  66.67%"));

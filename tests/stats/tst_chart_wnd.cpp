@@ -1,15 +1,20 @@
 // The chart renderer, checked on the pixels of its image: the places are
 // worked out here from the chart's layout rules and the fonts' metrics.
 
+#include "core/capture/capture_params.h"
 #include "core/stats/chart_wnd.h"
 #include "core/stats/distribution_chart.h"
 #include "support/scripted_message_service.h"
 
+#include <QDir>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QTest>
 
 #include <cmath>
+#include <map>
+
+#include <pcap/pcap.h>
 
 using namespace qarsilo;
 
@@ -142,6 +147,127 @@ ChartSeries pieSeries(std::initializer_list<int> values) {
     return s;
 }
 
+// The contrast ratio of two colours (relative luminance, as for text on screens).
+double contrast(QColor a, QColor b) {
+    const auto luminance = [](QColor c) {
+        const auto channel = [](double v) {
+            v /= 255.0;
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Whether segments ab and cd cross or touch.
+bool segmentsMeet(QPoint a, QPoint b, QPoint c, QPoint d) {
+    const auto cross = [](QPoint o, QPoint p, QPoint q) {
+        return static_cast<long long>(p.x() - o.x()) * (q.y() - o.y()) -
+               static_cast<long long>(p.y() - o.y()) * (q.x() - o.x());
+    };
+    const auto within = [](QPoint p, QPoint q, QPoint r) {
+        return std::min(p.x(), q.x()) <= r.x() && r.x() <= std::max(p.x(), q.x()) &&
+               std::min(p.y(), q.y()) <= r.y() && r.y() <= std::max(p.y(), q.y());
+    };
+    const long long d1 = cross(c, d, a);
+    const long long d2 = cross(c, d, b);
+    const long long d3 = cross(a, b, c);
+    const long long d4 = cross(a, b, d);
+    if (((d1 > 0 && d2 < 0) || (d1 < 0 && d2 > 0)) && ((d3 > 0 && d4 < 0) || (d3 < 0 && d4 > 0)))
+        return true;
+    return (d1 == 0 && within(c, d, a)) || (d2 == 0 && within(c, d, b)) ||
+           (d3 == 0 && within(a, b, c)) || (d4 == 0 && within(a, b, d));
+}
+
+// The pie labels of `chart` drawn at `size`: one per slice, inside the image,
+// apart from each other and from the legend; texts with ink in a colour that
+// reads on the box's background; leader lines that never meet.
+void checkPieLabels(const CChartWnd& chart, QSize size) {
+    const std::vector<CChartWnd::PieLabel> labels = chart.pieLabels(size);
+    int slices = 0;
+    for (int c = 0; c < chart.largestPointCount(); ++c)
+        slices += chart.series()[0].value(c) > 0;
+    QCOMPARE(int(labels.size()), slices);
+    const QImage image = chart.render(size);
+    const QRect inside = image.rect().adjusted(1, 1, -1, -1);
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        const QRect& box = labels[i].box;
+        QVERIFY2(inside.contains(box), qPrintable(QStringLiteral("label %1 at %2,%3 %4x%5")
+                                                      .arg(i)
+                                                      .arg(box.x())
+                                                      .arg(box.y())
+                                                      .arg(box.width())
+                                                      .arg(box.height())));
+        for (std::size_t j = 0; j < i; ++j)
+            QVERIFY2(!box.intersects(labels[j].box),
+                     qPrintable(QStringLiteral("labels %1 and %2 overlap").arg(i).arg(j)));
+        // The background is the box's most common colour; every other colour
+        // in it is ink, and the text's own colours read on it.
+        std::map<QRgb, int> colours;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            for (int x = box.left(); x <= box.right(); ++x)
+                ++colours[image.pixel(x, y)];
+        QRgb background = 0;
+        int most = 0;
+        for (const auto& [rgb, n] : colours)
+            if (n > most) {
+                most = n;
+                background = rgb;
+            }
+        QVERIFY2(colours.size() > 1, qPrintable(QStringLiteral("label %1 has no ink").arg(i)));
+        const QColor textColours[] = {Qt::black, QColor(128, 0, 0), QColor(0, 0, 255)};
+        for (QColor text : textColours)
+            if (colours.count(text.rgb()))
+                QVERIFY2(contrast(text, QColor(background)) >= 4.5,
+                         qPrintable(QStringLiteral("label %1 on %2").arg(i).arg(rgb(background))));
+        // The leader runs from inside the pie to the box's near edge.
+        const QPolygon& leader = labels[i].leader;
+        QVERIFY(leader.size() >= 2);
+        const int gapToBox = std::min(std::abs(leader.last().x() - box.left()),
+                                      std::abs(leader.last().x() - box.right()));
+        QVERIFY(gapToBox <= 4);
+        QVERIFY(leader.last().y() >= box.top() && leader.last().y() <= box.bottom());
+        for (std::size_t j = 0; j < i; ++j) {
+            const QPolygon& other = labels[j].leader;
+            for (int a = 0; a + 1 < leader.size(); ++a)
+                for (int b = 0; b + 1 < other.size(); ++b)
+                    QVERIFY2(!segmentsMeet(leader[a], leader[a + 1], other[b], other[b + 1]),
+                             qPrintable(QStringLiteral("leaders %1 and %2 cross").arg(i).arg(j)));
+        }
+    }
+}
+
+// Counts `file` into `chart` as its window's captures would: each frame that
+// passes a capture's filter, in that capture's slot. False when the file is
+// not an Ethernet capture.
+bool countFile(DistributionChart& chart, ChartKind kind, const QString& file) {
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* handle = pcap_open_offline(QFile::encodeName(file).constData(), errbuf);
+    if (!handle)
+        return false;
+    if (pcap_datalink(handle) != DLT_EN10MB) {
+        pcap_close(handle);
+        return false;
+    }
+    const CaptureWindowParams& params = captureWindowParams(chartKindInfo(kind).window);
+    std::array<bpf_program, 2> programs{};
+    for (int slot = 0; slot < params.sessions; ++slot)
+        pcap_compile(handle, &programs[std::size_t(slot)], params.filters[std::size_t(slot)], 1,
+                     PCAP_NETMASK_UNKNOWN);
+    pcap_pkthdr* header = nullptr;
+    const u_char* bytes = nullptr;
+    while (pcap_next_ex(handle, &header, &bytes) == 1)
+        for (int slot = 0; slot < params.sessions; ++slot)
+            if (pcap_offline_filter(&programs[std::size_t(slot)], header, bytes))
+                chart.countFrame(slot, *header, bytes);
+    for (int slot = 0; slot < params.sessions; ++slot)
+        pcap_freecode(&programs[std::size_t(slot)]);
+    pcap_close(handle);
+    return true;
+}
+
 } // namespace
 
 class TestChartWnd : public QObject {
@@ -265,44 +391,6 @@ private Q_SLOTS:
                 0);
     }
 
-    // Pie labels placed where their slices want them move off the ones placed
-    // before, one way only, until no two meet.
-    void pieLabelsNeverOverlap_data() {
-        QTest::addColumn<QList<QRect>>("boxes");
-        QTest::addColumn<QList<int>>("directions");
-        const QRect a(100, 100, 40, 14);
-        QTest::newRow("apart") << QList<QRect>{a, a.translated(0, 40)} << QList<int>{1, 1};
-        QTest::newRow("same place, down") << QList<QRect>{a, a, a} << QList<int>{1, 1, 1};
-        QTest::newRow("same place, up") << QList<QRect>{a, a, a} << QList<int>{-1, -1, -1};
-        QTest::newRow("second left of the first")
-            << QList<QRect>{a, a.translated(-20, 3)} << QList<int>{1, 1};
-        QTest::newRow("chain") << QList<QRect>{a, a.translated(0, 20), a.translated(5, 2)}
-                               << QList<int>{1, 1, 1};
-        QTest::newRow("three small slices")
-            << QList<QRect>{a, a.translated(3, 1), a.translated(6, 2), a.translated(200, 0)}
-            << QList<int>{-1, -1, -1, 1};
-    }
-    void pieLabelsNeverOverlap() {
-        QFETCH(QList<QRect>, boxes);
-        QFETCH(QList<int>, directions);
-        const int step = 20;
-        const std::vector<QRect> placed =
-            CChartWnd::separateLabels(std::vector<QRect>(boxes.begin(), boxes.end()),
-                                      std::vector<int>(directions.begin(), directions.end()), step);
-        QCOMPARE(placed.size(), std::size_t(boxes.size()));
-        for (std::size_t i = 0; i < placed.size(); ++i) {
-            const QRect& want = boxes[qsizetype(i)];
-            QCOMPARE(placed[i].x(), want.x());
-            QCOMPARE(placed[i].size(), want.size());
-            QVERIFY((placed[i].y() - want.y()) * directions[qsizetype(i)] >= 0);
-            for (std::size_t e = 0; e < i; ++e)
-                QVERIFY2(!placed[i].intersects(placed[e]),
-                         qPrintable(QStringLiteral("%1 %2").arg(i).arg(e)));
-        }
-        // A box that met nothing stays where it was.
-        QCOMPARE(placed[0], boxes[0]);
-    }
-
     void missingColourIsBlack() {
         CChartWnd chart(CChartWnd::kPieChart);
         chart.setCategoryLabel(0, QStringLiteral("first"));
@@ -364,6 +452,17 @@ private Q_SLOTS:
             if (length > p.depth + 2)
                 QCOMPARE_PIXEL(image, p.x0 + length / 2, top - p.depth / 2,
                                CChartWnd::darker(row.colour));
+        }
+        // A row whose value is 0 draws nothing, not even a 3-D stub.
+        for (int series = 1; series < 12; ++series) {
+            const ChartCategory& c = sizes.info().categories[std::size_t(series)];
+            const QColor colour(c.red, c.green, c.blue);
+            const int centre = p.y0 - (series + 1) * p.row + p.row / 2;
+            const QRect band(p.x0 + 1, centre - thickness / 2 - p.depth, 2 * p.depth + 4,
+                             thickness + p.depth);
+            for (QColor shade : {colour, CChartWnd::darker(colour), CChartWnd::lighter(colour)})
+                QVERIFY2(countColour(image, band, shade) == 0,
+                         qPrintable(QStringLiteral("row %1").arg(series)));
         }
         // Row names and labels on the left, right-aligned at x0 - 10.
         const QFont category = CChartWnd::chartFont(16);
@@ -519,62 +618,87 @@ private Q_SLOTS:
         const QPoint side1 = onCircle(g.cx, g.cy, g.radius + 2, 120);
         QCOMPARE_PIXEL(image, side0.x(), side0.y(), CChartWnd::darker(QColor(0, 0, 120)));
         QCOMPARE_PIXEL(image, side1.x(), side1.y(), CChartWnd::darker(QColor(200, 0, 0)));
-        // Labels at the slices' middles, (25 - 12) and (100 - 37) of 100: 25 % in
-        // the lower left quarter, 75 % in the upper right one.
+        // Labels: 25 % on the left of the pie (its slice is on the lower
+        // left), 75 % on the right, each where the layout puts it.
         const QFont font = CChartWnd::deviceFont();
-        const QPoint mid0 = onCircle(g.cx, g.cy, g.radius, 46);
-        const QPoint end0((g.cx + mid0.x()) / 2 - g.radius / 2,
-                          (g.cy + mid0.y()) / 2 + g.radius / 2);
-        QVERIFY(inkAt(image, font, QPoint(end0.x() - g.cw, end0.y()), QStringLiteral("25%")) > 0);
-        const QPoint mid1 = onCircle(g.cx, g.cy, g.radius, 226);
-        const QPoint end1((g.cx + mid1.x()) / 2 + g.radius / 2,
-                          (g.cy + mid1.y()) / 2 - g.radius / 2);
-        QVERIFY(inkAt(image, font, QPoint(end1.x() + 5, end1.y() - g.line), QStringLiteral("75%")) >
+        const std::vector<CChartWnd::PieLabel> labels = chart.pieLabels(size);
+        QCOMPARE(labels.size(), std::size_t(2));
+        QVERIFY(labels[0].box.right() < g.cx - g.radius);
+        QVERIFY(labels[1].box.left() > g.cx + g.radius);
+        QVERIFY(labels[0].box.top() > g.cy && labels[1].box.bottom() < g.cy);
+        QVERIFY(inkAt(image, font, labels[0].box.topLeft() + QPoint(2, 0), QStringLiteral("25%")) >
+                0);
+        QVERIFY(inkAt(image, font, labels[1].box.topLeft() + QPoint(2, 0), QStringLiteral("75%")) >
                 0);
     }
 
-    // The middle of a slice uses at least one unit: a slice of 1 in 1000 is
-    // labelled at its start angle, 9 o'clock.
-    void valueOneInThousandIsLabelled() {
+    // Pie labels stand in a column on each side of the pie: every slice has
+    // one, none covers another or a slice, each is readable on what lies under
+    // it, and no two leader lines cross.
+    void pieLabelLayout_data() {
+        QTest::addColumn<QList<int>>("values");
+        QTest::addColumn<bool>("categoryLabels");
+        QTest::newRow("one in a thousand") << QList<int>{1, 999} << false;
+        QTest::newRow("two small, one large") << QList<int>{2, 2, 96} << false;
+        QTest::newRow("halves") << QList<int>{50, 50} << false;
+        QTest::newRow("ten small at nine o'clock")
+            << QList<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 90} << false;
+        QTest::newRow("small all round")
+            << QList<int>{10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 34} << false;
+        QTest::newRow("names, small ones clustered")
+            << QList<int>{79, 0, 5, 0, 3, 3, 0, 4, 0, 0, 3, 0, 0} << true;
+        QTest::newRow("names, all thirteen")
+            << QList<int>{8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 4} << true;
+    }
+    void pieLabelLayout() {
+        QFETCH(QList<int>, values);
+        QFETCH(bool, categoryLabels);
         CChartWnd chart(CChartWnd::kPieChart);
-        chart.addColour(0, QColor(0, 0, 200));
-        chart.addColour(1, QColor(0, 200, 0));
-        chart.addSeries(pieSeries({1, 999}));
-        const QSize size(640, 480);
-        const QImage image = chart.render(size);
-        const PieGeometry g = pieGeometry(size.width(), size.height());
-        const QPoint from((g.cx + g.cx - g.radius) / 2, g.cy);
-        const QPoint end = from + QPoint(-g.radius / 2, g.radius / 2);
-        QVERIFY(inkAt(image, CChartWnd::deviceFont(), QPoint(end.x() - g.cw, end.y()),
-                      QStringLiteral("0%")) > 0);
-        // The leader line from the middle of the radius outwards and down.
-        QCOMPARE_PIXEL(image, end.x() + 2, end.y() - 2, Qt::black);
-        QCOMPARE_PIXEL(image, (from.x() + end.x()) / 2, (from.y() + end.y()) / 2, Qt::black);
+        chart.setTitle(QStringLiteral("Pie"));
+        ChartSeries series;
+        int total = 0;
+        for (int v : values)
+            total += v;
+        for (int c = 0; c < int(values.size()); ++c) {
+            chart.addColour(c, QColor::fromHsv(c * 27 % 360, 255, 60 + c * 15));
+            series.addPoint(c, values[c]);
+            series.addPointLabel(c, QStringLiteral("%1.00%").arg(values[c] * 100 / total));
+            if (categoryLabels)
+                chart.setCategoryLabel(c, QStringLiteral("Category number %1 (long)").arg(c));
+        }
+        chart.setPieCategoryLabels(categoryLabels);
+        chart.addSeries(series);
+        for (const QSize size : {QSize(1024, 690), QSize(640, 480)}) {
+            checkPieLabels(chart, size);
+            if (QTest::currentTestFailed())
+                return;
+        }
     }
 
-    // Two small slices side by side on the lower left: the second label
-    // would overlap the first and moves one line below it.
-    void adjacentSmallSlicesMoveApart() {
-        CChartWnd chart(CChartWnd::kPieChart);
-        chart.addSeries(pieSeries({2, 2, 96}));
-        const QSize size(640, 480);
-        const QImage image = chart.render(size);
-        const PieGeometry g = pieGeometry(size.width(), size.height());
-        auto labelAt = [&](int degrees) {
-            const QPoint c = onCircle(g.cx, g.cy, g.radius, degrees);
-            const QPoint end((g.cx + c.x()) / 2 - g.radius / 2, (g.cy + c.y()) / 2 + g.radius / 2);
-            return QPoint(end.x() - g.cw, end.y());
-        };
-        const QPoint first = labelAt(3);   // (2 - 1) / 100 of 360
-        const QPoint second = labelAt(10); // (4 - 1) / 100 of 360
-        // They would collide: the second lies inside the first's box.
-        QVERIFY(first.x() < second.x() && second.x() < first.x() + g.cw);
-        QVERIFY(first.y() < second.y() && second.y() < first.y() + g.line);
-        const QFont font = CChartWnd::deviceFont();
-        QVERIFY(inkAt(image, font, first, QStringLiteral("2%")) > 0);
-        QVERIFY(inkAt(image, font, QPoint(second.x(), first.y() + g.line), QStringLiteral("2%")) >
-                0);
-        QCOMPARE(inkAt(image, font, second, QStringLiteral("2%")), 0);
+    // The same on the pies of the test captures, one whole-file pie per chart.
+    void pieLabelsOnTheTestCaptures_data() {
+        QTest::addColumn<QString>("file");
+        const QDir dir(QStringLiteral(QARSILO_PCAP_DIR));
+        for (const QString& name :
+             dir.entryList({QStringLiteral("*.pcap"), QStringLiteral("*.pcapng")}, QDir::Files))
+            QTest::newRow(qPrintable(name)) << dir.filePath(name);
+    }
+    void pieLabelsOnTheTestCaptures() {
+        QFETCH(QString, file);
+        for (int k = 0; k < kChartKinds; ++k) {
+            const auto kind = static_cast<ChartKind>(k);
+            DistributionChart chart(kind);
+            chart.setActiveType(CChartWnd::kPieChart);
+            if (!countFile(chart, kind, file))
+                QSKIP("not an Ethernet capture");
+            if (!chart.tick(false))
+                continue; // nothing of this chart in the file
+            checkPieLabels(chart.pieChart(), kChartViewSize);
+            if (QTest::currentTestFailed()) {
+                qWarning("chart %s", chartKindInfo(kind).cliName);
+                return;
+            }
+        }
     }
 
     void pieCategoryLabels() {

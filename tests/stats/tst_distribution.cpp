@@ -315,17 +315,19 @@ private Q_SLOTS:
         QCOMPARE(chart.barChart().series()[12].value(12), 100);
     }
 
-    void pieChosenShowsAtTheNextTick() {
+    void pieChosenShowsTheLastFiguresAtOnce() {
         DistributionChart chart(ChartKind::IPv4);
         const QByteArray tcp = ipv4Frame(6);
         const QByteArray udp = ipv4Frame(17);
         chart.countFrame(0, snapHeader(tcp), bytesOf(tcp));
         QVERIFY(chart.tick(false));
         QCOMPARE(chart.barChart().series()[2].value(2), 100);
-        // The pie is rebuilt only once it is chosen, from that tick's counts.
+        // The pie shows the last figures as soon as it is chosen (a file read
+        // to its end brings no tick that would), then each tick's counts.
         chart.setActiveType(CChartWnd::kPieChart);
         QCOMPARE(&chart.activeChart(), &chart.pieChart());
-        QCOMPARE(chart.pieChart().series()[0].value(2), 0);
+        QCOMPARE(chart.pieChart().series()[0].value(2), 100);
+        QCOMPARE(chart.pieChart().series()[0].pointLabel(2), QStringLiteral("100.00%"));
         chart.countFrame(0, snapHeader(udp), bytesOf(udp));
         chart.countFrame(0, snapHeader(udp), bytesOf(udp));
         chart.countFrame(0, snapHeader(tcp), bytesOf(tcp));

@@ -257,6 +257,7 @@ private Q_SLOTS:
         QTest::newRow("7.2%") << true << 7.2 << 8.0 << "8.00";
         QTest::newRow("37%") << true << 37.0 << 40.0 << "40.00";
         QTest::newRow("0.07%") << true << 0.07 << 0.07 << "0.07";
+        QTest::newRow("idle %") << true << 0.0 << 0.0 << "0.00"; // never "-0.00"
     }
     void scaleRules() {
         QFETCH(bool, utilization);

@@ -9,6 +9,7 @@
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
 #include "core/capture/adapter_name.h"
+#include "gui/shell/capture_view.h"
 #include "gui/shell/main_frame.h"
 #include "gui/stats/general_info_view.h"
 #include "gui/stats/rolling_graph.h"
@@ -173,6 +174,24 @@ private Q_SLOTS:
         QTRY_COMPARE(m_frame->activeTemplate(), int(view::CaptureDecode));
     }
 
+    // "Trace Node" from the list: the trace opens on the picked station and runs.
+    void traceNodeFromTheList() {
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
+        QVERIFY(m_frame->sendCommand(cmd::General));
+        auto* view = qobject_cast<CGeneralInfoView*>(m_frame->activeView());
+        QTRY_COMPARE(view->session().loopEnd(), LoopEnd::EndOfFile);
+        QVERIFY(m_frame->sendCommand(cmd::Stop));
+        view->list()->selectRow(2);
+        view->listRightClicked();
+        QVERIFY(view->listMenuRequested(QPoint(10, 10)));
+        view->traceNode();
+        QTRY_COMPARE(m_frame->activeTemplate(), int(view::TraceSingle));
+        auto* trace = qobject_cast<CCaptureView*>(m_frame->activeView());
+        QVERIFY(trace);
+        QVERIFY(trace->isCapturing());
+        QCOMPARE(SettingsStore().string(setting::macAddress), QStringLiteral("02:00:00:00:00:02"));
+    }
+
     // "Single Node" from the list: the single node view watches the picked station.
     void singleNodeFromTheList() {
         m_frame = std::make_unique<CMainFrame>(builtinViews());
@@ -212,6 +231,22 @@ private Q_SLOTS:
                  QStringLiteral("02:00:00:00:00:02"));
         QCOMPARE(toolbarTips(*m_frame),
                  (QStringList{QStringLiteral("Stop"), QStringLiteral("Address Book+")}));
+
+        // Another station from Address Book+: the old one's partners and
+        // peaks leave the screen at once.
+        QVERIFY(node->field(S::Receive, CSingleNodeView::Peak)->text() !=
+                QStringLiteral("0.000000"));
+        PickedNode other{QStringLiteral("0A:0B:0C:0D:0E:0F"), QStringLiteral("10.0.0.9"),
+                         QStringLiteral("HOST")};
+        node->setPicker([&other](QWidget*) { return other; });
+        QVERIFY(m_frame->sendCommand(cmd::AddressBookPlus));
+        for (auto i : {CSingleNodeView::LastSentToMac, CSingleNodeView::LastSentToIp,
+                       CSingleNodeView::LastReceivedFromMac, CSingleNodeView::LastReceivedFromIp})
+            QCOMPARE(node->info(i)->text(), QString());
+        for (int d : {S::Total, S::Receive, S::Send}) {
+            QCOMPARE(node->field(d, CSingleNodeView::Peak)->text(), QStringLiteral("0.000000"));
+            QCOMPARE(node->field(d, CSingleNodeView::PeakTime)->text(), QString());
+        }
     }
 
     // A node that is no MAC address starts no capture: the operator is asked to

@@ -18,6 +18,7 @@ public:
     void showStatusMessage(const QString& text, int) override { messages << text; }
     bool hasView(int templateId) const override { return views.contains(templateId); }
     void switchToViewLater(int templateId) override { switches << templateId; }
+    void switchToViewAndStartLater(int templateId) override { startedSwitches << templateId; }
 
     /// The commands of the toolbar buttons, in order.
     QList<int> buttonCommands() const {
@@ -31,8 +32,9 @@ public:
     QString linkSpeed;
     QString viewStatus;
     QStringList messages;
-    QSet<int> views;     ///< the views hasView() reports
-    QList<int> switches; ///< the switches asked for, in order
+    QSet<int> views;            ///< the views hasView() reports
+    QList<int> switches;        ///< the switches asked for, in order
+    QList<int> startedSwitches; ///< the same, with Start given to the new view
 };
 
 } // namespace qarsilo::test

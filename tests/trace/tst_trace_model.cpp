@@ -8,6 +8,8 @@
 
 #include <QTest>
 
+#include <climits>
+
 using namespace qarsilo;
 using namespace qarsilo::test;
 
@@ -279,7 +281,7 @@ private Q_SLOTS:
         board.drawSideNode(0, QStringLiteral("02:00:00:00:01:01"));
         QVERIFY(corner(558, 292));
         QCOMPARE(traceSlotPlace(board.centre(), 0), QPoint(566, 300));
-        QCOMPARE(traceSideNodeArea(board.centre(), 0), QRect(516, 290, 100, 40));
+        QCOMPARE(traceSideNodeArea(board.centre(), 0), QRect(558, 292, 16, 16));
 
         // Paths: slot 2's corner and end, in its colour; white erases it.
         board.drawPath(2, 0x00C000);
@@ -293,18 +295,16 @@ private Q_SLOTS:
         board.eraseSideNode(0);
         QVERIFY(white(board.image(), 558, 292));
 
-        // A 25-character label is cut 119 pixels after the strip's start.
+        // A 25-character label is elided to the label width, centred under
+        // the icon; its full text is there for a tooltip.
         const QString label(25, u'W');
         board.drawSideNode(4, label);
         const QPoint place = traceSlotPlace(c, 4);
-        const int left = place.x() - 150 / 2 + 10;
-        int rightmostInk = -1;
-        for (int x = left; x < left + 160; ++x)
-            for (int y = place.y() + 8; y < place.y() + 22; ++y)
-                if (!white(board.image(), x, y))
-                    rightmostInk = std::max(rightmostInk, x);
-        QVERIFY2(rightmostInk > left + 100 && rightmostInk < left + 119,
-                 qPrintable(QString::number(rightmostInk - left)));
+        const QRect node = board.sideNodeRect(4);
+        QVERIFY(node.width() <= kTraceLabelMax + 2);
+        QVERIFY(std::abs(node.center().x() - place.x()) <= 1);
+        QCOMPARE(board.labelAt(QPoint(place.x(), node.bottom() - 2)), label);
+        QCOMPARE(board.labelAt(QPoint(place.x() + kTraceLabelMax, node.bottom() - 2)), QString());
 
         // The status line.
         board.writeStatus(QStringLiteral("Stopped"));
@@ -320,6 +320,54 @@ private Q_SLOTS:
         QCOMPARE(sharp.image().size(), QSize(1200, 1200));
         QVERIFY(!white(sharp.image(), 2 * 558, 2 * 292));
         QVERIFY(white(sharp.image(), 2 * 558 - 1, 2 * 292));
+    }
+
+    // Every place's label whole and inside the board, and nothing left of a
+    // node once it and its path are erased (the tick's ageing does both).
+    void sideNodeLabels_data() {
+        QTest::addColumn<int>("slot");
+        for (int slot = 0; slot < kTraceSlots; ++slot)
+            QTest::addRow("slot %d", slot) << slot;
+    }
+
+    void sideNodeLabels() {
+        QFETCH(int, slot);
+        TraceBoard board(QSize(596, 656)); // the window's board
+        const QImage before = board.image();
+        const QString label = QStringLiteral("02:00:00:00:01:0C");
+        board.drawPath(slot, 0x0000C0);
+        board.drawSideNode(slot, label);
+        const QRect node = board.sideNodeRect(slot);
+        QVERIFY2(QRect(QPoint(0, 0), board.size()).contains(node),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(node.x())
+                                .arg(node.y())
+                                .arg(node.width())
+                                .arg(node.height())));
+        // The ink of the label row: the whole text, not cut at either end.
+        const QPoint place = traceSlotPlace(board.centre(), slot);
+        int left = INT_MAX;
+        int right = -1;
+        for (int y = place.y() + 9; y <= node.bottom(); ++y)
+            for (int x = node.left(); x <= node.right(); ++x)
+                if (board.image().pixel(x, y) == qRgb(0, 0, 0) ||
+                    qGray(board.image().pixel(x, y)) < 128) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+        QVERIFY(right > left);
+        QVERIFY2(left > node.left() && right < node.right(),
+                 qPrintable(QStringLiteral("ink %1..%2 in %3..%4")
+                                .arg(left)
+                                .arg(right)
+                                .arg(node.left())
+                                .arg(node.right())));
+        QCOMPARE(board.labelAt(QPoint((left + right) / 2, node.bottom() - 1)), label);
+
+        board.eraseSideNode(slot);
+        board.drawPath(slot, 0xFFFFFF);
+        QCOMPARE(board.image(), before);
+        QCOMPARE(board.sideNodeRect(slot), QRect());
     }
 
     void macAddresses_data() {

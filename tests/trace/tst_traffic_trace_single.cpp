@@ -127,24 +127,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("shown"); // the field after editing: the value applied
         QTest::newRow("node 7") << true << "7"
-                                << "" << 7;
+                                << "" << 7 << "7";
         QTest::newRow("node 12") << true << "12"
-                                 << "Please enter an integer between 2 and 10." << 10;
+                                 << "Please enter an integer between 2 and 10." << 10 << "10";
+        QTest::newRow("node 20") << true << "20"
+                                 << "Please enter an integer between 2 and 10." << 10 << "10";
         QTest::newRow("node abc") << true << "abc"
-                                  << "Please enter an integer." << 5;
+                                  << "Please enter an integer." << 5 << "5";
         QTest::newRow("path 0") << false << "0"
-                                << "Please enter an integer between 1 and 1000." << 1;
+                                << "Please enter an integer between 1 and 1000." << 1 << "1";
         QTest::newRow("path 250") << false << "250"
-                                  << "" << 250;
+                                  << "" << 250 << "250";
         QTest::newRow("path empty") << false << ""
-                                    << "Please enter an integer." << 10;
+                                    << "Please enter an integer." << 10 << "10";
     }
     void numberFields() {
         QFETCH(bool, nodeLife);
         QFETCH(QString, text);
         QFETCH(QString, message);
         QFETCH(int, value);
+        QFETCH(QString, shown);
         ScriptedMessageService messages;
         CTrafficTraceSingle* view = open();
         QLineEdit* field = nodeLife ? view->nodeLifeField() : view->pathLifeField();
@@ -152,6 +156,17 @@ private Q_SLOTS:
         QVERIFY(messages.shown().isEmpty()); // not while typing
         Q_EMIT field->editingFinished();
         QCOMPARE(messages.shown().isEmpty() ? QString() : messages.shown()[0].text, message);
+        QCOMPARE(nodeLife ? view->model().nodeLife() : view->pathLife(), value);
+        QCOMPARE(field->text(), shown);
+        // Leaving the field again (the focus going to the box) or Start says
+        // nothing more: one message for one wrong value.
+        Q_EMIT field->editingFinished();
+        view->start();
+        const qsizetype said =
+            std::count_if(messages.shown().begin(), messages.shown().end(), [](const auto& m) {
+                return m.text.startsWith(QStringLiteral("Please enter an integer"));
+            });
+        QCOMPARE(said, message.isEmpty() ? 0 : 1);
         QCOMPARE(nodeLife ? view->model().nodeLife() : view->pathLife(), value);
     }
 

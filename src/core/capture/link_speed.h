@@ -15,8 +15,8 @@ inline constexpr qint64 kUnknownLinkSpeedBps = 10'000'000;
 /// does not fit the 32-bit signed counter older capture drivers used.
 qint64 linkSpeedBps(const QString& device, const SysfsNet& sysfs = SysfsNet());
 
-/// "10 Mbps" below 100,000,000 b/s, "100 Mbps" at exactly 100,000,000,
-/// "1000 Mbps" above.
+/// The speed in Mb/s: "10 Mbps", "100 Mbps", "1000 Mbps", "2500 Mbps",
+/// "10000 Mbps"; a speed of 0 or less is the assumed "10 Mbps".
 QString linkSpeedText(qint64 bitsPerSecond);
 
 } // namespace qarsilo

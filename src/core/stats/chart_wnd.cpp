@@ -8,6 +8,7 @@
 #include <QPolygon>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -15,6 +16,8 @@ namespace {
 
 // Degrees to radians as the chart has always converted them (pi taken as 3.14159).
 constexpr double kRadiansPerDegree = 0.017453277777777776;
+// Pixels between a pie label's category and its value.
+constexpr int kPieLabelGap = 5;
 
 int toInt(double value) {
     return static_cast<int>(value);
@@ -169,25 +172,6 @@ QFont CChartWnd::chartFont(int pixelHeight) {
     return font;
 }
 
-std::vector<QRect> CChartWnd::separateLabels(std::vector<QRect> boxes,
-                                             const std::vector<int>& directions, int step) {
-    for (std::size_t i = 0; i < boxes.size(); ++i) {
-        const int dy = directions[i] < 0 ? -step : step;
-        // A box that meets another goes to the line beside it. Boxes are lower
-        // than a step, so that always moves it one way: it clears the
-        // finitely many before it.
-        for (std::size_t e = 0; e < i;) {
-            if (boxes[e].intersects(boxes[i])) {
-                boxes[i].moveTop(boxes[e].top() + dy);
-                e = 0;
-            } else {
-                ++e;
-            }
-        }
-    }
-    return boxes;
-}
-
 QFont CChartWnd::deviceFont() {
     return QGuiApplication::font();
 }
@@ -249,6 +233,26 @@ void CChartWnd::drawTitle(QPainter& p, int width) const {
     p.setPen(Qt::black);
     textOut(p, width / 2 - (length / 2) * p.fontMetrics().averageCharWidth(), 10, m_title);
     p.restore();
+}
+
+int CChartWnd::legendLeft(int width, int height) const {
+    if (!hasLegend())
+        return -1;
+    const int usableW = width - 5;
+    const int usableH = height - 20;
+    const int legendHeight = m_largestPointCount * 18 + 26;
+    const int top = usableH / 2 - legendHeight / 2;
+    const int right = usableW - 5;
+    const QFontMetrics legendMetrics(chartFont(m_legendFontHeight));
+    int widest = 0;
+    for (int i = 0; i < m_largestPointCount; ++i)
+        widest = std::max(widest, legendMetrics.horizontalAdvance(categoryLabelAt(i)));
+    const int room = (m_legendFontHeight / 2) * m_longestLabel + 2;
+    const int extra = std::max(0, widest - room);
+    const int left = usableW - m_longestLabel * toInt(m_legendFontHeight * 0.66) - 30 - extra;
+    if (left < 1 || top < 1 || top + legendHeight > height - 1 || right > width - 1)
+        return -1;
+    return left;
 }
 
 int CChartWnd::drawLegend(QPainter& p, int width, int height) const {
@@ -442,6 +446,8 @@ void CChartWnd::drawBarChart(QPainter& p, int width, int height) const {
                     length = toInt(scale);
                 // Stacked bars end at the plot's right edge.
                 length = std::clamp(length, 0, x0 + pw - left);
+                if (length == 0)
+                    continue; // nothing to show: no 3-D stub either
                 const int right = left + length;
                 const QColor colour = pointColour(series, j);
                 fillBox(p, left, top, right, bottom, colour);
@@ -462,52 +468,222 @@ void CChartWnd::drawBarChart(QPainter& p, int width, int height) const {
     p.restore();
 }
 
-void CChartWnd::drawPieChart(QPainter& p, int width, int height) const {
+std::vector<CChartWnd::PieFrame> CChartWnd::pieFrames(int width, int height) const {
     const int usableW = width - 5;
     const int usableH = height - 20;
     Plot plot;
     plot.x0 = 5;
     plot.width = usableW - 10;
     plot.height = usableH - 50;
-    plot.y0 = usableH - 5;
-    const int legendLeft = drawLegend(p, width, height);
-    if (legendLeft >= 0)
-        plot.width = legendLeft - plot.x0 - 10;
+    if (const int left = legendLeft(width, height); left >= 0)
+        plot.width = left - plot.x0 - 10;
 
     const int n = static_cast<int>(m_series.size());
     if (n == 0 || plot.width <= 0 || plot.height <= 0)
-        return;
+        return {};
     const QFontMetrics fm(deviceFont());
     const int cw = fm.maxWidth() + 10;
-    const int lineHeight = fm.height() + 6;
     int l = std::min(plot.width, plot.height) / n;
     if (m_pieLabels)
         l -= 3 * cw;
-    const int radius = l / 3;
+    const int fullRadius = l / 3;
+    int radius = fullRadius;
     const int cy = (plot.height + 60) / 2;
+    const int half = n == 1 ? plot.width / 2 : plot.width / n / 2;
+    // A label column takes radius + gap (1.5 depth + 8) + 12 + its width + 5
+    // of the pie's half share.
+    const auto roomBeside = [&](int r) {
+        return half - 25 - toInt(r * (1.0 + 1.5 * m_depthRatio));
+    };
+    if (m_pieLabels) {
+        // Wide labels make the pie smaller, down to half its size; beyond
+        // that the category names are elided.
+        for (const ChartSeries& series : m_series) {
+            std::int64_t total = 0;
+            for (int j = 0; j < m_largestPointCount; ++j)
+                total += std::max<std::int32_t>(series.value(j), 0);
+            int widest = 0;
+            for (int j = 0; total > 0 && j < m_largestPointCount; ++j)
+                if (series.value(j) > 0)
+                    widest = std::max(widest, pieLabelWidth(fm, series, j, total) + 4);
+            while (radius > fullRadius / 2 && roomBeside(radius) < widest)
+                --radius;
+        }
+    }
     // Too small for a pie (or a pie that would leave the image).
     if (radius <= 0 || cy - radius < 1)
-        return;
-    const int depth = toInt(radius * m_depthRatio);
+        return {};
+    std::vector<PieFrame> frames;
+    for (int k = 1; k <= n; ++k) {
+        const int share = plot.width / n;
+        const int cx = n == 1 ? plot.x0 + plot.width / 2 : (2 * k - 1) * (share / 2) + plot.x0 + 15;
+        frames.push_back(
+            {cx, cy, radius, toInt(radius * m_depthRatio), std::max(roomBeside(radius), 0)});
+    }
+    return frames;
+}
 
+void CChartWnd::drawPieChart(QPainter& p, int width, int height) const {
+    drawLegend(p, width, height);
+    const std::vector<PieFrame> frames = pieFrames(width, height);
+    if (frames.empty())
+        return;
+    const QFontMetrics fm(deviceFont());
+    const int lineHeight = fm.height() + 6;
     p.save();
     p.setFont(deviceFont());
-    for (int k = 1; k <= n; ++k) {
-        const int left = n == 1 ? plot.x0 + plot.width / 2 - radius
-                                : (2 * k - 1) * (plot.width / n / 2) + plot.x0 - radius + 15;
-        const int cx = left + radius;
-        const ChartSeries& series = m_series[static_cast<std::size_t>(k - 1)];
-        drawPie(p, series, cx, cy, radius, depth);
-        const int nameY = m_pieLabels ? cy + lineHeight + toInt(1.5 * radius) + 15
-                                      : cy + radius + lineHeight + 15;
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        const PieFrame& f = frames[k];
+        const ChartSeries& series = m_series[k];
+        drawPie(p, series, f, height);
+        const int nameY = m_pieLabels ? f.cy + lineHeight + toInt(1.5 * f.radius) + 15
+                                      : f.cy + f.radius + lineHeight + 15;
         p.setPen(Qt::black);
-        textOut(p, cx - 4 * static_cast<int>(series.name().length()), nameY, series.name());
+        textOut(p, f.cx - 4 * static_cast<int>(series.name().length()), nameY, series.name());
     }
     p.restore();
 }
 
-void CChartWnd::drawPie(QPainter& p, const ChartSeries& series, int cx, int cy, int radius,
-                        int depth) const {
+QString CChartWnd::pieLabelText(const ChartSeries& series, int category, std::int64_t total) const {
+    return QStringLiteral("%1%").arg(static_cast<long long>(series.value(category)) * 100 / total);
+}
+
+int CChartWnd::pieLabelWidth(const QFontMetrics& fm, const ChartSeries& series, int category,
+                             std::int64_t total) const {
+    if (m_pieCategoryLabels)
+        return fm.horizontalAdvance(categoryLabelAt(category)) + kPieLabelGap +
+               fm.horizontalAdvance(series.pointLabel(category));
+    return fm.horizontalAdvance(pieLabelText(series, category, total));
+}
+
+std::vector<CChartWnd::PieLabel> CChartWnd::layoutPieLabels(const ChartSeries& series,
+                                                            const PieFrame& f, int height) const {
+    std::int64_t total = 0;
+    for (int j = 0; j < m_largestPointCount; ++j)
+        total += std::max<std::int32_t>(series.value(j), 0);
+    if (!m_pieLabels || total <= 0)
+        return {};
+    const QFontMetrics fm(deviceFont());
+    const int lineHeight = fm.height() + 6;
+    const int gap = toInt(1.5 * f.depth) + 8; // clear of the pie's 3-D side
+    struct Item {
+        PieLabel label;
+        QPoint from; // inside the slice
+        QPoint out;  // beyond the rim, on the slice's middle
+        bool right;
+        int width;
+        int top = 0;
+    };
+    std::vector<Item> items;
+    std::int64_t cumulative = 0;
+    for (int j = 0; j < m_largestPointCount; ++j) {
+        const std::int32_t value = series.value(j);
+        if (value <= 0)
+            continue; // no slice, no label
+        cumulative += value;
+        const std::int64_t middle = cumulative - std::max<std::int64_t>(value / 2, 1);
+        const int q = shareDegrees(middle, total);
+        const QPoint onCircle = circlePoint(f.cx, f.cy, f.radius, q);
+        Item item;
+        item.label.category = j;
+        item.from = QPoint((f.cx + onCircle.x()) / 2, (f.cy + onCircle.y()) / 2);
+        item.out = circlePoint(f.cx, f.cy, f.radius + gap, q);
+        const int quarter = std::min(q / 90, 3);
+        item.right = item.out.x() != f.cx ? item.out.x() > f.cx : quarter == 1 || quarter == 2;
+        item.width = pieLabelWidth(fm, series, j, total) + 4;
+        if (m_pieCategoryLabels) {
+            item.label.name = categoryLabelAt(j);
+            if (item.width > f.labelRoom) {
+                // The value stays whole; the name gives way, in its middle.
+                const int nameRoom = std::max(
+                    f.labelRoom - 4 - kPieLabelGap - fm.horizontalAdvance(series.pointLabel(j)), 0);
+                item.label.name = fm.elidedText(item.label.name, Qt::ElideMiddle, nameRoom);
+                item.width = fm.horizontalAdvance(item.label.name) + kPieLabelGap +
+                             fm.horizontalAdvance(series.pointLabel(j)) + 4;
+            }
+        }
+        items.push_back(item);
+    }
+
+    // Each side is a column. Its upper labels are placed from the middle up
+    // and its lower ones from the middle down, each one line from the last:
+    // a label only ever moves away from the middle, in the order of the
+    // slices, so no two leaders cross.
+    const int h = fm.height();
+    const int minTop = 2;
+    const int maxTop = height - 22 - h;
+    for (bool right : {false, true}) {
+        std::vector<Item*> upper;
+        std::vector<Item*> lower;
+        for (Item& item : items)
+            if (item.right == right)
+                (item.out.y() < f.cy ? upper : lower).push_back(&item);
+        std::sort(upper.begin(), upper.end(),
+                  [](const Item* a, const Item* b) { return a->out.y() > b->out.y(); });
+        std::sort(lower.begin(), lower.end(),
+                  [](const Item* a, const Item* b) { return a->out.y() < b->out.y(); });
+        int last = INT_MAX;
+        int lowestUpper = INT_MIN;
+        for (Item* item : upper) {
+            item->top = std::min(item->out.y() - h / 2, last - lineHeight);
+            last = item->top;
+            lowestUpper = std::max(lowestUpper, item->top);
+        }
+        last = lowestUpper == INT_MIN ? INT_MIN / 2 : lowestUpper;
+        for (Item* item : lower) {
+            item->top = std::max(item->out.y() - h / 2, last + lineHeight);
+            last = item->top;
+        }
+        // A column longer than the image moves in as a whole.
+        if (!upper.empty() && upper.back()->top < minTop) {
+            const int shift = minTop - upper.back()->top;
+            for (Item* item : upper)
+                item->top += shift;
+            for (Item* item : lower)
+                item->top += shift;
+        }
+        if (!lower.empty() && lower.back()->top > maxTop) {
+            const int shift = lower.back()->top - maxTop;
+            for (Item* item : lower)
+                item->top -= shift;
+            for (Item* item : upper)
+                item->top -= shift;
+        }
+    }
+
+    std::vector<PieLabel> labels;
+    const int columnGap = 12;
+    for (Item& item : items) {
+        const int mid = item.top + h / 2;
+        const int edge =
+            item.right ? f.cx + f.radius + gap + columnGap : f.cx - f.radius - gap - columnGap;
+        item.label.box = item.right ? QRect(edge, item.top, item.width, h)
+                                    : QRect(edge - item.width, item.top, item.width, h);
+        const int stop = item.right ? edge - 3 : edge + 3;
+        // Straight on from the rim to the text: with the order kept, a later
+        // leader stays on the far side of every earlier one.
+        item.label.leader = QPolygon({item.from, item.out, QPoint(stop, mid)});
+        labels.push_back(item.label);
+    }
+    return labels;
+}
+
+std::vector<CChartWnd::PieLabel> CChartWnd::pieLabels(QSize size, int series) const {
+    if (m_type != kPieChart || series < 0 || series >= static_cast<int>(m_series.size()))
+        return {};
+    const std::vector<PieFrame> frames = pieFrames(size.width(), size.height());
+    if (frames.empty())
+        return {};
+    return layoutPieLabels(m_series[static_cast<std::size_t>(series)],
+                           frames[static_cast<std::size_t>(series)], size.height());
+}
+
+void CChartWnd::drawPie(QPainter& p, const ChartSeries& series, const PieFrame& frame,
+                        int height) const {
+    const int cx = frame.cx;
+    const int cy = frame.cy;
+    const int radius = frame.radius;
+    const int depth = frame.depth;
     const int categories = m_largestPointCount;
     std::int64_t total = 0;
     for (int j = 0; j < categories; ++j)
@@ -577,81 +753,28 @@ void CChartWnd::drawPie(QPainter& p, const ChartSeries& series, int cx, int cy, 
         }
     }
 
-    if (!m_pieLabels)
-        return;
-
-    // Labels: leader lines from inside the slice outwards, texts at their ends,
-    // moved a line at a time off the labels placed before them.
-    const QFontMetrics fm(deviceFont());
-    const int cw = fm.maxWidth() + 10;
-    const int lineHeight = fm.height() + 6;
-    struct Label {
-        QPoint from;
-        QPoint end;
-        QPoint text;
-        int quarter;
-        int category;
-        std::int32_t value;
-    };
-    std::vector<Label> labels;
-    std::int64_t cumulative = 0;
-    for (int j = 0; j < categories; ++j) {
-        const std::int32_t value = series.value(j);
-        if (value <= 0)
-            continue; // no slice, no label
-        cumulative += value;
-        const std::int64_t middle = cumulative - std::max<std::int64_t>(value / 2, 1);
-        const int q = shareDegrees(middle, total);
-        const int quarter = std::min(q / 90, 3);
-        const QPoint onCircle = circlePoint(cx, cy, radius, q);
-        const QPoint from((cx + onCircle.x()) / 2, (cy + onCircle.y()) / 2);
-        const int half = radius / 2;
-        const int sx = quarter == 1 || quarter == 2 ? 1 : -1;
-        const int sy = quarter < 2 ? 1 : -1;
-        const QPoint end = from + QPoint(sx * half, sy * half);
-        QPoint text(quarter == 1 || quarter == 2 ? end.x() + 5 : end.x() - cw,
-                    quarter >= 2 ? end.y() - lineHeight : end.y());
-        labels.push_back(Label{from, end, text, quarter, j, value});
-    }
-
-    // Each label's box as it is drawn; later labels move a line at a time
-    // (up in the upper half, down in the lower) until they clear every box
-    // placed before them.
-    const auto percentText = [total](const Label& label) {
-        return QStringLiteral("%1%").arg(static_cast<long long>(label.value) * 100 / total);
-    };
-    std::vector<QRect> boxes;
-    std::vector<int> directions;
-    for (const Label& label : labels) {
-        if (m_pieCategoryLabels) {
-            const int before = fm.horizontalAdvance(categoryLabelAt(label.category));
-            const int after = fm.horizontalAdvance(series.pointLabel(label.category));
-            boxes.emplace_back(label.text.x() + 20 - before, label.text.y(), before + 5 + after,
-                               fm.height());
-        } else {
-            boxes.emplace_back(label.text.x(), label.text.y(),
-                               fm.horizontalAdvance(percentText(label)), fm.height());
-        }
-        directions.push_back(label.quarter >= 2 ? -1 : 1);
-    }
-    const std::vector<QRect> placed = separateLabels(boxes, directions, lineHeight);
-    for (std::size_t i = 0; i < labels.size(); ++i) {
-        const int dy = placed[i].y() - boxes[i].y();
-        labels[i].text.ry() += dy;
-        labels[i].end.ry() += dy;
-    }
+    // Labels: leader lines from inside the slice out to a column beside the
+    // pie; the texts on white, whatever lies under them.
+    const std::vector<PieLabel> labels = layoutPieLabels(series, frame, height);
+    const QFontMetrics fm(p.font());
     p.setPen(QPen(Qt::black, 1));
-    for (const Label& label : labels)
-        line(p, label.from, label.end);
-    for (const Label& label : labels) {
+    p.setBrush(Qt::NoBrush);
+    for (const PieLabel& label : labels)
+        p.drawPolyline(label.leader);
+    for (const PieLabel& label : labels) {
+        p.fillRect(label.box, Qt::white);
+        const int x = label.box.left() + 2;
+        const int y = label.box.top();
         if (m_pieCategoryLabels) {
+            const QString& name = label.name;
             p.setPen(QColor(128, 0, 0));
-            textOutRight(p, label.text.x() + 20, label.text.y(), categoryLabelAt(label.category));
+            textOut(p, x, y, name);
             p.setPen(QColor(0, 0, 255));
-            textOut(p, label.text.x() + 25, label.text.y(), series.pointLabel(label.category));
+            textOut(p, x + fm.horizontalAdvance(name) + kPieLabelGap, y,
+                    series.pointLabel(label.category));
         } else {
             p.setPen(Qt::black);
-            textOut(p, label.text.x(), label.text.y(), percentText(label));
+            textOut(p, x, y, pieLabelText(series, label.category, total));
         }
     }
 }

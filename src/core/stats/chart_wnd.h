@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+class QFontMetrics;
 class QPainter;
 
 /// A titled, framed chart drawn from series of integer values, category labels
@@ -96,11 +97,18 @@ public:
 
     /// The fonts the chart makes: bold Arial of `pixelHeight` pixels.
     static QFont chartFont(int pixelHeight);
-    /// Moves box i (i = 1, 2, ...) in the sign of directions[i], to `step`
-    /// pixels beside each box before it that it meets, until it meets none:
-    /// pie labels never cover each other. Boxes must be lower than `step`.
-    static std::vector<QRect> separateLabels(std::vector<QRect> boxes,
-                                             const std::vector<int>& directions, int step);
+    /// A pie slice's label as drawn: the leader line from inside the slice
+    /// out to the text, and the text's box. Labels stand in a column on each
+    /// side of the pie, in the order of their slices, so leader lines never
+    /// cross and texts stand on white, never on a slice.
+    struct PieLabel {
+        int category = 0;
+        QPolygon leader;
+        QRect box;
+        QString name; ///< the category label as drawn (elided when it must be)
+    };
+    /// The labels of pie `series` as drawn at `size` (empty when none are).
+    std::vector<PieLabel> pieLabels(QSize size, int series = 0) const;
     /// The font of the pie's names and labels: the painter's own default.
     static QFont deviceFont();
     /// 3-D shades: each of red, green and blue 35 darker (0 at 34 or less) or
@@ -116,14 +124,32 @@ private:
         int height = 0;
     };
 
+    struct PieFrame {
+        int cx = 0;
+        int cy = 0;
+        int radius = 0;
+        int depth = 0;
+        int labelRoom = 0; ///< the widest label a column beside this pie takes
+    };
+
     void paint(QPainter& p, int width, int height) const;
+    /// The legend's left edge at this size, or -1 when it does not fit.
+    int legendLeft(int width, int height) const;
+    /// Where each series' pie goes; empty when the pies do not fit.
+    std::vector<PieFrame> pieFrames(int width, int height) const;
+    std::vector<PieLabel> layoutPieLabels(const ChartSeries& series, const PieFrame& frame,
+                                          int height) const;
+    /// A slice's percentage text (without category labels).
+    QString pieLabelText(const ChartSeries& series, int category, std::int64_t total) const;
+    /// The width of a slice's label text in `fm`.
+    int pieLabelWidth(const QFontMetrics& fm, const ChartSeries& series, int category,
+                      std::int64_t total) const;
     void drawTitle(QPainter& p, int width) const;
     /// Returns the legend's left edge, or -1 when it is not drawn.
     int drawLegend(QPainter& p, int width, int height) const;
     void drawBarChart(QPainter& p, int width, int height) const;
     void drawPieChart(QPainter& p, int width, int height) const;
-    void drawPie(QPainter& p, const ChartSeries& series, int cx, int cy, int radius,
-                 int depth) const;
+    void drawPie(QPainter& p, const ChartSeries& series, const PieFrame& frame, int height) const;
     QColor pointColour(const ChartSeries& series, int category) const;
 
     int m_type;

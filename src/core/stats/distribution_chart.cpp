@@ -83,9 +83,22 @@ bool DistributionChart::show(const Bytes& bytes, bool cumulative) {
         rebuildPie(percent);
     else
         rebuildBar(percent);
+    m_lastPercent = percent;
     if (!cumulative || m_countFromStart)
         m_kept = {};
     return true;
+}
+
+void DistributionChart::setActiveType(int type) {
+    if (type == m_activeType)
+        return;
+    m_activeType = type;
+    if (!m_lastPercent)
+        return;
+    if (type == CChartWnd::kPieChart)
+        rebuildPie(*m_lastPercent);
+    else
+        rebuildBar(*m_lastPercent);
 }
 
 void DistributionChart::rebuildBar(const std::array<double, kMaxChartCategories>& percent) {

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 namespace qarsilo {
 
@@ -38,7 +39,9 @@ public:
     /// CChartWnd::kBarChart (the initial one) or kPieChart: the chart the
     /// next tick rebuilds and paint shows.
     int activeType() const { return m_activeType; }
-    void setActiveType(int type) { m_activeType = type; }
+    /// The chart type drawn from now on; the new type shows the last figures
+    /// at once (a file read to its end brings no new ones).
+    void setActiveType(int type);
     const CChartWnd& barChart() const { return m_bar; }
     const CChartWnd& pieChart() const { return m_pie; }
     const CChartWnd& activeChart() const {
@@ -68,6 +71,7 @@ public:
     void forget() {
         m_kept = {};
         m_sinceStart = {};
+        m_lastPercent.reset();
     }
 
     /// The active chart drawn at `size`.
@@ -83,6 +87,8 @@ private:
     Bytes m_sinceStart{};
     bool m_countFromStart = false;
     std::array<QString, kMaxChartCategories> m_labels;
+    /// The shares of the last picture, to draw it again in the other type.
+    std::optional<std::array<double, kMaxChartCategories>> m_lastPercent;
     int m_activeType = CChartWnd::kBarChart;
     CChartWnd m_bar{CChartWnd::kBarChart};
     CChartWnd m_pie{CChartWnd::kPieChart};

@@ -19,6 +19,8 @@ double utilizationScale(double largest) {
     // A hair below the product, so 0.07 reads as 7 hundredths and not 8 after
     // the binary rounding of 0.07 * 100.
     constexpr double kSlack = 1e-9;
+    if (!(largest > 0))
+        return 0.0; // the ceiling of the slack alone would be -0, "-0.00"
     if (largest < 1)
         return std::ceil(largest * 100 - kSlack) * 0.01;
     if (largest > 1 && largest < 10)

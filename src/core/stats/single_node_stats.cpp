@@ -165,4 +165,20 @@ void SingleNodeStats::clearGraphs() {
         g.clear();
 }
 
+void SingleNodeStats::forgetNode() {
+    for (Side* side : {&m_received, &m_sent}) {
+        side->bytes.store(0, std::memory_order_relaxed);
+        const std::lock_guard guard(side->lock);
+        side->partner = Partner();
+    }
+    for (Figures& f : m_figures) {
+        f.bytes = 0;
+        f.current = 0;
+        f.peak = 0;
+        f.peakTime = 0;
+    }
+    for (QString* text : {&m_sentToMac, &m_sentToIp, &m_receivedFromMac, &m_receivedFromIp})
+        text->clear();
+}
+
 } // namespace qarsilo

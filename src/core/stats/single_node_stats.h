@@ -73,6 +73,10 @@ public:
     const GraphTrack& graph(int d) const { return m_graphs[index(d)]; }
     /// Empties the three graphs' histories (Stop).
     void clearGraphs();
+    /// Another station is watched: the last partners, the peaks and what the
+    /// old captures counted since the last tick go; the averages keep their
+    /// minute cycle. Called while no capture runs.
+    void forgetNode();
 
     /// Last partners as of the last tick: MAC "%.2X:..." and IPv4 address or
     /// "-" for frames that are not IPv4; empty before the first frame.

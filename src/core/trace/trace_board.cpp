@@ -1,6 +1,7 @@
 #include "core/trace/trace_board.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPen>
 
@@ -138,7 +139,7 @@ QPolygon traceSlotPath(QPoint c, int slot) {
 
 QRect traceSideNodeArea(QPoint c, int slot) {
     const QPoint p = traceSlotPlace(c, slot);
-    return {p.x() - 50, p.y() - 10, 100, 40};
+    return {p.x() - 8, p.y() - 8, 16, 16};
 }
 
 TraceMotion traceMotion(QPoint c, int slot, TraceDirection direction) {
@@ -192,6 +193,9 @@ QRect TraceBoard::takeChanged() {
 
 void TraceBoard::clear() {
     m_image.fill(Qt::white);
+    m_nodeRects = {};
+    m_labels = {};
+    m_centreLabel = QRect();
     changed(QRect(QPoint(0, 0), m_size));
 }
 
@@ -208,10 +212,24 @@ void TraceBoard::drawPath(int slot, std::uint32_t rgb) {
 void TraceBoard::eraseSideNode(int slot) {
     if (!validSlot(slot))
         return;
-    const QRect area = traceSideNodeArea(m_centre, slot);
+    const auto s = static_cast<std::size_t>(slot);
+    const QRect area = m_nodeRects[s] | traceSideNodeArea(m_centre, slot);
     QPainter p(&m_image);
     p.fillRect(area, Qt::white);
     changed(area);
+    m_nodeRects[s] = QRect();
+    m_labels[s].clear();
+}
+
+QRect TraceBoard::sideNodeRect(int slot) const {
+    return validSlot(slot) ? m_nodeRects[static_cast<std::size_t>(slot)] : QRect();
+}
+
+QString TraceBoard::labelAt(QPoint point) const {
+    for (std::size_t s = 0; s < m_nodeRects.size(); ++s)
+        if (m_nodeRects[s].contains(point))
+            return m_labels[s];
+    return {};
 }
 
 void TraceBoard::drawSideNode(int slot, const QString& label) {
@@ -219,34 +237,38 @@ void TraceBoard::drawSideNode(int slot, const QString& label) {
         return;
     eraseSideNode(slot);
     const QPoint place = traceSlotPlace(m_centre, slot);
+    const QRect icon = traceSideNodeArea(m_centre, slot);
     {
         QPainter p(&m_image);
-        p.drawImage(place - QPoint(8, 8), m_sideIcon);
+        p.drawImage(icon.topLeft(), m_sideIcon);
     }
-    const int w = 6 * static_cast<int>(label.size());
-    drawLabel(QPoint(place.x() - w / 2 + 10, place.y() + 8), label, 6, 200);
+    changed(icon);
+    const QRect text = drawLabel(place.x(), place.y() + 8, label, 200);
+    const auto s = static_cast<std::size_t>(slot);
+    m_nodeRects[s] = icon | text;
+    m_labels[s] = label;
 }
 
-void TraceBoard::drawLabel(QPoint topLeft, const QString& text, int charWidth, int weight) {
-    const int w = charWidth * static_cast<int>(text.size());
-    if (w <= 0)
-        return;
-    // The strip is drawn off-screen and copied in one step; only its first
-    // 119 pixels reach the board.
-    const qreal dpr = m_image.devicePixelRatio();
-    QImage strip(QSize(w, 14) * dpr, QImage::Format_RGB32);
-    strip.setDevicePixelRatio(dpr);
-    strip.fill(Qt::white);
-    {
-        QPainter p(&strip);
-        p.setFont(boardFont(12, weight));
-        p.setPen(Qt::black);
-        p.drawText(QRect(0, 0, w, 14), Qt::AlignLeft | Qt::AlignVCenter, text);
-    }
-    const QRect target(topLeft, QSize(std::min(w, kTraceLabelMax), 14));
+QRect TraceBoard::drawLabel(int centreX, int top, const QString& text, int weight) {
+    if (text.isEmpty())
+        return {};
+    const QFont font = boardFont(12, weight);
+    const QFontMetrics metrics(font);
+    const QString shown = metrics.horizontalAdvance(text) > kTraceLabelMax
+                              ? metrics.elidedText(text, Qt::ElideMiddle, kTraceLabelMax)
+                              : text;
+    // One pixel each side: antialiased ink may reach past the advance.
+    const int w = std::min(metrics.horizontalAdvance(shown) + 2, m_size.width());
+    const int h = std::max(metrics.height(), 14);
+    const int left = std::clamp(centreX - w / 2, 0, m_size.width() - w);
+    const QRect target(left, top, w, h);
     QPainter p(&m_image);
-    p.drawImage(target, strip, QRectF(QPointF(0, 0), QSizeF(target.size()) * dpr));
+    p.fillRect(target, Qt::white);
+    p.setFont(font);
+    p.setPen(Qt::black);
+    p.drawText(target, Qt::AlignHCenter | Qt::AlignVCenter, shown);
     changed(target);
+    return target;
 }
 
 void TraceBoard::drawHeader(const QString& statusText, const QString& centreLabel) {
@@ -255,8 +277,13 @@ void TraceBoard::drawHeader(const QString& statusText, const QString& centreLabe
         p.drawImage(m_centre - QPoint(16, 16), m_monitoredIcon);
     }
     changed(QRect(m_centre - QPoint(16, 16), QSize(32, 32)));
-    const int w = 7 * static_cast<int>(centreLabel.size());
-    drawLabel(QPoint(m_centre.x() - w / 2, m_centre.y() + 16), centreLabel, 7, 600);
+    // A shorter label than the last must not leave the longer one's ends.
+    {
+        QPainter p(&m_image);
+        p.fillRect(m_centreLabel, Qt::white);
+    }
+    changed(m_centreLabel);
+    m_centreLabel = drawLabel(m_centre.x(), m_centre.y() + 16, centreLabel, 600);
     writeStatus(QStringLiteral("Monitoring: %1 ").arg(statusText));
 }
 

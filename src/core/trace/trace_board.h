@@ -18,7 +18,7 @@ inline constexpr int kTraceRadius = 250;
 inline constexpr int kTraceStep = kTraceRadius / 47;
 /// Number of places around the monitored node.
 inline constexpr int kTraceSlots = 16;
-/// Label strips are cut at this width.
+/// Labels wider than this are elided in the middle.
 inline constexpr int kTraceLabelMax = 119;
 
 enum class TraceDirection : std::uint8_t { Out, In };
@@ -27,7 +27,7 @@ enum class TraceDirection : std::uint8_t { Out, In };
 QPoint traceSlotPlace(QPoint c, int slot);
 /// The right-angled path from the middle to `slot`'s side node.
 QPolygon traceSlotPath(QPoint c, int slot);
-/// The area a side node and its label cover (erased before it is drawn).
+/// The area of a side node's icon (its label comes below it).
 QRect traceSideNodeArea(QPoint c, int slot);
 
 /// One straight run of a packet animation.
@@ -62,10 +62,16 @@ public:
     void clear();
     /// Draws `slot`'s path in `rgb`; slots outside 0 to 15 draw nothing.
     void drawPath(int slot, std::uint32_t rgb);
-    /// Erases the node area, then draws the side node icon and its label.
+    /// Erases the node area, then draws the side node icon and its label,
+    /// centred under the icon, elided in the middle when it is wider than
+    /// kTraceLabelMax and kept inside the board.
     void drawSideNode(int slot, const QString& label);
-    /// Fills the node area white.
+    /// Fills the node area white: the icon and the label last drawn there.
     void eraseSideNode(int slot);
+    /// What `slot`'s node covers now (icon and label); empty when none.
+    QRect sideNodeRect(int slot) const;
+    /// The full label of the side node drawn at `point` (for a tooltip).
+    QString labelAt(QPoint point) const;
     /// The monitored node's icon, `centreLabel` under it and the status line
     /// "Monitoring: `statusText` ".
     void drawHeader(const QString& statusText, const QString& centreLabel);
@@ -78,7 +84,9 @@ public:
     QRect takeChanged();
 
 private:
-    void drawLabel(QPoint topLeft, const QString& text, int charWidth, int weight);
+    /// Draws `text` centred on `centreX` below `top`, elided to the label
+    /// width and kept inside the board; returns the rectangle it covers.
+    QRect drawLabel(int centreX, int top, const QString& text, int weight);
     void changed(const QRect& r) { m_changed |= r; }
 
     QSize m_size;
@@ -87,6 +95,9 @@ private:
     QImage m_monitoredIcon;
     QImage m_sideIcon;
     QRect m_changed;
+    std::array<QRect, kTraceSlots> m_nodeRects{};
+    std::array<QString, kTraceSlots> m_labels{};
+    QRect m_centreLabel;
 };
 
 /// The 32 by 32 icon of the monitored node and the 16 by 16 side node icon;

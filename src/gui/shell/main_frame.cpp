@@ -524,6 +524,13 @@ void CMainFrame::switchToViewLater(int templateId) {
     QTimer::singleShot(0, this, [this, templateId] { switchToView(templateId); });
 }
 
+void CMainFrame::switchToViewAndStartLater(int templateId) {
+    QTimer::singleShot(0, this, [this, templateId] {
+        if (switchToView(templateId) && m_view)
+            m_view->onCommand(cmd::Start);
+    });
+}
+
 bool CMainFrame::isCommandAvailable(int command) const {
     if (const int target = viewForCommand(command)) {
         if (!m_registry.has(target))

@@ -36,6 +36,7 @@ public:
     /// view's initial update runs. Returns false when no such view exists.
     bool switchToView(int templateId);
     void switchToViewLater(int templateId) override;
+    void switchToViewAndStartLater(int templateId) override;
     CView* activeView() const { return m_view; }
     /// Whether the frame can show views of that number.
     bool hasView(int templateId) const override { return m_registry.has(templateId); }

@@ -29,6 +29,8 @@ public:
     /// Replaces the calling view by a new view of that number once the
     /// current event has been handled (the switch destroys the caller).
     virtual void switchToViewLater(int templateId) = 0;
+    /// The same, then the new view gets Start as from its toolbar button.
+    virtual void switchToViewAndStartLater(int templateId) = 0;
 };
 
 /// A view of the main frame's client area. The frame shows exactly one at a

@@ -114,10 +114,12 @@ void CChartView::onInitialUpdate() {
 bool CChartView::onCommand(int command) {
     switch (command) {
     case cmd::BarGraph:
-        m_chart.setActiveType(CChartWnd::kBarChart);
-        return true;
     case cmd::PieChart:
-        m_chart.setActiveType(CChartWnd::kPieChart);
+        // Drawn at once in the chosen form, whether or not figures still come.
+        m_chart.setActiveType(command == cmd::PieChart ? CChartWnd::kPieChart
+                                                       : CChartWnd::kBarChart);
+        m_pictureStale = true;
+        update();
         return true;
     case cmd::ReplayRealTime:
     case cmd::ReplayTenTimes:

@@ -266,7 +266,10 @@ void CGeneralInfoView::singleNode() {
 }
 
 void CGeneralInfoView::traceNode() {
-    switchFrameTo(view::TraceSingle);
+    // The station is the one the trace is asked for: it starts at once, as
+    // Single Node does.
+    if (host() && host()->hasView(view::TraceSingle))
+        host()->switchToViewAndStartLater(view::TraceSingle);
 }
 
 void CGeneralInfoView::switchFrameTo(int templateId) {

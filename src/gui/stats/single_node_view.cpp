@@ -238,6 +238,11 @@ void CSingleNodeView::pickNode() {
     if (picked.mac == QLatin1String("none"))
         return;
     stopCaptures(false);
+    if (picked.mac != m_nodeMac) {
+        // Partners and peaks were the old station's.
+        m_stats.forgetNode();
+        showFigures();
+    }
     m_nodeMac = picked.mac;
     m_nodeIp = picked.ip;
     m_nodeName = picked.name;
@@ -251,6 +256,10 @@ void CSingleNodeView::tick() {
     if (!m_running)
         return;
     m_stats.tick(QDateTime::currentSecsSinceEpoch());
+    showFigures();
+}
+
+void CSingleNodeView::showFigures() {
     for (int d = 0; d < 3; ++d) {
         const auto at = static_cast<std::size_t>(d);
         m_fields[at][Bps]->setText(QString::number(m_stats.bitsPerSecond(d)));

@@ -86,6 +86,8 @@ private:
     void buildLayout();
     void loadAddresses();
     void showNode();
+    /// The figures and partners of the last tick in the fields.
+    void showFigures();
     bool startCaptures();
     void stopCaptures(bool toFirst);
 

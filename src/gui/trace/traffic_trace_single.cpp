@@ -13,12 +13,14 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPixmap>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -47,6 +49,19 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.drawImage(QPoint(0, 0), m_board.image());
+    }
+    // A label elided on the board shows in full over its node.
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::ToolTip) {
+            const auto* help = static_cast<QHelpEvent*>(event);
+            const QString label = m_board.labelAt(help->pos());
+            if (label.isEmpty())
+                QToolTip::hideText();
+            else
+                QToolTip::showText(help->globalPos(), label, this);
+            return true;
+        }
+        return QWidget::event(event);
     }
 
 private:
@@ -203,19 +218,25 @@ bool CTrafficTraceSingle::readNumber(QLineEdit* field, int low, int high, int& v
     bool ok = false;
     const int typed = field->text().trimmed().toInt(&ok);
     if (!ok) {
-        if (report)
+        if (report) {
+            // The field shows the value in use again before the box opens:
+            // the focus leaving for the box (or Start) must not say it twice.
+            field->setText(QString::number(value));
             MessageService::message(QStringLiteral("Please enter an integer."), {},
                                     MessageService::Icon::Warning);
+        }
         return false;
     }
     if (typed < low || typed > high) {
-        if (report)
+        // A value outside the range would stall the animations or leave no
+        // peer its place: the nearest bound is used, and shown.
+        value = std::clamp(typed, low, high);
+        if (report) {
+            field->setText(QString::number(value));
             MessageService::message(
                 QStringLiteral("Please enter an integer between %1 and %2.").arg(low).arg(high), {},
                 MessageService::Icon::Warning);
-        // A value outside the range would stall the animations or leave no
-        // peer its place: the nearest bound is used.
-        value = std::clamp(typed, low, high);
+        }
         return false;
     }
     value = typed;
