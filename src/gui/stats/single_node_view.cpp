@@ -6,6 +6,7 @@
 #include "core/app/settings_store.h"
 #include "core/capture/link_speed.h"
 #include "core/stats/general_stats.h"
+#include "gui/stats/figure_labels.h"
 #include "gui/stats/rolling_graph.h"
 
 #include <QDateTime>
@@ -87,10 +88,12 @@ CSingleNodeView::~CSingleNodeView() {
 }
 
 void CSingleNodeView::buildLayout() {
-    auto* infoBox = new QGroupBox(QStringLiteral("Node Information"), this);
+    QWidget* page = addScrolledPage(this);
+    auto* infoBox = new QGroupBox(QStringLiteral("Node Information"), page);
     auto* infoGrid = new QGridLayout(infoBox);
     for (int i = 0; i < InfoCount; ++i) {
-        infoGrid->addWidget(new QLabel(QString::fromLatin1(kInfoLabels[i]), infoBox), i, 0);
+        infoGrid->addWidget(new CFigureNameLabel(QString::fromLatin1(kInfoLabels[i]), infoBox), i,
+                            0);
         auto* value = new QLabel(infoBox);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         m_info[static_cast<std::size_t>(i)] = value;
@@ -99,18 +102,17 @@ void CSingleNodeView::buildLayout() {
     infoGrid->setColumnStretch(1, 1);
     infoGrid->setRowStretch(InfoCount, 1);
 
-    auto* grid = new QGridLayout(this);
+    auto* grid = new QGridLayout(page);
     grid->setContentsMargins(6, 6, 6, 6);
     grid->addWidget(infoBox, 0, 0);
     for (int d = 0; d < 3; ++d) {
-        auto* box = new QGroupBox(QString::fromLatin1(kGroups[d].title), this);
+        auto* box = new QGroupBox(QString::fromLatin1(kGroups[d].title), page);
         auto* rows = new QGridLayout;
         for (int f = 0; f < FieldCount; ++f) {
             const QString text = f == Bps ? QString::fromLatin1(kGroups[d].bpsLabel)
                                           : QString::fromLatin1(kFieldLabels[f]);
-            rows->addWidget(new QLabel(text, box), f, 0);
-            auto* value = new QLabel(box);
-            value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            rows->addWidget(new CFigureNameLabel(text, box), f, 0);
+            auto* value = new CFigureLabel(QString(), box);
             m_fields[static_cast<std::size_t>(d)][static_cast<std::size_t>(f)] = value;
             if (f == PeakTime) {
                 rows->addWidget(value, f, 1, 1, 2);
