@@ -20,6 +20,7 @@
 #include "support/scripted_message_service.h"
 
 #include <QAbstractItemModelTester>
+#include <QDateTime>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -172,6 +173,31 @@ private Q_SLOTS:
         QCOMPARE(SettingsStore().string(setting::filter),
                  QStringLiteral("ether host 02:00:00:00:00:03"));
         QTRY_COMPARE(m_frame->activeTemplate(), int(view::CaptureDecode));
+    }
+
+    // On a capture file the figures follow the file's clock: the peak times are
+    // the frames' second and the status bar tells which second of the file
+    // was shown last.
+    void generalViewOnAFile_data() {
+        QTest::addColumn<int>("field");
+        QTest::newRow("bits peak time") << int(CGeneralInfoView::PeakBpsTime);
+        QTest::newRow("packets peak time") << int(CGeneralInfoView::PeakPpsTime);
+        QTest::newRow("utilization peak time") << int(CGeneralInfoView::PeakUtilizationTime);
+    }
+    void generalViewOnAFile() {
+        QFETCH(int, field);
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
+        QVERIFY(m_frame->sendCommand(cmd::General));
+        auto* view = qobject_cast<CGeneralInfoView*>(m_frame->activeView());
+        QVERIFY(view);
+        QTRY_COMPARE(view->session().loopEnd(), LoopEnd::EndOfFile);
+        view->tick();
+        const qint64 second = kStart / 1'000'000;
+        QCOMPARE(view->field(CGeneralInfoView::Field(field))->text(), peakTimeText(second));
+        QCOMPARE(m_frame->viewStatusText(),
+                 QStringLiteral("File second 0 (%1), real time, end of the file")
+                     .arg(QDateTime::fromSecsSinceEpoch(second).toString(
+                         QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
     }
 
     // "Trace Node" from the list: the trace opens on the picked station and runs.
