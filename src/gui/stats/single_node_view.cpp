@@ -4,6 +4,7 @@
 #include "core/app/commands.h"
 #include "core/app/message_service.h"
 #include "core/app/settings_store.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
 #include "core/stats/general_stats.h"
 #include "gui/stats/figure_labels.h"
@@ -63,11 +64,16 @@ CSingleNodeView::CSingleNodeView(QWidget* parent)
         auto session = std::make_unique<CaptureSession>(CaptureWindow::SingleNodeView, slot);
         if (slot == kToSlot)
             session->setHandler([this](const pcap_pkthdr& h, const std::uint8_t* b) {
+                if (m_fileReplay)
+                    m_stamps.frame(h.ts.tv_sec);
                 m_stats.countReceived(h, b);
             });
         else
-            session->setHandler(
-                [this](const pcap_pkthdr& h, const std::uint8_t* b) { m_stats.countSent(h, b); });
+            session->setHandler([this](const pcap_pkthdr& h, const std::uint8_t* b) {
+                if (m_fileReplay)
+                    m_stamps.frame(h.ts.tv_sec);
+                m_stats.countSent(h, b);
+            });
         m_sessions[static_cast<std::size_t>(slot)] = std::move(session);
     }
     buildLayout();
@@ -172,6 +178,8 @@ QString CSingleNodeView::noNodeText(const QString& mac) {
 
 void CSingleNodeView::onInitialUpdate() {
     start();
+    if (m_fileReplay && host())
+        host()->setViewStatusText(replayStatusText());
     for (CGraphPanel* g : m_graphs) {
         g->graph()->setRange(kGraphRange);
         g->graph()->clear();
@@ -186,6 +194,10 @@ bool CSingleNodeView::startCaptures() {
         return false;
     }
     const QString text = macText(*mac);
+    // A capture file is read again from its start: its seconds count afresh.
+    m_fileReplay = isCaptureFileAdapter(app::selectedAdapter());
+    m_stamps.reset();
+    m_haveFileSecond = false;
     session(kToSlot).setFilter(QStringLiteral("ether dst ") + text);
     session(kFromSlot).setFilter(QStringLiteral("ether src ") + text);
     // From first, then To; one that fails leaves neither running.
@@ -258,7 +270,35 @@ void CSingleNodeView::tick() {
     if (!m_running)
         return;
     m_stats.tick(QDateTime::currentSecsSinceEpoch());
+    if (m_fileReplay) {
+        if (m_stamps.started()) {
+            m_haveFileSecond = true;
+            m_fileSecond = m_stamps.newest();
+        }
+        // The averages' minutes run on the timer; a new peak takes the file's second.
+        for (std::size_t d = 0; d < m_seenPeak.size(); ++d) {
+            const double peak = m_stats.peak(static_cast<int>(d));
+            if (peak != m_seenPeak[d]) {
+                m_seenPeak[d] = peak;
+                m_filePeakTime[d] =
+                    m_haveFileSecond ? m_fileSecond : m_stats.peakTime(static_cast<int>(d));
+            }
+        }
+    }
     showFigures();
+    if (m_fileReplay && host())
+        host()->setViewStatusText(replayStatusText());
+}
+
+QString CSingleNodeView::replayStatusText() const {
+    // The window reads the file at its own pace.
+    const QString speed = QStringLiteral("real time");
+    if (!m_haveFileSecond)
+        return QStringLiteral("Replaying the file (%1)").arg(speed);
+    bool ended = true;
+    for (const auto& s : m_sessions)
+        ended = ended && s->loopEnd() != LoopEnd::Running;
+    return fileSecondText(m_fileSecond, m_stamps.first(), speed, ended);
 }
 
 void CSingleNodeView::showFigures() {
@@ -268,7 +308,10 @@ void CSingleNodeView::showFigures() {
         m_fields[at][Current]->setText(nodeUtilizationText(m_stats.current(d)));
         m_fields[at][Average]->setText(nodeUtilizationText(m_stats.average(d)));
         m_fields[at][Peak]->setText(nodeUtilizationText(m_stats.peak(d)));
-        m_fields[at][PeakTime]->setText(peakTimeText(m_stats.peakTime(d)));
+        const qint64 peakTime = !m_fileReplay         ? m_stats.peakTime(d)
+                                : m_stats.peak(d) > 0 ? m_filePeakTime[at]
+                                                      : 0;
+        m_fields[at][PeakTime]->setText(peakTimeText(peakTime));
         const GraphTrack& track = m_stats.graph(d);
         m_graphs[at]->setScaleText(utilizationText(track.scale()) + QLatin1Char('%'));
         m_graphs[at]->graph()->showTrack(track);
