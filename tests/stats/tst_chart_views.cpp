@@ -128,6 +128,7 @@ private Q_SLOTS:
         m_frame.reset();
         app::setCumulative(false);
         SettingsStore().writeNumber(setting::replaySpeed, 0);
+        QSettings(SettingsStore().fileName(), QSettings::IniFormat).remove(setting::chartType);
         CaptureSession::setJoinTimeout(std::chrono::milliseconds(5000));
         CaptureSession::setFatalExit(nullptr);
     }
@@ -252,6 +253,38 @@ private Q_SLOTS:
         QCOMPARE(rgb32(view->grab().toImage()), pie);
         QVERIFY(m_frame->sendCommand(cmd::BarGraph));
         QCOMPARE(view->chart().activeType(), CChartWnd::kBarChart);
+    }
+
+    // A window opened later starts in the chart chosen last, whichever window
+    // it was chosen in; the bar chart until one was chosen.
+    void newWindowStartsInTheLastChart_data() {
+        QTest::addColumn<QList<int>>("chosen"); // commands, in the first window
+        QTest::addColumn<int>("expected");      // the second window's chart
+        QTest::newRow("pie chosen") << QList<int>{cmd::PieChart} << CChartWnd::kPieChart;
+        QTest::newRow("pie, then bar")
+            << QList<int>{cmd::PieChart, cmd::BarGraph} << CChartWnd::kBarChart;
+        QTest::newRow("nothing chosen") << QList<int>{} << CChartWnd::kBarChart;
+    }
+    void newWindowStartsInTheLastChart() {
+        QFETCH(QList<int>, chosen);
+        QFETCH(int, expected);
+        const auto frames = framesAt(kStart, {ipv4Frame(6, 80, 80)});
+        CChartView* first = open(ChartKind::PacketSize, QStringLiteral("type1.pcap"), frames);
+        QVERIFY(first);
+        QCOMPARE(first->chart().activeType(), CChartWnd::kBarChart);
+        for (int command : chosen)
+            QVERIFY(m_frame->sendCommand(command));
+        m_frame.reset();
+        CChartView* second = open(ChartKind::IPv4, QStringLiteral("type2.pcap"), frames);
+        QVERIFY(second);
+        QCOMPARE(second->chart().activeType(), expected);
+        QTRY_VERIFY(filesRead(second));
+        second->tick();
+        // What the window paints is that chart.
+        const QImage want = rgb32(expected == CChartWnd::kPieChart
+                                      ? second->chart().pieChart().render(second->size())
+                                      : second->chart().barChart().render(second->size()));
+        QCOMPARE(rgb32(second->picture()), want);
     }
 
     void cumulativeOnAndOff() {

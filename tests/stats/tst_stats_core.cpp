@@ -204,6 +204,41 @@ private Q_SLOTS:
         QCOMPARE(utilizationText(fast.currentUtilization()), QStringLiteral("43.40"));
     }
 
+    // On a capture file the peaks carry the second of the frames counted, not
+    // the tick's clock; the file's first second and the ticked one are known.
+    void fileTimePeaks_data() {
+        QTest::addColumn<bool>("fileTime");
+        QTest::addColumn<QList<qint64>>("peakTimes"); // after each of three ticks
+        // Ticks at 5000, 5001, 5002; frames stamped 100 (1), 103 (2), none.
+        QTest::newRow("file time") << true << QList<qint64>{100, 103, 103};
+        QTest::newRow("wall clock") << false << QList<qint64>{5000, 5001, 5001};
+    }
+    void fileTimePeaks() {
+        QFETCH(bool, fileTime);
+        QFETCH(QList<qint64>, peakTimes);
+        GeneralStats stats(10'000);
+        stats.setFileTime(fileTime);
+        const QByteArray f = ipv4From(101);
+        const int frames[] = {1, 2, 0};
+        const qint64 stamps[] = {100, 103, 0};
+        for (int t = 0; t < 3; ++t) {
+            pcap_pkthdr h = snapHeader(f);
+            h.ts.tv_sec = stamps[t];
+            for (int i = 0; i < frames[t]; ++i)
+                stats.countFrame(h, bytesOf(f));
+            stats.tick(5000 + t);
+            QCOMPARE(stats.peakBitsTime(), peakTimes[t]);
+            QCOMPARE(stats.peakPacketsTime(), peakTimes[t]);
+            qint64 first = 0;
+            qint64 last = 0;
+            QCOMPARE(stats.fileSeconds(first, last), fileTime);
+            if (fileTime) {
+                QCOMPARE(first, 100);
+                QCOMPARE(last, t == 0 ? 100 : 103);
+            }
+        }
+    }
+
     // Rows sort by Bits, larger first, equal ones in arrival order; both the
     // small-list sort and the radix sort of large seconds. No row while stopped.
     void topUsersOrder_data() {

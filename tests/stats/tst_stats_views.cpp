@@ -20,6 +20,7 @@
 #include "support/scripted_message_service.h"
 
 #include <QAbstractItemModelTester>
+#include <QDateTime>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -172,6 +173,48 @@ private Q_SLOTS:
         QCOMPARE(SettingsStore().string(setting::filter),
                  QStringLiteral("ether host 02:00:00:00:00:03"));
         QTRY_COMPARE(m_frame->activeTemplate(), int(view::CaptureDecode));
+    }
+
+    // On a capture file the statistics follow the file's clock: the peak
+    // times are the frames' second and the status bar tells which second of
+    // the file was shown last.
+    void statisticsOnAFile_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("field"); // general: a Field; single: a direction's peak time
+        using S = SingleNodeStats;
+        QTest::newRow("general, bits") << int(cmd::General) << int(CGeneralInfoView::PeakBpsTime);
+        QTest::newRow("general, packets")
+            << int(cmd::General) << int(CGeneralInfoView::PeakPpsTime);
+        QTest::newRow("general, utilization")
+            << int(cmd::General) << int(CGeneralInfoView::PeakUtilizationTime);
+        QTest::newRow("single node, total") << int(cmd::Single) << int(S::Total);
+        QTest::newRow("single node, received") << int(cmd::Single) << int(S::Receive);
+    }
+    void statisticsOnAFile() {
+        QFETCH(int, command);
+        QFETCH(int, field);
+        SettingsStore().writeString(setting::macAddress, QStringLiteral("02:00:00:00:00:02"));
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
+        QVERIFY(m_frame->sendCommand(command));
+        QLabel* peakTime = nullptr;
+        if (auto* view = qobject_cast<CGeneralInfoView*>(m_frame->activeView())) {
+            QTRY_COMPARE(view->session().loopEnd(), LoopEnd::EndOfFile);
+            view->tick();
+            peakTime = view->field(CGeneralInfoView::Field(field));
+        } else {
+            auto* node = qobject_cast<CSingleNodeView*>(m_frame->activeView());
+            QVERIFY(node);
+            QTRY_COMPARE(node->session(0).loopEnd(), LoopEnd::EndOfFile);
+            QTRY_COMPARE(node->session(1).loopEnd(), LoopEnd::EndOfFile);
+            node->tick();
+            peakTime = node->field(field, CSingleNodeView::PeakTime);
+        }
+        const qint64 second = kStart / 1'000'000;
+        QCOMPARE(peakTime->text(), peakTimeText(second));
+        QCOMPARE(m_frame->viewStatusText(),
+                 QStringLiteral("File second 0 (%1), real time, end of the file")
+                     .arg(QDateTime::fromSecsSinceEpoch(second).toString(
+                         QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
     }
 
     // "Trace Node" from the list: the trace opens on the picked station and runs.

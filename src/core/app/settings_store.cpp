@@ -166,4 +166,11 @@ quint32 storedReplaySpeed() {
     return speed;
 }
 
+quint32 storedChartType() {
+    quint32 type = 0;
+    if (!SettingsStore().readNumber(setting::chartType, type) || type > 1)
+        type = 0;
+    return type;
+}
+
 } // namespace qarsilo

@@ -25,6 +25,8 @@ inline const QString frameStoreBudget = QStringLiteral("Frame Store Budget");
 inline const QString spillFolder = QStringLiteral("Spill Folder");
 /// Where the address book lives: empty (address.mdb), a file, a postgresql:// URL.
 inline const QString addressBook = QStringLiteral("Address Book");
+/// The chart a newly opened chart window starts in: 0 bar (the default), 1 pie.
+inline const QString chartType = QStringLiteral("Chart Type");
 } // namespace setting
 
 /// The program's small settings store: strings and unsigned 32-bit numbers under
@@ -67,5 +69,7 @@ quint32 storedTimeFormat();
 /// View > Replay Speed as stored: 0 real time (the default), 1 ten times, 2 as fast as
 /// possible.
 quint32 storedReplaySpeed();
+/// The chart type as stored: 0 bar chart (the default), 1 pie chart.
+quint32 storedChartType();
 
 } // namespace qarsilo

@@ -6,6 +6,8 @@
 #include "core/analysis/text_format.h"
 #include "core/analysis/wire_length.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -148,6 +150,15 @@ QString peakTimeText(qint64 secondsSinceEpoch) {
     return QString::fromLocal8Bit(text, static_cast<qsizetype>(n));
 }
 
+QString fileSecondText(qint64 second, qint64 first, const QString& speed, bool ended) {
+    const QDateTime at = QDateTime::fromSecsSinceEpoch(second);
+    return QStringLiteral("File second %1 (%2), %3%4")
+        .arg(second - first)
+        .arg(at.isValid() ? at.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                          : QString::number(second))
+        .arg(speed, ended ? QStringLiteral(", end of the file") : QString());
+}
+
 GeneralStats::GeneralStats(qint64 linkSpeedBps) {
     setLinkSpeed(linkSpeedBps);
 }
@@ -161,6 +172,12 @@ void GeneralStats::countFrame(const pcap_pkthdr& header, const std::uint8_t* byt
         m_tickBits.fetch_add(bits, std::memory_order_relaxed);
         m_tickPackets.fetch_add(1, std::memory_order_relaxed);
         return;
+    }
+    if (m_fileTime) {
+        const qint64 second = header.ts.tv_sec;
+        qint64 none = kNoStamp;
+        m_firstStamp.compare_exchange_strong(none, second, std::memory_order_relaxed);
+        m_newestStamp.store(second, std::memory_order_relaxed);
     }
     const TopUser row = TopUser::fromFrame(header, bytes);
     // Counted and listed under one lock, which the tick also holds while it
@@ -186,7 +203,13 @@ void GeneralStats::tick(qint64 now) {
         bits = m_tickBits.exchange(0, std::memory_order_acq_rel);
         packets = m_tickPackets.exchange(0, std::memory_order_acq_rel);
         m_pending.swap(m_spare);
+        // Stamped under the lock the frames are counted under: the second's
+        // newest frame is one of its figures.
+        if (m_fileTime)
+            m_tickStamp = m_newestStamp.load(std::memory_order_relaxed);
     }
+    if (m_fileTime && m_tickStamp != kNoStamp)
+        now = m_tickStamp;
     const double speed = static_cast<double>(m_linkSpeed);
 
     m_currentBits = bits;
@@ -213,6 +236,22 @@ void GeneralStats::tick(qint64 now) {
 
     sortTopUsers(m_spare, m_scratch);
     m_shown.swap(m_spare);
+}
+
+void GeneralStats::setFileTime(bool on) {
+    std::lock_guard lock(m_rowsLock);
+    m_fileTime = on;
+    m_firstStamp.store(kNoStamp, std::memory_order_relaxed);
+    m_newestStamp.store(kNoStamp, std::memory_order_relaxed);
+    m_tickStamp = kNoStamp;
+}
+
+bool GeneralStats::fileSeconds(qint64& first, qint64& last) const {
+    if (!m_fileTime || m_tickStamp == kNoStamp)
+        return false;
+    first = m_firstStamp.load(std::memory_order_relaxed);
+    last = m_tickStamp;
+    return true;
 }
 
 void GeneralStats::showPendingRows() {

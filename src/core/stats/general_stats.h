@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -52,6 +53,9 @@ QString utilizationText(double percent);        ///< "%3.2f"
 QString countText(std::uint64_t value);         ///< "%ld"
 QString averageText(double value);              ///< "%.0f"
 QString peakTimeText(qint64 secondsSinceEpoch); ///< "%H:%M:%S%p, %d, %B, %Y", local; empty for 0
+/// Where a window replaying a capture file is, for the status bar: "File second N
+/// (yyyy-MM-dd hh:mm:ss), <speed>[, end of the file]", N counted from `first`.
+QString fileSecondText(qint64 second, qint64 first, const QString& speed, bool ended);
 
 /// The core of the general statistics view: the frame handler (capture
 /// thread), the counters it adds to, the once-a-second tick with its averages,
@@ -74,8 +78,16 @@ public:
     bool stopped() const { return m_stopped.load(std::memory_order_acquire); }
 
     /// One second ends at `now` (seconds since the epoch): figures, graphs and
-    /// the Top Users rows of that second.
+    /// the Top Users rows of that second. With file time, `now` is replaced by
+    /// the stamp of the newest frame counted, once there is one.
     void tick(qint64 now);
+    /// On a capture file the peaks carry the file's time rather than the wall
+    /// clock's; setting it (while no capture runs) forgets the stamps seen so far.
+    void setFileTime(bool on);
+    bool fileTime() const { return m_fileTime; }
+    /// With file time: the first frame's second and the second of the last
+    /// tick; false before the first frame.
+    bool fileSeconds(qint64& first, qint64& last) const;
     /// The rows of an interrupted second become the shown rows (after Stop),
     /// so a station can be picked from them; nothing changes when there are none.
     void showPendingRows();
@@ -109,6 +121,7 @@ public:
     const std::vector<TopUser>& rows() const { return m_shown; }
 
 private:
+    static constexpr qint64 kNoStamp = std::numeric_limits<qint64>::min();
     qint64 m_linkSpeed;
 
     alignas(64) std::atomic<std::uint64_t> m_tickBits{0};
@@ -117,6 +130,11 @@ private:
     std::atomic<std::uint64_t> m_malformed{0};
     alignas(64) std::mutex m_rowsLock;
     std::vector<TopUser> m_pending; // guarded by m_rowsLock
+    // Stamps of the frames counted, for file time (kNoStamp: none yet).
+    std::atomic<qint64> m_firstStamp{kNoStamp};
+    std::atomic<qint64> m_newestStamp{kNoStamp};
+    bool m_fileTime = false;
+    qint64 m_tickStamp = kNoStamp;
 
     std::vector<TopUser> m_shown;
     std::vector<TopUser> m_spare;

@@ -2,6 +2,9 @@
 
 #include <QtGlobal>
 
+#include <atomic>
+#include <limits>
+
 namespace qarsilo {
 
 /// Turns the time stamps of frames read from a capture into the ticks a
@@ -37,6 +40,32 @@ private:
     bool m_started = false;
     qint64 m_first = 0;
     qint64 m_current = 0;
+};
+
+/// The first and the newest frame stamp of a capture file that one or more
+/// capture threads read at the file's pace, for a window that ticks on its
+/// own timer but tells the file's time.
+class FileStamps {
+public:
+    /// Forgets the stamps (no capture may run).
+    void reset() {
+        m_first.store(kNone, std::memory_order_relaxed);
+        m_newest.store(kNone, std::memory_order_relaxed);
+    }
+    /// Capture threads: a frame stamped `second` was read.
+    void frame(qint64 second) noexcept {
+        qint64 none = kNone;
+        m_first.compare_exchange_strong(none, second, std::memory_order_relaxed);
+        m_newest.store(second, std::memory_order_release);
+    }
+    bool started() const { return m_newest.load(std::memory_order_acquire) != kNone; }
+    qint64 first() const { return m_first.load(std::memory_order_relaxed); }
+    qint64 newest() const { return m_newest.load(std::memory_order_acquire); }
+
+private:
+    static constexpr qint64 kNone = std::numeric_limits<qint64>::min();
+    std::atomic<qint64> m_first{kNone};
+    std::atomic<qint64> m_newest{kNone};
 };
 
 } // namespace qarsilo

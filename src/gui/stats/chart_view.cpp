@@ -5,6 +5,7 @@
 #include "core/app/settings_store.h"
 #include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
+#include "core/stats/general_stats.h"
 
 #include <QDateTime>
 #include <QPaintEvent>
@@ -47,6 +48,9 @@ CChartView::CChartView(ChartKind kind, QWidget* parent)
         m_sessions[static_cast<std::size_t>(slot)] = std::move(session);
     }
     m_linkSpeed = linkSpeedBps(app::selectedAdapter());
+    // A new window starts in the chart the operator chose last.
+    if (storedChartType() == 1)
+        m_chart.setActiveType(CChartWnd::kPieChart);
     m_timer.setInterval(kTickMs);
     connect(&m_timer, &QTimer::timeout, this, &CChartView::tick);
 }
@@ -118,6 +122,7 @@ bool CChartView::onCommand(int command) {
         // Drawn at once in the chosen form, whether or not figures still come.
         m_chart.setActiveType(command == cmd::PieChart ? CChartWnd::kPieChart
                                                        : CChartWnd::kBarChart);
+        SettingsStore().writeNumber(setting::chartType, command == cmd::PieChart ? 1 : 0);
         m_pictureStale = true;
         update();
         return true;
@@ -219,12 +224,7 @@ QString CChartView::replayStatusText() const {
             ended =
                 ended && m_sessions[static_cast<std::size_t>(slot)]->loopEnd() != LoopEnd::Running;
     }
-    const QDateTime at = QDateTime::fromSecsSinceEpoch(second);
-    return QStringLiteral("File second %1 (%2), %3%4")
-        .arg(second - first)
-        .arg(at.isValid() ? at.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                          : QString::number(second))
-        .arg(speed, ended ? QStringLiteral(", end of the file") : QString());
+    return fileSecondText(second, first, speed, ended);
 }
 
 void CChartView::showReplayStatus() {

@@ -6,7 +6,9 @@
 #include "core/app/app_state.h"
 #include "core/app/commands.h"
 #include "core/app/settings_store.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
+#include "gui/stats/figure_labels.h"
 #include "gui/stats/rolling_graph.h"
 
 #include <QContextMenuEvent>
@@ -81,20 +83,20 @@ CGeneralInfoView::~CGeneralInfoView() {
 }
 
 void CGeneralInfoView::buildLayout() {
+    QWidget* page = addScrolledPage(this);
     auto* top = new QHBoxLayout;
     for (int g = 0; g < GraphCount; ++g) {
         const GroupText& t = kGroups[g];
-        auto* box = new QGroupBox(QString::fromLatin1(t.title), this);
+        auto* box = new QGroupBox(QString::fromLatin1(t.title), page);
         auto* grid = new QGridLayout;
         grid->setHorizontalSpacing(4);
         for (int r = 0; r < 4; ++r) {
             const int f = g * 4 + r;
             const RowText& row = kRows[f];
-            grid->addWidget(label(QString::fromLatin1(row.label), box), r, 0);
-            auto* value = label(QString(), box);
-            value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-            value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("0")) *
-                                   10);
+            grid->addWidget(new CFigureNameLabel(QString::fromLatin1(row.label), box), r, 0);
+            // Figures keep room for ten digits; a peak time takes what its text needs.
+            auto* value =
+                new CFigureLabel(row.unit ? QStringLiteral("0000000000") : QString(), box);
             m_fields[static_cast<std::size_t>(f)] = value;
             if (row.unit) {
                 grid->addWidget(value, r, 1);
@@ -120,7 +122,7 @@ void CGeneralInfoView::buildLayout() {
         top->addWidget(box, 1);
     }
 
-    auto* usersBox = new QGroupBox(QStringLiteral("Top Users"), this);
+    auto* usersBox = new QGroupBox(QStringLiteral("Top Users"), page);
     // One height for every row and nothing kept per row: a second of a
     // million frames costs the list nothing to take in.
     m_list = new RowListView(usersBox);
@@ -128,9 +130,22 @@ void CGeneralInfoView::buildLayout() {
     m_list->setShowGrid(true);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setRowHeight(m_list->fontMetrics().height() + 4);
     m_list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_list->horizontalHeader()->setHighlightSections(false);
+    fitListToFont();
+    m_list->viewport()->installEventFilter(this);
+    m_list->installEventFilter(this);
+    auto* usersLayout = new QVBoxLayout(usersBox);
+    usersLayout->addWidget(m_list);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addLayout(top, 3);
+    layout->addWidget(usersBox, 2);
+}
+
+void CGeneralInfoView::fitListToFont() {
+    m_list->setRowHeight(m_list->fontMetrics().height() + 4);
     // The declared widths, widened where this font needs more for the longest text.
     const char* longest[] = {"0000000", "255.255.255.255", "255.255.255.255", "00:00:00:00:00:00",
                              "00:00:00:00:00:00"};
@@ -138,15 +153,12 @@ void CGeneralInfoView::buildLayout() {
         m_list->setColumnWidth(
             c, qMax(kTopUserWidths[c],
                     m_list->fontMetrics().horizontalAdvance(QLatin1String(longest[c])) + 24));
-    m_list->viewport()->installEventFilter(this);
-    m_list->installEventFilter(this);
-    auto* usersLayout = new QVBoxLayout(usersBox);
-    usersLayout->addWidget(m_list);
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 6, 6, 6);
-    layout->addLayout(top, 3);
-    layout->addWidget(usersBox, 2);
+void CGeneralInfoView::changeEvent(QEvent* event) {
+    CCaptureView::changeEvent(event);
+    if (event->type() == QEvent::FontChange && m_list)
+        fitListToFont();
 }
 
 void CGeneralInfoView::onInitialUpdate() {
@@ -156,11 +168,16 @@ void CGeneralInfoView::onInitialUpdate() {
     for (QLabel* l : m_linkLabels)
         l->setText(link);
     start();
+    if (m_fileReplay && host())
+        host()->setViewStatusText(replayStatusText());
     m_timer.start();
 }
 
 bool CGeneralInfoView::start() {
     m_stopped = false;
+    // A capture file is read again from its start: its seconds count afresh.
+    m_fileReplay = isCaptureFileAdapter(app::selectedAdapter());
+    m_stats.setFileTime(m_fileReplay);
     m_stats.setStopped(false);
     if (!m_session.start().ok()) {
         // The session has told the operator why.
@@ -188,6 +205,18 @@ void CGeneralInfoView::tick() {
     m_stats.tick(QDateTime::currentSecsSinceEpoch());
     m_model.endUpdate();
     showFigures();
+    if (m_fileReplay && host())
+        host()->setViewStatusText(replayStatusText());
+}
+
+QString CGeneralInfoView::replayStatusText() const {
+    // The window reads the file at its own pace.
+    const QString speed = QStringLiteral("real time");
+    qint64 first = 0;
+    qint64 second = 0;
+    if (!m_stats.fileSeconds(first, second))
+        return QStringLiteral("Replaying the file (%1)").arg(speed);
+    return fileSecondText(second, first, speed, m_session.loopEnd() != LoopEnd::Running);
 }
 
 void CGeneralInfoView::showFigures() {

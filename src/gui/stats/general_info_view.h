@@ -77,6 +77,9 @@ public:
     QTimer& timer() { return m_timer; }
     QLabel* field(Field f) const { return m_fields[static_cast<std::size_t>(f)]; }
     CGraphPanel* graph(Graph g) const { return m_graphs[static_cast<std::size_t>(g)]; }
+    /// On a capture file: the status bar's text, the file second shown and its time.
+    QString replayStatusText() const;
+    bool replaysFile() const { return m_fileReplay; }
     /// The three labels after "of" in the utilization group.
     QList<QLabel*> linkSpeedLabels() const { return m_linkLabels; }
 
@@ -87,9 +90,11 @@ public Q_SLOTS:
 protected:
     void onInitialUpdate() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildLayout();
+    void fitListToFont();
     void showFigures();
     void switchFrameTo(int templateId);
 
@@ -99,6 +104,7 @@ private:
     qarsilo::CaptureSession m_session;
     QTimer m_timer;
     bool m_stopped = false;
+    bool m_fileReplay = false;
     bool m_menuPending = false;
     QString m_selectedMac;
     QPointer<QMenu> m_menu;

@@ -4,8 +4,10 @@
 #include "core/app/commands.h"
 #include "core/app/message_service.h"
 #include "core/app/settings_store.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
 #include "core/stats/general_stats.h"
+#include "gui/stats/figure_labels.h"
 #include "gui/stats/rolling_graph.h"
 
 #include <QDateTime>
@@ -62,11 +64,16 @@ CSingleNodeView::CSingleNodeView(QWidget* parent)
         auto session = std::make_unique<CaptureSession>(CaptureWindow::SingleNodeView, slot);
         if (slot == kToSlot)
             session->setHandler([this](const pcap_pkthdr& h, const std::uint8_t* b) {
+                if (m_fileReplay)
+                    m_stamps.frame(h.ts.tv_sec);
                 m_stats.countReceived(h, b);
             });
         else
-            session->setHandler(
-                [this](const pcap_pkthdr& h, const std::uint8_t* b) { m_stats.countSent(h, b); });
+            session->setHandler([this](const pcap_pkthdr& h, const std::uint8_t* b) {
+                if (m_fileReplay)
+                    m_stamps.frame(h.ts.tv_sec);
+                m_stats.countSent(h, b);
+            });
         m_sessions[static_cast<std::size_t>(slot)] = std::move(session);
     }
     buildLayout();
@@ -87,10 +94,12 @@ CSingleNodeView::~CSingleNodeView() {
 }
 
 void CSingleNodeView::buildLayout() {
-    auto* infoBox = new QGroupBox(QStringLiteral("Node Information"), this);
+    QWidget* page = addScrolledPage(this);
+    auto* infoBox = new QGroupBox(QStringLiteral("Node Information"), page);
     auto* infoGrid = new QGridLayout(infoBox);
     for (int i = 0; i < InfoCount; ++i) {
-        infoGrid->addWidget(new QLabel(QString::fromLatin1(kInfoLabels[i]), infoBox), i, 0);
+        infoGrid->addWidget(new CFigureNameLabel(QString::fromLatin1(kInfoLabels[i]), infoBox), i,
+                            0);
         auto* value = new QLabel(infoBox);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         m_info[static_cast<std::size_t>(i)] = value;
@@ -99,18 +108,17 @@ void CSingleNodeView::buildLayout() {
     infoGrid->setColumnStretch(1, 1);
     infoGrid->setRowStretch(InfoCount, 1);
 
-    auto* grid = new QGridLayout(this);
+    auto* grid = new QGridLayout(page);
     grid->setContentsMargins(6, 6, 6, 6);
     grid->addWidget(infoBox, 0, 0);
     for (int d = 0; d < 3; ++d) {
-        auto* box = new QGroupBox(QString::fromLatin1(kGroups[d].title), this);
+        auto* box = new QGroupBox(QString::fromLatin1(kGroups[d].title), page);
         auto* rows = new QGridLayout;
         for (int f = 0; f < FieldCount; ++f) {
             const QString text = f == Bps ? QString::fromLatin1(kGroups[d].bpsLabel)
                                           : QString::fromLatin1(kFieldLabels[f]);
-            rows->addWidget(new QLabel(text, box), f, 0);
-            auto* value = new QLabel(box);
-            value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            rows->addWidget(new CFigureNameLabel(text, box), f, 0);
+            auto* value = new CFigureLabel(QString(), box);
             m_fields[static_cast<std::size_t>(d)][static_cast<std::size_t>(f)] = value;
             if (f == PeakTime) {
                 rows->addWidget(value, f, 1, 1, 2);
@@ -170,6 +178,8 @@ QString CSingleNodeView::noNodeText(const QString& mac) {
 
 void CSingleNodeView::onInitialUpdate() {
     start();
+    if (m_fileReplay && host())
+        host()->setViewStatusText(replayStatusText());
     for (CGraphPanel* g : m_graphs) {
         g->graph()->setRange(kGraphRange);
         g->graph()->clear();
@@ -184,6 +194,10 @@ bool CSingleNodeView::startCaptures() {
         return false;
     }
     const QString text = macText(*mac);
+    // A capture file is read again from its start: its seconds count afresh.
+    m_fileReplay = isCaptureFileAdapter(app::selectedAdapter());
+    m_stamps.reset();
+    m_haveFileSecond = false;
     session(kToSlot).setFilter(QStringLiteral("ether dst ") + text);
     session(kFromSlot).setFilter(QStringLiteral("ether src ") + text);
     // From first, then To; one that fails leaves neither running.
@@ -256,7 +270,35 @@ void CSingleNodeView::tick() {
     if (!m_running)
         return;
     m_stats.tick(QDateTime::currentSecsSinceEpoch());
+    if (m_fileReplay) {
+        if (m_stamps.started()) {
+            m_haveFileSecond = true;
+            m_fileSecond = m_stamps.newest();
+        }
+        // The averages' minutes run on the timer; a new peak takes the file's second.
+        for (std::size_t d = 0; d < m_seenPeak.size(); ++d) {
+            const double peak = m_stats.peak(static_cast<int>(d));
+            if (peak != m_seenPeak[d]) {
+                m_seenPeak[d] = peak;
+                m_filePeakTime[d] =
+                    m_haveFileSecond ? m_fileSecond : m_stats.peakTime(static_cast<int>(d));
+            }
+        }
+    }
     showFigures();
+    if (m_fileReplay && host())
+        host()->setViewStatusText(replayStatusText());
+}
+
+QString CSingleNodeView::replayStatusText() const {
+    // The window reads the file at its own pace.
+    const QString speed = QStringLiteral("real time");
+    if (!m_haveFileSecond)
+        return QStringLiteral("Replaying the file (%1)").arg(speed);
+    bool ended = true;
+    for (const auto& s : m_sessions)
+        ended = ended && s->loopEnd() != LoopEnd::Running;
+    return fileSecondText(m_fileSecond, m_stamps.first(), speed, ended);
 }
 
 void CSingleNodeView::showFigures() {
@@ -266,7 +308,10 @@ void CSingleNodeView::showFigures() {
         m_fields[at][Current]->setText(nodeUtilizationText(m_stats.current(d)));
         m_fields[at][Average]->setText(nodeUtilizationText(m_stats.average(d)));
         m_fields[at][Peak]->setText(nodeUtilizationText(m_stats.peak(d)));
-        m_fields[at][PeakTime]->setText(peakTimeText(m_stats.peakTime(d)));
+        const qint64 peakTime = !m_fileReplay         ? m_stats.peakTime(d)
+                                : m_stats.peak(d) > 0 ? m_filePeakTime[at]
+                                                      : 0;
+        m_fields[at][PeakTime]->setText(peakTimeText(peakTime));
         const GraphTrack& track = m_stats.graph(d);
         m_graphs[at]->setScaleText(utilizationText(track.scale()) + QLatin1Char('%'));
         m_graphs[at]->graph()->showTrack(track);

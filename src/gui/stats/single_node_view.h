@@ -4,6 +4,7 @@
 #include "core/addressbook/picked_node.h"
 #include "core/capture/capture_session.h"
 #include "core/stats/single_node_stats.h"
+#include "core/stats/tick_clock.h"
 #include "gui/shell/capture_view.h"
 
 #include <QPointer>
@@ -70,6 +71,10 @@ public:
     QLabel* field(int direction, Field f) const;
     CGraphPanel* graph(int direction) const;
 
+    /// On a capture file: the status bar's text, the file second shown and its time.
+    QString replayStatusText() const;
+    bool replaysFile() const { return m_fileReplay; }
+
     /// The text that asks for a node when the stored one is no MAC address.
     static QString noNodeText(const QString& mac);
 
@@ -100,6 +105,14 @@ private:
     QString m_nodeName;
     QString m_nodeIp;
     bool m_running = false;
+    // A capture file: the peaks are shown at the file's second they were
+    // ticked in (0: no peak), while the minutes still run on the timer.
+    bool m_fileReplay = false;
+    qarsilo::FileStamps m_stamps;
+    bool m_haveFileSecond = false;
+    qint64 m_fileSecond = 0;
+    std::array<double, 3> m_seenPeak{};
+    std::array<qint64, 3> m_filePeakTime{};
     QTimer m_timer;
     Picker m_picker;
 
