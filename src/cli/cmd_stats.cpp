@@ -19,13 +19,17 @@ using namespace qarsilo;
 
 namespace {
 
+// A gap in the capture up to this long is printed second by second.
+constexpr qint64 kFullGapSeconds = 3600;
+
 constexpr const char* kUsage =
     "usage: qarsilo-cli stats SOURCE [--node MAC] [--top K] [--link-speed BPS]\n"
     "  SOURCE           a capture file (pcap or pcapng) or a capture device\n"
     "  --node MAC       the single node view's figures for that station\n"
     "  --top K          after each second, the first K rows of its Top Users list\n"
     "  --link-speed BPS the link speed in bits per second (a file: 10000000)\n"
-    "Quiet seconds are printed until their figures stop changing, not beyond.\n";
+    "Quiet seconds are printed for up to an hour, then until their figures stop\n"
+    "changing, not beyond.\n";
 
 int usageError(const QString& message) {
     std::fprintf(stderr, "qarsilo-cli stats: %s\n%s", qPrintable(message), kUsage);
@@ -54,10 +58,11 @@ public:
                 m_nodeStats = std::make_unique<SingleNodeStats>(m_nodeStats->linkSpeed(), second);
         } else if (m_current < second) {
             tick(m_current, false);
-            // Quiet seconds are ticked until a line would repeat the one
-            // before; the rest of a gap would only repeat it (a capture may
-            // jump by years).
-            while (++m_current < second && tick(m_current, true)) {
+            // Quiet seconds are printed as the window shows them for up to
+            // an hour; beyond, only until a line would repeat the one before
+            // (the averages then barely move, and a capture may jump by years).
+            qint64 quiet = 0;
+            while (++m_current < second && tick(m_current, ++quiet > kFullGapSeconds)) {
             }
             m_current = second;
             m_out.flush();
