@@ -135,8 +135,15 @@ private Q_SLOTS:
         // Built as the rule says, but libpcap wants a direction after "ether".
         row("empty direction", file,
             "next|box:All|mac:00:11:22:33:44:55|dir:", "ether  00:11:22:33:44:55", false, false);
-        row("direction before the MAC", file, "next|box:All|dir:src|mac:00:11:22:33:44:55", "",
-            false, false);
+        // The expression follows every edit of the MAC, also after the direction.
+        row("direction before the MAC", file, "next|box:All|dir:src|mac:00:11:22:33:44:55",
+            "ether src 00:11:22:33:44:55", false, true);
+        row("MAC edited after the direction", file,
+            "next|box:All|mac:00:11:22:33:44:55|dir:dst|mac:66", "ether dst 66:11:22:33:44:55",
+            false, true);
+        // MAC addresses are hexadecimal.
+        row("hexadecimal letters in the MAC", file, "next|box:All|mac:57a57aBF|dir:host",
+            "ether host 57:a5:7a:BF:00:00", false, true);
         row("direction chosen again", file, "next|box:All|dir:src|mac:00:11:22:33:44:55|dir:src",
             "ether src 00:11:22:33:44:55", false, true);
         row("broadcast MAC from the book", file, "next|box:All|pick:ff:ff:ff:ff:ff:ff,-|dir:host",

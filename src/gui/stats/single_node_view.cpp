@@ -186,6 +186,9 @@ bool CSingleNodeView::startCaptures() {
     const QString text = macText(*mac);
     session(kToSlot).setFilter(QStringLiteral("ether dst ") + text);
     session(kFromSlot).setFilter(QStringLiteral("ether src ") + text);
+    if (host())
+        host()->setCaptureFilters({session(kToSlot).filterText(), session(kFromSlot).filterText()},
+                                  cmd::AddressBookPlus);
     // From first, then To; one that fails leaves neither running.
     for (int slot : {kFromSlot, kToSlot})
         if (!session(slot).start().ok()) {
