@@ -70,12 +70,16 @@ private Q_SLOTS:
         // A pane of the previous view does not stay behind.
         QVERIFY(frame.switchToView(view::CaptureDecode));
         QVERIFY(frame.switchToView(view));
-        QCOMPARE(frame.captureFilterText(), expected);
         QVERIFY(messages.shown().isEmpty());
+        // A long one is cut short in the pane and given whole in its tooltip.
+        const QString shown = frame.captureFilterText();
+        QVERIFY2(shown == expected ||
+                     (shown.endsWith(QChar(0x2026)) && expected.startsWith(shown.chopped(1))),
+                 qPrintable(shown));
         if (expected.isEmpty())
             return;
+        QVERIFY(frame.captureFilterPane()->toolTip().startsWith(expected));
         QCOMPARE(frame.captureFilterPane()->text().contains(QStringLiteral("<a ")), changeable);
-        QVERIFY(frame.captureFilterPane()->toolTip().contains(expected.mid(16)));
 
         // Shown whole beside the other panes, none of which it hides.
         frame.show();

@@ -14,6 +14,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const QString kNoMac = QStringLiteral("00:00:00:00:00:00");
@@ -126,6 +128,12 @@ CEthernetFilterPage::CEthernetFilterPage(QWidget* parent, NodePicker& picker)
     // A MAC address is hexadecimal: the letters a to f beside the mask's digits.
     m_mac->setUp(CMaskEdit::kMacMask, CMaskEdit::kMacTemplate, kNoMac);
     m_mac->setExtraCharacters(CMaskEdit::kHexLetters);
+    // Room for the widest address the field takes.
+    const QFontMetrics fm(m_mac->font());
+    int widest = 0;
+    for (QChar c : CMaskEdit::kHexLetters + QStringLiteral("0123456789"))
+        widest = std::max(widest, fm.horizontalAdvance(c));
+    m_mac->setMinimumWidth(12 * widest + 5 * fm.horizontalAdvance(QLatin1Char(':')) + 16);
 
     body()->addWidget(label("What type of Ethernet Traffic do you want ?", this));
     body()->addLayout(rowOf({m_all, m_broadcast, m_multicast}));

@@ -402,7 +402,7 @@ void CMainFrame::buildCaptureFilterPane() {
     m_filterPane->setTextFormat(Qt::RichText);
     m_filterPane->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
     m_filterPane->hide();
-    statusBar()->insertPermanentWidget(0, m_filterPane);
+    statusBar()->insertPermanentWidget(1, m_filterPane); // after "Ready", the only other pane
     // Queued: the command changes the pane that sent the click.
     connect(
         m_filterPane, &QLabel::linkActivated, this,
@@ -417,7 +417,7 @@ void CMainFrame::setCaptureFilters(const QStringList& filters, int changeCommand
     m_filterCommand = changeCommand;
     const QString text = ::captureFilterText(filters);
     // A long expression is cut short here and shown whole in the tooltip.
-    const QString shown = m_filterPane->fontMetrics().elidedText(text, Qt::ElideRight, 260);
+    const QString shown = m_filterPane->fontMetrics().elidedText(text, Qt::ElideRight, 360);
     const QString escaped = shown.toHtmlEscaped();
     m_filterPane->setText(
         QStringLiteral("Capture filter: ") +
