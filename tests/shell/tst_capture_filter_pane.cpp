@@ -5,6 +5,8 @@
 #include "core/capture/adapter_name.h"
 #include "gui/analysis/capture_decode_view.h"
 #include "gui/shell/main_frame.h"
+#include "gui/trace/traffic_trace_single.h"
+#include "gui/widgets/mask_edit.h"
 #include "support/fake_view_host.h"
 #include "support/scripted_message_service.h"
 #include "support/test_paths.h"
@@ -135,6 +137,20 @@ private Q_SLOTS:
         v.initialUpdate(&host);
         QCOMPARE(host.captureFilters, QStringList{QStringLiteral("udp")});
         QCOMPARE(host.filterCommand, int(cmd::AddressBookPlus));
+    }
+
+    // The trace's filter comes from its MAC field, at each start.
+    void traceTellsItsFilter() {
+        test::ScriptedMessageService messages;
+        test::FakeViewHost host;
+        CTrafficTraceSingle v;
+        v.initialUpdate(&host);
+        v.macField()->setText(QStringLiteral("02:00:00:00:00:aa"));
+        QVERIFY(v.start());
+        QCOMPARE(host.captureFilters.size(), 1);
+        QCOMPARE(host.captureFilters[0].toLower(), QStringLiteral("ether host 02:00:00:00:00:aa"));
+        QCOMPARE(host.filterCommand, 0);
+        v.stop();
     }
 
 private:
