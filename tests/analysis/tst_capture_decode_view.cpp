@@ -15,10 +15,12 @@
 
 #include <QAbstractItemModelTester>
 #include <QDir>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCursor>
@@ -558,6 +560,73 @@ private Q_SLOTS:
         const auto f = m_view->store().at(0);
         QCOMPARE(m_view->model()->index(0, 1).data().toString(),
                  frameTexts(f.header, f.bytes).time);
+    }
+
+    // What a new user meets first: a time format that fits its column, Start
+    // offered once a file has been read to its end, and Escape leaving no
+    // error of a display filter behind.
+    void whatANewUserSees_data() {
+        QTest::addColumn<QString>("check");
+        QTest::newRow("date and time fit the Time column") << QStringLiteral("time column");
+        QTest::newRow("Start, not Stop, at the end of the file") << QStringLiteral("end of file");
+        QTest::newRow("Escape clears the filter's error") << QStringLiteral("escape");
+    }
+    void whatANewUserSees() {
+        QFETCH(QString, check);
+        QTRY_COMPARE(m_view->store().size(), std::size_t(114));
+        if (check == QLatin1String("time column")) {
+            QVERIFY(m_frame->sendCommand(cmd::TimeDateAndTime));
+            // The chosen format comes back with the next analyzer, and fits there too.
+            for (int pass = 0; pass < 2; ++pass) {
+                m_view->tick();
+                RowListView* list = m_view->list();
+                const QModelIndex time = m_view->model()->index(0, CaptureListModel::Time);
+                QVERIFY(time.data().toString().size() >= 26); // yyyy-MM-dd HH:mm:ss.zzzzzz
+                QStyleOptionViewItem option;
+                option.initFrom(list);
+                option.font = list->font();
+                const int needed =
+                    list->itemDelegateForIndex(time)->sizeHint(option, time).width() + 1;
+                QVERIFY2(list->columnWidth(CaptureListModel::Time) >= needed,
+                         qPrintable(QStringLiteral("%1 < %2")
+                                        .arg(list->columnWidth(CaptureListModel::Time))
+                                        .arg(needed)));
+                QVERIFY(m_frame->switchToView(view::CaptureDecode));
+                m_view = qobject_cast<CCaptureDecodeView*>(m_frame->activeView());
+                QTRY_COMPARE(m_view->store().size(), std::size_t(114));
+            }
+            QVERIFY(m_frame->sendCommand(cmd::TimeAsCaptured));
+        } else if (check == QLatin1String("end of file")) {
+            QTRY_COMPARE(m_view->session().loopEnd(), LoopEnd::EndOfFile);
+            m_view->tick();
+            m_frame->updateCommandUi();
+            QCOMPARE(toolbarTips(*m_frame),
+                     (QStringList{QStringLiteral("Start"), QStringLiteral("Address Book+")}));
+            QVERIFY(m_frame->viewToolBar()->actions().at(0)->isEnabled());
+            QVERIFY(!m_view->isCommandEnabled(cmd::Stop));
+            QVERIFY(m_view->isCommandEnabled(cmd::Start));
+            // Start then says the file is read to its end, and adds nothing.
+            QVERIFY(m_frame->sendCommand(cmd::Start));
+            QVERIFY(m_frame->statusText().startsWith(
+                QStringLiteral("End of capture file: 114 frames")));
+            QCOMPARE(m_view->store().size(), std::size_t(114));
+        } else if (check == QLatin1String("escape")) {
+            m_frame->show();
+            QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+            QLineEdit* bar = m_view->displayFilterBar();
+            bar->setFocus();
+            QTRY_VERIFY(bar->hasFocus());
+            QTest::keyClicks(bar, QStringLiteral("udp prot 53"));
+            QTest::keyClick(bar, Qt::Key_Return);
+            QVERIFY2(m_frame->statusText().startsWith(QStringLiteral("Display filter: ")),
+                     qPrintable(m_frame->statusText()));
+            QTest::keyClick(bar, Qt::Key_Escape);
+            QVERIFY(bar->text().isEmpty());
+            QCOMPARE(m_frame->statusText(), QStringLiteral("Ready"));
+            QCOMPARE(m_view->model()->rowCount(), 114);
+        } else {
+            QFAIL("unknown check");
+        }
     }
 
 private:

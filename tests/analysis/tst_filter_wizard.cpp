@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -135,8 +136,17 @@ private Q_SLOTS:
         // Built as the rule says, but libpcap wants a direction after "ether".
         row("empty direction", file,
             "next|box:All|mac:00:11:22:33:44:55|dir:", "ether  00:11:22:33:44:55", false, false);
-        row("direction before the MAC", file, "next|box:All|dir:src|mac:00:11:22:33:44:55", "",
-            false, false);
+        // The expression follows every edit of the MAC, also after the direction.
+        row("direction before the MAC", file, "next|box:All|dir:src|mac:00:11:22:33:44:55",
+            "ether src 00:11:22:33:44:55", false, true);
+        row("MAC edited after the direction", file,
+            "next|box:All|mac:00:11:22:33:44:55|dir:dst|mac:66", "ether dst 66:11:22:33:44:55",
+            false, true);
+        // MAC addresses are hexadecimal.
+        row("hexadecimal letters in the MAC", file, "next|box:All|mac:57a57aBF|dir:host",
+            "ether host 57:a5:7a:BF:00:00", false, true);
+        row("widest hexadecimal MAC shown whole", file, "next|box:All|mac:DDDDDDDDDDDD|dir:host",
+            "ether host DD:DD:DD:DD:DD:DD", false, true);
         row("direction chosen again", file, "next|box:All|dir:src|mac:00:11:22:33:44:55|dir:src",
             "ether src 00:11:22:33:44:55", false, true);
         row("broadcast MAC from the book", file, "next|box:All|pick:ff:ff:ff:ff:ff:ff,-|dir:host",
@@ -173,6 +183,17 @@ private Q_SLOTS:
         for (const QString& step : steps)
             QVERIFY2(play(w, step, picked), qPrintable(step));
         QCOMPARE(w.expression(), expression);
+        // The MAC field shows its whole text (its frame and the edit's 2-pixel
+        // margins aside); only the page shown is laid out.
+        if (w.currentPage() == CFilterWizard::Ethernet) {
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            CMaskEdit* mac = w.ethernetPage()->mac();
+            const int frame = mac->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, mac);
+            QVERIFY2(mac->fontMetrics().horizontalAdvance(mac->text()) <=
+                         mac->width() - 2 * frame - 4,
+                     qPrintable(mac->text()));
+        }
         QCOMPARE(w.nextButton()->isEnabled(), next);
         QCOMPARE(w.finishButton()->isEnabled(), finish);
         // The expression is shown, green when it compiles, red with

@@ -15,6 +15,11 @@ public:
     void setViewButtons(const QList<ViewButton>& b) override { buttons = b; }
     void setLinkSpeedText(const QString& text) override { linkSpeed = text; }
     void setViewStatusText(const QString& text) override { viewStatus = text; }
+    void setCaptureFilters(const QStringList& filters, int changeCommand) override {
+        captureFilters = filters;
+        filterCommand = changeCommand;
+        ++captureFilterCalls;
+    }
     void showStatusMessage(const QString& text, int) override { messages << text; }
     bool hasView(int templateId) const override { return views.contains(templateId); }
     void switchToViewLater(int templateId) override { switches << templateId; }
@@ -32,6 +37,9 @@ public:
     QString linkSpeed;
     QString viewStatus;
     QStringList messages;
+    QStringList captureFilters; ///< the filters last shown in the capture filter pane
+    int filterCommand = 0;      ///< the command a click on that pane sends
+    int captureFilterCalls = 0;
     QSet<int> views;            ///< the views hasView() reports
     QList<int> switches;        ///< the switches asked for, in order
     QList<int> startedSwitches; ///< the same, with Start given to the new view

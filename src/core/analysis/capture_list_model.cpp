@@ -106,6 +106,18 @@ int CaptureListModel::columnWidth(int column) {
     return column >= 0 && column < ColumnCount ? kColumns[column].width : 0;
 }
 
+QString CaptureListModel::timeTextPattern(TimeFormat format) {
+    switch (format) {
+    case TimeFormat::DateAndTime:
+        return QStringLiteral("0000-00-00 00:00:00.000000");
+    case TimeFormat::SinceFirstFrame:
+        return QStringLiteral("000000.000000");
+    case TimeFormat::AsCaptured:
+        break;
+    }
+    return QStringLiteral("0000000000:000000");
+}
+
 int CaptureListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_rows;
 }

@@ -54,6 +54,9 @@ public:
 
     /// Width in pixels of each column as the list first shows it.
     static int columnWidth(int column);
+    /// A text as long as the longest the "Time" column shows in `format`,
+    /// each of its digits ("0") standing for any digit.
+    static QString timeTextPattern(TimeFormat format);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

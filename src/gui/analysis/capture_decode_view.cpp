@@ -21,12 +21,14 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStyle>
 #include <QTextCursor>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -122,6 +124,9 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     connectPanes();
 
     m_model.setTimeFormat(TimeFormat(storedTimeFormat()));
+    fitTimeColumn();
+    m_session.setFilter(m_filter);
+    showCaptureFilter();
     m_scanTimer.setInterval(50);
     connect(&m_scanTimer, &QTimer::timeout, this, &CCaptureDecodeView::pollScan);
 
@@ -179,6 +184,19 @@ void CCaptureDecodeView::buildBars() {
     connect(m_filterBar, &QLineEdit::returnPressed, this,
             [this] { applyDisplayFilter(m_filterBar->text()); });
 
+    // The capture filter in use; a click on it runs the filter wizard. Queued:
+    // the new filter changes the label that sent the click.
+    m_captureFilterLabel = new QLabel(this);
+    m_captureFilterLabel->setTextFormat(Qt::RichText);
+    m_captureFilterLabel->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    m_captureFilterLabel->setWordWrap(true);
+    m_captureFilterLabel->setAccessibleName(QStringLiteral("Capture filter"));
+    m_captureFilterLabel->setToolTip(
+        QStringLiteral("The capture filter in use; click it to change it in the filter wizard"));
+    connect(
+        m_captureFilterLabel, &QLabel::linkActivated, this, [this] { filterCommand(); },
+        Qt::QueuedConnection);
+
     // Find: text in any column, from the current row on.
     m_findBar = new QLineEdit(this);
     m_findBar->setPlaceholderText(QStringLiteral(
@@ -220,6 +238,7 @@ void CCaptureDecodeView::buildLayout() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(2);
+    layout->addWidget(m_captureFilterLabel);
     layout->addWidget(m_filterBar);
     layout->addWidget(m_findBar);
     layout->addWidget(m_splitter, 1);
@@ -281,6 +300,8 @@ void CCaptureDecodeView::onInitialUpdate() {
 bool CCaptureDecodeView::start() {
     if (m_session.isRunning())
         return true;
+    m_session.setFilter(m_filter);
+    showCaptureFilter();
     if (!m_resume.begin(app::selectedAdapter())) {
         // Reading it again would list every frame twice.
         if (host())
@@ -291,7 +312,6 @@ bool CCaptureDecodeView::start() {
         setButtons();
         return false;
     }
-    m_session.setFilter(m_filter);
     // Read at every start, while nothing appends: a folder chosen meanwhile
     // serves the next spill.
     m_store.setSpillFolder(SettingsStore().string(setting::spillFolder));
@@ -341,6 +361,7 @@ bool CCaptureDecodeView::onViewCommand(int command) {
     case cmd::TimeDateAndTime:
     case cmd::TimeSinceFirstFrame:
         m_model.setTimeFormat(TimeFormat(command - cmd::TimeAsCaptured));
+        fitTimeColumn();
         return true;
     case cmd::AddressBookPlus:
         filterCommand();
@@ -386,6 +407,9 @@ void CCaptureDecodeView::tick() {
                 : QStringLiteral("Capture stopped: ") + m_session.loopError();
         // It stays until the next message.
         host()->showStatusMessage(text, 0);
+        m_displayFilterError = false;
+        // The capture has ended by itself: Start is offered again, not Stop.
+        stop();
     }
     updateStatusPane();
     reportSpillFailure();
@@ -436,10 +460,16 @@ bool CCaptureDecodeView::applyDisplayFilter(const QString& expression) {
     auto filter = std::make_unique<DisplayFilter>();
     QString error;
     if (!filter->compile(expression, &error)) {
-        if (host())
+        if (host()) {
             host()->showStatusMessage(QStringLiteral("Display filter: ") + error, 0);
+            m_displayFilterError = true;
+        }
         return false;
     }
+    // The reason a filter failed goes with it (Escape clears the bar).
+    if (m_displayFilterError && host())
+        host()->showStatusMessage(QString(), 0);
+    m_displayFilterError = false;
     cancelScan();
     if (filter->isEmpty()) {
         m_model.showAll();
@@ -573,6 +603,34 @@ void CCaptureDecodeView::restoreLayout() {
     m_splitter->restoreState(outer);
     m_lowerSplitter->restoreState(lower);
     m_list->horizontalHeader()->restoreState(columns);
+    // Kept widths may predate the time format in use.
+    fitTimeColumn();
+}
+
+void CCaptureDecodeView::fitTimeColumn() {
+    // Digits of a face need not be alike: the widest stands for every one.
+    const QFontMetrics fm(m_list->font());
+    int digit = 0;
+    for (char c = '0'; c <= '9'; ++c)
+        digit = std::max(digit, fm.horizontalAdvance(QLatin1Char(c)));
+    const QString pattern = CaptureListModel::timeTextPattern(m_model.timeFormat());
+    const int text =
+        fm.horizontalAdvance(pattern) +
+        int(pattern.count(QLatin1Char('0'))) * (digit - fm.horizontalAdvance(QLatin1Char('0')));
+    // The cell's text margins on both sides, its grid line and a little room.
+    const int margin =
+        m_list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_list) + 1;
+    const int needed = text + 2 * margin + 1 + 2;
+    if (m_list->columnWidth(CaptureListModel::Time) < needed)
+        m_list->setColumnWidth(CaptureListModel::Time, needed);
+}
+
+void CCaptureDecodeView::showCaptureFilter() {
+    const QString filter = m_session.filterText();
+    m_captureFilterLabel->setText(QStringLiteral("Capture filter: <a href=\"change\">%1</a>")
+                                      .arg(captureFilterText({filter}).toHtmlEscaped()));
+    if (host())
+        host()->setCaptureFilters({filter}, cmd::AddressBookPlus);
 }
 
 void CCaptureDecodeView::clearAll() {

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QSplitter;
@@ -64,6 +65,8 @@ public:
     bool applyDisplayFilter(const QString& expression);
     void waitForDisplayFilter();
     QLineEdit* displayFilterBar() const { return m_filterBar; }
+    /// The capture filter in use, above the list; its link runs the filter wizard.
+    QLabel* captureFilterLabel() const { return m_captureFilterLabel; }
     /// Selects the next (or previous) row, wrapping, with `text` in any column.
     bool find(const QString& text, bool forward);
     /// Selects frame `number` (from 1) when the list shows it.
@@ -118,6 +121,9 @@ private:
     void saveCommand();
     void goToFrameCommand();
     void updateStatusPane();
+    void showCaptureFilter();
+    /// Widens the Time column to the longest text of the time format in use.
+    void fitTimeColumn();
     /// Tells the operator, once per capture, why the store lost frames.
     void reportSpillFailure();
     void checkDisplayFilter(const QString& text);
@@ -138,7 +144,8 @@ private:
     QTimer m_timer;
     bool m_reportedEnd = false;
     bool m_toldSpillFailure = false;
-    qarsilo::FileResume m_resume; ///< what a new start of the file read last goes on from
+    bool m_displayFilterError = false; ///< the status bar shows why a display filter failed
+    qarsilo::FileResume m_resume;      ///< what a new start of the file read last goes on from
     std::function<QString(QWidget*)> m_saveChooser;
     std::function<qulonglong(QWidget*, qulonglong)> m_askFrameNumber;
 
@@ -159,6 +166,7 @@ private:
     QTreeWidget* m_tree = nullptr;
     QPlainTextEdit* m_dump = nullptr;
     QLineEdit* m_filterBar = nullptr;
+    QLabel* m_captureFilterLabel = nullptr;
     QLineEdit* m_findBar = nullptr;
     QSplitter* m_splitter = nullptr;
     QSplitter* m_lowerSplitter = nullptr;

@@ -14,6 +14,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const QString kNoMac = QStringLiteral("00:00:00:00:00:00");
@@ -123,7 +125,15 @@ CEthernetFilterPage::CEthernetFilterPage(QWidget* parent, NodePicker& picker)
     , m_mac(new CMaskEdit(this))
     , m_book(new QPushButton(QStringLiteral("Address Book"), this))
     , m_direction(directionList(this)) {
-    m_mac->setUp(QStringLiteral("99:99:99:99:99:99"), QStringLiteral("__:__:__:__:__:__"), kNoMac);
+    // A MAC address is hexadecimal: the letters a to f beside the mask's digits.
+    m_mac->setUp(CMaskEdit::kMacMask, CMaskEdit::kMacTemplate, kNoMac);
+    m_mac->setExtraCharacters(CMaskEdit::kHexLetters);
+    // Room for the widest address the field takes.
+    const QFontMetrics fm(m_mac->font());
+    int widest = 0;
+    for (QChar c : CMaskEdit::kHexLetters + QStringLiteral("0123456789"))
+        widest = std::max(widest, fm.horizontalAdvance(c));
+    m_mac->setMinimumWidth(12 * widest + 5 * fm.horizontalAdvance(QLatin1Char(':')) + 16);
 
     body()->addWidget(label("What type of Ethernet Traffic do you want ?", this));
     body()->addLayout(rowOf({m_all, m_broadcast, m_multicast}));
@@ -139,6 +149,11 @@ CEthernetFilterPage::CEthernetFilterPage(QWidget* parent, NodePicker& picker)
             [this](bool on) { onType(m_multicast, on, QStringLiteral("ether multicast")); });
     connect(m_book, &QPushButton::clicked, this, &CEthernetFilterPage::pick);
     connect(m_direction, &QComboBox::activated, this, &CEthernetFilterPage::chooseDirection);
+    // Once a direction is chosen, the expression follows every edit of the address.
+    connect(m_mac, &QLineEdit::textChanged, this, [this] {
+        if (m_directionChosen)
+            composeAddress();
+    });
 }
 
 void CEthernetFilterPage::setAddressEnabled(bool on) {
@@ -175,11 +190,16 @@ void CEthernetFilterPage::chooseDirection(int index) {
     if (index < 0 || index >= m_direction->count())
         return;
     m_direction->setCurrentIndex(index);
+    m_directionChosen = true;
+    composeAddress();
+}
+
+void CEthernetFilterPage::composeAddress() {
     const QString mac = m_mac->text();
     if (!mac.isEmpty() && mac.compare(kNoMac, Qt::CaseInsensitive) != 0 &&
         mac.compare(kBroadcastMac, Qt::CaseInsensitive) != 0)
         setState(false, true,
-                 QStringLiteral("ether ") + m_direction->itemText(index) + QLatin1Char(' ') + mac);
+                 QStringLiteral("ether ") + m_direction->currentText() + QLatin1Char(' ') + mac);
     else
         setState(false, false, QString());
 }

@@ -78,8 +78,11 @@ private:
     void onType(QCheckBox* box, bool on, const QString& expression);
     void pick();
     void setAddressEnabled(bool on);
+    /// The expression of the MAC address in the chosen direction.
+    void composeAddress();
 
     NodePicker& m_picker;
+    bool m_directionChosen = false;
     QCheckBox* m_all;
     QCheckBox* m_broadcast;
     QCheckBox* m_multicast;

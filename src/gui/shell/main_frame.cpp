@@ -30,6 +30,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -390,6 +391,49 @@ void CMainFrame::buildStatusBar() {
     m_viewStatusPane->hide();
     statusBar()->addPermanentWidget(m_viewStatusPane);
     statusBar()->addPermanentWidget(m_linkPane);
+    buildCaptureFilterPane();
+}
+
+void CMainFrame::buildCaptureFilterPane() {
+    // The filter the view's capture uses, before the view's own figures;
+    // hidden for views that capture nothing.
+    m_filterPane = new QLabel(this);
+    m_filterPane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_filterPane->setTextFormat(Qt::RichText);
+    m_filterPane->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    m_filterPane->hide();
+    statusBar()->insertPermanentWidget(1, m_filterPane); // after "Ready", the only other pane
+    // Queued: the command changes the pane that sent the click.
+    connect(
+        m_filterPane, &QLabel::linkActivated, this,
+        [this] {
+            if (m_filterCommand)
+                sendCommand(m_filterCommand);
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainFrame::setCaptureFilters(const QStringList& filters, int changeCommand) {
+    m_filterCommand = changeCommand;
+    const QString text = ::captureFilterText(filters);
+    // A long expression is cut short here and shown whole in the tooltip.
+    const QString shown = m_filterPane->fontMetrics().elidedText(text, Qt::ElideRight, 360);
+    const QString escaped = shown.toHtmlEscaped();
+    m_filterPane->setText(
+        QStringLiteral("Capture filter: ") +
+        (changeCommand ? QStringLiteral("<a href=\"change\">%1</a>").arg(escaped) : escaped));
+    m_filterPane->setToolTip(QStringLiteral("Capture filter: ") + text +
+                             (changeCommand ? QStringLiteral("\nClick to change it")
+                                            : QStringLiteral("\nSet by this window")));
+    m_filterPane->show();
+}
+
+QString CMainFrame::captureFilterText() const {
+    if (m_filterPane->isHidden())
+        return {};
+    QTextDocument doc;
+    doc.setHtml(m_filterPane->text());
+    return doc.toPlainText();
 }
 
 void CMainFrame::setViewStatusText(const QString& text) {
@@ -511,6 +555,7 @@ bool CMainFrame::switchToView(int templateId) {
     // start) shows the whole set, disabled, not the old view's buttons.
     setViewButtons(kDefaultViewButtons);
     setViewStatusText(QString());
+    m_filterPane->hide();
     next->initialUpdate(this);
     setCentralWidget(next);
     next->show();

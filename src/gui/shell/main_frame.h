@@ -85,6 +85,10 @@ public:
     static constexpr int kRecentFiles = 10;
     void setViewStatusText(const QString& text) override;
     QString viewStatusText() const;
+    void setCaptureFilters(const QStringList& filters, int changeCommand = 0) override;
+    /// The capture filter pane: "Capture filter: ..." while shown, empty while hidden.
+    QString captureFilterText() const;
+    QLabel* captureFilterPane() const { return m_filterPane; }
 
 protected:
     void moveEvent(QMoveEvent* event) override;
@@ -98,6 +102,7 @@ private:
     void buildMenu();
     void buildToolBars();
     void buildStatusBar();
+    void buildCaptureFilterPane();
     void handleCommand(int command);
     void popupMenu(int command, const QString& title);
     void showHelp(int command);
@@ -114,6 +119,8 @@ private:
     ViewRegistry m_registry;
     QMenu* m_recentMenu = nullptr;
     QLabel* m_viewStatusPane = nullptr;
+    QLabel* m_filterPane = nullptr;
+    int m_filterCommand = 0; ///< what a click on the capture filter pane sends
     CView* m_view = nullptr;
     std::map<int, QAction*> m_actions;
     std::map<int, QAction*> m_toolbarTwins; // toolbar buttons that share a menu command

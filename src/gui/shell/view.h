@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 /// One button of the view toolbar: the command it sends and the image it shows.
@@ -22,7 +23,13 @@ public:
     virtual void setLinkSpeedText(const QString& text) = 0;
     /// A permanent status bar pane of the view's own (frames stored, shown, dropped).
     virtual void setViewStatusText(const QString& text) = 0;
-    /// A message in the status bar's first pane for a while, then "Ready" again.
+    /// The status bar's capture filter pane: the filter of each capture the
+    /// view runs, in slot order (an empty one takes every frame). A click on
+    /// the pane sends `changeCommand` to the view when it is not 0 (the
+    /// view's own command that sets the filter). Shown until the next switch.
+    virtual void setCaptureFilters(const QStringList& filters, int changeCommand = 0) = 0;
+    /// A message in the status bar's first pane for a while, then "Ready" again
+    /// (at once for an empty text).
     virtual void showStatusMessage(const QString& text, int milliseconds = 5000) = 0;
     /// Whether the host can show views of that number.
     virtual bool hasView(int templateId) const = 0;
@@ -32,6 +39,16 @@ public:
     /// The same, then the new view gets Start as from its toolbar button.
     virtual void switchToViewAndStartLater(int templateId) = 0;
 };
+
+/// How the capture filter pane words the filters of a view's captures: each
+/// distinct one, "; " between them, or "none" when every capture takes every frame.
+inline QString captureFilterText(const QStringList& filters) {
+    QStringList shown;
+    for (const QString& f : filters)
+        if (!f.trimmed().isEmpty() && !shown.contains(f.trimmed()))
+            shown << f.trimmed();
+    return shown.isEmpty() ? QStringLiteral("none") : shown.join(QStringLiteral("; "));
+}
 
 /// A view of the main frame's client area. The frame shows exactly one at a
 /// time; a view lives from the switch that shows it until the next switch.

@@ -103,6 +103,8 @@ void CChartView::onInitialUpdate() {
         return; // the session has reported why; the window stays blank
     if (ViewHost* frame = host()) {
         frame->setLinkSpeedText(linkSpeedText(m_linkSpeed));
+        frame->setCaptureFilters(
+            {session(0).filterText(), m_sessionCount > 1 ? session(1).filterText() : QString()});
         frame->setViewButtons(
             {{cmd::BarGraph, viewimage::BarGraph}, {cmd::PieChart, viewimage::PieChart}});
     }

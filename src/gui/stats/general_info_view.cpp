@@ -165,6 +165,8 @@ void CGeneralInfoView::onInitialUpdate() {
     const QString link = linkSpeedText(m_stats.linkSpeed());
     if (host())
         host()->setLinkSpeedText(link);
+    if (host())
+        host()->setCaptureFilters({m_session.filterText()});
     for (QLabel* l : m_linkLabels)
         l->setText(link);
     start();

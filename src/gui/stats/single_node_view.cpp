@@ -200,6 +200,9 @@ bool CSingleNodeView::startCaptures() {
     m_haveFileSecond = false;
     session(kToSlot).setFilter(QStringLiteral("ether dst ") + text);
     session(kFromSlot).setFilter(QStringLiteral("ether src ") + text);
+    if (host())
+        host()->setCaptureFilters({session(kToSlot).filterText(), session(kFromSlot).filterText()},
+                                  cmd::AddressBookPlus);
     // From first, then To; one that fails leaves neither running.
     for (int slot : {kFromSlot, kToSlot})
         if (!session(slot).start().ok()) {

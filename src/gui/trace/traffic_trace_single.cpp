@@ -292,6 +292,8 @@ bool CTrafficTraceSingle::start() {
     m_model.setMonitored(*mac);
     m_model.resetCounts();
     m_session.setFilter(QStringLiteral("ether host ") + m_monitoredMac);
+    if (host())
+        host()->setCaptureFilters({m_session.filterText()});
     const CaptureStartResult result = m_session.start();
     if (result.ok()) {
         m_running = true;
