@@ -598,16 +598,6 @@ private Q_SLOTS:
         QCOMPARE(dlg.pickedNode().mac, picked);
     }
 
-    // The window opened from the menu is no picker: no hint, no buttons.
-    void browsingWindowHasNoPickButtons() {
-        store(m_file, sampleNodes());
-        CAddressBookDlg dlg(nullptr, m_file);
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QVERIFY(!dlg.pickHint()->isVisible());
-        QVERIFY(!dlg.pickButtons()->isVisible());
-    }
-
     // The title bar tells which book is open, never with its password.
     void titles_data() {
         QTest::addColumn<QString>("location");
@@ -628,13 +618,6 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QCOMPARE(addressBookTitle(location), title);
         QVERIFY(!addressBookTitle(location).contains(QLatin1String("s3cret")));
-    }
-
-    void titleNamesTheFile() {
-        store(m_file, sampleNodes());
-        CAddressBookDlg dlg(nullptr, m_file);
-        QCOMPARE(dlg.windowTitle(),
-                 QStringLiteral("Network Address Book - ") + QFileInfo(m_file).absoluteFilePath());
     }
 
     void contextMenus_data() {

@@ -59,25 +59,6 @@ bool writeFrames(const QString& path, const QList<QByteArray>& frames) {
     return true;
 }
 
-// An IPv4 frame between two MAC/IPv4 ends.
-QByteArray ipFrame(const QByteArray& srcMac, std::uint32_t srcIp, const QByteArray& dstMac,
-                   std::uint32_t dstIp) {
-    QByteArray f(60, '\0');
-    f.replace(0, 6, dstMac);
-    f.replace(6, 6, srcMac);
-    f[12] = '\x08';
-    f[14] = '\x45';
-    for (int i = 0; i < 4; ++i) {
-        f[26 + i] = static_cast<char>(srcIp >> (24 - 8 * i));
-        f[30 + i] = static_cast<char>(dstIp >> (24 - 8 * i));
-    }
-    return f;
-}
-
-QByteArray mac(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
-
 } // namespace
 
 class TestCliDiscover : public QObject {
@@ -190,45 +171,6 @@ private Q_SLOTS:
                         "Start Processing NetBios packets", "Clear duplicates from list"}));
         lines.remove(log, 5);
         QCOMPARE(lines, expected);
-    }
-
-    // A broadcast or multicast MAC (group bit set) is no station: no row.
-    void groupAddresses_data() {
-        QTest::addColumn<QByteArray>("mode");
-        QTest::addColumn<QList<QByteArray>>("frames");
-        QTest::addColumn<QStringList>("rows");
-        const QString date = QStringLiteral("14 Nov 2023, 22:13:20");
-        const QString station = QStringLiteral("-\t02:00:00:00:00:01\t10.0.0.1\t-\t-\t-\t") + date +
-                                QStringLiteral("\t10.0.0.0\t-");
-        QTest::newRow("ip broadcast") << QByteArray("ip")
-                                      << QList<QByteArray>{ipFrame(mac("020000000001"), 0x0A000001,
-                                                                   mac("ffffffffffff"), 0x0A0000FF)}
-                                      << QStringList{station};
-        QTest::newRow("ip multicast") << QByteArray("ip")
-                                      << QList<QByteArray>{ipFrame(mac("020000000001"), 0x0A000001,
-                                                                   mac("01005e0000fb"), 0x0A0000FB)}
-                                      << QStringList{station};
-        QByteArray fromGroup = datagram("PC", "WG");
-        fromGroup[6] = '\x03';
-        QTest::newRow("netbios from a group address")
-            << QByteArray("netbios") << QList<QByteArray>{fromGroup} << QStringList();
-    }
-    void groupAddresses() {
-        QFETCH(QByteArray, mode);
-        QFETCH(QList<QByteArray>, frames);
-        QFETCH(QStringList, rows);
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString file = dir.filePath(QStringLiteral("group.pcap"));
-        QVERIFY(writeFrames(file, frames));
-        QStringList args{QStringLiteral("discover"), file, QStringLiteral("--mode"),
-                         QString::fromLatin1(mode)};
-        if (mode == "ip")
-            args << QStringLiteral("--ranges") << QStringLiteral("10.0.0.0");
-        const ProcessResult r = runProcess(cliPath(), args);
-        QVERIFY2(r.exited && r.exitCode == 0, r.err.constData());
-        const QStringList lines = linesOf(r.out);
-        QCOMPARE(lines.mid(0, lines.indexOf(QStringLiteral("WORKGROUPS"))), rows);
     }
 
     void failures_data() {

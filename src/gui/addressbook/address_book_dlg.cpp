@@ -864,8 +864,9 @@ QString addressBookTitle(const QString& location) {
             : url.path(QUrl::FullyDecoded).mid(1);
     if (!url.isValid() || database.isEmpty())
         return title + shown;
+    // No host: the server's local socket, nothing worth naming.
     if (host.isEmpty())
-        host = QStringLiteral("localhost");
+        return title + database;
     if (!port.isEmpty())
         host += QLatin1Char(':') + port;
     return title + QStringLiteral("%1 on %2").arg(database, host);
