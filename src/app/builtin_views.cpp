@@ -18,7 +18,7 @@ namespace {
 
 // The windows that pick a node get the address book as their picker.
 PickedNode pickFromAddressBook(QWidget* parent) {
-    return runAddressBook(parent);
+    return runNodePicker(parent);
 }
 
 template <typename View> CView* withPicker(View* view, void (View::*set)(qarsilo::NodePicker)) {

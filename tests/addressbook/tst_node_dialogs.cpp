@@ -1,4 +1,5 @@
 #include "gui/addressbook/add_node_dlg.h"
+#include "gui/addressbook/book_location_dlg.h"
 #include "gui/addressbook/group_editor_dlg.h"
 #include "gui/addressbook/new_info_dlg.h"
 #include "gui/addressbook/node_info_dlg.h"
@@ -293,6 +294,56 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QTest::mouseClick(dlg.doneButton(), Qt::LeftButton);
         QVERIFY(!dlg.isVisible());
+    }
+
+    // "Browse..." beside the location: a file dialog for a book file that
+    // starts where the field points (nowhere for a server) and fills the field.
+    void bookLocationBrowse_data() {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<bool>("startsAtCurrent");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("file chosen") << QStringLiteral("old.mdb") << QStringLiteral("new.mdb")
+                                     << true << QStringLiteral("new.mdb");
+        QTest::newRow("cancelled keeps the text")
+            << QStringLiteral("old.mdb") << QString() << true << QStringLiteral("old.mdb");
+        QTest::newRow("from a server URL")
+            << QStringLiteral("postgresql://u:pw@db.example/book") << QStringLiteral("new.mdb")
+            << false << QStringLiteral("new.mdb");
+    }
+
+    void bookLocationBrowse() {
+        QFETCH(QString, current);
+        QFETCH(QString, chosen);
+        QFETCH(bool, startsAtCurrent);
+        QFETCH(QString, after);
+        const QString currentPath =
+            current.contains(QLatin1String("://")) ? current : m_dir->filePath(current);
+        const QString chosenPath = chosen.isEmpty() ? chosen : m_dir->filePath(chosen);
+        const QString afterPath =
+            after.contains(QLatin1String("://")) ? after : m_dir->filePath(after);
+        QString startedAt = QStringLiteral("(not asked)");
+        CBookLocationDlg::setFileChooser([&](QWidget*, const QString& start) {
+            startedAt = start;
+            return chosenPath;
+        });
+        CBookLocationDlg dlg(nullptr, currentPath);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QPushButton* browse = nullptr;
+        for (QPushButton* b : dlg.findChildren<QPushButton*>())
+            if (b->text() == QStringLiteral("&Browse..."))
+                browse = b;
+        QVERIFY(browse && browse->isVisible());
+        // Beside the field, neither clipped nor covering it.
+        const QRect field = dlg.field()->geometry();
+        QVERIFY(!field.intersects(browse->geometry()));
+        QVERIFY(browse->width() >= browse->sizeHint().width());
+        QTest::mouseClick(browse, Qt::LeftButton);
+        CBookLocationDlg::setFileChooser({});
+        QCOMPARE(startedAt, startsAtCurrent ? currentPath : QString());
+        QCOMPARE(dlg.field()->text(), afterPath);
+        QVERIFY(dlg.isVisible());
     }
 
 private:

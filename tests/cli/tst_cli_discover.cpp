@@ -83,8 +83,7 @@ private Q_SLOTS:
             << words({"tcpdump__eapon1.pcap", "--mode=ip", "--ranges", "192.168.1.0,169.254.67.0"})
             << words({"-\t00:04:23:57:a5:7a\t192.168.1.249\t-\t-\t-\t23 Mar 2004, "
                       "15:17:28\t192.168.1.0\t-",
-                      "-\tff:ff:ff:ff:ff:ff\t192.168.1.255\t-\t-\t-\t23 Mar 2004, "
-                      "15:17:28\t192.168.1.0\t-",
+                      // the broadcast address 192.168.1.255 (ff:ff:ff:ff:ff:ff) is no node
                       "-\t00:0d:88:4f:25:91\t192.168.1.1\t-\t-\t-\t23 Mar 2004, "
                       "15:17:35\t192.168.1.0\t-",
                       "-\t00:04:23:57:a5:7a\t169.254.67.194\t-\t-\t-\t23 Mar 2004, "

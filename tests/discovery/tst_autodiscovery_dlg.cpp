@@ -17,6 +17,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
@@ -194,15 +195,61 @@ private Q_SLOTS:
             QCOMPARE(shown.caption, caption);
             QVERIFY(shown.text.contains(QLatin1String("192.168.1.249")));
             QVERIFY(shown.text.contains(kMac));
+            // The cause the row's tooltip and the log give.
+            QVERIFY2(shown.text.contains(QLatin1String("(likely cause: the station assigned "
+                                                       "itself an address in 169.254.0.0/16")),
+                     qPrintable(shown.text));
+            if (mark != QLatin1String("-"))
+                QVERIFY(shown.text.contains(dlg.nodeToolTip(marked, CellType)));
         }
         if (ip) {
-            // Local ends only: the router and the broadcast address stay, multicast goes.
+            // Local ends of stations only: the router stays; the broadcast
+            // address (ff:ff:ff:ff:ff:ff at 192.168.1.255) is no station.
             QCOMPARE(column(dlg.nodeList(), CellMac),
-                     words({"00:04:23:57:a5:7a", "ff:ff:ff:ff:ff:ff", "00:0d:88:4f:25:91",
-                            "00:04:23:57:a5:7a"}));
+                     words({"00:04:23:57:a5:7a", "00:0d:88:4f:25:91", "00:04:23:57:a5:7a"}));
             QVERIFY(dlg.workgroupList()->isHidden());
             QVERIFY(plainLog(dlg).contains(QStringLiteral("Local IP subnet filter list: ")));
         }
+    }
+
+    // A larger window gives its room to the lists: the last column takes what
+    // the others leave. The widths kept on closing are the columns' own.
+    void columnsUseTheRoom_data() {
+        QTest::addColumn<int>("list");
+        QTest::newRow("nodes") << int(CAutodiscoveryDlg::kNodeListId);
+        QTest::newRow("workgroups") << int(CAutodiscoveryDlg::kWorkgroupListId);
+        QTest::newRow("subnets") << int(CAutodiscoveryDlg::kSubnetListId);
+    }
+    void columnsUseTheRoom() {
+        QFETCH(int, list);
+        const QString columns = list == CAutodiscoveryDlg::kNodeListId ? kDiscoveryNodeColumns
+                                : list == CAutodiscoveryDlg::kWorkgroupListId
+                                    ? kDiscoveryWorkgroupColumns
+                                    : kDiscoverySubnetColumns;
+        const auto keptWidths = [&] {
+            CReportList fresh(list);
+            fresh.declareColumns(columns);
+            QList<int> widths;
+            for (int c = 0; c < fresh.reportModel()->columnCount(); ++c)
+                widths << fresh.columnWidth(c);
+            return widths;
+        };
+        const QList<int> before = keptWidths();
+        CAutodiscoveryDlg dlg(nullptr, m_file);
+        CReportList* l = list == CAutodiscoveryDlg::kNodeListId        ? dlg.nodeList()
+                         : list == CAutodiscoveryDlg::kWorkgroupListId ? dlg.workgroupList()
+                                                                       : dlg.subnetList();
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        for (const QSize size : {QSize(1700, 1100), QSize(2400, 1400)}) {
+            dlg.resize(size);
+            QTRY_COMPARE(dlg.size(), size);
+            QCoreApplication::processEvents();
+            // No empty band right of the last column.
+            QCOMPARE(l->horizontalHeader()->length(), l->viewport()->width());
+        }
+        dlg.reject();
+        QCOMPARE(keptWidths(), before);
     }
 
     // IP listening needs local ranges; mode changes and saves wait for Stop.

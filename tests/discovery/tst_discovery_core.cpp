@@ -473,6 +473,73 @@ private Q_SLOTS:
         store.setWatchedRanges({});
     }
 
+    // A broadcast or multicast MAC (group bit set) names no station: no end
+    // or datagram of one becomes a node, whether it was buffered or handed
+    // to the local-range selection.
+    void groupAddressesAreNoNodes_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("throughStore");
+        QTest::addColumn<QByteArray>("groupMac");
+        QTest::addColumn<QStringList>("macs");
+        const int ip = int(DiscoveryMode::Ip);
+        const QStringList station = words({"02:00:00:00:00:01"});
+        QTest::newRow("buffered broadcast end")
+            << ip << true << QByteArray::fromHex("ffffffffffff") << station;
+        QTest::newRow("buffered multicast end")
+            << ip << true << QByteArray::fromHex("01005e0000fb") << station;
+        QTest::newRow("selected broadcast end")
+            << ip << false << QByteArray::fromHex("ffffffffffff") << station;
+        QTest::newRow("selected multicast end")
+            << ip << false << QByteArray::fromHex("333300000001") << station;
+        QTest::newRow("netbios datagram from a group address")
+            << int(DiscoveryMode::NetBios) << true << QByteArray::fromHex("030000000001")
+            << QStringList();
+    }
+    void groupAddressesAreNoNodes() {
+        QFETCH(int, mode);
+        QFETCH(bool, throughStore);
+        QFETCH(QByteArray, groupMac);
+        QFETCH(QStringList, macs);
+        DiscoveryStore& store = DiscoveryStore::instance();
+        store.setMode(DiscoveryMode(mode));
+        store.setWatchedRanges(words({"10.0.0.0"}));
+        QList<DiscoveredNode> nodes;
+        if (mode == int(DiscoveryMode::NetBios)) {
+            QByteArray f = netbiosFrame(1, ipOf(10, 0, 0, 1), encodeNetbiosName("PC", 0),
+                                        encodeNetbiosName("WG", 0));
+            f.replace(6, 6, groupMac);
+            store.handleFrame(reinterpret_cast<const std::uint8_t*>(f.constData()),
+                              std::size_t(f.size()), 1000);
+            for (const NetbiosRecord& r : store.takeNetbios())
+                nodes << netbiosNode(r);
+        } else if (throughStore) {
+            QByteArray f(60, '\0');
+            f.replace(0, 6, groupMac);
+            f.replace(6, 6, QByteArray::fromHex("020000000001"));
+            f[12] = '\x08';
+            f[14] = '\x45';
+            for (int i = 0; i < 4; ++i) {
+                f[26 + i] = char(ipOf(10, 0, 0, 1) >> (24 - 8 * i));
+                f[30 + i] = char(ipOf(10, 0, 0, 255) >> (24 - 8 * i));
+            }
+            store.handleFrame(reinterpret_cast<const std::uint8_t*>(f.constData()), 60, 1000);
+            const IpBuffer b = store.takeIp();
+            QCOMPARE(b.frames, 1LL);
+            nodes = selectLocalNodes(b.ends, words({"10.0.0.0"}));
+        } else {
+            IpEnd group = end(0, ipOf(10, 0, 0, 255));
+            std::copy(groupMac.cbegin(), groupMac.cend(), group.mac.begin());
+            IpEnd station = end(1, ipOf(10, 0, 0, 1));
+            station.mac = {2, 0, 0, 0, 0, 1};
+            nodes = selectLocalNodes({station, group}, words({"10.0.0.0"}));
+        }
+        store.setWatchedRanges({});
+        QStringList got;
+        for (const DiscoveredNode& n : nodes)
+            got << discoveryMacText(n.mac);
+        QCOMPARE(got, macs);
+    }
+
     void bufferBoundIsCounted() {
         DiscoveryStore& store = DiscoveryStore::instance();
         store.setMode(DiscoveryMode::Ip);

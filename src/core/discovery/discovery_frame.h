@@ -24,6 +24,12 @@ constexpr std::uint64_t macKey(const MacBytes& mac) {
     return key;
 }
 
+/// Whether `mac` is a broadcast or multicast address (the group bit, the
+/// lowest bit of the first byte): such an address names no station.
+constexpr bool isGroupMac(const MacBytes& mac) {
+    return (mac[0] & 1) != 0;
+}
+
 /// The capture filter text of a mode.
 QString discoveryFilter(DiscoveryMode mode);
 

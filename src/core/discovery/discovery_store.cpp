@@ -24,7 +24,9 @@ void DiscoveryStore::handleFrame(const std::uint8_t* bytes, std::size_t length,
             m_workgroupSet.insert(s->workgroup);
             m_workgroups.append(s->workgroup);
         }
-        m_netbios.push_back({std::move(*s), seconds});
+        // A group address is no station's: the datagram names none.
+        if (!isGroupMac(s->mac))
+            m_netbios.push_back({std::move(*s), seconds});
         return;
     }
     const std::optional<IpSighting> s = parseIpFrame(bytes, length);
@@ -38,6 +40,9 @@ void DiscoveryStore::handleFrame(const std::uint8_t* bytes, std::size_t length,
 }
 
 void DiscoveryStore::addEnd(const MacBytes& mac, std::uint32_t ip, std::uint32_t time) {
+    // Broadcast and multicast ends never become nodes: they need no room.
+    if (isGroupMac(mac))
+        return;
     if (!m_watched.isEmpty() && !m_watched.contains(ip & 0xFFFFFF00u))
         return;
     const auto [it, isNew] = m_lastIp.try_emplace(macKey(mac), ip);

@@ -47,7 +47,8 @@ struct IpBuffer {
 /// end whose MAC was last buffered with the same address is not buffered again:
 /// the duplicate pass after Stop would delete that row whatever the local
 /// ranges are, so the rows after Stop stay the same while memory grows only
-/// when a station changes address.
+/// when a station changes address. Broadcast and multicast MACs are never
+/// buffered (in either mode): they name no station.
 class DiscoveryStore {
 public:
     static DiscoveryStore& instance();

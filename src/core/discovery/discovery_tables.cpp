@@ -66,6 +66,9 @@ QList<DiscoveredNode> selectLocalNodes(const IpEnds& ends, const QStringList& fi
         ++listed[f];
     QHash<std::uint32_t, int> copies;
     for (const IpEnd& e : ends) {
+        // A broadcast or multicast address is no station.
+        if (isGroupMac(e.mac))
+            continue;
         const std::uint32_t net = e.ip & 0xFFFFFF00u;
         auto it = copies.find(net);
         if (it == copies.end())

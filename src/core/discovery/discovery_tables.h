@@ -42,6 +42,7 @@ bool isRangeText(const QString& text);
 
 /// The local-range selection: for each end, one row per filter entry equal to
 /// its subnet text (source before destination, as the ends are buffered).
+/// Ends of a broadcast or multicast MAC give no row.
 QList<DiscoveredNode> selectLocalNodes(const IpEnds& ends, const QStringList& filter);
 
 /// A contradiction the duplicate pass found: two rows of one MAC, `earlier`

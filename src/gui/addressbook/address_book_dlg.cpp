@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -21,12 +22,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSet>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
+#include <QUrlQuery>
 #include <QVBoxLayout>
 #include <climits>
 
@@ -216,7 +220,7 @@ CAddressBookDlg::CAddressBookDlg(QWidget* parent, QString fileName)
     , m_db(std::move(fileName))
     , m_runDialog([](QDialog& d) { return d.exec(); })
     , m_pagedFrom(pagedFrom()) {
-    setWindowTitle(QStringLiteral("Network Address Book"));
+    setWindowTitle(addressBookTitle(m_db.fileName()));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
     setSizeGripEnabled(true);
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
@@ -268,10 +272,31 @@ CAddressBookDlg::CAddressBookDlg(QWidget* parent, QString fileName)
         bandLayout->addWidget(b);
     bandLayout->addStretch(1);
 
+    // Shown only when the window picks a node for another one.
+    m_pickHint =
+        new QLabel(QStringLiteral("Double-click a station, or select it and press OK"), this);
+    m_pickHint->setWordWrap(true);
+    m_pickButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    // Enter in the search fields searches; it must not close the window.
+    for (QAbstractButton* b : m_pickButtons->buttons())
+        if (auto* push = qobject_cast<QPushButton*>(b))
+            push->setAutoDefault(false);
+    connect(m_pickButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(m_pickButtons, &QDialogButtonBox::rejected, this, [this] {
+        m_cancelled = true;
+        reject();
+    });
+    m_pickHint->hide();
+    m_pickButtons->hide();
+    auto* pickRow = new QHBoxLayout;
+    pickRow->addWidget(m_pickHint, 1);
+    pickRow->addWidget(m_pickButtons);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(band);
     layout->addLayout(searchRow);
     layout->addWidget(splitter, 1);
+    layout->addLayout(pickRow);
     resize(880, 650);
 
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &CAddressBookDlg::onTreeSelection);
@@ -768,11 +793,18 @@ void CAddressBookDlg::showTreeMenu(const QPoint& pos) {
     popup(menu, m_tree->viewport()->mapToGlobal(pos));
 }
 
+void CAddressBookDlg::setPicking(bool picking) {
+    m_picking = picking;
+    m_pickHint->setVisible(picking);
+    m_pickButtons->setVisible(picking);
+}
+
 void CAddressBookDlg::done(int result) {
     // The caller reads the picked node after the modal run: the first
-    // selected row, or "none".
+    // selected row, or "none" (also after Cancel).
     m_picked = PickedNode();
-    const QList<int> rows = m_list->selectedRowNumbers();
+    const QList<int> rows = m_cancelled ? QList<int>() : m_list->selectedRowNumbers();
+    m_cancelled = false;
     if (!rows.isEmpty()) {
         m_picked.mac = m_list->text(rows.first(), kMacColumn);
         m_picked.ip = m_list->text(rows.first(), kIpColumn);
@@ -791,10 +823,51 @@ void CAddressBookDlg::printList() {
     printer.print(*m_list, this);
 }
 
-PickedNode runAddressBook(QWidget* parent, int* result) {
+namespace {
+
+PickedNode runBook(QWidget* parent, int* result, bool picking) {
     CAddressBookDlg dlg(parent);
+    dlg.setPicking(picking);
     const int r = dlg.exec();
     if (result)
         *result = r;
     return dlg.pickedNode();
+}
+
+} // namespace
+
+PickedNode runAddressBook(QWidget* parent, int* result) {
+    return runBook(parent, result, false);
+}
+
+PickedNode runNodePicker(QWidget* parent, int* result) {
+    return runBook(parent, result, true);
+}
+
+QString addressBookTitle(const QString& location) {
+    const QString title = QStringLiteral("Network Address Book - ");
+    // Read from the shown form only: whatever is parsed holds no password.
+    const QString shown = AddressDatabase::displayLocation(location);
+    if (!AddressDatabase::isServerLocation(location))
+        return title + shown;
+    const QUrl url(shown);
+    const QUrlQuery query(url);
+    QString host = query.hasQueryItem(QStringLiteral("host"))
+                       ? query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded)
+                       : url.host(QUrl::FullyDecoded);
+    const QString port = query.hasQueryItem(QStringLiteral("port"))
+                             ? query.queryItemValue(QStringLiteral("port"))
+                             : (url.port() > 0 ? QString::number(url.port()) : QString());
+    const QString database =
+        query.hasQueryItem(QStringLiteral("dbname"))
+            ? query.queryItemValue(QStringLiteral("dbname"), QUrl::FullyDecoded)
+            : url.path(QUrl::FullyDecoded).mid(1);
+    if (!url.isValid() || database.isEmpty())
+        return title + shown;
+    // No host: the server's local socket, nothing worth naming.
+    if (host.isEmpty())
+        return title + database;
+    if (!port.isEmpty())
+        host += QLatin1Char(':') + port;
+    return title + QStringLiteral("%1 on %2").arg(database, host);
 }

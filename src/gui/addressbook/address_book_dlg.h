@@ -13,6 +13,8 @@
 class CIpAddressEdit;
 class CListPrint;
 class CReportList;
+class QDialogButtonBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QToolButton;
@@ -54,6 +56,13 @@ public:
 
     /// Set when the window closes.
     PickedNode pickedNode() const { return m_picked; }
+
+    /// As a picker the window says how to pick and offers OK and Cancel;
+    /// Cancel picks nothing.
+    void setPicking(bool picking);
+    bool picking() const { return m_picking; }
+    QLabel* pickHint() const { return m_pickHint; }
+    QDialogButtonBox* pickButtons() const { return m_pickButtons; }
 
     CReportList* list() const { return m_list; }
     QTreeWidget* tree() const { return m_tree; }
@@ -123,6 +132,10 @@ private:
     DialogRunner m_runDialog;
     std::function<void(CListPrint&)> m_printSetup;
     PickedNode m_picked;
+    bool m_picking = false;
+    bool m_cancelled = false;
+    QLabel* m_pickHint = nullptr;
+    QDialogButtonBox* m_pickButtons = nullptr;
     /// What the list shows now.
     qarsilo::NodeFilter m_shown;
     /// The paged listing: shown now, and the table's stamp when counted.
@@ -138,3 +151,9 @@ private:
 /// Runs the address book modally over `parent` and returns the picked node;
 /// `result` receives the dialog's result when given.
 PickedNode runAddressBook(QWidget* parent, int* result = nullptr);
+/// The same as a picker (setPicking): for the windows that pick a node.
+PickedNode runNodePicker(QWidget* parent, int* result = nullptr);
+
+/// The window's title for the book at `location`: the file's path, or the
+/// server and database of a postgresql:// URL; never a password.
+QString addressBookTitle(const QString& location);

@@ -4,6 +4,7 @@
 #include <functional>
 
 class QLineEdit;
+class QPushButton;
 
 namespace qarsilo {
 class SettingsStore;
@@ -21,11 +22,20 @@ public:
 
     QString location() const;
     QLineEdit* field() const { return m_field; }
+    QPushButton* browseButton() const { return m_browse; }
+
+    /// Asks for a book file, starting from `current`; empty when cancelled.
+    /// Replaceable so tests never block on a file dialog; empty: the file dialog.
+    using FileChooser = std::function<QString(QWidget* parent, const QString& current)>;
+    static void setFileChooser(FileChooser chooser);
+    /// "Browse...": puts the chosen file in the field.
+    void browse();
 
     void accept() override;
 
 private:
     QLineEdit* m_field = nullptr;
+    QPushButton* m_browse = nullptr;
 };
 
 /// Runs the dialog with the value in `settings` (`run` runs it modally;

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -132,6 +133,9 @@ CAutodiscoveryDlg::CAutodiscoveryDlg(QWidget* parent, QString fileName)
         auto* l = new CReportList(id, this);
         l->setSelectionMode(QAbstractItemView::ExtendedSelection);
         l->declareColumns(columns);
+        // The last column takes the room a larger window gives; the widths
+        // kept on closing stay those the columns have without it (done()).
+        l->horizontalHeader()->setStretchLastSection(true);
         return l;
     };
     m_nodes = makeList(kNodeListId, kDiscoveryNodeColumns);
@@ -477,18 +481,20 @@ void CAutodiscoveryDlg::clearDuplicateRows() {
     const bool ip = m_mode == DiscoveryMode::Ip;
     const bool warn = ip ? m_warnRouter->isChecked() : m_warnVirus->isChecked();
     const QList<DiscoveryConflict> conflicts = clearDuplicates(
-        rows, m_mode, [ip, warn](const DiscoveredNode& earlier, const DiscoveredNode& later) {
+        rows, m_mode, [this, ip, warn](const DiscoveredNode& earlier, const DiscoveredNode& later) {
             if (!warn)
                 return true;
+            // The box tells the cause the row's tooltip and the log give.
+            const QString cause = QStringLiteral("\n") + describeConflict(earlier, later, m_mode);
             if (!ip) {
-                MessageService::message(virusWarningText(earlier, later),
+                MessageService::message(virusWarningText(earlier, later) + cause,
                                         QStringLiteral("Virus warning"),
                                         MessageService::Icon::Warning);
                 return true;
             }
             return MessageService::instance().show(
-                       routerQuestionText(earlier, later), QStringLiteral("Router /MultiIP"),
-                       MessageService::Icon::Question,
+                       routerQuestionText(earlier, later) + cause,
+                       QStringLiteral("Router /MultiIP"), MessageService::Icon::Question,
                        MessageService::Buttons::YesNo) == MessageService::Answer::Yes;
         });
     setNodes(rows);
@@ -634,8 +640,14 @@ void CAutodiscoveryDlg::done(int result) {
     // What was found stays in the buffer and the seen lists.
     endCapture();
     m_timer.stop();
-    for (const CReportList* list : {m_nodes, m_workgroups, m_subnets})
+    for (CReportList* list : {m_nodes, m_workgroups, m_subnets}) {
+        // Kept without the stretch: the last column's own width, not the room
+        // this window happened to give it.
+        QHeaderView* header = list->horizontalHeader();
+        header->setStretchLastSection(false);
         list->saveWidths();
+        header->setStretchLastSection(true);
+    }
     QDialog::done(result);
 }
 
