@@ -370,6 +370,37 @@ private Q_SLOTS:
         QCOMPARE(board.sideNodeRect(slot), QRect());
     }
 
+    // A path drawn later (a new frame on its slot, or white when its node
+    // ages out) never runs through another node's label.
+    void pathsStayUnderLabels_data() {
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<quint32>("rgb");
+        for (int slot = 0; slot < kTraceSlots; ++slot) {
+            QTest::addRow("slot %d in green", slot) << slot << quint32(0x00C000);
+            QTest::addRow("slot %d erased", slot) << slot << quint32(0xFFFFFF);
+        }
+    }
+
+    void pathsStayUnderLabels() {
+        QFETCH(int, slot);
+        QFETCH(quint32, rgb);
+        TraceBoard board(QSize(596, 656));
+        for (int s = 0; s < kTraceSlots; ++s) {
+            board.drawPath(s, 0x0000C0);
+            board.drawSideNode(s,
+                               QStringLiteral("02:00:00:00:01:%1").arg(s, 2, 16, QLatin1Char('0')));
+        }
+        const QImage before = board.image();
+        board.drawPath(slot, rgb);
+        for (int s = 0; s < kTraceSlots; ++s) {
+            if (s == slot)
+                continue;
+            for (const QRect& part :
+                 {board.sideNodeLabelRect(s), traceSideNodeArea(board.centre(), s)})
+                QCOMPARE(board.image().copy(part), before.copy(part));
+        }
+    }
+
     void macAddresses_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("parsed"); // empty: refused

@@ -194,6 +194,7 @@ QRect TraceBoard::takeChanged() {
 void TraceBoard::clear() {
     m_image.fill(Qt::white);
     m_nodeRects = {};
+    m_labelRects = {};
     m_labels = {};
     m_centreLabel = QRect();
     changed(QRect(QPoint(0, 0), m_size));
@@ -203,10 +204,24 @@ void TraceBoard::drawPath(int slot, std::uint32_t rgb) {
     const QPolygon path = traceSlotPath(m_centre, slot);
     if (path.isEmpty())
         return;
-    QPainter p(&m_image);
-    p.setPen(QPen(colour(rgb), 2, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
-    p.drawPolyline(path);
+    {
+        QPainter p(&m_image);
+        p.setPen(QPen(colour(rgb), 2, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+        p.drawPolyline(path);
+    }
     changed(path.boundingRect().adjusted(-2, -2, 2, 2));
+    // Nodes stay above the paths: a neighbour's label that this path runs
+    // through is drawn again over it.
+    for (int other = 0; other < kTraceSlots; ++other) {
+        const QRect area = m_nodeRects[static_cast<std::size_t>(other)];
+        if (other == slot || area.isEmpty())
+            continue;
+        for (int i = 0; i + 1 < path.size(); ++i)
+            if (QRect(path[i], path[i + 1]).normalized().adjusted(-2, -2, 2, 2).intersects(area)) {
+                stampSideNode(other);
+                break;
+            }
+    }
 }
 
 void TraceBoard::eraseSideNode(int slot) {
@@ -218,11 +233,16 @@ void TraceBoard::eraseSideNode(int slot) {
     p.fillRect(area, Qt::white);
     changed(area);
     m_nodeRects[s] = QRect();
+    m_labelRects[s] = QRect();
     m_labels[s].clear();
 }
 
 QRect TraceBoard::sideNodeRect(int slot) const {
     return validSlot(slot) ? m_nodeRects[static_cast<std::size_t>(slot)] : QRect();
+}
+
+QRect TraceBoard::sideNodeLabelRect(int slot) const {
+    return validSlot(slot) ? m_labelRects[static_cast<std::size_t>(slot)] : QRect();
 }
 
 QString TraceBoard::labelAt(QPoint point) const {
@@ -236,6 +256,12 @@ void TraceBoard::drawSideNode(int slot, const QString& label) {
     if (!validSlot(slot))
         return;
     eraseSideNode(slot);
+    const auto s = static_cast<std::size_t>(slot);
+    m_labels[s] = label;
+    m_nodeRects[s] = stampSideNode(slot);
+}
+
+QRect TraceBoard::stampSideNode(int slot) {
     const QPoint place = traceSlotPlace(m_centre, slot);
     const QRect icon = traceSideNodeArea(m_centre, slot);
     {
@@ -243,19 +269,18 @@ void TraceBoard::drawSideNode(int slot, const QString& label) {
         p.drawImage(icon.topLeft(), m_sideIcon);
     }
     changed(icon);
-    const QRect text = drawLabel(place.x(), place.y() + 8, label, 200);
     const auto s = static_cast<std::size_t>(slot);
-    m_nodeRects[s] = icon | text;
-    m_labels[s] = label;
+    m_labelRects[s] = drawLabel(place.x(), place.y() + 8, m_labels[s], 200, kTraceLabelMax);
+    return icon | m_labelRects[s];
 }
 
-QRect TraceBoard::drawLabel(int centreX, int top, const QString& text, int weight) {
+QRect TraceBoard::drawLabel(int centreX, int top, const QString& text, int weight, int maxWidth) {
     if (text.isEmpty())
         return {};
     const QFont font = boardFont(12, weight);
     const QFontMetrics metrics(font);
-    const QString shown = metrics.horizontalAdvance(text) > kTraceLabelMax
-                              ? metrics.elidedText(text, Qt::ElideMiddle, kTraceLabelMax)
+    const QString shown = metrics.horizontalAdvance(text) > maxWidth
+                              ? metrics.elidedText(text, Qt::ElideMiddle, maxWidth)
                               : text;
     // One pixel each side: antialiased ink may reach past the advance.
     const int w = std::min(metrics.horizontalAdvance(shown) + 2, m_size.width());
@@ -283,7 +308,9 @@ void TraceBoard::drawHeader(const QString& statusText, const QString& centreLabe
         p.fillRect(m_centreLabel, Qt::white);
     }
     changed(m_centreLabel);
-    m_centreLabel = drawLabel(m_centre.x(), m_centre.y() + 16, centreLabel, 600);
+    // The middle has room for a longer label than the places around it.
+    m_centreLabel =
+        drawLabel(m_centre.x(), m_centre.y() + 16, centreLabel, 600, kTraceCentreLabelMax);
     writeStatus(QStringLiteral("Monitoring: %1 ").arg(statusText));
 }
 

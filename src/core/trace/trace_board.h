@@ -20,6 +20,8 @@ inline constexpr int kTraceStep = kTraceRadius / 47;
 inline constexpr int kTraceSlots = 16;
 /// Labels wider than this are elided in the middle.
 inline constexpr int kTraceLabelMax = 119;
+/// The monitored node's label, under the middle, may be wider.
+inline constexpr int kTraceCentreLabelMax = 200;
 
 enum class TraceDirection : std::uint8_t { Out, In };
 
@@ -70,6 +72,8 @@ public:
     void eraseSideNode(int slot);
     /// What `slot`'s node covers now (icon and label); empty when none.
     QRect sideNodeRect(int slot) const;
+    /// The part of it the label covers.
+    QRect sideNodeLabelRect(int slot) const;
     /// The full label of the side node drawn at `point` (for a tooltip).
     QString labelAt(QPoint point) const;
     /// The monitored node's icon, `centreLabel` under it and the status line
@@ -84,9 +88,11 @@ public:
     QRect takeChanged();
 
 private:
-    /// Draws `text` centred on `centreX` below `top`, elided to the label
-    /// width and kept inside the board; returns the rectangle it covers.
-    QRect drawLabel(int centreX, int top, const QString& text, int weight);
+    /// Draws `text` centred on `centreX` below `top`, elided to `maxWidth`
+    /// and kept inside the board; returns the rectangle it covers.
+    QRect drawLabel(int centreX, int top, const QString& text, int weight, int maxWidth);
+    /// Draws `slot`'s icon and stored label; returns what they cover.
+    QRect stampSideNode(int slot);
     void changed(const QRect& r) { m_changed |= r; }
 
     QSize m_size;
@@ -96,6 +102,7 @@ private:
     QImage m_sideIcon;
     QRect m_changed;
     std::array<QRect, kTraceSlots> m_nodeRects{};
+    std::array<QRect, kTraceSlots> m_labelRects{};
     std::array<QString, kTraceSlots> m_labels{};
     QRect m_centreLabel;
 };
