@@ -23,7 +23,8 @@ class QToolButton;
 class CMainFrame : public QMainWindow, public ViewHost {
     Q_OBJECT
 public:
-    /// Width and height of the frame; it cannot be resized.
+    /// Width and height of the frame until the operator resizes it (the size,
+    /// and whether it is maximized, are kept between runs).
     static constexpr int kWidth = 1024;
     static constexpr int kHeight = 768;
 
@@ -88,6 +89,8 @@ public:
 
 protected:
     void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     /// A capture file dropped on the window opens as File > Open Capture File does.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -110,6 +113,8 @@ private:
     static void rememberRecentFile(const QString& path);
     void fillRecentMenu();
     void restorePosition();
+    void restoreSize();
+    bool isNormalSized() const;
 
     ViewRegistry m_registry;
     QMenu* m_recentMenu = nullptr;
