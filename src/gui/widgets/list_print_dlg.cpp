@@ -22,7 +22,12 @@ namespace {
 QComboBox* fontList(const QString& stored, QWidget* parent) {
     auto* list = new QComboBox(parent);
     list->addItems(QFontDatabase::families());
-    const int at = list->findText(stored, Qt::MatchFixedString);
+    int at = list->findText(stored, Qt::MatchFixedString);
+    // A stored name that is not installed shows the font the list prints
+    // in instead (ListPageLayout::resolvedFont), not whichever family sorts first.
+    if (at < 0)
+        at = list->findText(qarsilo::ListPageLayout::resolvedFont(stored, 8).family(),
+                            Qt::MatchFixedString);
     list->setCurrentIndex(at >= 0 ? at : 0);
     return list;
 }
