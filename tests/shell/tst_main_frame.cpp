@@ -286,6 +286,9 @@ private Q_SLOTS:
         if (pulledIn)
             QCOMPARE(frame->pos(), available.bottomRight() + QPoint(1, 1) -
                                        QPoint(expected.width(), expected.height()));
+        // A window manager offers to maximize only a window that may grow to the screen.
+        QVERIFY(frame->maximumWidth() >= available.width() &&
+                frame->maximumHeight() >= available.height());
         // The view takes the whole client area.
         const QWidget* view = frame->centralWidget();
         QVERIFY(view == frame->activeView());

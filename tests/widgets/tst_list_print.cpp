@@ -39,8 +39,11 @@ PrintTable table(int rows, const QList<int>& widths = {100, 50, 50}) {
 }
 
 // Rows of the address book's list, with its columns' screen widths, or of a
-// narrower list of addresses and a description.
-PrintTable addressTable(bool wholeBook, int rows) {
+// narrower list of addresses and a description: one with a description much
+// wider than the addresses on screen, one with room for them.
+enum Columns { Book, NarrowAddresses, RoomyAddresses };
+PrintTable addressTable(int columns, int rows) {
+    const bool wholeBook = columns == Book;
     PrintTable t;
     const QList<QPair<QString, int>> book = {
         {QStringLiteral("MAC Address"), 100},  {QStringLiteral("IPv4 Address"), 100},
@@ -49,9 +52,10 @@ PrintTable addressTable(bool wholeBook, int rows) {
         {QStringLiteral("Date"), 125},         {QStringLiteral("Description"), 150},
         {QStringLiteral("Location"), 75},      {QStringLiteral("Ip Range"), 75},
         {QStringLiteral("Type"), 75}};
-    const QList<QPair<QString, int>> few = {{QStringLiteral("MAC Address"), 100},
-                                            {QStringLiteral("IPv4 Address"), 100},
-                                            {QStringLiteral("Description"), 900}};
+    const QList<QPair<QString, int>> few = {
+        {QStringLiteral("MAC Address"), 100},
+        {QStringLiteral("IPv4 Address"), 100},
+        {QStringLiteral("Description"), columns == RoomyAddresses ? 300 : 900}};
     for (const auto& [title, width] : wholeBook ? book : few)
         t.columns << PrintColumn{title, width, Qt::AlignLeft};
     for (int r = 0; r < rows; ++r) {
@@ -157,27 +161,31 @@ private Q_SLOTS:
     // A list printed through the dialogs as the operator does it, on A4 with
     // the program's defaults (or with what an earlier version stored).
     void printedList_data() {
-        QTest::addColumn<bool>("wholeBook");
+        QTest::addColumn<int>("columns");
         QTest::addColumn<QString>("storedKey"); // in "Print Setting"; empty: nothing stored
         QTest::addColumn<QString>("storedValue");
         QTest::addColumn<bool>("landscape");
-        QTest::newRow("address book wider than portrait: landscape, no address cut") << true << ""
-                                                                                     << "" << true;
-        QTest::newRow("addresses fit portrait when the columns follow their texts") << false << ""
-                                                                                    << "" << false;
+        QTest::newRow("address book wider than portrait: landscape, no address cut")
+            << int(Book) << ""
+            << "" << true;
+        QTest::newRow("addresses fit portrait when the columns follow their texts")
+            << int(NarrowAddresses) << ""
+            << "" << false;
+        QTest::newRow("no footer unless one is written") << int(RoomyAddresses) << ""
+                                                         << "" << false;
         QTest::newRow("footer \"...\" stored by an earlier version is no footer")
-            << false << "csPageFooter"
+            << int(RoomyAddresses) << "csPageFooter"
             << "..." << false;
         QTest::newRow("stored font that is not installed prints in Liberation Sans")
-            << false << "csFtPrint"
+            << int(RoomyAddresses) << "csFtPrint"
             << "No Such Font Family" << false;
         QTest::newRow("stored Times New Roman footer font prints in Liberation Sans")
-            << false << "csFtFoot"
+            << int(RoomyAddresses) << "csFtFoot"
             << "Times New Roman" << false;
     }
 
     void printedList() {
-        QFETCH(bool, wholeBook);
+        QFETCH(int, columns);
         QFETCH(QString, storedKey);
         QFETCH(QString, storedValue);
         QFETCH(bool, landscape);
@@ -188,7 +196,7 @@ private Q_SLOTS:
         }
         const QString file = m_dir.filePath(QStringLiteral("list.pdf"));
         QFile::remove(file);
-        const PrintTable list = addressTable(wholeBook, 6);
+        const PrintTable list = addressTable(columns, 6);
         CListPrint print;
         print.printer().setPageSize(QPageSize(QPageSize::A4));
         print.printer().setPageOrientation(QPageLayout::Portrait);
