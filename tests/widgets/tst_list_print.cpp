@@ -162,37 +162,42 @@ private Q_SLOTS:
     // the program's defaults (or with what an earlier version stored).
     void printedList_data() {
         QTest::addColumn<int>("columns");
-        QTest::addColumn<QString>("storedKey"); // in "Print Setting"; empty: nothing stored
-        QTest::addColumn<QString>("storedValue");
+        QTest::addColumn<QVariantMap>("stored"); // in "Print Setting"
         QTest::addColumn<bool>("landscape");
+        // Stored fonts keep the footer rows about the footer alone.
+        QVariantMap fonts;
+        for (const char* key : {"csFtHead", "csFtFoot", "csFtPrint"})
+            fonts.insert(QLatin1String(key), QStringLiteral("Liberation Sans"));
+        QVariantMap oldFooter = fonts;
+        oldFooter.insert(QStringLiteral("csPageFooter"), QStringLiteral("..."));
         QTest::newRow("address book wider than portrait: landscape, no address cut")
-            << int(Book) << ""
-            << "" << true;
+            << int(Book) << QVariantMap() << true;
         QTest::newRow("addresses fit portrait when the columns follow their texts")
-            << int(NarrowAddresses) << ""
-            << "" << false;
-        QTest::newRow("no footer unless one is written") << int(RoomyAddresses) << ""
-                                                         << "" << false;
+            << int(NarrowAddresses) << QVariantMap() << false;
+        QTest::newRow("no footer unless one is written") << int(RoomyAddresses) << fonts << false;
         QTest::newRow("footer \"...\" stored by an earlier version is no footer")
-            << int(RoomyAddresses) << "csPageFooter"
-            << "..." << false;
+            << int(RoomyAddresses) << oldFooter << false;
+        QTest::newRow("default fonts are installed ones")
+            << int(RoomyAddresses) << QVariantMap() << false;
         QTest::newRow("stored font that is not installed prints in Liberation Sans")
-            << int(RoomyAddresses) << "csFtPrint"
-            << "No Such Font Family" << false;
+            << int(RoomyAddresses)
+            << QVariantMap{{QStringLiteral("csFtPrint"), QStringLiteral("No Such Font Family")}}
+            << false;
         QTest::newRow("stored Times New Roman footer font prints in Liberation Sans")
-            << int(RoomyAddresses) << "csFtFoot"
-            << "Times New Roman" << false;
+            << int(RoomyAddresses)
+            << QVariantMap{{QStringLiteral("csFtFoot"), QStringLiteral("Times New Roman")}}
+            << false;
     }
 
     void printedList() {
         QFETCH(int, columns);
-        QFETCH(QString, storedKey);
-        QFETCH(QString, storedValue);
+        QFETCH(QVariantMap, stored);
         QFETCH(bool, landscape);
-        if (!storedKey.isEmpty()) {
+        {
             QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qarsilo"),
                         QStringLiteral("qarsilo"));
-            s.setValue(QStringLiteral("Print Setting/") + storedKey, storedValue);
+            for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+                s.setValue(QStringLiteral("Print Setting/") + it.key(), it.value());
         }
         const QString file = m_dir.filePath(QStringLiteral("list.pdf"));
         QFile::remove(file);
@@ -220,14 +225,6 @@ private Q_SLOTS:
         QVERIFY2(paper.isValid(), qPrintable(run(QStringLiteral("pdfinfo"), {file})));
         QCOMPARE(paper.width() > paper.height(), landscape);
 
-        const QString text = pageText(file, 1);
-        for (const QStringList& row : list.rows) {
-            QVERIFY2(text.contains(row[0]), qPrintable(row[0] + QLatin1Char('\n') + text));
-            QVERIFY2(text.contains(row[1]), qPrintable(row[1] + QLatin1Char('\n') + text));
-        }
-        QVERIFY2(!text.contains(QStringLiteral("...")), qPrintable(text));
-        QVERIFY2(!text.contains(QChar(0x2026)), qPrintable(text)); // an elided cell
-
         // Every font resolves to the family it names, one the set-up installs.
         QPrinter probe(QPrinter::HighResolution);
         pdfPrinter(probe, m_dir.filePath(QStringLiteral("probe.pdf")), QPageSize::A4);
@@ -236,6 +233,14 @@ private Q_SLOTS:
             QCOMPARE(QFontInfo(f).family(), f.family());
             QCOMPARE(f.family(), QStringLiteral("Liberation Sans"));
         }
+        const QString text = pageText(file, 1);
+        for (const QStringList& row : list.rows) {
+            QVERIFY2(text.contains(row[0]), qPrintable(row[0] + QLatin1Char('\n') + text));
+            QVERIFY2(text.contains(row[1]), qPrintable(row[1] + QLatin1Char('\n') + text));
+        }
+        QVERIFY2(!text.contains(QStringLiteral("...")), qPrintable(text));
+        QVERIFY2(!text.contains(QChar(0x2026)), qPrintable(text)); // an elided cell
+
         const QString fonts = run(QStringLiteral("pdffonts"), {file});
         QVERIFY2(fonts.contains(QStringLiteral("LiberationSans")), qPrintable(fonts));
     }
