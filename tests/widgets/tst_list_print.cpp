@@ -164,7 +164,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("columns");
         QTest::addColumn<QVariantMap>("stored"); // in "Print Setting"
         QTest::addColumn<bool>("landscape");
-        // Stored fonts keep the footer rows about the footer alone.
+        // Stored fonts keep a row about its own fault (the earlier defaults were not installed).
         QVariantMap fonts;
         for (const char* key : {"csFtHead", "csFtFoot", "csFtPrint"})
             fonts.insert(QLatin1String(key), QStringLiteral("Liberation Sans"));
@@ -173,7 +173,7 @@ private Q_SLOTS:
         QTest::newRow("address book wider than portrait: landscape, no address cut")
             << int(Book) << QVariantMap() << true;
         QTest::newRow("addresses fit portrait when the columns follow their texts")
-            << int(NarrowAddresses) << QVariantMap() << false;
+            << int(NarrowAddresses) << fonts << false;
         QTest::newRow("no footer unless one is written") << int(RoomyAddresses) << fonts << false;
         QTest::newRow("footer \"...\" stored by an earlier version is no footer")
             << int(RoomyAddresses) << oldFooter << false;
