@@ -225,13 +225,19 @@ private Q_SLOTS:
         const bool any = false;
         QTest::newRow("resized: the view fills the client area")
             << ""
-            << "" << QSize(700, 500) << false << false << QSize(700, 500) << any;
+            << "" << QSize(800, 700) << false << false << QSize(800, 700) << any;
+        QTest::newRow("never smaller than its views fit in (nor than the screen)")
+            << ""
+            << "" << QSize(500, 400) << false << false
+            << CMainFrame::kMinimumSize.boundedTo(
+                   QGuiApplication::primaryScreen()->availableGeometry().size())
+            << any;
         QTest::newRow("maximized: the view fills the screen")
             << ""
             << "" << QSize() << true << false << screen << any;
         QTest::newRow("size is back in a new frame")
             << ""
-            << "" << QSize(700, 500) << false << true << QSize(700, 500) << any;
+            << "" << QSize(800, 700) << false << true << QSize(800, 700) << any;
         QTest::newRow("maximized is back in a new frame")
             << ""
             << "" << QSize() << true << true << screen << any;
@@ -239,8 +245,8 @@ private Q_SLOTS:
             << "5000,4000"
             << "" << QSize() << false << false << screen << any;
         QTest::newRow("stored place half off the screen opens wholly on it")
-            << "700,500"
-            << "500,400" << QSize() << false << false << QSize(700, 500) << true;
+            << "800,700"
+            << "500,400" << QSize() << false << false << QSize(800, 700) << true;
     }
 
     void frameSizing() {
@@ -253,8 +259,8 @@ private Q_SLOTS:
         QFETCH(bool, pulledIn);
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
         // The rows' sizes and places are chosen for the offscreen screen (800 by 800).
-        QVERIFY(available.contains(QRect(0, 0, 700, 500)));
-        QVERIFY(available.contains(QRect(500, 400, 700, 500)) == false);
+        QVERIFY(available.contains(QRect(0, 0, 800, 700)));
+        QVERIFY(available.contains(QRect(500, 400, 800, 700)) == false);
         if (!expected.isValid())
             expected = available.size();
         if (!storedSize.isEmpty())

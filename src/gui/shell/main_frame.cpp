@@ -189,8 +189,11 @@ CMainFrame::CMainFrame(ViewRegistry registry, QWidget* parent)
     , m_registry(std::move(registry)) {
     setWindowTitle(QStringLiteral("Main View"));
     setWindowIcon(QIcon(QPixmap::fromImage(applicationImage())));
-    // Small enough for any screen, large enough for every view's controls.
-    setMinimumSize(640, 480);
+    // Smaller than this, the statistics and trace views cut their labels;
+    // never larger than the screen, though.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    setMinimumSize(screen ? kMinimumSize.boundedTo(screen->availableGeometry().size())
+                          : kMinimumSize);
     resize(kWidth, kHeight);
     setDockOptions(QMainWindow::AnimatedDocks);
 

@@ -27,6 +27,8 @@ public:
     /// and whether it is maximized, are kept between runs).
     static constexpr int kWidth = 1024;
     static constexpr int kHeight = 768;
+    /// The smallest size every view fits in.
+    static constexpr QSize kMinimumSize{900, 680};
 
     /// A frame offering the views of `registry` (the program's are built in app/).
     explicit CMainFrame(ViewRegistry registry, QWidget* parent = nullptr);
