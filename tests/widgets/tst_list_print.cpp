@@ -461,6 +461,26 @@ private Q_SLOTS:
         QCOMPARE(sawPrintDialog, button == QLatin1String("print .."));
     }
 
+    // The dialog's text fields show their whole texts as it opens.
+    void dialogFieldsShowTheirTexts_data() {
+        QTest::addColumn<QString>("field");
+        QTest::newRow("header") << "header";
+        QTest::newRow("page format") << "page";
+    }
+
+    void dialogFieldsShowTheirTexts() {
+        QFETCH(QString, field);
+        QPrinter printer;
+        CListPrintDlg dlg(PrintSettings(), printer);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QLineEdit* edit = field == QLatin1String("header") ? dlg.headerText() : dlg.pageFormat();
+        QVERIFY(!edit->text().isEmpty());
+        // The text and the frame's margins fit inside the field.
+        QVERIFY2(edit->width() >= edit->fontMetrics().horizontalAdvance(edit->text()) + 8,
+                 qPrintable(QStringLiteral("%1 for \"%2\"").arg(edit->width()).arg(edit->text())));
+    }
+
     void emptyListShowsNoDialog() {
         CListPrint print;
         int dialogs = 0;

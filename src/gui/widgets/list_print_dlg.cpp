@@ -109,6 +109,10 @@ CListPrintDlg::CListPrintDlg(const PrintSettings& settings, QPrinter& printer, Q
     grid->addWidget(m_printFont, 3, 2);
     grid->addWidget(m_printSize, 3, 3);
     grid->setColumnStretch(1, 1);
+    // Room for a header such as the default one without scrolling it.
+    const int textWidth = fontMetrics().horizontalAdvance(QLatin1Char('x')) * 32;
+    for (QLineEdit* field : {m_header, m_page, m_footer})
+        field->setMinimumWidth(textWidth);
     grid->setRowStretch(4, 1);
     m_tabs->addTab(texts, QStringLiteral("Headers and Fonts"));
 
