@@ -226,9 +226,9 @@ private Q_SLOTS:
         QCOMPARE(paper.width() > paper.height(), landscape);
 
         // Every font resolves to the family it names, one the set-up installs.
-        QPrinter probe(QPrinter::HighResolution);
-        pdfPrinter(probe, m_dir.filePath(QStringLiteral("probe.pdf")), QPageSize::A4);
-        const ListPageLayout layout(print.settings(), list, probe, CListPrint::pageArea(probe));
+        QPrinter sheet(QPrinter::HighResolution);
+        pdfPrinter(sheet, m_dir.filePath(QStringLiteral("fonts.pdf")), QPageSize::A4);
+        const ListPageLayout layout(print.settings(), list, sheet, CListPrint::pageArea(sheet));
         for (const QFont& f : {layout.headFont(), layout.footFont(), layout.printFont()}) {
             QCOMPARE(QFontInfo(f).family(), f.family());
             QCOMPARE(f.family(), QStringLiteral("Liberation Sans"));
