@@ -29,6 +29,7 @@ RowListView::~RowListView() {
     // The header outlives this part of the object while QWidget deletes its
     // children; it must not call back into it.
     disconnect(m_header, nullptr, this, nullptr);
+    m_header->viewport()->removeEventFilter(this);
 }
 
 void RowListView::adoptHeader(QHeaderView* header) {
