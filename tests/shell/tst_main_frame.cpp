@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -33,6 +34,8 @@
 #include <pcap/pcap.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <memory>
 
 using namespace qarsilo;
 
@@ -111,7 +114,16 @@ QStringList describe(const QMenu* menu, int level) {
 class TestMainFrame : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+    }
+
     void init() {
+        // Every test starts from a settings file of its own.
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qarsilo"),
+                  QStringLiteral("qarsilo"))
+            .clear();
         g_log.clear();
         app::setCumulative(false);
         app::setSelectedAdapter(QStringLiteral("eth0"));
@@ -185,9 +197,6 @@ private Q_SLOTS:
         frame.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frame));
         QCOMPARE(frame.windowTitle(), QStringLiteral("Main View"));
-        QCOMPARE(frame.minimumSize(), QSize(1024, 768));
-        QCOMPARE(frame.maximumSize(), QSize(1024, 768));
-        frame.resize(800, 600);
         QCOMPARE(frame.size(), QSize(1024, 768));
 
         QCOMPARE(frame.statusText(), QStringLiteral("Ready"));
@@ -199,6 +208,98 @@ private Q_SLOTS:
         QCOMPARE(frame.toolBarArea(frame.viewToolBar()), Qt::TopToolBarArea);
         QCOMPARE(frame.mainToolBar()->y(), frame.viewToolBar()->y());
         QVERIFY(frame.viewToolBar()->x() > frame.mainToolBar()->x());
+    }
+
+    // The frame follows the operator's size, its view fills what is between
+    // the toolbars and the status bar, and the size is back in the next run
+    // without leaving the screen.
+    void frameSizing_data() {
+        QTest::addColumn<QString>("storedSize");     // written before the first frame
+        QTest::addColumn<QString>("storedPosition"); // the same
+        QTest::addColumn<QSize>("resizeTo");         // invalid: not resized
+        QTest::addColumn<bool>("maximize");
+        QTest::addColumn<bool>("reopen");    // the checks run on a second frame
+        QTest::addColumn<QSize>("expected"); // invalid: the screen's available size
+        QTest::addColumn<bool>("pulledIn");  // into the screen's bottom right corner
+        const QSize screen;
+        const bool any = false;
+        QTest::newRow("resized: the view fills the client area")
+            << ""
+            << "" << QSize(800, 700) << false << false << QSize(800, 700) << any;
+        QTest::newRow("never smaller than its views fit in (nor than the screen)")
+            << ""
+            << "" << QSize(500, 400) << false << false
+            << CMainFrame::kMinimumSize.boundedTo(
+                   QGuiApplication::primaryScreen()->availableGeometry().size())
+            << any;
+        QTest::newRow("maximized: the view fills the screen")
+            << ""
+            << "" << QSize() << true << false << screen << any;
+        QTest::newRow("size is back in a new frame")
+            << ""
+            << "" << QSize(800, 700) << false << true << QSize(800, 700) << any;
+        QTest::newRow("maximized is back in a new frame")
+            << ""
+            << "" << QSize() << true << true << screen << any;
+        QTest::newRow("stored size larger than the screen opens as large as the screen")
+            << "5000,4000"
+            << "" << QSize() << false << false << screen << any;
+        QTest::newRow("stored place half off the screen opens wholly on it")
+            << "800,700"
+            << "500,400" << QSize() << false << false << QSize(800, 700) << true;
+    }
+
+    void frameSizing() {
+        QFETCH(QString, storedSize);
+        QFETCH(QString, storedPosition);
+        QFETCH(QSize, resizeTo);
+        QFETCH(bool, maximize);
+        QFETCH(bool, reopen);
+        QFETCH(QSize, expected);
+        QFETCH(bool, pulledIn);
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        // The rows' sizes and places are chosen for the offscreen screen (800 by 800).
+        QVERIFY(available.contains(QRect(0, 0, 800, 700)));
+        QVERIFY(available.contains(QRect(500, 400, 800, 700)) == false);
+        if (!expected.isValid())
+            expected = available.size();
+        if (!storedSize.isEmpty())
+            QVERIFY(SettingsStore().writeString(setting::windowSize, storedSize));
+        if (!storedPosition.isEmpty())
+            QVERIFY(SettingsStore().writeString(setting::windowPosition, storedPosition));
+
+        auto frame = std::make_unique<CMainFrame>(loggingRegistry());
+        frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+        if (resizeTo.isValid())
+            frame->resize(resizeTo);
+        if (maximize) {
+            frame->showMaximized();
+            // A maximized window's frame (not its client area) covers the screen.
+            QTRY_COMPARE(frame->frameGeometry(), available);
+        }
+        if (reopen) {
+            frame.reset();
+            frame = std::make_unique<CMainFrame>(loggingRegistry());
+            frame->show();
+            QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+        }
+        if (maximize)
+            QTRY_COMPARE(frame->frameGeometry(), available);
+        else
+            QTRY_COMPARE(frame->size(), expected);
+        QCOMPARE(frame->isMaximized(), maximize);
+        if (pulledIn)
+            QCOMPARE(frame->pos(), available.bottomRight() + QPoint(1, 1) -
+                                       QPoint(expected.width(), expected.height()));
+        // A window manager offers to maximize only a window that may grow to the screen.
+        QVERIFY(frame->maximumWidth() >= available.width() &&
+                frame->maximumHeight() >= available.height());
+        // The view takes the whole client area.
+        const QWidget* view = frame->centralWidget();
+        QVERIFY(view == frame->activeView());
+        QCOMPARE(view->geometry(), QRect(QPoint(0, frame->viewToolBar()->geometry().bottom() + 1),
+                                         QPoint(frame->width() - 1, frame->statusBar()->y() - 1)));
     }
 
     void toolbarButtons_data() {
@@ -630,8 +731,7 @@ private Q_SLOTS:
         QVERIFY(f.open(QIODevice::ReadOnly));
         if (damaged)
             QCOMPARE(f.readAll(), content);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
     }
 
     void helpCommandsOpenTheirPage_data() {
@@ -686,6 +786,9 @@ private Q_SLOTS:
         }
         QCOMPARE(g_log, QStringList{QStringLiteral("destroy 149")});
     }
+
+private:
+    QTemporaryDir m_dir;
 };
 
 QTEST_MAIN(TestMainFrame)

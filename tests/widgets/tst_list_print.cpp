@@ -4,6 +4,8 @@
 #include "support/scripted_message_service.h"
 
 #include <QComboBox>
+#include <QFile>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPageLayout>
@@ -36,6 +38,48 @@ PrintTable table(int rows, const QList<int>& widths = {100, 50, 50}) {
     return t;
 }
 
+// Rows of the address book's list, with its columns' screen widths, or of a
+// narrower list of addresses and a description: one with a description much
+// wider than the addresses on screen, one with room for them.
+enum Columns { Book, NarrowAddresses, RoomyAddresses };
+PrintTable addressTable(int columns, int rows) {
+    const bool wholeBook = columns == Book;
+    PrintTable t;
+    const QList<QPair<QString, int>> book = {
+        {QStringLiteral("MAC Address"), 100},  {QStringLiteral("IPv4 Address"), 100},
+        {QStringLiteral("IPv6 Address"), 100}, {QStringLiteral("Netbios Name"), 100},
+        {QStringLiteral("Workgroup"), 75},     {QStringLiteral("Domain Name"), 75},
+        {QStringLiteral("Date"), 125},         {QStringLiteral("Description"), 150},
+        {QStringLiteral("Location"), 75},      {QStringLiteral("Ip Range"), 75},
+        {QStringLiteral("Type"), 75}};
+    const QList<QPair<QString, int>> few = {
+        {QStringLiteral("MAC Address"), 100},
+        {QStringLiteral("IPv4 Address"), 100},
+        {QStringLiteral("Description"), columns == RoomyAddresses ? 300 : 900}};
+    for (const auto& [title, width] : wholeBook ? book : few)
+        t.columns << PrintColumn{title, width, Qt::AlignLeft};
+    for (int r = 0; r < rows; ++r) {
+        const QString mac = QStringLiteral("00:04:23:5a:bc:%1").arg(r, 2, 16, QLatin1Char('0'));
+        const QString ipv4 = QStringLiteral("192.168.100.%1").arg(200 + r);
+        if (wholeBook)
+            t.rows << QStringList{
+                mac,
+                ipv4,
+                QStringLiteral("fe80::204:23ff:fe5a:bc%1").arg(r, 2, 10, QLatin1Char('0')),
+                QStringLiteral("WORKSTATION-%1").arg(r),
+                QStringLiteral("WORKGROUP"),
+                QStringLiteral("example.lan"),
+                QStringLiteral("08/12/2026 07:46:45"),
+                QStringLiteral("Printer, second floor"),
+                QStringLiteral("Room 12"),
+                QStringLiteral("192.168.100.0/24"),
+                QStringLiteral("Printer")};
+        else
+            t.rows << QStringList{mac, ipv4, QStringLiteral("Switch in the wiring closet")};
+    }
+    return t;
+}
+
 void pdfPrinter(QPrinter& printer, const QString& file, QPageSize::PageSizeId size) {
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(file);
@@ -56,6 +100,14 @@ int pdfPages(const QString& file) {
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
                                           .match(run(QStringLiteral("pdfinfo"), {file}));
     return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// The first page's width and height in points.
+QSizeF pdfPageSize(const QString& file) {
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("Page size:\\s+([\\d.]+) x ([\\d.]+) pts"))
+            .match(run(QStringLiteral("pdfinfo"), {file}));
+    return m.hasMatch() ? QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()) : QSizeF();
 }
 
 QString pageText(const QString& file, int page) {
@@ -104,6 +156,104 @@ private Q_SLOTS:
         QVERIFY2(qAbs(w - expected) <= printer.resolution() / 254.0,
                  qPrintable(QString::number(w)));
         QCOMPARE(layout.columnEdges(), (QList<int>{0, w / 2, w * 3 / 4, w}));
+    }
+
+    // A list printed through the dialogs as the operator does it, on A4 with
+    // the program's defaults (or with what an earlier version stored).
+    void printedList_data() {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<QVariantMap>("stored"); // in "Print Setting"
+        QTest::addColumn<bool>("landscape");
+        // Stored fonts keep a row about its own fault (the earlier defaults were not installed).
+        QVariantMap fonts;
+        for (const char* key : {"csFtHead", "csFtFoot", "csFtPrint"})
+            fonts.insert(QLatin1String(key), QStringLiteral("Liberation Sans"));
+        QVariantMap oldFooter = fonts;
+        oldFooter.insert(QStringLiteral("csPageFooter"), QStringLiteral("..."));
+        QTest::newRow("address book wider than portrait: landscape, no address cut")
+            << int(Book) << QVariantMap() << true;
+        QTest::newRow("addresses fit portrait when the columns follow their texts")
+            << int(NarrowAddresses) << fonts << false;
+        QTest::newRow("no footer unless one is written") << int(RoomyAddresses) << fonts << false;
+        QTest::newRow("footer \"...\" stored by an earlier version is no footer")
+            << int(RoomyAddresses) << oldFooter << false;
+        QTest::newRow("default fonts are installed ones")
+            << int(RoomyAddresses) << QVariantMap() << false;
+        QTest::newRow("stored font that is not installed prints in Liberation Sans")
+            << int(RoomyAddresses)
+            << QVariantMap{{QStringLiteral("csFtPrint"), QStringLiteral("No Such Font Family")}}
+            << false;
+        QTest::newRow("stored Times New Roman footer font prints in Liberation Sans")
+            << int(RoomyAddresses)
+            << QVariantMap{{QStringLiteral("csFtFoot"), QStringLiteral("Times New Roman")}}
+            << false;
+    }
+
+    void printedList() {
+        QFETCH(int, columns);
+        QFETCH(QVariantMap, stored);
+        QFETCH(bool, landscape);
+        {
+            QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qarsilo"),
+                        QStringLiteral("qarsilo"));
+            for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+                s.setValue(QStringLiteral("Print Setting/") + it.key(), it.value());
+        }
+        const QString file = m_dir.filePath(QStringLiteral("list.pdf"));
+        QFile::remove(file);
+        const PrintTable list = addressTable(columns, 6);
+        CListPrint print;
+        print.printer().setPageSize(QPageSize(QPageSize::A4));
+        print.printer().setPageOrientation(QPageLayout::Portrait);
+        QPageLayout::Orientation offered = QPageLayout::Portrait;
+        print.setDialogRunner([&](QDialog& d) {
+            if (auto* dlg = qobject_cast<CListPrintDlg*>(&d)) {
+                offered = print.printer().pageLayout().orientation();
+                for (QPushButton* b : dlg->findChildren<QPushButton*>())
+                    if (b->text() == QLatin1String("print .."))
+                        b->click();
+                return dlg->result();
+            }
+            print.printer().setOutputFormat(QPrinter::PdfFormat);
+            print.printer().setOutputFileName(file);
+            return int(QDialog::Accepted);
+        });
+        print.print(list, nullptr);
+
+        QCOMPARE(offered, landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+        const QSizeF paper = pdfPageSize(file);
+        QVERIFY2(paper.isValid(), qPrintable(run(QStringLiteral("pdfinfo"), {file})));
+        QCOMPARE(paper.width() > paper.height(), landscape);
+
+        // Every font resolves to the family it names, one the set-up installs.
+        QPrinter sheet(QPrinter::HighResolution);
+        pdfPrinter(sheet, m_dir.filePath(QStringLiteral("fonts.pdf")), QPageSize::A4);
+        const ListPageLayout layout(print.settings(), list, sheet, CListPrint::pageArea(sheet));
+        for (const QFont& f : {layout.headFont(), layout.footFont(), layout.printFont()}) {
+            QCOMPARE(QFontInfo(f).family(), f.family());
+            QCOMPARE(f.family(), QStringLiteral("Liberation Sans"));
+        }
+        const QString text = pageText(file, 1);
+        for (const QStringList& row : list.rows) {
+            QVERIFY2(text.contains(row[0]), qPrintable(row[0] + QLatin1Char('\n') + text));
+            QVERIFY2(text.contains(row[1]), qPrintable(row[1] + QLatin1Char('\n') + text));
+        }
+        QVERIFY2(!text.contains(QStringLiteral("...")), qPrintable(text));
+        QVERIFY2(!text.contains(QChar(0x2026)), qPrintable(text)); // an elided cell
+
+        const QString fonts = run(QStringLiteral("pdffonts"), {file});
+        QVERIFY2(fonts.contains(QStringLiteral("LiberationSans")), qPrintable(fonts));
+    }
+
+    void typedFooterPrints() {
+        const QString file = m_dir.filePath(QStringLiteral("footer.pdf"));
+        CListPrint print;
+        print.settings().pageFooter = QStringLiteral("Ufficio tecnico");
+        print.setTable(table(3));
+        QPrinter printer(QPrinter::HighResolution);
+        pdfPrinter(printer, file, QPageSize::A4);
+        QVERIFY(print.printTo(printer));
+        QVERIFY(pageText(file, 1).contains(QStringLiteral("Ufficio tecnico")));
     }
 
     void pagination_data() {
@@ -277,8 +427,9 @@ private Q_SLOTS:
                     QCOMPARE(dlg->windowTitle(), QStringLiteral("List print"));
                     QCOMPARE(dlg->headerText()->text(), before.pageHead);
                     QCOMPARE(dlg->marginTop()->value(), 17);
-                    // A stored font that is not installed: the list opens on its first entry.
-                    QCOMPARE(dlg->headFont()->currentIndex(), 0);
+                    // A stored font that is not installed: the list opens on the font
+                    // that prints instead.
+                    QCOMPARE(dlg->headFont()->currentText(), QStringLiteral("Liberation Sans"));
                     QCOMPARE(dlg->printSize()->count(), 11);
                     QCOMPARE(dlg->printSize()->currentText(), QStringLiteral("8"));
                 }();
@@ -308,6 +459,26 @@ private Q_SLOTS:
         }
         QCOMPARE(sawPreview, previewed);
         QCOMPARE(sawPrintDialog, button == QLatin1String("print .."));
+    }
+
+    // The dialog's text fields show their whole texts as it opens.
+    void dialogFieldsShowTheirTexts_data() {
+        QTest::addColumn<QString>("field");
+        QTest::newRow("header") << "header";
+        QTest::newRow("page format") << "page";
+    }
+
+    void dialogFieldsShowTheirTexts() {
+        QFETCH(QString, field);
+        QPrinter printer;
+        CListPrintDlg dlg(PrintSettings(), printer);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QLineEdit* edit = field == QLatin1String("header") ? dlg.headerText() : dlg.pageFormat();
+        QVERIFY(!edit->text().isEmpty());
+        // The text and the frame's margins fit inside the field.
+        QVERIFY2(edit->width() >= edit->fontMetrics().horizontalAdvance(edit->text()) + 8,
+                 qPrintable(QStringLiteral("%1 for \"%2\"").arg(edit->width()).arg(edit->text())));
     }
 
     void emptyListShowsNoDialog() {

@@ -3,9 +3,13 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QHeaderView>
+#include <QMouseEvent>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 using qarsilo::test::words;
 
@@ -45,6 +49,23 @@ int arrowPixels(CReportList& list, int column) {
             count += (c == light || c == dark) ? 1 : 0;
         }
     return count;
+}
+
+// The divider at the right end of `column`'s title.
+QPoint divider(QHeaderView* header, int column) {
+    return {header->sectionViewportPosition(column) + header->sectionSize(column) - 1,
+            header->height() / 2};
+}
+
+// Drags the divider right of `column` by `dx` pixels, as a hand does.
+void dragDivider(QHeaderView* header, int column, int dx) {
+    const QPoint from = divider(header, column);
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, from);
+    const QPoint to = from + QPoint(dx, 0);
+    QMouseEvent move(QEvent::MouseMove, to, header->viewport()->mapToGlobal(to), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(header->viewport(), &move);
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, to);
 }
 
 } // namespace
@@ -149,6 +170,71 @@ private Q_SLOTS:
         const QImage down = list.horizontalHeader()->grab().toImage();
         QVERIFY(arrowPixels(list, 0) > 0);
         QVERIFY(up != down);
+    }
+
+    // A double-click on a title's right divider fits the column to its title
+    // and widest text; widths set by hand are back in the next list of that number.
+    void columnWidthsByHand_data() {
+        QTest::addColumn<QString>("declaration");
+        QTest::addColumn<QStringList>("cells"); // of column 0
+        QTest::addColumn<bool>("drag");         // else a double-click
+        QTest::addColumn<bool>("reopen");
+        QTest::newRow("double-click widens a cut address column to its widest address")
+            << "MAC Address,30;Type,100"
+            << QStringList{QStringLiteral("00:04:23:5a:bc:de"), QStringLiteral("00:04:23:5a:bc:1")}
+            << false << false;
+        QTest::newRow("double-click narrows a wide column to its title")
+            << "Type,300;MAC Address,100" << QStringList{QStringLiteral("PC")} << false << false;
+        QTest::newRow("double-clicked width is back in the next list")
+            << "MAC Address,30;Type,100" << QStringList{QStringLiteral("00:04:23:5a:bc:de")}
+            << false << true;
+        QTest::newRow("dragged width is back in the next list")
+            << "MAC Address,30;Type,100" << QStringList{QStringLiteral("00:04:23:5a:bc:de")} << true
+            << true;
+    }
+
+    void columnWidthsByHand() {
+        QFETCH(QString, declaration);
+        QFETCH(QStringList, cells);
+        QFETCH(bool, drag);
+        QFETCH(bool, reopen);
+        constexpr int kId = 77;
+        auto list = std::make_unique<CReportList>(kId);
+        list->declareColumns(declaration);
+        for (const QString& c : cells)
+            list->addRow({c, QStringLiteral("x")});
+        list->resize(600, 200);
+        list->show();
+        QVERIFY(QTest::qWaitForWindowExposed(list.get()));
+        QHeaderView* header = list->horizontalHeader();
+        const int declared = list->columnWidth(0);
+        if (drag)
+            dragDivider(header, 0, 70);
+        else
+            QTest::mouseDClick(header->viewport(), Qt::LeftButton, {}, divider(header, 0));
+        const int set = list->columnWidth(0);
+        if (drag) {
+            QCOMPARE(set, declared + 70);
+        } else {
+            // Room for the widest text (or title) and its margins, and not much more.
+            const QFontMetrics cellFont = list->fontMetrics();
+            const QFontMetrics titleFont = header->fontMetrics();
+            const QString title = list->reportModel()->columnTitle(0);
+            int text = titleFont.horizontalAdvance(title) + header->height() * 5 / 4;
+            for (const QString& c : cells)
+                text = qMax(text, cellFont.horizontalAdvance(c) + 6);
+            QVERIFY2(set >= text && set <= text + 30,
+                     qPrintable(QStringLiteral("%1 for %2").arg(set).arg(text)));
+        }
+        if (reopen) {
+            list.reset();
+            CReportList again(kId);
+            again.declareColumns(declaration);
+            QCOMPARE(again.columnWidth(0), set);
+            CReportList other(kId + 1);
+            other.declareColumns(declaration);
+            QCOMPARE(other.columnWidth(0), declared);
+        }
     }
 
     void selectedRowsComeLowestFirst() {

@@ -45,6 +45,32 @@ void showView(RowListView& view, CountModel& model, int rows, int rowHeight) {
 class TestRowListView : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // A double-click on a title's divider fits the column to the widest row
+    // text: of every row of a short list, of the rows in view of a long one.
+    void dividerFitsTheColumn_data() {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("widest");
+        QTest::newRow("short list") << 20 << "row 19";
+        QTest::newRow("long list scrolled to its end") << INT_MAX << "row 2147483646";
+    }
+
+    void dividerFitsTheColumn() {
+        QFETCH(int, rows);
+        QFETCH(QString, widest);
+        CountModel model;
+        RowListView view;
+        showView(view, model, rows, 16);
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setColumnWidth(0, 20);
+        view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
+        QHeaderView* header = view.horizontalHeader();
+        QTest::mouseDClick(header->viewport(), Qt::LeftButton, {},
+                           QPoint(header->sectionSize(0) - 1, header->height() / 2));
+        const int text = view.fontMetrics().horizontalAdvance(widest);
+        QVERIFY2(view.columnWidth(0) >= text + 6 && view.columnWidth(0) <= text + 30,
+                 qPrintable(QString::number(view.columnWidth(0))));
+    }
+
     // Keys move the current row and keep it in view, on lists up to the
     // largest row count a model can have.
     void keys_data() {

@@ -16,6 +16,10 @@ inline const QString replaySpeed =
     QStringLiteral("Replay Speed"); ///< 0 real time, 1 10x, 2 fastest
 inline const QString analyzerLayout = QStringLiteral("Analyzer Layout"); ///< panes and columns
 inline const QString windowPosition = QStringLiteral("Window Position"); ///< "x,y"
+/// The main window's size when last not maximized, "width,height".
+inline const QString windowSize = QStringLiteral("Window Size");
+/// 1 when the main window was last left maximized.
+inline const QString windowMaximized = QStringLiteral("Window Maximized");
 inline const QString recentFiles = QStringLiteral("Recent Files"); ///< newest first, one a line
 /// MiB of captured frames the analyzer keeps in memory before spilling to a
 /// temporary capture file; 1024 when absent.

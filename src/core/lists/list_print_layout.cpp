@@ -1,5 +1,6 @@
 #include "core/lists/list_print_layout.h"
 
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QPaintDevice>
 #include <QPainter>
@@ -47,6 +48,11 @@ int wrappedHeight(const QFontMetrics& fm, int width, const QString& text) {
         .height();
 }
 
+// Room around a cell's text, so neighbouring texts never touch a rule.
+int cellInset(const QFontMetrics& fm) {
+    return std::max(1, fm.horizontalAdvance(QStringLiteral("X")) / 3);
+}
+
 } // namespace
 
 PrintSettings PrintSettings::load() {
@@ -74,6 +80,10 @@ PrintSettings PrintSettings::load(QSettings& s) {
     readInt(s, QStringLiteral("iFtPrint"), p.printSize, kMinPoints, kMaxPoints);
     readText(s, QStringLiteral("csPageHead"), p.pageHead);
     readText(s, QStringLiteral("csPageFooter"), p.pageFooter);
+    // Earlier versions stored their "..." placeholder as the footer whenever
+    // a list was printed; it was never the operator's text.
+    if (p.pageFooter == QLatin1String("..."))
+        p.pageFooter.clear();
     readText(s, QStringLiteral("csPage"), p.pageFormat);
     s.endGroup();
     return p;
@@ -130,13 +140,53 @@ QString timeLeftText(int seconds, int pageCount) {
     return QStringLiteral("??");
 }
 
+QFont ListPageLayout::resolvedFont(const QString& family, int points) {
+    QFont font(family, points);
+    if (QFontInfo(font).family().compare(family, Qt::CaseInsensitive) != 0)
+        font = QFont(QStringLiteral("Liberation Sans"), points);
+    return font;
+}
+
+QList<int> ListPageLayout::contentWidths(const PrintSettings& settings, const PrintTable& table,
+                                         QPaintDevice& device) {
+    const QFontMetrics fm(resolvedFont(settings.printFont, settings.printSize), &device);
+    const int room = 2 * cellInset(fm) + 2; // insets and the rule
+    QList<int> widths;
+    for (qsizetype c = 0; c < table.columns.size(); ++c) {
+        if (table.columns[c].width <= 0) {
+            widths << 0;
+            continue;
+        }
+        int widest = fm.horizontalAdvance(table.columns[c].title);
+        for (const QStringList& row : table.rows)
+            if (c < row.size())
+                widest = std::max(widest, fm.horizontalAdvance(row[c]));
+        widths << widest + room;
+    }
+    return widths;
+}
+
+QPageLayout::Orientation ListPageLayout::preferredOrientation(const PrintSettings& settings,
+                                                              const PrintTable& table,
+                                                              QPaintDevice& device,
+                                                              const QSizeF& paperMm) {
+    const double narrowMm = std::min(paperMm.width(), paperMm.height());
+    const int across = int(narrowMm * device.logicalDpiX() / 25.4) -
+                       mmToDevice(settings.marginLeft, device.logicalDpiX()) -
+                       mmToDevice(settings.marginRight, device.logicalDpiX());
+    qint64 needed = 0;
+    for (int w : contentWidths(settings, table, device))
+        needed += w;
+    return needed <= across ? QPageLayout::Portrait : QPageLayout::Landscape;
+}
+
 ListPageLayout::ListPageLayout(const PrintSettings& settings, const PrintTable& table,
                                QPaintDevice& device, const QRect& page)
     : m_settings(settings)
     , m_table(table)
-    , m_headFont(settings.headFont, settings.headSize)
-    , m_footFont(settings.footFont, settings.footSize)
-    , m_printFont(settings.printFont, settings.printSize) {
+    , m_headFont(resolvedFont(settings.headFont, settings.headSize))
+    , m_footFont(resolvedFont(settings.footFont, settings.footSize))
+    , m_printFont(resolvedFont(settings.printFont, settings.printSize)) {
     m_printable = page.adjusted(mmToDevice(settings.marginLeft, device.logicalDpiX()),
                                 mmToDevice(settings.marginTop, device.logicalDpiY()),
                                 -mmToDevice(settings.marginRight, device.logicalDpiX()),
@@ -150,7 +200,7 @@ ListPageLayout::ListPageLayout(const PrintSettings& settings, const PrintTable& 
     const QFontMetrics print(m_printFont, &device);
     const QString x = QStringLiteral("X");
     m_rowHeight = print.size(Qt::TextSingleLine, x).height() + 4;
-    m_cellInset = std::max(1, print.horizontalAdvance(x) / 3);
+    m_cellInset = cellInset(print);
 
     // Column boundaries: the screen widths added up, then scaled to the
     // printable width.
@@ -166,6 +216,25 @@ ListPageLayout::ListPageLayout(const PrintSettings& settings, const PrintTable& 
             m_edges << int(sums[i] * width / total);
         else // all columns hidden on screen: share the width equally
             m_edges << int(i * width / std::max<qsizetype>(sums.size() - 1, 1));
+    }
+    // Screen proportions that would cut a text give way to the texts' widths.
+    const QList<int> needed = total > 0 ? contentWidths(settings, table, device) : QList<int>();
+    qint64 neededTotal = 0;
+    bool cut = false;
+    for (qsizetype i = 0; i < needed.size(); ++i) {
+        neededTotal += needed[i];
+        cut = cut || m_edges[i + 1] - m_edges[i] < needed[i];
+    }
+    if (cut) {
+        const qint64 spare = std::max<qint64>(width - neededTotal, 0);
+        // Too wide even so: every column shrinks by the same share.
+        const qint64 scale = std::max<qint64>(neededTotal, width);
+        qint64 at = 0;
+        for (qsizetype i = 0; i < needed.size(); ++i) {
+            at += needed[i];
+            m_edges[i + 1] = int((at * width / scale) + spare * sums[i + 1] / total);
+        }
+        m_edges.last() = width;
     }
 
     // The header band is measured with the widest page number the list can

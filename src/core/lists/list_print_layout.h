@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QList>
+#include <QPageLayout>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -15,19 +16,22 @@ namespace qarsilo {
 /// How lists are printed, kept in the "Print Setting" group of the settings
 /// file: margins in millimetres, the header, footer and table fonts with
 /// their point sizes, and the page header, footer and page number texts.
+/// The margins are the only ones a printed list has: the printer is used
+/// as a whole sheet.
 struct PrintSettings {
     int marginLeft = 10;
     int marginRight = 10;
     int marginTop = 10;
     int marginBottom = 10;
-    QString headFont = QStringLiteral("Arial");
+    // Fonts the set-up installs, so a list never prints in a stand-in font.
+    QString headFont = QStringLiteral("Liberation Sans");
     int headSize = 12;
-    QString footFont = QStringLiteral("Times New Roman");
+    QString footFont = QStringLiteral("Liberation Sans");
     int footSize = 6;
-    QString printFont = QStringLiteral("Arial");
+    QString printFont = QStringLiteral("Liberation Sans");
     int printSize = 8;
     QString pageHead = QStringLiteral("Network Address Book");
-    QString pageFooter = QStringLiteral("...");
+    QString pageFooter; ///< no footer until the operator writes one
     QString pageFormat = QStringLiteral("Page %d of %d");
 
     /// The stored settings; entries that are missing or not usable keep
@@ -74,6 +78,25 @@ public:
     ListPageLayout(const PrintSettings& settings, const PrintTable& table, QPaintDevice& device,
                    const QRect& page);
 
+    /// The font `family` when it is installed, else the set-up's "Liberation
+    /// Sans" (a stored name that no longer resolves must not print in
+    /// whatever the system substitutes).
+    static QFont resolvedFont(const QString& family, int points);
+    /// Portrait when every column's widest text fits across a portrait sheet
+    /// of `paperMm` (either way round) less the margins, else landscape.
+    static QPageLayout::Orientation preferredOrientation(const PrintSettings& settings,
+                                                         const PrintTable& table,
+                                                         QPaintDevice& device,
+                                                         const QSizeF& paperMm);
+    /// Per column, the room its title and widest cell need in device units
+    /// (0 for a column hidden on screen).
+    static QList<int> contentWidths(const PrintSettings& settings, const PrintTable& table,
+                                    QPaintDevice& device);
+
+    const QFont& headFont() const { return m_headFont; }
+    const QFont& footFont() const { return m_footFont; }
+    const QFont& printFont() const { return m_printFont; }
+
     int pageCount() const { return m_pageCount; }
     int rowsPerPage() const { return m_rowsPerPage; }
     /// The table font's height plus 4.
@@ -83,7 +106,10 @@ public:
     /// The page less the margins.
     QRect printableRect() const { return m_printable; }
     /// Column boundaries from the printable area's left edge: one more than
-    /// the columns, the first 0, the last the printable width.
+    /// the columns, the first 0, the last the printable width. The columns
+    /// keep their screen proportions while that leaves each room for its
+    /// texts; otherwise each gets its texts' width and the rest of the line
+    /// is shared by the screen proportions.
     const QList<int>& columnEdges() const { return m_edges; }
     /// The rows page `page` (from 1) shows: first index and count of list rows.
     int firstRow(int page) const { return (page - 1) * m_rowsPerPage; }

@@ -27,6 +27,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMoveEvent>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
@@ -34,6 +35,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
 #include <utility>
 
 using namespace qarsilo;
@@ -188,7 +190,12 @@ CMainFrame::CMainFrame(ViewRegistry registry, QWidget* parent)
     , m_registry(std::move(registry)) {
     setWindowTitle(QStringLiteral("Main View"));
     setWindowIcon(QIcon(QPixmap::fromImage(applicationImage())));
-    setFixedSize(kWidth, kHeight);
+    // Smaller than this, the statistics and trace views cut their labels;
+    // never larger than the screen, though.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    setMinimumSize(screen ? kMinimumSize.boundedTo(screen->availableGeometry().size())
+                          : kMinimumSize);
+    resize(kWidth, kHeight);
     setDockOptions(QMainWindow::AnimatedDocks);
 
     buildMenu();
@@ -802,27 +809,66 @@ void CMainFrame::fillRecentMenu() {
         m_recentMenu->addAction(QStringLiteral("(none)"))->setEnabled(false);
 }
 
+bool CMainFrame::isNormalSized() const {
+    return !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized));
+}
+
 void CMainFrame::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
-    if (isVisible())
+    // A maximized frame's place is the screen's corner; the normal one is kept.
+    if (isVisible() && isNormalSized())
         SettingsStore().writeString(setting::windowPosition,
                                     QStringLiteral("%1,%2").arg(pos().x()).arg(pos().y()));
 }
 
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (isVisible() && isNormalSized())
+        SettingsStore().writeString(setting::windowSize,
+                                    QStringLiteral("%1,%2").arg(width()).arg(height()));
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized())
+        SettingsStore().writeNumber(setting::windowMaximized, isMaximized() ? 1 : 0);
+}
+
+void CMainFrame::restoreSize() {
+    const QStringList wh = SettingsStore().string(setting::windowSize).split(QLatin1Char(','));
+    bool okW = false;
+    bool okH = false;
+    const QSize stored(wh.value(0).toInt(&okW), wh.value(1).toInt(&okH));
+    if (okW && okH && stored.width() > 0 && stored.height() > 0) {
+        // Never larger than the screen it opens on.
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QSize room = screen ? screen->availableGeometry().size() : stored;
+        resize(stored.boundedTo(room).expandedTo(minimumSizeHint().boundedTo(room)));
+    }
+    quint32 maximized = 0;
+    if (SettingsStore().readNumber(setting::windowMaximized, maximized) && maximized == 1)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
 void CMainFrame::restorePosition() {
+    restoreSize();
     const QStringList xy = SettingsStore().string(setting::windowPosition).split(QLatin1Char(','));
     bool okX = false;
     bool okY = false;
     const QPoint at(xy.value(0).toInt(&okX), xy.value(1).toInt(&okY));
     if (!okX || !okY)
         return;
-    // Only where the window is still seen on a screen now.
-    for (const QScreen* screen : QGuiApplication::screens())
-        if (screen->availableGeometry().intersects(
+    // Only where the window is still seen on a screen now, and wholly on it.
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect room = screen->availableGeometry();
+        if (room.intersects(
                 QRect(at, size()).adjusted(0, 0, -size().width() / 2, -size().height() / 2))) {
-            move(at);
+            move(
+                std::clamp(at.x(), room.left(), std::max(room.left(), room.right() + 1 - width())),
+                std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() + 1 - height())));
             return;
         }
+    }
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {

@@ -23,9 +23,12 @@ class QToolButton;
 class CMainFrame : public QMainWindow, public ViewHost {
     Q_OBJECT
 public:
-    /// Width and height of the frame; it cannot be resized.
+    /// Width and height of the frame until the operator resizes it (the size,
+    /// and whether it is maximized, are kept between runs).
     static constexpr int kWidth = 1024;
     static constexpr int kHeight = 768;
+    /// The smallest size every view fits in.
+    static constexpr QSize kMinimumSize{900, 680};
 
     /// A frame offering the views of `registry` (the program's are built in app/).
     explicit CMainFrame(ViewRegistry registry, QWidget* parent = nullptr);
@@ -92,6 +95,8 @@ public:
 
 protected:
     void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     /// A capture file dropped on the window opens as File > Open Capture File does.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -115,6 +120,8 @@ private:
     static void rememberRecentFile(const QString& path);
     void fillRecentMenu();
     void restorePosition();
+    void restoreSize();
+    bool isNormalSized() const;
 
     ViewRegistry m_registry;
     QMenu* m_recentMenu = nullptr;

@@ -16,6 +16,17 @@
 
 using namespace qarsilo;
 
+namespace {
+
+// The list's margins come from the print settings alone: the printer's own
+// page margins would add to them, so the sheet is used whole.
+void useWholeSheet(QPrinter& printer) {
+    printer.setFullPage(true);
+    printer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+}
+
+} // namespace
+
 CListPrint::CListPrint(QString docName, QObject* parent)
     : QObject(parent)
     , m_docName(std::move(docName))
@@ -23,8 +34,7 @@ CListPrint::CListPrint(QString docName, QObject* parent)
     , m_printer(std::make_unique<QPrinter>(QPrinter::HighResolution))
     , m_runDialog([](QDialog& d) { return d.exec(); }) {
     m_printer->setDocName(m_docName);
-    // The layout keeps its own margins: the whole sheet is the device.
-    m_printer->setFullPage(true);
+    useWholeSheet(*m_printer);
 }
 
 CListPrint::~CListPrint() = default;
@@ -63,6 +73,8 @@ void CListPrint::print(PrintTable table, QWidget* parent) {
     if (table.rows.isEmpty() || table.columns.isEmpty())
         return;
     m_table = std::move(table);
+    // The dialogs that follow show this choice and may change it.
+    choosePageOrientation();
     CListPrintDlg dlg(m_settings, *m_printer, parent);
     runDialog(dlg);
     if (dlg.choice() == CListPrintDlg::Cancel)
@@ -77,6 +89,12 @@ void CListPrint::print(PrintTable table, QWidget* parent) {
     if (runDialog(printDialog) != QDialog::Accepted)
         return;
     printTo(*m_printer, parent);
+}
+
+void CListPrint::choosePageOrientation() {
+    const QSizeF paper = m_printer->pageLayout().pageSize().size(QPageSize::Millimeter);
+    m_printer->setPageOrientation(
+        ListPageLayout::preferredOrientation(m_settings, m_table, *m_printer, paper));
 }
 
 QRect CListPrint::pageArea(const QPrinter& printer) {
@@ -95,7 +113,7 @@ bool CListPrint::printTo(QPrinter& printer, QWidget* parent) {
         printer.setOutputFileName(file);
     }
     printer.setDocName(m_docName);
-    printer.setFullPage(true);
+    useWholeSheet(printer);
 
     QPainter painter;
     if (!painter.begin(&printer)) {
@@ -143,7 +161,7 @@ bool CListPrint::printTo(QPrinter& printer, QWidget* parent) {
 }
 
 void CListPrint::paintPages(QPrinter* printer) {
-    printer->setFullPage(true);
+    useWholeSheet(*printer);
     QPainter painter(printer);
     if (!painter.isActive())
         return;

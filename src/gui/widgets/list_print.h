@@ -33,6 +33,8 @@ public:
 
     /// Print(list): the "List print" dialog, then print, preview or nothing.
     /// A list without rows or columns prints nothing and shows no dialog.
+    /// The page turns to landscape when the columns' texts do not fit
+    /// across a portrait page (choosePageOrientation()).
     void print(const CReportList& list, QWidget* parent);
     /// The same for a table that is already taken.
     void print(qarsilo::PrintTable table, QWidget* parent);
@@ -46,6 +48,10 @@ public:
     /// Opens the preview window, titled "Address Book Print Preview"; the
     /// main window (the top window above `parent`) is hidden meanwhile.
     void preview(QWidget* parent);
+
+    /// Sets the printer's orientation from the table's texts (portrait when
+    /// they fit across it).
+    void choosePageOrientation();
 
     void setTable(qarsilo::PrintTable table) { m_table = std::move(table); }
     const qarsilo::PrintTable& table() const { return m_table; }

@@ -22,7 +22,12 @@ namespace {
 QComboBox* fontList(const QString& stored, QWidget* parent) {
     auto* list = new QComboBox(parent);
     list->addItems(QFontDatabase::families());
-    const int at = list->findText(stored, Qt::MatchFixedString);
+    int at = list->findText(stored, Qt::MatchFixedString);
+    // A stored name that is not installed shows the font the list prints
+    // in instead (ListPageLayout::resolvedFont), not whichever family sorts first.
+    if (at < 0)
+        at = list->findText(qarsilo::ListPageLayout::resolvedFont(stored, 8).family(),
+                            Qt::MatchFixedString);
     list->setCurrentIndex(at >= 0 ? at : 0);
     return list;
 }
@@ -104,6 +109,10 @@ CListPrintDlg::CListPrintDlg(const PrintSettings& settings, QPrinter& printer, Q
     grid->addWidget(m_printFont, 3, 2);
     grid->addWidget(m_printSize, 3, 3);
     grid->setColumnStretch(1, 1);
+    // Room for a header such as the default one without scrolling it.
+    const int textWidth = fontMetrics().horizontalAdvance(QLatin1Char('x')) * 32;
+    for (QLineEdit* field : {m_header, m_page, m_footer})
+        field->setMinimumWidth(textWidth);
     grid->setRowStretch(4, 1);
     m_tabs->addTab(texts, QStringLiteral("Headers and Fonts"));
 

@@ -67,6 +67,17 @@ void CReportHeader::mouseReleaseEvent(QMouseEvent* event) {
     viewport()->update();
 }
 
+QSize CReportHeader::sectionSizeFromContents(int logicalIndex) const {
+    QSize size = QHeaderView::sectionSizeFromContents(logicalIndex);
+    const QString title =
+        model() ? model()->headerData(logicalIndex, Qt::Horizontal).toString() : QString();
+    // Insets of a quarter height each side, the triangle's three quarters,
+    // the pressed shift and the edge line.
+    const int q = size.height() / 4;
+    size.setWidth(fontMetrics().horizontalAdvance(title) + 5 * q + 2);
+    return size;
+}
+
 void CReportHeader::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {
     if (!rect.isValid())
         return;
@@ -156,6 +167,7 @@ CReportList::CReportList(int listId, QWidget* parent)
     // The title arrow moves with the sort, also when the sort comes from code.
     connect(m_model, &QAbstractItemModel::headerDataChanged, horizontalHeader()->viewport(),
             qOverload<>(&QWidget::update));
+    connect(this, &RowListView::columnWidthsChangedByHand, this, &CReportList::saveWidths);
 }
 
 bool CReportList::declareColumns(const QString& declaration) {

@@ -19,6 +19,8 @@ public:
 
 protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+    /// Room for the title as paintSection() draws it, with the sort triangle.
+    QSize sectionSizeFromContents(int logicalIndex) const override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
@@ -29,7 +31,8 @@ private:
 /// The sortable report list of the address book and discovery windows: grid
 /// lines, full-row selection, columns declared by one text, rows sorted by a
 /// click on a column title. Column widths can be kept in the "ListCtrls"
-/// group of the settings file under the list's number.
+/// group of the settings file under the list's number; widths the operator
+/// sets (dragging or double-clicking a divider) are kept at once.
 class CReportList : public RowListView {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #include "gui/widgets/row_list_view.h"
 
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
@@ -8,6 +9,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
+
+namespace {
+// Longer lists are measured over the rows in view only, as QTableView does.
+constexpr int kMeasuredRows = 1000;
+} // namespace
 
 RowListView::RowListView(QWidget* parent)
     : QAbstractItemView(parent) {
@@ -22,6 +29,7 @@ RowListView::~RowListView() {
     // The header outlives this part of the object while QWidget deletes its
     // children; it must not call back into it.
     disconnect(m_header, nullptr, this, nullptr);
+    m_header->viewport()->removeEventFilter(this);
 }
 
 void RowListView::adoptHeader(QHeaderView* header) {
@@ -35,6 +43,64 @@ void RowListView::adoptHeader(QHeaderView* header) {
     connect(m_header, &QHeaderView::sectionMoved, this, relayout);
     connect(m_header, &QHeaderView::sectionCountChanged, this, relayout);
     connect(m_header, &QHeaderView::geometriesChanged, this, relayout);
+    // QTableView fits a column on a double-click of its divider; so do these lists.
+    connect(m_header, &QHeaderView::sectionHandleDoubleClicked, this, [this](int column) {
+        resizeColumnToContents(column);
+        Q_EMIT columnWidthsChangedByHand();
+    });
+    m_header->viewport()->installEventFilter(this);
+}
+
+QList<int> RowListView::columnWidths() const {
+    QList<int> widths;
+    for (int c = 0; c < m_header->count(); ++c)
+        widths << m_header->sectionSize(c);
+    return widths;
+}
+
+bool RowListView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_header->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress)
+            m_widthsAtPress = columnWidths();
+        else if (event->type() == QEvent::MouseButtonRelease &&
+                 static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton &&
+                 !m_widthsAtPress.isEmpty()) {
+            // Seen before the header ends the drag: the widths are final by then.
+            const QList<int> before = std::exchange(m_widthsAtPress, {});
+            if (before != columnWidths())
+                Q_EMIT columnWidthsChangedByHand();
+        }
+    }
+    return QAbstractItemView::eventFilter(watched, event);
+}
+
+int RowListView::sizeHintForColumn(int column) const {
+    if (!model() || column < 0 || column >= m_header->count())
+        return -1;
+    const int rows = rowCount();
+    int first = 0;
+    int last = rows - 1;
+    if (rows > kMeasuredRows) {
+        first = firstVisibleRow();
+        last = std::min(rows - 1, first + fullyVisibleRows());
+    }
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    int widest = 0;
+    for (int r = first; r <= last; ++r) {
+        const QModelIndex index = model()->index(r, column, rootIndex());
+        option.index = index;
+        widest = std::max(widest, itemDelegateForIndex(index)->sizeHint(option, index).width());
+    }
+    return widest + (m_showGrid ? 1 : 0); // the grid takes the cell's last pixel
+}
+
+void RowListView::resizeColumnToContents(int column) {
+    if (column < 0 || column >= m_header->count())
+        return;
+    const int width = std::max(sizeHintForColumn(column), m_header->sectionSizeHint(column));
+    if (width > 0)
+        setColumnWidth(column, width);
 }
 
 void RowListView::setHorizontalHeader(QHeaderView* header) {

@@ -31,6 +31,12 @@ public:
     int rowHeight() const { return m_rowHeight; }
     int columnWidth(int column) const;
     void setColumnWidth(int column, int width);
+    /// Widens or narrows `column` to its title and its widest text (what a
+    /// double-click on the title's right divider does).
+    void resizeColumnToContents(int column);
+    /// The widest cell of `column`: every row of a list of up to 1000 rows,
+    /// the rows in view of a longer one.
+    int sizeHintForColumn(int column) const override;
     bool isColumnHidden(int column) const;
     void setColumnHidden(int column, bool hide);
     /// Makes `row` current and the only selected row.
@@ -40,9 +46,14 @@ public:
     int fullyVisibleRows() const;
 
     QRect visualRect(const QModelIndex& index) const override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     QModelIndex indexAt(const QPoint& point) const override;
     void reset() override;
+
+Q_SIGNALS:
+    /// The operator changed column widths: dragged a divider or double-clicked it.
+    void columnWidthsChangedByHand();
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
@@ -65,7 +76,10 @@ private:
     void rowsChanged();
     void adoptHeader(QHeaderView* header);
 
+    QList<int> columnWidths() const;
+
     QHeaderView* m_header = nullptr;
+    QList<int> m_widthsAtPress; // while a mouse button is down on the header
     int m_rowHeight = 20;
     bool m_inGeometries = false;
     bool m_showGrid = false;
