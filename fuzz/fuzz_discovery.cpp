@@ -29,9 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (store.mode() == DiscoveryMode::Ip && parseIpFrame(f.bytes.get(), f.header.caplen))
             ++ipFrames;
-        if (store.mode() == DiscoveryMode::NetBios &&
-            parseNetbiosFrame(f.bytes.get(), f.header.caplen))
-            ++datagrams;
+        // A datagram from a group address names no station and is not kept.
+        if (store.mode() == DiscoveryMode::NetBios)
+            if (const auto s = parseNetbiosFrame(f.bytes.get(), f.header.caplen);
+                s && !isGroupMac(s->mac))
+                ++datagrams;
         store.handleFrame(f.bytes.get(), f.header.caplen, f.header.ts.tv_sec);
     }
     QList<DiscoveredNode> rows;
