@@ -107,6 +107,9 @@ void RowListView::setHorizontalHeader(QHeaderView* header) {
     if (!header || header == m_header)
         return;
     disconnect(m_header, nullptr, this, nullptr);
+    // The old header's viewport sends events while it is destroyed: it must
+    // no longer reach eventFilter, which asks the header for its viewport.
+    m_header->viewport()->removeEventFilter(this);
     delete m_header;
     adoptHeader(header);
     m_header->setModel(model());
