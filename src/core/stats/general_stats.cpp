@@ -173,12 +173,8 @@ void GeneralStats::countFrame(const pcap_pkthdr& header, const std::uint8_t* byt
         m_tickPackets.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    if (m_fileTime) {
-        const qint64 second = header.ts.tv_sec;
-        qint64 none = kNoStamp;
-        m_firstStamp.compare_exchange_strong(none, second, std::memory_order_relaxed);
-        m_newestStamp.store(second, std::memory_order_relaxed);
-    }
+    if (m_fileTime)
+        m_stamps.frame(header.ts.tv_sec);
     const TopUser row = TopUser::fromFrame(header, bytes);
     // Counted and listed under one lock, which the tick also holds while it
     // takes both: a second's rows are exactly the frames of its figures.
@@ -205,8 +201,8 @@ void GeneralStats::tick(qint64 now) {
         m_pending.swap(m_spare);
         // Stamped under the lock the frames are counted under: the second's
         // newest frame is one of its figures.
-        if (m_fileTime)
-            m_tickStamp = m_newestStamp.load(std::memory_order_relaxed);
+        if (m_fileTime && m_stamps.started())
+            m_tickStamp = m_stamps.newest();
     }
     if (m_fileTime && m_tickStamp != kNoStamp)
         now = m_tickStamp;
@@ -241,15 +237,14 @@ void GeneralStats::tick(qint64 now) {
 void GeneralStats::setFileTime(bool on) {
     std::lock_guard lock(m_rowsLock);
     m_fileTime = on;
-    m_firstStamp.store(kNoStamp, std::memory_order_relaxed);
-    m_newestStamp.store(kNoStamp, std::memory_order_relaxed);
+    m_stamps.reset();
     m_tickStamp = kNoStamp;
 }
 
 bool GeneralStats::fileSeconds(qint64& first, qint64& last) const {
     if (!m_fileTime || m_tickStamp == kNoStamp)
         return false;
-    first = m_firstStamp.load(std::memory_order_relaxed);
+    first = m_stamps.first();
     last = m_tickStamp;
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/stats/rolling_graph_canvas.h"
+#include "core/stats/tick_clock.h"
 
 #include <QString>
 #include <pcap/pcap.h>
@@ -130,9 +131,7 @@ private:
     std::atomic<std::uint64_t> m_malformed{0};
     alignas(64) std::mutex m_rowsLock;
     std::vector<TopUser> m_pending; // guarded by m_rowsLock
-    // Stamps of the frames counted, for file time (kNoStamp: none yet).
-    std::atomic<qint64> m_firstStamp{kNoStamp};
-    std::atomic<qint64> m_newestStamp{kNoStamp};
+    FileStamps m_stamps;            // of the frames counted, for file time
     bool m_fileTime = false;
     qint64 m_tickStamp = kNoStamp;
 

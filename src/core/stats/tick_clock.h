@@ -54,8 +54,11 @@ public:
     }
     /// Capture threads: a frame stamped `second` was read.
     void frame(qint64 second) noexcept {
-        qint64 none = kNone;
-        m_first.compare_exchange_strong(none, second, std::memory_order_relaxed);
+        // A plain load first: the exchange is paid once, not per frame.
+        if (m_first.load(std::memory_order_relaxed) == kNone) {
+            qint64 none = kNone;
+            m_first.compare_exchange_strong(none, second, std::memory_order_relaxed);
+        }
         m_newest.store(second, std::memory_order_release);
     }
     bool started() const { return m_newest.load(std::memory_order_acquire) != kNone; }

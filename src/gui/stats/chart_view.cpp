@@ -16,7 +16,6 @@
 using namespace qarsilo;
 
 namespace {
-constexpr long long kNoStamp = std::numeric_limits<long long>::min();
 // Faster replays show each second as soon as every capture has read it.
 constexpr int kSecondTickMs = 50;
 constexpr int kTickMs = 1000;
@@ -31,15 +30,12 @@ CChartView::CChartView(ChartKind kind, QWidget* parent)
         auto session = std::make_unique<CaptureSession>(window, slot);
         session->setHandler(
             [this, slot, kind](const pcap_pkthdr& header, const std::uint8_t* bytes) {
-                const auto at = static_cast<std::size_t>(slot);
                 const long long second = header.ts.tv_sec;
                 if (m_bySecond)
                     m_seconds.add(slot, second, chartFrameShare(kind, slot, header, bytes));
                 else
                     m_chart.countFrame(slot, header, bytes);
-                if (m_firstStamp[at].load(std::memory_order_relaxed) == kNoStamp)
-                    m_firstStamp[at].store(second, std::memory_order_relaxed);
-                m_newestStamp[at].store(second, std::memory_order_relaxed);
+                m_stamps[static_cast<std::size_t>(slot)].frame(second);
             });
         session->setEndHandler([this, slot](LoopEnd) {
             if (m_bySecond)
@@ -71,10 +67,8 @@ bool CChartView::startCaptures() {
     m_replaySpeed = storedReplaySpeed();
     m_bySecond = m_fileReplay && m_replaySpeed != 0;
     m_seconds.reset(m_sessionCount);
-    for (std::size_t slot = 0; slot < m_firstStamp.size(); ++slot) {
-        m_firstStamp[slot].store(kNoStamp);
-        m_newestStamp[slot].store(kNoStamp);
-    }
+    for (FileStamps& stamps : m_stamps)
+        stamps.reset();
     m_haveSecond = false;
     m_replayEnded = false;
     m_chart.setCountFromStart(m_fileReplay);
@@ -197,11 +191,15 @@ bool CChartView::shownSecond(long long& second) const {
         second = m_shownSecond;
         return m_haveSecond;
     }
-    long long newest = kNoStamp;
-    for (int slot = 0; slot < m_sessionCount; ++slot)
-        newest = std::max(newest, m_newestStamp[static_cast<std::size_t>(slot)].load());
-    second = newest;
-    return newest != kNoStamp;
+    bool any = false;
+    for (int slot = 0; slot < m_sessionCount; ++slot) {
+        const FileStamps& stamps = m_stamps[static_cast<std::size_t>(slot)];
+        if (stamps.started()) {
+            second = any ? std::max<long long>(second, stamps.newest()) : stamps.newest();
+            any = true;
+        }
+    }
+    return any;
 }
 
 QString CChartView::replayStatusText() const {
@@ -214,9 +212,9 @@ QString CChartView::replayStatusText() const {
     if (!m_bySecond) {
         first = std::numeric_limits<long long>::max();
         for (int slot = 0; slot < m_sessionCount; ++slot) {
-            const long long f = m_firstStamp[static_cast<std::size_t>(slot)].load();
-            if (f != kNoStamp)
-                first = std::min(first, f);
+            const FileStamps& stamps = m_stamps[static_cast<std::size_t>(slot)];
+            if (stamps.started())
+                first = std::min<long long>(first, stamps.first());
         }
     }
     bool ended = m_replayEnded;

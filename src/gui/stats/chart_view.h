@@ -3,6 +3,7 @@
 #include "core/capture/capture_session.h"
 #include "core/stats/distribution_chart.h"
 #include "core/stats/file_seconds.h"
+#include "core/stats/tick_clock.h"
 #include "gui/shell/view.h"
 
 #include <QImage>
@@ -76,9 +77,8 @@ private:
     bool m_bySecond = false;
     quint32 m_replaySpeed = 0;
     qarsilo::FileSeconds m_seconds;
-    // Per capture: the first and the newest second stamped (kNoStamp: none yet).
-    std::array<std::atomic<long long>, 2> m_firstStamp{};
-    std::array<std::atomic<long long>, 2> m_newestStamp{};
+    // Per capture: the first and the newest second stamped.
+    std::array<qarsilo::FileStamps, 2> m_stamps;
     long long m_firstSecond = 0;
     long long m_shownSecond = 0;
     bool m_haveSecond = false;
