@@ -532,8 +532,10 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("change"); // UTC seconds
         QTest::newRow("Berlin, spring") << QByteArray("Europe/Berlin") << qint64(1774746000);
         QTest::newRow("Berlin, autumn") << QByteArray("Europe/Berlin") << qint64(1792890000);
-        QTest::newRow("Lord Howe, half an hour")
-            << QByteArray("Australia/Lord_Howe") << qint64(1775314800);
+        // Changes at half past a UTC hour.
+        QTest::newRow("Lord Howe, spring")
+            << QByteArray("Australia/Lord_Howe") << qint64(1791041400);
+        QTest::newRow("St. John's, spring") << QByteArray("America/St_Johns") << qint64(1772947800);
         QTest::newRow("New York, spring") << QByteArray("America/New_York") << qint64(1772953200);
     }
     void dateTextsAcrossClockChanges() {
