@@ -53,15 +53,15 @@ void DiscoveryStore::handleNetbios(const std::uint8_t* bytes, std::size_t length
     std::memcpy(mac.data(), bytes + 6, mac.size());
     const std::uint32_t ip = (std::uint32_t{bytes[26]} << 24) | (std::uint32_t{bytes[27]} << 16) |
                              (std::uint32_t{bytes[28]} << 8) | bytes[29];
-    const std::uint8_t* name = bytes + kNetbiosSourceName;
-    const std::uint8_t* workgroup = bytes + kNetbiosDestinationName;
+    LastDatagram::Encoded encoded;
+    std::memcpy(encoded.data(), bytes + kNetbiosSourceName, 32);
+    std::memcpy(encoded.data() + 32, bytes + kNetbiosDestinationName, 32);
     std::lock_guard lock(m_lock);
     // Most datagrams repeat their station's last one byte for byte: no names
     // are decoded for them. The workgroup and subnet were seen with that one.
     const auto [it, isNew] = m_lastNetbios.try_emplace(macKey(mac));
     LastDatagram& last = it->second;
-    if (!isNew && last.ip == ip && std::memcmp(last.name.data(), name, 32) == 0 &&
-        std::memcmp(last.workgroup.data(), workgroup, 32) == 0)
+    if (!isNew && last.ip == ip && last.encoded == encoded)
         return;
     std::optional<NetbiosSighting> s = parseNetbiosFrame(bytes, length);
     if (!s)
@@ -75,8 +75,7 @@ void DiscoveryStore::handleNetbios(const std::uint8_t* bytes, std::size_t length
         m_workgroupSet.insert(s->workgroup);
         m_workgroups.append(s->workgroup);
     }
-    std::memcpy(last.name.data(), name, 32);
-    std::memcpy(last.workgroup.data(), workgroup, 32);
+    last.encoded = encoded;
     if (!isNew && last.ip == ip && last.nameText == s->name && last.workgroupText == s->workgroup)
         return;
     last.ip = ip;

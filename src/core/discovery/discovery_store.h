@@ -105,9 +105,9 @@ private:
     /// The datagram last seen from a MAC: its encoded names as they came, and
     /// as decoded (equal names may be encoded differently).
     struct LastDatagram {
+        using Encoded = std::array<std::uint8_t, 64>; ///< both names
         std::uint32_t ip = 0;
-        std::array<std::uint8_t, 32> name{};
-        std::array<std::uint8_t, 32> workgroup{};
+        Encoded encoded{};
         QString nameText;
         QString workgroupText;
     };
