@@ -95,6 +95,8 @@ int runDiscover(const QStringList& args) {
 
     DiscoveryStore& store = DiscoveryStore::instance();
     store.setMode(mode);
+    // Only the rows after the duplicate pass are printed.
+    store.setSkipRepeats(true);
     store.clearBuffer();
     // The ranges are known before the capture: ends outside them are not kept
     // ("-" is no range, so without ranges nothing is).
@@ -147,8 +149,9 @@ int runDiscover(const QStringList& args) {
     for (const DiscoveryConflict& c : clearDuplicates(nodes, mode, {}))
         log << QStringLiteral("   ") + c.why;
 
+    DiscoveryDateTexts dates;
     for (const DiscoveredNode& node : nodes)
-        printFields(discoveredNodeTexts(node));
+        printFields(discoveredNodeTexts(node, dates));
     printLine(QStringLiteral("WORKGROUPS"));
     for (const QString& w : workgroups)
         printLine(w);

@@ -14,8 +14,10 @@
 
 #include <QDateTime>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <ctime>
 #include <memory>
 
 using namespace qarsilo;
@@ -471,6 +473,95 @@ private Q_SLOTS:
             }
         }
         store.setWatchedRanges({});
+    }
+
+    // NetBIOS datagrams that repeat their station's last one are not
+    // buffered when asked: the rows after the duplicate pass, and the seen
+    // workgroups and subnets, are those of buffering every datagram. Equal
+    // names may come encoded differently, and a frame that is no datagram
+    // may carry the names of one.
+    void skipRepeatsKeepsTheRows() {
+        QRandomGenerator generator(4711);
+        auto* rng = &generator;
+        const QList<QByteArray> names{
+            encodeNetbiosName("PC1", 0), encodeNetbiosName("PC2", 0),
+            encodeNetbiosName(QByteArray("PC1\0", 4), 0), // decodes as "PC1"
+            encodeNetbiosName("PC1 X", 0)};               // so does this
+        const QList<QByteArray> workgroups{encodeNetbiosName("WG1", 0x1d),
+                                           encodeNetbiosName("WG2", 0x1d),
+                                           encodeNetbiosName("\x01\x02__MSBROWSE__", 1)};
+        DiscoveryStore& store = DiscoveryStore::instance();
+        for (int round = 0; round < 40; ++round) {
+            QList<QByteArray> frames;
+            const int n = int(rng->bounded(120));
+            for (int f = 0; f < n; ++f) {
+                QByteArray frame = netbiosFrame(
+                    std::uint8_t(rng->bounded(3)), ipOf(10, 0, int(rng->bounded(2)), 5),
+                    names[rng->bounded(names.size())], workgroups[rng->bounded(workgroups.size())]);
+                if (rng->bounded(8) == 0)
+                    frame[6] = '\x03'; // a group MAC
+                if (rng->bounded(8) == 0)
+                    frame[23] = 6; // TCP
+                frames << frame;
+            }
+            QList<DiscoveredNode> rows[2];
+            QStringList seen[2];
+            for (int skip = 0; skip < 2; ++skip) {
+                store.resetForTests();
+                store.setMode(DiscoveryMode::NetBios);
+                store.setSkipRepeats(skip == 1);
+                store.clearBuffer();
+                std::int64_t time = 1000;
+                for (const QByteArray& f : frames)
+                    store.handleFrame(reinterpret_cast<const std::uint8_t*>(f.constData()),
+                                      std::size_t(f.size()), time++);
+                for (const NetbiosRecord& r : store.takeNetbios())
+                    rows[skip].append(netbiosNode(r));
+                clearDuplicates(rows[skip], DiscoveryMode::NetBios, {});
+                seen[skip] = store.seenWorkgroups() + store.seenSubnets();
+            }
+            QCOMPARE(rows[1], rows[0]);
+            QCOMPARE(seen[1], seen[0]);
+        }
+    }
+
+    // The date texts of many rows read the zone once an hour: they are
+    // discoveryDateText's around clock changes, on and off the hour.
+    void dateTextsAcrossClockChanges_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<qint64>("change"); // UTC seconds
+        QTest::newRow("Berlin, spring") << QByteArray("Europe/Berlin") << qint64(1774746000);
+        QTest::newRow("Berlin, autumn") << QByteArray("Europe/Berlin") << qint64(1792890000);
+        // Changes at half past a UTC hour.
+        QTest::newRow("Lord Howe, spring")
+            << QByteArray("Australia/Lord_Howe") << qint64(1791041400);
+        QTest::newRow("St. John's, spring") << QByteArray("America/St_Johns") << qint64(1772947800);
+        QTest::newRow("New York, spring") << QByteArray("America/New_York") << qint64(1772953200);
+    }
+    void dateTextsAcrossClockChanges() {
+        QFETCH(QByteArray, zone);
+        QFETCH(qint64, change);
+        const QByteArray before = qgetenv("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        const auto restore = qScopeGuard([&] {
+            qputenv("TZ", before);
+            tzset();
+        });
+        // The zone really changes its offset there (no zone data: nothing to check).
+        if (QDateTime::fromSecsSinceEpoch(change - 1).offsetFromUtc() ==
+            QDateTime::fromSecsSinceEpoch(change).offsetFromUtc())
+            QSKIP("no data for this zone");
+        DiscoveryDateTexts dates;
+        for (qint64 s = change - 7300; s < change + 7300; s += 7)
+            QCOMPARE(dates.text(s), discoveryDateText(s));
+        DiscoveryDateTexts close;
+        for (qint64 s = change - 3; s < change + 3; ++s)
+            QCOMPARE(close.text(s), discoveryDateText(s));
+        // Backwards, and far apart.
+        for (qint64 s : {change + 3600, change - 1, change - 86400 * 200, qint64(0), qint64(-5),
+                         qint64(86400), qint64(4102444800)})
+            QCOMPARE(dates.text(s), discoveryDateText(s));
     }
 
     // A broadcast or multicast MAC (group bit set) names no station: no end

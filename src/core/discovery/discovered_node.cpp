@@ -23,15 +23,14 @@ QString nodeMarkText(NodeMark mark) {
 }
 
 QStringList discoveredNodeTexts(const DiscoveredNode& n) {
-    return {kUnknown,
-            discoveryMacText(n.mac),
-            nodeIpText(n),
-            knownOr(n.name),
-            knownOr(n.workgroup),
-            knownOr(n.domainName),
-            discoveryDateText(n.time),
-            nodeSubnetText(n),
-            nodeMarkText(n.mark)};
+    DiscoveryDateTexts dates;
+    return discoveredNodeTexts(n, dates);
+}
+
+QStringList discoveredNodeTexts(const DiscoveredNode& n, DiscoveryDateTexts& dates) {
+    return {kUnknown,           discoveryMacText(n.mac), nodeIpText(n),
+            knownOr(n.name),    knownOr(n.workgroup),    knownOr(n.domainName),
+            dates.text(n.time), nodeSubnetText(n),       nodeMarkText(n.mark)};
 }
 
 } // namespace qarsilo

@@ -52,5 +52,7 @@ QString nodeMarkText(NodeMark mark);
 /// The nine texts the node list and `qarsilo-cli discover` show (Info, MAC,
 /// IP, name, workgroup, domain name, date, subnet, type); Info is "-".
 QStringList discoveredNodeTexts(const DiscoveredNode& node);
+/// The same, the date made by `dates` (for many rows: the zone is read once).
+QStringList discoveredNodeTexts(const DiscoveredNode& node, DiscoveryDateTexts& dates);
 
 } // namespace qarsilo

@@ -17,8 +17,8 @@ constexpr std::size_t kIpProtocol = 23;
 constexpr std::size_t kSourceIp = 26;
 constexpr std::size_t kDestinationIp = 30;
 // The encoded names, each after its length byte.
-constexpr std::size_t kSourceName = 57;
-constexpr std::size_t kDestinationName = 91;
+constexpr std::size_t kSourceName = kNetbiosSourceName;
+constexpr std::size_t kDestinationName = kNetbiosDestinationName;
 constexpr std::uint16_t kIpv4 = 0x0800;
 constexpr std::uint8_t kUdp = 17;
 
@@ -63,6 +63,46 @@ QString discoveryDateText(std::int64_t seconds) {
                                  QStringLiteral("dd MMM yyyy, HH:mm:ss"));
 }
 
+QString DiscoveryDateTexts::text(std::int64_t seconds) {
+    // Outside these years the zone and the calendar are left to Qt.
+    constexpr std::int64_t kEnd = std::int64_t{1} << 31;
+    if (seconds < 86400 || seconds >= kEnd)
+        return discoveryDateText(seconds);
+    const std::int64_t hour = seconds / 3600;
+    if (hour != m_hour) {
+        const std::int64_t start = hour * 3600;
+        m_hour = hour;
+        m_offset = QDateTime::fromSecsSinceEpoch(start).offsetFromUtc();
+        // A clock change inside the hour (a zone changing off the hour): each
+        // text of that hour asks the zone.
+        m_steady = QDateTime::fromSecsSinceEpoch(start + 3599).offsetFromUtc() == m_offset;
+    }
+    if (!m_steady)
+        return discoveryDateText(seconds);
+    const std::int64_t local = seconds + m_offset;
+    const std::int64_t day = local / 86400; // local >= 0: no zone is a day behind
+    if (day != m_day) {
+        m_day = day;
+        // Qt's text of the day's midnight, its time part cut off.
+        const QString midnight =
+            QLocale::c().toString(QDateTime::fromSecsSinceEpoch(day * 86400, Qt::UTC),
+                                  QStringLiteral("dd MMM yyyy, HH:mm:ss"));
+        m_dayText = midnight.left(midnight.size() - 8);
+    }
+    const auto inDay = static_cast<int>(local - day * 86400);
+    const int h = inDay / 3600;
+    const int m = inDay / 60 % 60;
+    const int s = inDay % 60;
+    const char time[8] = {char('0' + h / 10), char('0' + h % 10), ':',
+                          char('0' + m / 10), char('0' + m % 10), ':',
+                          char('0' + s / 10), char('0' + s % 10)};
+    QString out;
+    out.reserve(m_dayText.size() + 8);
+    out.append(m_dayText);
+    out.append(QLatin1StringView(time, 8));
+    return out;
+}
+
 QString discoveryLogLine(const QString& message) {
     return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" : ") +
            message;
@@ -83,14 +123,19 @@ QByteArray decodeNetbiosName(const std::uint8_t* e) {
     return name;
 }
 
-std::optional<NetbiosSighting> parseNetbiosFrame(const std::uint8_t* bytes, std::size_t length) {
+bool isNetbiosDatagram(const std::uint8_t* bytes, std::size_t length) {
     const FrameReader r(bytes, length);
     if (!r.has(0, kNetbiosFrameMinimum) || !isIpv4(r) || *r.u8(kIpStart) != 0x45 ||
         *r.u8(kIpProtocol) != kUdp)
-        return std::nullopt;
+        return false;
     // A destination name beginning with 0x01 encodes as "AB".
-    if (bytes[kDestinationName] == 'A' && bytes[kDestinationName + 1] == 'B')
+    return !(bytes[kDestinationName] == 'A' && bytes[kDestinationName + 1] == 'B');
+}
+
+std::optional<NetbiosSighting> parseNetbiosFrame(const std::uint8_t* bytes, std::size_t length) {
+    if (!isNetbiosDatagram(bytes, length))
         return std::nullopt;
+    const FrameReader r(bytes, length);
     NetbiosSighting s;
     r.copyTo(6, s.mac);
     s.ip = *r.be32(kSourceIp);

@@ -41,6 +41,22 @@ QString discoveryIpText(std::uint32_t ip);
 QString discoverySubnetText(std::uint32_t ip);
 /// A time stamp as the "DATE" column holds it: "%d %b %Y, %H:%M:%S", local time.
 QString discoveryDateText(std::int64_t secondsSinceEpoch);
+/// The "DATE" texts of many time stamps, as discoveryDateText makes them. The
+/// local time zone is read once per hour of time stamps (twice, to see that
+/// its offset holds for the whole hour) rather than once per text, and the day
+/// part is made once per day. Lives as long as one batch of texts: a change of
+/// the zone while it lives is not seen.
+class DiscoveryDateTexts {
+public:
+    QString text(std::int64_t secondsSinceEpoch);
+
+private:
+    std::int64_t m_hour = -1; ///< the hour m_offset was read for; -1: none
+    int m_offset = 0;         ///< seconds east of UTC
+    bool m_steady = false;    ///< whether m_offset holds for the whole hour
+    std::int64_t m_day = -1;  ///< the local day m_dayText is of; -1: none
+    QString m_dayText;        ///< "dd MMM yyyy, "
+};
 /// A log line: the local time as "%H:%M:%S : " and the message.
 QString discoveryLogLine(const QString& message);
 
@@ -71,6 +87,12 @@ inline constexpr std::size_t kNetbiosFrameMinimum = 123;
 /// Bytes an IPv4 frame must have for both addresses.
 inline constexpr std::size_t kIpFrameMinimum = 34;
 
+/// Whether parseNetbiosFrame gives a sighting of the frame, without decoding
+/// the names (kNetbiosSourceName and kNetbiosDestinationName: where the
+/// encoded names are).
+bool isNetbiosDatagram(const std::uint8_t* bytes, std::size_t length);
+inline constexpr std::size_t kNetbiosSourceName = 57;
+inline constexpr std::size_t kNetbiosDestinationName = 91;
 /// Reads a NetBIOS datagram from an Ethernet II frame of `length` captured
 /// bytes: IPv4 with a 20-byte header, UDP, and both names. Frames laid out
 /// otherwise (short, VLAN-tagged, IPv4 options, TCP, IPv6) give nothing, and

@@ -1,5 +1,7 @@
 #include "core/discovery/discovery_store.h"
 
+#include <cstring>
+
 namespace qarsilo {
 
 DiscoveryStore& DiscoveryStore::instance() {
@@ -10,6 +12,10 @@ DiscoveryStore& DiscoveryStore::instance() {
 void DiscoveryStore::handleFrame(const std::uint8_t* bytes, std::size_t length,
                                  std::int64_t seconds) {
     if (mode() == DiscoveryMode::NetBios) {
+        if (m_skipRepeats) {
+            handleNetbios(bytes, length, seconds);
+            return;
+        }
         std::optional<NetbiosSighting> s = parseNetbiosFrame(bytes, length);
         if (!s)
             return;
@@ -37,6 +43,47 @@ void DiscoveryStore::handleFrame(const std::uint8_t* bytes, std::size_t length,
     ++m_ip.frames;
     addEnd(s->srcMac, s->srcIp, time);
     addEnd(s->dstMac, s->dstIp, time);
+}
+
+void DiscoveryStore::handleNetbios(const std::uint8_t* bytes, std::size_t length,
+                                   std::int64_t seconds) {
+    if (!isNetbiosDatagram(bytes, length))
+        return;
+    MacBytes mac;
+    std::memcpy(mac.data(), bytes + 6, mac.size());
+    const std::uint32_t ip = (std::uint32_t{bytes[26]} << 24) | (std::uint32_t{bytes[27]} << 16) |
+                             (std::uint32_t{bytes[28]} << 8) | bytes[29];
+    LastDatagram::Encoded encoded;
+    std::memcpy(encoded.data(), bytes + kNetbiosSourceName, 32);
+    std::memcpy(encoded.data() + 32, bytes + kNetbiosDestinationName, 32);
+    std::lock_guard lock(m_lock);
+    // Most datagrams repeat their station's last one byte for byte: no names
+    // are decoded for them. The workgroup and subnet were seen with that one.
+    const auto [it, isNew] = m_lastNetbios.try_emplace(macKey(mac));
+    LastDatagram& last = it->second;
+    if (!isNew && last.ip == ip && last.encoded == encoded)
+        return;
+    std::optional<NetbiosSighting> s = parseNetbiosFrame(bytes, length);
+    if (!s)
+        return;
+    const std::uint32_t subnet = s->ip & 0xFFFFFF00u;
+    if (!m_subnetSet.contains(subnet)) {
+        m_subnetSet.insert(subnet);
+        m_subnets.append(discoverySubnetText(subnet));
+    }
+    if (!m_workgroupSet.contains(s->workgroup)) {
+        m_workgroupSet.insert(s->workgroup);
+        m_workgroups.append(s->workgroup);
+    }
+    last.encoded = encoded;
+    if (!isNew && last.ip == ip && last.nameText == s->name && last.workgroupText == s->workgroup)
+        return;
+    last.ip = ip;
+    last.nameText = s->name;
+    last.workgroupText = s->workgroup;
+    // A group address is no station's: the datagram names none.
+    if (!isGroupMac(s->mac))
+        m_netbios.push_back({std::move(*s), seconds});
 }
 
 void DiscoveryStore::addEnd(const MacBytes& mac, std::uint32_t ip, std::uint32_t time) {
@@ -89,9 +136,15 @@ QStringList DiscoveryStore::unwatched(const QStringList& ranges) const {
     return out;
 }
 
+void DiscoveryStore::setSkipRepeats(bool skip) {
+    std::lock_guard lock(m_lock);
+    m_skipRepeats = skip;
+}
+
 void DiscoveryStore::clearBuffer() {
     std::lock_guard lock(m_lock);
     m_netbios = {};
+    m_lastNetbios = {};
     m_ip = {};
     m_lastIp = {};
 }
@@ -130,6 +183,8 @@ void DiscoveryStore::setEndLimit(std::size_t limit) {
 void DiscoveryStore::resetForTests() {
     std::lock_guard lock(m_lock);
     m_netbios = {};
+    m_lastNetbios = {};
+    m_skipRepeats = false;
     m_ip = {};
     m_lastIp = {};
     m_workgroups.clear();

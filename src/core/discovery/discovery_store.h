@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -65,6 +66,14 @@ public:
     /// captured bytes with its time stamp.
     void handleFrame(const std::uint8_t* bytes, std::size_t length, std::int64_t seconds);
 
+    /// NetBIOS listening: whether a datagram that repeats the one last buffered
+    /// for its MAC (same address, name and workgroup) is left out. The
+    /// duplicate pass after Stop would delete its row, so the rows after the
+    /// pass stay the same while the buffer grows only when a station changes;
+    /// without it every datagram is buffered (the window shows each one as it
+    /// comes). Set while no capture runs.
+    void setSkipRepeats(bool skip);
+
     /// Empties the buffer of both modes (Start); the seen lists stay.
     void clearBuffer();
     /// The buffered datagrams, in arrival order; the buffer is emptied.
@@ -93,11 +102,24 @@ public:
     void resetForTests();
 
 private:
+    /// The datagram last seen from a MAC: its encoded names as they came, and
+    /// as decoded (equal names may be encoded differently).
+    struct LastDatagram {
+        using Encoded = std::array<std::uint8_t, 64>; ///< both names
+        std::uint32_t ip = 0;
+        Encoded encoded{};
+        QString nameText;
+        QString workgroupText;
+    };
+
+    void handleNetbios(const std::uint8_t* bytes, std::size_t length, std::int64_t seconds);
     void addEnd(const MacBytes& mac, std::uint32_t ip, std::uint32_t time);
 
     std::atomic<DiscoveryMode> m_mode{DiscoveryMode::NetBios};
     mutable std::mutex m_lock;
     std::vector<NetbiosRecord> m_netbios;
+    bool m_skipRepeats = false;
+    std::unordered_map<std::uint64_t, LastDatagram> m_lastNetbios; // by MAC
     IpBuffer m_ip;
     std::unordered_map<std::uint64_t, std::uint32_t> m_lastIp; // by MAC
     QSet<std::uint32_t> m_watched;                             // /24 networks; empty: all
