@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -336,12 +337,26 @@ int runChart(const QStringList& args) {
     chart.setActiveType(pie ? CChartWnd::kPieChart : CChartWnd::kBarChart);
     const QDir out(pngDir);
     QString drawError;
+    // The rows' names, in the encoding the labels are written in, once.
+    std::array<QByteArray, kMaxChartCategories> rowNames;
+    for (int i = 0; i < chart.categoryCount(); ++i)
+        rowNames[static_cast<std::size_t>(i)] = chart.rowName(i).toLocal8Bit();
+    QByteArray text;
     const auto draw = [&](long long second, const DistributionChart::Bytes& bytes) {
-        chart.show(bytes, cumulative);
-        std::printf("%lld\n", second);
-        for (int i = 0; i < chart.categoryCount(); ++i)
-            std::printf("%s\t%s\n", qPrintable(chart.rowName(i)), qPrintable(chart.rowLabel(i)));
-        std::printf("\n");
+        if (pngDir.isEmpty())
+            chart.showLabels(bytes, cumulative);
+        else
+            chart.show(bytes, cumulative);
+        text.setNum(second);
+        text += '\n';
+        for (int i = 0; i < chart.categoryCount(); ++i) {
+            text += rowNames[static_cast<std::size_t>(i)];
+            text += '\t';
+            text += chart.rowLabel(i).toLocal8Bit();
+            text += '\n';
+        }
+        text += '\n';
+        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
         if (!pngDir.isEmpty()) {
             const QString file = out.filePath(
                 QStringLiteral("%1-%2.png").arg(QLatin1String(info.cliName)).arg(second));
