@@ -155,13 +155,20 @@ void TestChartCaptureSplit::sameFramesAsFilteredReadings_data() {
     QTest::newRow("crafted, truncated")
         << QString() << QByteArrayList{ip4Tcp, ip4Udp, ip6Tcp, ip6FragUdp, ip6FragUdp, ip6in4}
         << QList<int>{23, 14, 20, 54, 55, 16};
-    for (const char* name :
-         {"tcpdump__802.1ad_QinQ.pcap", "libpcap__ah-ipip-ping.pcap", "ndpi__teredo.pcap",
-          "libpcap__ipv6_ext_headers.pcap", "tcpdump__tcp_rst_data-trunc.pcap",
-          "tcpdump__esp_truncated.pcap", "tcpdump__ip6_frag_asan.pcap", "ndpi__badpackets.pcap",
-          "tcpdump__mpls-over-udp.pcap", "tcpdump__rpvstp-trunk-native-vid5.pcap"})
-        QTest::newRow(name) << QDir(qarsilo::test::pcapDir()).filePath(QLatin1String(name))
-                            << QByteArrayList{} << QList<int>{};
+    // Every Ethernet capture kept for the tests: VLAN and QinQ tags, IP in
+    // IP, Teredo, extension headers, fragments, truncated and broken frames.
+    const QDir captures(qarsilo::test::pcapDir());
+    for (const QString& name : captures.entryList(
+             {QStringLiteral("*.pcap"), QStringLiteral("*.pcapng")}, QDir::Files, QDir::Name)) {
+        const QString path = captures.filePath(name);
+        char errbuf[PCAP_ERRBUF_SIZE] = {};
+        pcap_t* in = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
+        const bool ethernet = in && pcap_datalink(in) == DLT_EN10MB;
+        if (in)
+            pcap_close(in);
+        if (ethernet)
+            QTest::newRow(qPrintable(name)) << path << QByteArrayList{} << QList<int>{};
+    }
 }
 
 void TestChartCaptureSplit::sameFramesAsFilteredReadings() {
@@ -190,11 +197,16 @@ void TestChartCaptureSplit::sameFramesAsFilteredReadings() {
     }
     const QString path = dir.filePath(QStringLiteral("frames.pcap"));
     QVERIFY(writeCapture(path, toWrite));
+    std::size_t taken = 0;
     for (const CaptureWindow window : {CaptureWindow::PDAppView, CaptureWindow::PDv4v6L3View}) {
         const std::array<Indices, 2> split = splitReading(path, window);
-        for (int slot = 0; slot < 2; ++slot)
+        for (int slot = 0; slot < 2; ++slot) {
             QCOMPARE(split[static_cast<std::size_t>(slot)], filteredReading(path, window, slot));
+            taken += split[static_cast<std::size_t>(slot)].size();
+        }
     }
+    // The crafted frames are taken by some filter: the rows compare something.
+    QVERIFY(!file.isEmpty() || taken > 0);
 }
 
 QTEST_GUILESS_MAIN(TestChartCaptureSplit)
