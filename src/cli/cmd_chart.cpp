@@ -4,7 +4,9 @@
 #include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 #include "core/capture/native_path.h"
+#include "core/stats/chart_capture_split.h"
 #include "core/stats/distribution_chart.h"
+#include "core/stats/file_seconds.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,8 +20,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <map>
+#include <mutex>
 
 using namespace qarsilo;
 
@@ -39,54 +45,111 @@ int fail(int code, const QString& message) {
     return code;
 }
 
-using Seconds = std::map<long long, DistributionChart::Bytes>;
-
-// Reads the file through one of the window's captures (its filter, its
-// snapshot length) as fast as possible, adding each frame's share to the
-// second of its time stamp.
-class SecondCounter {
+// The window's captures read the file once between them: a two-capture
+// window's filters are run on each frame read for both (see
+// ChartCaptureSplit), else each capture reads the file in turn. Each capture
+// adds its frames to its own current second, as the window's threads do
+// (see FileSeconds), and the seconds every capture has passed are drawn
+// while the file is still read.
+class SecondReader {
 public:
-    SecondCounter(ChartKind kind, Seconds& seconds)
+    explicit SecondReader(ChartKind kind)
         : m_kind(kind)
-        , m_seconds(seconds) {}
+        , m_window(chartKindInfo(kind).window)
+        , m_split(m_window) {
+        m_seconds.reset(captureWindowParams(m_window).sessions);
+        // One thread adds for every capture: none may wait for another.
+        m_seconds.cancel();
+    }
 
-    CaptureStartResult run(const QString& adapter, int slot, LoopEnd& how, QString& error) {
-        CaptureSession session(chartKindInfo(m_kind).window, slot);
+    /// Reads the file; `draw` is called on this thread for each second, in
+    /// order, and ends the reading when it returns false.
+    template <typename Draw>
+    CaptureStartResult run(const QString& adapter, LoopEnd& how, QString& error, Draw draw) {
+        const int captures = captureWindowParams(m_window).sessions;
+        if (captures == 1)
+            return pass(adapter, m_window, 0, how, error, draw);
+        if (m_split.usable())
+            return pass(adapter, ChartCaptureSplit::reader(), -1, how, error, draw);
+        for (int slot = 0; slot < captures; ++slot) {
+            LoopEnd end = LoopEnd::Running;
+            QString why;
+            const CaptureStartResult started = pass(adapter, m_window, slot, end, why, draw);
+            if (!started.ok() || m_stopped)
+                return started;
+            if (end == LoopEnd::Error && how != LoopEnd::Error) {
+                how = end;
+                error = why;
+            }
+        }
+        return {};
+    }
+
+private:
+    // One reading of the file: by `window`'s capture `slot`, or (slot -1) for
+    // every capture.
+    template <typename Draw>
+    CaptureStartResult pass(const QString& adapter, CaptureWindow window, int slot, LoopEnd& how,
+                            QString& error, Draw& draw) {
+        const int captures = captureWindowParams(m_window).sessions;
+        const bool split = slot < 0;
+        CaptureSession session(window, std::max(slot, 0));
         session.setFileReplay(FileReplay::AsFastAsPossible);
-        session.setHandler([this, slot](const pcap_pkthdr& h, const std::uint8_t* bytes) {
-            frame(slot, h, bytes);
+        // Capture thread.
+        if (split) {
+            session.setHandler([this](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+                const unsigned taken = m_split.takenBy(h, bytes);
+                for (int i = 0; i < 2; ++i)
+                    if (taken & (1u << i))
+                        m_seconds.add(i, h.ts.tv_sec, chartFrameShare(m_kind, i, h, bytes));
+            });
+        } else {
+            const int at = std::max(slot, 0);
+            session.setHandler([this, at](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+                m_seconds.add(at, h.ts.tv_sec, chartFrameShare(m_kind, at, h, bytes));
+            });
+        }
+        std::mutex lock;
+        std::condition_variable wake;
+        bool ended = false;
+        session.setEndHandler([&, split, slot](LoopEnd) {
+            for (int i = 0; i < captures; ++i)
+                if (split || i == std::max(slot, 0))
+                    m_seconds.finish(i);
+            {
+                std::lock_guard hold(lock);
+                ended = true;
+            }
+            wake.notify_one();
         });
-        SessionEndWait end(session, false);
-        m_current = nullptr;
         const CaptureStartResult started = session.start(adapter);
         if (!started.ok())
             return started;
-        end.wait();
+        for (bool last = false; !last;) {
+            {
+                std::unique_lock hold(lock);
+                wake.wait_for(hold, std::chrono::milliseconds(2), [&] { return ended; });
+                last = ended;
+            }
+            for (const FileSeconds::Second& s : m_seconds.take()) {
+                if (!draw(s.second, s.bytes)) {
+                    m_stopped = true;
+                    session.stop();
+                    return started;
+                }
+            }
+        }
         session.stop();
         how = session.loopEnd();
         error = session.loopError();
         return started;
     }
 
-private:
-    // Capture thread; the map is read only after the session has stopped. A
-    // frame stamped earlier than the second its capture is in counts in that
-    // second, as in the window (see FileSeconds).
-    void frame(int slot, const pcap_pkthdr& h, const std::uint8_t* bytes) {
-        const long long second = h.ts.tv_sec;
-        if (!m_current || second > m_currentSecond) {
-            m_current = &m_seconds[second];
-            m_currentSecond = second;
-        }
-        const FrameShare share = chartFrameShare(m_kind, slot, h, bytes);
-        for (int i = 0; i < share.count; ++i)
-            (*m_current)[share.category[static_cast<std::size_t>(i)]] += share.bytes;
-    }
-
     ChartKind m_kind;
-    Seconds& m_seconds;
-    DistributionChart::Bytes* m_current = nullptr;
-    long long m_currentSecond = 0;
+    CaptureWindow m_window;
+    ChartCaptureSplit m_split;
+    FileSeconds m_seconds;
+    bool m_stopped = false;
 };
 
 // A stream can be read once only, and each of the window's captures reads
@@ -269,36 +332,51 @@ int runChart(const QStringList& args) {
         adapter = captureFileAdapterName(copy.path());
     }
 
-    // Each capture of the window reads the file in turn: the seconds come out
-    // the same however the threads would have interleaved.
     const ChartKindInfo& info = chartKindInfo(*kind);
-    Seconds seconds;
-    SecondCounter counter(*kind, seconds);
-    for (int slot = 0; slot < captureWindowParams(info.window).sessions; ++slot) {
-        LoopEnd how = LoopEnd::Running;
-        QString error;
-        const CaptureStartResult started = counter.run(adapter, slot, how, error);
-        if (!started.ok())
-            return fail(1, QStringLiteral("cannot read '%1': %2").arg(name, started.error));
-        if (how == LoopEnd::Error && readError.isEmpty())
-            readError = QStringLiteral("reading '%1' failed: %2").arg(name, error);
-    }
     DistributionChart chart(*kind);
     chart.setActiveType(pie ? CChartWnd::kPieChart : CChartWnd::kBarChart);
     const QDir out(pngDir);
-    for (const auto& [second, bytes] : seconds) {
-        chart.show(bytes, cumulative);
-        std::printf("%lld\n", second);
-        for (int i = 0; i < chart.categoryCount(); ++i)
-            std::printf("%s\t%s\n", qPrintable(chart.rowName(i)), qPrintable(chart.rowLabel(i)));
-        std::printf("\n");
+    QString drawError;
+    // The rows' names, in the encoding the labels are written in, once.
+    std::array<QByteArray, kMaxChartCategories> rowNames;
+    for (int i = 0; i < chart.categoryCount(); ++i)
+        rowNames[static_cast<std::size_t>(i)] = chart.rowName(i).toLocal8Bit();
+    QByteArray text;
+    const auto draw = [&](long long second, const DistributionChart::Bytes& bytes) {
+        if (pngDir.isEmpty())
+            chart.showLabels(bytes, cumulative);
+        else
+            chart.show(bytes, cumulative);
+        text.setNum(second);
+        text += '\n';
+        for (int i = 0; i < chart.categoryCount(); ++i) {
+            text += rowNames[static_cast<std::size_t>(i)];
+            text += '\t';
+            text += chart.rowLabel(i).toLocal8Bit();
+            text += '\n';
+        }
+        text += '\n';
+        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
         if (!pngDir.isEmpty()) {
             const QString file = out.filePath(
                 QStringLiteral("%1-%2.png").arg(QLatin1String(info.cliName)).arg(second));
-            if (!chart.render(kChartViewSize).save(file, "PNG"))
-                return fail(1, QStringLiteral("cannot write '%1'").arg(file));
+            if (!chart.render(kChartViewSize).save(file, "PNG")) {
+                drawError = QStringLiteral("cannot write '%1'").arg(file);
+                return false;
+            }
         }
-    }
+        return true;
+    };
+    SecondReader reader(*kind);
+    LoopEnd how = LoopEnd::Running;
+    QString error;
+    const CaptureStartResult started = reader.run(adapter, how, error, draw);
+    if (!started.ok())
+        return fail(1, QStringLiteral("cannot read '%1': %2").arg(name, started.error));
+    if (!drawError.isEmpty())
+        return fail(1, drawError);
+    if (how == LoopEnd::Error && readError.isEmpty())
+        readError = QStringLiteral("reading '%1' failed: %2").arg(name, error);
     if (std::fflush(stdout) != 0) {
         rememberOutputError();
         return 1; // finishOutput says why

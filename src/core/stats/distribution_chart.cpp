@@ -57,7 +57,7 @@ void DistributionChart::pass(const Bytes& bytes, bool cumulative) {
             m_kept[i] += bytes[i];
 }
 
-bool DistributionChart::show(const Bytes& bytes, bool cumulative) {
+bool DistributionChart::update(const Bytes& bytes, bool cumulative, bool rebuild) {
     const int n = categoryCount();
     for (int i = 0; i < n; ++i) {
         m_kept[static_cast<std::size_t>(i)] += bytes[static_cast<std::size_t>(i)];
@@ -79,9 +79,9 @@ bool DistributionChart::show(const Bytes& bytes, bool cumulative) {
         percent[at] = 100.0 / total * static_cast<double>(shown[at]);
         m_labels[at] = chartRowLabel(static_cast<double>(shown[at]), percent[at], m_info->units);
     }
-    if (m_activeType == CChartWnd::kPieChart)
+    if (rebuild && m_activeType == CChartWnd::kPieChart)
         rebuildPie(percent);
-    else
+    else if (rebuild)
         rebuildBar(percent);
     m_lastPercent = percent;
     if (!cumulative || m_countFromStart)

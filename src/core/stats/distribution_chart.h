@@ -53,7 +53,12 @@ public:
     /// Adds `bytes` to what is kept and, when anything is kept, rebuilds the
     /// active chart from it; the counts are then dropped unless `cumulative`.
     /// Returns false, the picture unchanged, when there is nothing to show.
-    bool show(const Bytes& bytes, bool cumulative);
+    bool show(const Bytes& bytes, bool cumulative) { return update(bytes, cumulative, true); }
+    /// As show, keeping the labels up to date but not the charts: for a
+    /// reader of the labels that never draws.
+    bool showLabels(const Bytes& bytes, bool cumulative) {
+        return update(bytes, cumulative, false);
+    }
 
     /// A category's row name and label as the bar chart shows them; the
     /// label is kept up to date whichever chart is active.
@@ -78,6 +83,7 @@ public:
     QImage render(QSize size = kChartViewSize) const { return activeChart().render(size); }
 
 private:
+    bool update(const Bytes& bytes, bool cumulative, bool rebuild);
     void rebuildBar(const std::array<double, kMaxChartCategories>& percent);
     void rebuildPie(const std::array<double, kMaxChartCategories>& percent);
 
