@@ -120,8 +120,9 @@ namespace {
 constexpr const char* kColumnNames[kNodeColumns] = {
     "MAC",  "IP",          "IPv6",     "NAME",   "WORKGROUP", "DOMAINNAME",
     "DATE", "DESCRIPTION", "LOCATION", "SUBNET", "TYPE"};
-// Those with an index in byte order (ensureSearchIndexes, node_mac_exact).
-constexpr int kSortColumns[] = {0, 1, 3, 4, 8, 9};
+// Those with an index in byte order (ensureSearchIndexes, node_mac_exact):
+// all of them.
+constexpr int kSortColumns[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
 
 QString andWhere(const QString& where, const QString& extra) {
     if (where.isEmpty())
