@@ -258,7 +258,7 @@ private Q_SLOTS:
         row("upper-case macs", "en_US", true, "", {-1}, false);
         row("C locale: ip", "C", true, "", {2}, true);
         row("C locale: number in names", "C", true, "", {-4}, false);
-        row("description after ip: colons sort in the list", "en_US", false, "", {2, 8}, false);
+        row("description after ip", "en_US", false, "", {2, 8}, true);
         row("type: ties", "en_US", false, "", {11}, true);
         row("name, type down", "en_US", false, "", {4, -11}, true);
         row("C locale: date, ties", "C", false, "", {7}, true);
