@@ -12,7 +12,12 @@
 // slowest single event, and checks that every list shows the rows it should.
 // The window runs offscreen unless QT_QPA_PLATFORM says otherwise.
 //
-//   qarsilo-bench-addressbook [--nodes N] [--runs N] [--locale NAME]
+//   qarsilo-bench-addressbook [--nodes N] [--runs N] [--locale NAME] [--book FILE]
+//                             [--cold open|sort:COLUMN]
+//
+// --book writes the generated book to FILE (kept); --cold then times one
+// first action of a fresh process on it. A bound is met only when its
+// slowest run keeps it ("missed" otherwise); every run's figure is printed.
 //
 // --locale sets the language whose text order the sorts use (e.g. en_US; the
 // C locale compares plain code points and is much cheaper).
@@ -74,8 +79,12 @@ void line(const char* what, const std::vector<double>& ms, double target = 0) {
     const double worst = ms.empty() ? 0.0 : *std::max_element(ms.begin(), ms.end());
     std::printf("  %-40s median %8.2f ms  slowest %8.2f ms  (%zu samples)", what, med, worst,
                 ms.size());
+    // The bound holds only if every run keeps it: the slowest decides.
     if (target > 0)
-        std::printf("  target < %.0f ms: %s", target, med < target ? "met" : "MISSED");
+        std::printf("  target < %.0f ms: %s", target, worst < target ? "met" : "missed");
+    std::printf("\n    runs:");
+    for (double v : ms)
+        std::printf(" %.1f", v);
     std::printf("\n");
 }
 
@@ -407,12 +416,35 @@ int benchWindow(const QString& file, int nodes, int runs) {
 
 } // namespace
 
+// A fresh process's first action on an existing book: opening the window, or
+// opening it and clicking a column title (the click alone is timed). Run it
+// once a process, after dropping the page cache, for cold figures.
+int coldAction(const QString& file, const QString& action) {
+    const bool open = action == QLatin1String("open");
+    const int column = open ? -1 : action.section(QLatin1Char(':'), 1).toInt();
+    auto t0 = Clock::now();
+    CAddressBookDlg dlg(nullptr, file);
+    dlg.show();
+    settle(dlg);
+    double ms = msSince(t0);
+    if (!open) {
+        t0 = Clock::now();
+        Q_EMIT dlg.list()->horizontalHeader()->sectionClicked(column);
+        settle(dlg);
+        ms = msSince(t0);
+    }
+    std::printf("cold %s: %.1f ms (%d rows)\n", qPrintable(action), ms, dlg.list()->rowCount());
+    return 0;
+}
+
 int main(int argc, char* argv[]) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     int nodes = 100000;
     int runs = 7;
     QString locale;
+    QString book;
+    QString cold;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--nodes"))
             nodes = std::atoi(argv[i + 1]);
@@ -420,6 +452,10 @@ int main(int argc, char* argv[]) {
             runs = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--locale"))
             locale = QString::fromLocal8Bit(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--book"))
+            book = QString::fromLocal8Bit(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--cold"))
+            cold = QString::fromLocal8Bit(argv[i + 1]);
     }
     if (nodes < 2 || runs < 1) {
         std::fprintf(stderr, "usage: qarsilo-bench-addressbook [--nodes N>=2] [--runs N>=1] "
@@ -432,7 +468,10 @@ int main(int argc, char* argv[]) {
     QTemporaryDir dir;
     // Saved column widths go to a settings file of the benchmark's own.
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
-    const QString file = dir.filePath(QStringLiteral("address.mdb"));
+    // --book keeps the generated book there (and --cold times one action on it).
+    const QString file = book.isEmpty() ? dir.filePath(QStringLiteral("address.mdb")) : book;
+    if (!cold.isEmpty())
+        return coldAction(file, cold);
 
     std::printf("nodes %d, runs %d, text order of %s\n", nodes, runs, qPrintable(QLocale().name()));
     if (int rc = benchDatabase(file, nodes, runs))

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QSemaphore>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -101,6 +103,68 @@ private Q_SLOTS:
                                 QStringLiteral("INSERT INTO WorkgroupTree VALUES ('w')")}));
         QCOMPARE(macsIn(m_file), QStringList{QStringLiteral("x")});
         QCOMPARE(groupsIn(m_file, GroupTable::Workgroup), QStringList{QStringLiteral("w")});
+    }
+
+    // A book of an earlier version, without the sort indexes, gains them
+    // when opened for writing; opened for reading it stays as it was.
+    void olderBookGainsIndexesOnlyWhenWritten_data() {
+        QTest::addColumn<bool>("writing");
+        QTest::newRow("opened for reading") << false;
+        QTest::newRow("opened for writing") << true;
+    }
+
+    void olderBookGainsIndexesOnlyWhenWritten() {
+        QFETCH(bool, writing);
+        const QStringList added = {QStringLiteral("node_date_bytes"),
+                                   QStringLiteral("node_type_bytes"),
+                                   QStringLiteral("node_description_bytes")};
+        {
+            AddressDatabase db(m_file);
+            QVERIFY2(db.open(), qPrintable(db.lastError()));
+            QVERIFY(db.addNode(node("00:00:00:00:00:01", "10.0.0.1", "ONE")));
+        }
+        // Whether every index of `added` is in the book.
+        const auto indexed = [&]() {
+            if (m_server) {
+                for (const QString& name : added)
+                    if (!m_book->sql(QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM "
+                                                    "pg_indexes WHERE indexname = '%1') THEN "
+                                                    "RAISE EXCEPTION 'missing'; END IF; END $$")
+                                         .arg(name)))
+                        return false;
+                return true;
+            }
+            QStringList present;
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                            QStringLiteral("index-check"));
+                db.setDatabaseName(m_file);
+                QSqlQuery q(db);
+                if (db.open() &&
+                    q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index'")))
+                    while (q.next())
+                        present << q.value(0).toString();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("index-check"));
+            for (const QString& name : added)
+                if (!present.contains(name))
+                    return false;
+            return true;
+        };
+        QVERIFY(indexed());
+        for (const QString& name : added) {
+            const QString drop = QStringLiteral("DROP INDEX %1").arg(name);
+            QVERIFY(m_server ? m_book->sql(drop) : rawSql(m_file, {drop}));
+        }
+        QVERIFY(!indexed());
+        {
+            AddressDatabase db(m_file);
+            QVERIFY2(writing ? db.open() : db.openForReading(), qPrintable(db.lastError()));
+            QList<NodeRecord> nodes;
+            QVERIFY(db.listNodes(nodes));
+            QCOMPARE(nodes.size(), 1);
+        }
+        QCOMPARE(indexed(), writing);
     }
 
     // What the operator is told when the file cannot be used. A file that is

@@ -68,6 +68,10 @@ QList<NodeRecord> sortBook(int n, bool mixed) {
         r.workgroup = i % 3 ? QStringLiteral("WG") : QStringLiteral("WG2");
         r.location = QStringLiteral("floor %1").arg(i % 5);
         r.subnet = r.ip.section(QLatin1Char('.'), 0, 2) + QStringLiteral(".0");
+        r.date = QStringLiteral("%1 Jan 2020, 1%2:00:00")
+                     .arg(i % 3 + 1, 2, 10, QLatin1Char('0'))
+                     .arg(i % 2);
+        r.type = i % 4 ? QStringLiteral("-") : QStringLiteral("ROUTER");
         out << r;
     }
     return out;
@@ -254,7 +258,12 @@ private Q_SLOTS:
         row("upper-case macs", "en_US", true, "", {-1}, false);
         row("C locale: ip", "C", true, "", {2}, true);
         row("C locale: number in names", "C", true, "", {-4}, false);
-        row("no index: description after ip", "en_US", false, "", {2, 8}, false);
+        row("description after ip", "en_US", false, "", {2, 8}, true);
+        row("type: ties", "en_US", false, "", {11}, true);
+        row("name, type down", "en_US", false, "", {4, -11}, true);
+        row("C locale: date, ties", "C", false, "", {7}, true);
+        row("C locale: ip, date down", "C", true, "", {-2, -7}, true);
+        row("date: commas sort in the list", "en_US", false, "", {7}, false);
     }
 
     void databaseSortsAsTheList() {

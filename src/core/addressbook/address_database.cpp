@@ -231,6 +231,7 @@ bool AddressDatabase::openBook(bool reading) {
         m_open = true;
         m_readOnly = reading;
         m_serial = g_nextSerial.fetchAndAddRelaxed(1) + 1;
+        ensureSearchIndexes();
         return true;
     }
     if (!QSqlDatabase::isDriverAvailable(kDriver))
@@ -279,6 +280,9 @@ bool AddressDatabase::openBook(bool reading) {
     m_open = true;
     m_readOnly = readOnly || reading;
     m_serial = g_nextSerial.fetchAndAddRelaxed(1) + 1;
+    // A book of an earlier version gains the indexes of this one when it is
+    // opened for writing (ensureSearchIndexes passes over a read-only one).
+    ensureSearchIndexes();
     return true;
 }
 

@@ -120,8 +120,9 @@ namespace {
 constexpr const char* kColumnNames[kNodeColumns] = {
     "MAC",  "IP",          "IPv6",     "NAME",   "WORKGROUP", "DOMAINNAME",
     "DATE", "DESCRIPTION", "LOCATION", "SUBNET", "TYPE"};
-// Those with an index in byte order (ensureSearchIndexes, node_mac_exact).
-constexpr int kSortColumns[] = {0, 1, 3, 4, 8, 9};
+// Those with an index in byte order (ensureSearchIndexes, node_mac_exact):
+// all of them.
+constexpr int kSortColumns[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
 
 QString andWhere(const QString& where, const QString& extra) {
     if (where.isEmpty())
@@ -175,10 +176,22 @@ bool AddressDatabase::sortsByBytes(const QString& where, const QVariantList& bin
                        .arg(column);
             values << set.alphabet;
         } else {
-            fits = QStringLiteral("%1 NOT GLOB ? AND %1 GLOB '*[^0-9]*' AND %1 NOT GLOB "
-                                  "'[0-9][0-9]/[0-9][0-9]/[0-9][0-9][0-9][0-9]'")
-                       .arg(column);
-            values << QLatin1Char('*') + globClass(set.alphabet, true) + QLatin1Char('*');
+            // Of the alphabet only: with all of ASCII, as many bytes as
+            // characters (and no NUL, where length() stops); else nothing
+            // left once its characters are trimmed. Either reads a text once;
+            // a GLOB class retried at every place costs many times more on a
+            // large book.
+            const bool ascii = set.alphabet.size() == 127 &&
+                               std::all_of(set.alphabet.cbegin(), set.alphabet.cend(), [](QChar c) {
+                                   return c.unicode() > 0 && c.unicode() < 128;
+                               });
+            fits = (ascii ? QStringLiteral("length(CAST(%1 AS BLOB)) = length(%1)")
+                          : QStringLiteral("rtrim(%1, ?) = ''")) +
+                   QStringLiteral(" AND %1 GLOB '*[^0-9]*' AND %1 NOT GLOB "
+                                  "'[0-9][0-9]/[0-9][0-9]/[0-9][0-9][0-9][0-9]'");
+            fits = fits.arg(column);
+            if (!ascii)
+                values << set.alphabet;
         }
         // A NULL lists as an empty text but sorts apart from them.
         const QString misfit =
