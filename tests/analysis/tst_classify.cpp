@@ -2,7 +2,10 @@
 // port rules, the time and address texts, and frames cut short.
 #include "core/analysis/classify.h"
 #include "core/analysis/frame_reader.h"
+#include "support/test_paths.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 #include <cstdio>
@@ -131,6 +134,8 @@ private Q_SLOTS:
     void everyPrefixIsBoundedAndConsistent();
     void frameLine();
     void frameLineCapacity();
+    void cutToReachNamesAlike_data();
+    void cutToReachNamesAlike();
     void readerBounds();
 };
 
@@ -425,6 +430,10 @@ void TestClassify::timeText_data() {
     QTest::newRow("wider than six") << qint64{7} << qint64{1000000} << u"7:1000000"_s;
     QTest::newRow("negative") << qint64{-1} << qint64{-20} << u"-1:   -20"_s;
     QTest::newRow("past 2038") << qint64{4102444800} << qint64{100} << u"4102444800:   100"_s;
+    QTest::newRow("2 digits") << qint64{5} << qint64{10} << u"5:    10"_s;
+    QTest::newRow("inner zeros") << qint64{5} << qint64{100000} << u"5:100000"_s;
+    QTest::newRow("4 digits, zeros") << qint64{5} << qint64{9000} << u"5:  9000"_s;
+    QTest::newRow("negative, 6 digits") << qint64{5} << qint64{-999999} << u"5:-999999"_s;
 }
 
 void TestClassify::timeText() {
@@ -661,6 +670,86 @@ void TestClassify::readerBounds() {
     const FrameReader empty(nullptr, 40);
     QCOMPARE(empty.size(), std::size_t{0});
     QCOMPARE(empty.u8(0), std::nullopt);
+}
+
+// A frame cut to its first kClassifyReach bytes gives the same row as the
+// whole frame: crafted frames with the fields read last, and every frame of
+// the shared Ethernet captures.
+void TestClassify::cutToReachNamesAlike_data() {
+    QTest::addColumn<QList<QByteArray>>("frames");
+    const auto longer = [](QByteArray f) {
+        // Bytes past the reach that would change the row if they were read.
+        const qsizetype size = f.size();
+        f.resize(400);
+        for (qsizetype i = size; i < f.size(); ++i)
+            f[i] = static_cast<char>(0x80 + i % 64);
+        return f;
+    };
+    QByteArray arp = ether(0x0806, 42);
+    put(arp, 28, {10, 1, 2, 3});
+    put(arp, 38, {10, 9, 8, 7});
+    QTest::newRow("arp, target address last") << QList<QByteArray>{longer(arp), arp};
+    QTest::newRow("tcp ports") << QList<QByteArray>{longer(transport(6, 1025, 80)),
+                                                    longer(transport(6, 40000, 40001))};
+    QTest::newRow("udp ports") << QList<QByteArray>{longer(transport(17, 68, 67))};
+    QByteArray ipx = llc(0xE0, 0xE0, 60);
+    put16(ipx, 33, 0x0455);
+    QTest::newRow("ipx socket") << QList<QByteArray>{longer(ipx)};
+    QByteArray netbios = llc(0xF0, 0xF0, 60);
+    put(netbios, 21, {0x08});
+    QTest::newRow("netbios command") << QList<QByteArray>{longer(netbios)};
+    QByteArray snap = llc(0xAA, 0xAA, 60);
+    put(snap, 17, {0x00, 0x00, 0x0C});
+    QTest::newRow("snap organization") << QList<QByteArray>{longer(snap)};
+    QTest::newRow("bpdu") << QList<QByteArray>{longer(llc(0x42, 0x42, 60))};
+    QByteArray decStp = ether(0x8038, 60);
+    put(decStp, 15, {0x19});
+    QTest::newRow("dec spanning tree") << QList<QByteArray>{longer(decStp)};
+    QTest::newRow("at the reach") << QList<QByteArray>{
+        transport(6, 1025, 80).leftJustified(static_cast<qsizetype>(kClassifyReach), '\x7f'),
+        transport(6, 1025, 80).leftJustified(static_cast<qsizetype>(kClassifyReach) + 1, '\x7f')};
+
+    const QDir dir(test::pcapDir());
+    for (const QString& name : dir.entryList({u"*.pcap"_s, u"*.pcapng"_s}, QDir::Files)) {
+        char errbuf[PCAP_ERRBUF_SIZE];
+        pcap_t* p = pcap_open_offline(QFile::encodeName(dir.filePath(name)).constData(), errbuf);
+        if (!p)
+            continue;
+        QList<QByteArray> frames;
+        bool someCut = false; // captures of runts only are left out
+        pcap_pkthdr* h;
+        const u_char* bytes;
+        while (pcap_datalink(p) == DLT_EN10MB && pcap_next_ex(p, &h, &bytes) == 1) {
+            frames.append(QByteArray(reinterpret_cast<const char*>(bytes),
+                                     static_cast<qsizetype>(h->caplen)));
+            someCut = someCut || h->caplen > kClassifyReach;
+        }
+        pcap_close(p);
+        if (someCut)
+            QTest::newRow(qPrintable(name)) << frames;
+    }
+}
+
+void TestClassify::cutToReachNamesAlike() {
+    QFETCH(QList<QByteArray>, frames);
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        const ExactFrame whole(frames[i]);
+        const QByteArray prefix = frames[i].left(static_cast<qsizetype>(kClassifyReach));
+        ExactFrame cut(prefix);
+        cut.header = whole.header;
+        cut.header.capLen = static_cast<quint32>(prefix.size());
+        char wholeLine[kMaxFrameLineLength];
+        char cutLine[kMaxFrameLineLength];
+        const std::size_t n =
+            formatFrameLine(whole.header, whole.bytes.get(), wholeLine, sizeof wholeLine);
+        const std::size_t m = formatFrameLine(cut.header, cut.bytes.get(), cutLine, sizeof cutLine);
+        QVERIFY2(QByteArray(wholeLine, static_cast<qsizetype>(n)) ==
+                     QByteArray(cutLine, static_cast<qsizetype>(m)),
+                 qPrintable(u"frame %1: %2 cut to %3"_s.arg(i + 1).arg(
+                     QString::fromLatin1(wholeLine, static_cast<qsizetype>(n)),
+                     QString::fromLatin1(cutLine, static_cast<qsizetype>(m)))));
+        QCOMPARE(whole.classify().truncated, cut.classify().truncated);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestClassify)
