@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <thread>
+
 using namespace qarsilo;
 using namespace qarsilo::test;
 
@@ -110,6 +113,8 @@ private Q_SLOTS:
     void streamsListAsTheFile();
     void manyFrames_data();
     void manyFrames();
+    void interruptWritesWhatWasRead_data();
+    void interruptWritesWhatWasRead();
 
 private:
     QTemporaryDir m_dir;
@@ -360,6 +365,34 @@ void TestCliList::manyFrames() {
     QCOMPARE(got.size(), expected.size());
     for (qsizetype i = 0; i < got.size(); ++i)
         QCOMPARE(got[i], expected[i]);
+}
+
+// A stream that stays open after its frames: the listing waits for more
+// until interrupted, then writes every frame it read.
+void TestCliList::interruptWritesWhatWasRead_data() {
+    QTest::addColumn<int>("frames");
+    QTest::newRow("a few frames") << 7;
+    QTest::newRow("many frames") << 12000;
+}
+
+void TestCliList::interruptWritesWhatWasRead() {
+    QFETCH(int, frames);
+    const QString path = m_dir.filePath(QStringLiteral("open-%1.pcap").arg(frames));
+    QVERIFY(writeCapture(path, DLT_EN10MB, mixedFrames(frames)));
+    const QList<QByteArray> expected = expectedLines(path);
+    QCOMPARE(expected.size(), frames);
+    std::thread interrupter;
+    const ProcessResult r = runProcess(
+        cliPath(), {QStringLiteral("list"), QStringLiteral("pipe:cat '%1'; sleep 60").arg(path)},
+        std::chrono::seconds(30), [&interrupter](pid_t pid) {
+            interrupter = std::thread([pid] {
+                std::this_thread::sleep_for(std::chrono::seconds(3));
+                ::kill(pid, SIGINT);
+            });
+        });
+    interrupter.join();
+    QVERIFY2(r.exited && r.exitCode == 0, r.err.constData());
+    QCOMPARE(linesOf(r.out), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCliList)
