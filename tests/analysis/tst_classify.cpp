@@ -294,6 +294,7 @@ void TestClassify::etherTypes_data() {
     QByteArray at1501 = ether(1501);
     addNamed("1501 is a type", put(at1501, 14, {0xFF, 0xFF, 0x03}), "???", "Unknown");
     addNamed("0600", ether(0x0600), "???", "Unknown");
+    addNamed("814C has a row the list leaves unnamed", ether(0x814C), "???", "Unknown");
     addNamed("8100 vlan tag", ether(0x8100), "???", "Unknown");
     addNamed("0008 is a length", ether(0x0008), "LSAP", "Link Service Advertising Protocol (null)");
     addNamed("ffff", ether(0xFFFF), "???", "Unknown");
@@ -396,6 +397,13 @@ void TestClassify::ports_data() {
              "Source port: 20 Destination port: 1026");
     addNamed("11721 is not listed", transport(6, 11721, 1026), "TCP",
              "Source port: 11721 Destination port: 1026");
+    // Rows the decoder names but the list does not.
+    addNamed("995 is left unnamed", transport(6, 995, 1026), "TCP",
+             "Source port: 995 Destination port: 1026");
+    addNamed("unnamed 993 as destination: the source names", transport(6, 80, 993), "HTTP",
+             "Hyper Text Transfer Protocol");
+    addNamed("unnamed 465 both ways", transport(17, 465, 465), "UDP",
+             "Source port: 465 Destination port: 465");
 }
 
 void TestClassify::ipv4OptionsAreNotSkipped() {
