@@ -682,7 +682,7 @@ void TestClassify::readerBounds() {
 
 // A frame cut to its first kClassifyReach bytes gives the same row as the
 // whole frame: crafted frames with the fields read last, and every frame of
-// the shared Ethernet captures.
+// the shared Ethernet captures (IPX, NetBIOS, spanning tree and the rest).
 void TestClassify::cutToReachNamesAlike_data() {
     QTest::addColumn<QList<QByteArray>>("frames");
     const auto longer = [](QByteArray f) {
@@ -699,20 +699,6 @@ void TestClassify::cutToReachNamesAlike_data() {
     QTest::newRow("arp, target address last") << QList<QByteArray>{longer(arp), arp};
     QTest::newRow("tcp ports") << QList<QByteArray>{longer(transport(6, 1025, 80)),
                                                     longer(transport(6, 40000, 40001))};
-    QTest::newRow("udp ports") << QList<QByteArray>{longer(transport(17, 68, 67))};
-    QByteArray ipx = llc(0xE0, 0xE0, 60);
-    put16(ipx, 33, 0x0455);
-    QTest::newRow("ipx socket") << QList<QByteArray>{longer(ipx)};
-    QByteArray netbios = llc(0xF0, 0xF0, 60);
-    put(netbios, 21, {0x08});
-    QTest::newRow("netbios command") << QList<QByteArray>{longer(netbios)};
-    QByteArray snap = llc(0xAA, 0xAA, 60);
-    put(snap, 17, {0x00, 0x00, 0x0C});
-    QTest::newRow("snap organization") << QList<QByteArray>{longer(snap)};
-    QTest::newRow("bpdu") << QList<QByteArray>{longer(llc(0x42, 0x42, 60))};
-    QByteArray decStp = ether(0x8038, 60);
-    put(decStp, 15, {0x19});
-    QTest::newRow("dec spanning tree") << QList<QByteArray>{longer(decStp)};
     QTest::newRow("at the reach") << QList<QByteArray>{
         transport(6, 1025, 80).leftJustified(static_cast<qsizetype>(kClassifyReach), '\x7f'),
         transport(6, 1025, 80).leftJustified(static_cast<qsizetype>(kClassifyReach) + 1, '\x7f')};
@@ -751,11 +737,8 @@ void TestClassify::cutToReachNamesAlike() {
         const std::size_t n =
             formatFrameLine(whole.header, whole.bytes.get(), wholeLine, sizeof wholeLine);
         const std::size_t m = formatFrameLine(cut.header, cut.bytes.get(), cutLine, sizeof cutLine);
-        QVERIFY2(QByteArray(wholeLine, static_cast<qsizetype>(n)) ==
-                     QByteArray(cutLine, static_cast<qsizetype>(m)),
-                 qPrintable(u"frame %1: %2 cut to %3"_s.arg(i + 1).arg(
-                     QString::fromLatin1(wholeLine, static_cast<qsizetype>(n)),
-                     QString::fromLatin1(cutLine, static_cast<qsizetype>(m)))));
+        QCOMPARE(QByteArray(cutLine, static_cast<qsizetype>(m)),
+                 QByteArray(wholeLine, static_cast<qsizetype>(n)));
         QCOMPARE(whole.classify().truncated, cut.classify().truncated);
     }
 }
