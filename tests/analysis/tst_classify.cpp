@@ -2,7 +2,10 @@
 // port rules, the time and address texts, and frames cut short.
 #include "core/analysis/classify.h"
 #include "core/analysis/frame_reader.h"
+#include "support/test_paths.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 #include <cstdio>
@@ -131,6 +134,8 @@ private Q_SLOTS:
     void everyPrefixIsBoundedAndConsistent();
     void frameLine();
     void frameLineCapacity();
+    void cutToReachNamesAlike_data();
+    void cutToReachNamesAlike();
     void readerBounds();
 };
 
@@ -289,6 +294,7 @@ void TestClassify::etherTypes_data() {
     QByteArray at1501 = ether(1501);
     addNamed("1501 is a type", put(at1501, 14, {0xFF, 0xFF, 0x03}), "???", "Unknown");
     addNamed("0600", ether(0x0600), "???", "Unknown");
+    addNamed("814C has a row the list leaves unnamed", ether(0x814C), "???", "Unknown");
     addNamed("8100 vlan tag", ether(0x8100), "???", "Unknown");
     addNamed("0008 is a length", ether(0x0008), "LSAP", "Link Service Advertising Protocol (null)");
     addNamed("ffff", ether(0xFFFF), "???", "Unknown");
@@ -391,6 +397,13 @@ void TestClassify::ports_data() {
              "Source port: 20 Destination port: 1026");
     addNamed("11721 is not listed", transport(6, 11721, 1026), "TCP",
              "Source port: 11721 Destination port: 1026");
+    // Rows the decoder names but the list does not.
+    addNamed("995 is left unnamed", transport(6, 995, 1026), "TCP",
+             "Source port: 995 Destination port: 1026");
+    addNamed("unnamed 993 as destination: the source names", transport(6, 80, 993), "HTTP",
+             "Hyper Text Transfer Protocol");
+    addNamed("unnamed 465 both ways", transport(17, 465, 465), "UDP",
+             "Source port: 465 Destination port: 465");
 }
 
 void TestClassify::ipv4OptionsAreNotSkipped() {
@@ -425,6 +438,10 @@ void TestClassify::timeText_data() {
     QTest::newRow("wider than six") << qint64{7} << qint64{1000000} << u"7:1000000"_s;
     QTest::newRow("negative") << qint64{-1} << qint64{-20} << u"-1:   -20"_s;
     QTest::newRow("past 2038") << qint64{4102444800} << qint64{100} << u"4102444800:   100"_s;
+    QTest::newRow("2 digits") << qint64{5} << qint64{10} << u"5:    10"_s;
+    QTest::newRow("inner zeros") << qint64{5} << qint64{100000} << u"5:100000"_s;
+    QTest::newRow("4 digits, zeros") << qint64{5} << qint64{9000} << u"5:  9000"_s;
+    QTest::newRow("negative, 6 digits") << qint64{5} << qint64{-999999} << u"5:-999999"_s;
 }
 
 void TestClassify::timeText() {
@@ -661,6 +678,69 @@ void TestClassify::readerBounds() {
     const FrameReader empty(nullptr, 40);
     QCOMPARE(empty.size(), std::size_t{0});
     QCOMPARE(empty.u8(0), std::nullopt);
+}
+
+// A frame cut to its first kClassifyReach bytes gives the same row as the
+// whole frame: crafted frames with the fields read last, and every frame of
+// the shared Ethernet captures (IPX, NetBIOS, spanning tree and the rest).
+void TestClassify::cutToReachNamesAlike_data() {
+    QTest::addColumn<QList<QByteArray>>("frames");
+    const auto longer = [](QByteArray f) {
+        // Bytes past the reach that would change the row if they were read.
+        const qsizetype size = f.size();
+        f.resize(400);
+        for (qsizetype i = size; i < f.size(); ++i)
+            f[i] = static_cast<char>(0x80 + i % 64);
+        return f;
+    };
+    QByteArray arp = ether(0x0806, 42);
+    put(arp, 28, {10, 1, 2, 3});
+    put(arp, 38, {10, 9, 8, 7});
+    QTest::newRow("arp, target address last") << QList<QByteArray>{longer(arp), arp};
+    QTest::newRow("tcp ports") << QList<QByteArray>{longer(transport(6, 1025, 80)),
+                                                    longer(transport(6, 40000, 40001))};
+    QTest::newRow("at the reach") << QList<QByteArray>{
+        transport(6, 1025, 80).leftJustified(static_cast<qsizetype>(kClassifyReach), '\x7f'),
+        transport(6, 1025, 80).leftJustified(static_cast<qsizetype>(kClassifyReach) + 1, '\x7f')};
+
+    const QDir dir(test::pcapDir());
+    for (const QString& name : dir.entryList({u"*.pcap"_s, u"*.pcapng"_s}, QDir::Files)) {
+        char errbuf[PCAP_ERRBUF_SIZE];
+        pcap_t* p = pcap_open_offline(QFile::encodeName(dir.filePath(name)).constData(), errbuf);
+        if (!p)
+            continue;
+        QList<QByteArray> frames;
+        bool someCut = false; // captures of runts only are left out
+        pcap_pkthdr* h;
+        const u_char* bytes;
+        while (pcap_datalink(p) == DLT_EN10MB && pcap_next_ex(p, &h, &bytes) == 1) {
+            frames.append(QByteArray(reinterpret_cast<const char*>(bytes),
+                                     static_cast<qsizetype>(h->caplen)));
+            someCut = someCut || h->caplen > kClassifyReach;
+        }
+        pcap_close(p);
+        if (someCut)
+            QTest::newRow(qPrintable(name)) << frames;
+    }
+}
+
+void TestClassify::cutToReachNamesAlike() {
+    QFETCH(QList<QByteArray>, frames);
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        const ExactFrame whole(frames[i]);
+        const QByteArray prefix = frames[i].left(static_cast<qsizetype>(kClassifyReach));
+        ExactFrame cut(prefix);
+        cut.header = whole.header;
+        cut.header.capLen = static_cast<quint32>(prefix.size());
+        char wholeLine[kMaxFrameLineLength];
+        char cutLine[kMaxFrameLineLength];
+        const std::size_t n =
+            formatFrameLine(whole.header, whole.bytes.get(), wholeLine, sizeof wholeLine);
+        const std::size_t m = formatFrameLine(cut.header, cut.bytes.get(), cutLine, sizeof cutLine);
+        QCOMPARE(QByteArray(cutLine, static_cast<qsizetype>(m)),
+                 QByteArray(wholeLine, static_cast<qsizetype>(n)));
+        QCOMPARE(whole.classify().truncated, cut.classify().truncated);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestClassify)

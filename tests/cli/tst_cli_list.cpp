@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <thread>
+
 using namespace qarsilo;
 using namespace qarsilo::test;
 
@@ -37,12 +40,17 @@ QList<QByteArray> linesOf(const QByteArray& out) {
 
 // The lines the listing must print for `path`, built here from the file with
 // libpcap and the list's own formatter.
-QList<QByteArray> expectedLines(const QString& path) {
+QList<QByteArray> expectedLines(const QString& path, const char* filter = nullptr) {
     QList<QByteArray> out;
     char errbuf[PCAP_ERRBUF_SIZE];
     pcap_t* p = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
     if (!p)
         return out;
+    bpf_program program;
+    if (filter && pcap_compile(p, &program, filter, 1, PCAP_NETMASK_UNKNOWN) == 0) {
+        pcap_setfilter(p, &program);
+        pcap_freecode(&program);
+    }
     pcap_pkthdr* h;
     const u_char* bytes;
     char line[kMaxFrameLineLength];
@@ -53,6 +61,36 @@ QList<QByteArray> expectedLines(const QString& path) {
     }
     pcap_close(p);
     return out;
+}
+
+// Frames of many kinds and lengths (runts up to full size) with stamps a few
+// per second, enough for many of the list's hand-over batches.
+std::vector<TestFrame> mixedFrames(int count) {
+    std::vector<TestFrame> frames;
+    quint32 state = 12345;
+    const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    long long stamp = 1'000'000'000'000'000LL;
+    for (int i = 0; i < count; ++i) {
+        QByteArray f(static_cast<qsizetype>(next() >> 8) % 1515, '\0');
+        for (char& b : f)
+            b = static_cast<char>(next() >> 24);
+        if (f.size() >= 14) {
+            static constexpr quint16 kTypes[] = {0x0800, 0x0800, 0x0806, 0x86DD, 0x8137, 0x9000};
+            const quint16 type = next() % 4 == 0 ? static_cast<quint16>(f.size() - 14)
+                                                 : kTypes[next() % std::size(kTypes)];
+            f[12] = static_cast<char>(type >> 8);
+            f[13] = static_cast<char>(type & 0xFF);
+        }
+        if (f.size() >= 38 && next() % 2 == 0) { // a port the list knows
+            static constexpr quint16 kPorts[] = {80, 137, 138, 53, 443};
+            const quint16 port = kPorts[next() % std::size(kPorts)];
+            f[36] = static_cast<char>(port >> 8);
+            f[37] = static_cast<char>(port & 0xFF);
+        }
+        frames.push_back({stamp, f});
+        stamp += next() % 3 == 0 ? 0 : next() % 700'000;
+    }
+    return frames;
 }
 
 } // namespace
@@ -73,6 +111,10 @@ private Q_SLOTS:
     void truncatedFileKeepsItsFrames();
     void streamsListAsTheFile_data();
     void streamsListAsTheFile();
+    void manyFrames_data();
+    void manyFrames();
+    void interruptWritesWhatWasRead_data();
+    void interruptWritesWhatWasRead();
 
 private:
     QTemporaryDir m_dir;
@@ -283,6 +325,72 @@ void TestCliList::streamsListAsTheFile() {
     QVERIFY2(r.err.isEmpty(), r.err.constData());
     const QList<QByteArray> expected = expectedLines(path);
     QVERIFY(!expected.isEmpty());
+    QCOMPARE(linesOf(r.out), expected);
+}
+
+// A capture far larger than what the list holds in hand at once, with and
+// without a count or a filter: every line as the formatter makes it, in order.
+void TestCliList::manyFrames_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("filter");
+    QTest::addColumn<int>("lines");
+    const auto s = [](const char* text) { return QString::fromLatin1(text); };
+    QTest::newRow("every frame") << QStringList() << QByteArray() << -1;
+    QTest::newRow("count 5000") << QStringList{s("--count=5000")} << QByteArray() << 5000;
+    QTest::newRow("count 29999") << QStringList{s("--count=29999")} << QByteArray() << 29999;
+    QTest::newRow("count past the end") << QStringList{s("--count=90000")} << QByteArray() << -1;
+    QTest::newRow("filter") << QStringList{s("--filter"), s("arp or udp")}
+                            << QByteArray("arp or udp") << -1;
+    QTest::newRow("filter and count")
+        << QStringList{s("--filter"), s("ip"), s("--count"), s("4000")} << QByteArray("ip") << 4000;
+}
+
+void TestCliList::manyFrames() {
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, filter);
+    QFETCH(int, lines);
+    const QString path = m_dir.filePath(QStringLiteral("many.pcap"));
+    if (!QFile::exists(path))
+        QVERIFY(writeCapture(path, DLT_EN10MB, mixedFrames(30000)));
+    QList<QByteArray> expected =
+        expectedLines(path, filter.isEmpty() ? nullptr : filter.constData());
+    QVERIFY(expected.size() >= 3000);
+    if (lines >= 0)
+        expected = expected.first(lines);
+    const ProcessResult r = list(QStringList{path} + options);
+    QVERIFY2(r.exited && r.exitCode == 0, r.err.constData());
+    QVERIFY2(r.err.isEmpty(), r.err.constData());
+    const QList<QByteArray> got = linesOf(r.out);
+    QCOMPARE(got.size(), expected.size());
+    for (qsizetype i = 0; i < got.size(); ++i)
+        QCOMPARE(got[i], expected[i]);
+}
+
+// A stream that stays open after its frames: the listing waits for more
+// until interrupted, then writes every frame it read.
+void TestCliList::interruptWritesWhatWasRead_data() {
+    QTest::addColumn<int>("frames");
+    QTest::newRow("a few frames") << 7;
+    QTest::newRow("many frames") << 12000;
+}
+
+void TestCliList::interruptWritesWhatWasRead() {
+    QFETCH(int, frames);
+    const QString path = m_dir.filePath(QStringLiteral("open-%1.pcap").arg(frames));
+    QVERIFY(writeCapture(path, DLT_EN10MB, mixedFrames(frames)));
+    const QList<QByteArray> expected = expectedLines(path);
+    QCOMPARE(expected.size(), frames);
+    std::thread interrupter;
+    const ProcessResult r = runProcess(
+        cliPath(), {QStringLiteral("list"), QStringLiteral("pipe:cat '%1'; sleep 60").arg(path)},
+        std::chrono::seconds(30), [&interrupter](pid_t pid) {
+            interrupter = std::thread([pid] {
+                std::this_thread::sleep_for(std::chrono::seconds(3));
+                ::kill(pid, SIGINT);
+            });
+        });
+    interrupter.join();
+    QVERIFY2(r.exited && r.exitCode == 0, r.err.constData());
     QCOMPARE(linesOf(r.out), expected);
 }
 

@@ -48,27 +48,37 @@ template <typename SharedRow> constexpr bool listed(const SharedRow* row) noexce
     return row && !row->list.protocol.empty();
 }
 
-// Ports in number order, for bisecting; the shared table is in the decoder's order.
-struct PortKey {
-    std::uint16_t key;
-    const protocols::PortRow* row;
-};
-struct PortIndex {
-    PortKey rows[std::size(protocols::kPorts)]{};
-    constexpr PortIndex() {
-        std::size_t n = 0;
-        for (const protocols::PortRow& p : protocols::kPorts) {
-            std::size_t i = n++;
-            for (; i > 0 && rows[i - 1].key > p.key; --i)
-                rows[i] = rows[i - 1];
-            rows[i] = {p.key, &p};
+// For two-byte keys (ports, EtherTypes) on the per-frame paths: the row of
+// every value that the list names, found with one load. A bisection's chain
+// of dependent loads costs more than the table's few hot cache lines.
+template <typename RowT> struct ListedWordIndex {
+    const RowT* rows;
+    std::uint8_t slot[65536]{}; ///< row number + 1; 0 for no row, or one the list leaves unnamed
+    template <std::size_t N>
+    constexpr explicit ListedWordIndex(const RowT (&table)[N])
+        : rows(table) {
+        static_assert(N < 255);
+        for (std::size_t i = 0; i < N; ++i) {
+            if (!table[i].list.protocol.empty())
+                slot[table[i].key] = static_cast<std::uint8_t>(i + 1);
         }
     }
+    constexpr const RowT* find(std::uint16_t key) const noexcept {
+        return slot[key] ? &rows[slot[key] - 1] : nullptr;
+    }
 };
-constexpr PortIndex kPortIndex;
+constexpr ListedWordIndex<protocols::PortRow> kListedPorts(protocols::kPorts);
+constexpr ListedWordIndex<protocols::EtherTypeRow> kListedEtherTypes(protocols::kEtherTypes);
 
-static_assert(sortedUnique(kBpduTypeRows) && sortedUnique(kDecStpMessageRows) &&
-              sortedUnique(kPortIndex.rows));
+static_assert(sortedUnique(kBpduTypeRows) && sortedUnique(kDecStpMessageRows));
+
+// The fields read below all end within kClassifyReach.
+static_assert(L::kEthHeaderEnd <= kClassifyReach && L::kLlcSsap < kClassifyReach &&
+              L::kBpduType < kClassifyReach && L::kSnapOrganization + 3 <= kClassifyReach &&
+              L::kIpxDestinationSocket + 2 <= kClassifyReach &&
+              L::kNetbiosCommand < kClassifyReach && L::kDecStpMessageType < kClassifyReach &&
+              L::kIpv4Protocol < kClassifyReach && L::kIpv4End <= kClassifyReach &&
+              L::kTcpDestinationPort + 2 <= kClassifyReach && L::kArpEnd <= kClassifyReach);
 
 // One-byte keys go through a direct index, wider ones are bisected.
 constexpr ByteIndex kSsapIndex(protocols::kSaps);
@@ -187,11 +197,11 @@ void classifyPorts(Classification& c, const FrameReader& r, const Names& transpo
         return;
     }
     // A known destination port wins over a known source port.
-    const PortKey* known = find(kPortIndex.rows, *c.destinationPort);
-    if (!known || !listed(known->row))
-        known = find(kPortIndex.rows, *c.sourcePort);
-    if (known && listed(known->row)) {
-        setNames(c, known->row->list);
+    const protocols::PortRow* known = kListedPorts.find(*c.destinationPort);
+    if (!known)
+        known = kListedPorts.find(*c.sourcePort);
+    if (known) {
+        setNames(c, known->list);
     } else {
         setProtocol(c, transport.protocol);
         InfoWriter(c) << "Source port: " << *c.sourcePort
@@ -297,8 +307,7 @@ Classification classifyFrame(const FrameHeader& header, const std::uint8_t* byte
             setNames(c, kUnknown);
     } else {
         c.framing = Framing::EthernetII;
-        const auto* row = find(protocols::kEtherTypes, *c.typeOrLength);
-        if (listed(row))
+        if (const auto* row = kListedEtherTypes.find(*c.typeOrLength))
             classifyFollowUp(c, r, row->list, row->follows);
         else
             setNames(c, kUnknown);

@@ -82,6 +82,11 @@ static_assert(std::is_trivially_copyable_v<Classification>);
 /// `bytes` holds `header.capLen` bytes and nothing past them is read.
 Classification classifyFrame(const FrameHeader& header, const std::uint8_t* bytes) noexcept;
 
+/// classifyFrame() reads no captured byte at or past this offset: a frame cut
+/// to its first kClassifyReach bytes (capLen lowered to match, the rest of the
+/// header kept) is named alike, and gives the same list row.
+inline constexpr std::size_t kClassifyReach = 64;
+
 /// The five texts of the analyzer's list row.
 struct FrameTexts {
     QString time, source, destination, protocol, info;

@@ -59,6 +59,19 @@ inline constexpr ByteDecimals kByteDecimals;
 
 inline constexpr char kUpperHex[] = "0123456789ABCDEF";
 
+// The upper-case hex text of every byte value.
+struct HexPairs {
+    char pairs[512];
+    constexpr HexPairs()
+        : pairs{} {
+        for (int v = 0; v < 256; ++v) {
+            pairs[2 * v] = kUpperHex[v >> 4];
+            pairs[2 * v + 1] = kUpperHex[v & 0x0F];
+        }
+    }
+};
+inline constexpr HexPairs kHexPairs;
+
 // Digits of v, written backwards ending at `end`; returns the first digit.
 inline char* unsignedDigitsBackwards(char* end, std::uint64_t v) noexcept {
     char* p = end;
@@ -102,6 +115,19 @@ inline char* appendDecimal(char* out, qint64 v) noexcept {
 /// "%6.0d": right-aligned in six columns; precision 0 makes the value 0 print
 /// no digits at all, so 0 gives six blanks.
 inline char* appendMicroseconds(char* out, qint64 v) noexcept {
+    if (v >= 0 && v <= 999999) {
+        // The usual case, a fraction of a second: six columns, the leading
+        // zeros blank (all six for 0), without a variable-length copy.
+        const auto u = static_cast<unsigned>(v);
+        std::memcpy(out, detail::kDigitPairs.pairs + 2 * (u / 10000), 2);
+        std::memcpy(out + 2, detail::kDigitPairs.pairs + 2 * (u / 100 % 100), 2);
+        std::memcpy(out + 4, detail::kDigitPairs.pairs + 2 * (u % 100), 2);
+        for (int i = 0; i < 5 && out[i] == '0'; ++i)
+            out[i] = ' ';
+        if (u == 0)
+            out[5] = ' ';
+        return out + 6;
+    }
     char digits[kMaxDecimalLength];
     char* const end = digits + sizeof digits;
     char* first = end;
@@ -130,8 +156,8 @@ inline char* appendMacHyphen(char* out, const std::uint8_t* mac) noexcept {
     for (int i = 0; i < 6; ++i) {
         if (i == 3)
             *out++ = '-';
-        *out++ = detail::kUpperHex[mac[i] >> 4];
-        *out++ = detail::kUpperHex[mac[i] & 0x0F];
+        std::memcpy(out, detail::kHexPairs.pairs + 2 * mac[i], 2);
+        out += 2;
     }
     return out;
 }
