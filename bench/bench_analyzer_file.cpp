@@ -8,6 +8,7 @@
 // "missed" when any run is over a bound.
 //
 //   qarsilo-bench-analyzer-file [--runs 5] [--budget MiB] CAPTURE.pcap...
+//   qarsilo-bench-analyzer-file --dump CAPTURE.pcap BUDGET-MiB [CAPTURE-FILTER]
 
 #include "bench_util.h"
 #include "core/app/app_state.h"
@@ -21,9 +22,11 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -89,6 +92,58 @@ int windowRun(QApplication& application, const QString& file, long long expected
     std::_Exit(0);
 }
 
+// Everything the window shows of every frame of `file`, once read to its end:
+// the row's texts, the decode tree and the hex dump. For comparing binaries
+// and memory budgets byte for byte.
+int dumpRun(QApplication& application, const QString& file) {
+    app::setSelectedAdapter(captureFileAdapterName(file));
+    ViewRegistry views;
+    views.add(view::Start, QStringLiteral("CqarsiloView"),
+              [](QWidget* parent) -> CView* { return new CqarsiloView(parent); });
+    views.add(view::CaptureDecode, QStringLiteral("CCaptureDecodeView"),
+              [](QWidget* parent) -> CView* { return new CCaptureDecodeView(parent); });
+    CMainFrame frame(views);
+    frame.show();
+    frame.switchToView(view::CaptureDecode);
+    auto* analyzer = qobject_cast<CCaptureDecodeView*>(frame.activeView());
+    if (!analyzer)
+        return 1;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        if (!analyzer->isCapturing())
+            application.quit();
+    });
+    poll.start(5);
+    application.exec();
+    analyzer->tick();
+    QAbstractItemModel* model = analyzer->model();
+    QByteArray out;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        for (int c = 0; c < model->columnCount(); ++c)
+            out += model->data(model->index(row, c)).toString().toUtf8() + '\t';
+        out += '\n';
+        analyzer->showFrame(row);
+        std::vector<QTreeWidgetItem*> items;
+        for (int i = analyzer->tree()->topLevelItemCount(); i-- > 0;)
+            items.push_back(analyzer->tree()->topLevelItem(i));
+        while (!items.empty()) {
+            QTreeWidgetItem* item = items.back();
+            items.pop_back();
+            out += item->text(0).toUtf8() + '\n';
+            for (int i = item->childCount(); i-- > 0;)
+                items.push_back(item->child(i));
+        }
+        out += analyzer->dump()->toPlainText().toUtf8() + '\n';
+        if (out.size() > (1 << 20)) {
+            std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
+            out.clear();
+        }
+    }
+    std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
 struct Run {
     double seconds = -1;
     QByteArray out;
@@ -125,6 +180,13 @@ int main(int argc, char** argv) {
     const QStringList args = application.arguments();
     if (child && args.size() == 4)
         return windowRun(application, args[2], args[3].toLongLong());
+    // --dump FILE BUDGET-MiB [CAPTURE-FILTER], with the settings of the
+    // environment (XDG_CONFIG_HOME): what the window shows, on stdout.
+    if (args.size() >= 4 && args[1] == u"--dump") {
+        SettingsStore().writeNumber(setting::frameStoreBudget, args[3].toUInt());
+        SettingsStore().writeString(setting::filter, args.value(4));
+        return dumpRun(application, args[2]);
+    }
     int runs = 5;
     quint32 budgetMiB = 1024; // the window's default
     QStringList files;

@@ -102,9 +102,38 @@ struct FrameStore::Source {
     bool swapped = false;
     bool nano = false;
     quint32 snapshot = 0; // libpcap cuts longer frames to this
-    // Producer side: the record of the next frame, while it is known.
+    quint32 cut = 0;      // and the reader to this (no more than the snapshot)
+    // Producer side: the record of the next frame, while it is known, and a
+    // window on the file for the lengths of frames that may have been cut.
     quint64 offset = 0;
     bool known = false;
+    std::unique_ptr<std::uint8_t[]> peek;
+    quint64 peekAt = 0;
+    std::size_t peekBytes = 0;
+
+    // The length in the file of the frame whose record is at `at`.
+    bool diskLength(quint64 at, quint32* length) {
+        constexpr std::size_t kPeek = 64 << 10;
+        if (at < peekAt || at + 16 > peekAt + peekBytes) {
+            if (!peek)
+                peek.reset(new (std::nothrow) std::uint8_t[kPeek]);
+            if (!peek)
+                return false;
+            peekBytes = 0;
+            for (;;) {
+                const ssize_t r = ::pread(fd, peek.get(), kPeek, off_t(at));
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r < 16)
+                    return false;
+                peekAt = at;
+                peekBytes = std::size_t(r);
+                break;
+            }
+        }
+        *length = field(peek.get() + (at - peekAt) + 8);
+        return true;
+    }
 
     ~Source() {
         if (fd >= 0)
@@ -122,13 +151,13 @@ struct FrameStore::Source {
         const auto sec = qint32(field(p));
         const auto frac = qint32(field(p + 4));
         *disk = field(p + 8);
-        return FrameHeader{qint64(sec), qint64(nano ? frac / 1000 : frac),
-                           std::min(*disk, snapshot), field(p + 12)};
+        return FrameHeader{qint64(sec), qint64(nano ? frac / 1000 : frac), std::min(*disk, cut),
+                           field(p + 12)};
     }
 
     // Opens `path` when it is a classic pcap file libpcap reads record after
     // record from offset 24; null otherwise (pcapng, a pipe, a device).
-    static std::shared_ptr<Source> open(const QString& path) {
+    static std::shared_ptr<Source> open(const QString& path, quint32 cutTo) {
         const QByteArray native = nativeFileName(path);
         auto s = std::make_shared<Source>();
         s->fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
@@ -162,6 +191,7 @@ struct FrameStore::Source {
         const quint32 snap = s->field(fh + 16);
         constexpr quint32 kLargestSnapshot = 262144;
         s->snapshot = snap == 0 || snap > kLargestSnapshot ? kLargestSnapshot : snap;
+        s->cut = std::min(s->snapshot, cutTo);
         s->name = path;
         s->device = st.st_dev;
         s->inode = st.st_ino;
@@ -399,6 +429,7 @@ void FrameStore::noteSpillFailure(const QString& folder, int error) noexcept {
 }
 
 bool FrameStore::startSpill() noexcept {
+    m_maker.reset(); // no more chunks: what they would hold goes elsewhere
     try {
         auto s = std::make_unique<Spill>();
         s->cacheLimit = std::clamp(m_budget / 16, std::size_t(256) << 10, std::size_t(16) << 20);
@@ -587,14 +618,10 @@ bool FrameStore::appendSpilled(const FrameHeader& header, const std::uint8_t* by
 bool FrameStore::advanceSource(const FrameHeader& header) noexcept {
     Source& src = *m_source;
     quint32 disk = header.capLen;
-    if (header.capLen >= src.snapshot) {
-        // libpcap may have cut it: the file says how long it is.
-        std::uint8_t record[16];
-        if (!readAll(src.fd, record, sizeof record, src.offset)) {
-            src.known = false;
-            return false;
-        }
-        disk = src.field(record + 8);
+    // A frame may have been cut: the file says how long it is.
+    if (header.capLen >= src.cut && !src.diskLength(src.offset, &disk)) {
+        src.known = false;
+        return false;
     }
     src.offset += 16 + quint64(disk);
     return true;
@@ -639,19 +666,20 @@ bool FrameStore::appendFromSource(const FrameHeader& header, const std::uint8_t*
     return true;
 }
 
-void FrameStore::setSource(const QString& path) noexcept {
+void FrameStore::setSource(const QString& path, quint32 cutTo) noexcept {
     try {
         std::shared_ptr<Source> next;
         if (!path.isEmpty()) {
             struct stat st {};
-            if (m_source && ::fstat(m_source->fd, &st) == 0 && m_source->same(st) &&
+            if (m_source && m_source->cut == std::min(m_source->snapshot, cutTo) &&
+                ::fstat(m_source->fd, &st) == 0 && m_source->same(st) &&
                 ::stat(nativeFileName(path).constData(), &st) == 0 && m_source->same(st)) {
                 // The same file read again: from its first frame.
                 next = m_source;
                 next->offset = 24;
                 next->known = true;
             } else {
-                next = Source::open(path);
+                next = Source::open(path, cutTo);
             }
         }
         if (m_spill && m_spill->sourceOpen && next != m_spill->source)
@@ -686,7 +714,9 @@ std::size_t FrameStore::framesInMemory() const noexcept {
 }
 
 std::size_t FrameStore::memoryUsed() const noexcept {
-    return m_memory.load(std::memory_order_relaxed) + m_spillMemory.load(std::memory_order_relaxed);
+    return m_memory.load(std::memory_order_relaxed) +
+           m_spillMemory.load(std::memory_order_relaxed) +
+           m_spareMemory.load(std::memory_order_relaxed);
 }
 
 void FrameStore::flush() noexcept {
@@ -713,6 +743,95 @@ FrameStore::Chunk FrameStore::allocateChunk(std::size_t size) noexcept {
     return Chunk(static_cast<std::uint8_t*>(p), ChunkFree{size});
 }
 
+// Making a chunk's pages present is the larger part of storing a frame; a
+// thread of the store's own does it ahead of need, a few chunks at most and
+// never past the budget, so the capture thread only copies.
+struct FrameStore::Maker {
+    static constexpr std::size_t kAhead = 1;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<Chunk> ready; // guarded by mutex
+    std::size_t want = 0;     // guarded by mutex: chunks to keep ready
+    bool stop = false;        // guarded by mutex
+    std::atomic<std::size_t>& spare;
+    std::thread thread;
+
+    explicit Maker(std::atomic<std::size_t>& spareBytes)
+        : spare(spareBytes) {
+        ready.reserve(kAhead);
+        thread = std::thread([this] { run(); });
+    }
+    ~Maker() {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+        wake.notify_all();
+        thread.join();
+        spare.fetch_sub(ready.size() * kChunkBytes, std::memory_order_relaxed);
+    }
+
+    void run() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return stop || ready.size() < want; });
+            if (stop)
+                return;
+            lock.unlock();
+            Chunk chunk = allocateChunk(kChunkBytes);
+            lock.lock();
+            if (!chunk) {
+                want = 0; // no memory: the capture thread finds out itself
+                continue;
+            }
+            if (!stop && ready.size() < want) {
+                spare.fetch_add(kChunkBytes, std::memory_order_relaxed);
+                ready.push_back(std::move(chunk));
+            }
+        }
+    }
+};
+
+FrameStore::Chunk FrameStore::takeChunk(std::size_t size) noexcept {
+    Chunk chunk(nullptr, ChunkFree{0});
+    if (size == kChunkBytes && m_maker) {
+        std::lock_guard lock(m_maker->mutex);
+        if (!m_maker->ready.empty()) {
+            chunk = std::move(m_maker->ready.back());
+            m_maker->ready.pop_back();
+            m_spareMemory.fetch_sub(kChunkBytes, std::memory_order_relaxed);
+        }
+    }
+    if (!chunk)
+        chunk = allocateChunk(size);
+    if (!chunk)
+        return chunk;
+    // Chunks ready ahead stay within the budget, beside the next header block.
+    const std::size_t used = m_memory.load(std::memory_order_relaxed) + chunk.get_deleter().size +
+                             sizeof(Record) * kRecordsPerBlock;
+    const std::size_t limit = headLimit();
+    const std::size_t want =
+        limit > used ? std::min(Maker::kAhead, (limit - used) / kChunkBytes) : 0;
+    try {
+        if (!m_maker && want > 0)
+            m_maker = std::make_unique<Maker>(m_spareMemory);
+    } catch (...) {
+        // No thread: chunks are made as they are needed.
+    }
+    if (m_maker) {
+        {
+            std::lock_guard lock(m_maker->mutex);
+            m_maker->want = want;
+            while (m_maker->ready.size() > want) {
+                m_maker->ready.pop_back();
+                m_spareMemory.fetch_sub(kChunkBytes, std::memory_order_relaxed);
+            }
+        }
+        m_maker->wake.notify_one();
+    }
+    return chunk;
+}
+
 FrameStore::FrameStore(std::size_t memoryBudget)
     : m_blocks(new std::atomic<Record*>[kMaxBlocks])
     , m_budget(memoryBudget) {
@@ -728,7 +847,7 @@ std::uint8_t* FrameStore::reserveBytes(std::size_t n) noexcept {
     if (n > m_chunkLeft) {
         // A frame never straddles two chunks; the tail of the old one is left.
         const std::size_t size = n > kChunkBytes ? n : kChunkBytes;
-        Chunk chunk = allocateChunk(size);
+        Chunk chunk = takeChunk(size);
         if (!chunk)
             return nullptr;
         m_chunkPos = chunk.get();
@@ -828,6 +947,7 @@ FrameStore::Frame FrameStore::at(std::size_t index) const noexcept {
 
 void FrameStore::clear() noexcept {
     m_spill.reset(); // stops the writer and closes (so deletes) the file
+    m_maker.reset();
     m_headFrames.store(SIZE_MAX, std::memory_order_release);
     m_count.store(0, std::memory_order_release);
     for (std::size_t i = 0; i < m_blockCount; ++i)

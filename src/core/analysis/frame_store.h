@@ -71,10 +71,10 @@ public:
     void flush() noexcept;
 
     /// The frames appended from now on come from the capture file `path`, in
-    /// its order from its first frame (each one appended or passed over);
-    /// empty for a device or a stream. Call before every read starts, while
-    /// nothing appends.
-    void setSource(const QString& path) noexcept;
+    /// its order from its first frame (each one appended or passed over),
+    /// those longer than `cutTo` cut to it; empty for a device or a stream.
+    /// Call before every read starts, while nothing appends.
+    void setSource(const QString& path, quint32 cutTo = UINT32_MAX) noexcept;
     /// A frame of the source that is not stored (a resumed read passes over
     /// the frames it gave before). Producer thread only.
     void passOver(const FrameHeader& header) noexcept;
@@ -148,6 +148,11 @@ private:
     };
     using Chunk = std::unique_ptr<std::uint8_t[], ChunkFree>;
     static Chunk allocateChunk(std::size_t size) noexcept;
+    // Chunks made ahead of need on a thread of their own (producer side).
+    struct Maker;
+    std::unique_ptr<Maker> m_maker;
+    std::atomic<std::size_t> m_spareMemory{0}; // chunks made and not yet used
+    Chunk takeChunk(std::size_t size) noexcept;
 
     // Header blocks: fixed table of pointers, filled as needed, never moved.
     std::unique_ptr<std::atomic<Record*>[]> m_blocks;

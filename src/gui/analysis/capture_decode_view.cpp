@@ -327,7 +327,8 @@ bool CCaptureDecodeView::start() {
     const QString adapter = app::selectedAdapter();
     m_store.setSource(isCaptureFileAdapter(adapter) && m_session.filterText().isEmpty()
                           ? captureFilePath(adapter)
-                          : QString());
+                          : QString(),
+                      quint32(m_session.params().snapLen));
     m_reportedEnd = false;
     const CaptureStartResult result = m_session.start();
     if (!result.ok() && result.status != CaptureStatus::OpenFailed &&
