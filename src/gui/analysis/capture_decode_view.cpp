@@ -134,10 +134,16 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     m_session.setFileReplay(FileReplay::AsFastAsPossible);
     m_session.setHandler([this](const pcap_pkthdr& header, const std::uint8_t* bytes) {
         // A file started again goes on behind the frames it already gave.
-        if (m_resume.admit())
+        if (m_resume.admit()) {
             m_store.append(frameHeaderFrom(header), bytes);
-        else
+            // The first rows are listed at once, not at the next tick.
+            if (!m_firstListed.load(std::memory_order_relaxed)) {
+                m_firstListed.store(true, std::memory_order_relaxed);
+                QMetaObject::invokeMethod(this, &CCaptureDecodeView::tick, Qt::QueuedConnection);
+            }
+        } else {
             m_store.passOver(frameHeaderFrom(header));
+        }
     });
     // The end of a file is listed at once, not at the next tick.
     m_session.setEndHandler([this](LoopEnd) {
@@ -330,6 +336,7 @@ bool CCaptureDecodeView::start() {
                           : QString(),
                       quint32(m_session.params().snapLen));
     m_reportedEnd = false;
+    m_firstListed.store(false, std::memory_order_relaxed);
     const CaptureStartResult result = m_session.start();
     if (!result.ok() && result.status != CaptureStatus::OpenFailed &&
         result.status != CaptureStatus::NotEthernet) {

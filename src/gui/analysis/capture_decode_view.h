@@ -12,6 +12,7 @@
 
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -146,6 +147,7 @@ private:
     qint64 m_linkSpeed = 0;
     QTimer m_timer;
     bool m_reportedEnd = false;
+    std::atomic<bool> m_firstListed{false}; ///< the capture thread asked for the first rows
     bool m_toldSpillFailure = false;
     bool m_toldSourceChanged = false;
     bool m_displayFilterError = false; ///< the status bar shows why a display filter failed
