@@ -345,16 +345,24 @@ private Q_SLOTS:
     // not stored beside the capture's drops and one message says why.
     void spillFolderChosenAndItsFailureTold_data() {
         QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("filter"); // one that passes every frame: the store copies
         QTest::addColumn<QString>("status");
         QTest::addColumn<int>("messages");
+        const QString all = QStringLiteral("len >= 0");
         QTest::newRow("usable folder")
-            << QStringLiteral("spill") << QStringLiteral("Frames: 114  Dropped: 0") << 0;
+            << QStringLiteral("spill") << all << QStringLiteral("Frames: 114  Dropped: 0") << 0;
         QTest::newRow("missing folder")
-            << QStringLiteral("missing") << QStringLiteral("Frames: 0  Dropped: 0  Not stored: 114")
-            << 1;
+            << QStringLiteral("missing") << all
+            << QStringLiteral("Frames: 0  Dropped: 0  Not stored: 114") << 1;
+        // A capture file read whole needs no spill file: its frames are read
+        // back from it.
+        QTest::newRow("missing folder, frames read back from the file")
+            << QStringLiteral("missing") << QString() << QStringLiteral("Frames: 114  Dropped: 0")
+            << 0;
     }
     void spillFolderChosenAndItsFailureTold() {
         QFETCH(QString, folder);
+        QFETCH(QString, filter);
         QFETCH(QString, status);
         QFETCH(int, messages);
         test::ScriptedMessageService shown;
@@ -371,6 +379,7 @@ private Q_SLOTS:
         QCOMPARE(SettingsStore().string(setting::spillFolder), path);
 
         SettingsStore().writeNumber(setting::frameStoreBudget, 1); // every frame spills
+        SettingsStore().writeString(setting::filter, filter);
         QVERIFY(m_frame->switchToView(view::Start));
         QVERIFY(m_frame->switchToView(view::CaptureDecode));
         m_view = qobject_cast<CCaptureDecodeView*>(m_frame->activeView());
@@ -385,6 +394,55 @@ private Q_SLOTS:
             QVERIFY2(shown.shown()[0].text.contains(QString::fromLocal8Bit(std::strerror(ENOENT))),
                      qPrintable(shown.shown()[0].text));
         }
+    }
+
+    // Frames past the budget are read back from the capture file itself; one
+    // that changed since is said once, and its old frames are not shown as
+    // whatever the file holds now.
+    void sourceFileChangedIsSaid_data() {
+        QTest::addColumn<bool>("truncate");
+        QTest::newRow("unchanged") << false;
+        QTest::newRow("cut short after reading") << true;
+    }
+    void sourceFileChangedIsSaid() {
+        QFETCH(bool, truncate);
+        test::ScriptedMessageService shown;
+        const QString copy = m_dir.filePath(QStringLiteral("read-back.pcap"));
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(sharedFile(kCapture), copy));
+        SettingsStore().writeNumber(setting::frameStoreBudget, 1); // every frame past it
+        app::setSelectedAdapter(captureFileAdapterName(copy));
+        QVERIFY(m_frame->switchToView(view::Start));
+        QVERIFY(m_frame->switchToView(view::CaptureDecode));
+        m_view = qobject_cast<CCaptureDecodeView*>(m_frame->activeView());
+        QTRY_COMPARE(m_view->model()->rowCount(), 114);
+        QTRY_VERIFY(!m_view->isCapturing());
+        QVERIFY(m_view->store().readsBackFromSource());
+
+        // The last frame, as libpcap reads it from the untouched file.
+        char errbuf[PCAP_ERRBUF_SIZE];
+        pcap_t* p = pcap_open_offline(QFile::encodeName(sharedFile(kCapture)).constData(), errbuf);
+        QVERIFY(p);
+        pcap_pkthdr* h = nullptr;
+        const u_char* bytes = nullptr;
+        QString expected;
+        while (pcap_next_ex(p, &h, &bytes) == 1)
+            expected = hexDump(frameHeaderFrom(*h), bytes);
+        pcap_close(p);
+        expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        expected.chop(1);
+
+        if (truncate) {
+            QFile f(copy);
+            QVERIFY(f.resize(f.size() - 10));
+        }
+        m_view->showFrame(113);
+        m_view->showFrame(113);
+        QCOMPARE(m_view->dump()->toPlainText() == expected, !truncate);
+        QCOMPARE(shown.shown().size(), truncate ? 1 : 0);
+        if (truncate)
+            QVERIFY2(shown.shown()[0].text.contains(QDir::toNativeSeparators(copy)),
+                     qPrintable(shown.shown()[0].text));
     }
 
     // A file cut short: the whole frames before the cut are listed, and the

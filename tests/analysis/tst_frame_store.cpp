@@ -1,5 +1,7 @@
 #include "core/analysis/frame_store.h"
 
+#include "core/analysis/frame.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -8,8 +10,11 @@
 #include <QTest>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -53,6 +58,92 @@ void fill(FrameStore& store, std::size_t count) {
         const auto bytes = frameBytes(n);
         QVERIFY(store.append(frameHeader(n, bytes.size()), bytes.data()));
     }
+}
+
+// A classic pcap file written byte for byte: byte order, time stamp
+// resolution and snapshot length as asked. Frame n is frameBytes(n), with
+// frame `large` (if any) made longer than a read-back group's usual span.
+struct CaptureFile {
+    bool swapped = false;
+    bool nano = false;
+    quint32 snaplen = 65535;
+    std::size_t large = SIZE_MAX;
+};
+
+std::vector<std::uint8_t> fileFrame(const CaptureFile& c, std::size_t n) {
+    std::vector<std::uint8_t> bytes = frameBytes(n);
+    if (n == c.large)
+        bytes.resize(200'000, std::uint8_t(n));
+    return bytes;
+}
+
+void writeCapture(const QString& path, const CaptureFile& c, std::size_t count) {
+    QByteArray out;
+    auto put32 = [&](quint32 v) {
+        if (c.swapped)
+            v = __builtin_bswap32(v);
+        out.append(reinterpret_cast<const char*>(&v), 4);
+    };
+    auto put16 = [&](quint16 v) {
+        if (c.swapped)
+            v = __builtin_bswap16(v);
+        out.append(reinterpret_cast<const char*>(&v), 2);
+    };
+    put32(c.nano ? 0xa1b23c4du : 0xa1b2c3d4u);
+    put16(2);
+    put16(4);
+    put32(0);
+    put32(0);
+    put32(c.snaplen);
+    put32(DLT_EN10MB);
+    for (std::size_t n = 0; n < count; ++n) {
+        const auto bytes = fileFrame(c, n);
+        put32(quint32(1'700'000'000 + n));
+        put32(quint32(c.nano ? (n % 1'000'000) * 1000 + 999 : n % 1'000'000));
+        put32(quint32(bytes.size()));
+        put32(quint32(bytes.size() + n % 3));
+        out.append(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    }
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(out), out.size());
+}
+
+struct Read {
+    FrameHeader header;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Reads `path` as the analyzer's capture thread does, into `store` (frames
+// below `skip` passed over, as a resumed read does) and into `seen`.
+void readInto(FrameStore& store, const QString& path, std::size_t skip, std::size_t stopAt,
+              std::vector<Read>* seen, quint32 cut = UINT32_MAX) {
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_t* p = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
+    QVERIFY2(p, errbuf);
+    pcap_pkthdr* h = nullptr;
+    const u_char* bytes = nullptr;
+    std::size_t n = 0;
+    while (n < stopAt && pcap_next_ex(p, &h, &bytes) == 1) {
+        // Cut as the capture session cuts frames to the window's length.
+        const FrameHeader header = frameHeaderFrom(*h);
+        h->caplen = std::min(h->caplen, cut);
+        if (n++ < skip) {
+            store.passOver(header);
+            continue;
+        }
+        store.append({header.tsSec, header.tsUsec, h->caplen, header.wireLen}, bytes);
+        if (seen)
+            seen->push_back({{header.tsSec, header.tsUsec, h->caplen, header.wireLen},
+                             std::vector<std::uint8_t>(bytes, bytes + h->caplen)});
+    }
+    pcap_close(p);
+}
+
+bool sameAsRead(const FrameStore::Frame& f, const Read& r) {
+    return f.bytes && f.header.tsSec == r.header.tsSec && f.header.tsUsec == r.header.tsUsec &&
+           f.header.capLen == r.header.capLen && f.header.wireLen == r.header.wireLen &&
+           std::equal(r.bytes.begin(), r.bytes.end(), f.bytes);
 }
 
 } // namespace
@@ -145,6 +236,185 @@ private Q_SLOTS:
         fill(store, 10);
         store.flush();
         QVERIFY(sameAsMade(store.at(9), 9));
+    }
+
+    // Frames past the budget of a capture file read whole are read back from
+    // the file itself: every one as libpcap gave it, and no spill file made.
+    void readsBackFromTheSourceFile_data() {
+        QTest::addColumn<bool>("swapped");
+        QTest::addColumn<bool>("nano");
+        QTest::addColumn<quint32>("snaplen");     // frames longer are cut by libpcap
+        QTest::addColumn<qulonglong>("large");    // a frame spanning groups; -1: none
+        QTest::addColumn<qulonglong>("resumeAt"); // a read stopped and resumed there; 0: none
+        QTest::addColumn<qulonglong>("budget");
+        QTest::addColumn<quint32>("cut"); // the reader's own cut, as the window's
+        QTest::newRow("all past the budget")
+            << false << false << 65535u << ~0ull << 0ull << (1ull << 20) << ~0u;
+        QTest::newRow("part in memory")
+            << false << false << 65535u << ~0ull << 0ull << (4ull << 20) << ~0u;
+        QTest::newRow("other byte order, nanoseconds")
+            << true << true << 65535u << ~0ull << 0ull << (1ull << 20) << ~0u;
+        QTest::newRow("frames cut to the snapshot")
+            << false << false << 100u << ~0ull << 0ull << (1ull << 20) << ~0u;
+        QTest::newRow("snapshot 0 (libpcap's largest)")
+            << false << false << 0u << ~0ull << 0ull << (1ull << 20) << ~0u;
+        QTest::newRow("a large frame over a group's span")
+            << false << false << 262144u << 300ull << 0ull << (1ull << 20) << ~0u;
+        QTest::newRow("read stopped and resumed")
+            << false << false << 65535u << ~0ull << 1234ull << (1ull << 20) << ~0u;
+        QTest::newRow("resumed in memory, spilled from the file")
+            << false << false << 65535u << ~0ull << 20ull << (4ull << 20) << ~0u;
+        QTest::newRow("frames cut by the reader")
+            << false << false << 65535u << ~0ull << 0ull << (1ull << 20) << 1000u;
+        QTest::newRow("a large frame cut by the reader, resumed")
+            << false << false << 262144u << 300ull << 77ull << (1ull << 20) << 1514u;
+    }
+    void readsBackFromTheSourceFile() {
+        QFETCH(bool, swapped);
+        QFETCH(bool, nano);
+        QFETCH(quint32, snaplen);
+        QFETCH(qulonglong, large);
+        QFETCH(qulonglong, resumeAt);
+        QFETCH(qulonglong, budget);
+        QFETCH(quint32, cut);
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const QString path = tmp.filePath(QStringLiteral("source.pcap"));
+        const std::size_t count = 12'000;
+        writeCapture(path, {swapped, nano, snaplen, std::size_t(large)}, count);
+        FrameStore store(budget);
+        std::vector<Read> seen;
+        store.setSource(path, cut);
+        if (resumeAt) {
+            readInto(store, path, 0, resumeAt, &seen, cut);
+            store.setSource(path, cut);
+        }
+        readInto(store, path, resumeAt, SIZE_MAX, &seen, cut);
+        store.flush();
+        qunsetenv("TMPDIR");
+        QCOMPARE(seen.size(), count);
+        QCOMPARE(store.size(), count);
+        QVERIFY(store.readsBackFromSource());
+        QCOMPARE(spillFiles(tmp.path()), 0);
+        QVERIFY(store.framesInMemory() < count);
+        for (std::size_t n = 0; n < count; ++n)
+            QVERIFY2(sameAsRead(store.at(n), seen[n]), qPrintable(QString::number(n)));
+        for (std::size_t n = count; n-- > 0;) {
+            const std::size_t i = (n * 7919) % count;
+            QVERIFY2(sameAsRead(store.at(i), seen[i]), qPrintable(QString::number(i)));
+        }
+        QVERIFY(store.sourceChanged().isEmpty());
+    }
+
+    // Reading a file that is not a classic pcap file, with gaps in what the
+    // store sees, or another source after it: frames past the budget go to a
+    // spill file, and read back all the same.
+    void spillsWhenTheSourceCannotServe_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("no source (a device)") << QStringLiteral("none");
+        QTest::newRow("not a capture file") << QStringLiteral("other");
+        QTest::newRow("another file after the first") << QStringLiteral("switch");
+    }
+    void spillsWhenTheSourceCannotServe() {
+        QFETCH(QString, how);
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const QString path = tmp.filePath(QStringLiteral("source.pcap"));
+        const std::size_t count = 12'000;
+        writeCapture(path, {}, count);
+        FrameStore store(std::size_t(1) << 20);
+        std::vector<Read> seen;
+        if (how == u"other") {
+            QFile junk(tmp.filePath(QStringLiteral("junk")));
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write(QByteArray(64, 'x'));
+            junk.close();
+            store.setSource(junk.fileName());
+        } else {
+            store.setSource(how == u"switch" ? path : QString());
+        }
+        readInto(store, path, 0, how == u"switch" ? 5000 : SIZE_MAX, &seen);
+        if (how == u"switch") {
+            QVERIFY(store.readsBackFromSource());
+            const QString copy = tmp.filePath(QStringLiteral("copy.pcap"));
+            QVERIFY(QFile::copy(path, copy));
+            store.setSource(QString()); // a device next
+            readInto(store, copy, 5000, SIZE_MAX, &seen);
+        }
+        store.flush();
+        qunsetenv("TMPDIR");
+        QCOMPARE(store.size(), count);
+        QCOMPARE(store.readsBackFromSource(), how == u"switch");
+        QCOMPARE(spillFiles(tmp.path()), 1);
+        for (std::size_t n = 0; n < count; ++n)
+            QVERIFY2(sameAsRead(store.at(n), seen[n]), qPrintable(QString::number(n)));
+    }
+
+    // A source file that changes after it was read: frames read back from it
+    // come empty and the store names the file, never showing other bytes.
+    void sourceChangedAfterReading_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("noticed");
+        QTest::newRow("truncated") << QStringLiteral("truncate") << true;
+        QTest::newRow("a header written over") << QStringLiteral("header") << true;
+        QTest::newRow("bytes written over") << QStringLiteral("bytes") << true;
+        QTest::newRow("frames appended") << QStringLiteral("append") << false;
+        QTest::newRow("replaced by another file") << QStringLiteral("replace") << false;
+    }
+    void sourceChangedAfterReading() {
+        QFETCH(QString, change);
+        QFETCH(bool, noticed);
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath(QStringLiteral("source.pcap"));
+        const std::size_t count = 12'000;
+        writeCapture(path, {}, count);
+        FrameStore store(std::size_t(4) << 20);
+        std::vector<Read> seen;
+        store.setSource(path);
+        readInto(store, path, 0, SIZE_MAX, &seen);
+        QVERIFY(store.readsBackFromSource());
+        // A frame of a whole group read back from the file, and where its record is.
+        const std::size_t frame = count - 300;
+        QVERIFY(frame > store.framesInMemory());
+        qint64 record = 24;
+        for (std::size_t n = 0; n < frame; ++n)
+            record += qint64(16 + seen[n].bytes.size());
+        struct stat before {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
+        // Nothing read back yet: the change meets the first reading.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a newer file time
+        QFile f(path);
+        if (change == u"truncate") {
+            QVERIFY(f.resize(record + 20));
+        } else if (change == u"header" || change == u"bytes") {
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(record + (change == u"header" ? 0 : 20)));
+            f.write("\x01\x02\x03\x04", 4);
+            f.close();
+            if (change == u"header") {
+                // Its time kept as it was: the headers alone tell.
+                const timespec times[2] = {before.st_atim, before.st_mtim};
+                QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+            }
+        } else if (change == u"append") {
+            QVERIFY(f.open(QIODevice::Append));
+            f.write(QByteArray(100, 'x'));
+            f.close();
+        } else {
+            QVERIFY(QFile::remove(path));
+            writeCapture(path, {true, true, 65535, SIZE_MAX}, 10);
+        }
+        const FrameStore::Frame f0 = store.at(frame);
+        if (noticed) {
+            QVERIFY(!f0.bytes);
+            QCOMPARE(f0.header.capLen, 0u);
+            QCOMPARE(store.sourceChanged(), path);
+        } else {
+            QVERIFY(sameAsRead(f0, seen[frame]));
+            QVERIFY(store.sourceChanged().isEmpty());
+        }
+        // Frames kept in memory are not touched by it.
+        QVERIFY(sameAsRead(store.at(0), seen[0]));
     }
 
     // The spill file goes to the chosen folder; when it cannot be made there,

@@ -1,5 +1,7 @@
 #include "core/analysis/frame_store.h"
 
+#include "core/capture/native_path.h"
+
 #include <QDir>
 #include <QFile>
 #include <algorithm>
@@ -9,10 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <new>
 #include <pcap/pcap.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -66,16 +70,155 @@ bool readAll(int fd, std::uint8_t* p, std::size_t n, quint64 offset) {
     return true;
 }
 
+// A group of frames read back from the source file is checked against what
+// was stored: a hash of the frames' headers as they were read first. Index
+// entries keep the group's file offset (40 bits, a terabyte), the hash
+// (23 bits) and whether the group was complete when hashed (1 bit).
+constexpr int kOffsetShift = 24;
+constexpr quint64 kHashMask = (quint64(1) << 23) - 1;
+constexpr quint64 kLargestSourceFile = quint64(1) << (64 - kOffsetShift);
+
+quint64 mixHeader(quint64 hash, const FrameHeader& h) noexcept {
+    quint64 v = quint64(h.tsSec) * 0x9E3779B97F4A7C15ull ^ quint64(h.tsUsec) ^
+                (quint64(h.capLen) << 32 | h.wireLen) * 0xC2B2AE3D27D4EB4Full;
+    hash ^= v + 0x165667B19E3779F9ull + (hash << 6) + (hash >> 2);
+    return hash;
+}
+
+quint32 swapped32(quint32 v) noexcept {
+    return __builtin_bswap32(v);
+}
+
 } // namespace
 
+// The capture file being read, as libpcap reads a classic pcap file.
+struct FrameStore::Source {
+    int fd = -1;
+    QString name;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool swapped = false;
+    bool nano = false;
+    quint32 snapshot = 0; // libpcap cuts longer frames to this
+    quint32 cut = 0;      // and the reader to this (no more than the snapshot)
+    // Producer side: the record of the next frame, while it is known, and a
+    // window on the file for the lengths of frames that may have been cut.
+    quint64 offset = 0;
+    bool known = false;
+    std::unique_ptr<std::uint8_t[]> peek;
+    quint64 peekAt = 0;
+    std::size_t peekBytes = 0;
+
+    // The length in the file of the frame whose record is at `at`.
+    bool diskLength(quint64 at, quint32* length) {
+        constexpr std::size_t kPeek = 64 << 10;
+        if (at < peekAt || at + 16 > peekAt + peekBytes) {
+            if (!peek)
+                peek.reset(new (std::nothrow) std::uint8_t[kPeek]);
+            if (!peek)
+                return false;
+            peekBytes = 0;
+            for (;;) {
+                const ssize_t r = ::pread(fd, peek.get(), kPeek, off_t(at));
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r < 16)
+                    return false;
+                peekAt = at;
+                peekBytes = std::size_t(r);
+                break;
+            }
+        }
+        *length = field(peek.get() + (at - peekAt) + 8);
+        return true;
+    }
+
+    ~Source() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    quint32 field(const std::uint8_t* p) const noexcept {
+        quint32 v;
+        std::memcpy(&v, p, 4);
+        return swapped ? swapped32(v) : v;
+    }
+
+    // The header libpcap gives for the record at `p`, its bytes `disk` long in the file.
+    FrameHeader header(const std::uint8_t* p, quint32* disk) const noexcept {
+        const auto sec = qint32(field(p));
+        const auto frac = qint32(field(p + 4));
+        *disk = field(p + 8);
+        return FrameHeader{qint64(sec), qint64(nano ? frac / 1000 : frac), std::min(*disk, cut),
+                           field(p + 12)};
+    }
+
+    // Opens `path` when it is a classic pcap file libpcap reads record after
+    // record from offset 24; null otherwise (pcapng, a pipe, a device).
+    static std::shared_ptr<Source> open(const QString& path, quint32 cutTo) {
+        const QByteArray native = nativeFileName(path);
+        auto s = std::make_shared<Source>();
+        s->fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        if (s->fd < 0)
+            return nullptr;
+        struct stat st {};
+        std::uint8_t fh[24];
+        if (::fstat(s->fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+            quint64(st.st_size) >= kLargestSourceFile || !readAll(s->fd, fh, sizeof fh, 0))
+            return nullptr;
+        quint32 magic;
+        std::memcpy(&magic, fh, 4);
+        if (magic == 0xa1b2c3d4u || magic == 0xa1b23c4du) {
+            s->nano = magic == 0xa1b23c4du;
+        } else if (magic == 0xd4c3b2a1u || magic == 0x4d3cb2a1u) {
+            s->swapped = true;
+            s->nano = magic == 0x4d3cb2a1u;
+        } else {
+            return nullptr;
+        }
+        quint16 major, minor;
+        std::memcpy(&major, fh + 4, 2);
+        std::memcpy(&minor, fh + 6, 2);
+        if (s->swapped) {
+            major = __builtin_bswap16(major);
+            minor = __builtin_bswap16(minor);
+        }
+        // Older versions may have the two lengths of a record swapped.
+        if (major != 2 || minor != 4 || (s->field(fh + 20) & 0xFFFF) != DLT_EN10MB)
+            return nullptr;
+        const quint32 snap = s->field(fh + 16);
+        constexpr quint32 kLargestSnapshot = 262144;
+        s->snapshot = snap == 0 || snap > kLargestSnapshot ? kLargestSnapshot : snap;
+        s->cut = std::min(s->snapshot, cutTo);
+        s->name = path;
+        s->device = st.st_dev;
+        s->inode = st.st_ino;
+        s->size = st.st_size;
+        s->modified = st.st_mtim;
+        s->offset = sizeof fh;
+        s->known = true;
+        return s;
+    }
+
+    // The same file as it was opened, unchanged.
+    bool same(const struct stat& st) const noexcept {
+        return st.st_dev == device && st.st_ino == inode && st.st_size == size &&
+               st.st_mtim.tv_sec == modified.tv_sec && st.st_mtim.tv_nsec == modified.tv_nsec;
+    }
+};
+
+// Frames read back together; Frame::keep holds one alive while in use.
+struct FrameStore::SpillGroup {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::pair<FrameHeader, std::size_t>> frames; // header, offset in bytes
+};
+
 struct FrameStore::Spill {
-    // Frames read back together; Frame::keep holds one alive while in use.
-    struct Group {
-        std::vector<std::uint8_t> bytes;
-        std::vector<std::pair<FrameHeader, std::size_t>> frames; // header, offset in bytes
-    };
+    using Group = SpillGroup;
     struct Cached {
-        std::size_t group;
+        quint64 group; // source groups have the top bit set
         std::shared_ptr<const Group> data;
         quint64 lastUse;
     };
@@ -92,8 +235,17 @@ struct FrameStore::Spill {
     std::condition_variable wake;
     std::thread writer;
 
+    // Spilled frames [0, sourceFrames) are read back from the source file;
+    // the producer indexes them itself, as they come, while sourceOpen.
+    std::shared_ptr<const Source> source;
+    bool sourceOpen = false; // producer side
+    quint64 sourceHash = 0;  // producer side: the group being indexed
+    std::atomic<std::size_t> sourceFrames{0};
+    std::atomic<quint64> sourceEnd{0}; // file offset past the last indexed frame
+
     // The index and the cache: the writer adds to the index, readers read it.
     mutable std::mutex indexMutex;
+    std::vector<quint64> sourceGroups; // offset, hash and completeness of each
     std::vector<quint64> groupOffsets;
     quint64 fileBytes = 0;
     std::size_t written = 0; // spilled frames readable
@@ -114,50 +266,66 @@ struct FrameStore::Spill {
             ::close(fd);
     }
 
-    std::size_t indexMemory() const { return groupOffsets.capacity() * sizeof(quint64); }
+    std::size_t indexMemory() const {
+        return (groupOffsets.capacity() + sourceGroups.capacity()) * sizeof(quint64);
+    }
 };
 
 FrameStore::Frame FrameStore::spilledAt(std::size_t t) const noexcept {
     Spill& s = *m_spill;
+    constexpr quint64 kSourceGroup = quint64(1) << 63;
+    // Frames published as read back from the source are below this count.
+    const std::size_t inSource = s.sourceFrames.load(std::memory_order_acquire);
+    const bool fromSource = t < inSource;
+    if (!fromSource)
+        t -= inSource;
     const std::size_t g = t / kGroupFrames;
     const std::size_t inGroup = t % kGroupFrames;
+    const quint64 key = fromSource ? (g | kSourceGroup) : g;
     try {
         std::lock_guard lock(s.indexMutex);
         std::shared_ptr<const Spill::Group> group;
         for (Spill::Cached& c : s.cache) {
-            if (c.group == g && c.data->frames.size() > inGroup) {
+            if (c.group == key && c.data->frames.size() > inGroup) {
                 c.lastUse = ++s.uses;
                 group = c.data;
                 break;
             }
         }
         if (!group) {
-            if (g >= s.groupOffsets.size())
-                return Frame{FrameHeader{0, 0, 0, 0}, nullptr};
-            const quint64 begin = s.groupOffsets[g];
-            const quint64 end = g + 1 < s.groupOffsets.size() ? s.groupOffsets[g + 1] : s.fileBytes;
             auto fresh = std::make_shared<Spill::Group>();
-            fresh->bytes.resize(std::size_t(end - begin));
-            if (!readAll(s.fd, fresh->bytes.data(), fresh->bytes.size(), begin))
-                return Frame{FrameHeader{0, 0, 0, 0}, nullptr};
-            std::size_t at = 0;
-            while (fresh->frames.size() < kGroupFrames &&
-                   at + sizeof(DiskHeader) <= fresh->bytes.size()) {
-                DiskHeader h;
-                std::memcpy(&h, fresh->bytes.data() + at, sizeof h);
-                if (h.capLen > fresh->bytes.size() - at - sizeof h)
-                    break;
-                fresh->frames.push_back(
-                    {FrameHeader{qint64(h.sec), qint64(h.usec), h.capLen, h.wireLen},
-                     at + sizeof h});
-                at += sizeof h + h.capLen;
+            if (fromSource) {
+                if (!readSourceGroup(g, std::min(kGroupFrames, inSource - g * kGroupFrames),
+                                     *fresh))
+                    return Frame{FrameHeader{0, 0, 0, 0}, nullptr};
+            } else {
+                if (g >= s.groupOffsets.size())
+                    return Frame{FrameHeader{0, 0, 0, 0}, nullptr};
+                const quint64 begin = s.groupOffsets[g];
+                const quint64 end =
+                    g + 1 < s.groupOffsets.size() ? s.groupOffsets[g + 1] : s.fileBytes;
+                fresh->bytes.resize(std::size_t(end - begin));
+                if (!readAll(s.fd, fresh->bytes.data(), fresh->bytes.size(), begin))
+                    return Frame{FrameHeader{0, 0, 0, 0}, nullptr};
+                std::size_t at = 0;
+                while (fresh->frames.size() < kGroupFrames &&
+                       at + sizeof(DiskHeader) <= fresh->bytes.size()) {
+                    DiskHeader h;
+                    std::memcpy(&h, fresh->bytes.data() + at, sizeof h);
+                    if (h.capLen > fresh->bytes.size() - at - sizeof h)
+                        break;
+                    fresh->frames.push_back(
+                        {FrameHeader{qint64(h.sec), qint64(h.usec), h.capLen, h.wireLen},
+                         at + sizeof h});
+                    at += sizeof h + h.capLen;
+                }
             }
             if (fresh->frames.size() <= inGroup)
                 return Frame{FrameHeader{0, 0, 0, 0}, nullptr};
             // Drop the group's older reading, then the least recently used
             // until the new one fits (it stays even when alone too large).
             std::erase_if(s.cache, [&](const Spill::Cached& c) {
-                if (c.group != g)
+                if (c.group != key)
                     return false;
                 s.cacheBytes -= c.data->bytes.size();
                 return true;
@@ -171,7 +339,7 @@ FrameStore::Frame FrameStore::spilledAt(std::size_t t) const noexcept {
                 s.cache.erase(lru);
             }
             s.cacheBytes += fresh->bytes.size();
-            s.cache.push_back({g, fresh, ++s.uses});
+            s.cache.push_back({key, fresh, ++s.uses});
             m_spillMemory.store(s.cacheBytes + s.indexMemory(), std::memory_order_relaxed);
             group = std::move(fresh);
         }
@@ -180,6 +348,52 @@ FrameStore::Frame FrameStore::spilledAt(std::size_t t) const noexcept {
     } catch (...) {
         return Frame{FrameHeader{0, 0, 0, 0}, nullptr};
     }
+}
+
+bool FrameStore::readSourceGroup(std::size_t g, std::size_t frames, SpillGroup& out) const {
+    // Called with the index locked.
+    const Spill& s = *m_spill;
+    const Source& src = *s.source;
+    if (g >= s.sourceGroups.size())
+        return false;
+    const quint64 entry = s.sourceGroups[g];
+    const quint64 begin = entry >> kOffsetShift;
+    const quint64 end = g + 1 < s.sourceGroups.size() ? s.sourceGroups[g + 1] >> kOffsetShift
+                                                      : s.sourceEnd.load(std::memory_order_acquire);
+    auto changed = [&] {
+        std::lock_guard failureLock(m_failureMutex);
+        if (m_sourceChanged.isEmpty())
+            m_sourceChanged = src.name;
+        return false;
+    };
+    // Cut short, or written over in place: the frames there are not the ones
+    // that were listed.
+    struct stat st {};
+    if (::fstat(src.fd, &st) != 0 || quint64(st.st_size) < end ||
+        (st.st_size <= src.size &&
+         (st.st_mtim.tv_sec != src.modified.tv_sec || st.st_mtim.tv_nsec != src.modified.tv_nsec)))
+        return changed();
+    out.bytes.resize(std::size_t(end - begin));
+    if (!readAll(src.fd, out.bytes.data(), out.bytes.size(), begin))
+        return changed();
+    out.frames.reserve(frames);
+    quint64 hash = 0;
+    std::size_t at = 0;
+    while (out.frames.size() < frames) {
+        if (out.bytes.size() - at < 16)
+            return changed();
+        quint32 disk = 0;
+        const FrameHeader h = src.header(out.bytes.data() + at, &disk);
+        if (disk > out.bytes.size() - at - 16)
+            return changed();
+        out.frames.push_back({h, at + 16});
+        hash = mixHeader(hash, h);
+        at += 16 + disk;
+    }
+    const quint64 stamp = entry & ((kHashMask << 1) | 1);
+    if ((stamp & 1) && ((hash & kHashMask) << 1 | 1) != stamp)
+        return changed();
+    return true;
 }
 
 std::size_t FrameStore::headLimit() const noexcept {
@@ -215,19 +429,46 @@ void FrameStore::noteSpillFailure(const QString& folder, int error) noexcept {
 }
 
 bool FrameStore::startSpill() noexcept {
+    m_maker.reset(); // no more chunks: what they would hold goes elsewhere
+    try {
+        auto s = std::make_unique<Spill>();
+        s->cacheLimit = std::clamp(m_budget / 16, std::size_t(256) << 10, std::size_t(16) << 20);
+        if (m_source && m_source->known) {
+            // The frames are in the file being read: nothing to write.
+            s->source = m_source;
+            s->sourceOpen = true;
+            m_spill = std::move(s);
+            return true;
+        }
+        m_spill = std::move(s);
+    } catch (...) {
+        noteSpillFailure(spillFolder(), ENOMEM);
+        return false;
+    }
+    if (startSpillFile())
+        return true;
+    m_spill.reset();
+    return false;
+}
+
+bool FrameStore::startSpillFile() noexcept {
     QString folder;
+    Spill& spill = *m_spill;
     try {
         folder = spillFolder();
-        auto s = std::make_unique<Spill>();
+        Spill* s = &spill;
         const std::size_t ring =
             std::clamp(m_budget / 8, std::size_t(1) << 20, std::size_t(64) << 20);
-        s->cacheLimit = std::clamp(m_budget / 16, std::size_t(256) << 10, std::size_t(16) << 20);
         QByteArray name = QFile::encodeName(folder + QStringLiteral("/qarsilo-frames-XXXXXX.pcap"));
         s->fd = ::mkstemps(name.data(), 5);
         if (s->fd < 0) {
             noteSpillFailure(folder, errno);
             return false;
         }
+        auto closeFile = [s] {
+            ::close(s->fd);
+            s->fd = -1;
+        };
         // Gone from the folder at once: the open file lives until closed.
         ::unlink(name.constData());
         pcap_file_header fh{};
@@ -238,26 +479,26 @@ bool FrameStore::startSpill() noexcept {
         fh.linktype = DLT_EN10MB;
         if (!writeAll(s->fd, reinterpret_cast<const std::uint8_t*>(&fh), sizeof fh)) {
             noteSpillFailure(folder, errno);
+            closeFile();
             return false;
         }
         s->fileBytes = sizeof fh;
         s->ring.reset(new (std::nothrow) std::uint8_t[ring]);
         if (!s->ring) {
             noteSpillFailure(folder, ENOMEM);
+            closeFile();
             return false;
         }
         s->ringSize = ring;
-        // Published before the writer starts: readers reach the spill only
-        // through frames the writer published.
-        m_spill = std::move(s);
-        Spill* raw = m_spill.get();
-        raw->writer = std::thread([this, raw, folder] {
-            Spill& w = *raw;
+        // Frames read back from the source come first.
+        const std::size_t before = s->sourceFrames.load(std::memory_order_relaxed);
+        s->writer = std::thread([this, s, folder, before] {
+            Spill& w = *s;
             const std::size_t R = w.ringSize;
             quint64 tail = 0;
             quint64 fileAt = w.fileBytes;
             std::size_t frames = 0;
-            const std::size_t head = m_headFrames.load(std::memory_order_relaxed);
+            const std::size_t head = m_headFrames.load(std::memory_order_relaxed) + before;
             std::vector<quint64> groups;
             for (;;) {
                 const quint64 end = w.head.load(std::memory_order_acquire);
@@ -327,7 +568,11 @@ bool FrameStore::startSpill() noexcept {
         m_memory.fetch_add(ring, std::memory_order_relaxed);
         return true;
     } catch (...) {
-        m_spill.reset();
+        if (spill.fd >= 0)
+            ::close(spill.fd);
+        spill.fd = -1;
+        spill.ring.reset();
+        spill.ringSize = 0;
         noteSpillFailure(folder, ENOMEM);
         return false;
     }
@@ -370,6 +615,96 @@ bool FrameStore::appendSpilled(const FrameHeader& header, const std::uint8_t* by
     return true;
 }
 
+bool FrameStore::advanceSource(const FrameHeader& header) noexcept {
+    Source& src = *m_source;
+    quint32 disk = header.capLen;
+    // A frame may have been cut: the file says how long it is.
+    if (header.capLen >= src.cut && !src.diskLength(src.offset, &disk)) {
+        src.known = false;
+        return false;
+    }
+    src.offset += 16 + quint64(disk);
+    return true;
+}
+
+void FrameStore::passOver(const FrameHeader& header) noexcept {
+    if (m_source && m_source->known)
+        advanceSource(header);
+}
+
+bool FrameStore::appendFromSource(const FrameHeader& header, const std::uint8_t* bytes) noexcept {
+    Spill& s = *m_spill;
+    const quint64 at = m_source->offset;
+    if (!m_source->known || !advanceSource(header) || m_source->offset >= kLargestSourceFile) {
+        // Where the frame is in the file is not known: it and the rest go to
+        // a spill file.
+        s.sourceOpen = false;
+        return append(header, bytes);
+    }
+    const std::size_t t = s.sourceFrames.load(std::memory_order_relaxed);
+    const std::size_t inGroup = t % kGroupFrames;
+    s.sourceHash = mixHeader(inGroup == 0 ? 0 : s.sourceHash, header);
+    if (inGroup == 0 || inGroup == kGroupFrames - 1) {
+        try {
+            std::lock_guard lock(s.indexMutex);
+            if (inGroup == 0)
+                s.sourceGroups.push_back(at << kOffsetShift);
+            if (inGroup == kGroupFrames - 1)
+                s.sourceGroups.back() |= (s.sourceHash & kHashMask) << 1 | 1;
+            m_spillMemory.store(s.cacheBytes + s.indexMemory(), std::memory_order_relaxed);
+        } catch (...) {
+            // No memory for the index: the group is dropped as a whole from
+            // here, and its frames counted.
+            s.sourceOpen = false;
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
+            return false;
+        }
+    }
+    s.sourceEnd.store(m_source->offset, std::memory_order_relaxed);
+    s.sourceFrames.store(t + 1, std::memory_order_release);
+    m_count.store(m_headFrames.load(std::memory_order_relaxed) + t + 1, std::memory_order_release);
+    return true;
+}
+
+void FrameStore::setSource(const QString& path, quint32 cutTo) noexcept {
+    try {
+        std::shared_ptr<Source> next;
+        if (!path.isEmpty()) {
+            struct stat st {};
+            if (m_source && m_source->cut == std::min(m_source->snapshot, cutTo) &&
+                ::fstat(m_source->fd, &st) == 0 && m_source->same(st) &&
+                ::stat(nativeFileName(path).constData(), &st) == 0 && m_source->same(st)) {
+                // The same file read again: from its first frame.
+                next = m_source;
+                next->offset = 24;
+                next->known = true;
+            } else {
+                next = Source::open(path, cutTo);
+            }
+        }
+        if (m_spill && m_spill->sourceOpen && next != m_spill->source)
+            m_spill->sourceOpen = false; // another source: the spill goes on in a file
+        m_source = std::move(next);
+    } catch (...) {
+        if (m_spill)
+            m_spill->sourceOpen = false;
+        m_source.reset();
+    }
+}
+
+bool FrameStore::readsBackFromSource() const noexcept {
+    // A frame published past the head means the spill is there.
+    const std::size_t head = m_headFrames.load(std::memory_order_acquire);
+    if (head == SIZE_MAX || size() <= head)
+        return false;
+    return m_spill->sourceFrames.load(std::memory_order_acquire) > 0;
+}
+
+QString FrameStore::sourceChanged() const {
+    std::lock_guard lock(m_failureMutex);
+    return m_sourceChanged;
+}
+
 void FrameStore::setMemoryBudget(std::size_t bytes) noexcept {
     m_budget = bytes;
 }
@@ -379,11 +714,13 @@ std::size_t FrameStore::framesInMemory() const noexcept {
 }
 
 std::size_t FrameStore::memoryUsed() const noexcept {
-    return m_memory.load(std::memory_order_relaxed) + m_spillMemory.load(std::memory_order_relaxed);
+    return m_memory.load(std::memory_order_relaxed) +
+           m_spillMemory.load(std::memory_order_relaxed) +
+           m_spareMemory.load(std::memory_order_relaxed);
 }
 
 void FrameStore::flush() noexcept {
-    if (!m_spill)
+    if (!m_spill || !m_spill->ring)
         return;
     Spill& s = *m_spill;
     while (s.tail.load(std::memory_order_acquire) != s.head.load(std::memory_order_acquire)) {
@@ -406,6 +743,95 @@ FrameStore::Chunk FrameStore::allocateChunk(std::size_t size) noexcept {
     return Chunk(static_cast<std::uint8_t*>(p), ChunkFree{size});
 }
 
+// Making a chunk's pages present is the larger part of storing a frame; a
+// thread of the store's own does it ahead of need, a few chunks at most and
+// never past the budget, so the capture thread only copies.
+struct FrameStore::Maker {
+    static constexpr std::size_t kAhead = 1;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<Chunk> ready; // guarded by mutex
+    std::size_t want = 0;     // guarded by mutex: chunks to keep ready
+    bool stop = false;        // guarded by mutex
+    std::atomic<std::size_t>& spare;
+    std::thread thread;
+
+    explicit Maker(std::atomic<std::size_t>& spareBytes)
+        : spare(spareBytes) {
+        ready.reserve(kAhead);
+        thread = std::thread([this] { run(); });
+    }
+    ~Maker() {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+        wake.notify_all();
+        thread.join();
+        spare.fetch_sub(ready.size() * kChunkBytes, std::memory_order_relaxed);
+    }
+
+    void run() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return stop || ready.size() < want; });
+            if (stop)
+                return;
+            lock.unlock();
+            Chunk chunk = allocateChunk(kChunkBytes);
+            lock.lock();
+            if (!chunk) {
+                want = 0; // no memory: the capture thread finds out itself
+                continue;
+            }
+            if (!stop && ready.size() < want) {
+                spare.fetch_add(kChunkBytes, std::memory_order_relaxed);
+                ready.push_back(std::move(chunk));
+            }
+        }
+    }
+};
+
+FrameStore::Chunk FrameStore::takeChunk(std::size_t size) noexcept {
+    Chunk chunk(nullptr, ChunkFree{0});
+    if (size == kChunkBytes && m_maker) {
+        std::lock_guard lock(m_maker->mutex);
+        if (!m_maker->ready.empty()) {
+            chunk = std::move(m_maker->ready.back());
+            m_maker->ready.pop_back();
+            m_spareMemory.fetch_sub(kChunkBytes, std::memory_order_relaxed);
+        }
+    }
+    if (!chunk)
+        chunk = allocateChunk(size);
+    if (!chunk)
+        return chunk;
+    // Chunks ready ahead stay within the budget, beside the next header block.
+    const std::size_t used = m_memory.load(std::memory_order_relaxed) + chunk.get_deleter().size +
+                             sizeof(Record) * kRecordsPerBlock;
+    const std::size_t limit = headLimit();
+    const std::size_t want =
+        limit > used ? std::min(Maker::kAhead, (limit - used) / kChunkBytes) : 0;
+    try {
+        if (!m_maker && want > 0)
+            m_maker = std::make_unique<Maker>(m_spareMemory);
+    } catch (...) {
+        // No thread: chunks are made as they are needed.
+    }
+    if (m_maker) {
+        {
+            std::lock_guard lock(m_maker->mutex);
+            m_maker->want = want;
+            while (m_maker->ready.size() > want) {
+                m_maker->ready.pop_back();
+                m_spareMemory.fetch_sub(kChunkBytes, std::memory_order_relaxed);
+            }
+        }
+        m_maker->wake.notify_one();
+    }
+    return chunk;
+}
+
 FrameStore::FrameStore(std::size_t memoryBudget)
     : m_blocks(new std::atomic<Record*>[kMaxBlocks])
     , m_budget(memoryBudget) {
@@ -421,7 +847,7 @@ std::uint8_t* FrameStore::reserveBytes(std::size_t n) noexcept {
     if (n > m_chunkLeft) {
         // A frame never straddles two chunks; the tail of the old one is left.
         const std::size_t size = n > kChunkBytes ? n : kChunkBytes;
-        Chunk chunk = allocateChunk(size);
+        Chunk chunk = takeChunk(size);
         if (!chunk)
             return nullptr;
         m_chunkPos = chunk.get();
@@ -442,8 +868,16 @@ std::uint8_t* FrameStore::reserveBytes(std::size_t n) noexcept {
 }
 
 bool FrameStore::append(const FrameHeader& header, const std::uint8_t* bytes) noexcept {
-    if (m_spill)
+    if (m_spill) {
+        if (m_spill->sourceOpen)
+            return appendFromSource(header, bytes);
+        if (!m_spill->ring && (m_spillRefused || !startSpillFile())) {
+            m_spillRefused = true;
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
+            return false;
+        }
         return appendSpilled(header, bytes);
+    }
     const std::size_t index = m_count.load(std::memory_order_relaxed);
     const std::size_t block = index / kRecordsPerBlock;
     // What this frame would add to memory; past the budget it goes to the file.
@@ -461,7 +895,7 @@ bool FrameStore::append(const FrameHeader& header, const std::uint8_t* bytes) no
             m_dropped.fetch_add(1, std::memory_order_relaxed);
             return false;
         }
-        return appendSpilled(header, bytes);
+        return append(header, bytes);
     }
     if (block >= m_blockCount) {
         auto* records = new (std::nothrow) Record[kRecordsPerBlock];
@@ -482,6 +916,8 @@ bool FrameStore::append(const FrameHeader& header, const std::uint8_t* bytes) no
         }
         std::memcpy(copy, bytes, header.capLen);
     }
+    if (m_source && m_source->known)
+        advanceSource(header);
     Record& r = m_blocks[block].load(std::memory_order_relaxed)[index % kRecordsPerBlock];
     const auto address = reinterpret_cast<std::uintptr_t>(copy);
     const auto seconds = static_cast<quint64>(header.tsSec);
@@ -511,6 +947,7 @@ FrameStore::Frame FrameStore::at(std::size_t index) const noexcept {
 
 void FrameStore::clear() noexcept {
     m_spill.reset(); // stops the writer and closes (so deletes) the file
+    m_maker.reset();
     m_headFrames.store(SIZE_MAX, std::memory_order_release);
     m_count.store(0, std::memory_order_release);
     for (std::size_t i = 0; i < m_blockCount; ++i)
@@ -523,8 +960,10 @@ void FrameStore::clear() noexcept {
     m_memory.store(0, std::memory_order_relaxed);
     m_spillMemory.store(0, std::memory_order_relaxed);
     m_spillRefused = false;
+    m_source.reset();
     std::lock_guard lock(m_failureMutex);
     m_failure = {};
+    m_sourceChanged.clear();
 }
 
 bool writePcapFile(const FrameStore& store, std::size_t count, const QString& path,

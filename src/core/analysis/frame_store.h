@@ -29,6 +29,10 @@ namespace qarsilo {
 /// them into a ring in memory; a writer thread of the store's own drains the
 /// ring to the file and publishes the frames it wrote. Spilled frames are read
 /// back in groups on demand through a small cache.
+///
+/// A regular capture file (classic pcap) already holds every frame at a known
+/// offset: while the frames come from one (setSource()), those past the budget
+/// are not copied at all but read back from that file, and nothing is written.
 class FrameStore {
 public:
     /// One stored frame; the bytes stay valid until clear() and, for a frame
@@ -65,6 +69,22 @@ public:
     /// or calling from the producer thread): spilled frames still in the ring
     /// are written first. Returns quickly when nothing was spilled.
     void flush() noexcept;
+
+    /// The frames appended from now on come from the capture file `path`, in
+    /// its order from its first frame (each one appended or passed over),
+    /// those longer than `cutTo` cut to it; empty for a device or a stream.
+    /// Call before every read starts, while nothing appends.
+    void setSource(const QString& path, quint32 cutTo = UINT32_MAX) noexcept;
+    /// A frame of the source that is not stored (a resumed read passes over
+    /// the frames it gave before). Producer thread only.
+    void passOver(const FrameHeader& header) noexcept;
+    /// Whether frames past the budget are being read back from the source
+    /// file rather than written to a spill file.
+    bool readsBackFromSource() const noexcept;
+    /// Set once a frame read back from the source file was found changed
+    /// (the file was modified or truncated since it was read): the frame
+    /// comes as an empty frame, and this names the file. Empty otherwise.
+    QString sourceChanged() const;
 
     /// Frames that could not be stored (out of memory, or the spill file could
     /// not be made or written); never silently.
@@ -105,20 +125,34 @@ private:
     };
     static_assert(sizeof(Record) == 28, "a stored frame's record stays at 28 bytes");
 
+    struct Source;
     std::uint8_t* reserveBytes(std::size_t n) noexcept;
+    bool advanceSource(const FrameHeader& header) noexcept;
+    bool appendFromSource(const FrameHeader& header, const std::uint8_t* bytes) noexcept;
     bool appendSpilled(const FrameHeader& header, const std::uint8_t* bytes) noexcept;
     bool startSpill() noexcept;
+    bool startSpillFile() noexcept;
+    struct SpillGroup;
+    bool readSourceGroup(std::size_t group, std::size_t frames, SpillGroup& out) const;
     std::size_t headLimit() const noexcept;
     void noteSpillFailure(const QString& folder, int error) noexcept;
     Frame spilledAt(std::size_t tailIndex) const noexcept;
     struct Spill;
     std::unique_ptr<Spill> m_spill; // made by the producer when the budget is reached
+    // The capture file being read (producer side; readers reach it through
+    // the spill). Shared: the spill keeps the file it reads back from.
+    std::shared_ptr<Source> m_source;
     struct ChunkFree {
         std::size_t size;
         void operator()(std::uint8_t* p) const noexcept;
     };
     using Chunk = std::unique_ptr<std::uint8_t[], ChunkFree>;
     static Chunk allocateChunk(std::size_t size) noexcept;
+    // Chunks made ahead of need on a thread of their own (producer side).
+    struct Maker;
+    std::unique_ptr<Maker> m_maker;
+    std::atomic<std::size_t> m_spareMemory{0}; // chunks made and not yet used
+    Chunk takeChunk(std::size_t size) noexcept;
 
     // Header blocks: fixed table of pointers, filled as needed, never moved.
     std::unique_ptr<std::atomic<Record*>[]> m_blocks;
@@ -139,7 +173,8 @@ private:
     bool m_spillRefused = false;                       // producer side
     QString m_spillFolder;
     mutable std::mutex m_failureMutex;
-    SpillFailure m_failure; // guarded by m_failureMutex
+    SpillFailure m_failure;          // guarded by m_failureMutex
+    mutable QString m_sourceChanged; // guarded by m_failureMutex
 };
 
 /// Writes frames [0, count) of `store` to a pcap file (Ethernet link type,

@@ -8,6 +8,7 @@
 #include "core/app/message_service.h"
 #include "core/app/settings_store.h"
 #include "core/app/toolbar_art.h"
+#include "core/capture/adapter_name.h"
 #include "core/capture/link_speed.h"
 #include "gui/analysis/filter_wizard.h"
 #include "gui/widgets/row_list_view.h"
@@ -133,8 +134,20 @@ CCaptureDecodeView::CCaptureDecodeView(QWidget* parent)
     m_session.setFileReplay(FileReplay::AsFastAsPossible);
     m_session.setHandler([this](const pcap_pkthdr& header, const std::uint8_t* bytes) {
         // A file started again goes on behind the frames it already gave.
-        if (m_resume.admit())
+        if (m_resume.admit()) {
             m_store.append(frameHeaderFrom(header), bytes);
+            // The first rows are listed at once, not at the next tick.
+            if (!m_firstListed.load(std::memory_order_relaxed)) {
+                m_firstListed.store(true, std::memory_order_relaxed);
+                QMetaObject::invokeMethod(this, &CCaptureDecodeView::tick, Qt::QueuedConnection);
+            }
+        } else {
+            m_store.passOver(frameHeaderFrom(header));
+        }
+    });
+    // The end of a file is listed at once, not at the next tick.
+    m_session.setEndHandler([this](LoopEnd) {
+        QMetaObject::invokeMethod(this, &CCaptureDecodeView::tick, Qt::QueuedConnection);
     });
 
     setUpRunners();
@@ -315,7 +328,15 @@ bool CCaptureDecodeView::start() {
     // Read at every start, while nothing appends: a folder chosen meanwhile
     // serves the next spill.
     m_store.setSpillFolder(SettingsStore().string(setting::spillFolder));
+    // A capture file read whole holds every frame where the store can read it
+    // again; a filter leaves gaps the store cannot see, so then it copies.
+    const QString adapter = app::selectedAdapter();
+    m_store.setSource(isCaptureFileAdapter(adapter) && m_session.filterText().isEmpty()
+                          ? captureFilePath(adapter)
+                          : QString(),
+                      quint32(m_session.params().snapLen));
     m_reportedEnd = false;
+    m_firstListed.store(false, std::memory_order_relaxed);
     const CaptureStartResult result = m_session.start();
     if (!result.ok() && result.status != CaptureStatus::OpenFailed &&
         result.status != CaptureStatus::NotEthernet) {
@@ -415,7 +436,23 @@ void CCaptureDecodeView::tick() {
     reportSpillFailure();
 }
 
+void CCaptureDecodeView::reportSourceChanged() {
+    if (m_toldSourceChanged)
+        return;
+    const QString file = m_store.sourceChanged();
+    if (file.isEmpty())
+        return;
+    m_toldSourceChanged = true;
+    MessageService::message(
+        QStringLiteral("The capture file %1 has changed since it was read: the frames read "
+                       "back from it cannot be shown. Open it again with File > Open Capture "
+                       "File...")
+            .arg(QDir::toNativeSeparators(file)),
+        QStringLiteral("Warning"), MessageService::Icon::Warning);
+}
+
 void CCaptureDecodeView::reportSpillFailure() {
+    reportSourceChanged();
     if (m_toldSpillFailure)
         return;
     const FrameStore::SpillFailure failure = m_store.spillFailure();
@@ -645,6 +682,7 @@ void CCaptureDecodeView::clearAll() {
         m_model.showOnly(m_displayFilter.get(), {}, 0);
     m_store.clear();
     m_toldSpillFailure = false;
+    m_toldSourceChanged = false;
     m_tree->clear();
     m_dump->clear();
 }
@@ -667,6 +705,8 @@ void CCaptureDecodeView::showFrame(int row) {
     if (row < 0 || row >= m_model.rowCount())
         return;
     const FrameStore::Frame f = m_store.at(m_model.frameIndex(row));
+    if (!f.bytes)
+        reportSourceChanged();
     // The dump's lines end in CR LF, as scripts receive them; the box shows lines.
     QString dump = hexDump(f.header, f.bytes);
     dump.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

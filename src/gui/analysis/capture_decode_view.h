@@ -12,6 +12,7 @@
 
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -126,6 +127,9 @@ private:
     void fitTimeColumn();
     /// Tells the operator, once per capture, why the store lost frames.
     void reportSpillFailure();
+    /// Tells the operator, once, that frames could not be read back from a
+    /// capture file that changed.
+    void reportSourceChanged();
     void checkDisplayFilter(const QString& text);
     void pollScan();
     void finishScan();
@@ -143,7 +147,9 @@ private:
     qint64 m_linkSpeed = 0;
     QTimer m_timer;
     bool m_reportedEnd = false;
+    std::atomic<bool> m_firstListed{false}; ///< the capture thread asked for the first rows
     bool m_toldSpillFailure = false;
+    bool m_toldSourceChanged = false;
     bool m_displayFilterError = false; ///< the status bar shows why a display filter failed
     qarsilo::FileResume m_resume;      ///< what a new start of the file read last goes on from
     std::function<QString(QWidget*)> m_saveChooser;
