@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -47,7 +48,12 @@ public:
         , m_node(node)
         , m_nodeStats(std::make_unique<SingleNodeStats>(linkSpeed, 0))
         , m_top(top)
-        , m_out(out) {}
+        , m_out(out) {
+        // Without --top no row is listed: the frames are only counted, as
+        // the view counts them while stopped, with no row kept or sorted.
+        if (m_top <= 0)
+            m_general.setStopped(true);
+    }
 
     void frame(const pcap_pkthdr& h, const std::uint8_t* bytes) {
         const qint64 second = h.ts.tv_sec;
@@ -106,17 +112,34 @@ private:
     QByteArray tickGeneral(qint64 second) {
         GeneralStats& g = m_general;
         g.tick(second);
+        // The views' formats (utilizationText, countText, averageText),
+        // printed straight into the line.
         QByteArray line;
-        for (const QString& text :
-             {utilizationText(g.currentUtilization()), utilizationText(g.averageUtilization()),
-              utilizationText(g.peakUtilization()), countText(g.currentPackets()),
-              averageText(g.averagePackets()), countText(g.peakPackets()),
-              countText(g.currentBits()), averageText(g.averageBits()), countText(g.peakBits())}) {
-            line += '\t';
-            line += text.toLocal8Bit();
-        }
+        line.reserve(128);
+        appendFigure(line, "%3.2f", g.currentUtilization());
+        appendFigure(line, "%3.2f", g.averageUtilization());
+        appendFigure(line, "%3.2f", g.peakUtilization());
+        appendFigure(line, "%llu", static_cast<unsigned long long>(g.currentPackets()));
+        appendFigure(line, "%.0f", g.averagePackets());
+        appendFigure(line, "%llu", static_cast<unsigned long long>(g.peakPackets()));
+        appendFigure(line, "%llu", static_cast<unsigned long long>(g.currentBits()));
+        appendFigure(line, "%.0f", g.averageBits());
+        appendFigure(line, "%llu", static_cast<unsigned long long>(g.peakBits()));
         line += '\n';
         return line;
+    }
+
+    // A tab and the figure. ASCII text is the same in the local encoding; a
+    // locale's other decimal point takes the views' way through QString.
+    static void appendFigure(QByteArray& line, const char* format, auto value) {
+        char text[64];
+        const int n = std::snprintf(text, sizeof text, format, value);
+        const auto length = static_cast<qsizetype>(std::clamp(n, 0, int(sizeof text) - 1));
+        line += '\t';
+        if (std::all_of(text, text + length, [](char c) { return (c & 0x80) == 0; }))
+            line.append(text, length);
+        else
+            line += QString::fromLatin1(text, length).toLocal8Bit();
     }
 
     void appendRows() {
