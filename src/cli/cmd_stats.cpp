@@ -53,6 +53,8 @@ public:
         // the view counts them while stopped, with no row kept or sorted.
         if (m_top <= 0)
             m_general.setStopped(true);
+        else // only the rows printed are kept
+            m_general.setRowLimit(static_cast<std::size_t>(m_top));
     }
 
     void frame(const pcap_pkthdr& h, const std::uint8_t* bytes) {

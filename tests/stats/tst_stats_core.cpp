@@ -277,6 +277,47 @@ private Q_SLOTS:
                  QString::number(std::uint64_t(sent[0].first) * 8 + 192));
     }
 
+    // With a row limit a second keeps only the rows that may be listed: the
+    // rows shown are the first ones of the whole second's list, ties in
+    // arrival order, over several seconds.
+    void rowLimit_data() {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("lengths"); // distinct lengths: few make many ties
+        QTest::newRow("1 of 50, all equal") << 1 << 50 << 1;
+        QTest::newRow("3 of 1000, few lengths") << 3 << 1000 << 4;
+        QTest::newRow("10 of 5000, many lengths") << 10 << 5000 << 3000;
+        QTest::newRow("600 of 3000, few lengths") << 600 << 3000 << 5;
+        QTest::newRow("more than the frames") << 40 << 30 << 7;
+    }
+    void rowLimit() {
+        QFETCH(int, limit);
+        QFETCH(int, frames);
+        QFETCH(int, lengths);
+        GeneralStats all(10'000'000);
+        GeneralStats limited(10'000'000);
+        limited.setRowLimit(static_cast<std::size_t>(limit));
+        std::uint32_t state = 7;
+        for (int second = 0; second < 3; ++second) {
+            for (int i = 0; i < frames; ++i) {
+                state = state * 1664525u + 1013904223u;
+                const auto length = 60 + (state >> 8) % static_cast<std::uint32_t>(lengths);
+                const QByteArray f = ipv4From(64, static_cast<std::uint8_t>(i));
+                const pcap_pkthdr h = snapHeader(f, length);
+                all.countFrame(h, bytesOf(f));
+                limited.countFrame(h, bytesOf(f));
+            }
+            all.tick(second);
+            limited.tick(second);
+            const std::size_t listed = std::min(all.rows().size(), std::size_t(limit));
+            QCOMPARE(limited.rows().size(), listed);
+            for (std::size_t r = 0; r < listed; ++r)
+                QCOMPARE(cells(limited.rows()[r]), cells(all.rows()[r]));
+            QCOMPARE(limited.currentBits(), all.currentBits());
+            QCOMPARE(limited.currentPackets(), all.currentPackets());
+        }
+    }
+
     void scaleRules_data() {
         QTest::addColumn<bool>("utilization");
         QTest::addColumn<double>("largest");

@@ -186,6 +186,18 @@ void GeneralStats::countFrame(const pcap_pkthdr& header, const std::uint8_t* byt
     } catch (...) {
         // Out of memory: the frame is counted, only its row is missing.
     }
+    if (m_rowLimit && m_pending.size() >= 2 * m_rowLimit)
+        dropUnlistedRows();
+}
+
+// Keeps the first m_rowLimit rows in the list's order. A row dropped here has
+// that many before it (larger, or as large and earlier), and all of them stay
+// before it whatever comes later: it could never be listed. Equal rows keep
+// their arrival order (a stable sort), as in the whole second's sort.
+void GeneralStats::dropUnlistedRows() {
+    std::stable_sort(m_pending.begin(), m_pending.end(),
+                     [](const TopUser& a, const TopUser& b) { return a.length > b.length; });
+    m_pending.resize(m_rowLimit);
 }
 
 void GeneralStats::tick(qint64 now) {
@@ -231,6 +243,8 @@ void GeneralStats::tick(qint64 now) {
     m_samples += 1;
 
     sortTopUsers(m_spare, m_scratch);
+    if (m_rowLimit && m_spare.size() > m_rowLimit)
+        m_spare.resize(m_rowLimit);
     m_shown.swap(m_spare);
 }
 

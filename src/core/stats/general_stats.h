@@ -74,6 +74,12 @@ public:
     /// Capture thread: counts the frame and, unless stopped, keeps its row.
     void countFrame(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept;
 
+    /// Only the first `rows` rows of each second are wanted (0: all, as the
+    /// list shows them): the others are dropped while the second runs, so a
+    /// busy second keeps at most twice that many. Set while no capture runs.
+    void setRowLimit(std::size_t rows) { m_rowLimit = rows <= kMaxRowLimit ? rows : 0; }
+    std::size_t rowLimit() const { return m_rowLimit; }
+
     /// While set, frames are counted but no rows are kept.
     void setStopped(bool stopped) { m_stopped.store(stopped, std::memory_order_release); }
     bool stopped() const { return m_stopped.load(std::memory_order_acquire); }
@@ -123,7 +129,11 @@ public:
 
 private:
     static constexpr qint64 kNoStamp = std::numeric_limits<qint64>::min();
+    /// Above this a limit saves little: all rows are kept.
+    static constexpr std::size_t kMaxRowLimit = 1 << 16;
+    void dropUnlistedRows(); // under m_rowsLock
     qint64 m_linkSpeed;
+    std::size_t m_rowLimit = 0;
 
     alignas(64) std::atomic<std::uint64_t> m_tickBits{0};
     std::atomic<std::uint64_t> m_tickPackets{0};
