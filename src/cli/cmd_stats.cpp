@@ -166,11 +166,13 @@ private:
         SingleNodeStats& n = *m_nodeStats;
         n.tick(second);
         QByteArray line;
+        line.reserve(256);
         for (int d : {SingleNodeStats::Total, SingleNodeStats::Receive, SingleNodeStats::Send})
-            line += '\t' + QByteArray::number(static_cast<qulonglong>(n.bitsPerSecond(d)));
+            appendFigure(line, "%llu", static_cast<unsigned long long>(n.bitsPerSecond(d)));
+        // nodeUtilizationText's format
         for (int d : {SingleNodeStats::Total, SingleNodeStats::Receive, SingleNodeStats::Send})
             for (double v : {n.current(d), n.average(d), n.peak(d)})
-                line += '\t' + nodeUtilizationText(v).toLocal8Bit();
+                appendFigure(line, "%3.6f", v);
         for (const QString* text : {&n.lastSentToMac(), &n.lastSentToIp(), &n.lastReceivedFromMac(),
                                     &n.lastReceivedFromIp()})
             line += '\t' + text->toLocal8Bit();
