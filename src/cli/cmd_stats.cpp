@@ -118,30 +118,37 @@ private:
         // printed straight into the line.
         QByteArray line;
         line.reserve(128);
-        appendFigure(line, "%3.2f", g.currentUtilization());
-        appendFigure(line, "%3.2f", g.averageUtilization());
-        appendFigure(line, "%3.2f", g.peakUtilization());
-        appendFigure(line, "%llu", static_cast<unsigned long long>(g.currentPackets()));
-        appendFigure(line, "%.0f", g.averagePackets());
-        appendFigure(line, "%llu", static_cast<unsigned long long>(g.peakPackets()));
-        appendFigure(line, "%llu", static_cast<unsigned long long>(g.currentBits()));
-        appendFigure(line, "%.0f", g.averageBits());
-        appendFigure(line, "%llu", static_cast<unsigned long long>(g.peakBits()));
+        appendFixed(line, g.currentUtilization(), 2);
+        appendFixed(line, g.averageUtilization(), 2);
+        appendFixed(line, g.peakUtilization(), 2);
+        appendCount(line, g.currentPackets());
+        appendFixed(line, g.averagePackets(), 0);
+        appendCount(line, g.peakPackets());
+        appendCount(line, g.currentBits());
+        appendFixed(line, g.averageBits(), 0);
+        appendCount(line, g.peakBits());
         line += '\n';
         return line;
     }
 
-    // A tab and the figure. ASCII text is the same in the local encoding; a
-    // locale's other decimal point takes the views' way through QString.
-    static void appendFigure(QByteArray& line, const char* format, auto value) {
-        char text[64];
-        const int n = std::snprintf(text, sizeof text, format, value);
-        const auto length = static_cast<qsizetype>(std::clamp(n, 0, int(sizeof text) - 1));
+    // A tab and the figure as the views print it (writeFixed, writeCount).
+    // ASCII text is the same in the local encoding; a locale's other decimal
+    // point takes the views' way through QString.
+    static void appendFixed(QByteArray& line, double value, int precision) {
+        char text[kMaxFigureText];
+        const char* end = writeFixed(text, value, precision);
+        const auto length = static_cast<qsizetype>(end - text);
         line += '\t';
-        if (std::all_of(text, text + length, [](char c) { return (c & 0x80) == 0; }))
+        if (std::all_of(static_cast<const char*>(text), end,
+                        [](char c) { return (c & 0x80) == 0; }))
             line.append(text, length);
         else
             line += QString::fromLatin1(text, length).toLocal8Bit();
+    }
+    static void appendCount(QByteArray& line, std::uint64_t value) {
+        char text[kMaxFigureText];
+        line += '\t';
+        line.append(text, static_cast<qsizetype>(writeCount(text, value) - text));
     }
 
     void appendRows() {
@@ -168,11 +175,11 @@ private:
         QByteArray line;
         line.reserve(256);
         for (int d : {SingleNodeStats::Total, SingleNodeStats::Receive, SingleNodeStats::Send})
-            appendFigure(line, "%llu", static_cast<unsigned long long>(n.bitsPerSecond(d)));
+            appendCount(line, n.bitsPerSecond(d));
         // nodeUtilizationText's format
         for (int d : {SingleNodeStats::Total, SingleNodeStats::Receive, SingleNodeStats::Send})
             for (double v : {n.current(d), n.average(d), n.peak(d)})
-                appendFigure(line, "%3.6f", v);
+                appendFixed(line, v, 6);
         for (const QString* text : {&n.lastSentToMac(), &n.lastSentToIp(), &n.lastReceivedFromMac(),
                                     &n.lastReceivedFromIp()})
             line += '\t' + text->toLocal8Bit();

@@ -15,6 +15,9 @@
 #include <QTest>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <limits>
 #include <thread>
 
 using namespace qarsilo;
@@ -316,6 +319,55 @@ private Q_SLOTS:
             QCOMPARE(limited.currentBits(), all.currentBits());
             QCOMPARE(limited.currentPackets(), all.currentPackets());
         }
+    }
+
+    // The figures' texts made without printf are printf's, rounding of
+    // halves, huge values, zeros, infinities and NaNs included.
+    void figureTexts_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("precision");
+        const double values[] = {0.0,
+                                 -0.0,
+                                 0.125,
+                                 0.375,
+                                 2.5,
+                                 3.5,
+                                 0.005,
+                                 1.005,
+                                 99.995,
+                                 12345.675,
+                                 1e-7,
+                                 123456789.987654321,
+                                 1e17,
+                                 1e300,
+                                 -1.5,
+                                 0.1 + 0.2,
+                                 std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::quiet_NaN(),
+                                 -std::numeric_limits<double>::quiet_NaN()};
+        for (int precision : {0, 2, 6})
+            for (double v : values)
+                QTest::addRow("%.17g, %d", v, precision) << v << precision;
+    }
+    void figureTexts() {
+        QFETCH(double, value);
+        QFETCH(int, precision);
+        char expected[kMaxFigureText + 1];
+        const char format[] = {'%', '.', char('0' + precision), 'f', '\0'};
+        std::snprintf(expected, sizeof expected, format, value);
+        char text[kMaxFigureText];
+        const char* end = writeFixed(text, value, precision);
+        QCOMPARE(QByteArray(text, end - text), QByteArray(expected));
+        // Counts: "%llu" of the value's bits, every size of number.
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        std::snprintf(expected, sizeof expected, "%llu", static_cast<unsigned long long>(bits));
+        end = writeCount(text, bits);
+        QCOMPARE(QByteArray(text, end - text), QByteArray(expected));
+        end = writeCount(text, bits >> (precision * 8));
+        std::snprintf(expected, sizeof expected, "%llu",
+                      static_cast<unsigned long long>(bits >> (precision * 8)));
+        QCOMPARE(QByteArray(text, end - text), QByteArray(expected));
     }
 
     void scaleRules_data() {

@@ -9,6 +9,8 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <charconv>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -124,6 +126,35 @@ void sortTopUsers(std::vector<TopUser>& rows, std::vector<TopUser>& scratch) {
             scratch[c[(~r.length >> shift) & 0xFFFF]++] = r;
         rows.swap(scratch);
     }
+}
+
+char* writeFixed(char* out, double value, int precision) noexcept {
+    // to_chars is printf in the "C" locale; printf itself follows LC_NUMERIC.
+    const lconv* numeric = std::localeconv();
+    const bool plainPoint = numeric && std::strcmp(numeric->decimal_point, ".") == 0;
+    if (plainPoint) {
+        char text[512]; // the largest double has 309 digits before the point
+        const auto [end, error] =
+            std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, precision);
+        if (error == std::errc()) {
+            // As printf into a buffer of kMaxFigureText + 1 bytes: cut there.
+            const auto n =
+                std::min<std::size_t>(static_cast<std::size_t>(end - text), kMaxFigureText);
+            std::memcpy(out, text, n);
+            return out + n;
+        }
+    }
+    char format[8] = "%.0f";
+    format[2] = static_cast<char>('0' + std::clamp(precision, 0, 9));
+    char text[kMaxFigureText + 1];
+    const int n =
+        std::clamp(std::snprintf(text, sizeof text, format, value), 0, int(kMaxFigureText));
+    std::memcpy(out, text, static_cast<std::size_t>(n));
+    return out + n;
+}
+
+char* writeCount(char* out, std::uint64_t value) noexcept {
+    return std::to_chars(out, out + kMaxFigureText, value).ptr;
 }
 
 QString utilizationText(double percent) {

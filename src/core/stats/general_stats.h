@@ -50,9 +50,16 @@ QString topUserCell(const TopUser& row, int column);
 void sortTopUsers(std::vector<TopUser>& rows, std::vector<TopUser>& scratch);
 
 /// Link speed text, "%3.2f" percent and the other figure formats of the views.
-QString utilizationText(double percent);        ///< "%3.2f"
-QString countText(std::uint64_t value);         ///< "%ld"
-QString averageText(double value);              ///< "%.0f"
+QString utilizationText(double percent); ///< "%3.2f"
+QString countText(std::uint64_t value);  ///< "%ld"
+QString averageText(double value);       ///< "%.0f"
+/// The same texts written at `out` (room for kMaxFigureText bytes, no NUL),
+/// returning the end: printf's "%.<precision>f" (precision 0 to 6; the width
+/// of "%3.2f" never pads, its texts being longer) and "%llu". The digits are
+/// made without printf; a locale whose decimal point is not "." gets printf's.
+inline constexpr std::size_t kMaxFigureText = 63;
+char* writeFixed(char* out, double value, int precision) noexcept;
+char* writeCount(char* out, std::uint64_t value) noexcept;
 QString peakTimeText(qint64 secondsSinceEpoch); ///< "%H:%M:%S%p, %d, %B, %Y", local; empty for 0
 /// Where a window replaying a capture file is, for the status bar: "File second N
 /// (yyyy-MM-dd hh:mm:ss), <speed>[, end of the file]", N counted from `first`.
