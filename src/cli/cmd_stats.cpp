@@ -49,6 +49,7 @@ public:
         , m_nodeStats(std::make_unique<SingleNodeStats>(linkSpeed, 0))
         , m_top(top)
         , m_out(out) {
+        m_general.setGraphs(false); // nothing is drawn
         // Without --top no row is listed: the frames are only counted, as
         // the view counts them while stopped, with no row kept or sorted.
         if (m_top <= 0)

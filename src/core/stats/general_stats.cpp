@@ -268,9 +268,11 @@ void GeneralStats::tick(qint64 now) {
         (m_averagePackets * m_samples + static_cast<double>(packets)) / (m_samples + 1);
     m_averageUtilization = m_averageBits * 100 / speed;
 
-    m_bitsGraph.append(static_cast<double>(bits));
-    m_packetsGraph.append(static_cast<double>(packets));
-    m_utilizationGraph.append(m_currentUtilization);
+    if (m_graphs) {
+        m_bitsGraph.append(static_cast<double>(bits));
+        m_packetsGraph.append(static_cast<double>(packets));
+        m_utilizationGraph.append(m_currentUtilization);
+    }
     m_samples += 1;
 
     sortTopUsers(m_spare, m_scratch);

@@ -87,6 +87,10 @@ public:
     void setRowLimit(std::size_t rows) { m_rowLimit = rows <= kMaxRowLimit ? rows : 0; }
     std::size_t rowLimit() const { return m_rowLimit; }
 
+    /// Off: the ticks leave the graphs as they are (a reader that only
+    /// wants the figures). Set while no capture runs.
+    void setGraphs(bool on) { m_graphs = on; }
+
     /// While set, frames are counted but no rows are kept.
     void setStopped(bool stopped) { m_stopped.store(stopped, std::memory_order_release); }
     bool stopped() const { return m_stopped.load(std::memory_order_acquire); }
@@ -141,6 +145,7 @@ private:
     void dropUnlistedRows(); // under m_rowsLock
     qint64 m_linkSpeed;
     std::size_t m_rowLimit = 0;
+    bool m_graphs = true;
 
     alignas(64) std::atomic<std::uint64_t> m_tickBits{0};
     std::atomic<std::uint64_t> m_tickPackets{0};
