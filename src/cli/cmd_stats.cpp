@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -47,7 +48,15 @@ public:
         , m_node(node)
         , m_nodeStats(std::make_unique<SingleNodeStats>(linkSpeed, 0))
         , m_top(top)
-        , m_out(out) {}
+        , m_out(out) {
+        m_general.setGraphs(false); // nothing is drawn
+        // Without --top no row is listed: the frames are only counted, as
+        // the view counts them while stopped, with no row kept or sorted.
+        if (m_top <= 0)
+            m_general.setStopped(true);
+        else // only the rows printed are kept
+            m_general.setRowLimit(static_cast<std::size_t>(m_top));
+    }
 
     void frame(const pcap_pkthdr& h, const std::uint8_t* bytes) {
         const qint64 second = h.ts.tv_sec;
@@ -106,17 +115,41 @@ private:
     QByteArray tickGeneral(qint64 second) {
         GeneralStats& g = m_general;
         g.tick(second);
+        // The views' formats (utilizationText, countText, averageText),
+        // printed straight into the line.
         QByteArray line;
-        for (const QString& text :
-             {utilizationText(g.currentUtilization()), utilizationText(g.averageUtilization()),
-              utilizationText(g.peakUtilization()), countText(g.currentPackets()),
-              averageText(g.averagePackets()), countText(g.peakPackets()),
-              countText(g.currentBits()), averageText(g.averageBits()), countText(g.peakBits())}) {
-            line += '\t';
-            line += text.toLocal8Bit();
-        }
+        line.reserve(128);
+        appendFixed(line, g.currentUtilization(), 2);
+        appendFixed(line, g.averageUtilization(), 2);
+        appendFixed(line, g.peakUtilization(), 2);
+        appendCount(line, g.currentPackets());
+        appendFixed(line, g.averagePackets(), 0);
+        appendCount(line, g.peakPackets());
+        appendCount(line, g.currentBits());
+        appendFixed(line, g.averageBits(), 0);
+        appendCount(line, g.peakBits());
         line += '\n';
         return line;
+    }
+
+    // A tab and the figure as the views print it (writeFixed, writeCount).
+    // ASCII text is the same in the local encoding; a locale's other decimal
+    // point takes the views' way through QString.
+    static void appendFixed(QByteArray& line, double value, int precision) {
+        char text[kMaxFigureText];
+        const char* end = writeFixed(text, value, precision);
+        const auto length = static_cast<qsizetype>(end - text);
+        line += '\t';
+        if (std::all_of(static_cast<const char*>(text), end,
+                        [](char c) { return (c & 0x80) == 0; }))
+            line.append(text, length);
+        else
+            line += QString::fromLatin1(text, length).toLocal8Bit();
+    }
+    static void appendCount(QByteArray& line, std::uint64_t value) {
+        char text[kMaxFigureText];
+        line += '\t';
+        line.append(text, static_cast<qsizetype>(writeCount(text, value) - text));
     }
 
     void appendRows() {
@@ -141,11 +174,13 @@ private:
         SingleNodeStats& n = *m_nodeStats;
         n.tick(second);
         QByteArray line;
+        line.reserve(256);
         for (int d : {SingleNodeStats::Total, SingleNodeStats::Receive, SingleNodeStats::Send})
-            line += '\t' + QByteArray::number(static_cast<qulonglong>(n.bitsPerSecond(d)));
+            appendCount(line, n.bitsPerSecond(d));
+        // nodeUtilizationText's format
         for (int d : {SingleNodeStats::Total, SingleNodeStats::Receive, SingleNodeStats::Send})
             for (double v : {n.current(d), n.average(d), n.peak(d)})
-                line += '\t' + nodeUtilizationText(v).toLocal8Bit();
+                appendFixed(line, v, 6);
         for (const QString* text : {&n.lastSentToMac(), &n.lastSentToIp(), &n.lastReceivedFromMac(),
                                     &n.lastReceivedFromIp()})
             line += '\t' + text->toLocal8Bit();

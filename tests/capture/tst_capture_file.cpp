@@ -89,6 +89,8 @@ private Q_SLOTS:
     void frameCounts();
     void snapLengthOfTheWindow_data();
     void snapLengthOfTheWindow();
+    void everyByteOfLargeFiles_data();
+    void everyByteOfLargeFiles();
     void endOfFileIsReported();
     void truncatedFileEndsWithError();
     void openFailures_data();
@@ -235,6 +237,76 @@ void TestCaptureFile::snapLengthOfTheWindow() {
     QCOMPARE(rec.capSum, capSum);
     QCOMPARE(rec.lenSum, lenSum);
     QCOMPARE(rec.maxCap, maxCap);
+}
+
+// Files far larger than the read buffer, with records across its edges and
+// records larger than it: every frame arrives whole (up to the window's
+// snapshot length), in order, with its header.
+void TestCaptureFile::everyByteOfLargeFiles_data() {
+    QTest::addColumn<CaptureWindow>("window");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("smallest");
+    QTest::addColumn<int>("largest");
+    QTest::addColumn<bool>("pcapng");
+
+    QTest::newRow("small frames, command line")
+        << CaptureWindow::CommandLine << 20000 << 14 << 90 << false;
+    QTest::newRow("mixed, command line")
+        << CaptureWindow::CommandLine << 3000 << 60 << 1514 << false;
+    QTest::newRow("jumbo, trace") << CaptureWindow::TrafficTraceSingle << 300 << 1000 << 20000
+                                  << false;
+    QTest::newRow("beyond the buffer, trace")
+        << CaptureWindow::TrafficTraceSingle << 12 << 200000 << 262144 << false;
+    QTest::newRow("pcapng, command line")
+        << CaptureWindow::CommandLine << 3000 << 60 << 1514 << true;
+}
+
+void TestCaptureFile::everyByteOfLargeFiles() {
+    QFETCH(CaptureWindow, window);
+    QFETCH(int, frames);
+    QFETCH(int, smallest);
+    QFETCH(int, largest);
+    QFETCH(bool, pcapng);
+
+    // Sizes and bytes from a fixed pseudo-random sequence.
+    std::uint32_t state = 12345;
+    const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    std::vector<TestFrame> written;
+    std::vector<std::pair<quint64, QByteArray>> stamped;
+    for (int i = 0; i < frames; ++i) {
+        const int size =
+            smallest + static_cast<int>(next() % std::uint32_t(largest - smallest + 1));
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (char& b : bytes)
+            b = static_cast<char>(next() >> 24);
+        const long long stamp = 1'700'000'000'000'000LL + i;
+        written.push_back({stamp, bytes});
+        stamped.emplace_back(quint64(stamp), bytes);
+    }
+    const QString path =
+        m_dir.filePath(pcapng ? QStringLiteral("large.pcapng") : QStringLiteral("large.pcap"));
+    QVERIFY(pcapng ? writePcapng(path, stamped) : writeCapture(path, DLT_EN10MB, written));
+
+    const auto snapLen = static_cast<qsizetype>(captureWindowParams(window).snapLen);
+    std::vector<QByteArray> seen;
+    std::vector<long long> stamps;
+    std::vector<bpf_u_int32> lengths;
+    CaptureSession session(window);
+    session.setHandler([&](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+        seen.emplace_back(reinterpret_cast<const char*>(bytes), qsizetype(h.caplen));
+        stamps.push_back(h.ts.tv_sec * 1'000'000LL + h.ts.tv_usec);
+        lengths.push_back(h.len);
+    });
+    session.setFileReplay(FileReplay::AsFastAsPossible);
+    QVERIFY(session.start(captureFileAdapterName(path)).ok());
+    QTRY_COMPARE_WITH_TIMEOUT(session.loopEnd(), LoopEnd::EndOfFile, 20000);
+    session.stop();
+    QCOMPARE(seen.size(), written.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        QCOMPARE(seen[i], written[i].bytes.left(snapLen));
+        QCOMPARE(stamps[i], written[i].stampUs);
+        QCOMPARE(qsizetype(lengths[i]), written[i].bytes.size());
+    }
 }
 
 // The end of the file ends the loop, not the session: it stays Running until

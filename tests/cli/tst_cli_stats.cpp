@@ -154,6 +154,39 @@ private Q_SLOTS:
         }
     }
 
+    // Without --top the frames are only counted: each second's figures are
+    // those of the run that keeps and lists its rows.
+    void countedAsListed_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("telegram") << "ndpi__telegram.pcap" << QStringList{};
+        QTest::newRow("smb, slow link")
+            << "ndpi__smbv1.pcap"
+            << QStringList{QStringLiteral("--link-speed"), QStringLiteral("9600")};
+        QTest::newRow("jumbogram") << "tcpdump__ipv6_jumbogram_1.pcap" << QStringList{};
+        QTest::newRow("bad packets") << "ndpi__badpackets.pcap" << QStringList{};
+    }
+    void countedAsListed() {
+        QFETCH(QString, file);
+        QFETCH(QStringList, options);
+        const QString path = pcapDir() + QLatin1Char('/') + file;
+        const ProcessResult counted = stats(QStringList{path} + options);
+        const ProcessResult listed =
+            stats(QStringList{path, QStringLiteral("--top"), QStringLiteral("2")} + options);
+        QVERIFY2(counted.exited && counted.exitCode == 0, counted.err.constData());
+        QVERIFY2(listed.exited && listed.exitCode == 0, listed.err.constData());
+        QByteArray figures;
+        qsizetype rows = 0;
+        for (const QByteArray& line : listed.out.split('\n')) {
+            if (line.startsWith("  "))
+                ++rows;
+            else if (!line.isEmpty())
+                figures += line + '\n';
+        }
+        QVERIFY(rows > 0);
+        QCOMPARE(counted.out, figures);
+    }
+
     // Quiet seconds are written until a line would repeat the one before;
     // the rest of a gap of years is jumped.
     // Quiet seconds: every one of a gap up to an hour, as the window shows

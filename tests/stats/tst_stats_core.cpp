@@ -15,6 +15,9 @@
 #include <QTest>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <limits>
 #include <thread>
 
 using namespace qarsilo;
@@ -275,6 +278,102 @@ private Q_SLOTS:
         QCOMPARE(model.headerData(4, Qt::Horizontal).toString(), QStringLiteral("Destination MAC"));
         QCOMPARE(model.index(0, 0).data().toString(),
                  QString::number(std::uint64_t(sent[0].first) * 8 + 192));
+    }
+
+    // With a row limit a second keeps only the rows that may be listed: the
+    // rows shown are the first ones of the whole second's list, ties in
+    // arrival order, over several seconds.
+    void rowLimit_data() {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("lengths"); // distinct lengths: few make many ties
+        QTest::newRow("1 of 50, all equal") << 1 << 50 << 1;
+        QTest::newRow("3 of 1000, few lengths") << 3 << 1000 << 4;
+        QTest::newRow("10 of 5000, many lengths") << 10 << 5000 << 3000;
+        QTest::newRow("600 of 3000, few lengths") << 600 << 3000 << 5;
+        QTest::newRow("more than the frames") << 40 << 30 << 7;
+    }
+    void rowLimit() {
+        QFETCH(int, limit);
+        QFETCH(int, frames);
+        QFETCH(int, lengths);
+        GeneralStats all(10'000'000);
+        GeneralStats limited(10'000'000);
+        limited.setRowLimit(static_cast<std::size_t>(limit));
+        limited.setGraphs(false); // the figures do not depend on the graphs
+        std::uint32_t state = 7;
+        for (int second = 0; second < 3; ++second) {
+            for (int i = 0; i < frames; ++i) {
+                state = state * 1664525u + 1013904223u;
+                const auto length = 60 + (state >> 8) % static_cast<std::uint32_t>(lengths);
+                const QByteArray f = ipv4From(64, static_cast<std::uint8_t>(i));
+                const pcap_pkthdr h = snapHeader(f, length);
+                all.countFrame(h, bytesOf(f));
+                limited.countFrame(h, bytesOf(f));
+            }
+            all.tick(second);
+            limited.tick(second);
+            const std::size_t listed = std::min(all.rows().size(), std::size_t(limit));
+            QCOMPARE(limited.rows().size(), listed);
+            for (std::size_t r = 0; r < listed; ++r)
+                QCOMPARE(cells(limited.rows()[r]), cells(all.rows()[r]));
+            QCOMPARE(limited.currentBits(), all.currentBits());
+            QCOMPARE(limited.currentPackets(), all.currentPackets());
+            QCOMPARE(limited.averageBits(), all.averageBits());
+            QCOMPARE(limited.peakUtilization(), all.peakUtilization());
+            QCOMPARE(limited.sampleCount(), all.sampleCount());
+            QVERIFY(limited.bitsGraph().history().empty());
+            QCOMPARE(all.bitsGraph().history().size(), std::size_t(second + 1));
+        }
+    }
+
+    // The figures' texts made without printf are printf's, rounding of
+    // halves, huge values, zeros, infinities and NaNs included.
+    void figureTexts_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("precision");
+        const double values[] = {0.0,
+                                 -0.0,
+                                 0.125,
+                                 0.375,
+                                 2.5,
+                                 3.5,
+                                 0.005,
+                                 1.005,
+                                 99.995,
+                                 12345.675,
+                                 1e-7,
+                                 123456789.987654321,
+                                 1e17,
+                                 1e300,
+                                 -1.5,
+                                 0.1 + 0.2,
+                                 std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::quiet_NaN(),
+                                 -std::numeric_limits<double>::quiet_NaN()};
+        for (int precision : {0, 2, 6})
+            for (double v : values)
+                QTest::addRow("%.17g, %d", v, precision) << v << precision;
+    }
+    void figureTexts() {
+        QFETCH(double, value);
+        QFETCH(int, precision);
+        char expected[kMaxFigureText + 1];
+        const char format[] = {'%', '.', char('0' + precision), 'f', '\0'};
+        std::snprintf(expected, sizeof expected, format, value);
+        char text[kMaxFigureText];
+        const char* end = writeFixed(text, value, precision);
+        QCOMPARE(QByteArray(text, end - text), QByteArray(expected));
+        // Counts: "%llu" of the value's bits, every size of number.
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        std::snprintf(expected, sizeof expected, "%llu", static_cast<unsigned long long>(bits));
+        end = writeCount(text, bits);
+        QCOMPARE(QByteArray(text, end - text), QByteArray(expected));
+        end = writeCount(text, bits >> (precision * 8));
+        std::snprintf(expected, sizeof expected, "%llu",
+                      static_cast<unsigned long long>(bits >> (precision * 8)));
+        QCOMPARE(QByteArray(text, end - text), QByteArray(expected));
     }
 
     void scaleRules_data() {

@@ -9,6 +9,8 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <charconv>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -126,6 +128,35 @@ void sortTopUsers(std::vector<TopUser>& rows, std::vector<TopUser>& scratch) {
     }
 }
 
+char* writeFixed(char* out, double value, int precision) noexcept {
+    // to_chars is printf in the "C" locale; printf itself follows LC_NUMERIC.
+    const lconv* numeric = std::localeconv();
+    const bool plainPoint = numeric && std::strcmp(numeric->decimal_point, ".") == 0;
+    if (plainPoint) {
+        char text[512]; // the largest double has 309 digits before the point
+        const auto [end, error] =
+            std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, precision);
+        if (error == std::errc()) {
+            // As printf into a buffer of kMaxFigureText + 1 bytes: cut there.
+            const auto n =
+                std::min<std::size_t>(static_cast<std::size_t>(end - text), kMaxFigureText);
+            std::memcpy(out, text, n);
+            return out + n;
+        }
+    }
+    char format[8] = "%.0f";
+    format[2] = static_cast<char>('0' + std::clamp(precision, 0, 9));
+    char text[kMaxFigureText + 1];
+    const int n =
+        std::clamp(std::snprintf(text, sizeof text, format, value), 0, int(kMaxFigureText));
+    std::memcpy(out, text, static_cast<std::size_t>(n));
+    return out + n;
+}
+
+char* writeCount(char* out, std::uint64_t value) noexcept {
+    return std::to_chars(out, out + kMaxFigureText, value).ptr;
+}
+
 QString utilizationText(double percent) {
     return printed("%3.2f", percent);
 }
@@ -186,6 +217,18 @@ void GeneralStats::countFrame(const pcap_pkthdr& header, const std::uint8_t* byt
     } catch (...) {
         // Out of memory: the frame is counted, only its row is missing.
     }
+    if (m_rowLimit && m_pending.size() >= 2 * m_rowLimit)
+        dropUnlistedRows();
+}
+
+// Keeps the first m_rowLimit rows in the list's order. A row dropped here has
+// that many before it (larger, or as large and earlier), and all of them stay
+// before it whatever comes later: it could never be listed. Equal rows keep
+// their arrival order (a stable sort), as in the whole second's sort.
+void GeneralStats::dropUnlistedRows() {
+    std::stable_sort(m_pending.begin(), m_pending.end(),
+                     [](const TopUser& a, const TopUser& b) { return a.length > b.length; });
+    m_pending.resize(m_rowLimit);
 }
 
 void GeneralStats::tick(qint64 now) {
@@ -225,12 +268,16 @@ void GeneralStats::tick(qint64 now) {
         (m_averagePackets * m_samples + static_cast<double>(packets)) / (m_samples + 1);
     m_averageUtilization = m_averageBits * 100 / speed;
 
-    m_bitsGraph.append(static_cast<double>(bits));
-    m_packetsGraph.append(static_cast<double>(packets));
-    m_utilizationGraph.append(m_currentUtilization);
+    if (m_graphs) {
+        m_bitsGraph.append(static_cast<double>(bits));
+        m_packetsGraph.append(static_cast<double>(packets));
+        m_utilizationGraph.append(m_currentUtilization);
+    }
     m_samples += 1;
 
     sortTopUsers(m_spare, m_scratch);
+    if (m_rowLimit && m_spare.size() > m_rowLimit)
+        m_spare.resize(m_rowLimit);
     m_shown.swap(m_spare);
 }
 

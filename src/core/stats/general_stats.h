@@ -50,9 +50,16 @@ QString topUserCell(const TopUser& row, int column);
 void sortTopUsers(std::vector<TopUser>& rows, std::vector<TopUser>& scratch);
 
 /// Link speed text, "%3.2f" percent and the other figure formats of the views.
-QString utilizationText(double percent);        ///< "%3.2f"
-QString countText(std::uint64_t value);         ///< "%ld"
-QString averageText(double value);              ///< "%.0f"
+QString utilizationText(double percent); ///< "%3.2f"
+QString countText(std::uint64_t value);  ///< "%ld"
+QString averageText(double value);       ///< "%.0f"
+/// The same texts written at `out` (room for kMaxFigureText bytes, no NUL),
+/// returning the end: printf's "%.<precision>f" (precision 0 to 6; the width
+/// of "%3.2f" never pads, its texts being longer) and "%llu". The digits are
+/// made without printf; a locale whose decimal point is not "." gets printf's.
+inline constexpr std::size_t kMaxFigureText = 63;
+char* writeFixed(char* out, double value, int precision) noexcept;
+char* writeCount(char* out, std::uint64_t value) noexcept;
 QString peakTimeText(qint64 secondsSinceEpoch); ///< "%H:%M:%S%p, %d, %B, %Y", local; empty for 0
 /// Where a window replaying a capture file is, for the status bar: "File second N
 /// (yyyy-MM-dd hh:mm:ss), <speed>[, end of the file]", N counted from `first`.
@@ -73,6 +80,16 @@ public:
 
     /// Capture thread: counts the frame and, unless stopped, keeps its row.
     void countFrame(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept;
+
+    /// Only the first `rows` rows of each second are wanted (0: all, as the
+    /// list shows them): the others are dropped while the second runs, so a
+    /// busy second keeps at most twice that many. Set while no capture runs.
+    void setRowLimit(std::size_t rows) { m_rowLimit = rows <= kMaxRowLimit ? rows : 0; }
+    std::size_t rowLimit() const { return m_rowLimit; }
+
+    /// Off: the ticks leave the graphs as they are (a reader that only
+    /// wants the figures). Set while no capture runs.
+    void setGraphs(bool on) { m_graphs = on; }
 
     /// While set, frames are counted but no rows are kept.
     void setStopped(bool stopped) { m_stopped.store(stopped, std::memory_order_release); }
@@ -123,7 +140,12 @@ public:
 
 private:
     static constexpr qint64 kNoStamp = std::numeric_limits<qint64>::min();
+    /// Above this a limit saves little: all rows are kept.
+    static constexpr std::size_t kMaxRowLimit = 1 << 16;
+    void dropUnlistedRows(); // under m_rowsLock
     qint64 m_linkSpeed;
+    std::size_t m_rowLimit = 0;
+    bool m_graphs = true;
 
     alignas(64) std::atomic<std::uint64_t> m_tickBits{0};
     std::atomic<std::uint64_t> m_tickPackets{0};

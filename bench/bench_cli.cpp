@@ -1,0 +1,274 @@
+// Every qarsilo-cli command that reads a capture file, beside a plain libpcap
+// read loop over the same file. Each is a process of its own with its output
+// thrown away, the rounds interleaved (loop, command, loop, command ...) so
+// that a busy machine weighs on both alike. Per capture and command it prints
+// the first (cold) run over the first loop, the median over the loop's median,
+// the slowest run over the loop's median, and the largest resident size of the
+// command and of the loop. A command whose slowest run is over the bound is
+// marked "missed".
+//
+//   qarsilo-bench-cli [--runs N] [--commands NAME,...] [--node MAC] [--top K]
+//                     [--bound X] [--cli PATH] CAPTURE...
+//
+// NAME: list, stats, stats-top, stats-node, trace, netbios, ip, chart (every
+// view) or one view as chart-size, chart-network, chart-ipv4, chart-ipv6,
+// chart-app, chart-v4v6. Without --node, stats-node and trace follow the
+// station that sends the most frames among the capture's first 100,000.
+
+#include "bench_util.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using qarsilo::bench::Clock;
+
+struct Run {
+    double seconds = -1;
+    long peakKiB = 0;
+};
+
+// Start to exit of `args`, its output to /dev/null; seconds -1 when it fails.
+Run runProcess(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    Run run;
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return run;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return run;
+    run.seconds = qarsilo::bench::seconds(start);
+    run.peakKiB = usage.ru_maxrss;
+    return run;
+}
+
+std::vector<std::string> splitList(const std::string& list) {
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        if (comma > at)
+            out.push_back(list.substr(at, comma - at));
+        at = comma + 1;
+    }
+    return out;
+}
+
+const char* const kChartViews[] = {"size", "network", "ipv4", "ipv6", "app", "v4v6"};
+
+// The station sending the most frames among the first ones: one the trace and
+// the single node view have something to show for. Empty when none.
+std::string busiestStation(const std::string& file) {
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_t* p = pcap_open_offline(file.c_str(), errbuf);
+    if (!p)
+        return {};
+    std::map<std::string, long> counts;
+    pcap_pkthdr* h = nullptr;
+    const u_char* bytes = nullptr;
+    for (int i = 0; i < 100000 && pcap_next_ex(p, &h, &bytes) == 1; ++i) {
+        if (h->caplen < 12 || (bytes[6] & 1))
+            continue;
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", bytes[6], bytes[7],
+                      bytes[8], bytes[9], bytes[10], bytes[11]);
+        ++counts[mac];
+    }
+    pcap_close(p);
+    std::string best;
+    long most = 0;
+    for (const auto& [mac, n] : counts)
+        if (n > most) {
+            most = n;
+            best = mac;
+        }
+    return best;
+}
+
+// The command line of `name` over `file`; empty for an unknown name.
+std::vector<std::string> commandLine(const std::string& cli, const std::string& name,
+                                     const std::string& file, const std::string& node,
+                                     const std::string& top) {
+    if (name == "list")
+        return {cli, "list", file};
+    if (name == "stats")
+        return {cli, "stats", file};
+    if (name == "stats-top")
+        return {cli, "stats", file, "--top", top};
+    if (name == "stats-node")
+        return {cli, "stats", file, "--node", node};
+    if (name == "trace")
+        return {cli, "trace", file, "--node", node};
+    if (name == "netbios" || name == "ip")
+        return {cli, "discover", file, "--mode", name};
+    if (name.rfind("chart-", 0) == 0)
+        for (const char* view : kChartViews)
+            if (name.substr(6) == view)
+                return {cli, "chart", view, file};
+    return {};
+}
+
+double largest(const std::vector<double>& v) {
+    double m = 0;
+    for (double x : v)
+        m = std::max(m, x);
+    return m;
+}
+
+int usage() {
+    std::fprintf(
+        stderr, "usage: qarsilo-bench-cli [--runs N] [--commands NAME,...] [--node MAC] [--top K]\n"
+                "                         [--bound X] [--cli PATH] CAPTURE...\n"
+                "  NAME: list stats stats-top stats-node trace netbios ip chart\n"
+                "        chart-size chart-network chart-ipv4 chart-ipv6 chart-app chart-v4v6\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--pcap-loop") == 0)
+        return qarsilo::bench::pcapLoop(argv[2]);
+    int runs = 5;
+    double bound = 1.5;
+    std::string cli = QARSILO_CLI;
+    std::string node;
+    std::string top = "10";
+    std::vector<std::string> names{"list",  "stats",   "stats-top", "stats-node",
+                                   "trace", "netbios", "ip",        "chart"};
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--runs" && hasValue)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--bound" && hasValue)
+            bound = std::atof(argv[++i]);
+        else if (a == "--cli" && hasValue)
+            cli = argv[++i];
+        else if (a == "--node" && hasValue)
+            node = argv[++i];
+        else if (a == "--top" && hasValue)
+            top = argv[++i];
+        else if (a == "--commands" && hasValue)
+            names = splitList(argv[++i]);
+        else if (!a.empty() && a[0] != '-')
+            files.push_back(a);
+        else
+            return usage();
+    }
+    // "chart" is every view.
+    std::vector<std::string> commands;
+    for (const std::string& n : names) {
+        if (n == "chart")
+            for (const char* view : kChartViews)
+                commands.push_back(std::string("chart-") + view);
+        else
+            commands.push_back(n);
+    }
+    for (const std::string& c : commands)
+        if (commandLine(cli, c, "f", "n", "1").empty()) {
+            std::fprintf(stderr, "unknown command '%s'\n", c.c_str());
+            return usage();
+        }
+    if (files.empty() || bound <= 0)
+        return usage();
+    // The chart command draws; without a display it draws offscreen.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return 1;
+    self[n] = '\0';
+
+    std::printf("%s; %d runs after a cold one, interleaved with the read loop; bound %.2fx on the "
+                "slowest run\n",
+                cli.c_str(), runs, bound);
+    std::printf("%-24s %-13s %8s %8s %7s %7s %7s %9s %9s\n", "capture", "command", "loop s",
+                "cmd s", "cold x", "med x", "slow x", "peak MiB", "loop MiB");
+    int missed = 0;
+    for (const std::string& file : files) {
+        std::string station = node;
+        if (station.empty())
+            station = busiestStation(file);
+        const std::string name = file.substr(file.find_last_of('/') + 1);
+        if (!station.empty())
+            std::printf("%s: stats-node and trace follow %s\n", name.c_str(), station.c_str());
+        for (const std::string& command : commands) {
+            const bool needsNode = command == "stats-node" || command == "trace";
+            if (needsNode && station.empty()) {
+                std::printf("%-24s %-13s (no station to follow)\n", name.c_str(), command.c_str());
+                continue;
+            }
+            const std::vector<std::string> line = commandLine(cli, command, file, station, top);
+            std::vector<double> loop, cmd;
+            double coldLoop = 0, coldCmd = 0;
+            long peak = 0, loopPeak = 0;
+            bool failed = false;
+            // Round 0 is the cold one; it is not in the medians.
+            for (int r = 0; r <= runs && !failed; ++r) {
+                const Run l = runProcess({self, "--pcap-loop", file});
+                const Run c = runProcess(line);
+                if (l.seconds < 0 || c.seconds < 0) {
+                    failed = true;
+                    break;
+                }
+                peak = std::max(peak, c.peakKiB);
+                loopPeak = std::max(loopPeak, l.peakKiB);
+                if (r == 0) {
+                    coldLoop = l.seconds;
+                    coldCmd = c.seconds;
+                } else {
+                    loop.push_back(l.seconds);
+                    cmd.push_back(c.seconds);
+                }
+            }
+            if (failed) {
+                std::string text;
+                for (const std::string& a : line)
+                    text += a + ' ';
+                std::printf("%-24s %-13s failed: %s\n", name.c_str(), command.c_str(),
+                            text.c_str());
+                ++missed;
+                continue;
+            }
+            const double mLoop = qarsilo::bench::median(loop);
+            const double mCmd = qarsilo::bench::median(cmd);
+            const double slow = largest(cmd) / mLoop;
+            const bool miss = slow > bound;
+            missed += miss;
+            std::printf("%-24s %-13s %8.3f %8.3f %7.2f %7.2f %7.2f %9.1f %9.1f%s\n", name.c_str(),
+                        command.c_str(), mLoop, mCmd, coldCmd / coldLoop, mCmd / mLoop, slow,
+                        double(peak) / 1024, double(loopPeak) / 1024, miss ? "  missed" : "");
+            std::fflush(stdout);
+        }
+    }
+    std::printf("(x: the command's time over the read loop's median; cold: the first run over the "
+                "first loop; %d missed)\n",
+                missed);
+    return missed ? 3 : 0;
+}
