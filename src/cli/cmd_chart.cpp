@@ -26,6 +26,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 using namespace qarsilo;
 
@@ -338,25 +339,27 @@ int runChart(const QStringList& args) {
     const QDir out(pngDir);
     QString drawError;
     // The rows' names, in the encoding the labels are written in, once.
-    std::array<QByteArray, kMaxChartCategories> rowNames;
+    std::array<std::string, kMaxChartCategories> rowNames;
     for (int i = 0; i < chart.categoryCount(); ++i)
-        rowNames[static_cast<std::size_t>(i)] = chart.rowName(i).toLocal8Bit();
-    QByteArray text;
+        rowNames[static_cast<std::size_t>(i)] = chart.rowName(i).toLocal8Bit().toStdString();
+    std::string text;
     const auto draw = [&](long long second, const DistributionChart::Bytes& bytes) {
         if (pngDir.isEmpty())
             chart.showLabels(bytes, cumulative);
         else
             chart.show(bytes, cumulative);
-        text.setNum(second);
+        // The labels are ASCII: Latin-1 is the local encoding's text too.
+        text.clear();
+        text += std::to_string(second);
         text += '\n';
         for (int i = 0; i < chart.categoryCount(); ++i) {
             text += rowNames[static_cast<std::size_t>(i)];
             text += '\t';
-            text += chart.rowLabel(i).toLocal8Bit();
+            chart.appendRowLabel(text, i);
             text += '\n';
         }
         text += '\n';
-        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+        std::fwrite(text.data(), 1, text.size(), stdout);
         if (!pngDir.isEmpty()) {
             const QString file = out.filePath(
                 QStringLiteral("%1-%2.png").arg(QLatin1String(info.cliName)).arg(second));
