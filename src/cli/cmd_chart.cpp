@@ -4,9 +4,8 @@
 #include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 #include "core/capture/native_path.h"
-#include "core/stats/chart_capture_split.h"
+#include "core/stats/chart_file_reader.h"
 #include "core/stats/distribution_chart.h"
-#include "core/stats/file_seconds.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -45,113 +44,6 @@ int fail(int code, const QString& message) {
     std::fprintf(stderr, "qarsilo-cli chart: %s\n", qPrintable(message));
     return code;
 }
-
-// The window's captures read the file once between them: a two-capture
-// window's filters are run on each frame read for both (see
-// ChartCaptureSplit), else each capture reads the file in turn. Each capture
-// adds its frames to its own current second, as the window's threads do
-// (see FileSeconds), and the seconds every capture has passed are drawn
-// while the file is still read.
-class SecondReader {
-public:
-    explicit SecondReader(ChartKind kind)
-        : m_kind(kind)
-        , m_window(chartKindInfo(kind).window)
-        , m_split(m_window) {
-        m_seconds.reset(captureWindowParams(m_window).sessions);
-        // One thread adds for every capture: none may wait for another.
-        m_seconds.cancel();
-    }
-
-    /// Reads the file; `draw` is called on this thread for each second, in
-    /// order, and ends the reading when it returns false.
-    template <typename Draw>
-    CaptureStartResult run(const QString& adapter, LoopEnd& how, QString& error, Draw draw) {
-        const int captures = captureWindowParams(m_window).sessions;
-        if (captures == 1)
-            return pass(adapter, m_window, 0, how, error, draw);
-        if (m_split.usable())
-            return pass(adapter, ChartCaptureSplit::reader(), -1, how, error, draw);
-        for (int slot = 0; slot < captures; ++slot) {
-            LoopEnd end = LoopEnd::Running;
-            QString why;
-            const CaptureStartResult started = pass(adapter, m_window, slot, end, why, draw);
-            if (!started.ok() || m_stopped)
-                return started;
-            if (end == LoopEnd::Error && how != LoopEnd::Error) {
-                how = end;
-                error = why;
-            }
-        }
-        return {};
-    }
-
-private:
-    // One reading of the file: by `window`'s capture `slot`, or (slot -1) for
-    // every capture.
-    template <typename Draw>
-    CaptureStartResult pass(const QString& adapter, CaptureWindow window, int slot, LoopEnd& how,
-                            QString& error, Draw& draw) {
-        const int captures = captureWindowParams(m_window).sessions;
-        const bool split = slot < 0;
-        CaptureSession session(window, std::max(slot, 0));
-        session.setFileReplay(FileReplay::AsFastAsPossible);
-        // Capture thread.
-        if (split) {
-            session.setHandler([this](const pcap_pkthdr& h, const std::uint8_t* bytes) {
-                const unsigned taken = m_split.takenBy(h, bytes);
-                for (int i = 0; i < 2; ++i)
-                    if (taken & (1u << i))
-                        m_seconds.add(i, h.ts.tv_sec, chartFrameShare(m_kind, i, h, bytes));
-            });
-        } else {
-            const int at = std::max(slot, 0);
-            session.setHandler([this, at](const pcap_pkthdr& h, const std::uint8_t* bytes) {
-                m_seconds.add(at, h.ts.tv_sec, chartFrameShare(m_kind, at, h, bytes));
-            });
-        }
-        std::mutex lock;
-        std::condition_variable wake;
-        bool ended = false;
-        session.setEndHandler([&, split, slot](LoopEnd) {
-            for (int i = 0; i < captures; ++i)
-                if (split || i == std::max(slot, 0))
-                    m_seconds.finish(i);
-            {
-                std::lock_guard hold(lock);
-                ended = true;
-            }
-            wake.notify_one();
-        });
-        const CaptureStartResult started = session.start(adapter);
-        if (!started.ok())
-            return started;
-        for (bool last = false; !last;) {
-            {
-                std::unique_lock hold(lock);
-                wake.wait_for(hold, std::chrono::milliseconds(2), [&] { return ended; });
-                last = ended;
-            }
-            for (const FileSeconds::Second& s : m_seconds.take()) {
-                if (!draw(s.second, s.bytes)) {
-                    m_stopped = true;
-                    session.stop();
-                    return started;
-                }
-            }
-        }
-        session.stop();
-        how = session.loopEnd();
-        error = session.loopError();
-        return started;
-    }
-
-    ChartKind m_kind;
-    CaptureWindow m_window;
-    ChartCaptureSplit m_split;
-    FileSeconds m_seconds;
-    bool m_stopped = false;
-};
 
 // A stream can be read once only, and each of the window's captures reads
 // the frames in turn: the stream is first kept in a capture file. The file
@@ -370,7 +262,7 @@ int runChart(const QStringList& args) {
         }
         return true;
     };
-    SecondReader reader(*kind);
+    ChartFileReader reader(*kind);
     LoopEnd how = LoopEnd::Running;
     QString error;
     const CaptureStartResult started = reader.run(adapter, how, error, draw);
