@@ -50,4 +50,11 @@ private:
     bool m_stopped = false;
 };
 
+/// Code run before (the GUI application's start among it) may leave the upper
+/// halves of the AVX registers in use, and a thread started then inherits
+/// that state: every SSE instruction it runs, libc's and libpcap's reading
+/// among them, then pays for the mixing (the reading took twice as long and
+/// more). Clears them on this thread, where the processor has them.
+void clearUpperVectorState() noexcept;
+
 } // namespace qarsilo
