@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <algorithm>
@@ -290,5 +291,11 @@ int chartMain(int argc, char* argv[]) {
     QCoreApplication::setOrganizationName(QStringLiteral("qarsilo"));
     QCoreApplication::setApplicationName(QStringLiteral("qarsilo"));
     // The application object took its own options out of argv.
-    return runChart(commandArguments(argc, argv, 2));
+    const int code = finishOutput("chart", runChart(commandArguments(argc, argv, 2)));
+    // Everything is written and every capture thread has ended. Tearing the
+    // application object down would only load the whole font configuration
+    // (the font database's teardown asks for it), which takes longer than
+    // reading a small file: the process ends here.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
