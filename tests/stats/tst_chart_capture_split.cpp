@@ -185,6 +185,29 @@ void TestChartCaptureSplit::sameFramesAsFilteredReadings_data() {
         << QString()
         << QByteArrayList{ip4Tcp, ip4Udp, ip6Tcp, ip6FragUdp, ip6FragUdp, ip6in4, ip4Tcp}
         << QList<int>{23, 14, 20, 54, 55, 16, 38};
+    // Frames alike but for one byte a filter reads, or for holding it, in
+    // turn: each is split by its own bytes and length.
+    QByteArray ip6FragTcp = ip6FragUdp;
+    ip6FragTcp[54] = 6;
+    QByteArray ip4Other = ip4Tcp;
+    ip4Other[23] = 1;
+    QTest::newRow("crafted, alike")
+        << QString() << QByteArrayList{ip4Tcp,     ip4Tcp,     ip4Other,   ip4Tcp,     ip6FragUdp,
+                                       ip6FragTcp, ip6FragUdp, ip6FragTcp, ip6FragUdp, ip6FragUdp,
+                                       ip4Tcp,     ip4Tcp,     ip4Tcp}
+        << QList<int>{int(ip4Tcp.size()),
+                      23,
+                      int(ip4Other.size()),
+                      int(ip4Tcp.size()),
+                      int(ip6FragUdp.size()),
+                      int(ip6FragTcp.size()),
+                      54,
+                      int(ip6FragTcp.size()),
+                      55,
+                      int(ip6FragUdp.size()),
+                      24,
+                      int(ip4Tcp.size()),
+                      13}; // a zero where the type's low byte is, not held
     // Every Ethernet capture kept for the tests: VLAN and QinQ tags, IP in
     // IP, Teredo, extension headers, fragments, truncated and broken frames.
     const QDir captures(qarsilo::test::pcapDir());
