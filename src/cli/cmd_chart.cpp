@@ -20,12 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <algorithm>
 #include <array>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 using namespace qarsilo;
