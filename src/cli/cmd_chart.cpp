@@ -4,9 +4,8 @@
 #include "core/capture/adapter_name.h"
 #include "core/capture/capture_session.h"
 #include "core/capture/native_path.h"
-#include "core/stats/chart_capture_split.h"
+#include "core/stats/chart_file_reader.h"
 #include "core/stats/distribution_chart.h"
-#include "core/stats/file_seconds.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,14 +17,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
-#include <algorithm>
 #include <array>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
+#include <string>
 
 using namespace qarsilo;
 
@@ -44,113 +41,6 @@ int fail(int code, const QString& message) {
     std::fprintf(stderr, "qarsilo-cli chart: %s\n", qPrintable(message));
     return code;
 }
-
-// The window's captures read the file once between them: a two-capture
-// window's filters are run on each frame read for both (see
-// ChartCaptureSplit), else each capture reads the file in turn. Each capture
-// adds its frames to its own current second, as the window's threads do
-// (see FileSeconds), and the seconds every capture has passed are drawn
-// while the file is still read.
-class SecondReader {
-public:
-    explicit SecondReader(ChartKind kind)
-        : m_kind(kind)
-        , m_window(chartKindInfo(kind).window)
-        , m_split(m_window) {
-        m_seconds.reset(captureWindowParams(m_window).sessions);
-        // One thread adds for every capture: none may wait for another.
-        m_seconds.cancel();
-    }
-
-    /// Reads the file; `draw` is called on this thread for each second, in
-    /// order, and ends the reading when it returns false.
-    template <typename Draw>
-    CaptureStartResult run(const QString& adapter, LoopEnd& how, QString& error, Draw draw) {
-        const int captures = captureWindowParams(m_window).sessions;
-        if (captures == 1)
-            return pass(adapter, m_window, 0, how, error, draw);
-        if (m_split.usable())
-            return pass(adapter, ChartCaptureSplit::reader(), -1, how, error, draw);
-        for (int slot = 0; slot < captures; ++slot) {
-            LoopEnd end = LoopEnd::Running;
-            QString why;
-            const CaptureStartResult started = pass(adapter, m_window, slot, end, why, draw);
-            if (!started.ok() || m_stopped)
-                return started;
-            if (end == LoopEnd::Error && how != LoopEnd::Error) {
-                how = end;
-                error = why;
-            }
-        }
-        return {};
-    }
-
-private:
-    // One reading of the file: by `window`'s capture `slot`, or (slot -1) for
-    // every capture.
-    template <typename Draw>
-    CaptureStartResult pass(const QString& adapter, CaptureWindow window, int slot, LoopEnd& how,
-                            QString& error, Draw& draw) {
-        const int captures = captureWindowParams(m_window).sessions;
-        const bool split = slot < 0;
-        CaptureSession session(window, std::max(slot, 0));
-        session.setFileReplay(FileReplay::AsFastAsPossible);
-        // Capture thread.
-        if (split) {
-            session.setHandler([this](const pcap_pkthdr& h, const std::uint8_t* bytes) {
-                const unsigned taken = m_split.takenBy(h, bytes);
-                for (int i = 0; i < 2; ++i)
-                    if (taken & (1u << i))
-                        m_seconds.add(i, h.ts.tv_sec, chartFrameShare(m_kind, i, h, bytes));
-            });
-        } else {
-            const int at = std::max(slot, 0);
-            session.setHandler([this, at](const pcap_pkthdr& h, const std::uint8_t* bytes) {
-                m_seconds.add(at, h.ts.tv_sec, chartFrameShare(m_kind, at, h, bytes));
-            });
-        }
-        std::mutex lock;
-        std::condition_variable wake;
-        bool ended = false;
-        session.setEndHandler([&, split, slot](LoopEnd) {
-            for (int i = 0; i < captures; ++i)
-                if (split || i == std::max(slot, 0))
-                    m_seconds.finish(i);
-            {
-                std::lock_guard hold(lock);
-                ended = true;
-            }
-            wake.notify_one();
-        });
-        const CaptureStartResult started = session.start(adapter);
-        if (!started.ok())
-            return started;
-        for (bool last = false; !last;) {
-            {
-                std::unique_lock hold(lock);
-                wake.wait_for(hold, std::chrono::milliseconds(2), [&] { return ended; });
-                last = ended;
-            }
-            for (const FileSeconds::Second& s : m_seconds.take()) {
-                if (!draw(s.second, s.bytes)) {
-                    m_stopped = true;
-                    session.stop();
-                    return started;
-                }
-            }
-        }
-        session.stop();
-        how = session.loopEnd();
-        error = session.loopError();
-        return started;
-    }
-
-    ChartKind m_kind;
-    CaptureWindow m_window;
-    ChartCaptureSplit m_split;
-    FileSeconds m_seconds;
-    bool m_stopped = false;
-};
 
 // A stream can be read once only, and each of the window's captures reads
 // the frames in turn: the stream is first kept in a capture file. The file
@@ -242,6 +132,7 @@ bool keepStream(const QString& stream, const StreamCopy& copy, QString& error, Q
             copyError = errno ? errno : EIO;
     });
     SessionEndWait end(session, true);
+    clearUpperVectorState(); // for the capture thread, which starts from it
     const CaptureStartResult started = session.start(stream);
     if (!started.ok()) {
         error = QStringLiteral("cannot read '%1': %2").arg(stream, started.error);
@@ -338,25 +229,27 @@ int runChart(const QStringList& args) {
     const QDir out(pngDir);
     QString drawError;
     // The rows' names, in the encoding the labels are written in, once.
-    std::array<QByteArray, kMaxChartCategories> rowNames;
+    std::array<std::string, kMaxChartCategories> rowNames;
     for (int i = 0; i < chart.categoryCount(); ++i)
-        rowNames[static_cast<std::size_t>(i)] = chart.rowName(i).toLocal8Bit();
-    QByteArray text;
+        rowNames[static_cast<std::size_t>(i)] = chart.rowName(i).toLocal8Bit().toStdString();
+    std::string text;
     const auto draw = [&](long long second, const DistributionChart::Bytes& bytes) {
         if (pngDir.isEmpty())
             chart.showLabels(bytes, cumulative);
         else
             chart.show(bytes, cumulative);
-        text.setNum(second);
+        // The labels are ASCII: Latin-1 is the local encoding's text too.
+        text.clear();
+        text += std::to_string(second);
         text += '\n';
         for (int i = 0; i < chart.categoryCount(); ++i) {
             text += rowNames[static_cast<std::size_t>(i)];
             text += '\t';
-            text += chart.rowLabel(i).toLocal8Bit();
+            chart.appendRowLabel(text, i);
             text += '\n';
         }
         text += '\n';
-        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+        std::fwrite(text.data(), 1, text.size(), stdout);
         if (!pngDir.isEmpty()) {
             const QString file = out.filePath(
                 QStringLiteral("%1-%2.png").arg(QLatin1String(info.cliName)).arg(second));
@@ -367,7 +260,7 @@ int runChart(const QStringList& args) {
         }
         return true;
     };
-    SecondReader reader(*kind);
+    ChartFileReader reader(*kind);
     LoopEnd how = LoopEnd::Running;
     QString error;
     const CaptureStartResult started = reader.run(adapter, how, error, draw);
@@ -394,5 +287,11 @@ int chartMain(int argc, char* argv[]) {
     QCoreApplication::setOrganizationName(QStringLiteral("qarsilo"));
     QCoreApplication::setApplicationName(QStringLiteral("qarsilo"));
     // The application object took its own options out of argv.
-    return runChart(commandArguments(argc, argv, 2));
+    const int code = finishOutput("chart", runChart(commandArguments(argc, argv, 2)));
+    // Everything is written and every capture thread has ended. Tearing the
+    // application object down would only load the whole font configuration
+    // (the font database's teardown asks for it), which takes longer than
+    // reading a small file: the process ends here.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }

@@ -1,7 +1,10 @@
 // A two-capture chart window's filters run on frames read once for both
-// captures take exactly the frames each capture's own filtered reading gets.
+// captures take exactly the frames each capture's own filtered reading gets,
+// and the chart's seconds read once are those of the captures reading in turn.
 
+#include "core/capture/adapter_name.h"
 #include "core/stats/chart_capture_split.h"
+#include "core/stats/chart_file_reader.h"
 #include "support/test_paths.h"
 
 #include <QDir>
@@ -74,15 +77,15 @@ struct Frame {
     int wire;
 };
 
-// Writes `frames` stamped by position.
-bool writeCapture(const QString& path, const std::vector<Frame>& frames) {
+// Writes `frames` stamped by position: in one second, or two frames a second.
+bool writeCapture(const QString& path, const std::vector<Frame>& frames, bool spread = false) {
     pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
     pcap_dumper_t* dumper = pcap_dump_open(dead, QFile::encodeName(path).constData());
     if (!dumper)
         return false;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         pcap_pkthdr h{};
-        h.ts.tv_sec = 1'700'000'000;
+        h.ts.tv_sec = 1'700'000'000 + (spread ? static_cast<time_t>(i / 2) : 0);
         h.ts.tv_usec = static_cast<suseconds_t>(i);
         h.len = static_cast<bpf_u_int32>(frames[i].wire);
         h.caplen = static_cast<bpf_u_int32>(frames[i].captured);
@@ -92,6 +95,29 @@ bool writeCapture(const QString& path, const std::vector<Frame>& frames) {
     pcap_dump_close(dumper);
     pcap_close(dead);
     return true;
+}
+
+// A chart's seconds from `path`, read once for both captures or by each
+// capture in turn, one line per second: the second, then bytes per category.
+QStringList chartSeconds(const QString& path, ChartKind kind, bool once, bool* readOnce) {
+    ChartFileReader reader(kind);
+    reader.setReadOnce(once);
+    *readOnce = reader.readsOnce();
+    QStringList lines;
+    LoopEnd how = LoopEnd::Running;
+    QString error;
+    const CaptureStartResult started =
+        reader.run(captureFileAdapterName(path), how, error,
+                   [&](long long second, const ChartFileReader::Bytes& bytes) {
+                       QString line = QString::number(second) + QLatin1Char(':');
+                       for (const std::uint64_t b : bytes)
+                           line += QLatin1Char(' ') + QString::number(b);
+                       lines << line;
+                       return true;
+                   });
+    if (!started.ok() || how == LoopEnd::Error)
+        lines << QStringLiteral("failed: %1 %2").arg(started.error, error);
+    return lines;
 }
 
 QByteArray hex(const char* text) {
@@ -106,6 +132,8 @@ private Q_SLOTS:
     void filtersReadWhatACutFrameKeeps();
     void sameFramesAsFilteredReadings_data();
     void sameFramesAsFilteredReadings();
+    void chartReadOnceAsInTurn_data() { sameFramesAsFilteredReadings_data(); }
+    void chartReadOnceAsInTurn();
 };
 
 void TestChartCaptureSplit::filtersReadWhatACutFrameKeeps() {
@@ -151,10 +179,35 @@ void TestChartCaptureSplit::sameFramesAsFilteredReadings_data() {
                                            int(ip6Tcp.size()),  int(ip6FragUdp.size()),
                                            int(vlanTcp.size()), int(ip6in4.size())};
     // Cut before the protocol field, before the next header, inside the
-    // fragment header: the filters read past the end and refuse.
+    // fragment header: the filters read past the end and refuse. Cut right
+    // behind the ports: taken and counted.
     QTest::newRow("crafted, truncated")
-        << QString() << QByteArrayList{ip4Tcp, ip4Udp, ip6Tcp, ip6FragUdp, ip6FragUdp, ip6in4}
-        << QList<int>{23, 14, 20, 54, 55, 16};
+        << QString()
+        << QByteArrayList{ip4Tcp, ip4Udp, ip6Tcp, ip6FragUdp, ip6FragUdp, ip6in4, ip4Tcp}
+        << QList<int>{23, 14, 20, 54, 55, 16, 38};
+    // Frames alike but for one byte a filter reads, or for holding it, in
+    // turn: each is split by its own bytes and length.
+    QByteArray ip6FragTcp = ip6FragUdp;
+    ip6FragTcp[54] = 6;
+    QByteArray ip4Other = ip4Tcp;
+    ip4Other[23] = 1;
+    QTest::newRow("crafted, alike")
+        << QString() << QByteArrayList{ip4Tcp,     ip4Tcp,     ip4Other,   ip4Tcp,     ip6FragUdp,
+                                       ip6FragTcp, ip6FragUdp, ip6FragTcp, ip6FragUdp, ip6FragUdp,
+                                       ip4Tcp,     ip4Tcp,     ip4Tcp}
+        << QList<int>{int(ip4Tcp.size()),
+                      23,
+                      int(ip4Other.size()),
+                      int(ip4Tcp.size()),
+                      int(ip6FragUdp.size()),
+                      int(ip6FragTcp.size()),
+                      54,
+                      int(ip6FragTcp.size()),
+                      55,
+                      int(ip6FragUdp.size()),
+                      24,
+                      int(ip4Tcp.size()),
+                      13}; // a zero where the type's low byte is, not held
     // Every Ethernet capture kept for the tests: VLAN and QinQ tags, IP in
     // IP, Teredo, extension headers, fragments, truncated and broken frames.
     const QDir captures(qarsilo::test::pcapDir());
@@ -207,6 +260,39 @@ void TestChartCaptureSplit::sameFramesAsFilteredReadings() {
     }
     // The crafted frames are taken by some filter: the rows compare something.
     QVERIFY(!file.isEmpty() || taken > 0);
+}
+
+// The chart's seconds, through the sessions the chart command runs: the
+// frames read once and split equal the captures' own filtered readings.
+void TestChartCaptureSplit::chartReadOnceAsInTurn() {
+    QFETCH(QString, file);
+    QFETCH(QByteArrayList, frames);
+    QFETCH(QList<int>, captured);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString path = file;
+    if (file.isEmpty()) {
+        std::vector<Frame> toWrite;
+        for (qsizetype i = 0; i < frames.size(); ++i)
+            toWrite.push_back({frames[i], captured[i], int(frames[i].size())});
+        path = dir.filePath(QStringLiteral("frames.pcap"));
+        QVERIFY(writeCapture(path, toWrite, true));
+    }
+    std::uint64_t counted = 0;
+    for (const ChartKind kind : {ChartKind::Application, ChartKind::IPv4IPv6}) {
+        bool once = false;
+        bool inTurn = true;
+        const QStringList split = chartSeconds(path, kind, true, &once);
+        const QStringList separate = chartSeconds(path, kind, false, &inTurn);
+        QVERIFY(once && !inTurn);
+        QCOMPARE(split, separate);
+        for (const QString& line : split)
+            for (const QString& n :
+                 line.section(QLatin1Char(':'), 1).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+                counted += n.toULongLong();
+    }
+    // The crafted frames fall in categories of both charts: the rows compare something.
+    QVERIFY(!file.isEmpty() || counted > 0);
 }
 
 QTEST_GUILESS_MAIN(TestChartCaptureSplit)

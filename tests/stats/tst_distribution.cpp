@@ -8,6 +8,10 @@
 #include <QTest>
 
 #include <atomic>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -239,6 +243,106 @@ private Q_SLOTS:
         QCOMPARE(
             byteSizeText(bytes, petabytes ? ByteUnits::UpToPetabytes : ByteUnits::UpToGigabytes),
             expected);
+    }
+
+    // The labels' numbers are written without asprintf: each must read as
+    // asprintf writes it, ties of the exact binary value included.
+    void fixedTextsAsAsprintf_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("decimals");
+        QTest::newRow("0") << 0.0 << 2;
+        QTest::newRow("an eighth: a tie") << 0.125 << 2;
+        QTest::newRow("three eighths: a tie") << 0.375 << 2;
+        QTest::newRow("12.125 %: a tie") << 100.0 / 800 * 97 << 2;
+        QTest::newRow("just below a tie") << std::nextafter(0.125, 0.0) << 2;
+        QTest::newRow("just above a tie") << std::nextafter(0.125, 1.0) << 2;
+        QTest::newRow("0.005 is below its tie") << 0.005 << 2;
+        QTest::newRow("100.125 KB: a tie") << 102528.0 / 1024 << 2;
+        QTest::newRow("1023.995 KB carries") << 1048571.0 / 1024 << 2;
+        QTest::newRow("99.999 % carries") << 99.999 << 2;
+        QTest::newRow("100 %") << 100.0 << 2;
+        QTest::newRow("a third") << 100.0 / 3 << 2;
+        QTest::newRow("2.5 without places: a tie") << 2.5 << 0;
+        QTest::newRow("0.5 without places: a tie") << 0.5 << 0;
+        QTest::newRow("whole bytes") << 102400.0 << 0;
+        QTest::newRow("one place") << 0.25 << 1;
+        QTest::newRow("smallest double") << std::numeric_limits<double>::denorm_min() << 2;
+        QTest::newRow("smallest normal double") << std::numeric_limits<double>::min() << 2;
+        QTest::newRow("2^-60 + tie") << 0.005 + std::ldexp(1.0, -60) << 2;
+        QTest::newRow("largest below 2^53") << std::ldexp(1.0, 53) - 1 << 2;
+        QTest::newRow("2^53 and above") << std::ldexp(1.0, 60) + 4096 << 2;
+        QTest::newRow("16384 PB") << 18446744073709551615.0 / std::ldexp(1.0, 50) << 2;
+        QTest::newRow("negative") << -0.125 << 2;
+    }
+    void fixedTextsAsAsprintf() {
+        QFETCH(double, value);
+        QFETCH(int, decimals);
+        std::string text;
+        appendFixed(text, value, decimals);
+        QCOMPARE(QString::fromStdString(text), QString::asprintf("%.*f", decimals, value));
+    }
+
+    // Every value the labels show in a range, or a wide seeded sample of it,
+    // beside asprintf.
+    void fixedTextsOverWholeRanges_data() {
+        QTest::addColumn<int>("range");
+        QTest::newRow("every kilobyte count: 100 KB to 1 MB") << 0;
+        QTest::newRow("every megabyte fraction of 7 MB") << 1;
+        QTest::newRow("shares of random totals") << 2;
+        QTest::newRow("random gigabyte, terabyte and petabyte counts") << 3;
+        QTest::newRow("every share of totals up to 800") << 4;
+    }
+    void fixedTextsOverWholeRanges() {
+        QFETCH(int, range);
+        std::mt19937_64 random(20261208);
+        std::string text;
+        long long compared = 0;
+        long long differing = 0;
+        QString first;
+        const auto check = [&](double value) {
+            text.clear();
+            appendFixed(text, value, 2);
+            ++compared;
+            const QString expected = QString::asprintf("%.2f", value);
+            if (QLatin1String(text.data(), qsizetype(text.size())) != expected && !differing++)
+                first = QStringLiteral("%1: %2, asprintf %3")
+                            .arg(value, 0, 'g', 17)
+                            .arg(QString::fromStdString(text), expected);
+        };
+        switch (range) {
+        case 0:
+            for (double bytes = 102401; bytes <= 1048576; ++bytes)
+                check(bytes / 1024);
+            break;
+        case 1:
+            for (double f = 0; f < 1048576; ++f)
+                check((7 * 1048576.0 + f) / 1048576);
+            break;
+        case 2:
+            for (int i = 0; i < 1000000; ++i) {
+                const std::uint64_t total = random() >> (random() % 64);
+                const std::uint64_t shown = total ? random() % (total + 1) : 0;
+                if (total)
+                    check(100.0 / static_cast<double>(total) * static_cast<double>(shown));
+            }
+            break;
+        case 3:
+            for (int i = 0; i < 300000; ++i) {
+                const auto bytes = static_cast<double>(random() >> (random() % 34));
+                check(bytes / std::ldexp(1.0, 30 + 10 * (i % 3)));
+            }
+            break;
+        case 4:
+            for (int total = 1; total <= 800; ++total)
+                for (int shown = 0; shown <= total; ++shown)
+                    check(100.0 / total * shown);
+            break;
+        }
+        QVERIFY2(differing == 0, qPrintable(QStringLiteral("%1 of %2 differ, first %3")
+                                                .arg(differing)
+                                                .arg(compared)
+                                                .arg(first)));
+        QVERIFY(compared > 100000);
     }
 
     // 60, 128 and 1514 bytes in one second.

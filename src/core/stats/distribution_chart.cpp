@@ -41,8 +41,6 @@ DistributionChart::DistributionChart(ChartKind kind)
         }
         chart->setValueRange(0, 100, 10);
     }
-    for (int i = 0; i < n; ++i)
-        m_labels[static_cast<std::size_t>(i)] = chartRowLabel(0, 0, m_info->units);
     const std::array<double, kMaxChartCategories> none{};
     rebuildBar(none);
     rebuildPie(none);
@@ -77,7 +75,7 @@ bool DistributionChart::update(const Bytes& bytes, bool cumulative, bool rebuild
     for (int i = 0; i < n; ++i) {
         const auto at = static_cast<std::size_t>(i);
         percent[at] = 100.0 / total * static_cast<double>(shown[at]);
-        m_labels[at] = chartRowLabel(static_cast<double>(shown[at]), percent[at], m_info->units);
+        m_labels[at] = {static_cast<double>(shown[at]), percent[at]};
     }
     if (rebuild && m_activeType == CChartWnd::kPieChart)
         rebuildPie(percent);
@@ -112,7 +110,7 @@ void DistributionChart::rebuildBar(const std::array<double, kMaxChartCategories>
         for (int j = 0; j < n; ++j)
             series.addPoint(
                 j, j == i ? static_cast<std::int32_t>(percent[static_cast<std::size_t>(i)]) : 0);
-        series.setLabel(m_labels[static_cast<std::size_t>(i)]);
+        series.setLabel(rowLabel(i));
         m_bar.addSeries(std::move(series));
     }
 }
@@ -138,7 +136,15 @@ QString DistributionChart::rowName(int category) const {
 QString DistributionChart::rowLabel(int category) const {
     if (category < 0 || category >= categoryCount())
         return {};
-    return m_labels[static_cast<std::size_t>(category)];
+    const LabelFigures& l = m_labels[static_cast<std::size_t>(category)];
+    return chartRowLabel(l.bytes, l.percent, m_info->units);
+}
+
+void DistributionChart::appendRowLabel(std::string& out, int category) const {
+    if (category < 0 || category >= categoryCount())
+        return;
+    const LabelFigures& l = m_labels[static_cast<std::size_t>(category)];
+    appendChartRowLabel(out, l.bytes, l.percent, m_info->units);
 }
 
 std::uint64_t DistributionChart::keptBytes(int category) const {

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 
 namespace qarsilo {
 
@@ -64,6 +65,8 @@ public:
     /// label is kept up to date whichever chart is active.
     QString rowName(int category) const;
     QString rowLabel(int category) const;
+    /// Appends rowLabel's text in Latin-1 (nothing for no category).
+    void appendRowLabel(std::string& out, int category) const;
     /// Bytes kept for a category (between ticks: only in cumulative mode).
     std::uint64_t keptBytes(int category) const;
 
@@ -92,7 +95,12 @@ private:
     Bytes m_kept{};
     Bytes m_sinceStart{};
     bool m_countFromStart = false;
-    std::array<QString, kMaxChartCategories> m_labels;
+    /// The bytes and share each row's label shows; the texts are made when read.
+    struct LabelFigures {
+        double bytes = 0;
+        double percent = 0;
+    };
+    std::array<LabelFigures, kMaxChartCategories> m_labels{};
     /// The shares of the last picture, to draw it again in the other type.
     std::optional<std::array<double, kMaxChartCategories>> m_lastPercent;
     int m_activeType = CChartWnd::kBarChart;

@@ -6,6 +6,8 @@
 #include "core/analysis/wire_length.h"
 #include "core/app/commands.h"
 
+#include <cstring>
+
 namespace qarsilo {
 
 namespace {
@@ -282,35 +284,111 @@ FrameShare chartFrameShare(ChartKind kind, int slot, const pcap_pkthdr& header,
     return share;
 }
 
-QString byteSizeText(double bytes, ByteUnits units) {
+void appendFixed(std::string& out, double value, int decimals) {
+    static constexpr std::uint64_t kScale[] = {1, 10, 100};
+    // Below 2^53 a double's bits times 100 fit 60 bits; anything else (never
+    // a byte count or share) goes the long way.
+    if (!(value >= 0) || value >= 0x1p53 || decimals < 0 || decimals > 2) {
+        out += QString::asprintf("%.*f", decimals, value).toStdString();
+        return;
+    }
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased = static_cast<int>(bits >> 52);
+    std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+    int exponent = -1074;
+    if (biased != 0) {
+        mantissa |= std::uint64_t{1} << 52;
+        exponent = biased - 1075;
+    }
+    const std::uint64_t scale = kScale[decimals];
+    // value * scale == mantissa * scale * 2^exponent, exactly; exponent <= 0.
+    const std::uint64_t scaled = mantissa * scale;
+    std::uint64_t units = scaled;
+    if (exponent <= -61) {
+        units = 0; // less than half a unit of the last place
+    } else if (exponent < 0) {
+        const int shift = -exponent;
+        units = scaled >> shift;
+        const std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1);
+        if (rest >= std::uint64_t{1} << (shift - 1))
+            ++units; // a half goes up, as asprintf's conversion rounds it
+    }
+    char digits[24];
+    char* end = digits + sizeof digits;
+    char* at = end;
+    std::uint64_t whole = units / scale;
+    std::uint64_t fraction = units % scale;
+    for (int i = 0; i < decimals; ++i) {
+        *--at = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+    }
+    if (decimals > 0)
+        *--at = '.';
+    do {
+        *--at = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole != 0);
+    out.append(at, end);
+}
+
+void appendByteSizeText(std::string& out, double bytes, ByteUnits units) {
     constexpr double kKilo = 1024.0;
     constexpr double kMega = kKilo * 1024;
     constexpr double kGiga = kMega * 1024;
     constexpr double kTera = kGiga * 1024;
     constexpr double kPeta = kTera * 1024;
-    if (units == ByteUnits::UpToPetabytes) {
-        if (bytes > kPeta)
-            return QString::asprintf("%.2f PB", bytes / kPeta);
-        if (bytes > kTera)
-            return QString::asprintf("%.2f TB", bytes / kTera);
+    double shown = bytes;
+    const char* unit = " B";
+    int decimals = 2;
+    if (units == ByteUnits::UpToPetabytes && bytes > kPeta) {
+        shown = bytes / kPeta;
+        unit = " PB";
+    } else if (units == ByteUnits::UpToPetabytes && bytes > kTera) {
+        shown = bytes / kTera;
+        unit = " TB";
+    } else if (bytes > kGiga) {
+        shown = bytes / kGiga;
+        unit = " GB";
+    } else if (bytes > kMega) {
+        shown = bytes / kMega;
+        unit = " MB";
+    } else if (bytes > 100 * kKilo) {
+        // Kilobytes start above 100 KB: smaller counts are written in bytes.
+        shown = bytes / kKilo;
+        unit = " KB";
+    } else {
+        decimals = 0;
     }
-    if (bytes > kGiga)
-        return QString::asprintf("%.2f GB", bytes / kGiga);
-    if (bytes > kMega)
-        return QString::asprintf("%.2f MB", bytes / kMega);
-    // Kilobytes start above 100 KB: smaller counts are written in bytes.
-    if (bytes > 100 * kKilo)
-        return QString::asprintf("%.2f KB", bytes / kKilo);
-    return QString::asprintf("%.0f B", bytes);
+    appendFixed(out, shown, decimals);
+    out += unit;
+}
+
+void appendChartRowLabel(std::string& out, double bytes, double percent, ByteUnits units) {
+    out += "[ ";
+    appendByteSizeText(out, bytes, units);
+    out += " ]  ";
+    appendFixed(out, percent, 2);
+    out += '%';
+}
+
+QString byteSizeText(double bytes, ByteUnits units) {
+    std::string text;
+    appendByteSizeText(text, bytes, units);
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QString chartRowLabel(double bytes, double percent, ByteUnits units) {
-    return QStringLiteral("[ ") + byteSizeText(bytes, units) +
-           QString::asprintf(" ]  %.2f%%", percent);
+    std::string text;
+    appendChartRowLabel(text, bytes, percent, units);
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QString chartPointLabel(double percent) {
-    return QString::asprintf("%.2f%%", percent);
+    std::string text;
+    appendFixed(text, percent, 2);
+    text += '%';
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 } // namespace qarsilo

@@ -10,6 +10,7 @@
 #include <optional>
 #include <pcap/pcap.h>
 #include <span>
+#include <string>
 
 namespace qarsilo {
 
@@ -95,5 +96,13 @@ QString byteSizeText(double bytes, ByteUnits units);
 QString chartRowLabel(double bytes, double percent, ByteUnits units);
 /// A pie chart point label: "3.81%".
 QString chartPointLabel(double percent);
+
+/// Appends `value` with `decimals` (0 to 2) places as QString::asprintf's
+/// "%.*f" writes it: the double's exact value rounded, halves away from zero.
+void appendFixed(std::string& out, double value, int decimals);
+/// Appends byteSizeText's text in Latin-1.
+void appendByteSizeText(std::string& out, double bytes, ByteUnits units);
+/// Appends chartRowLabel's text in Latin-1.
+void appendChartRowLabel(std::string& out, double bytes, double percent, ByteUnits units);
 
 } // namespace qarsilo
