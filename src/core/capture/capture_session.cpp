@@ -1,4 +1,5 @@
 #include "core/capture/capture_session.h"
+#include "core/capture/vector_state.h"
 
 #include "core/app/app_state.h"
 #include "core/app/message_service.h"
@@ -422,6 +423,7 @@ void CaptureSession::stop() {
 
 void CaptureSession::run() {
     pthread_setname_np(pthread_self(), "qarsilo-capture");
+    clearUpperVectorState();
     FrameSink sink(*this);
     if (m_waiting.load(std::memory_order_acquire) && !openStreamInBackground(sink)) {
         // Either Stop, or the interface thread reports why and joins.
@@ -437,7 +439,8 @@ void CaptureSession::run() {
 
 // The one loop of every source: it reads until Stop or the source's own end.
 void CaptureSession::runLoop(FrameSink& sink) {
-    QString why; // set only by the read that ends the loop
+    QString why;             // set only by the read that ends the loop
+    clearUpperVectorState(); // opening the source may have run AVX code
     while (!stopped()) {
         switch (m_source->read(sink, &why)) {
         case ReadStep::More:

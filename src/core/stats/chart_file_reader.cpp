@@ -7,14 +7,6 @@
 
 namespace qarsilo {
 
-void clearUpperVectorState() noexcept {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    static const bool avx = __builtin_cpu_supports("avx");
-    if (avx)
-        asm volatile("vzeroupper" ::: "memory");
-#endif
-}
-
 ChartFileReader::ChartFileReader(ChartKind kind)
     : m_kind(kind)
     , m_window(chartKindInfo(kind).window)

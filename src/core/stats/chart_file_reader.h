@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/capture/capture_session.h"
+#include "core/capture/vector_state.h"
 #include "core/stats/chart_capture_split.h"
 #include "core/stats/distribution_tables.h"
 #include "core/stats/file_seconds.h"
@@ -49,12 +50,5 @@ private:
     FileSeconds m_seconds;
     bool m_stopped = false;
 };
-
-/// Code run before (the GUI application's start among it) may leave the upper
-/// halves of the AVX registers in use, and a thread started then inherits
-/// that state: every SSE instruction it runs, libc's and libpcap's reading
-/// among them, then pays for the mixing (the reading took twice as long and
-/// more). Clears them on this thread, where the processor has them.
-void clearUpperVectorState() noexcept;
 
 } // namespace qarsilo
