@@ -264,6 +264,15 @@ private Q_SLOTS:
         row("C locale: date, ties", "C", false, "", {7}, true);
         row("C locale: ip, date down", "C", true, "", {-2, -7}, true);
         row("date: commas sort in the list", "en_US", false, "", {7}, false);
+        // Columns of one text throughout leave the rows as the keys before
+        // them (or the table) order them.
+        row("domain of one text: table order", "en_US", false, "", {6}, true);
+        row("name, then description of one text down", "en_US", false, "", {4, -8}, true);
+        row("C locale: searched, ip down, ipv6 of one text", "C", false, "HOST", {-2, 3}, true);
+        row("type, then domain of one text", "en_US", false, "", {-11, 6}, true);
+        // Texts the database cannot order only outside the search.
+        row("C locale: searched names fit, others not", "C", true, "HOST", {-4}, true);
+        row("searched, name with letter case", "en_US", true, "HOST", {4}, false);
     }
 
     void databaseSortsAsTheList() {

@@ -269,6 +269,9 @@ private:
     /// through its byte order index; `out` stays empty when that cannot tell
     /// (no index, too many distinct texts, values that are not texts).
     bool distinctSortsByBytes(const QString& column, std::optional<bool>& out);
+    /// The first value of `column` in byte order, or in reverse (NULL first
+    /// on a server), in `out`; an empty text when the table is empty.
+    bool firstInByteOrder(const QString& column, bool descending, QVariant& out);
     /// sortsByBytes reading the column's value of every node `where` selects.
     bool scanSortsByBytes(const QString& where, const QVariantList& binds, const QString& column,
                           bool& out);
