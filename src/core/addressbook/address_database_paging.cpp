@@ -496,9 +496,13 @@ bool AddressDatabase::readSortedNodePage(const QString& where, const QVariantLis
                           qint64 skip, int n, bool backwards = false) {
         QSqlQuery q(QSqlDatabase::database(m_connection, false));
         q.setForwardOnly(true);
-        if (!prepare(q, select + sql.keys + QStringLiteral(" FROM node") +
+        // The page's rows are picked by their keys and row keys first, which
+        // an index of the first key holds: sorting the rows equal in it (a
+        // descending order keeps their table order) then reads no table row.
+        if (!prepare(q, select + sql.keys +
+                            QStringLiteral(" FROM node WHERE rowid IN (SELECT rowid FROM node") +
                             whereClause(andWhere(where, condition)) + QStringLiteral(" ORDER BY ") +
-                            sql.order + QStringLiteral(" LIMIT ? OFFSET ?")))
+                            sql.order + QStringLiteral(" LIMIT ? OFFSET ?) ORDER BY ") + sql.order))
             return -1;
         for (const QVariant& v : binds)
             q.addBindValue(v);
