@@ -30,6 +30,9 @@
 // in a fresh process, after the page cache is dropped (root) and, for
 // PostgreSQL, the server restarted.
 //
+// --cold dump prints the rows shown after each column title click instead
+// (first, middle and last ones), to compare two builds.
+//
 // --locale sets the language whose text order the sorts use (e.g. en_US; the
 // C locale compares plain code points and is much cheaper).
 
@@ -475,6 +478,29 @@ int coldAction(const QString& location, const QString& action) {
     return 0;
 }
 
+// The rows the window shows after each click on every column title in turn
+// (ascending, then descending): the first and the last 40 and 40 from the
+// middle, one line each, for comparing two builds' listings.
+int dumpOrders(const QString& location) {
+    CAddressBookDlg dlg(nullptr, location);
+    dlg.show();
+    settle(dlg);
+    ReportListModel* model = dlg.list()->reportModel();
+    for (int column = 0; column < 11; ++column) {
+        for (int click = 0; click < 2; ++click) {
+            Q_EMIT dlg.list()->horizontalHeader()->sectionClicked(column);
+            settle(dlg);
+            const int n = model->rowCount();
+            std::printf("column %d %s, %d rows\n", column, model->ascending() ? "up" : "down", n);
+            for (int from : {0, n / 2, n - 40})
+                for (int r = qMax(0, from); r < qMin(n, from + 40); ++r)
+                    std::printf("%d %s\n", r,
+                                qPrintable(model->rowTexts(r).join(QLatin1Char('|'))));
+        }
+    }
+    return 0;
+}
+
 namespace {
 
 // A private PostgreSQL server: a cluster in `dir` that listens on a socket
@@ -757,6 +783,8 @@ int main(int argc, char* argv[]) {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
     // --book keeps the generated book there (and --cold times one action on it).
     const QString file = book.isEmpty() ? dir.filePath(QStringLiteral("address.mdb")) : book;
+    if (cold == QLatin1String("dump"))
+        return dumpOrders(file);
     if (!cold.isEmpty())
         return coldAction(file, cold);
 

@@ -203,7 +203,16 @@ bool AddressDatabase::sortsByBytes(const QString& where, const QVariantList& bin
         out = *whole;
         return true;
     }
-    return scanSortsByBytes(where, binds, column, out);
+    if (!where.isEmpty())
+        return scanSortsByBytes(where, binds, column, out);
+    // Kept as the distinct texts' answer is: the next listing of the whole
+    // book asks again.
+    const std::optional<ChangeStamp> stamp = changeStamp();
+    if (!scanSortsByBytes(where, binds, column, out))
+        return false;
+    if (stamp)
+        m_byteOrder.insert(column, {*stamp, &codeUnitOrderedTexts(), out});
+    return true;
 }
 
 bool AddressDatabase::holdsOneText(const QString& where, const QVariantList& binds,
