@@ -13,11 +13,25 @@
 // The window runs offscreen unless QT_QPA_PLATFORM says otherwise.
 //
 //   qarsilo-bench-addressbook [--nodes N] [--runs N] [--locale NAME] [--book FILE]
-//                             [--cold open|sort:COLUMN]
+//                             [--cold open|type|sort:COLUMN]
+//   qarsilo-bench-addressbook --targets DIR [--nodes N] [--runs N] [--cold-runs N]
+//                             [--pg-bin BINDIR]
 //
 // --book writes the generated book to FILE (kept); --cold then times one
 // first action of a fresh process on it. A bound is met only when its
 // slowest run keeps it ("missed" otherwise); every run's figure is printed.
+//
+// --targets times the window's bounds (open < 1 s, a search keystroke
+// < 50 ms, a column title click < 200 ms, both directions, every column) on a
+// book file and, with --pg-bin, on a PostgreSQL book of a private server
+// (made in DIR from the server programs in BINDIR, reached by a socket in DIR
+// only, stopped at the end). Both books are kept in DIR, so a second run does
+// not fill them again. Warm: in this process, runs repeated. Cold: each action
+// in a fresh process, after the page cache is dropped (root) and, for
+// PostgreSQL, the server restarted.
+//
+// --cold dump prints the rows shown after each column title click instead
+// (first, middle and last ones), to compare two builds.
 //
 // --locale sets the language whose text order the sorts use (e.g. en_US; the
 // C locale compares plain code points and is much cheaper).
@@ -30,10 +44,14 @@
 #include "gui/widgets/report_list.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
+#include <QProcess>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -48,6 +66,9 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace qarsilo;
 
@@ -416,48 +437,340 @@ int benchWindow(const QString& file, int nodes, int runs) {
 
 } // namespace
 
-// A fresh process's first action on an existing book: opening the window, or
-// opening it and clicking a column title (the click alone is timed). Run it
-// once a process, after dropping the page cache, for cold figures.
-int coldAction(const QString& file, const QString& action) {
-    const bool open = action == QLatin1String("open");
-    const int column = open ? -1 : action.section(QLatin1Char(':'), 1).toInt();
+// A fresh process's first action on an existing book: opening the window
+// ("open"), typing "host12" and taking it back ("type", each key timed), or
+// clicking a column title twice ("sort:COLUMN", each click timed). Prints
+// "times: " and the figures, the open first. Run it once a process, after
+// dropping the page cache, for cold figures.
+int coldAction(const QString& location, const QString& action) {
     auto t0 = Clock::now();
-    CAddressBookDlg dlg(nullptr, file);
+    CAddressBookDlg dlg(nullptr, location);
     dlg.show();
     settle(dlg);
-    double ms = msSince(t0);
-    if (!open) {
-        t0 = Clock::now();
-        Q_EMIT dlg.list()->horizontalHeader()->sectionClicked(column);
-        settle(dlg);
-        ms = msSince(t0);
+    std::vector<double> ms{msSince(t0)};
+    if (action == QLatin1String("type")) {
+        const QString typed = QStringLiteral("host12");
+        for (QChar c : typed) {
+            t0 = Clock::now();
+            typeKey(dlg.nameField(), keyOf(c), QString(c));
+            settle(dlg);
+            ms.push_back(msSince(t0));
+        }
+        for (qsizetype k = typed.size(); k > 0; --k) {
+            t0 = Clock::now();
+            typeKey(dlg.nameField(), Qt::Key_Backspace, QString());
+            settle(dlg);
+            ms.push_back(msSince(t0));
+        }
+    } else if (action.startsWith(QLatin1String("sort:"))) {
+        const int column = action.section(QLatin1Char(':'), 1).toInt();
+        for (int click = 0; click < 2; ++click) {
+            t0 = Clock::now();
+            Q_EMIT dlg.list()->horizontalHeader()->sectionClicked(column);
+            settle(dlg);
+            ms.push_back(msSince(t0));
+        }
     }
-    std::printf("cold %s: %.1f ms (%d rows)\n", qPrintable(action), ms, dlg.list()->rowCount());
+    std::printf("times:");
+    for (double v : ms)
+        std::printf(" %.2f", v);
+    std::printf("\nrows: %d\n", dlg.list()->rowCount());
     return 0;
 }
+
+// The rows the window shows after each click on every column title in turn
+// (ascending, then descending): the first and the last 40 and 40 from the
+// middle, one line each, for comparing two builds' listings.
+int dumpOrders(const QString& location) {
+    CAddressBookDlg dlg(nullptr, location);
+    dlg.show();
+    settle(dlg);
+    ReportListModel* model = dlg.list()->reportModel();
+    for (int column = 0; column < 11; ++column) {
+        for (int click = 0; click < 2; ++click) {
+            Q_EMIT dlg.list()->horizontalHeader()->sectionClicked(column);
+            settle(dlg);
+            const int n = model->rowCount();
+            std::printf("column %d %s, %d rows\n", column, model->ascending() ? "up" : "down", n);
+            for (int from : {0, n / 2, n - 40})
+                for (int r = qMax(0, from); r < qMin(n, from + 40); ++r)
+                    std::printf("%d %s\n", r,
+                                qPrintable(model->rowTexts(r).join(QLatin1Char('|'))));
+        }
+    }
+    return 0;
+}
+
+namespace {
+
+// A private PostgreSQL server: a cluster in `dir` that listens on a socket
+// there only. The server programs refuse root: as root they run as the
+// postgres user (or nobody).
+class PrivateServer {
+public:
+    PrivateServer(QString bin, QString dir)
+        : m_bin(std::move(bin))
+        , m_dir(std::move(dir)) {
+        if (geteuid() == 0)
+            m_user = getpwnam("postgres") ? QStringLiteral("postgres") : QStringLiteral("nobody");
+    }
+    ~PrivateServer() { run(QStringLiteral("pg_ctl"), {QStringLiteral("-m"), QStringLiteral("fast"),
+                                                      QStringLiteral("-w"), QStringLiteral("stop")}); }
+    bool start() {
+        QDir().mkpath(m_dir);
+        if (!m_user.isEmpty())
+            QProcess::execute(QStringLiteral("chown"), {m_user, m_dir});
+        if (!QFileInfo::exists(m_dir + QStringLiteral("/data/PG_VERSION")) &&
+            !run(QStringLiteral("initdb"),
+                 {QStringLiteral("-U"), QStringLiteral("qarsilo"), QStringLiteral("-A"),
+                  QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
+                  QStringLiteral("--no-sync")}))
+            return false;
+        return run(QStringLiteral("pg_ctl"),
+                   {QStringLiteral("-l"), m_dir + QStringLiteral("/server.log"), QStringLiteral("-w"),
+                    QStringLiteral("-o"),
+                    QStringLiteral("-c listen_addresses='' -k %1 -c fsync=off").arg(m_dir),
+                    QStringLiteral("start")});
+    }
+    // Stopped and started again: its shared buffers are empty.
+    bool restart() {
+        return run(QStringLiteral("pg_ctl"), {QStringLiteral("-m"), QStringLiteral("fast"),
+                                              QStringLiteral("-w"), QStringLiteral("stop")}) &&
+               start();
+    }
+    QString location() const {
+        return QStringLiteral("postgresql://qarsilo@/postgres?host=%1").arg(m_dir);
+    }
+
+private:
+    bool run(const QString& program, QStringList args) {
+        args.prepend(m_dir + QStringLiteral("/data"));
+        args.prepend(QStringLiteral("-D"));
+        QString path = m_bin + QLatin1Char('/') + program;
+        if (!m_user.isEmpty()) {
+            args.prepend(path);
+            args.prepend(QStringLiteral("--"));
+            args.prepend(m_user);
+            args.prepend(QStringLiteral("-u"));
+            path = QStringLiteral("runuser");
+        }
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.start(path, args);
+        return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0;
+    }
+    QString m_bin, m_dir, m_user;
+};
+
+// Fills a PostgreSQL book with the generated nodes, many rows a statement
+// (the generated texts hold no quote).
+bool fillServer(const QString& dir, int nodes) {
+    bool ok = true;
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bench-fill"));
+        db.setHostName(dir);
+        db.setUserName(QStringLiteral("qarsilo"));
+        db.setDatabaseName(QStringLiteral("postgres"));
+        ok = db.open() && db.transaction();
+        QSqlQuery q(db);
+        for (int from = 0; ok && from < nodes; from += 500) {
+            QStringList values;
+            for (int i = from; i < std::min(nodes, from + 500); ++i)
+                values << QStringLiteral("('") + nodeOf(i).texts().join(QStringLiteral("','")) +
+                              QStringLiteral("')");
+            ok = q.exec(QStringLiteral("INSERT INTO node (MAC, IP, IPv6, NAME, WORKGROUP, "
+                                       "DOMAINNAME, DATE, DESCRIPTION, LOCATION, SUBNET, TYPE) "
+                                       "VALUES ") +
+                        values.join(QLatin1Char(',')));
+        }
+        for (const char* table : {"WORKGROUP", "LOCATION", "SUBNET"})
+            ok = ok && q.exec(QStringLiteral("INSERT INTO %1tree (%1) SELECT DISTINCT %1 FROM "
+                                             "node ON CONFLICT DO NOTHING")
+                                  .arg(QLatin1String(table)));
+        ok = ok && q.exec(QStringLiteral("UPDATE changecount SET N = N + 1")) && db.commit();
+        // As the server's autovacuum leaves a table that has settled: its
+        // statistics up to date and its pages marked all-visible.
+        ok = ok && q.exec(QStringLiteral("VACUUM (ANALYZE) node"));
+        if (!ok)
+            std::fprintf(stderr, "fill: %s\n", qPrintable(q.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench-fill"));
+    return ok;
+}
+
+// Makes the book at `location` hold the first `nodes` generated nodes (kept
+// when it does already) and gives it its indexes, as a first window does.
+bool prepareBook(const QString& location, const QString& serverDir, int nodes) {
+    AddressDatabase db(location);
+    qint64 count = -1;
+    if (!db.open() || !db.countNodes({}, {}, count)) {
+        std::fprintf(stderr, "%s\n", qPrintable(db.lastError()));
+        return false;
+    }
+    if (count != nodes) {
+        const auto t0 = Clock::now();
+        if (!db.clearAll() ||
+            !(serverDir.isEmpty() ? bulkFill(location, 0, nodes) : fillServer(serverDir, nodes)))
+            return false;
+        std::printf("  (filled with %d nodes in %.1f s)\n", nodes, msSince(t0) / 1000);
+    }
+    const auto t0 = Clock::now();
+    db.ensureSearchIndexes();
+    std::printf("  (indexes in %.1f s)\n", msSince(t0) / 1000);
+    std::fflush(stdout);
+    return true;
+}
+
+bool dropPageCache() {
+    ::sync();
+    QFile f(QStringLiteral("/proc/sys/vm/drop_caches"));
+    return f.open(QIODevice::WriteOnly) && f.write("3\n") == 2;
+}
+
+// The window's bounds on one book, warm then cold.
+bool benchTargets(const QString& location, PrivateServer* server, int nodes, int runs,
+                  int coldRuns, const QString& self) {
+    std::printf("warm (one process, %d runs)\n", runs);
+    {
+        std::vector<double> opens;
+        for (int r = 0; r < runs; ++r) {
+            const auto t0 = Clock::now();
+            auto dlg = std::make_unique<CAddressBookDlg>(nullptr, location);
+            dlg->show();
+            settle(*dlg);
+            opens.push_back(msSince(t0));
+            if (!check(dlg->list()->rowCount() == nodes, "window lists every node"))
+                return false;
+        }
+        line("open the window", opens, 1000);
+        CAddressBookDlg dlg(nullptr, location);
+        dlg.show();
+        settle(dlg);
+        CReportList* list = dlg.list();
+        const QString typed = QStringLiteral("host12");
+        std::vector<double> keys;
+        for (int r = 0; r < runs; ++r) {
+            for (qsizetype k = 0; k < typed.size(); ++k) {
+                const auto t0 = Clock::now();
+                typeKey(dlg.nameField(), keyOf(typed[k]), QString(typed[k]));
+                settle(dlg);
+                keys.push_back(msSince(t0));
+            }
+            if (!check(list->rowCount() == expectedCount(nodes, NodeFilter::forName(typed)),
+                       "name search rows"))
+                return false;
+            for (qsizetype k = typed.size(); k > 0; --k) {
+                const auto t0 = Clock::now();
+                typeKey(dlg.nameField(), Qt::Key_Backspace, QString());
+                settle(dlg);
+                keys.push_back(msSince(t0));
+            }
+        }
+        line("name search: every keystroke", keys, 50);
+        std::vector<double> clicks;
+        for (int column = 0; column < 11; ++column) {
+            std::vector<double> ms;
+            for (int r = 0; r < runs; ++r) {
+                for (int click = 0; click < 2; ++click) {
+                    const auto t0 = Clock::now();
+                    Q_EMIT list->horizontalHeader()->sectionClicked(column);
+                    settle(dlg);
+                    ms.push_back(msSince(t0));
+                }
+            }
+            if (!check(list->reportModel()->sortColumn() == column && list->rowCount() == nodes,
+                       "sort column"))
+                return false;
+            clicks.insert(clicks.end(), ms.begin(), ms.end());
+            line(qPrintable(QStringLiteral("click column %1, both directions").arg(column)), ms,
+                 200);
+        }
+        line("column click: every click", clicks, 200);
+    }
+    std::printf("cold (a fresh process each, page cache dropped%s, %d runs)\n",
+                server ? ", server restarted" : "", coldRuns);
+    std::fflush(stdout);
+    std::vector<double> opens, keys, firstKeys, firstClicks, secondClicks;
+    QStringList actions{QStringLiteral("open"), QStringLiteral("type")};
+    for (int column = 0; column < 11; ++column)
+        actions << QStringLiteral("sort:%1").arg(column);
+    for (int r = 0; r < coldRuns; ++r) {
+        for (const QString& action : std::as_const(actions)) {
+            if (server && !server->restart()) {
+                std::fprintf(stderr, "the server did not restart\n");
+                return false;
+            }
+            if (!dropPageCache()) {
+                std::fprintf(stderr, "cannot drop the page cache (root only)\n");
+                return false;
+            }
+            QProcess p;
+            p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            p.start(self, {QStringLiteral("--book"), location, QStringLiteral("--cold"), action});
+            if (!p.waitForFinished(600000) || p.exitCode() != 0) {
+                std::fprintf(stderr, "cold %s failed\n", qPrintable(action));
+                return false;
+            }
+            const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+            const QStringList times = out.section(QStringLiteral("times: "), 1)
+                                          .section(QLatin1Char('\n'), 0, 0)
+                                          .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (!check(out.contains(QStringLiteral("rows: %1\n").arg(nodes)) && !times.isEmpty(),
+                       "cold window lists every node"))
+                return false;
+            if (action == QLatin1String("open"))
+                opens.push_back(times[0].toDouble());
+            for (qsizetype i = 1; i < times.size(); ++i) {
+                if (action == QLatin1String("type"))
+                    (i == 1 ? firstKeys : keys).push_back(times[i].toDouble());
+                else
+                    (i == 1 ? firstClicks : secondClicks).push_back(times[i].toDouble());
+            }
+        }
+    }
+    line("open the window (first action)", opens, 1000);
+    line("name search: first keystroke", firstKeys, 50);
+    line("name search: later keystrokes", keys, 50);
+    line("column click: first (ascending)", firstClicks, 200);
+    line("column click: second (descending)", secondClicks, 200);
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     int nodes = 100000;
     int runs = 7;
+    int coldRuns = 3;
     QString locale;
     QString book;
     QString cold;
+    QString targets;
+    QString pgBin;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--nodes"))
             nodes = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--runs"))
             runs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--cold-runs"))
+            coldRuns = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--locale"))
             locale = QString::fromLocal8Bit(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--book"))
             book = QString::fromLocal8Bit(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--cold"))
             cold = QString::fromLocal8Bit(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--targets"))
+            targets = QString::fromLocal8Bit(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--pg-bin"))
+            pgBin = QString::fromLocal8Bit(argv[i + 1]);
     }
-    if (nodes < 2 || runs < 1) {
+    if (nodes < 2 || runs < 1 || coldRuns < 1) {
         std::fprintf(stderr, "usage: qarsilo-bench-addressbook [--nodes N>=2] [--runs N>=1] "
                              "[--locale NAME]\n");
         return 2;
@@ -470,8 +783,36 @@ int main(int argc, char* argv[]) {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
     // --book keeps the generated book there (and --cold times one action on it).
     const QString file = book.isEmpty() ? dir.filePath(QStringLiteral("address.mdb")) : book;
+    if (cold == QLatin1String("dump"))
+        return dumpOrders(file);
     if (!cold.isEmpty())
         return coldAction(file, cold);
+
+    if (!targets.isEmpty()) {
+        QDir().mkpath(targets);
+        const QString self = QCoreApplication::applicationFilePath();
+        std::printf("nodes %d, text order of %s; every run printed, bounds judged on the "
+                    "slowest\n",
+                    nodes, qPrintable(QLocale().name()));
+        std::printf("SQLite book file\n");
+        const QString local = QDir(targets).filePath(QStringLiteral("address.mdb"));
+        if (!prepareBook(local, {}, nodes) ||
+            !benchTargets(local, nullptr, nodes, runs, coldRuns, self))
+            return 1;
+        if (pgBin.isEmpty())
+            return 0;
+        std::printf("PostgreSQL book (private server)\n");
+        const QString serverDir = QDir(targets).absoluteFilePath(QStringLiteral("pg"));
+        PrivateServer server(pgBin, serverDir);
+        if (!server.start()) {
+            std::fprintf(stderr, "the private server did not start\n");
+            return 1;
+        }
+        if (!prepareBook(server.location(), serverDir, nodes) ||
+            !benchTargets(server.location(), &server, nodes, runs, coldRuns, self))
+            return 1;
+        return 0;
+    }
 
     std::printf("nodes %d, runs %d, text order of %s\n", nodes, runs, qPrintable(QLocale().name()));
     if (int rc = benchDatabase(file, nodes, runs))

@@ -264,6 +264,15 @@ private Q_SLOTS:
         row("C locale: date, ties", "C", false, "", {7}, true);
         row("C locale: ip, date down", "C", true, "", {-2, -7}, true);
         row("date: commas sort in the list", "en_US", false, "", {7}, false);
+        // Columns of one text throughout leave the rows as the keys before
+        // them (or the table) order them.
+        row("domain of one text: table order", "en_US", false, "", {6}, true);
+        row("name, then description of one text down", "en_US", false, "", {4, -8}, true);
+        row("C locale: searched, ip down, ipv6 of one text", "C", false, "HOST", {-2, 3}, true);
+        row("type, then domain of one text", "en_US", false, "", {-11, 6}, true);
+        // Texts the database cannot order only outside the search.
+        row("C locale: searched names fit, others not", "C", true, "HOST", {-4}, true);
+        row("searched, name with letter case", "en_US", true, "HOST", {4}, false);
     }
 
     void databaseSortsAsTheList() {
@@ -323,6 +332,67 @@ private Q_SLOTS:
         QCOMPARE(model->sortColumn(), -1);
         QCOMPARE(model->rowTexts(0)[0], book[0].mac == goneMac ? book[1].mac : book[0].mac);
         QLocale::setDefault(before);
+    }
+
+    // A column holds one text only when every selected row holds it byte
+    // for byte: letter case, blanks, accents and empty texts all differ.
+    void holdsOneText_data() {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QString>("search"); // name prefix selecting the rows
+        QTest::addColumn<bool>("one");
+        const auto row = [](const char* tag, const char* column,
+                            std::initializer_list<const char*> utf8, const char* search, bool one) {
+            QStringList texts;
+            for (const char* t : utf8)
+                texts << QString::fromUtf8(t);
+            QTest::newRow(tag) << QString::fromLatin1(column) << texts
+                               << QString::fromLatin1(search) << one;
+        };
+        row("all equal", "TYPE", {"-", "-", "-"}, "", true);
+        row("one row", "TYPE", {"ROUTER"}, "", true);
+        row("letter case", "TYPE", {"router", "ROUTER", "router"}, "", false);
+        row("trailing blank", "DESCRIPTION", {"a", "a ", "a"}, "", false);
+        row("accents", "WORKGROUP", {"\u00c4rger", "\u00e4rger"}, "", false);
+        row("non-ASCII equal", "WORKGROUP", {"\u00c4rger", "\u00c4rger"}, "", true);
+        row("empty and not", "LOCATION", {"", "x", ""}, "", false);
+        row("all empty", "LOCATION", {"", "", ""}, "", true);
+        row("names by letter case", "NAME", {"host", "HOST"}, "", false);
+        row("differing outside the search", "TYPE", {"-", "ROUTER", "-"}, "n0", true);
+        row("differing inside the search", "TYPE", {"-", "-", "ROUTER"}, "n", false);
+        row("nothing selected", "TYPE", {"-", "-"}, "zz", false);
+    }
+
+    void holdsOneText() {
+        QFETCH(QString, column);
+        QFETCH(QStringList, texts);
+        QFETCH(QString, search);
+        QFETCH(bool, one);
+        QList<NodeRecord> nodes;
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            NodeRecord r = node("", "", "");
+            r.mac = QStringLiteral("00:00:00:00:00:%1").arg(i, 2, 16, QLatin1Char('0'));
+            r.name = QStringLiteral("n%1").arg(i);
+            QStringList all = r.texts();
+            const int at = int(QStringList{
+                QStringLiteral("MAC"), QStringLiteral("IP"), QStringLiteral("IPv6"),
+                QStringLiteral("NAME"), QStringLiteral("WORKGROUP"), QStringLiteral("DOMAINNAME"),
+                QStringLiteral("DATE"), QStringLiteral("DESCRIPTION"), QStringLiteral("LOCATION"),
+                QStringLiteral("SUBNET"), QStringLiteral("TYPE")}
+                                   .indexOf(column));
+            all[at] = texts[i];
+            nodes << NodeRecord::fromTexts(all);
+        }
+        store(m_file, nodes);
+        AddressDatabase db(m_file);
+        QVERIFY2(db.open(), qPrintable(db.lastError()));
+        const std::optional<NodeFilterSql> sql = nodeFilterSql(
+            search.isEmpty() ? NodeFilter{NodeFilter::Kind::All, {}} : NodeFilter::forName(search),
+            db.isServer());
+        QVERIFY(sql);
+        bool out = !one;
+        QVERIFY2(db.holdsOneText(sql->where, sql->binds, column, out), qPrintable(db.lastError()));
+        QCOMPARE(out, one);
     }
 
     // A plain SQL insert by another tool shows in an open window within a

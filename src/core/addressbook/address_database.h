@@ -178,6 +178,11 @@ public:
     /// does. Reads the column's values until one does not fit.
     bool sortsByBytes(const QString& where, const QVariantList& binds, const QString& column,
                       bool& out);
+    /// Whether every node `where` selects holds the same text in `column`
+    /// (byte for byte, none NULL): then the column does not change their
+    /// order. False when none is selected.
+    bool holdsOneText(const QString& where, const QVariantList& binds, const QString& column,
+                      bool& out);
     /// As readNodePage, in `order` (not empty). With a valid `after` the page
     /// starts after that row instead of at `offset`; `last` receives the last
     /// row appended. A page nearer the end than the start of the `total` rows
@@ -260,6 +265,16 @@ private:
     Outcome singleWrite(const std::function<Outcome()>& write);
     /// " COLLATE BINARY" on SQLite; PostgreSQL compares exactly as it is.
     QString exact() const;
+    /// sortsByBytes for the whole book, from the column's distinct texts read
+    /// through its byte order index; `out` stays empty when that cannot tell
+    /// (no index, too many distinct texts, values that are not texts).
+    bool distinctSortsByBytes(const QString& column, std::optional<bool>& out);
+    /// The first value of `column` in byte order, or in reverse (NULL first
+    /// on a server), in `out`; an empty text when the table is empty.
+    bool firstInByteOrder(const QString& column, bool descending, QVariant& out);
+    /// sortsByBytes reading the column's value of every node `where` selects.
+    bool scanSortsByBytes(const QString& where, const QVariantList& binds, const QString& column,
+                          bool& out);
 
     QString m_fileName;
     QString m_connection;
@@ -278,6 +293,14 @@ private:
     /// running an indexed find, and saves run one per discovered row.
     QSqlQuery* reusable(const QString& sql);
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
+    /// distinctSortsByBytes's answers by column, while the tables are
+    /// unchanged and the text order is the same.
+    struct KnownByteOrder {
+        ChangeStamp stamp;
+        const void* sets = nullptr;
+        bool bytewise = false;
+    };
+    QHash<QString, KnownByteOrder> m_byteOrder;
 };
 
 } // namespace qarsilo

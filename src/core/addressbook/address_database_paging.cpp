@@ -152,14 +152,238 @@ QString AddressDatabase::sortColumnName(int column) {
                : QString();
 }
 
+namespace {
+
+// Whether `text` is empty or of `set`: what the conditions of
+// scanSortsByBytes test, in C++.
+bool ofCodeUnitSet(const QString& text, const CodeUnitOrderedTexts& set) {
+    if (text.isEmpty())
+        return true;
+    if (set.macForm) {
+        if (text.size() != 17)
+            return false;
+        for (qsizetype i = 0; i < text.size(); ++i)
+            if (i % 3 == 2 ? text[i] != QLatin1Char(':') : !set.alphabet.contains(text[i]))
+                return false;
+        return true;
+    }
+    for (QChar c : text)
+        if (!set.alphabet.contains(c))
+            return false;
+    // Neither all digits (a number) nor a date.
+    return reportTextKind(text) == ReportTextKind::Text;
+}
+
+// The index that gives a column's byte order (ensureSearchIndexes).
+QString byteIndexName(const QString& column, bool server) {
+    if (!server && column == QLatin1String("MAC"))
+        return QStringLiteral("node_mac_exact");
+    if (!server && column == QLatin1String("IP"))
+        return QStringLiteral("node_ip");
+    return QStringLiteral("node_%1_bytes").arg(column.toLower());
+}
+
+// Distinct texts read from a column's index at most: a column of more (a MAC,
+// a name) is read whole instead, which costs less than so many lookups.
+constexpr int kDistinctHops = 2048;
+
+} // namespace
+
 bool AddressDatabase::sortsByBytes(const QString& where, const QVariantList& binds,
                                    const QString& column, bool& out) {
     out = false;
     if (!usable())
         return false;
+    // The answer for the whole book holds for every part of it where every
+    // text fits, and it is found from the column's distinct texts alone.
+    std::optional<bool> whole;
+    if (!distinctSortsByBytes(column, whole))
+        return false;
+    if (whole && (*whole || where.isEmpty())) {
+        out = *whole;
+        return true;
+    }
+    if (!where.isEmpty())
+        return scanSortsByBytes(where, binds, column, out);
+    // Kept as the distinct texts' answer is: the next listing of the whole
+    // book asks again.
+    const std::optional<ChangeStamp> stamp = changeStamp();
+    if (!scanSortsByBytes(where, binds, column, out))
+        return false;
+    if (stamp)
+        m_byteOrder.insert(column, {*stamp, &codeUnitOrderedTexts(), out});
+    return true;
+}
+
+bool AddressDatabase::holdsOneText(const QString& where, const QVariantList& binds,
+                                   const QString& column, bool& out) {
+    out = false;
+    if (!usable())
+        return false;
+    // The first and the last in byte order: the same text (no NULL, which
+    // sorts first on a file and last on a server) means one text throughout.
+    const QString collate =
+        m_server ? QStringLiteral(" COLLATE \"C\"") : QStringLiteral(" COLLATE BINARY");
+    QVariant ends[2];
+    for (int i = 0; i < 2; ++i) {
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.setForwardOnly(true);
+        if (!prepare(q, QStringLiteral("SELECT %1 FROM node").arg(column) + whereClause(where) +
+                            QStringLiteral(" ORDER BY ") + column + collate +
+                            (i ? QStringLiteral(" DESC") : QStringLiteral(" ASC")) +
+                            QStringLiteral(" LIMIT 1")))
+            return false;
+        for (const QVariant& v : binds)
+            q.addBindValue(v);
+        if (!run(q))
+            return false;
+        if (!q.next()) {
+            if (q.lastError().isValid())
+                return fail(Failure::Engine, describe(q.lastError()));
+            return true; // nothing selected
+        }
+        ends[i] = q.value(0);
+    }
+    out = !ends[0].isNull() && !ends[1].isNull() && ends[0].typeId() == QMetaType::QString &&
+          ends[1].typeId() == QMetaType::QString && ends[0].toString() == ends[1].toString();
+    return true;
+}
+
+bool AddressDatabase::firstInByteOrder(const QString& column, bool descending, QVariant& out) {
+    out = QStringLiteral(""); // no rows: nothing but texts
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!prepare(q, QStringLiteral("SELECT %1 FROM node ORDER BY %1 %2 %3 LIMIT 1")
+                        .arg(column,
+                             m_server ? QStringLiteral("COLLATE \"C\"")
+                                      : QStringLiteral("COLLATE BINARY"),
+                             descending ? QStringLiteral("DESC") : QStringLiteral("ASC"))) ||
+        !run(q))
+        return false;
+    if (q.next())
+        out = q.value(0);
+    else if (q.lastError().isValid())
+        return fail(Failure::Engine, describe(q.lastError()));
+    return true;
+}
+
+bool AddressDatabase::distinctSortsByBytes(const QString& column, std::optional<bool>& out) {
+    out.reset();
+    const std::vector<CodeUnitOrderedTexts>& sets = codeUnitOrderedTexts();
+    const std::optional<ChangeStamp> stamp = changeStamp();
+    if (!stamp)
+        return false;
+    // Known since nothing was written: each new listing (a keystroke of a
+    // search) asks again.
+    if (const auto known = m_byteOrder.constFind(column);
+        known != m_byteOrder.cend() && known->stamp == *stamp && known->sets == &sets) {
+        out = known->bytewise;
+        return true;
+    }
+    const auto remember = [&] {
+        if (out)
+            m_byteOrder.insert(column, {*stamp, &sets, *out});
+        return true;
+    };
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    // Without its index every step below would read the whole table.
+    if (!prepare(q, m_server ? QStringLiteral("SELECT 1 FROM pg_indexes WHERE schemaname = "
+                                              "current_schema() AND tablename = 'node' AND "
+                                              "indexname = ?")
+                             : QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' "
+                                              "AND name = ?")))
+        return false;
+    q.addBindValue(byteIndexName(column, m_server));
+    if (!run(q))
+        return false;
+    const bool indexed = q.next();
+    if (q.lastError().isValid())
+        return fail(Failure::Engine, describe(q.lastError()));
+    q.finish();
+    if (!indexed)
+        return true;
+    // A NULL lists as an empty text but sorts apart from them. The first
+    // value of the index in one direction tells whether there is one (and,
+    // on a file, whether numbers come before the texts), where asking for
+    // NULL would read the whole index.
+    QVariant end;
+    if (!firstInByteOrder(column, m_server, end))
+        return false;
+    if (end.isNull()) {
+        out = false;
+        return remember();
+    }
+    if (end.typeId() != QMetaType::QString)
+        return true;
+    // Each step finds the next greater text in the index.
+    const QString collate =
+        m_server ? QStringLiteral("COLLATE \"C\"") : QStringLiteral("COLLATE BINARY");
+    const QString first =
+        QStringLiteral("SELECT (SELECT %1 FROM node WHERE %1 IS NOT NULL ORDER BY %1 %2 LIMIT 1)")
+            .arg(column, collate);
+    const QString next = QStringLiteral("SELECT (SELECT %1 FROM node WHERE %1 %2 > d.v ORDER BY "
+                                        "%1 %2 LIMIT 1) FROM d WHERE d.v IS NOT NULL")
+                             .arg(column, collate);
+    // The server stops the recursion where the outer query stops reading.
+    const QString sql =
+        m_server ? QStringLiteral("WITH RECURSIVE d(v) AS (%1 UNION ALL %2) SELECT v FROM d "
+                                  "WHERE v IS NOT NULL LIMIT ?")
+                       .arg(first, next)
+                 : QStringLiteral("WITH RECURSIVE d(v) AS (%1 UNION ALL %2 LIMIT ?) SELECT v "
+                                  "FROM d WHERE v IS NOT NULL")
+                       .arg(first, next);
+    if (!prepare(q, sql))
+        return false;
+    q.addBindValue(kDistinctHops + 1);
+    if (!run(q))
+        return false;
+    QStringList texts;
+    while (q.next()) {
+        const QVariant v = q.value(0);
+        // A number or blob written by another tool: the steps compare texts,
+        // so the column is read whole instead.
+        if (v.typeId() != QMetaType::QString)
+            return true;
+        texts << v.toString();
+    }
+    if (q.lastError().isValid())
+        return fail(Failure::Engine, describe(q.lastError()));
+    if (texts.size() > kDistinctHops)
+        return true;
+    out = std::any_of(sets.cbegin(), sets.cend(), [&texts](const CodeUnitOrderedTexts& set) {
+        return std::all_of(texts.cbegin(), texts.cend(),
+                           [&set](const QString& t) { return ofCodeUnitSet(t, set); });
+    });
+    return remember();
+}
+
+bool AddressDatabase::scanSortsByBytes(const QString& where, const QVariantList& binds,
+                                       const QString& column, bool& out) {
+    out = false;
+    // The whole book is read from the column's index alone when it holds
+    // texts only (no NULL, no number of another tool): a fraction of the
+    // table's pages.
+    QString range;
+    if (where.isEmpty() && !m_server) {
+        // NULLs first, then numbers, then texts.
+        QVariant first;
+        if (!firstInByteOrder(column, false, first))
+            return false;
+        if (!first.isNull() && first.typeId() == QMetaType::QString)
+            range = QStringLiteral("%1 COLLATE BINARY >= ''").arg(column);
+    }
     for (const CodeUnitOrderedTexts& set : codeUnitOrderedTexts()) {
         QString fits;
         QVariantList values;
+        // Of all of ASCII: as many bytes as characters (and no NUL, where
+        // SQLite's length() stops) reads a text once; a class of characters
+        // tried at every place costs many times more on a large book.
+        const bool ascii = set.alphabet.size() == 127 &&
+                           std::all_of(set.alphabet.cbegin(), set.alphabet.cend(), [](QChar c) {
+                               return c.unicode() > 0 && c.unicode() < 128;
+                           });
         if (set.macForm) {
             if (m_server) {
                 fits = QStringLiteral("%1 ~ ?").arg(column);
@@ -170,25 +394,22 @@ bool AddressDatabase::sortsByBytes(const QString& where, const QVariantList& bin
                 values << QStringList(6, pair).join(QLatin1Char(':'));
             }
         } else if (m_server) {
-            // Of the alphabet only, not all digits (a number) and not a date.
-            fits = QStringLiteral("translate(%1, ?, '') = '' AND translate(%1, '0123456789', '') "
-                                  "<> '' AND %1 !~ '^[0-9]{2}/[0-9]{2}/[0-9]{4}$'")
-                       .arg(column);
-            values << set.alphabet;
+            // Of the alphabet only, not all digits (a number) and not a date
+            // (ten characters long first: cheaper than the pattern).
+            fits = (ascii ? QStringLiteral("octet_length(%1) = length(%1)")
+                          : QStringLiteral("translate(%1, ?, '') = ''")) +
+                   QStringLiteral(" AND translate(%1, '0123456789', '') <> '' AND (length(%1) <> "
+                                  "10 OR %1 !~ '^[0-9]{2}/[0-9]{2}/[0-9]{4}$')");
+            fits = fits.arg(column);
+            if (!ascii)
+                values << set.alphabet;
         } else {
-            // Of the alphabet only: with all of ASCII, as many bytes as
-            // characters (and no NUL, where length() stops); else nothing
-            // left once its characters are trimmed. Either reads a text once;
-            // a GLOB class retried at every place costs many times more on a
-            // large book.
-            const bool ascii = set.alphabet.size() == 127 &&
-                               std::all_of(set.alphabet.cbegin(), set.alphabet.cend(), [](QChar c) {
-                                   return c.unicode() > 0 && c.unicode() < 128;
-                               });
+            // Of the alphabet only: with all of ASCII, see above; else
+            // nothing left once its characters are trimmed.
             fits = (ascii ? QStringLiteral("length(CAST(%1 AS BLOB)) = length(%1)")
                           : QStringLiteral("rtrim(%1, ?) = ''")) +
-                   QStringLiteral(" AND %1 GLOB '*[^0-9]*' AND %1 NOT GLOB "
-                                  "'[0-9][0-9]/[0-9][0-9]/[0-9][0-9][0-9][0-9]'");
+                   QStringLiteral(" AND %1 GLOB '*[^0-9]*' AND (length(%1) <> 10 OR %1 NOT GLOB "
+                                  "'[0-9][0-9]/[0-9][0-9]/[0-9][0-9][0-9][0-9]')");
             fits = fits.arg(column);
             if (!ascii)
                 values << set.alphabet;
@@ -199,7 +420,8 @@ bool AddressDatabase::sortsByBytes(const QString& where, const QVariantList& bin
         QSqlQuery q(QSqlDatabase::database(m_connection, false));
         q.setForwardOnly(true);
         if (!prepare(q, QStringLiteral("SELECT 1 FROM node") +
-                            whereClause(andWhere(where, misfit)) + QStringLiteral(" LIMIT 1")))
+                            whereClause(andWhere(range.isEmpty() ? where : range, misfit)) +
+                            QStringLiteral(" LIMIT 1")))
             return false;
         for (const QVariant& v : binds)
             q.addBindValue(v);
@@ -283,9 +505,13 @@ bool AddressDatabase::readSortedNodePage(const QString& where, const QVariantLis
                           qint64 skip, int n, bool backwards = false) {
         QSqlQuery q(QSqlDatabase::database(m_connection, false));
         q.setForwardOnly(true);
-        if (!prepare(q, select + sql.keys + QStringLiteral(" FROM node") +
+        // The page's rows are picked by their keys and row keys first, which
+        // an index of the first key holds: sorting the rows equal in it (a
+        // descending order keeps their table order) then reads no table row.
+        if (!prepare(q, select + sql.keys +
+                            QStringLiteral(" FROM node WHERE rowid IN (SELECT rowid FROM node") +
                             whereClause(andWhere(where, condition)) + QStringLiteral(" ORDER BY ") +
-                            sql.order + QStringLiteral(" LIMIT ? OFFSET ?")))
+                            sql.order + QStringLiteral(" LIMIT ? OFFSET ?) ORDER BY ") + sql.order))
             return -1;
         for (const QVariant& v : binds)
             q.addBindValue(v);

@@ -87,11 +87,11 @@ public:
         NodeCursor last;
         const qsizetype had = out.size();
         const bool ok =
-            m_order.isEmpty()
+            m_sqlOrder.isEmpty()
                 ? m_db.readNodePage(m_sql.where, m_sql.binds, first, n, out,
                                     onward ? m_next.rowid : -1, &last.rowid)
-                : m_db.readSortedNodePage(m_sql.where, m_sql.binds, m_order, first, n, m_count, out,
-                                          onward ? &m_next : nullptr, &last);
+                : m_db.readSortedNodePage(m_sql.where, m_sql.binds, m_sqlOrder, first, n, m_count,
+                                          out, onward ? &m_next : nullptr, &last);
         if (ok) {
             m_nextFirst = out.size() - had == n ? first + n : -1;
             m_next = last;
@@ -128,9 +128,9 @@ public:
             NodeCursor at;
             const bool found =
                 i < kKept && rows[i] >= 0 && rows[i] < m_count &&
-                (m_order.isEmpty()
+                (m_sqlOrder.isEmpty()
                      ? m_db.readNodePage(m_sql.where, m_sql.binds, rows[i], 1, one, -1, &at.rowid)
-                     : m_db.readSortedNodePage(m_sql.where, m_sql.binds, m_order, rows[i], 1,
+                     : m_db.readSortedNodePage(m_sql.where, m_sql.binds, m_sqlOrder, rows[i], 1,
                                                m_count, one, nullptr, &at)) &&
                 one.size() == 1;
             rowids << (found ? at.rowid : -1);
@@ -143,25 +143,52 @@ public:
                 order << k;
         m_order = order;
         m_nextFirst = -1;
+        // Keys that hold one text in every row listed (a column of
+        // defaults) order nothing; without them the database reads a page
+        // through the next key's index instead of sorting every row.
+        m_sqlOrder = m_order;
+        while (!m_sqlOrder.isEmpty()) {
+            const QString& column = m_sqlOrder.first().column;
+            auto one = m_oneText.constFind(column);
+            if (one == m_oneText.constEnd()) {
+                bool same = false;
+                if (!m_db.holdsOneText(m_sql.where, m_sql.binds, column, same))
+                    same = false;
+                one = m_oneText.insert(column, same);
+            }
+            if (!*one)
+                break;
+            m_sqlOrder.removeFirst();
+        }
         for (qsizetype i = 0; i < rows.size(); ++i) {
             qint64 at = -1;
-            rows[i] = rowids[i] >= 0 &&
-                              m_db.nodePosition(m_sql.where, m_sql.binds, m_order, rowids[i], at)
-                          ? int(at)
-                          : -1;
+            rows[i] = rowids[i] >= 0 && position(rowids[i], at) ? int(at) : -1;
         }
         return true;
     }
 
 private:
+    // How many listed rows come before row `rowid`.
+    bool position(qint64 rowid, qint64& at) {
+        if (!m_sqlOrder.isEmpty())
+            return m_db.nodePosition(m_sql.where, m_sql.binds, m_sqlOrder, rowid, at);
+        // Table order.
+        const QString before = m_sql.where.isEmpty()
+                                   ? QStringLiteral("rowid < ?")
+                                   : QStringLiteral("(%1) AND rowid < ?").arg(m_sql.where);
+        return m_db.countNodes(before, QVariantList(m_sql.binds) << rowid, at);
+    }
+
     AddressDatabase& m_db;
     NodeFilterSql m_sql;
     int m_count;
     std::function<void()> m_failed;
     qint64 m_nextFirst = -1;
     NodeCursor m_next;
-    NodeOrder m_order; // empty: table order
+    NodeOrder m_order;    // empty: table order
+    NodeOrder m_sqlOrder; // m_order without its leading keys of one text
     QHash<int, bool> m_bytewise;
+    QHash<QString, bool> m_oneText;
 };
 
 // Tree items stand at their alphabetical place: letter case aside, then
