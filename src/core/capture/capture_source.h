@@ -21,6 +21,13 @@ inline constexpr int kLiveReadTimeoutMs = 50;
 
 class CaptureSession;
 
+/// How `params`'s window reads a live adapter: its row's choice, unless
+/// overridden.
+LiveWake liveWakeFor(const CaptureWindowParams& params);
+/// For comparisons of the two ways: every live session started from now on
+/// reads as `wake` says, whatever its row; nullopt restores the rows.
+void overrideLiveWake(std::optional<LiveWake> wake);
+
 /// What a source's reads hand frames to: the session, on the capture thread.
 /// Calls straight into the session (there is no other receiver), so a frame
 /// costs no virtual call on its way to the handler.
