@@ -11,7 +11,8 @@
 //                              [--steps 50000,100000,200000,400000,800000,0]
 //                              [--threads 2] [--size 0]
 //
-// Phase one: --runs runs per mode at --rate: the capture's CPU time per frame
+// First, once per mode, the delay from a frame's arrival to the capture
+// thread at a trickle. Phase one: --runs runs per mode at --rate: the capture's CPU time per frame
 // that reached the capture end (the window process's capture threads, and the
 // capture helper process when it is used), cold first run, median and
 // slowest, as a ratio of buffered to per-frame. Phase two: the rate stepped
@@ -40,6 +41,7 @@
 #include "gui/stats/single_node_view.h"
 #include "gui/trace/traffic_trace_single.h"
 #include "support/live_net.h"
+#include "support/trace_frames.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -55,6 +57,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -301,6 +304,42 @@ int runOnce(const Window& w, LiveWake wake, long long rate, int seconds, int thr
     return 0;
 }
 
+// The delay from a frame's arrival (its kernel time stamp) to the capture
+// thread's handler, at a trickle where nothing fills a block: prints
+// "latency MEDIAN P99 MAX" in microseconds.
+int runLatency(LiveWake wake, int seconds) {
+    overrideLiveWake(wake);
+    test::LiveNet::removeStale();
+    test::LiveNet net(true);
+    bench::FastSender sender(test::LiveNet::kSendEnd, 1);
+    if (!net.ok() || !sender.ok())
+        return 1;
+    std::mutex lock;
+    std::vector<double> delays;
+    CaptureSession session(CaptureWindow::CaptureDecodeView);
+    session.setHandler([&](const pcap_pkthdr& h, const std::uint8_t*) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        const double us = double(now.tv_sec - h.ts.tv_sec) * 1e6 + double(now.tv_nsec) / 1e3 -
+                          double(h.ts.tv_usec);
+        std::lock_guard guard(lock);
+        delays.push_back(us);
+    });
+    if (!session.start(QString::fromLatin1(test::LiveNet::kCaptureEnd)).ok())
+        return 1;
+    sender.start({test::ipv4Frame(17, 53, 53, 90)}, 200);
+    wait(seconds * 1000);
+    sender.stop();
+    wait(300);
+    session.stop();
+    std::sort(delays.begin(), delays.end());
+    if (delays.empty())
+        return 1;
+    std::printf("latency %.0f %.0f %.0f %zu\n", delays[delays.size() / 2],
+                delays[delays.size() * 99 / 100], delays.back(), delays.size());
+    return 0;
+}
+
 struct Run {
     bool ok = false;
     long long sent = 0, received = 0, pairDrops = 0, ringDrops = 0, storeDrops = 0;
@@ -371,6 +410,10 @@ int main(int argc, char** argv) {
     if (!bench::applyCaptureSwitch({QString(), QStringLiteral("--capture"), capture}))
         return 2;
 
+    if (args.contains(QStringLiteral("--latency")))
+        return runLatency(option("--latency", {}) == u"buffered" ? LiveWake::Buffered
+                                                                 : LiveWake::PerFrame,
+                          seconds);
     if (args.contains(QStringLiteral("--child"))) {
         const QString name = option("--child", {});
         const LiveWake wake =
@@ -397,18 +440,38 @@ int main(int argc, char** argv) {
                 "other load is not controlled\n",
                 seconds, threads, size);
 
+    // How long a frame waits for its window at a trickle, per mode (the
+    // same for every window: it depends on the ring only).
+    for (const LiveWake wake : {LiveWake::PerFrame, LiveWake::Buffered}) {
+        QProcess child;
+        child.start(application.applicationFilePath(),
+                    common +
+                        QStringList{QStringLiteral("--latency"), QLatin1String(modeName(wake))});
+        child.waitForFinished(60'000);
+        const QList<QByteArray> f =
+            child.readAllStandardOutput().trimmed().split('\n').last().split(' ');
+        if (f.value(0) == "latency")
+            std::printf("%-9s arrival to handler at 200 frames/s: median %s us, 99th percentile %s "
+                        "us, longest %s us (%s frames)\n",
+                        modeName(wake), f.value(1).constData(), f.value(2).constData(),
+                        f.value(3).constData(), f.value(4).constData());
+        else
+            std::printf("%-9s latency run failed\n", modeName(wake));
+    }
+
     struct Row {
         const Window* w;
         std::vector<double> ns[2], helperNs[2];
         double best[2] = {0, 0};
         QString firstLoss[2];
+        int lossyAtRate[2] = {0, 0};
     };
     std::vector<Row> rows;
     const LiveWake modes[2] = {LiveWake::PerFrame, LiveWake::Buffered};
     for (const Window& w : kWindows) {
         if (!only.isEmpty() && !only.contains(QLatin1String(w.name)))
             continue;
-        Row row{&w, {}, {}, {0, 0}, {}};
+        Row row{&w, {}, {}, {0, 0}, {}, {0, 0}};
         std::printf("%s: cost per frame at %lld frames/s\n", w.name, rate);
         for (int run = 0; run < runs; ++run) {
             for (int k = 0; k < 2; ++k) {
@@ -417,6 +480,8 @@ int main(int argc, char** argv) {
                 const Run r =
                     runChild(application.applicationFilePath(), common, w, modes[m], rate);
                 printRun(w, modes[m], rate, r);
+                if (r.ok && !r.lossFree())
+                    ++row.lossyAtRate[m];
                 if (r.ok) {
                     row.ns[m].push_back(r.nsPerFrame());
                     row.helperNs[m].push_back(r.helperNsPerFrame());
@@ -472,11 +537,18 @@ int main(int argc, char** argv) {
         for (int m = 0; m < 2; ++m) {
             const QString lossFree =
                 row.best[m] > 0 ? QString::number(row.best[m], 'f', 0) : QStringLiteral("none");
+            QString loss = row.firstLoss[m].isEmpty()
+                               ? QStringLiteral("no loss up to the last step")
+                               : row.firstLoss[m];
+            if (row.lossyAtRate[m])
+                loss += QStringLiteral("; lost frames in %1 of %2 runs at %3/s")
+                            .arg(row.lossyAtRate[m])
+                            .arg(runs)
+                            .arg(rate);
             std::printf("%-17s %-9s %-18s %-18s %-16s %-14s %s\n", row.w->name, modeName(modes[m]),
                         qPrintable(stats(row.ns[m])), qPrintable(stats(row.helperNs[m])),
                         m == 1 ? qPrintable(ratio(row.ns[1], row.ns[0])) : "", qPrintable(lossFree),
-                        row.firstLoss[m].isEmpty() ? "no loss up to the last step"
-                                                   : qPrintable(row.firstLoss[m]));
+                        qPrintable(loss));
         }
     }
     return 0;

@@ -336,8 +336,11 @@ void TestCaptureLive::droppedFramesAreCounted() {
     });
     QVERIFY(session.start(kDevice).ok());
     // More frames than the kernel ring holds (about 16,384 of the analyzer's
-    // snapshot length) arrive while the handler takes 1 ms each.
-    sender.startStream({makeFrame(FrameKind::Udp4Port5555)}, 60'000);
+    // snapshot length) arrive while the handler takes 1 ms each. Frames of
+    // that length: a ring of blocks packs shorter ones and holds many more.
+    QByteArray full = makeFrame(FrameKind::Udp4Port5555);
+    full.append(QByteArray(session.params().snapLen - full.size(), '\0'));
+    sender.startStream({full}, 60'000);
     QTest::qWait(700);
     sender.stopStream();
     session.stop();
@@ -421,16 +424,17 @@ void TestCaptureLive::startStopUnderTraffic() {
 }
 
 // How long Stop takes with the capture thread asleep (no traffic) and busy
-// (50,000 frames a second): the bound is 100 ms, the usual figure far less.
-// Buffered windows wait for blocks of the ring; Stop must not.
+// (50,000 frames a second), reading frames one by one (the trace) or by
+// blocks, where the read has no timeout of its own: the bound is 100 ms, the
+// usual figure far less.
 void TestCaptureLive::stopLatency_data() {
     QTest::addColumn<CaptureWindow>("window");
     QTest::addColumn<int>("rate");
     using W = CaptureWindow;
-    QTest::newRow("idle") << W::CaptureDecodeView << 0;
-    QTest::newRow("50000 frames/s") << W::CaptureDecodeView << 50'000;
-    QTest::newRow("buffered idle") << W::GeneralInfoView << 0;
-    QTest::newRow("buffered 50000 frames/s") << W::GeneralInfoView << 50'000;
+    QTest::newRow("idle") << W::TrafficTraceSingle << 0;
+    QTest::newRow("50000 frames/s") << W::TrafficTraceSingle << 50'000;
+    QTest::newRow("buffered idle") << W::CaptureDecodeView << 0;
+    QTest::newRow("buffered 50000 frames/s") << W::CaptureDecodeView << 50'000;
     QTest::newRow("buffered two sessions idle") << W::PDAppView << 0;
 }
 
@@ -499,7 +503,7 @@ void TestCaptureLive::ringFollowsWindow_data() {
     const auto row = [](const char* tag, W w, int slot, LW wake) {
         QTest::newRow(tag) << w << slot << wake;
     };
-    row("analyzer", W::CaptureDecodeView, 0, LW::PerFrame);
+    row("analyzer", W::CaptureDecodeView, 0, LW::Buffered);
     row("general", W::GeneralInfoView, 0, LW::Buffered);
     row("packet size", W::PacketSizeView, 0, LW::Buffered);
     row("network layer", W::PDL2View, 0, LW::Buffered);
@@ -537,6 +541,7 @@ void TestCaptureLive::everyFrameArrives_data() {
     QTest::addColumn<int>("rate");
     using W = CaptureWindow;
     QTest::newRow("analyzer") << W::CaptureDecodeView << 0 << 20'000;
+    QTest::newRow("trace") << W::TrafficTraceSingle << 0 << 20'000;
     QTest::newRow("general") << W::GeneralInfoView << 0 << 20'000;
     QTest::newRow("autodiscovery") << W::AutoDiscovery << 0 << 20'000;
     QTest::newRow("network layer, a trickle") << W::PDL2View << 0 << 200;

@@ -47,12 +47,15 @@ enum class NetmaskSource : std::uint8_t {
 
 /// How a live adapter hands its frames to the capture thread.
 enum class LiveWake : std::uint8_t {
-    /// Each frame as it arrives (libpcap's immediate mode): for windows where
-    /// a frame's delay shows, and for the command line's output.
+    /// Each frame as it arrives (libpcap's immediate mode): for the trace,
+    /// which picks frames up every 10 ms to animate them one by one, and for
+    /// the command line's output.
     PerFrame,
     /// Whole blocks of the kernel's ring, handed over when full or after the
-    /// read timeout: one wake-up for many frames. For windows that draw what
-    /// they counted once a second or so.
+    /// read timeout (kLiveReadTimeoutMs): one wake-up for many frames, and a
+    /// ring that holds frames by their length, not by the snapshot length.
+    /// For windows that draw what they counted once a second, and the
+    /// analyzer, whose list takes new frames every 100 ms.
     Buffered,
 };
 
@@ -108,7 +111,7 @@ inline constexpr std::array<CaptureWindowParams, 12> kCaptureWindows = [] {
     using namespace detail;
     return std::array<CaptureWindowParams, 12>{{
     //  window                 n  snap  filter     filters         opt netmask     mask           open            netmask           filter            thread names      wake
-        {W::CaptureDecodeView,  1, 1514, FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::PerFrame},
+        {W::CaptureDecodeView,  1, 1514, FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::Buffered},
         {W::GeneralInfoView,    1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::Buffered},
         {W::PacketSizeView,     1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::StandardError, FR::StandardError, kNone, LW::Buffered},
         {W::PDL2View,           1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::StandardError, FR::StandardError, kNone, LW::Buffered},

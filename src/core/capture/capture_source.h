@@ -15,8 +15,11 @@
 
 namespace qarsilo {
 
-/// A poll wake-up now and then for live reads, so a Stop that libpcap's own
-/// wake-up missed is still seen within this time.
+/// A poll wake-up now and then for live reads of frames one by one, so a Stop
+/// that libpcap's own wake-up missed is still seen within this time. Windows
+/// that read the ring by blocks get a block at the latest this long after its
+/// first frame; there libpcap waits without a timeout of its own, and only
+/// its break (wake()) ends the wait.
 inline constexpr int kLiveReadTimeoutMs = 50;
 
 class CaptureSession;
