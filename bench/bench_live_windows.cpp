@@ -482,6 +482,8 @@ int main(int argc, char** argv) {
                 printRun(w, modes[m], rate, r);
                 if (r.ok && !r.lossFree())
                     ++row.lossyAtRate[m];
+                if (r.lossFree())
+                    row.best[m] = std::max(row.best[m], r.rate());
                 if (r.ok) {
                     row.ns[m].push_back(r.nsPerFrame());
                     row.helperNs[m].push_back(r.helperNsPerFrame());
