@@ -55,6 +55,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -207,10 +208,11 @@ int runOnce(const Window& w, LiveWake wake, long long rate, int seconds, int thr
     overrideLiveWake(wake);
 
     test::LiveNet::removeStale();
-    test::LiveNet net(true);
-    if (!net.ok()) {
-        std::fprintf(stderr, "cannot make the test network: %s%s\n", qPrintable(net.skipReason()),
-                     qPrintable(net.error()));
+    std::optional<test::LiveNet> net;
+    net.emplace(true);
+    if (!net->ok()) {
+        std::fprintf(stderr, "cannot make the test network: %s%s\n", qPrintable(net->skipReason()),
+                     qPrintable(net->error()));
         return 1;
     }
     bench::FastSender sender(test::LiveNet::kSendEnd, threads);
@@ -292,8 +294,6 @@ int runOnce(const Window& w, LiveWake wake, long long rate, int seconds, int thr
     const long long ringDrops = drops() - dropsBefore;
     const long long storeDrops = store ? static_cast<long long>(store->dropped() - storeBefore) : 0;
     painter.stop();
-    if (discovery)
-        discovery->stop();
     const long long received = pairAfter.received - pairBefore.received;
     std::printf("result sent=%lld received=%lld pairdrops=%lld seconds=%.3f ringdrops=%lld "
                 "storedrops=%lld threadns=%lld helperns=%lld\n",
@@ -301,7 +301,11 @@ int runOnce(const Window& w, LiveWake wake, long long rate, int seconds, int thr
                 ringDrops, storeDrops, cpuAfter.threads - cpuBefore.threads,
                 cpuAfter.helper - cpuBefore.helper);
     std::fflush(stdout);
-    return 0;
+    // The windows' own ending (the autodiscovery sorts out what it heard at
+    // Stop, minutes for a flood's worth) is no part of the capture: the
+    // namespace goes, then the process, without waiting for the window.
+    net.reset();
+    std::_Exit(0);
 }
 
 // The delay from a frame's arrival (its kernel time stamp) to the capture
