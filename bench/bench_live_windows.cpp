@@ -302,7 +302,7 @@ int runOnce(const Window& w, LiveWake wake, long long rate, int seconds, int thr
                 cpuAfter.helper - cpuBefore.helper);
     std::fflush(stdout);
     // The windows' own ending (the autodiscovery sorts out what it heard at
-    // Stop, minutes for a flood's worth) is no part of the capture: the
+    // Stop, minutes for a flood's worth) is not what is measured: the
     // namespace goes, then the process, without waiting for the window.
     net.reset();
     std::_Exit(0);
