@@ -27,6 +27,7 @@
 #include "core/app/commands.h"
 #include "core/app/message_service.h"
 #include "core/app/settings_store.h"
+#include "flood_frames.h"
 #include "gui/analysis/capture_decode_view.h"
 #include "gui/discovery/autodiscovery_dlg.h"
 #include "gui/shell/main_frame.h"
@@ -115,44 +116,6 @@ long long vethDropped() {
     return found == 2 ? dropped : -1;
 }
 
-// 4096 frames between the monitored station and 1024 others (IPv4, every
-// address its own), and one of each other kind in every eight, so that every
-// window has work on most frames and tables that would grow if unbounded.
-std::vector<QByteArray> floodFrames() {
-    std::vector<QByteArray> frames;
-    for (int i = 0; i < 4096; ++i) {
-        const int other = i % 1024;
-        QByteArray f;
-        switch (i % 8) {
-        case 5:
-            f = test::etherFrame(0x0806, 60);
-            break;
-        case 6:
-            f = test::ipv6Frame(17, 53, std::uint16_t(1024 + other));
-            break;
-        case 7:
-            f = test::llcFrame(0x42, 39, 60);
-            break;
-        default:
-            f = test::ipv4Frame(i % 2 ? 17 : 6, std::uint16_t(1024 + other), 80);
-            break;
-        }
-        const MacAddress mac = 0x020000010000 + MacAddress(other);
-        f = i % 2 ? test::between(test::kMonitored, mac, f)
-                  : test::between(mac, test::kMonitored, f);
-        if (f.size() > 33 && f[12] == 0x08 && f[13] == 0x00) {
-            const quint32 a = 0x0AD30000u + quint32(other + 2), b = 0x0AD30001u;
-            const quint32 src = i % 2 ? a : b, dst = i % 2 ? b : a;
-            for (int k = 0; k < 4; ++k) {
-                f[26 + k] = char(src >> (24 - 8 * k));
-                f[30 + k] = char(dst >> (24 - 8 * k));
-            }
-        }
-        frames.push_back(f);
-    }
-    return frames;
-}
-
 int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB, int senderNice) {
     // Settings and the address book in a folder of their own.
     QTemporaryDir home;
@@ -172,7 +135,7 @@ int runWindow(const Window& w, int seconds, int rate, quint32 budgetMiB, int sen
     const std::unique_ptr<test::FrameSender> sender = test::senderFor(net);
     if (!sender)
         return 1;
-    const std::vector<QByteArray> frames = floodFrames();
+    const std::vector<QByteArray> frames = bench::floodFrames();
     app::setSelectedAdapter(QString::fromLatin1(test::LiveNet::kCaptureEnd));
 
     CMainFrame frame(builtinViews());

@@ -13,8 +13,12 @@
 // standard error stream (libpcap's warnings) is no status.
 //
 //   qarsilo-capture --device NAME [--snaplen N] [--buffer BYTES] [--timeout MS]
-//                   [--optimize 0|1] [--filter EXPR] [--netmask VALUE]
-//                   [--netmask-required] [--status-fd FD]
+//                   [--immediate 0|1] [--optimize 0|1] [--filter EXPR]
+//                   [--netmask VALUE] [--netmask-required] [--status-fd FD]
+//
+// --immediate 0 reads the kernel's block ring: frames come in batches, a
+// block when it is full or --timeout after its first frame. The default, 1,
+// hands each frame over as it arrives.
 
 #include "core/capture/live_open.h"
 
@@ -82,8 +86,8 @@ double now() {
 
 int usage() {
     return fail("OpenFailed", "usage: qarsilo-capture --device NAME [--snaplen N] [--buffer BYTES] "
-                              "[--timeout MS] [--optimize 0|1] [--filter EXPR] [--netmask VALUE] "
-                              "[--netmask-required] [--status-fd FD]");
+                              "[--timeout MS] [--immediate 0|1] [--optimize 0|1] [--filter EXPR] "
+                              "[--netmask VALUE] [--netmask-required] [--status-fd FD]");
 }
 
 // A whole number in [low, high] written in `base` (0: C notation), nothing
@@ -185,6 +189,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--timeout") {
             if (number(arg, argv[++i], 0, kMaxTimeoutMs, &v))
                 request.readTimeoutMs = static_cast<int>(v);
+        } else if (arg == "--immediate") {
+            if (number(arg, argv[++i], 0, 1, &v))
+                request.immediate = v != 0;
         } else if (arg == "--optimize") {
             if (number(arg, argv[++i], 0, 1, &v))
                 request.optimize = static_cast<int>(v);

@@ -6,7 +6,13 @@
 #include "support/live_net.h"
 #include "support/scripted_message_service.h"
 
+#include <QDir>
 #include <QTest>
+
+#include <linux/if_packet.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -23,6 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 Q_DECLARE_METATYPE(qarsilo::CaptureWindow)
 Q_DECLARE_METATYPE(qarsilo::CaptureStatus)
+Q_DECLARE_METATYPE(qarsilo::LiveWake)
 
 #define ENTER_LIVE_NET(net, ...)                                                                   \
     LiveNet net{__VA_ARGS__};                                                                      \
@@ -78,6 +85,43 @@ bool waitFor(const std::atomic<long long>& counter, long long atLeast,
     return true;
 }
 
+// The ring versions (TPACKET_V2: a slot per frame, read at once; TPACKET_V3:
+// blocks) of the packet sockets with a ring held by `pid` (0: this process).
+// Another process's descriptors are copied here to be asked.
+QList<int> packetRingVersions(pid_t pid) {
+    QList<int> versions;
+    const int pidFd = pid ? static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)) : -1;
+    if (pid && pidFd < 0)
+        return {-1};
+    const QDir fds(pid ? QStringLiteral("/proc/%1/fd").arg(pid) : QStringLiteral("/proc/self/fd"));
+    for (const QString& name :
+         fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const QByteArray link = fds.filePath(name).toLocal8Bit();
+        if (::readlink(link.constData(), target, sizeof target - 1) <= 0 ||
+            std::strncmp(target, "socket:", 7) != 0)
+            continue;
+        const int theirs = name.toInt();
+        const int fd =
+            pid ? static_cast<int>(::syscall(SYS_pidfd_getfd, pidFd, theirs, 0)) : theirs;
+        if (fd < 0)
+            continue;
+        int domain = 0;
+        socklen_t len = sizeof domain;
+        int version = 0;
+        socklen_t vlen = sizeof version;
+        if (::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &len) == 0 && domain == AF_PACKET &&
+            ::getsockopt(fd, SOL_PACKET, PACKET_VERSION, &version, &vlen) == 0 &&
+            version != TPACKET_V1)
+            versions << version;
+        if (pid)
+            ::close(fd);
+    }
+    if (pidFd >= 0)
+        ::close(pidFd);
+    return versions;
+}
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const std::size_t n = v.size();
@@ -101,6 +145,10 @@ private Q_SLOTS:
     void startStopUnderTraffic();
     void stopLatency_data();
     void stopLatency();
+    void ringFollowsWindow_data();
+    void ringFollowsWindow();
+    void everyFrameArrives_data();
+    void everyFrameArrives();
 };
 
 void TestCaptureLive::initTestCase() {
@@ -288,8 +336,11 @@ void TestCaptureLive::droppedFramesAreCounted() {
     });
     QVERIFY(session.start(kDevice).ok());
     // More frames than the kernel ring holds (about 16,384 of the analyzer's
-    // snapshot length) arrive while the handler takes 1 ms each.
-    sender.startStream({makeFrame(FrameKind::Udp4Port5555)}, 60'000);
+    // snapshot length) arrive while the handler takes 1 ms each. Frames of
+    // that length: a ring of blocks packs shorter ones and holds many more.
+    QByteArray full = makeFrame(FrameKind::Udp4Port5555);
+    full.append(QByteArray(session.params().snapLen - full.size(), '\0'));
+    sender.startStream({full}, 60'000);
     QTest::qWait(700);
     sender.stopStream();
     session.stop();
@@ -373,14 +424,22 @@ void TestCaptureLive::startStopUnderTraffic() {
 }
 
 // How long Stop takes with the capture thread asleep (no traffic) and busy
-// (50,000 frames a second): the bound is 100 ms, the usual figure far less.
+// (50,000 frames a second), reading frames one by one (the trace) or by
+// blocks, where the read has no timeout of its own: the bound is 100 ms, the
+// usual figure far less.
 void TestCaptureLive::stopLatency_data() {
+    QTest::addColumn<CaptureWindow>("window");
     QTest::addColumn<int>("rate");
-    QTest::newRow("idle") << 0;
-    QTest::newRow("50000 frames/s") << 50'000;
+    using W = CaptureWindow;
+    QTest::newRow("idle") << W::TrafficTraceSingle << 0;
+    QTest::newRow("50000 frames/s") << W::TrafficTraceSingle << 50'000;
+    QTest::newRow("buffered idle") << W::CaptureDecodeView << 0;
+    QTest::newRow("buffered 50000 frames/s") << W::CaptureDecodeView << 50'000;
+    QTest::newRow("buffered two sessions idle") << W::PDAppView << 0;
 }
 
 void TestCaptureLive::stopLatency() {
+    QFETCH(CaptureWindow, window);
     QFETCH(int, rate);
     ENTER_LIVE_NET(net);
     FrameSender sender;
@@ -391,7 +450,7 @@ void TestCaptureLive::stopLatency() {
     // The analyzer's kind of handler: a copy of every frame.
     std::atomic<long long> frames{0};
     std::vector<std::uint8_t> store(1514);
-    CaptureSession session(CaptureWindow::CaptureDecodeView);
+    CaptureSession session(window);
     session.setHandler([&](const pcap_pkthdr& h, const std::uint8_t* bytes) {
         std::memcpy(store.data(), bytes, std::min<std::size_t>(h.caplen, store.size()));
         frames.fetch_add(1, std::memory_order_release);
@@ -430,6 +489,92 @@ void TestCaptureLive::stopLatency() {
     qInfo("stop at %d frames/s over %zu runs: median %.3f ms, max %.3f ms", rate, stops.size(),
           median(stops), worst);
     QVERIFY2(worst < 100.0, qPrintable(QString::number(worst)));
+}
+
+// Each window reads the ring its row names, in this process and in the
+// capture helper alike: frames one by one, or by blocks for the windows that
+// draw once a second.
+void TestCaptureLive::ringFollowsWindow_data() {
+    QTest::addColumn<CaptureWindow>("window");
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<LiveWake>("wake");
+    using W = CaptureWindow;
+    using LW = LiveWake;
+    const auto row = [](const char* tag, W w, int slot, LW wake) {
+        QTest::newRow(tag) << w << slot << wake;
+    };
+    row("analyzer", W::CaptureDecodeView, 0, LW::Buffered);
+    row("general", W::GeneralInfoView, 0, LW::Buffered);
+    row("packet size", W::PacketSizeView, 0, LW::Buffered);
+    row("network layer", W::PDL2View, 0, LW::Buffered);
+    row("IPv4", W::PDL3View, 0, LW::Buffered);
+    row("IPv6", W::PDv6L3View, 0, LW::Buffered);
+    row("comparison IPv6 capture", W::PDv4v6L3View, 1, LW::Buffered);
+    row("application udp capture", W::PDAppView, 1, LW::Buffered);
+    row("single node From", W::SingleNodeView, 1, LW::Buffered);
+    row("trace", W::TrafficTraceSingle, 0, LW::PerFrame);
+    row("autodiscovery", W::AutoDiscovery, 0, LW::Buffered);
+    row("command line", W::CommandLine, 0, LW::PerFrame);
+}
+
+void TestCaptureLive::ringFollowsWindow() {
+    QFETCH(CaptureWindow, window);
+    QFETCH(int, slot);
+    QFETCH(LiveWake, wake);
+    ENTER_LIVE_NET(net);
+
+    ScriptedMessageService messages;
+    CaptureSession session(window, slot);
+    const CaptureStartResult r = session.start(kDevice);
+    QVERIFY2(r.ok(), qPrintable(r.error));
+    const QList<int> versions = packetRingVersions(session.processGroup());
+    session.stop();
+    QCOMPARE(versions, QList<int>{wake == LiveWake::Buffered ? TPACKET_V3 : TPACKET_V2});
+}
+
+// Frames sent at a steady rate all reach the handler, once each, with none
+// dropped, whichever way the window reads the ring; the last ones too, which
+// a block ring hands over only at its timeout.
+void TestCaptureLive::everyFrameArrives_data() {
+    QTest::addColumn<CaptureWindow>("window");
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<int>("rate");
+    using W = CaptureWindow;
+    QTest::newRow("analyzer") << W::CaptureDecodeView << 0 << 20'000;
+    QTest::newRow("trace") << W::TrafficTraceSingle << 0 << 20'000;
+    QTest::newRow("general") << W::GeneralInfoView << 0 << 20'000;
+    QTest::newRow("autodiscovery") << W::AutoDiscovery << 0 << 20'000;
+    QTest::newRow("network layer, a trickle") << W::PDL2View << 0 << 200;
+    QTest::newRow("application udp capture") << W::PDAppView << 1 << 20'000;
+}
+
+void TestCaptureLive::everyFrameArrives() {
+    QFETCH(CaptureWindow, window);
+    QFETCH(int, slot);
+    QFETCH(int, rate);
+    ENTER_LIVE_NET(net);
+    FrameSender sender;
+    QVERIFY2(sender.ok(), qPrintable(sender.error()));
+
+    ScriptedMessageService messages;
+    KindCounter counter;
+    CaptureSession session(window, slot);
+    session.setHandler(counter.handler(session.params().snapLen));
+    const CaptureStartResult r = session.start(kDevice);
+    QVERIFY2(r.ok(), qPrintable(r.error));
+    // UDP frames only: every window's filter admits them.
+    sender.startStream({makeFrame(FrameKind::Udp4Port5555), makeFrame(FrameKind::Udp4Port6666)},
+                       rate);
+    QTest::qWait(1000);
+    sender.stopStream();
+    const long long sent = sender.streamed();
+    QVERIFY(sent > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(static_cast<long long>(counter.sent()), sent, 5000);
+    QTest::qWait(200); // room for frames that should not come
+    session.stop();
+    QCOMPARE(static_cast<long long>(counter.sent()), sent);
+    QCOMPARE(session.droppedFrames(), 0u);
+    QCOMPARE(counter.badLength.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCaptureLive)

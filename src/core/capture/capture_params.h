@@ -45,6 +45,20 @@ enum class NetmaskSource : std::uint8_t {
     Fixed,  ///< the row's fixed value; the adapter is still looked up
 };
 
+/// How a live adapter hands its frames to the capture thread.
+enum class LiveWake : std::uint8_t {
+    /// Each frame as it arrives (libpcap's immediate mode): for the trace,
+    /// which picks frames up every 10 ms to animate them one by one, and for
+    /// the command line's output.
+    PerFrame,
+    /// Whole blocks of the kernel's ring, handed over when full or after the
+    /// read timeout (kLiveReadTimeoutMs): one wake-up for many frames, and a
+    /// ring that holds frames by their length, not by the snapshot length.
+    /// For windows that draw what they counted once a second, and the
+    /// analyzer, whose list takes new frames every 100 ms.
+    Buffered,
+};
+
 /// How the failure of one start step reaches the operator. Every failure
 /// except Ignore abandons the start and is also told by the start result.
 enum class FailureReport : std::uint8_t {
@@ -69,6 +83,7 @@ struct CaptureWindowParams {
     FailureReport netmaskFailure;
     FailureReport filterFailure;            ///< pcap_compile and pcap_setfilter
     std::array<const char*, 2> threadNames; ///< per slot, named in the fatal message; may be null
+    LiveWake wake;                          ///< live adapters only
 };
 
 namespace detail {
@@ -81,6 +96,7 @@ using FR = FailureReport;
 using FS = FilterSource;
 using NS = NetmaskSource;
 using W = CaptureWindow;
+using LW = LiveWake;
 inline constexpr std::array<const char*, 2> kNone{nullptr, nullptr};
 } // namespace detail
 
@@ -94,19 +110,19 @@ inline constexpr std::array<const char*, 2> kNone{nullptr, nullptr};
 inline constexpr std::array<CaptureWindowParams, 12> kCaptureWindows = [] {
     using namespace detail;
     return std::array<CaptureWindowParams, 12>{{
-    //  window                 n  snap  filter     filters         opt netmask     mask           open            netmask           filter            thread names
-        {W::CaptureDecodeView,  1, 1514, FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone},
-        {W::GeneralInfoView,    1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone},
-        {W::PacketSizeView,     1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::StandardError, FR::StandardError, kNone},
-        {W::PDL2View,           1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::StandardError, FR::StandardError, kNone},
-        {W::PDL3View,           1, 64,   FS::Table, {"ip", nullptr}, 1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, kNone},
-        {W::PDv6L3View,         1, 64,   FS::Table, {"ip6", nullptr},1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, kNone},
-        {W::PDv4v6L3View,       2, 64,   FS::Table, {"ip", "ip6"},   1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, {"IPv4", "IPv6"}},
-        {W::PDAppView,          2, 64,   FS::Table, {"tcp", "udp"},  1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, kNone},
-        {W::SingleNodeView,     2, 64,   FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        {"To", "From"}},
-        {W::TrafficTraceSingle, 1, 10000,FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone},
-        {W::AutoDiscovery,      1, 10000,FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone},
-        {W::CommandLine,        1, 1514, FS::Owner, kNone,           1, NS::Lookup, 0,             FR::Caller,     FR::Ignore,        FR::Caller,        kNone},
+    //  window                 n  snap  filter     filters         opt netmask     mask           open            netmask           filter            thread names      wake
+        {W::CaptureDecodeView,  1, 1514, FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::Buffered},
+        {W::GeneralInfoView,    1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::Buffered},
+        {W::PacketSizeView,     1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::StandardError, FR::StandardError, kNone, LW::Buffered},
+        {W::PDL2View,           1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::StandardError, FR::StandardError, kNone, LW::Buffered},
+        {W::PDL3View,           1, 64,   FS::Table, {"ip", nullptr}, 1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, kNone, LW::Buffered},
+        {W::PDv6L3View,         1, 64,   FS::Table, {"ip6", nullptr},1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, kNone, LW::Buffered},
+        {W::PDv4v6L3View,       2, 64,   FS::Table, {"ip", "ip6"},   1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, {"IPv4", "IPv6"}, LW::Buffered},
+        {W::PDAppView,          2, 64,   FS::Table, {"tcp", "udp"},  1, NS::Fixed,  kChartNetmask, FR::MessageBox, FR::StandardError, FR::StandardError, kNone, LW::Buffered},
+        {W::SingleNodeView,     2, 64,   FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        {"To", "From"}, LW::Buffered},
+        {W::TrafficTraceSingle, 1, 10000,FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::PerFrame},
+        {W::AutoDiscovery,      1, 10000,FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::Buffered},
+        {W::CommandLine,        1, 1514, FS::Owner, kNone,           1, NS::Lookup, 0,             FR::Caller,     FR::Ignore,        FR::Caller,        kNone, LW::PerFrame},
     }};
 }();
 // clang-format on

@@ -15,11 +15,21 @@
 
 namespace qarsilo {
 
-/// A poll wake-up now and then for live reads, so a Stop that libpcap's own
-/// wake-up missed is still seen within this time.
+/// A poll wake-up now and then for live reads of frames one by one, so a Stop
+/// that libpcap's own wake-up missed is still seen within this time. Windows
+/// that read the ring by blocks get a block at the latest this long after its
+/// first frame; there libpcap waits without a timeout of its own, and only
+/// its break (wake()) ends the wait.
 inline constexpr int kLiveReadTimeoutMs = 50;
 
 class CaptureSession;
+
+/// How `params`'s window reads a live adapter: its row's choice, unless
+/// overridden.
+LiveWake liveWakeFor(const CaptureWindowParams& params);
+/// For comparisons of the two ways: every live session started from now on
+/// reads as `wake` says, whatever its row; nullopt restores the rows.
+void overrideLiveWake(std::optional<LiveWake> wake);
 
 /// What a source's reads hand frames to: the session, on the capture thread.
 /// Calls straight into the session (there is no other receiver), so a frame

@@ -1,9 +1,14 @@
 #include "core/capture/capture_session.h"
 #include "core/capture/capture_source.h"
 
+#include <atomic>
+
 namespace qarsilo {
 
 namespace {
+
+// 0: each row's choice; else the LiveWake value plus one.
+std::atomic<int> g_wakeOverride{0};
 
 /// A live device opened in this process (tests, or running as root without
 /// the capture helper).
@@ -18,9 +23,11 @@ public:
         request.snapLen = p.snapLen;
         // In immediate mode each ring slot holds a whole snapshot length, so
         // libpcap's default 2 MiB ring buffers only a few milliseconds of a
-        // busy link; a window descheduled for longer would lose frames.
+        // busy link; a window descheduled for longer would lose frames. (The
+        // block ring packs frames by length and holds many more in as much.)
         request.bufferBytes = CaptureSession::ringBytes(p.snapLen);
         request.readTimeoutMs = kLiveReadTimeoutMs;
+        request.immediate = liveWakeFor(p) == LiveWake::PerFrame;
         request.filter = m_config.filter.toUtf8().toStdString();
         request.optimize = p.optimize;
         request.fixedNetmask = p.netmaskSource == NetmaskSource::Fixed;
@@ -74,6 +81,15 @@ private:
 };
 
 } // namespace
+
+LiveWake liveWakeFor(const CaptureWindowParams& params) {
+    const int wake = g_wakeOverride.load(std::memory_order_relaxed);
+    return wake ? static_cast<LiveWake>(wake - 1) : params.wake;
+}
+
+void overrideLiveWake(std::optional<LiveWake> wake) {
+    g_wakeOverride.store(wake ? static_cast<int>(*wake) + 1 : 0, std::memory_order_relaxed);
+}
 
 std::unique_ptr<CaptureSource> makeLiveSource(SourceConfig config) {
     return std::make_unique<LiveCaptureSource>(std::move(config));

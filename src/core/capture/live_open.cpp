@@ -54,8 +54,10 @@ LiveOpenResult openLiveDevice(const LiveOpenRequest& request) {
         return failed(nullptr, LiveOpenStatus::OpenFailed, errbuf);
     pcap_set_snaplen(handle, request.snapLen);
     pcap_set_promisc(handle, 1);
-    // Frames reach the reader one by one as they arrive, not in batches.
-    pcap_set_immediate_mode(handle, 1);
+    // Immediate: frames reach the reader one by one as they arrive. Otherwise
+    // libpcap uses the kernel's block ring (TPACKET_V3): frames are packed by
+    // their own length and the reader wakes once per block or read timeout.
+    pcap_set_immediate_mode(handle, request.immediate ? 1 : 0);
     pcap_set_timeout(handle, request.readTimeoutMs);
     if (request.bufferBytes > 0)
         pcap_set_buffer_size(handle, request.bufferBytes);

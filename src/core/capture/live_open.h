@@ -24,6 +24,9 @@ struct LiveOpenRequest {
     int snapLen = 65535;
     int bufferBytes = 0; ///< the kernel ring; 0 leaves libpcap's default
     int readTimeoutMs = 50;
+    /// Each frame as it comes (libpcap's immediate mode, a ring of fixed
+    /// slots), or whole blocks of the ring once full or after readTimeoutMs.
+    bool immediate = true;
     std::string filter; ///< empty: every frame
     int optimize = 0;
     bool fixedNetmask = false; ///< use `netmask` instead of the adapter's

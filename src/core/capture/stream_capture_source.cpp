@@ -204,7 +204,9 @@ public:
                                      QByteArrayLiteral("--timeout"),
                                      QByteArray::number(kLiveReadTimeoutMs),
                                      QByteArrayLiteral("--optimize"),
-                                     QByteArray::number(p.optimize)};
+                                     QByteArray::number(p.optimize),
+                                     QByteArrayLiteral("--immediate"),
+                                     QByteArray(liveWakeFor(p) == LiveWake::PerFrame ? "1" : "0")};
         const QByteArray filter = m_config.filter.toUtf8();
         if (!filter.isEmpty()) {
             args.insert(args.end(), {QByteArrayLiteral("--filter"), filter});
