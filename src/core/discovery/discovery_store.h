@@ -113,6 +113,9 @@ private:
     };
 
     void handleNetbios(const std::uint8_t* bytes, std::size_t length, std::int64_t seconds);
+    /// Adds the datagram's subnet and workgroup to the seen lists when new
+    /// (under the lock).
+    void noteSeen(std::uint32_t ip, const QString& workgroup);
     void addEnd(const MacBytes& mac, std::uint32_t ip, std::uint32_t time);
 
     std::atomic<DiscoveryMode> m_mode{DiscoveryMode::NetBios};
