@@ -484,18 +484,19 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("datagrams");
         QTest::addColumn<QStringList>("workgroups");
         QTest::addColumn<QStringList>("subnets");
-        const QStringList mixed{"1 WG1 10.0.0.5", "2 WG2 10.0.1.5", "1 WG1 10.0.0.5",
-                                "4 WG1 10.0.0.6", "1 WG3 10.0.2.5", "2 WG2 10.0.1.5"};
-        const QStringList group{"g3 WGX 192.168.7.1", "1 WG1 10.0.0.5", "g3 WGX 192.168.7.1"};
+        const QStringList mixed = words({"1 WG1 10.0.0.5", "2 WG2 10.0.1.5", "1 WG1 10.0.0.5",
+                                         "4 WG1 10.0.0.6", "1 WG3 10.0.2.5", "2 WG2 10.0.1.5"});
+        const QStringList group =
+            words({"g3 WGX 192.168.7.1", "1 WG1 10.0.0.5", "g3 WGX 192.168.7.1"});
         for (const bool skip : {false, true}) {
             const char* tag = skip ? "skip" : "all";
-            QTest::addRow("%s mixed", tag) << skip << mixed << QStringList{"WG1", "WG2", "WG3"}
-                                           << QStringList{"10.0.0.0", "10.0.1.0", "10.0.2.0"};
-            QTest::addRow("%s group address", tag) << skip << group << QStringList{"WGX", "WG1"}
-                                                   << QStringList{"192.168.7.0", "10.0.0.0"};
+            QTest::addRow("%s mixed", tag) << skip << mixed << words({"WG1", "WG2", "WG3"})
+                                           << words({"10.0.0.0", "10.0.1.0", "10.0.2.0"});
+            QTest::addRow("%s group address", tag)
+                << skip << group << words({"WGX", "WG1"}) << words({"192.168.7.0", "10.0.0.0"});
             QTest::addRow("%s one station moves", tag)
-                << skip << QStringList{"1 WG1 10.0.0.5", "1 WG2 10.9.0.5", "1 WG1 10.0.0.5"}
-                << QStringList{"WG1", "WG2"} << QStringList{"10.0.0.0", "10.9.0.0"};
+                << skip << words({"1 WG1 10.0.0.5", "1 WG2 10.9.0.5", "1 WG1 10.0.0.5"})
+                << words({"WG1", "WG2"}) << words({"10.0.0.0", "10.9.0.0"});
         }
     }
 
