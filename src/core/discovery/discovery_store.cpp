@@ -89,13 +89,15 @@ void DiscoveryStore::handleNetbios(const std::uint8_t* bytes, std::size_t length
     LastDatagram::Encoded encoded;
     std::memcpy(encoded.data(), bytes + kNetbiosSourceName, 32);
     std::memcpy(encoded.data() + 32, bytes + kNetbiosDestinationName, 32);
-    std::lock_guard lock(m_lock);
     // Most datagrams repeat their station's last one byte for byte: no names
     // are decoded for them. The workgroup and subnet were seen with that one.
+    // The last datagrams are the capture thread's own while a capture runs
+    // (cleared only before one starts): a repeat needs no lock.
     const auto [it, isNew] = m_lastNetbios.try_emplace(macKey(mac));
     LastDatagram& last = it->second;
     if (!isNew && last.ip == ip && last.encoded == encoded)
         return;
+    std::lock_guard lock(m_lock);
     std::optional<NetbiosSighting> s = parseNetbiosFrame(bytes, length);
     if (!s)
         return;

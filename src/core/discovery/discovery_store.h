@@ -74,7 +74,9 @@ public:
     /// comes). Set while no capture runs.
     void setSkipRepeats(bool skip);
 
-    /// Empties the buffer of both modes (Start); the seen lists stay.
+    /// Empties the buffer of both modes (Start, while no capture runs: the
+    /// last datagrams by MAC of setSkipRepeats are read without the lock); the
+    /// seen lists stay.
     void clearBuffer();
     /// The buffered datagrams, in arrival order; the buffer is emptied.
     std::vector<NetbiosRecord> takeNetbios();
