@@ -475,6 +475,59 @@ private Q_SLOTS:
         store.setWatchedRanges({});
     }
 
+    // The seen workgroups and subnets, in the order first seen, whether
+    // repeats are buffered or not. Datagrams are "STATION WORKGROUP A.B.C.D";
+    // a station "gN" sends from a group address: its datagram names no
+    // station, but its workgroup and subnet are seen all the same.
+    void seenListsInFirstSeenOrder_data() {
+        QTest::addColumn<bool>("skipRepeats");
+        QTest::addColumn<QStringList>("datagrams");
+        QTest::addColumn<QStringList>("workgroups");
+        QTest::addColumn<QStringList>("subnets");
+        const QStringList mixed = words({"1 WG1 10.0.0.5", "2 WG2 10.0.1.5", "1 WG1 10.0.0.5",
+                                         "4 WG1 10.0.0.6", "1 WG3 10.0.2.5", "2 WG2 10.0.1.5"});
+        const QStringList group =
+            words({"g3 WGX 192.168.7.1", "1 WG1 10.0.0.5", "g3 WGX 192.168.7.1"});
+        for (const bool skip : {false, true}) {
+            const char* tag = skip ? "skip" : "all";
+            QTest::addRow("%s mixed", tag) << skip << mixed << words({"WG1", "WG2", "WG3"})
+                                           << words({"10.0.0.0", "10.0.1.0", "10.0.2.0"});
+            QTest::addRow("%s group address", tag)
+                << skip << group << words({"WGX", "WG1"}) << words({"192.168.7.0", "10.0.0.0"});
+            QTest::addRow("%s one station moves", tag)
+                << skip << words({"1 WG1 10.0.0.5", "1 WG2 10.9.0.5", "1 WG1 10.0.0.5"})
+                << words({"WG1", "WG2"}) << words({"10.0.0.0", "10.9.0.0"});
+        }
+    }
+
+    void seenListsInFirstSeenOrder() {
+        QFETCH(bool, skipRepeats);
+        QFETCH(QStringList, datagrams);
+        QFETCH(QStringList, workgroups);
+        QFETCH(QStringList, subnets);
+        DiscoveryStore& store = DiscoveryStore::instance();
+        store.setMode(DiscoveryMode::NetBios);
+        store.setSkipRepeats(skipRepeats);
+        store.clearBuffer();
+        std::int64_t time = 1000;
+        for (const QString& d : std::as_const(datagrams)) {
+            const QStringList f = d.split(u' ');
+            const QStringList ip = f[2].split(u'.');
+            const bool group = f[0].startsWith(u'g');
+            const QByteArray station = f[0].mid(group ? 1 : 0).toLatin1();
+            QByteArray frame = netbiosFrame(
+                std::uint8_t(station.toUInt()),
+                ipOf(ip[0].toInt(), ip[1].toInt(), ip[2].toInt(), ip[3].toInt()),
+                encodeNetbiosName("PC" + station, 0), encodeNetbiosName(f[1].toLatin1(), 0x1d));
+            if (group)
+                frame[6] = '\x03';
+            store.handleFrame(reinterpret_cast<const std::uint8_t*>(frame.constData()),
+                              std::size_t(frame.size()), time++);
+        }
+        QCOMPARE(store.seenWorkgroups(), workgroups);
+        QCOMPARE(store.seenSubnets(), subnets);
+    }
+
     // NetBIOS datagrams that repeat their station's last one are not
     // buffered when asked: the rows after the duplicate pass, and the seen
     // workgroups and subnets, are those of buffering every datagram. Equal

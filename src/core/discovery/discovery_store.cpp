@@ -2,11 +2,53 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 namespace qarsilo {
 
 DiscoveryStore& DiscoveryStore::instance() {
     static DiscoveryStore store;
     return store;
+}
+
+namespace {
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Looking a QString up in a QSet can leave the upper halves of the vector
+// registers in use (Qt hashes with wide vector instructions where the CPU has
+// them). Until they are cleared, SSE code after it pays for the transition:
+// libpcap's copy of each record header and the memmove of each record ran at
+// a third of their speed for the rest of a capture file once the first
+// workgroup had been looked up.
+__attribute__((target("avx"), noinline)) void clearUpperVectorHalvesAvx() {
+    _mm256_zeroupper();
+}
+
+void clearUpperVectorHalves() {
+    static const bool avx = __builtin_cpu_supports("avx");
+    if (avx)
+        clearUpperVectorHalvesAvx();
+}
+#else
+void clearUpperVectorHalves() {}
+#endif
+
+} // namespace
+
+void DiscoveryStore::noteSeen(std::uint32_t ip, const QString& workgroup) {
+    // The subnet's text is made once, when it is first seen.
+    const std::uint32_t subnet = ip & 0xFFFFFF00u;
+    if (!m_subnetSet.contains(subnet)) {
+        m_subnetSet.insert(subnet);
+        m_subnets.append(discoverySubnetText(subnet));
+    }
+    if (!m_workgroupSet.contains(workgroup)) {
+        m_workgroupSet.insert(workgroup);
+        m_workgroups.append(workgroup);
+    }
+    clearUpperVectorHalves();
 }
 
 void DiscoveryStore::handleFrame(const std::uint8_t* bytes, std::size_t length,
@@ -19,17 +61,8 @@ void DiscoveryStore::handleFrame(const std::uint8_t* bytes, std::size_t length,
         std::optional<NetbiosSighting> s = parseNetbiosFrame(bytes, length);
         if (!s)
             return;
-        // The subnet's text is made once, when it is first seen.
-        const std::uint32_t subnet = s->ip & 0xFFFFFF00u;
         std::lock_guard lock(m_lock);
-        if (!m_subnetSet.contains(subnet)) {
-            m_subnetSet.insert(subnet);
-            m_subnets.append(discoverySubnetText(subnet));
-        }
-        if (!m_workgroupSet.contains(s->workgroup)) {
-            m_workgroupSet.insert(s->workgroup);
-            m_workgroups.append(s->workgroup);
-        }
+        noteSeen(s->ip, s->workgroup);
         // A group address is no station's: the datagram names none.
         if (!isGroupMac(s->mac))
             m_netbios.push_back({std::move(*s), seconds});
@@ -56,25 +89,19 @@ void DiscoveryStore::handleNetbios(const std::uint8_t* bytes, std::size_t length
     LastDatagram::Encoded encoded;
     std::memcpy(encoded.data(), bytes + kNetbiosSourceName, 32);
     std::memcpy(encoded.data() + 32, bytes + kNetbiosDestinationName, 32);
-    std::lock_guard lock(m_lock);
     // Most datagrams repeat their station's last one byte for byte: no names
     // are decoded for them. The workgroup and subnet were seen with that one.
+    // The last datagrams are the capture thread's own while a capture runs
+    // (cleared only before one starts): a repeat needs no lock.
     const auto [it, isNew] = m_lastNetbios.try_emplace(macKey(mac));
     LastDatagram& last = it->second;
     if (!isNew && last.ip == ip && last.encoded == encoded)
         return;
+    std::lock_guard lock(m_lock);
     std::optional<NetbiosSighting> s = parseNetbiosFrame(bytes, length);
     if (!s)
         return;
-    const std::uint32_t subnet = s->ip & 0xFFFFFF00u;
-    if (!m_subnetSet.contains(subnet)) {
-        m_subnetSet.insert(subnet);
-        m_subnets.append(discoverySubnetText(subnet));
-    }
-    if (!m_workgroupSet.contains(s->workgroup)) {
-        m_workgroupSet.insert(s->workgroup);
-        m_workgroups.append(s->workgroup);
-    }
+    noteSeen(s->ip, s->workgroup);
     last.encoded = encoded;
     if (!isNew && last.ip == ip && last.nameText == s->name && last.workgroupText == s->workgroup)
         return;

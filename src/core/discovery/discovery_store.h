@@ -74,7 +74,9 @@ public:
     /// comes). Set while no capture runs.
     void setSkipRepeats(bool skip);
 
-    /// Empties the buffer of both modes (Start); the seen lists stay.
+    /// Empties the buffer of both modes (Start, while no capture runs: the
+    /// last datagrams by MAC of setSkipRepeats are read without the lock); the
+    /// seen lists stay.
     void clearBuffer();
     /// The buffered datagrams, in arrival order; the buffer is emptied.
     std::vector<NetbiosRecord> takeNetbios();
@@ -113,6 +115,9 @@ private:
     };
 
     void handleNetbios(const std::uint8_t* bytes, std::size_t length, std::int64_t seconds);
+    /// Adds the datagram's subnet and workgroup to the seen lists when new
+    /// (under the lock).
+    void noteSeen(std::uint32_t ip, const QString& workgroup);
     void addEnd(const MacBytes& mac, std::uint32_t ip, std::uint32_t time);
 
     std::atomic<DiscoveryMode> m_mode{DiscoveryMode::NetBios};
