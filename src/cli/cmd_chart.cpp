@@ -132,7 +132,6 @@ bool keepStream(const QString& stream, const StreamCopy& copy, QString& error, Q
             copyError = errno ? errno : EIO;
     });
     SessionEndWait end(session, true);
-    clearUpperVectorState(); // for the capture thread, which starts from it
     const CaptureStartResult started = session.start(stream);
     if (!started.ok()) {
         error = QStringLiteral("cannot read '%1': %2").arg(stream, started.error);

@@ -475,11 +475,14 @@ void CaptureSession::deliver(const pcap_pkthdr& header, const std::uint8_t* byte
     const auto snapLen = static_cast<bpf_u_int32>(m_params->snapLen);
     if (header.caplen <= snapLen) {
         m_handler(header, bytes);
-        return;
+    } else {
+        pcap_pkthdr cut = header;
+        cut.caplen = snapLen;
+        m_handler(cut, bytes);
     }
-    pcap_pkthdr cut = header;
-    cut.caplen = snapLen;
-    m_handler(cut, bytes);
+    // A handler that ran Qt's wide vector code (hashing a QString, say)
+    // leaves the upper register halves in use for the reading's SSE copies.
+    clearUpperVectorState();
 }
 
 bool CaptureSession::waitUntil(std::chrono::steady_clock::time_point due) {

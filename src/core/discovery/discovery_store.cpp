@@ -2,40 +2,12 @@
 
 #include <cstring>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#endif
-
 namespace qarsilo {
 
 DiscoveryStore& DiscoveryStore::instance() {
     static DiscoveryStore store;
     return store;
 }
-
-namespace {
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-// Looking a QString up in a QSet can leave the upper halves of the vector
-// registers in use (Qt hashes with wide vector instructions where the CPU has
-// them). Until they are cleared, SSE code after it pays for the transition:
-// libpcap's copy of each record header and the memmove of each record ran at
-// a third of their speed for the rest of a capture file once the first
-// workgroup had been looked up.
-__attribute__((target("avx"), noinline)) void clearUpperVectorHalvesAvx() {
-    _mm256_zeroupper();
-}
-
-void clearUpperVectorHalves() {
-    static const bool avx = __builtin_cpu_supports("avx");
-    if (avx)
-        clearUpperVectorHalvesAvx();
-}
-#else
-void clearUpperVectorHalves() {}
-#endif
-
-} // namespace
 
 void DiscoveryStore::noteSeen(std::uint32_t ip, const QString& workgroup) {
     // The subnet's text is made once, when it is first seen.
@@ -48,7 +20,6 @@ void DiscoveryStore::noteSeen(std::uint32_t ip, const QString& workgroup) {
         m_workgroupSet.insert(workgroup);
         m_workgroups.append(workgroup);
     }
-    clearUpperVectorHalves();
 }
 
 void DiscoveryStore::handleFrame(const std::uint8_t* bytes, std::size_t length,

@@ -44,30 +44,18 @@ CaptureStartResult ChartFileReader::pass(const QString& adapter, CaptureWindow w
     const bool split = slot < 0;
     CaptureSession session(window, std::max(slot, 0));
     session.setFileReplay(FileReplay::AsFastAsPossible);
-    // Capture thread; it starts from this thread's vector state, cleared
-    // before the start, and clears its own once more at its first frame.
     if (split) {
-        session.setHandler(
-            [this, first = true](const pcap_pkthdr& h, const std::uint8_t* bytes) mutable {
-                if (first) {
-                    clearUpperVectorState();
-                    first = false;
-                }
-                const unsigned taken = m_split.takenBy(h, bytes);
-                for (int i = 0; i < 2; ++i)
-                    if (taken & (1u << i))
-                        m_seconds.add(i, h.ts.tv_sec, chartFrameShare(m_kind, i, h, bytes));
-            });
+        session.setHandler([this](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+            const unsigned taken = m_split.takenBy(h, bytes);
+            for (int i = 0; i < 2; ++i)
+                if (taken & (1u << i))
+                    m_seconds.add(i, h.ts.tv_sec, chartFrameShare(m_kind, i, h, bytes));
+        });
     } else {
         const int at = std::max(slot, 0);
-        session.setHandler(
-            [this, at, first = true](const pcap_pkthdr& h, const std::uint8_t* bytes) mutable {
-                if (first) {
-                    clearUpperVectorState();
-                    first = false;
-                }
-                m_seconds.add(at, h.ts.tv_sec, chartFrameShare(m_kind, at, h, bytes));
-            });
+        session.setHandler([this, at](const pcap_pkthdr& h, const std::uint8_t* bytes) {
+            m_seconds.add(at, h.ts.tv_sec, chartFrameShare(m_kind, at, h, bytes));
+        });
     }
     std::mutex lock;
     std::condition_variable wake;
@@ -82,7 +70,6 @@ CaptureStartResult ChartFileReader::pass(const QString& adapter, CaptureWindow w
         }
         wake.notify_one();
     });
-    clearUpperVectorState();
     const CaptureStartResult started = session.start(adapter);
     if (!started.ok())
         return started;

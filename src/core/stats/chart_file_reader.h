@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/capture/capture_session.h"
-#include "core/capture/vector_state.h"
 #include "core/stats/chart_capture_split.h"
 #include "core/stats/distribution_tables.h"
 #include "core/stats/file_seconds.h"
