@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -99,26 +100,32 @@ private:
     // Ends `second` and writes its line; a quiet second whose figures are
     // those of the line before is not written (false).
     bool tick(qint64 second, bool quiet) {
-        QByteArray figures = m_node ? tickNode(second) : tickGeneral(second);
+        // Two buffers take turns, so a line costs no allocation.
+        QByteArray& figures = m_figures;
+        figures.resize(0);
+        if (m_node)
+            tickNode(second, figures);
+        else
+            tickGeneral(second, figures);
         if (quiet && figures == m_lastFigures)
             return false;
         std::string& out = m_out.text();
-        out += std::to_string(second);
+        char number[24];
+        out.append(number, static_cast<std::size_t>(
+                               std::to_chars(number, number + sizeof number, second).ptr - number));
         out.append(figures.constData(), static_cast<std::size_t>(figures.size()));
         if (!m_node)
             appendRows();
-        m_lastFigures = std::move(figures);
+        m_lastFigures.swap(figures);
         return true;
     }
 
     // The line after its second, from the tab on.
-    QByteArray tickGeneral(qint64 second) {
+    void tickGeneral(qint64 second, QByteArray& line) {
         GeneralStats& g = m_general;
         g.tick(second);
         // The views' formats (utilizationText, countText, averageText),
         // printed straight into the line.
-        QByteArray line;
-        line.reserve(128);
         appendFixed(line, g.currentUtilization(), 2);
         appendFixed(line, g.averageUtilization(), 2);
         appendFixed(line, g.peakUtilization(), 2);
@@ -129,15 +136,14 @@ private:
         appendFixed(line, g.averageBits(), 0);
         appendCount(line, g.peakBits());
         line += '\n';
-        return line;
     }
 
     // A tab and the figure as the views print it (writeFixed, writeCount).
     // ASCII text is the same in the local encoding; a locale's other decimal
     // point takes the views' way through QString.
-    static void appendFixed(QByteArray& line, double value, int precision) {
+    void appendFixed(QByteArray& line, double value, int precision) const {
         char text[kMaxFigureText];
-        const char* end = writeFixed(text, value, precision);
+        const char* end = writeFixed(text, value, precision, m_plainPoint);
         const auto length = static_cast<qsizetype>(end - text);
         line += '\t';
         if (std::all_of(static_cast<const char*>(text), end,
@@ -170,11 +176,9 @@ private:
         }
     }
 
-    QByteArray tickNode(qint64 second) {
+    void tickNode(qint64 second, QByteArray& line) {
         SingleNodeStats& n = *m_nodeStats;
         n.tick(second);
-        QByteArray line;
-        line.reserve(256);
         for (int d : {SingleNodeStats::Total, SingleNodeStats::Receive, SingleNodeStats::Send})
             appendCount(line, n.bitsPerSecond(d));
         // nodeUtilizationText's format
@@ -185,7 +189,6 @@ private:
                                     &n.lastReceivedFromIp()})
             line += '\t' + text->toLocal8Bit();
         line += '\n';
-        return line;
     }
 
     bool m_started = false;
@@ -196,6 +199,9 @@ private:
     int m_top;
     OutputWriter& m_out;
     QByteArray m_lastFigures;
+    QByteArray m_figures;
+    // The command never changes its locale: the decimal point is judged once.
+    const bool m_plainPoint = plainDecimalPoint();
 };
 
 } // namespace

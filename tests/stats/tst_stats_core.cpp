@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -374,6 +375,67 @@ private Q_SLOTS:
         std::snprintf(expected, sizeof expected, "%llu",
                       static_cast<unsigned long long>(bits >> (precision * 8)));
         QCOMPARE(QByteArray(text, end - text), QByteArray(expected));
+    }
+
+    // Many values of each kind that occurs (and the edges of the exact way:
+    // ties, tiny values, the largest it takes), against printf.
+    void fixedTextsAgreeWithPrintf_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("precision");
+        for (int precision : {0, 2, 6})
+            for (int kind = 0; kind < 5; ++kind)
+                QTest::addRow("kind %d, precision %d", kind, precision) << kind << precision;
+    }
+    void fixedTextsAgreeWithPrintf() {
+        QFETCH(int, kind);
+        QFETCH(int, precision);
+        std::uint64_t state = 0x9E3779B97F4A7C15ULL * std::uint64_t(kind * 16 + precision + 1);
+        const auto next = [&state] {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            return state;
+        };
+        double scale = 1;
+        for (int i = 0; i < precision; ++i)
+            scale *= 10;
+        const char format[] = {'%', '.', char('0' + precision), 'f', '\0'};
+        for (int i = 0; i < 100000; ++i) {
+            double value = 0;
+            const std::uint64_t r = next();
+            switch (kind) {
+            case 0: // percentages and averages
+                value = double(r % 100000000) / double(1 + r % 1000);
+                break;
+            case 1: // halves of the last digit, and a few ulps beside them
+                value = std::nextafter((double(r % 2000000) + 0.5) / scale,
+                                       (r >> 40) % 3 == 0   ? 0.0
+                                       : (r >> 40) % 3 == 1 ? 1e300
+                                                            : (double(r % 2000000) + 0.5) / scale);
+                break;
+            case 2: // any bits of a positive finite double up to 2^63
+                std::memcpy(&value, &r, sizeof value);
+                value = std::fabs(value);
+                if (!std::isfinite(value) || value > 9.2e18)
+                    value = double(r >> 11);
+                break;
+            case 3: // tiny and subnormal
+                value = std::ldexp(double(r >> 11), -int(60 + r % 1000));
+                break;
+            default: // around the largest the exact way takes, and negatives
+                value = (r & 1 ? -1 : 1) * std::ldexp(double(r >> 11), int(r % 70) - 20);
+                break;
+            }
+            char expected[kMaxFigureText + 1];
+            std::snprintf(expected, sizeof expected, format, value);
+            char text[kMaxFigureText];
+            const char* end = writeFixed(text, value, precision, true);
+            if (QByteArray(text, end - text) != QByteArray(expected))
+                QFAIL(qPrintable(QStringLiteral("%1: \"%2\", printf \"%3\"")
+                                     .arg(value, 0, 'g', 17)
+                                     .arg(QString::fromLatin1(text, end - text),
+                                          QString::fromLatin1(expected))));
+        }
     }
 
     void scaleRules_data() {

@@ -128,11 +128,85 @@ void sortTopUsers(std::vector<TopUser>& rows, std::vector<TopUser>& scratch) {
     }
 }
 
-char* writeFixed(char* out, double value, int precision) noexcept {
-    // to_chars is printf in the "C" locale; printf itself follows LC_NUMERIC.
+namespace {
+
+// printf's "%.<precision>f" of a finite double whose scaled value fits 63
+// bits, from the double's own bits: value = mantissa * 2^exponent exactly, so
+// mantissa * 10^precision is divided by the power of two in 128-bit integers
+// and rounded half to even as printf rounds in the default rounding mode.
+// nullptr for what it leaves to the general way (NaN, infinities, huge values).
+char* writeFixedExact(char* out, double value, int precision) noexcept {
+    static constexpr std::uint64_t kPow10[] = {1,      10,      100,      1000,      10000,
+                                               100000, 1000000, 10000000, 100000000, 1000000000};
+    if (precision < 0 || precision > 9)
+        return nullptr;
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    if (biased == 0x7FF)
+        return nullptr;
+    std::uint64_t mantissa = bits & ((std::uint64_t(1) << 52) - 1);
+    int exponent = -1074;
+    if (biased != 0) {
+        mantissa |= std::uint64_t(1) << 52;
+        exponent = biased - 1075;
+    }
+    __extension__ typedef unsigned __int128 u128;
+    const u128 scaled = u128(mantissa) * kPow10[precision]; // below 2^83
+    u128 rounded = 0;
+    if (exponent >= 0) {
+        if (exponent > 40)
+            return nullptr;
+        rounded = scaled << exponent;
+    } else if (-exponent < 120) {
+        const int shift = -exponent;
+        rounded = scaled >> shift;
+        const u128 rest = scaled - (rounded << shift);
+        const u128 half = u128(1) << (shift - 1);
+        if (rest > half || (rest == half && (rounded & 1) != 0))
+            ++rounded;
+    } // else below 2^-37: rounds to 0, never a tie
+    if (rounded >> 63)
+        return nullptr;
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, std::uint64_t(rounded)).ptr;
+    const auto length = static_cast<int>(end - digits);
+    if (bits >> 63)
+        *out++ = '-';                      // printf keeps the sign of -0.0 and of what rounds to 0
+    const int before = length - precision; // digits before the point; at least "0"
+    if (before > 0) {
+        std::memcpy(out, digits, static_cast<std::size_t>(before));
+        out += before;
+    } else {
+        *out++ = '0';
+    }
+    if (precision > 0) {
+        *out++ = '.';
+        for (int zeros = -before; zeros > 0; --zeros)
+            *out++ = '0';
+        const int from = std::max(before, 0);
+        std::memcpy(out, digits + from, static_cast<std::size_t>(length - from));
+        out += length - from;
+    }
+    return out;
+}
+
+} // namespace
+
+bool plainDecimalPoint() noexcept {
     const lconv* numeric = std::localeconv();
-    const bool plainPoint = numeric && std::strcmp(numeric->decimal_point, ".") == 0;
+    return numeric && std::strcmp(numeric->decimal_point, ".") == 0;
+}
+
+char* writeFixed(char* out, double value, int precision) noexcept {
+    return writeFixed(out, value, precision, plainDecimalPoint());
+}
+
+char* writeFixed(char* out, double value, int precision, bool plainPoint) noexcept {
+    // printf follows LC_NUMERIC; the digits made here are its "C" locale's.
     if (plainPoint) {
+        if (char* end = writeFixedExact(out, value, precision))
+            return end; // at most 1 + 19 + 1 characters: never cut
         char text[512]; // the largest double has 309 digits before the point
         const auto [end, error] =
             std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, precision);

@@ -59,6 +59,10 @@ QString averageText(double value);       ///< "%.0f"
 /// made without printf; a locale whose decimal point is not "." gets printf's.
 inline constexpr std::size_t kMaxFigureText = 63;
 char* writeFixed(char* out, double value, int precision) noexcept;
+/// The same, with the locale's decimal point judged once by the caller
+/// (plainDecimalPoint(), while the locale stays as it is).
+char* writeFixed(char* out, double value, int precision, bool plainPoint) noexcept;
+bool plainDecimalPoint() noexcept;
 char* writeCount(char* out, std::uint64_t value) noexcept;
 QString peakTimeText(qint64 secondsSinceEpoch); ///< "%H:%M:%S%p, %d, %B, %Y", local; empty for 0
 /// Where a window replaying a capture file is, for the status bar: "File second N
