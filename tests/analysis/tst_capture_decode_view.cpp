@@ -628,11 +628,29 @@ private Q_SLOTS:
         QTest::newRow("date and time fit the Time column") << QStringLiteral("time column");
         QTest::newRow("Start, not Stop, at the end of the file") << QStringLiteral("end of file");
         QTest::newRow("Escape clears the filter's error") << QStringLiteral("escape");
+        QTest::newRow("frame numbers fit the No. column") << QStringLiteral("number column");
     }
     void whatANewUserSees() {
         QFETCH(QString, check);
         QTRY_COMPARE(m_view->store().size(), std::size_t(114));
-        if (check == QLatin1String("time column")) {
+        if (check == QLatin1String("number column")) {
+            // Seven digits at the default size need as much room as three here.
+            RowListView* list = m_view->list();
+            QFont big = list->font();
+            big.setPixelSize(40);
+            list->setFont(big);
+            m_view->tick();
+            const QModelIndex last = m_view->model()->index(113, CaptureListModel::Number);
+            QCOMPARE(last.data().toString(), QStringLiteral("114"));
+            QStyleOptionViewItem option;
+            option.initFrom(list);
+            option.font = list->font();
+            const int needed = list->itemDelegateForIndex(last)->sizeHint(option, last).width() + 1;
+            QVERIFY2(list->columnWidth(CaptureListModel::Number) >= needed,
+                     qPrintable(QStringLiteral("%1 < %2")
+                                    .arg(list->columnWidth(CaptureListModel::Number))
+                                    .arg(needed)));
+        } else if (check == QLatin1String("time column")) {
             QVERIFY(m_frame->sendCommand(cmd::TimeDateAndTime));
             // The chosen format comes back with the next analyzer, and fits there too.
             for (int pass = 0; pass < 2; ++pass) {

@@ -418,6 +418,7 @@ void CCaptureDecodeView::tick() {
     const bool atEnd = bar->value() >= bar->maximum();
     if (m_model.refresh() > 0 && atEnd && !m_list->selectionModel()->hasSelection())
         m_list->scrollToBottom();
+    fitNumberColumn();
     if (!m_reportedEnd && host() && m_session.loopEnd() != LoopEnd::Running) {
         m_reportedEnd = true;
         // Frames still on their way to the spill file are counted too.
@@ -660,6 +661,21 @@ void CCaptureDecodeView::fitTimeColumn() {
     const int needed = text + 2 * margin + 1 + 2;
     if (m_list->columnWidth(CaptureListModel::Time) < needed)
         m_list->setColumnWidth(CaptureListModel::Time, needed);
+}
+
+void CCaptureDecodeView::fitNumberColumn() {
+    int digits = 1;
+    for (std::size_t n = m_store.size(); n >= 10; n /= 10)
+        ++digits;
+    const QFontMetrics fm(m_list->font());
+    int digit = 0;
+    for (char c = '0'; c <= '9'; ++c)
+        digit = std::max(digit, fm.horizontalAdvance(QLatin1Char(c)));
+    const int margin =
+        m_list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_list) + 1;
+    const int needed = digits * digit + 2 * margin + 1 + 2;
+    if (m_list->columnWidth(CaptureListModel::Number) < needed)
+        m_list->setColumnWidth(CaptureListModel::Number, needed);
 }
 
 void CCaptureDecodeView::showCaptureFilter() {

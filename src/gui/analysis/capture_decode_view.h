@@ -125,6 +125,8 @@ private:
     void showCaptureFilter();
     /// Widens the Time column to the longest text of the time format in use.
     void fitTimeColumn();
+    /// Widens the No. column when the frame numbers gain a digit.
+    void fitNumberColumn();
     /// Tells the operator, once per capture, why the store lost frames.
     void reportSpillFailure();
     /// Tells the operator, once, that frames could not be read back from a
