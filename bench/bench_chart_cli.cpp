@@ -15,6 +15,7 @@
 // Several captures (e.g. 1M and 8M frames) show whether the memory is flat.
 
 #include "bench_util.h"
+#include "child_run.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -30,51 +31,19 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 using namespace qarsilo::bench;
 
 namespace {
 
-struct Run {
-    double seconds = -1;
-    long maxRssKiB = 0;
-};
-
-// Wall time and peak resident size of one command, output to /dev/null.
-Run runCommand(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Run run;
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return run;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "failed: %s\n", argv[0].c_str());
-        return run;
-    }
-    run.seconds = seconds(start);
-    run.maxRssKiB = usage.ru_maxrss;
-    return run;
-}
+using Run = qarsilo::bench::ChildRun;
+constexpr auto runCommand = qarsilo::bench::runChild;
 
 struct Series {
     std::vector<double> times;
-    long maxRssKiB = 0;
+    long peakKiB = 0;
     void add(const Run& r) {
         times.push_back(r.seconds);
-        maxRssKiB = std::max(maxRssKiB, r.maxRssKiB);
+        peakKiB = std::max(peakKiB, r.peakKiB);
     }
     double slowest() const { return *std::max_element(times.begin(), times.end()); }
 };
@@ -152,7 +121,7 @@ int main(int argc, char** argv) {
                 std::printf("%-8s %-8s %8.3fs %8.3fs %6.2fx %6.2fx %6.2fx %10ld%s\n",
                             qPrintable(view), name, l, median(chart.times),
                             chart.times.front() / loop.times.front(), median(chart.times) / l,
-                            slowest, chart.maxRssKiB, miss ? "  missed" : "");
+                            slowest, chart.peakKiB, miss ? "  missed" : "");
                 std::fflush(stdout);
             }
         }

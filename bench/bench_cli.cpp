@@ -16,6 +16,7 @@
 // station that sends the most frames among the capture's first 100,000.
 
 #include "bench_util.h"
+#include "child_run.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -30,42 +31,12 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using qarsilo::bench::Clock;
 
-struct Run {
-    double seconds = -1;
-    long peakKiB = 0;
-};
-
-// Start to exit of `args`, its output to /dev/null; seconds -1 when it fails.
-Run runProcess(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Run run;
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return run;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return run;
-    run.seconds = qarsilo::bench::seconds(start);
-    run.peakKiB = usage.ru_maxrss;
-    return run;
-}
+using Run = qarsilo::bench::ChildRun;
+constexpr auto runProcess = qarsilo::bench::runChild;
 
 std::vector<std::string> splitList(const std::string& list) {
     std::vector<std::string> out;

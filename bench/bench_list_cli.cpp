@@ -15,6 +15,7 @@
 // qarsilo-gen-netbios -n 1000000 netbios.pcap, or real captures merged.
 
 #include "bench_util.h"
+#include "child_run.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -30,45 +31,10 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
-struct Run {
-    double seconds = -1;
-    double cpuSeconds = 0;
-    long peakKiB = 0;
-};
-
-// Start to exit of `args`, its output to /dev/null; seconds -1 when it fails.
-Run runProcess(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Run run;
-    const auto start = qarsilo::bench::Clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return run;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return run;
-    run.seconds = qarsilo::bench::seconds(start);
-    const auto toSeconds = [](const timeval& t) {
-        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-    };
-    run.cpuSeconds = toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
-    run.peakKiB = usage.ru_maxrss;
-    return run;
-}
+using Run = qarsilo::bench::ChildRun;
+constexpr auto runProcess = qarsilo::bench::runChild;
 
 // One program's runs over one capture.
 struct Series {
