@@ -813,7 +813,8 @@ FrameStore::Chunk FrameStore::takeChunk(std::size_t size) noexcept {
     const std::size_t want =
         limit > used ? std::min(Maker::kAhead, (limit - used) / kChunkBytes) : 0;
     try {
-        if (!m_maker && want > 0)
+        // A store that fits in its first chunk (most files) starts no thread.
+        if (!m_maker && want > 0 && m_memory.load(std::memory_order_relaxed) >= kChunkBytes)
             m_maker = std::make_unique<Maker>(m_spareMemory);
     } catch (...) {
         // No thread: chunks are made as they are needed.
