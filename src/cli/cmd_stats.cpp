@@ -16,6 +16,8 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 using namespace qarsilo;
 
@@ -23,6 +25,9 @@ namespace {
 
 // A gap in the capture up to this long is printed second by second.
 constexpr qint64 kFullGapSeconds = 3600;
+// Reading a file, the lines go out in pieces about this large rather than
+// second by second.
+constexpr std::size_t kFileOutputPiece = 64 * 1024;
 
 constexpr const char* kUsage =
     "usage: qarsilo-cli stats SOURCE [--node MAC] [--top K] [--link-speed BPS]\n"
@@ -44,11 +49,13 @@ int usageError(const QString& message) {
 // in that second, as it would have live.
 class StatsPrinter {
 public:
-    StatsPrinter(qint64 linkSpeed, std::optional<MacBytes> node, int top, OutputWriter& out)
+    StatsPrinter(qint64 linkSpeed, std::optional<MacBytes> node, int top, bool file,
+                 OutputWriter& out)
         : m_general(linkSpeed)
         , m_node(node)
         , m_nodeStats(std::make_unique<SingleNodeStats>(linkSpeed, 0))
         , m_top(top)
+        , m_file(file)
         , m_out(out) {
         m_general.setGraphs(false); // nothing is drawn
         // Without --top no row is listed: the frames are only counted, as
@@ -75,10 +82,12 @@ public:
             while (++m_current < second && tick(m_current, ++quiet > kFullGapSeconds)) {
             }
             m_current = second;
-            m_out.flush();
+            if (!m_file || m_out.text().size() >= kFileOutputPiece)
+                m_out.flush();
         }
         if (!m_node) {
-            m_general.countFrame(h, bytes);
+            // This thread also ticks.
+            m_general.countFrameOnTickThread(h, bytes);
             return;
         }
         // The "To" and "From" filters: destination or source is the station.
@@ -100,13 +109,12 @@ private:
     // Ends `second` and writes its line; a quiet second whose figures are
     // those of the line before is not written (false).
     bool tick(qint64 second, bool quiet) {
+        if (!m_node)
+            return tickGeneral(second, quiet);
         // Two buffers take turns, so a line costs no allocation.
         QByteArray& figures = m_figures;
         figures.resize(0);
-        if (m_node)
-            tickNode(second, figures);
-        else
-            tickGeneral(second, figures);
+        tickNode(second, figures);
         if (quiet && figures == m_lastFigures)
             return false;
         std::string& out = m_out.text();
@@ -114,28 +122,73 @@ private:
         out.append(number, static_cast<std::size_t>(
                                std::to_chars(number, number + sizeof number, second).ptr - number));
         out.append(figures.constData(), static_cast<std::size_t>(figures.size()));
-        if (!m_node)
-            appendRows();
         m_lastFigures.swap(figures);
         return true;
     }
 
-    // The line after its second, from the tab on.
-    void tickGeneral(qint64 second, QByteArray& line) {
+    // The second and its figures in the views' formats (utilizationText,
+    // countText, averageText), printed straight into one line.
+    bool tickGeneral(qint64 second, bool quiet) {
         GeneralStats& g = m_general;
         g.tick(second);
-        // The views' formats (utilizationText, countText, averageText),
-        // printed straight into the line.
-        appendFixed(line, g.currentUtilization(), 2);
-        appendFixed(line, g.averageUtilization(), 2);
-        appendFixed(line, g.peakUtilization(), 2);
-        appendCount(line, g.currentPackets());
-        appendFixed(line, g.averagePackets(), 0);
-        appendCount(line, g.peakPackets());
-        appendCount(line, g.currentBits());
-        appendFixed(line, g.averageBits(), 0);
-        appendCount(line, g.peakBits());
-        line += '\n';
+        char line[24 + 9 * (2 * kMaxFigureText + 1) + 1];
+        char* const figures = std::to_chars(line, line + 24, second).ptr;
+        char* end = putFixed(figures, g.currentUtilization(), 2);
+        end = putFixed(end, g.averageUtilization(), 2);
+        // A peak stays for many lines: its texts are kept until it changes.
+        char text[2 * kMaxFigureText + 2];
+        if (!m_peakTexts || g.peakBits() != m_peakBits ||
+            g.peakUtilization() != m_peakUtilization) {
+            m_peakBits = g.peakBits();
+            m_peakUtilization = g.peakUtilization();
+            m_peakUtilizationText.assign(text, putFixed(text, m_peakUtilization, 2));
+            m_peakBitsText.assign(text, putCount(text, m_peakBits));
+        }
+        if (!m_peakTexts || g.peakPackets() != m_peakPackets) {
+            m_peakPackets = g.peakPackets();
+            m_peakPacketsText.assign(text, putCount(text, m_peakPackets));
+        }
+        m_peakTexts = true;
+        end = put(end, m_peakUtilizationText);
+        end = putCount(end, g.currentPackets());
+        end = putFixed(end, g.averagePackets(), 0);
+        end = put(end, m_peakPacketsText);
+        end = putCount(end, g.currentBits());
+        end = putFixed(end, g.averageBits(), 0);
+        end = put(end, m_peakBitsText);
+        *end++ = '\n';
+        const std::string_view now(figures, static_cast<std::size_t>(end - figures));
+        if (quiet && now == m_lastGeneral)
+            return false;
+        m_lastGeneral.assign(now);
+        m_out.text().append(line, static_cast<std::size_t>(end - line));
+        appendRows();
+        return true;
+    }
+
+    // A tab and the figure at `out`, as appendFixed and appendCount write them.
+    char* putFixed(char* out, double value, int precision) const {
+        *out++ = '\t';
+        char* end = writeFixed(out, value, precision, m_plainPoint);
+        if (m_plainPoint ||
+            std::all_of(static_cast<const char*>(out), static_cast<const char*>(end),
+                        [](char c) { return (c & 0x80) == 0; }))
+            return end; // the "C" locale's digits are ASCII
+        // Each Latin-1 character takes at most two bytes in UTF-8.
+        const QByteArray local =
+            QString::fromLatin1(out, static_cast<qsizetype>(end - out)).toLocal8Bit();
+        const auto n =
+            std::min<std::size_t>(static_cast<std::size_t>(local.size()), 2 * kMaxFigureText);
+        std::memcpy(out, local.constData(), n);
+        return out + n;
+    }
+    static char* putCount(char* out, std::uint64_t value) {
+        *out++ = '\t';
+        return writeCount(out, value);
+    }
+    static char* put(char* out, const std::string& text) {
+        std::memcpy(out, text.data(), text.size());
+        return out + text.size();
     }
 
     // A tab and the figure as the views print it (writeFixed, writeCount).
@@ -197,9 +250,18 @@ private:
     std::optional<MacBytes> m_node;
     std::unique_ptr<SingleNodeStats> m_nodeStats;
     int m_top;
+    bool m_file;
     OutputWriter& m_out;
     QByteArray m_lastFigures;
     QByteArray m_figures;
+    std::string m_lastGeneral; // the last general line's figures
+    bool m_peakTexts = false;
+    std::uint64_t m_peakBits = 0;
+    std::uint64_t m_peakPackets = 0;
+    double m_peakUtilization = 0;
+    std::string m_peakUtilizationText; // with its tab, as the other two
+    std::string m_peakBitsText;
+    std::string m_peakPacketsText;
     // The command never changes its locale: the decimal point is judged once.
     const bool m_plainPoint = plainDecimalPoint();
 };
@@ -263,7 +325,8 @@ int runStats(const QStringList& args) {
     const std::optional<MacBytes> node = nodeText.isEmpty() ? std::nullopt : parseMac(nodeText);
 
     OutputWriter out;
-    StatsPrinter printer(linkSpeed, node, static_cast<int>(std::min<long long>(top, 1 << 30)), out);
+    StatsPrinter printer(linkSpeed, node, static_cast<int>(std::min<long long>(top, 1 << 30)),
+                         isFile, out);
     CaptureSession session(CaptureWindow::CommandLine);
     // The station's frames only: both of the view's captures in one.
     if (node)

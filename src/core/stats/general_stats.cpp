@@ -286,6 +286,33 @@ void GeneralStats::countFrame(const pcap_pkthdr& header, const std::uint8_t* byt
     std::lock_guard lock(m_rowsLock);
     m_tickBits.fetch_add(bits, std::memory_order_relaxed);
     m_tickPackets.fetch_add(1, std::memory_order_relaxed);
+    keepRow(row);
+}
+
+namespace {
+// Only the thread that ticks touches the counter: a plain read and write.
+void addAlone(std::atomic<std::uint64_t>& counter, std::uint64_t value) noexcept {
+    counter.store(counter.load(std::memory_order_relaxed) + value, std::memory_order_relaxed);
+}
+} // namespace
+
+void GeneralStats::countFrameOnTickThread(const pcap_pkthdr& header,
+                                          const std::uint8_t* bytes) noexcept {
+    const CountedLength length = countedWireLength(header.len, header.caplen);
+    if (length.malformed)
+        addAlone(m_malformed, 1);
+    addAlone(m_tickBits, (std::uint64_t{length.bytes} + 24) * 8);
+    addAlone(m_tickPackets, 1);
+    if (stopped())
+        return;
+    if (m_fileTime)
+        m_stamps.frame(header.ts.tv_sec);
+    keepRow(TopUser::fromFrame(header, bytes));
+}
+
+void GeneralStats::keepRow(const TopUser& row) {
+    if (m_hasRowFloor && row.length <= m_rowFloor)
+        return; // as many rows as listed are before it, and stay there
     try {
         m_pending.push_back(row);
     } catch (...) {
@@ -297,12 +324,15 @@ void GeneralStats::countFrame(const pcap_pkthdr& header, const std::uint8_t* byt
 
 // Keeps the first m_rowLimit rows in the list's order. A row dropped here has
 // that many before it (larger, or as large and earlier), and all of them stay
-// before it whatever comes later: it could never be listed. Equal rows keep
-// their arrival order (a stable sort), as in the whole second's sort.
+// before it whatever comes later: it could never be listed, nor could a later
+// row no larger than the last one kept. Equal rows keep their arrival order
+// (a stable sort), as in the whole second's sort.
 void GeneralStats::dropUnlistedRows() {
     std::stable_sort(m_pending.begin(), m_pending.end(),
                      [](const TopUser& a, const TopUser& b) { return a.length > b.length; });
     m_pending.resize(m_rowLimit);
+    m_rowFloor = m_pending.back().length;
+    m_hasRowFloor = true;
 }
 
 void GeneralStats::tick(qint64 now) {
@@ -316,6 +346,7 @@ void GeneralStats::tick(qint64 now) {
         bits = m_tickBits.exchange(0, std::memory_order_acq_rel);
         packets = m_tickPackets.exchange(0, std::memory_order_acq_rel);
         m_pending.swap(m_spare);
+        m_hasRowFloor = false;
         // Stamped under the lock the frames are counted under: the second's
         // newest frame is one of its figures.
         if (m_fileTime && m_stamps.started())
@@ -377,6 +408,7 @@ void GeneralStats::showPendingRows() {
         if (m_pending.empty())
             return;
         m_pending.swap(m_spare);
+        m_hasRowFloor = false;
     }
     sortTopUsers(m_spare, m_scratch);
     m_shown.swap(m_spare);

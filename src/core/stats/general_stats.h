@@ -84,6 +84,9 @@ public:
 
     /// Capture thread: counts the frame and, unless stopped, keeps its row.
     void countFrame(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept;
+    /// The same for a reader that counts its frames on the thread that ticks
+    /// (the command line's): no lock and no atomic addition per frame.
+    void countFrameOnTickThread(const pcap_pkthdr& header, const std::uint8_t* bytes) noexcept;
 
     /// Only the first `rows` rows of each second are wanted (0: all, as the
     /// list shows them): the others are dropped while the second runs, so a
@@ -146,7 +149,8 @@ private:
     static constexpr qint64 kNoStamp = std::numeric_limits<qint64>::min();
     /// Above this a limit saves little: all rows are kept.
     static constexpr std::size_t kMaxRowLimit = 1 << 16;
-    void dropUnlistedRows(); // under m_rowsLock
+    void keepRow(const TopUser& row); // under m_rowsLock, or on the ticking thread
+    void dropUnlistedRows();          // under m_rowsLock, or on the ticking thread
     qint64 m_linkSpeed;
     std::size_t m_rowLimit = 0;
     bool m_graphs = true;
@@ -157,7 +161,11 @@ private:
     std::atomic<std::uint64_t> m_malformed{0};
     alignas(64) std::mutex m_rowsLock;
     std::vector<TopUser> m_pending; // guarded by m_rowsLock
-    FileStamps m_stamps;            // of the frames counted, for file time
+    // With a row limit, once rows were dropped in this second: a row no longer
+    // than this can never be listed (guarded by m_rowsLock).
+    std::uint32_t m_rowFloor = 0;
+    bool m_hasRowFloor = false;
+    FileStamps m_stamps; // of the frames counted, for file time
     bool m_fileTime = false;
     qint64 m_tickStamp = kNoStamp;
 
