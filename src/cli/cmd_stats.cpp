@@ -130,7 +130,7 @@ private:
     // countText, averageText), printed straight into one line.
     bool tickGeneral(qint64 second, bool quiet) {
         GeneralStats& g = m_general;
-        g.tick(second);
+        g.tickOnCountingThread(second);
         char line[24 + 9 * (2 * kMaxFigureText + 1) + 1];
         char* const figures = std::to_chars(line, line + 24, second).ptr;
         char* end = putFixed(figures, g.currentUtilization(), 2);

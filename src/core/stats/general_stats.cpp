@@ -345,13 +345,31 @@ void GeneralStats::tick(qint64 now) {
         std::lock_guard lock(m_rowsLock);
         bits = m_tickBits.exchange(0, std::memory_order_acq_rel);
         packets = m_tickPackets.exchange(0, std::memory_order_acq_rel);
-        m_pending.swap(m_spare);
-        m_hasRowFloor = false;
-        // Stamped under the lock the frames are counted under: the second's
-        // newest frame is one of its figures.
-        if (m_fileTime && m_stamps.started())
-            m_tickStamp = m_stamps.newest();
+        takeRows();
     }
+    endSecond(now, bits, packets);
+}
+
+void GeneralStats::tickOnCountingThread(qint64 now) {
+    m_spare.clear();
+    const std::uint64_t bits = m_tickBits.load(std::memory_order_relaxed);
+    const std::uint64_t packets = m_tickPackets.load(std::memory_order_relaxed);
+    m_tickBits.store(0, std::memory_order_relaxed);
+    m_tickPackets.store(0, std::memory_order_relaxed);
+    takeRows();
+    endSecond(now, bits, packets);
+}
+
+void GeneralStats::takeRows() {
+    m_pending.swap(m_spare);
+    m_hasRowFloor = false;
+    // Stamped under the lock the frames are counted under: the second's
+    // newest frame is one of its figures.
+    if (m_fileTime && m_stamps.started())
+        m_tickStamp = m_stamps.newest();
+}
+
+void GeneralStats::endSecond(qint64 now, std::uint64_t bits, std::uint64_t packets) {
     if (m_fileTime && m_tickStamp != kNoStamp)
         now = m_tickStamp;
     const double speed = static_cast<double>(m_linkSpeed);
@@ -380,7 +398,8 @@ void GeneralStats::tick(qint64 now) {
     }
     m_samples += 1;
 
-    sortTopUsers(m_spare, m_scratch);
+    if (m_spare.size() > 1)
+        sortTopUsers(m_spare, m_scratch);
     if (m_rowLimit && m_spare.size() > m_rowLimit)
         m_spare.resize(m_rowLimit);
     m_shown.swap(m_spare);

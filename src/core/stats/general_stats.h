@@ -106,6 +106,8 @@ public:
     /// the Top Users rows of that second. With file time, `now` is replaced by
     /// the stamp of the newest frame counted, once there is one.
     void tick(qint64 now);
+    /// The same for a reader that counts with countFrameOnTickThread: no lock.
+    void tickOnCountingThread(qint64 now);
     /// On a capture file the peaks carry the file's time rather than the wall
     /// clock's; setting it (while no capture runs) forgets the stamps seen so far.
     void setFileTime(bool on);
@@ -150,7 +152,9 @@ private:
     /// Above this a limit saves little: all rows are kept.
     static constexpr std::size_t kMaxRowLimit = 1 << 16;
     void keepRow(const TopUser& row); // under m_rowsLock, or on the ticking thread
-    void dropUnlistedRows();          // under m_rowsLock, or on the ticking thread
+    void takeRows();                  // the same
+    void endSecond(qint64 now, std::uint64_t bits, std::uint64_t packets);
+    void dropUnlistedRows(); // under m_rowsLock, or on the ticking thread
     qint64 m_linkSpeed;
     std::size_t m_rowLimit = 0;
     bool m_graphs = true;
