@@ -144,6 +144,7 @@ private Q_SLOTS:
         QVERIFY2(r.exited && r.exitCode == 0, r.err.constData());
         const QList<QByteArray> lines = r.out.trimmed().split('\n');
         QCOMPARE(lines.size(), qsizetype(current - first + 1));
+        long long peakPackets = 0, peakBits = 0;
         for (qsizetype i = 0; i < lines.size(); ++i) {
             const QList<QByteArray> cols = lines[i].split('\t');
             QCOMPARE(cols.size(), 10);
@@ -151,6 +152,12 @@ private Q_SLOTS:
             const auto [packets, bits] = perSecond[first + i];
             QCOMPARE(cols[4].toLongLong(), packets);
             QCOMPARE(cols[7].toLongLong(), bits);
+            // The peaks, through quiet seconds and new highs.
+            peakPackets = std::max(peakPackets, packets);
+            peakBits = std::max(peakBits, bits);
+            QCOMPARE(cols[6].toLongLong(), peakPackets);
+            QCOMPARE(cols[9].toLongLong(), peakBits);
+            QCOMPARE(cols[3], fmt("%3.2f", double(peakBits) * 100 / 10'000'000));
         }
     }
 

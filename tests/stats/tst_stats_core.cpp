@@ -283,49 +283,75 @@ private Q_SLOTS:
 
     // With a row limit a second keeps only the rows that may be listed: the
     // rows shown are the first ones of the whole second's list, ties in
-    // arrival order, over several seconds.
+    // arrival order, over several seconds, also when later seconds are
+    // shorter than the rows dropped before or quiet. The same for a reader
+    // that counts and ticks on one thread, and its figures while stopped.
     void rowLimit_data() {
         QTest::addColumn<int>("limit");
         QTest::addColumn<int>("frames");
         QTest::addColumn<int>("lengths"); // distinct lengths: few make many ties
-        QTest::newRow("1 of 50, all equal") << 1 << 50 << 1;
-        QTest::newRow("3 of 1000, few lengths") << 3 << 1000 << 4;
-        QTest::newRow("10 of 5000, many lengths") << 10 << 5000 << 3000;
-        QTest::newRow("600 of 3000, few lengths") << 600 << 3000 << 5;
-        QTest::newRow("more than the frames") << 40 << 30 << 7;
+        QTest::addColumn<bool>("oneThread");
+        for (const bool one : {false, true}) {
+            const char* how = one ? ", one thread" : "";
+            QTest::addRow("1 of 50, all equal%s", how) << 1 << 50 << 1 << one;
+            QTest::addRow("3 of 1000, few lengths%s", how) << 3 << 1000 << 4 << one;
+            QTest::addRow("10 of 5000, many lengths%s", how) << 10 << 5000 << 3000 << one;
+            QTest::addRow("600 of 3000, few lengths%s", how) << 600 << 3000 << 5 << one;
+            QTest::addRow("more than the frames%s", how) << 40 << 30 << 7 << one;
+        }
     }
     void rowLimit() {
         QFETCH(int, limit);
         QFETCH(int, frames);
         QFETCH(int, lengths);
+        QFETCH(bool, oneThread);
         GeneralStats all(10'000'000);
         GeneralStats limited(10'000'000);
+        GeneralStats counted(10'000'000);
         limited.setRowLimit(static_cast<std::size_t>(limit));
         limited.setGraphs(false); // the figures do not depend on the graphs
+        counted.setStopped(true);
         std::uint32_t state = 7;
-        for (int second = 0; second < 3; ++second) {
-            for (int i = 0; i < frames; ++i) {
+        // Later seconds: shorter frames than the first's, a quiet one, and
+        // frames too long to be true (counted capped).
+        const int base[] = {6200, 6200 - lengths, 0, 6200 - lengths / 2, 10000};
+        const int counts[] = {frames, frames, 0, frames, frames / 2};
+        for (int second = 0; second < 5; ++second) {
+            for (int i = 0; i < counts[second]; ++i) {
                 state = state * 1664525u + 1013904223u;
-                const auto length = 60 + (state >> 8) % static_cast<std::uint32_t>(lengths);
+                const auto length = static_cast<std::uint32_t>(base[second]) -
+                                    (state >> 8) % static_cast<std::uint32_t>(lengths);
                 const QByteArray f = ipv4From(64, static_cast<std::uint8_t>(i));
                 const pcap_pkthdr h = snapHeader(f, length);
                 all.countFrame(h, bytesOf(f));
-                limited.countFrame(h, bytesOf(f));
+                if (oneThread) {
+                    limited.countFrameOnTickThread(h, bytesOf(f));
+                    counted.countFrameOnTickThread(h, bytesOf(f));
+                } else {
+                    limited.countFrame(h, bytesOf(f));
+                    counted.countFrame(h, bytesOf(f));
+                }
             }
             all.tick(second);
-            limited.tick(second);
+            for (GeneralStats* g : {&limited, &counted})
+                oneThread ? g->tickOnCountingThread(second) : g->tick(second);
             const std::size_t listed = std::min(all.rows().size(), std::size_t(limit));
             QCOMPARE(limited.rows().size(), listed);
             for (std::size_t r = 0; r < listed; ++r)
                 QCOMPARE(cells(limited.rows()[r]), cells(all.rows()[r]));
-            QCOMPARE(limited.currentBits(), all.currentBits());
-            QCOMPARE(limited.currentPackets(), all.currentPackets());
-            QCOMPARE(limited.averageBits(), all.averageBits());
-            QCOMPARE(limited.peakUtilization(), all.peakUtilization());
-            QCOMPARE(limited.sampleCount(), all.sampleCount());
+            QVERIFY(counted.rows().empty());
+            for (const GeneralStats* g : {&limited, &counted}) {
+                QCOMPARE(g->currentBits(), all.currentBits());
+                QCOMPARE(g->currentPackets(), all.currentPackets());
+                QCOMPARE(g->averageBits(), all.averageBits());
+                QCOMPARE(g->peakUtilization(), all.peakUtilization());
+                QCOMPARE(g->sampleCount(), all.sampleCount());
+                QCOMPARE(g->malformedFrames(), all.malformedFrames());
+            }
             QVERIFY(limited.bitsGraph().history().empty());
             QCOMPARE(all.bitsGraph().history().size(), std::size_t(second + 1));
         }
+        QVERIFY(all.malformedFrames() > 0); // lengths over the largest frame
     }
 
     // The figures' texts made without printf are printf's, rounding of
