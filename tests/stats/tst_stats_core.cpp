@@ -248,6 +248,7 @@ private Q_SLOTS:
     void topUsersOrder_data() {
         QTest::addColumn<int>("frames");
         QTest::newRow("few") << 7;
+        QTest::newRow("some") << 300;
         QTest::newRow("many") << 5000;
     }
     void topUsersOrder() {

@@ -94,8 +94,31 @@ QString topUserCell(const TopUser& row, int column) {
     return QString::fromLatin1(text, static_cast<qsizetype>(n));
 }
 
+namespace {
+
+// Up to this many rows an insertion sort beats stable_sort, which takes a
+// buffer from the heap on every call.
+constexpr std::size_t kInsertionSortRows = 64;
+
+// Stable: a row moves only past shorter ones.
+void insertionSortTopUsers(TopUser* first, TopUser* last) {
+    for (TopUser* i = first + (first != last); i < last; ++i) {
+        const TopUser row = *i;
+        TopUser* j = i;
+        for (; j != first && (j - 1)->length < row.length; --j)
+            *j = *(j - 1);
+        *j = row;
+    }
+}
+
+} // namespace
+
 void sortTopUsers(std::vector<TopUser>& rows, std::vector<TopUser>& scratch) {
     const std::size_t n = rows.size();
+    if (n <= kInsertionSortRows) {
+        insertionSortTopUsers(rows.data(), rows.data() + n);
+        return;
+    }
     if (n < 512) {
         std::stable_sort(rows.begin(), rows.end(),
                          [](const TopUser& a, const TopUser& b) { return a.length > b.length; });
@@ -328,8 +351,11 @@ void GeneralStats::keepRow(const TopUser& row) {
 // row no larger than the last one kept. Equal rows keep their arrival order
 // (a stable sort), as in the whole second's sort.
 void GeneralStats::dropUnlistedRows() {
-    std::stable_sort(m_pending.begin(), m_pending.end(),
-                     [](const TopUser& a, const TopUser& b) { return a.length > b.length; });
+    if (m_pending.size() <= kInsertionSortRows)
+        insertionSortTopUsers(m_pending.data(), m_pending.data() + m_pending.size());
+    else
+        std::stable_sort(m_pending.begin(), m_pending.end(),
+                         [](const TopUser& a, const TopUser& b) { return a.length > b.length; });
     m_pending.resize(m_rowLimit);
     m_rowFloor = m_pending.back().length;
     m_hasRowFloor = true;
