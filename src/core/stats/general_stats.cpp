@@ -330,6 +330,8 @@ void GeneralStats::countFrameOnTickThread(const pcap_pkthdr& header,
         return;
     if (m_fileTime)
         m_stamps.frame(header.ts.tv_sec);
+    if (m_hasRowFloor && header.len <= m_rowFloor)
+        return; // keepRow would drop it: not worth reading
     keepRow(TopUser::fromFrame(header, bytes));
 }
 
