@@ -297,6 +297,7 @@ private Q_SLOTS:
             QTest::addRow("1 of 50, all equal%s", how) << 1 << 50 << 1 << one;
             QTest::addRow("3 of 1000, few lengths%s", how) << 3 << 1000 << 4 << one;
             QTest::addRow("10 of 5000, many lengths%s", how) << 10 << 5000 << 3000 << one;
+            QTest::addRow("20 of 2000, some lengths%s", how) << 20 << 2000 << 300 << one;
             QTest::addRow("600 of 3000, few lengths%s", how) << 600 << 3000 << 5 << one;
             QTest::addRow("more than the frames%s", how) << 40 << 30 << 7 << one;
         }

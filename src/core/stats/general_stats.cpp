@@ -100,6 +100,9 @@ namespace {
 // buffer from the heap on every call.
 constexpr std::size_t kInsertionSortRows = 64;
 
+// Up to this many rows listed, a second's rows are kept sorted as they come.
+constexpr std::size_t kFewRows = 16;
+
 // Stable: a row moves only past shorter ones.
 void insertionSortTopUsers(TopUser* first, TopUser* last) {
     for (TopUser* i = first + (first != last); i < last; ++i) {
@@ -342,6 +345,23 @@ void GeneralStats::keepRow(const TopUser& row) {
         m_pending.push_back(row);
     } catch (...) {
         // Out of memory: the frame is counted, only its row is missing.
+        return;
+    }
+    if (m_rowLimit && m_rowLimit <= kFewRows) {
+        // A few rows are kept in the list's order: the new one moves up past
+        // the shorter ones only, and the last drops out once there are more.
+        TopUser* const first = m_pending.data();
+        TopUser* at = first + m_pending.size() - 1;
+        for (; at != first && (at - 1)->length < row.length; --at)
+            *at = *(at - 1);
+        *at = row;
+        if (m_pending.size() > m_rowLimit)
+            m_pending.pop_back();
+        if (m_pending.size() == m_rowLimit) {
+            m_rowFloor = m_pending.back().length;
+            m_hasRowFloor = true;
+        }
+        return;
     }
     if (m_rowLimit && m_pending.size() >= 2 * m_rowLimit)
         dropUnlistedRows();
