@@ -325,8 +325,11 @@ int runStats(const QStringList& args) {
     const std::optional<MacBytes> node = nodeText.isEmpty() ? std::nullopt : parseMac(nodeText);
 
     OutputWriter out;
+    // A regular file is read at once: its lines need not go out second by
+    // second, as those of a named pipe that a capture writes to do.
+    const bool regularFile = isFile && QFileInfo(captureFilePath(adapter)).isFile();
     StatsPrinter printer(linkSpeed, node, static_cast<int>(std::min<long long>(top, 1 << 30)),
-                         isFile, out);
+                         regularFile, out);
     CaptureSession session(CaptureWindow::CommandLine);
     // The station's frames only: both of the view's captures in one.
     if (node)
