@@ -25,9 +25,6 @@ namespace {
 
 // A gap in the capture up to this long is printed second by second.
 constexpr qint64 kFullGapSeconds = 3600;
-// Reading a file, the lines go out in pieces about this large rather than
-// second by second.
-constexpr std::size_t kFileOutputPiece = 64 * 1024;
 
 constexpr const char* kUsage =
     "usage: qarsilo-cli stats SOURCE [--node MAC] [--top K] [--link-speed BPS]\n"
@@ -49,13 +46,11 @@ int usageError(const QString& message) {
 // in that second, as it would have live.
 class StatsPrinter {
 public:
-    StatsPrinter(qint64 linkSpeed, std::optional<MacBytes> node, int top, bool file,
-                 OutputWriter& out)
+    StatsPrinter(qint64 linkSpeed, std::optional<MacBytes> node, int top, OutputWriter& out)
         : m_general(linkSpeed)
         , m_node(node)
         , m_nodeStats(std::make_unique<SingleNodeStats>(linkSpeed, 0))
         , m_top(top)
-        , m_file(file)
         , m_out(out) {
         m_general.setGraphs(false); // nothing is drawn
         // Without --top no row is listed: the frames are only counted, as
@@ -82,8 +77,7 @@ public:
             while (++m_current < second && tick(m_current, ++quiet > kFullGapSeconds)) {
             }
             m_current = second;
-            if (!m_file || m_out.text().size() >= kFileOutputPiece)
-                m_out.flush();
+            m_out.flush();
         }
         if (!m_node) {
             // This thread also ticks.
@@ -250,7 +244,6 @@ private:
     std::optional<MacBytes> m_node;
     std::unique_ptr<SingleNodeStats> m_nodeStats;
     int m_top;
-    bool m_file;
     OutputWriter& m_out;
     QByteArray m_lastFigures;
     QByteArray m_figures;
@@ -325,11 +318,7 @@ int runStats(const QStringList& args) {
     const std::optional<MacBytes> node = nodeText.isEmpty() ? std::nullopt : parseMac(nodeText);
 
     OutputWriter out;
-    // A regular file is read at once: its lines need not go out second by
-    // second, as those of a named pipe that a capture writes to do.
-    const bool regularFile = isFile && QFileInfo(captureFilePath(adapter)).isFile();
-    StatsPrinter printer(linkSpeed, node, static_cast<int>(std::min<long long>(top, 1 << 30)),
-                         regularFile, out);
+    StatsPrinter printer(linkSpeed, node, static_cast<int>(std::min<long long>(top, 1 << 30)), out);
     CaptureSession session(CaptureWindow::CommandLine);
     // The station's frames only: both of the view's captures in one.
     if (node)
