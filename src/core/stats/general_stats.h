@@ -91,7 +91,10 @@ public:
     /// Only the first `rows` rows of each second are wanted (0: all, as the
     /// list shows them): the others are dropped while the second runs, so a
     /// busy second keeps at most twice that many. Set while no capture runs.
-    void setRowLimit(std::size_t rows) { m_rowLimit = rows <= kMaxRowLimit ? rows : 0; }
+    void setRowLimit(std::size_t rows) {
+        m_rowLimit = rows <= kMaxRowLimit ? rows : 0;
+        m_hasRowFloor = false;
+    }
     std::size_t rowLimit() const { return m_rowLimit; }
 
     /// Off: the ticks leave the graphs as they are (a reader that only
