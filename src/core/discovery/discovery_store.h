@@ -114,6 +114,23 @@ private:
         QString workgroupText;
     };
 
+    /// The last datagram of each MAC: open addressing over the MAC's number,
+    /// the keys apart so that a probe reads few cache lines. The capture
+    /// thread's own while a capture runs.
+    class LastDatagrams {
+    public:
+        /// The entry of `key`, made empty when new (`isNew`).
+        LastDatagram& find(std::uint64_t key, bool& isNew);
+        void clear();
+
+    private:
+        LastDatagram& insert(std::uint64_t key);
+        void grow();
+        std::vector<std::uint64_t> m_keys; ///< key + 1; 0: a free slot
+        std::vector<LastDatagram> m_entries;
+        std::size_t m_count = 0;
+    };
+
     void handleNetbios(const std::uint8_t* bytes, std::size_t length, std::int64_t seconds);
     /// Adds the datagram's subnet and workgroup to the seen lists when new
     /// (under the lock).
@@ -124,7 +141,7 @@ private:
     mutable std::mutex m_lock;
     std::vector<NetbiosRecord> m_netbios;
     bool m_skipRepeats = false;
-    std::unordered_map<std::uint64_t, LastDatagram> m_lastNetbios; // by MAC
+    LastDatagrams m_lastNetbios;
     IpBuffer m_ip;
     std::unordered_map<std::uint64_t, std::uint32_t> m_lastIp; // by MAC
     QSet<std::uint32_t> m_watched;                             // /24 networks; empty: all
