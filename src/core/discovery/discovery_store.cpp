@@ -61,18 +61,18 @@ std::size_t slotOf(std::uint64_t key, std::size_t mask) {
 
 } // namespace
 
-inline DiscoveryStore::LastDatagram& DiscoveryStore::LastDatagrams::find(std::uint64_t key,
-                                                                         bool& isNew) {
+inline DiscoveryStore::LastDatagrams::Slot& DiscoveryStore::LastDatagrams::find(std::uint64_t key,
+                                                                                bool& isNew) {
     const std::uint64_t stored = key + 1;
-    const std::size_t mask = m_keys.size() - 1;
-    if (!m_keys.empty()) {
+    const std::size_t mask = m_slots.size() - 1;
+    if (!m_slots.empty()) {
         for (std::size_t i = slotOf(key, mask);; i = (i + 1) & mask) {
-            const std::uint64_t k = m_keys[i];
-            if (k == stored) {
+            Slot& slot = m_slots[i];
+            if (slot.key == stored) {
                 isNew = false;
-                return m_entries[i];
+                return slot;
             }
-            if (k == 0)
+            if (slot.key == 0)
                 break;
         }
     }
@@ -80,40 +80,40 @@ inline DiscoveryStore::LastDatagram& DiscoveryStore::LastDatagrams::find(std::ui
     return insert(key);
 }
 
-DiscoveryStore::LastDatagram& DiscoveryStore::LastDatagrams::insert(std::uint64_t key) {
+DiscoveryStore::LastDatagrams::Slot& DiscoveryStore::LastDatagrams::insert(std::uint64_t key) {
     // At most half full: probes stay short.
-    if ((m_count + 1) * 2 > m_keys.size())
+    if ((m_names.size() + 1) * 2 > m_slots.size())
         grow();
-    const std::size_t mask = m_keys.size() - 1;
+    const std::size_t mask = m_slots.size() - 1;
     std::size_t i = slotOf(key, mask);
-    while (m_keys[i] != 0)
+    while (m_slots[i].key != 0)
         i = (i + 1) & mask;
-    ++m_count;
-    m_keys[i] = key + 1;
-    return m_entries[i];
+    Slot& slot = m_slots[i];
+    slot.key = key + 1;
+    slot.entry = static_cast<std::uint32_t>(m_names.size());
+    m_names.push_back(0);
+    m_encoded.emplace_back();
+    return slot;
 }
 
 void DiscoveryStore::LastDatagrams::grow() {
-    std::vector<std::uint64_t> keys(m_keys.empty() ? 1024 : m_keys.size() * 2, 0);
-    std::vector<LastDatagram> entries(keys.size());
-    const std::size_t mask = keys.size() - 1;
-    for (std::size_t j = 0; j < m_keys.size(); ++j) {
-        if (m_keys[j] == 0)
+    std::vector<Slot> slots(m_slots.empty() ? 1024 : m_slots.size() * 2);
+    const std::size_t mask = slots.size() - 1;
+    for (const Slot& s : m_slots) {
+        if (s.key == 0)
             continue;
-        std::size_t i = slotOf(m_keys[j] - 1, mask);
-        while (keys[i] != 0)
+        std::size_t i = slotOf(s.key - 1, mask);
+        while (slots[i].key != 0)
             i = (i + 1) & mask;
-        keys[i] = m_keys[j];
-        entries[i] = std::move(m_entries[j]);
+        slots[i] = s;
     }
-    m_keys = std::move(keys);
-    m_entries = std::move(entries);
+    m_slots = std::move(slots);
 }
 
 void DiscoveryStore::LastDatagrams::clear() {
-    m_keys = {};
-    m_entries = {};
-    m_count = 0;
+    m_slots = {};
+    m_encoded = {};
+    m_names = {};
 }
 
 void DiscoveryStore::handleNetbios(const std::uint8_t* bytes, std::size_t length,
@@ -131,34 +131,37 @@ void DiscoveryStore::handleNetbios(const std::uint8_t* bytes, std::size_t length
     // one. The last datagrams are the capture thread's own while a capture
     // runs (cleared only before one starts): finding one needs no lock.
     bool isNew = false;
-    LastDatagram& last = m_lastNetbios.find(macKey(mac), isNew);
-    if (!isNew && last.ip == ip && equal32(last.encoded.data(), source) &&
-        equal32(last.encoded.data() + 32, destination)) {
+    LastDatagrams::Slot& last = m_lastNetbios.find(macKey(mac), isNew);
+    LastDatagrams::Encoded& encoded = m_lastNetbios.encoded(last.entry);
+    std::uint32_t& names = m_lastNetbios.names(last.entry);
+    if (!isNew && last.ip == ip && equal32(encoded.data(), source) &&
+        equal32(encoded.data() + 32, destination)) {
         // A group address is no station's: the datagram names none.
         if (m_skipRepeats || isGroupMac(mac))
             return;
         // The names decode as the last one's did.
-        NetbiosRecord record{{mac, ip, last.nameText, last.workgroupText}, seconds};
         std::lock_guard lock(m_lock);
-        m_netbios.push_back(std::move(record));
+        m_netbios.push_back({mac, ip, names, seconds});
         return;
     }
     QString name = QString::fromLatin1(decodeNetbiosName(source));
     QString workgroup = QString::fromLatin1(decodeNetbiosName(destination));
-    std::memcpy(last.encoded.data(), source, 32);
-    std::memcpy(last.encoded.data() + 32, destination, 32);
-    const bool sameTexts =
-        !isNew && last.ip == ip && last.nameText == name && last.workgroupText == workgroup;
-    if (!sameTexts) {
-        last.ip = ip;
-        last.nameText = name;
-        last.workgroupText = workgroup;
-    }
+    std::memcpy(encoded.data(), source, 32);
+    std::memcpy(encoded.data() + 32, destination, 32);
+    // m_names grows only here, on this thread: reading it needs no lock.
+    const bool sameNames =
+        !isNew && m_names[names].name == name && m_names[names].workgroup == workgroup;
+    const bool sameTexts = sameNames && last.ip == ip;
+    last.ip = ip;
     std::lock_guard lock(m_lock);
     noteSeen(ip, workgroup);
+    if (!sameNames) {
+        names = static_cast<std::uint32_t>(m_names.size());
+        m_names.push_back({std::move(name), std::move(workgroup)});
+    }
     if ((m_skipRepeats && sameTexts) || isGroupMac(mac))
         return;
-    m_netbios.push_back({{mac, ip, std::move(name), std::move(workgroup)}, seconds});
+    m_netbios.push_back({mac, ip, names, seconds});
 }
 
 void DiscoveryStore::addEnd(const MacBytes& mac, std::uint32_t ip, std::uint32_t time) {
@@ -217,16 +220,32 @@ void DiscoveryStore::setSkipRepeats(bool skip) {
 }
 
 void DiscoveryStore::clearBuffer() {
-    std::lock_guard lock(m_lock);
+    std::scoped_lock lock(m_takeLock, m_lock);
     m_netbios = {};
-    m_lastNetbios = {};
+    m_names = {};
+    m_lastNetbios.clear();
+    m_takenNames = {};
     m_ip = {};
     m_lastIp = {};
 }
 
 std::vector<NetbiosRecord> DiscoveryStore::takeNetbios() {
-    std::lock_guard lock(m_lock);
-    return std::exchange(m_netbios, {});
+    std::lock_guard take(m_takeLock);
+    std::vector<BufferedDatagram> buffered;
+    {
+        std::lock_guard lock(m_lock);
+        buffered.swap(m_netbios);
+        m_takenNames.insert(m_takenNames.end(),
+                            m_names.begin() + static_cast<std::ptrdiff_t>(m_takenNames.size()),
+                            m_names.end());
+    }
+    std::vector<NetbiosRecord> records;
+    records.reserve(buffered.size());
+    for (const BufferedDatagram& d : buffered) {
+        const Names& n = m_takenNames[d.names];
+        records.push_back({{d.mac, d.ip, n.name, n.workgroup}, d.time});
+    }
+    return records;
 }
 
 long long DiscoveryStore::ipFrames() const {
@@ -256,9 +275,11 @@ void DiscoveryStore::setEndLimit(std::size_t limit) {
 }
 
 void DiscoveryStore::resetForTests() {
-    std::lock_guard lock(m_lock);
+    std::scoped_lock lock(m_takeLock, m_lock);
     m_netbios = {};
-    m_lastNetbios = {};
+    m_names = {};
+    m_lastNetbios.clear();
+    m_takenNames = {};
     m_skipRepeats = false;
     m_ip = {};
     m_lastIp = {};
