@@ -55,8 +55,10 @@ inline bool equal32(const std::uint8_t* a, const std::uint8_t* b) {
 namespace {
 
 std::size_t slotOf(std::uint64_t key, std::size_t mask) {
-    // A MAC's low bytes vary most: mixed so that neighbours spread.
-    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+    // The station's own part of the MAC (its low three bytes) with the
+    // maker's part folded in: stations of one maker numbered in turn take
+    // neighbouring slots, which a station-by-station sweep reads in order.
+    return static_cast<std::size_t>(key ^ (key >> 24)) & mask;
 }
 
 } // namespace
