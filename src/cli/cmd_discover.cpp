@@ -43,20 +43,24 @@ void printFields(const QStringList& fields) {
 // Appends `text` as tabSeparatedField and toUtf8 make it, when every
 // character is below 256 (names decode to such characters); false otherwise.
 bool appendLatin1Field(std::string& out, const QString& text) {
+    const std::size_t start = out.size();
+    out.resize(start + 2 * static_cast<std::size_t>(text.size()));
+    char* p = out.data() + start;
     for (const QChar c : text) {
         const char16_t u = c.unicode();
         if (u < 0x80) {
             // The control characters (category Cc) below 256: 0-0x1f, 0x7f-0x9f.
-            out.push_back(u < 0x20 || u == 0x7f ? ' ' : static_cast<char>(u));
+            *p++ = u < 0x20 || u == 0x7f ? ' ' : static_cast<char>(u);
         } else if (u <= 0x9f) {
-            out.push_back(' ');
+            *p++ = ' ';
         } else if (u <= 0xff) {
-            out.push_back(static_cast<char>(0xc0 | (u >> 6)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3f)));
+            *p++ = static_cast<char>(0xc0 | (u >> 6));
+            *p++ = static_cast<char>(0x80 | (u & 0x3f));
         } else {
             return false;
         }
     }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return true;
 }
 
