@@ -50,10 +50,6 @@ inline bool equal32(const std::uint8_t* a, const std::uint8_t* b) {
     return ((x[0] ^ y[0]) | (x[1] ^ y[1]) | (x[2] ^ y[2]) | (x[3] ^ y[3])) == 0;
 }
 
-} // namespace
-
-namespace {
-
 std::size_t slotOf(std::uint64_t key, std::size_t mask) {
     // The station's own part of the MAC (its low three bytes) with the
     // maker's part folded in: stations of one maker numbered in turn take
