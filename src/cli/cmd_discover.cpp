@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <string>
 
 using namespace qarsilo;
 
@@ -37,6 +38,56 @@ void printFields(const QStringList& fields) {
     const QByteArray bytes = tabSeparatedLine(fields).toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
     std::fputc('\n', stdout);
+}
+
+// Appends `text` as tabSeparatedField and toUtf8 make it, when every
+// character is below 256 (names decode to such characters); false otherwise.
+bool appendLatin1Field(std::string& out, const QString& text) {
+    const std::size_t start = out.size();
+    out.resize(start + 2 * static_cast<std::size_t>(text.size()));
+    char* p = out.data() + start;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80) {
+            // The control characters (category Cc) below 256: 0-0x1f, 0x7f-0x9f.
+            *p++ = u < 0x20 || u == 0x7f ? ' ' : static_cast<char>(u);
+        } else if (u <= 0x9f) {
+            *p++ = ' ';
+        } else if (u <= 0xff) {
+            *p++ = static_cast<char>(0xc0 | (u >> 6));
+            *p++ = static_cast<char>(0x80 | (u & 0x3f));
+        } else {
+            return false;
+        }
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
+    return true;
+}
+
+// printFields, without a copy of each text.
+void printRow(const QStringList& fields, std::string& line) {
+    line.clear();
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            line.push_back('\t');
+        if (!appendLatin1Field(line, fields[i])) {
+            printFields(fields);
+            return;
+        }
+    }
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+// printLine, without a copy of the text.
+void printText(const QString& text, std::string& line) {
+    line.clear();
+    if (!appendLatin1Field(line, text)) {
+        printLine(text);
+        return;
+    }
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
 } // namespace
@@ -149,18 +200,19 @@ int runDiscover(const QStringList& args) {
     for (const DiscoveryConflict& c : clearDuplicates(nodes, mode, {}))
         log << QStringLiteral("   ") + c.why;
 
-    DiscoveryDateTexts dates;
+    DiscoveredNodeTexts texts;
+    std::string line;
     for (const DiscoveredNode& node : nodes)
-        printFields(discoveredNodeTexts(node, dates));
+        printRow(texts.texts(node), line);
     printLine(QStringLiteral("WORKGROUPS"));
     for (const QString& w : workgroups)
-        printLine(w);
+        printText(w, line);
     printLine(QStringLiteral("SUBNETS"));
     for (const QString& s : subnets)
-        printLine(s);
+        printText(s, line);
     printLine(QStringLiteral("LOG"));
     for (const QString& l : log)
-        printLine(l);
+        printText(l, line);
     if (std::fflush(stdout) != 0)
         return 1;
     if (session.droppedFrames() > 0)

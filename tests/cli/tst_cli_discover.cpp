@@ -150,6 +150,15 @@ private Q_SLOTS:
                            QStringLiteral("SUBNETS"),
                            QStringLiteral("10.0.0.0"),
                            QStringLiteral("   02:00:00:00:00:01: name PC earlier, PC  FORGED now")};
+        // Bytes 0x7f to 0x9f are control characters too; from 0xa0 up they
+        // are printed in UTF-8.
+        QTest::newRow("Latin-1 controls and letters")
+            << QList<QByteArray>{datagram("PC\x7f\x85\x9f\xa0\xe9\xff", "W\x80\xc4")}
+            << QStringList{QStringLiteral("-\t02:00:00:00:00:01\t10.0.0.1\tPC   \u00a0\u00e9\u00ff"
+                                          "\tW \u00c4\t-\t") +
+                               QLatin1String(date) + QStringLiteral("\t10.0.0.0\t-"),
+                           QStringLiteral("WORKGROUPS"), QStringLiteral("W \u00c4"),
+                           QStringLiteral("SUBNETS"), QStringLiteral("10.0.0.0")};
     }
     void hostileNames() {
         QFETCH(QList<QByteArray>, frames);

@@ -578,6 +578,103 @@ private Q_SLOTS:
         }
     }
 
+    // With repeats kept every datagram is buffered as the frame parses, in
+    // order: a datagram that repeats its station's last one byte for byte is
+    // buffered from that one's names, across takes and while the table of
+    // stations grows. The seen lists are those of parsing every frame.
+    void everyDatagramBuffered_data() {
+        QTest::addColumn<int>("stations");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("takeEvery"); // 0: one take at the end
+        QTest::newRow("one station") << 1 << 300 << 0;
+        QTest::newRow("few stations, takes between") << 3 << 400 << 7;
+        QTest::newRow("table grows") << 3000 << 12000 << 1000;
+    }
+    void everyDatagramBuffered() {
+        QFETCH(int, stations);
+        QFETCH(int, frames);
+        QFETCH(int, takeEvery);
+        QRandomGenerator rng(4242);
+        const QList<QByteArray> names{encodeNetbiosName("PC1", 0), encodeNetbiosName("PC2", 0),
+                                      encodeNetbiosName(QByteArray("PC1\0", 4), 0),
+                                      encodeNetbiosName("PC1 X", 0)};
+        const QList<QByteArray> workgroups{encodeNetbiosName("WG1", 0x1d),
+                                           encodeNetbiosName("WG2", 0x1d),
+                                           encodeNetbiosName("\x01\x02__MSBROWSE__", 1)};
+        DiscoveryStore& store = DiscoveryStore::instance();
+        store.setMode(DiscoveryMode::NetBios);
+        store.setSkipRepeats(false);
+        store.clearBuffer();
+        QList<NetbiosRecord> expected;
+        QStringList workgroupsSeen;
+        QStringList subnetsSeen;
+        QList<NetbiosRecord> got;
+        const auto take = [&] {
+            for (NetbiosRecord& r : store.takeNetbios())
+                got << std::move(r);
+        };
+        for (int i = 0; i < frames; ++i) {
+            // Each station mostly repeats what it sent last.
+            const int station = int(rng.bounded(stations));
+            const bool change = rng.bounded(4) == 0;
+            QByteArray f = netbiosFrame(0, ipOf(10, 0, change ? int(rng.bounded(2)) : 0, 5),
+                                        names[change ? rng.bounded(names.size()) : station % 2],
+                                        workgroups[change ? rng.bounded(workgroups.size()) : 0]);
+            f[9] = char(station >> 16);
+            f[10] = char(station >> 8);
+            f[11] = char(station);
+            if (station % 50 == 7)
+                f[6] = '\x03'; // a group MAC
+            if (rng.bounded(16) == 0)
+                f[23] = 6; // TCP
+            const std::int64_t time = 1000 + i / 3;
+            if (const auto s = parseNetbiosFrame(
+                    reinterpret_cast<const std::uint8_t*>(f.constData()), std::size_t(f.size()))) {
+                if (!workgroupsSeen.contains(s->workgroup))
+                    workgroupsSeen << s->workgroup;
+                if (!subnetsSeen.contains(discoverySubnetText(s->ip)))
+                    subnetsSeen << discoverySubnetText(s->ip);
+                if (!isGroupMac(s->mac))
+                    expected << NetbiosRecord{*s, time};
+            }
+            store.handleFrame(reinterpret_cast<const std::uint8_t*>(f.constData()),
+                              std::size_t(f.size()), time);
+            if (takeEvery > 0 && i % takeEvery == 0)
+                take();
+        }
+        take();
+        QCOMPARE(got.size(), expected.size());
+        for (qsizetype i = 0; i < got.size(); ++i) {
+            const NetbiosRecord& g = got[i];
+            const NetbiosRecord& e = expected[i];
+            QVERIFY2(g.sighting.mac == e.sighting.mac && g.sighting.ip == e.sighting.ip &&
+                         g.sighting.name == e.sighting.name &&
+                         g.sighting.workgroup == e.sighting.workgroup && g.time == e.time,
+                     qPrintable(QStringLiteral("record %1").arg(i)));
+        }
+        QCOMPARE(store.seenWorkgroups(), workgroupsSeen);
+        QCOMPARE(store.seenSubnets(), subnetsSeen);
+    }
+
+    // The rows of one batch share texts: they are discoveredNodeTexts's.
+    void sharedRowTexts() {
+        QList<DiscoveredNode> nodes;
+        for (int i = 0; i < 40; ++i) {
+            DiscoveredNode n;
+            n.mac = {2, 0, 0, 0, std::uint8_t(i % 3), std::uint8_t(i % 5)};
+            if (i % 7 != 0)
+                n.ip = ipOf(10, i % 4, 0, std::uint8_t(i % 6));
+            if (i % 2)
+                n.name = QStringLiteral("PC%1").arg(i);
+            n.mark = NodeMark(i % 3);
+            n.time = 1700000000 + i / 4 - (i % 9 == 0 ? 3600 : 0);
+            nodes << n;
+        }
+        DiscoveredNodeTexts made;
+        for (const DiscoveredNode& n : std::as_const(nodes))
+            QCOMPARE(made.texts(n), discoveredNodeTexts(n));
+    }
+
     // The date texts of many rows read the zone once an hour: they are
     // discoveryDateText's around clock changes, on and off the hour.
     void dateTextsAcrossClockChanges_data() {

@@ -2,6 +2,7 @@
 
 #include "core/discovery/discovery_frame.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -54,5 +55,22 @@ QString nodeMarkText(NodeMark mark);
 QStringList discoveredNodeTexts(const DiscoveredNode& node);
 /// The same, the date made by `dates` (for many rows: the zone is read once).
 QStringList discoveredNodeTexts(const DiscoveredNode& node, DiscoveryDateTexts& dates);
+
+/// The texts of many rows, as discoveredNodeTexts makes them: rows of one MAC,
+/// one address or one second share those texts rather than each making its
+/// own. Lives as long as one batch of rows (see DiscoveryDateTexts).
+class DiscoveredNodeTexts {
+public:
+    QStringList texts(const DiscoveredNode& node);
+
+private:
+    struct Address {
+        QString ip;
+        QString subnet;
+    };
+    DiscoveryDateTexts m_dates;
+    QHash<std::uint64_t, QString> m_macs;
+    QHash<std::uint32_t, Address> m_addresses;
+};
 
 } // namespace qarsilo

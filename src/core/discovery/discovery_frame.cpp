@@ -64,6 +64,14 @@ QString discoveryDateText(std::int64_t seconds) {
 }
 
 QString DiscoveryDateTexts::text(std::int64_t seconds) {
+    if (seconds != m_lastSeconds || m_lastText.isNull()) {
+        m_lastSeconds = seconds;
+        m_lastText = make(seconds);
+    }
+    return m_lastText;
+}
+
+QString DiscoveryDateTexts::make(std::int64_t seconds) {
     // Outside these years the zone and the calendar are left to Qt.
     constexpr std::int64_t kEnd = std::int64_t{1} << 31;
     if (seconds < 86400 || seconds >= kEnd)

@@ -44,18 +44,23 @@ QString discoveryDateText(std::int64_t secondsSinceEpoch);
 /// The "DATE" texts of many time stamps, as discoveryDateText makes them. The
 /// local time zone is read once per hour of time stamps (twice, to see that
 /// its offset holds for the whole hour) rather than once per text, and the day
-/// part is made once per day. Lives as long as one batch of texts: a change of
-/// the zone while it lives is not seen.
+/// part is made once per day; texts of the same second as the text before
+/// share that one's. Lives as long as one batch of texts: a change of the zone
+/// while it lives is not seen.
 class DiscoveryDateTexts {
 public:
     QString text(std::int64_t secondsSinceEpoch);
 
 private:
+    QString make(std::int64_t secondsSinceEpoch);
+
     std::int64_t m_hour = -1; ///< the hour m_offset was read for; -1: none
     int m_offset = 0;         ///< seconds east of UTC
     bool m_steady = false;    ///< whether m_offset holds for the whole hour
     std::int64_t m_day = -1;  ///< the local day m_dayText is of; -1: none
     QString m_dayText;        ///< "dd MMM yyyy, "
+    std::int64_t m_lastSeconds = 0;
+    QString m_lastText; ///< of m_lastSeconds; null: none yet
 };
 /// A log line: the local time as "%H:%M:%S : " and the message.
 QString discoveryLogLine(const QString& message);

@@ -104,14 +104,49 @@ public:
     void resetForTests();
 
 private:
-    /// The datagram last seen from a MAC: its encoded names as they came, and
-    /// as decoded (equal names may be encoded differently).
-    struct LastDatagram {
-        using Encoded = std::array<std::uint8_t, 64>; ///< both names
+    /// The decoded names of a datagram: made when a station's names change,
+    /// shared by the datagrams that repeat them.
+    struct Names {
+        QString name;
+        QString workgroup;
+    };
+    /// A buffered datagram, its names by number (m_names).
+    struct BufferedDatagram {
+        MacBytes mac{};
         std::uint32_t ip = 0;
-        Encoded encoded{};
-        QString nameText;
-        QString workgroupText;
+        std::uint32_t names = 0;
+        std::int64_t time = 0;
+    };
+
+    /// The datagram last seen from each MAC: its address and encoded names
+    /// as they came, and the number of its decoded names (equal names may be
+    /// encoded differently). Open addressing over the MAC's number; what a
+    /// repeat reads lies in two cache lines. The capture thread's own while a
+    /// capture runs.
+    class LastDatagrams {
+    public:
+        struct Slot {
+            std::uint64_t key = 0; ///< the MAC's number + 1; 0: a free slot
+            std::uint32_t ip = 0;
+            std::uint32_t entry = 0; ///< in encoded() and names()
+        };
+        using Encoded = std::array<std::uint8_t, 64>; ///< both names
+
+        /// The slot of `key`; `isNew`: made now, its entry's contents unset.
+        Slot& find(std::uint64_t key, bool& isNew);
+        Encoded& encoded(std::uint32_t entry) { return m_encoded[entry].bytes; }
+        std::uint32_t& names(std::uint32_t entry) { return m_names[entry]; }
+        void clear();
+
+    private:
+        struct alignas(64) Line {
+            Encoded bytes;
+        };
+        Slot& insert(std::uint64_t key);
+        void grow();
+        std::vector<Slot> m_slots;
+        std::vector<Line> m_encoded;        // by entry
+        std::vector<std::uint32_t> m_names; // by entry
     };
 
     void handleNetbios(const std::uint8_t* bytes, std::size_t length, std::int64_t seconds);
@@ -122,9 +157,14 @@ private:
 
     std::atomic<DiscoveryMode> m_mode{DiscoveryMode::NetBios};
     mutable std::mutex m_lock;
-    std::vector<NetbiosRecord> m_netbios;
+    std::vector<BufferedDatagram> m_netbios;
+    std::vector<Names> m_names; ///< appended only, under m_lock
     bool m_skipRepeats = false;
-    std::unordered_map<std::uint64_t, LastDatagram> m_lastNetbios; // by MAC
+    LastDatagrams m_lastNetbios;
+    /// takeNetbios's copy of m_names, so that it makes the records outside
+    /// m_lock.
+    std::mutex m_takeLock;
+    std::vector<Names> m_takenNames;
     IpBuffer m_ip;
     std::unordered_map<std::uint64_t, std::uint32_t> m_lastIp; // by MAC
     QSet<std::uint32_t> m_watched;                             // /24 networks; empty: all

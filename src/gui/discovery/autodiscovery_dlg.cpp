@@ -211,9 +211,9 @@ void CAutodiscoveryDlg::addNodes(const QList<DiscoveredNode>& nodes) {
         return;
     QList<QStringList> texts;
     texts.reserve(nodes.size());
-    DiscoveryDateTexts dates;
+    DiscoveredNodeTexts made;
     for (const DiscoveredNode& n : nodes)
-        texts.append(discoveredNodeTexts(n, dates));
+        texts.append(made.texts(n));
     ReportListModel* model = m_nodes->reportModel();
     const int first = model->rowCount();
     model->addRows(texts);
