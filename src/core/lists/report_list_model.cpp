@@ -60,7 +60,9 @@ void ReportListModel::addRows(const QList<QStringList>& rows) {
     loadAll();
     const int first = int(m_rows.size());
     beginInsertRows({}, first, first + int(rows.size()) - 1);
-    m_rows.reserve(m_rows.size() + rows.size());
+    // No exact reserve here: a list fed in many small batches would then
+    // reallocate (and copy every row so far) on each batch instead of growing
+    // geometrically.
     for (const QStringList& texts : rows)
         m_rows.append(fitted(texts));
     endInsertRows();
