@@ -777,7 +777,8 @@ bool isVlanTag(unsigned type) {
 void readIpv6Transport(const std::uint8_t* p, std::size_t caplen, std::size_t at, FrameView& v) {
     unsigned next = p[at + 6];
     at += 40;
-    for (int hops = 0; hops < 16; ++hops) {
+    // Each header takes 8 bytes at least: the captured length bounds the chain.
+    for (;;) {
         switch (next) {
         case 6:
         case 17:
