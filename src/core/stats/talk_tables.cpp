@@ -130,7 +130,56 @@ void addCounters(Counters& to, const Counters& from) {
     }
 }
 
-template <int W> std::uint64_t hashKey(const std::uint8_t* p) {
+// Keys are short and of a width known at compile time: compared and hashed
+// inline, 8 bytes at a time (a call to memcmp costs more than the compare).
+template <int W>
+[[gnu::always_inline]] inline bool sameKey(const std::uint8_t* a, const std::uint8_t* b) {
+    std::uint64_t diff = 0;
+    int i = 0;
+    for (; i + 8 <= W; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        diff |= x ^ y;
+    }
+    if constexpr (W % 8 >= 4) {
+        std::uint32_t x, y;
+        std::memcpy(&x, a + i, 4);
+        std::memcpy(&y, b + i, 4);
+        diff |= x ^ y;
+        i += 4;
+    }
+    for (; i < W; ++i)
+        diff |= std::uint64_t(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+// Byte order of two sides of S bytes: negative, 0 or positive.
+template <int S>
+[[gnu::always_inline]] inline int compareSides(const std::uint8_t* a, const std::uint8_t* b) {
+    int i = 0;
+    for (; i + 8 <= S; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y)
+            return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+    }
+    if constexpr (S % 8 >= 4) {
+        std::uint32_t x, y;
+        std::memcpy(&x, a + i, 4);
+        std::memcpy(&y, b + i, 4);
+        if (x != y)
+            return __builtin_bswap32(x) < __builtin_bswap32(y) ? -1 : 1;
+        i += 4;
+    }
+    for (; i < S; ++i)
+        if (a[i] != b[i])
+            return a[i] < b[i] ? -1 : 1;
+    return 0;
+}
+
+template <int W> [[gnu::always_inline]] inline std::uint64_t hashKey(const std::uint8_t* p) {
     std::uint64_t h = 0x9e3779b97f4a7c15ull ^ std::uint64_t(W);
     int i = 0;
     for (; i + 8 <= W; i += 8) {
@@ -159,8 +208,19 @@ public:
     };
     static constexpr std::uint32_t npos = 0xffffffffu;
 
-    Chunked<Key> keys;
-    Chunked<Counters> rows;
+    // A row's counts and key side by side: a lookup that finds its key
+    // finds the counts it adds to in the same or the next cache line.
+    struct Item {
+        Counters c;
+        Key k;
+    };
+    Chunked<Item> items;
+
+    std::uint32_t size() const { return items.size(); }
+    Counters& row(std::uint32_t r) { return items[r].c; }
+    const Counters& row(std::uint32_t r) const { return items[r].c; }
+    std::uint8_t* keyAt(std::uint32_t r) { return items[r].k.b; }
+    const std::uint8_t* keyAt(std::uint32_t r) const { return items[r].k.b; }
     std::uint32_t live = 0;
 
     std::uint32_t find(const std::uint8_t* key, std::uint64_t h) const {
@@ -171,7 +231,7 @@ public:
             const Slot& s = m_slots[i];
             if (s.rowPlus1 == 0)
                 return npos;
-            if (s.tag == tag && std::memcmp(keys[s.rowPlus1 - 1].b, key, W) == 0)
+            if (s.tag == tag && sameKey<W>(keyAt(s.rowPlus1 - 1), key))
                 return s.rowPlus1 - 1;
         }
     }
@@ -185,10 +245,9 @@ public:
             row = m_free.back();
             m_free.pop_back();
         } else {
-            row = keys.push();
-            rows.push();
+            row = items.push();
         }
-        std::memcpy(keys[row].b, key, W);
+        std::memcpy(keyAt(row), key, W);
         const auto tag = static_cast<std::uint32_t>(h);
         std::uint32_t i = tag & m_mask;
         while (m_slots[i].rowPlus1 != 0)
@@ -201,7 +260,7 @@ public:
     // Takes a row out of the index and zeroes its counts; its number is
     // reused once given back by recycle().
     void erase(std::uint32_t row) {
-        const auto tag = static_cast<std::uint32_t>(hashKey<W>(keys[row].b));
+        const auto tag = static_cast<std::uint32_t>(hashKey<W>(keyAt(row)));
         std::uint32_t i = tag & m_mask;
         while (m_slots[i].rowPlus1 != row + 1)
             i = (i + 1) & m_mask;
@@ -213,7 +272,7 @@ public:
             for (;;) {
                 j = (j + 1) & m_mask;
                 if (m_slots[j].rowPlus1 == 0) {
-                    rows[row] = {};
+                    items[row].c = {};
                     --live;
                     return;
                 }
@@ -230,8 +289,7 @@ public:
     void recycle(std::uint32_t row) { m_free.push_back(row); }
 
     void clear() {
-        keys.clear();
-        rows.clear();
+        items.clear();
         m_free.clear();
         m_free.shrink_to_fit();
         m_slots.clear();
@@ -412,7 +470,8 @@ public:
 
 protected:
     // A frame counted in row `id` (its counts `c`).
-    void touched(Counters& c, std::uint32_t id, qint64 second, std::uint64_t length) {
+    [[gnu::always_inline]] void touched(Counters& c, std::uint32_t id, qint64 second,
+                                        std::uint64_t length) {
         if (m_track && !(c.rateIndex & kDirtyBit)) {
             c.rateIndex |= kDirtyBit;
             m_dirty.push_back(id);
@@ -528,7 +587,7 @@ public:
         constexpr int S = W / 2;
         std::uint8_t key[W];
         int dir = 0;
-        if (std::memcmp(src, dst, S) <= 0) {
+        if (compareSides<S>(src, dst) <= 0) {
             std::memcpy(key, src, S);
             std::memcpy(key + S, dst, S);
         } else {
@@ -553,13 +612,13 @@ public:
             return nullptr;
         if (id & kPartBit) {
             const std::uint32_t r = id & ~kPartBit;
-            if (W1 == 0 || r >= m_e1.rows.size() || !m_e1.rows[r].used())
+            if (W1 == 0 || r >= m_e1.size() || !m_e1.row(r).used())
                 return nullptr;
-            return &m_e1.rows[r];
+            return &m_e1.row(r);
         }
-        if (id >= m_e0.rows.size() || !m_e0.rows[id].used())
+        if (id >= m_e0.size() || !m_e0.row(id).used())
             return nullptr;
-        return &m_e0.rows[id];
+        return &m_e0.row(id);
     }
 
     bool row(std::uint32_t id, Counters& c, TalkAddress& a, TalkAddress& b) const override {
@@ -569,15 +628,15 @@ public:
         const std::uint32_t r = id & ~kPartBit;
         const std::uint8_t* key;
         if (part == 0) {
-            if (r >= m_e0.rows.size() || !m_e0.rows[r].used())
+            if (r >= m_e0.size() || !m_e0.row(r).used())
                 return false;
-            c = m_e0.rows[r];
-            key = m_e0.keys[r].b;
+            c = m_e0.row(r);
+            key = m_e0.keyAt(r);
         } else {
-            if (W1 == 0 || r >= m_e1.rows.size() || !m_e1.rows[r].used())
+            if (W1 == 0 || r >= m_e1.size() || !m_e1.row(r).used())
                 return false;
-            c = m_e1.rows[r];
-            key = m_e1.keys[r].b;
+            c = m_e1.row(r);
+            key = m_e1.keyAt(r);
         }
         const int side = (part == 0 ? W0 : W1) / (m_pair ? 2 : 1);
         a = address(part, key, side);
@@ -642,10 +701,10 @@ private:
             if (m_limit && liveRows() >= m_limit)
                 fold();
             r = e.insert(key, h);
-            Counters& c = e.rows[r];
+            Counters& c = e.row(r);
             c.first = c.last = usec;
         }
-        Counters& c = e.rows[r];
+        Counters& c = e.row(r);
         c.first = std::min(c.first, usec);
         c.last = std::max(c.last, usec);
         ++c.frames[dir];
@@ -684,16 +743,16 @@ private:
     }
 
     template <class E> static void gatherLast(const E& e, std::vector<qint64>& out) {
-        for (std::uint32_t r = 0; r < e.rows.size(); ++r)
-            if (e.rows[r].used())
-                out.push_back(e.rows[r].last);
+        for (std::uint32_t r = 0; r < e.size(); ++r)
+            if (e.row(r).used())
+                out.push_back(e.row(r).last);
     }
 
     template <class E>
     void foldOlder(E& e, std::uint32_t partBit, qint64 limit, bool ties, std::size_t batch,
                    std::size_t& folded) {
-        for (std::uint32_t r = 0; r < e.rows.size() && folded < batch; ++r) {
-            const Counters& c = e.rows[r];
+        for (std::uint32_t r = 0; r < e.size() && folded < batch; ++r) {
+            const Counters& c = e.row(r);
             if (!c.used() || c.last > limit || (c.last == limit) != ties)
                 continue;
             foldCounts(c, r | partBit);
@@ -708,13 +767,13 @@ private:
 
     template <class E, class Item>
     static void collect(const E& e, std::uint32_t partBit, std::vector<Item>& out) {
-        for (std::uint32_t r = 0; r < e.rows.size(); ++r) {
-            const Counters& c = e.rows[r];
+        for (std::uint32_t r = 0; r < e.size(); ++r) {
+            const Counters& c = e.row(r);
             if (!c.used())
                 continue;
             std::uint64_t prefix = 0;
-            const std::uint8_t* k = e.keys[r].b;
-            for (std::size_t i = 0; i < std::min<std::size_t>(8, sizeof e.keys[r].b); ++i)
+            const std::uint8_t* k = e.keyAt(r);
+            for (std::size_t i = 0; i < std::min<std::size_t>(8, sizeof(typename E::Key)); ++i)
                 prefix |= std::uint64_t(k[i]) << (56 - 8 * i);
             out.push_back({c.bytes[0] + c.bytes[1], prefix, r | partBit});
         }
@@ -722,8 +781,8 @@ private:
 
     int compareKeys(std::uint32_t x, std::uint32_t y) const {
         if (x & kPartBit)
-            return std::memcmp(m_e1.keys[x & ~kPartBit].b, m_e1.keys[y & ~kPartBit].b, W1Storage);
-        return std::memcmp(m_e0.keys[x].b, m_e0.keys[y].b, W0);
+            return std::memcmp(m_e1.keyAt(x & ~kPartBit), m_e1.keyAt(y & ~kPartBit), W1Storage);
+        return std::memcmp(m_e0.keyAt(x), m_e0.keyAt(y), W0);
     }
 
     TalkAddress address(int part, const std::uint8_t* p, int side) const {
