@@ -200,6 +200,11 @@ private Q_SLOTS:
         QTest::newRow("ipv6 hop routing dstopts")
             << ether(0x86dd, ipv6(0, ext(43, 0) + ext(60, 2) + ext(6, 1) + ports())) << 0
             << QStringList{eth, ip6, tcp6};
+        QByteArray chain;
+        for (int n = 0; n < 24; ++n)
+            chain += ext(n < 23 ? 60 : 17, 0);
+        QTest::newRow("ipv6 24 options headers")
+            << ether(0x86dd, ipv6(60, chain + ports())) << 0 << QStringList{eth, ip6, udp6};
         QTest::newRow("ipv6 options cut before ports")
             << ether(0x86dd, ipv6(0, ext(6, 1) + ports())).left(14 + 40 + 16 + 3) << 0
             << QStringList{eth, ip6};

@@ -646,11 +646,11 @@ public:
     }
 
     std::vector<std::uint32_t> sortedIds() const override {
-        // Sorted on total bytes, then the key's first eight bytes, which
+        // Sorted on total bytes, then the key's first four bytes, which
         // settle most ties without going back to the keys.
         struct Item {
             std::uint64_t total;
-            std::uint64_t prefix;
+            std::uint32_t prefix;
             std::uint32_t id;
         };
         std::vector<Item> items;
@@ -771,10 +771,10 @@ private:
             const Counters& c = e.row(r);
             if (!c.used())
                 continue;
-            std::uint64_t prefix = 0;
+            std::uint32_t prefix = 0;
             const std::uint8_t* k = e.keyAt(r);
-            for (std::size_t i = 0; i < std::min<std::size_t>(8, sizeof(typename E::Key)); ++i)
-                prefix |= std::uint64_t(k[i]) << (56 - 8 * i);
+            for (std::size_t i = 0; i < std::min<std::size_t>(4, sizeof(typename E::Key)); ++i)
+                prefix |= std::uint32_t(k[i]) << (24 - 8 * i);
             out.push_back({c.bytes[0] + c.bytes[1], prefix, r | partBit});
         }
     }
