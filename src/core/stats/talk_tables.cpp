@@ -327,7 +327,11 @@ private:
 // One table: the non-template part
 
 constexpr std::uint32_t kPartBit = 0x80000000u; // a row of the second (IPv6) engine
-constexpr int kRing = 40;                       // seconds of rate history
+// Seconds of rate history: the 40 of the longest window, the second before
+// them (it leaves the window at the next advance) and room for frames of
+// seconds not yet advanced to.
+constexpr int kRing = 48;
+constexpr qint64 kLongest = 40;
 
 struct RateEntry {
     std::uint32_t id;
@@ -372,46 +376,44 @@ public:
             b.second = LLONG_MIN;
             b.entries = {};
         }
-        m_rates.clear();
+        m_sums.clear();
+        m_advanced = LLONG_MIN;
+        m_rebuild = false;
     }
 
     // Every second before `second` has ended; `first` is the tables' first
-    // frame's second.
+    // frame's second. The windows' byte sums are kept from one advance to
+    // the next: a second that ends is added, the seconds that leave a window
+    // are taken off, so the lock is held for a few seconds' lists, not 40.
     void advance(qint64 second, qint64 first) {
         if (!m_withRates)
             return;
         releaseFolded();
-        std::unordered_map<std::uint32_t, Rates> sums;
-        for (const RateBucket& b : m_ring) {
-            if (b.second >= second || b.second < second - kRing)
-                continue;
-            const qint64 age = second - b.second; // 1 .. 40
-            for (const RateEntry& e : b.entries) {
-                Rates& r = sums[e.id];
-                for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
-                    if (age <= kRateSeconds[k])
-                        r[k] += e.bytes;
-            }
+        m_first = first;
+        if (m_advanced == LLONG_MIN || m_rebuild || second < m_advanced ||
+            second - m_advanced > kLongest) {
+            rebuild(second);
+        } else {
+            for (qint64 s = m_advanced; s < second; ++s)
+                step(s + 1);
         }
-        const qint64 elapsed = std::max<qint64>(1, second - first);
-        for (auto& [id, r] : sums)
-            for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
-                r[k] = r[k] * 8 / std::uint64_t(std::min<qint64>(elapsed, kRateSeconds[k]));
-        // Rows whose rates moved (or went to nothing) are changed rows.
-        for (const auto& [id, r] : sums) {
-            const auto old = m_rates.find(id);
-            if (old == m_rates.end() || old->second != r)
+        // While fewer than 40 seconds have passed the divisors move too.
+        if (second - first <= kLongest)
+            for (const auto& [id, r] : m_sums)
                 markDirtyId(id);
-        }
-        for (const auto& [id, r] : m_rates)
-            if (!sums.count(id))
-                markDirtyId(id);
-        m_rates.swap(sums);
+        m_advanced = second;
     }
 
+    // Bits per second as of the last advance.
     Rates ratesOf(std::uint32_t id) const {
-        const auto it = m_rates.find(id);
-        return it == m_rates.end() ? Rates{} : it->second;
+        const auto it = m_sums.find(id);
+        if (it == m_sums.end())
+            return {};
+        Rates r = it->second;
+        const qint64 elapsed = std::max<qint64>(1, m_advanced - m_first);
+        for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
+            r[k] = r[k] * 8 / std::uint64_t(std::min<qint64>(elapsed, kRateSeconds[k]));
+        return r;
     }
 
     template <class Row> TalkChanges<Row> takeChanges() {
@@ -494,14 +496,79 @@ protected:
         }
     }
 
+    RateBucket& bucket(qint64 second) {
+        return m_ring[static_cast<std::size_t>(((second % kRing) + kRing) % kRing)];
+    }
+    const RateBucket* bucketOf(qint64 second) const {
+        const RateBucket& b = m_ring[static_cast<std::size_t>(((second % kRing) + kRing) % kRing)];
+        return b.second == second ? &b : nullptr;
+    }
+
+    // The sums from the seconds' lists alone.
+    void rebuild(qint64 second) {
+        for (const auto& [id, r] : m_sums)
+            markDirtyId(id);
+        m_sums.clear();
+        m_rebuild = false;
+        for (const RateBucket& b : m_ring) {
+            if (b.second >= second || b.second < second - kLongest)
+                continue;
+            const qint64 age = second - b.second; // 1 .. 40
+            for (const RateEntry& e : b.entries) {
+                Rates& r = m_sums[e.id];
+                for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
+                    if (age <= kRateSeconds[k])
+                        r[k] += e.bytes;
+                markDirtyId(e.id);
+            }
+        }
+    }
+
+    // From an advance to second - 1 to one to `second`: second - 1 comes
+    // into every window, second - 1 - N leaves the window of N seconds.
+    void step(qint64 second) {
+        if (const RateBucket* b = bucketOf(second - 1))
+            for (const RateEntry& e : b->entries) {
+                Rates& r = m_sums[e.id];
+                for (std::uint64_t& v : r)
+                    v += e.bytes;
+                markDirtyId(e.id);
+            }
+        for (std::size_t k = 0; k < kRateSeconds.size(); ++k) {
+            const RateBucket* b = bucketOf(second - 1 - kRateSeconds[k]);
+            if (!b)
+                continue;
+            for (const RateEntry& e : b->entries) {
+                const auto it = m_sums.find(e.id);
+                if (it == m_sums.end())
+                    continue;
+                it->second[k] -= std::min(it->second[k], e.bytes);
+                markDirtyId(e.id);
+                if (it->second == Rates{})
+                    m_sums.erase(it);
+            }
+        }
+    }
+
     // The row's bytes in its second's list: one entry per row and second.
     void countRate(Counters& c, std::uint32_t id, qint64 second, std::uint64_t length) {
-        RateBucket& b = m_ring[static_cast<std::size_t>(((second % kRing) + kRing) % kRing)];
+        RateBucket& b = bucket(second);
         if (b.second != second) {
             if (second < b.second)
                 return; // older than the history kept
+            // A list still in the sums is given up: they are made afresh.
+            if (m_advanced != LLONG_MIN && b.second < m_advanced &&
+                b.second >= m_advanced - kLongest)
+                m_rebuild = true;
             b.second = second;
             b.entries.clear();
+        }
+        // A frame of a second already ended counts in the sums at once.
+        if (m_advanced != LLONG_MIN && second < m_advanced && second >= m_advanced - kLongest) {
+            Rates& r = m_sums[id];
+            for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
+                if (m_advanced - second <= kRateSeconds[k])
+                    r[k] += length;
         }
         const std::uint32_t at = c.rateIndex & ~kDirtyBit;
         if (c.rateSecond == static_cast<std::uint32_t>(second) && at < b.entries.size() &&
@@ -523,12 +590,13 @@ protected:
             m_otherDirty = true;
         }
         if (m_withRates) {
-            const auto it = m_rates.find(id);
-            if (it != m_rates.end()) {
-                Rates& o = m_rates[kOtherRowId];
+            const auto it = m_sums.find(id);
+            if (it != m_sums.end()) {
+                const Rates moved = it->second;
+                m_sums.erase(it); // before the insertion below may rehash
+                Rates& o = m_sums[kOtherRowId];
                 for (std::size_t k = 0; k < o.size(); ++k)
-                    o[k] += it->second[k];
-                m_rates.erase(it);
+                    o[k] += moved[k];
             }
         }
     }
@@ -568,7 +636,11 @@ protected:
     bool m_otherDirty = false;
     bool m_cleared = false;
     std::array<RateBucket, kRing> m_ring;
-    std::unordered_map<std::uint32_t, Rates> m_rates;
+    // Bytes of the last 2, 10 and 40 seconds by row, as of the last advance.
+    std::unordered_map<std::uint32_t, Rates> m_sums;
+    qint64 m_advanced = LLONG_MIN; // the last advance's second
+    qint64 m_first = 0;
+    bool m_rebuild = false;
 };
 
 // A table keyed by W0 bytes (and, for TCP and UDP, a second engine for the
