@@ -198,9 +198,10 @@ template <int W> [[gnu::always_inline]] inline std::uint64_t hashKey(const std::
     return h ^ (h >> 32);
 }
 
-// Rows keyed by W bytes: an open-addressing index (linear probing, the low
-// 32 bits of the hash kept beside the row number so that most probes never
-// touch the keys), keys and counts in chunks, freed rows reused.
+// Rows keyed by W bytes: an open-addressing index (a key is looked for from
+// its hash's slot onwards; the low 32 bits of the hash are kept beside the
+// row number so that most slots passed never touch the keys), keys and
+// counts in chunks, freed rows reused.
 template <int W> class Engine {
 public:
     struct Key {
@@ -264,7 +265,7 @@ public:
         std::uint32_t i = tag & m_mask;
         while (m_slots[i].rowPlus1 != row + 1)
             i = (i + 1) & m_mask;
-        // Backward shift: later entries of the run move up so that no probe
+        // Backward shift: later entries of the run move up so that no search
         // stops early at the hole.
         for (;;) {
             m_slots[i] = {};
@@ -324,9 +325,9 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// One table: the non-template part
+// One table: the non-template engine
 
-constexpr std::uint32_t kPartBit = 0x80000000u; // a row of the second (IPv6) engine
+constexpr std::uint32_t kIpv6EngineBit = 0x80000000u; // a row of the second (IPv6) engine
 // Seconds of rate history: the 40 of the longest window, the second before
 // them (it leaves the window at the next advance) and room for frames of
 // seconds not yet advanced to.
@@ -651,7 +652,7 @@ public:
         : TableBase(pair, o)
         , m_type(type) {}
 
-    // A frame from `src` to `dst` (sides of the part's width), one engine.
+    // A frame from `src` to `dst` (sides of that engine's width), one engine.
     template <int P>
     void addPair(const std::uint8_t* src, const std::uint8_t* dst, std::uint64_t length,
                  qint64 usec, qint64 second) {
@@ -682,8 +683,8 @@ public:
     Counters* counters(std::uint32_t id) override {
         if (id == kOtherRowId)
             return nullptr;
-        if (id & kPartBit) {
-            const std::uint32_t r = id & ~kPartBit;
+        if (id & kIpv6EngineBit) {
+            const std::uint32_t r = id & ~kIpv6EngineBit;
             if (W1 == 0 || r >= m_e1.size() || !m_e1.row(r).used())
                 return nullptr;
             return &m_e1.row(r);
@@ -696,10 +697,10 @@ public:
     bool row(std::uint32_t id, Counters& c, TalkAddress& a, TalkAddress& b) const override {
         if (id == kOtherRowId)
             return false;
-        const int part = (id & kPartBit) ? 1 : 0;
-        const std::uint32_t r = id & ~kPartBit;
+        const int engine = (id & kIpv6EngineBit) ? 1 : 0;
+        const std::uint32_t r = id & ~kIpv6EngineBit;
         const std::uint8_t* key;
-        if (part == 0) {
+        if (engine == 0) {
             if (r >= m_e0.size() || !m_e0.row(r).used())
                 return false;
             c = m_e0.row(r);
@@ -710,10 +711,10 @@ public:
             c = m_e1.row(r);
             key = m_e1.keyAt(r);
         }
-        const int side = (part == 0 ? W0 : W1) / (m_pair ? 2 : 1);
-        a = address(part, key, side);
+        const int side = (engine == 0 ? W0 : W1) / (m_pair ? 2 : 1);
+        a = address(engine, key, side);
         if (m_pair)
-            b = address(part, key + side, side);
+            b = address(engine, key + side, side);
         return true;
     }
 
@@ -729,12 +730,12 @@ public:
         items.reserve(liveRows());
         collect(m_e0, 0, items);
         if constexpr (W1 != 0)
-            collect(m_e1, kPartBit, items);
+            collect(m_e1, kIpv6EngineBit, items);
         std::sort(items.begin(), items.end(), [this](const Item& x, const Item& y) {
             if (x.total != y.total)
                 return x.total > y.total;
-            if ((x.id & kPartBit) != (y.id & kPartBit))
-                return (x.id & kPartBit) < (y.id & kPartBit); // IPv4 before IPv6
+            if ((x.id & kIpv6EngineBit) != (y.id & kIpv6EngineBit))
+                return (x.id & kIpv6EngineBit) < (y.id & kIpv6EngineBit); // IPv4 before IPv6
             if (x.prefix != y.prefix)
                 return x.prefix < y.prefix;
             return compareKeys(x.id, y.id) < 0;
@@ -754,8 +755,8 @@ public:
     }
 
     void recycle(std::uint32_t id) override {
-        if (id & kPartBit)
-            m_e1.recycle(id & ~kPartBit);
+        if (id & kIpv6EngineBit)
+            m_e1.recycle(id & ~kIpv6EngineBit);
         else
             m_e0.recycle(id);
     }
@@ -781,7 +782,7 @@ private:
         c.last = std::max(c.last, usec);
         ++c.frames[dir];
         c.bytes[dir] += length;
-        touched(c, P == 0 ? r : (r | kPartBit), second, length);
+        touched(c, P == 0 ? r : (r | kIpv6EngineBit), second, length);
     }
 
     template <int P> auto& engine() {
@@ -808,7 +809,7 @@ private:
         // Strictly older first, then those of the boundary stamp.
         for (const bool ties : {false, true}) {
             foldOlder(m_e0, 0, limit, ties, batch, folded);
-            foldOlder(m_e1, kPartBit, limit, ties, batch, folded);
+            foldOlder(m_e1, kIpv6EngineBit, limit, ties, batch, folded);
         }
         if (m_foldedNow.size() >= kFoldedWaiting)
             releaseFolded();
@@ -821,16 +822,16 @@ private:
     }
 
     template <class E>
-    void foldOlder(E& e, std::uint32_t partBit, qint64 limit, bool ties, std::size_t batch,
+    void foldOlder(E& e, std::uint32_t engineBit, qint64 limit, bool ties, std::size_t batch,
                    std::size_t& folded) {
         for (std::uint32_t r = 0; r < e.size() && folded < batch; ++r) {
             const Counters& c = e.row(r);
             if (!c.used() || c.last > limit || (c.last == limit) != ties)
                 continue;
-            foldCounts(c, r | partBit);
+            foldCounts(c, r | engineBit);
             e.erase(r);
             if (m_withRates)
-                m_foldedNow.push_back(r | partBit);
+                m_foldedNow.push_back(r | engineBit);
             else
                 e.recycle(r);
             ++folded;
@@ -838,7 +839,7 @@ private:
     }
 
     template <class E, class Item>
-    static void collect(const E& e, std::uint32_t partBit, std::vector<Item>& out) {
+    static void collect(const E& e, std::uint32_t engineBit, std::vector<Item>& out) {
         for (std::uint32_t r = 0; r < e.size(); ++r) {
             const Counters& c = e.row(r);
             if (!c.used())
@@ -847,17 +848,18 @@ private:
             const std::uint8_t* k = e.keyAt(r);
             for (std::size_t i = 0; i < std::min<std::size_t>(4, sizeof(typename E::Key)); ++i)
                 prefix |= std::uint32_t(k[i]) << (24 - 8 * i);
-            out.push_back({c.bytes[0] + c.bytes[1], prefix, r | partBit});
+            out.push_back({c.bytes[0] + c.bytes[1], prefix, r | engineBit});
         }
     }
 
     int compareKeys(std::uint32_t x, std::uint32_t y) const {
-        if (x & kPartBit)
-            return std::memcmp(m_e1.keyAt(x & ~kPartBit), m_e1.keyAt(y & ~kPartBit), W1Storage);
+        if (x & kIpv6EngineBit)
+            return std::memcmp(m_e1.keyAt(x & ~kIpv6EngineBit), m_e1.keyAt(y & ~kIpv6EngineBit),
+                               W1Storage);
         return std::memcmp(m_e0.keyAt(x), m_e0.keyAt(y), W0);
     }
 
-    TalkAddress address(int part, const std::uint8_t* p, int side) const {
+    TalkAddress address(int engine, const std::uint8_t* p, int side) const {
         TalkAddress a;
         switch (m_type) {
         case TalkType::Ethernet:
@@ -875,7 +877,7 @@ private:
         case TalkType::Tcp:
         case TalkType::Udp: {
             const int n = side - 2;
-            a.family = part == 0 ? 4 : 6;
+            a.family = engine == 0 ? 4 : 6;
             std::memcpy(a.bytes.data(), p, static_cast<std::size_t>(n));
             a.port = static_cast<std::uint16_t>(p[n] << 8 | p[n + 1]);
             break;
