@@ -289,6 +289,24 @@ public:
 
     void recycle(std::uint32_t row) { m_free.push_back(row); }
 
+    // A frame's look-ups in several tables are started together: first the
+    // index slots are fetched, then the rows they name, then the counting
+    // finds both in the cache instead of waiting for memory table by table.
+    void prefetchSlot(std::uint64_t h) const {
+        if (!m_slots.empty())
+            __builtin_prefetch(&m_slots[static_cast<std::uint32_t>(h) & m_mask]);
+    }
+    void prefetchRow(std::uint64_t h) const {
+        if (m_slots.empty())
+            return;
+        const Slot& s = m_slots[static_cast<std::uint32_t>(h) & m_mask];
+        if (s.rowPlus1 == 0 || s.tag != static_cast<std::uint32_t>(h))
+            return;
+        const auto* item = reinterpret_cast<const char*>(&items[s.rowPlus1 - 1]);
+        __builtin_prefetch(item);
+        __builtin_prefetch(item + sizeof(Item) - 1);
+    }
+
     void clear() {
         items.clear();
         m_free.clear();
@@ -653,7 +671,8 @@ public:
         , m_type(type) {}
 
     // A frame from `src` to `dst` (sides of that engine's width), one engine.
-    template <int P>
+    // Phase 0 and 1 only fetch ahead (see Engine::prefetchSlot), 2 counts.
+    template <int P, int Phase = 2>
     void addPair(const std::uint8_t* src, const std::uint8_t* dst, std::uint64_t length,
                  qint64 usec, qint64 second) {
         constexpr int W = P == 0 ? W0 : W1;
@@ -668,14 +687,14 @@ public:
             std::memcpy(key + S, src, S);
             dir = 1;
         }
-        count<P>(key, dir, length, usec, second);
+        visit<P, Phase>(key, dir, length, usec, second);
     }
 
     // An endpoint: dir 0 sent, 1 received.
-    template <int P>
+    template <int P, int Phase = 2>
     void addOne(const std::uint8_t* key, int dir, std::uint64_t length, qint64 usec,
                 qint64 second) {
-        count<P>(key, dir, length, usec, second);
+        visit<P, Phase>(key, dir, length, usec, second);
     }
 
     std::size_t liveRows() const override { return m_e0.live + m_e1.live; }
@@ -763,6 +782,21 @@ public:
 
 private:
     static constexpr int W1Storage = W1 == 0 ? 1 : W1;
+
+    template <int P, int Phase>
+    [[gnu::always_inline]] void visit(const std::uint8_t* key, int dir, std::uint64_t length,
+                                      qint64 usec, qint64 second) {
+        if constexpr (Phase == 2) {
+            count<P>(key, dir, length, usec, second);
+        } else {
+            constexpr int W = P == 0 ? W0 : W1Storage;
+            const std::uint64_t h = hashKey<W>(key);
+            if constexpr (Phase == 0)
+                engine<P>().prefetchSlot(h);
+            else
+                engine<P>().prefetchRow(h);
+        }
+    }
 
     template <int P>
     void count(const std::uint8_t* key, int dir, std::uint64_t length, qint64 usec, qint64 second) {
@@ -1076,6 +1110,10 @@ struct TalkTables::Impl {
         needIp = wanted(TalkType::IPv4) || wanted(TalkType::IPv6) || wanted(TalkType::Tcp) ||
                  wanted(TalkType::Udp);
         needTransport = wanted(TalkType::Tcp) || wanted(TalkType::Udp);
+        int tables = 0;
+        for (int i = 0; i < kTalkTypeCount; ++i)
+            tables += (conv[std::size_t(i)] ? 1 : 0) + (ends[std::size_t(i)] ? 1 : 0);
+        fetchAhead = tables > 1;
     }
 
     TableBase* table(TalkType t, bool conversations) const {
@@ -1085,6 +1123,7 @@ struct TalkTables::Impl {
         return (conversations ? conv : ends)[i].get();
     }
 
+    template <int Phase>
     void addPorts(PortConv* c, PortEnd* e, const FrameView& v, std::uint64_t length, qint64 usec,
                   qint64 second) {
         if (v.ipFamily == 4) {
@@ -1094,10 +1133,10 @@ struct TalkTables::Impl {
             std::memcpy(dst, v.ipDst, 4);
             std::memcpy(dst + 4, v.ports + 2, 2);
             if (c)
-                c->addPair<0>(src, dst, length, usec, second);
+                c->template addPair<0, Phase>(src, dst, length, usec, second);
             if (e) {
-                e->addOne<0>(src, 0, length, usec, second);
-                e->addOne<0>(dst, 1, length, usec, second);
+                e->template addOne<0, Phase>(src, 0, length, usec, second);
+                e->template addOne<0, Phase>(dst, 1, length, usec, second);
             }
         } else {
             std::uint8_t src[18], dst[18];
@@ -1106,12 +1145,43 @@ struct TalkTables::Impl {
             std::memcpy(dst, v.ipDst, 16);
             std::memcpy(dst + 16, v.ports + 2, 2);
             if (c)
-                c->addPair<1>(src, dst, length, usec, second);
+                c->template addPair<1, Phase>(src, dst, length, usec, second);
             if (e) {
-                e->addOne<1>(src, 0, length, usec, second);
-                e->addOne<1>(dst, 1, length, usec, second);
+                e->template addOne<1, Phase>(src, 0, length, usec, second);
+                e->template addOne<1, Phase>(dst, 1, length, usec, second);
             }
         }
+    }
+
+    // Every table a frame counts in (src and dst are the MAC addresses).
+    template <int Phase>
+    void addAll(const FrameView& v, const std::uint8_t* src, const std::uint8_t* dst,
+                std::uint64_t length, qint64 usec, qint64 second) {
+        if (ethConv)
+            ethConv->addPair<0, Phase>(src, dst, length, usec, second);
+        if (ethEnd) {
+            ethEnd->addOne<0, Phase>(src, 0, length, usec, second);
+            ethEnd->addOne<0, Phase>(dst, 1, length, usec, second);
+        }
+        if (v.ipFamily == 4) {
+            if (ip4Conv)
+                ip4Conv->addPair<0, Phase>(v.ipSrc, v.ipDst, length, usec, second);
+            if (ip4End) {
+                ip4End->addOne<0, Phase>(v.ipSrc, 0, length, usec, second);
+                ip4End->addOne<0, Phase>(v.ipDst, 1, length, usec, second);
+            }
+        } else if (v.ipFamily == 6) {
+            if (ip6Conv)
+                ip6Conv->addPair<0, Phase>(v.ipSrc, v.ipDst, length, usec, second);
+            if (ip6End) {
+                ip6End->addOne<0, Phase>(v.ipSrc, 0, length, usec, second);
+                ip6End->addOne<0, Phase>(v.ipDst, 1, length, usec, second);
+            }
+        }
+        if (v.transport == 6)
+            addPorts<Phase>(tcpConv, tcpEnd, v, length, usec, second);
+        else if (v.transport == 17)
+            addPorts<Phase>(udpConv, udpEnd, v, length, usec, second);
     }
 
     Options options;
@@ -1132,6 +1202,7 @@ struct TalkTables::Impl {
     PortEnd* udpEnd = nullptr;
     bool needIp = false;
     bool needTransport = false;
+    bool fetchAhead = false; // more than one table: their look-ups overlap
 };
 
 namespace {
@@ -1185,31 +1256,11 @@ void TalkTables::add(const pcap_pkthdr& header, const std::uint8_t* bytes) noexc
     }
     const std::uint8_t* dst = bytes;
     const std::uint8_t* src = bytes + 6;
-    if (m.ethConv)
-        m.ethConv->addPair<0>(src, dst, length, usec, second);
-    if (m.ethEnd) {
-        m.ethEnd->addOne<0>(src, 0, length, usec, second);
-        m.ethEnd->addOne<0>(dst, 1, length, usec, second);
+    if (m.fetchAhead) {
+        m.addAll<0>(v, src, dst, length, usec, second);
+        m.addAll<1>(v, src, dst, length, usec, second);
     }
-    if (v.ipFamily == 4) {
-        if (m.ip4Conv)
-            m.ip4Conv->addPair<0>(v.ipSrc, v.ipDst, length, usec, second);
-        if (m.ip4End) {
-            m.ip4End->addOne<0>(v.ipSrc, 0, length, usec, second);
-            m.ip4End->addOne<0>(v.ipDst, 1, length, usec, second);
-        }
-    } else if (v.ipFamily == 6) {
-        if (m.ip6Conv)
-            m.ip6Conv->addPair<0>(v.ipSrc, v.ipDst, length, usec, second);
-        if (m.ip6End) {
-            m.ip6End->addOne<0>(v.ipSrc, 0, length, usec, second);
-            m.ip6End->addOne<0>(v.ipDst, 1, length, usec, second);
-        }
-    }
-    if (v.transport == 6)
-        m.addPorts(m.tcpConv, m.tcpEnd, v, length, usec, second);
-    else if (v.transport == 17)
-        m.addPorts(m.udpConv, m.udpEnd, v, length, usec, second);
+    m.addAll<2>(v, src, dst, length, usec, second);
 }
 
 void TalkTables::advanceTo(qint64 second) {
