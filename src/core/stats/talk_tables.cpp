@@ -7,7 +7,6 @@
 #include <memory>
 #include <mutex>
 #include <type_traits>
-#include <unordered_map>
 
 namespace qarsilo {
 
@@ -214,6 +213,7 @@ public:
     struct Item {
         Counters c;
         Key k;
+        std::uint32_t sums; // its rate sums' place + 1 (see TableBase), 0: none
     };
     Chunked<Item> items;
 
@@ -274,6 +274,7 @@ public:
                 j = (j + 1) & m_mask;
                 if (m_slots[j].rowPlus1 == 0) {
                     items[row].c = {};
+                    items[row].sums = 0;
                     --live;
                     return;
                 }
@@ -376,6 +377,8 @@ public:
     // The row's counts and sides; false for an id not in use.
     virtual bool row(std::uint32_t id, Counters& c, TalkAddress& a, TalkAddress& b) const = 0;
     virtual Counters* counters(std::uint32_t id) = 0;
+    // Where a row in use keeps its rate sums' place; null for an id not in use.
+    virtual std::uint32_t* sumsIndex(std::uint32_t id) const = 0;
     virtual void clearRows() = 0;
 
     std::size_t rowCount() const { return liveRows() + (m_foldedRows ? 1 : 0); }
@@ -395,7 +398,9 @@ public:
             b.second = LLONG_MIN;
             b.entries = {};
         }
-        m_sums.clear();
+        m_pool.clear();
+        m_poolFree.clear();
+        m_otherSums = 0;
         m_advanced = LLONG_MIN;
         m_rebuild = false;
     }
@@ -418,17 +423,18 @@ public:
         }
         // While fewer than 40 seconds have passed the divisors move too.
         if (second - first <= kLongest)
-            for (const auto& [id, r] : m_sums)
-                markDirtyId(id);
+            for (const PoolEntry& p : m_pool)
+                if (p.live)
+                    markDirtyId(p.id);
         m_advanced = second;
     }
 
     // Bits per second as of the last advance.
     Rates ratesOf(std::uint32_t id) const {
-        const auto it = m_sums.find(id);
-        if (it == m_sums.end())
+        const Rates* sums = findSums(id);
+        if (!sums)
             return {};
-        Rates r = it->second;
+        Rates r = *sums;
         const qint64 elapsed = std::max<qint64>(1, m_advanced - m_first);
         for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
             r[k] = r[k] * 8 / std::uint64_t(std::min<qint64>(elapsed, kRateSeconds[k]));
@@ -525,19 +531,26 @@ protected:
 
     // The sums from the seconds' lists alone.
     void rebuild(qint64 second) {
-        for (const auto& [id, r] : m_sums)
-            markDirtyId(id);
-        m_sums.clear();
+        for (const PoolEntry& p : m_pool)
+            if (p.live) {
+                markDirtyId(p.id);
+                if (std::uint32_t* at = sumsSlot(p.id))
+                    *at = 0;
+            }
+        m_pool.clear();
+        m_poolFree.clear();
         m_rebuild = false;
         for (const RateBucket& b : m_ring) {
             if (b.second >= second || b.second < second - kLongest)
                 continue;
             const qint64 age = second - b.second; // 1 .. 40
             for (const RateEntry& e : b.entries) {
-                Rates& r = m_sums[e.id];
+                Rates* r = sumsFor(e.id);
+                if (!r)
+                    continue;
                 for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
                     if (age <= kRateSeconds[k])
-                        r[k] += e.bytes;
+                        (*r)[k] += e.bytes;
                 markDirtyId(e.id);
             }
         }
@@ -548,8 +561,10 @@ protected:
     void step(qint64 second) {
         if (const RateBucket* b = bucketOf(second - 1))
             for (const RateEntry& e : b->entries) {
-                Rates& r = m_sums[e.id];
-                for (std::uint64_t& v : r)
+                Rates* r = sumsFor(e.id);
+                if (!r)
+                    continue;
+                for (std::uint64_t& v : *r)
                     v += e.bytes;
                 markDirtyId(e.id);
             }
@@ -558,13 +573,13 @@ protected:
             if (!b)
                 continue;
             for (const RateEntry& e : b->entries) {
-                const auto it = m_sums.find(e.id);
-                if (it == m_sums.end())
+                Rates* r = findSums(e.id);
+                if (!r)
                     continue;
-                it->second[k] -= std::min(it->second[k], e.bytes);
+                (*r)[k] -= std::min((*r)[k], e.bytes);
                 markDirtyId(e.id);
-                if (it->second == Rates{})
-                    m_sums.erase(it);
+                if (((*r)[0] | (*r)[1] | (*r)[2]) == 0)
+                    dropSums(e.id);
             }
         }
     }
@@ -584,10 +599,10 @@ protected:
         }
         // A frame of a second already ended counts in the sums at once.
         if (m_advanced != LLONG_MIN && second < m_advanced && second >= m_advanced - kLongest) {
-            Rates& r = m_sums[id];
-            for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
-                if (m_advanced - second <= kRateSeconds[k])
-                    r[k] += length;
+            if (Rates* r = sumsFor(id))
+                for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
+                    if (m_advanced - second <= kRateSeconds[k])
+                        (*r)[k] += length;
         }
         const std::uint32_t at = c.rateIndex & ~kDirtyBit;
         if (c.rateSecond == static_cast<std::uint32_t>(second) && at < b.entries.size() &&
@@ -609,13 +624,12 @@ protected:
             m_otherDirty = true;
         }
         if (m_withRates) {
-            const auto it = m_sums.find(id);
-            if (it != m_sums.end()) {
-                const Rates moved = it->second;
-                m_sums.erase(it); // before the insertion below may rehash
-                Rates& o = m_sums[kOtherRowId];
-                for (std::size_t k = 0; k < o.size(); ++k)
-                    o[k] += moved[k];
+            if (const Rates* sums = findSums(id)) {
+                const Rates moved = *sums;
+                dropSums(id);
+                Rates* o = sumsFor(kOtherRowId);
+                for (std::size_t k = 0; k < o->size(); ++k)
+                    (*o)[k] += moved[k];
             }
         }
     }
@@ -655,8 +669,54 @@ protected:
     bool m_otherDirty = false;
     bool m_cleared = false;
     std::array<RateBucket, kRing> m_ring;
-    // Bytes of the last 2, 10 and 40 seconds by row, as of the last advance.
-    std::unordered_map<std::uint32_t, Rates> m_sums;
+    // Bytes of the last 2, 10 and 40 seconds, as of the last advance, for
+    // the rows active in the last 40 s only: a row names its place here.
+    struct PoolEntry {
+        Rates r;
+        std::uint32_t id;
+        bool live;
+    };
+    std::vector<PoolEntry> m_pool;
+    std::vector<std::uint32_t> m_poolFree;
+    std::uint32_t m_otherSums = 0; // the other row's place + 1
+
+    std::uint32_t* sumsSlot(std::uint32_t id) {
+        return id == kOtherRowId ? &m_otherSums : sumsIndex(id);
+    }
+    const Rates* findSums(std::uint32_t id) const {
+        const std::uint32_t* at = id == kOtherRowId ? &m_otherSums : sumsIndex(id);
+        return at && *at ? &m_pool[*at - 1].r : nullptr;
+    }
+    Rates* findSums(std::uint32_t id) {
+        std::uint32_t* at = sumsSlot(id);
+        return at && *at ? &m_pool[*at - 1].r : nullptr;
+    }
+    Rates* sumsFor(std::uint32_t id) {
+        std::uint32_t* at = sumsSlot(id);
+        if (!at)
+            return nullptr;
+        if (*at == 0) {
+            std::uint32_t place;
+            if (!m_poolFree.empty()) {
+                place = m_poolFree.back();
+                m_poolFree.pop_back();
+            } else {
+                place = static_cast<std::uint32_t>(m_pool.size());
+                m_pool.emplace_back();
+            }
+            m_pool[place] = {{}, id, true};
+            *at = place + 1;
+        }
+        return &m_pool[*at - 1].r;
+    }
+    void dropSums(std::uint32_t id) {
+        std::uint32_t* at = sumsSlot(id);
+        if (!at || *at == 0)
+            return;
+        m_pool[*at - 1].live = false;
+        m_poolFree.push_back(*at - 1);
+        *at = 0;
+    }
     qint64 m_advanced = LLONG_MIN; // the last advance's second
     qint64 m_first = 0;
     bool m_rebuild = false;
@@ -711,6 +771,21 @@ public:
         if (id >= m_e0.size() || !m_e0.row(id).used())
             return nullptr;
         return &m_e0.row(id);
+    }
+
+    std::uint32_t* sumsIndex(std::uint32_t id) const override {
+        if (id == kOtherRowId)
+            return nullptr;
+        auto* self = const_cast<Table*>(this); // the place is the rates' bookkeeping
+        if (id & kIpv6EngineBit) {
+            const std::uint32_t r = id & ~kIpv6EngineBit;
+            if (W1 == 0 || r >= m_e1.size() || !m_e1.row(r).used())
+                return nullptr;
+            return &self->m_e1.items[r].sums;
+        }
+        if (id >= m_e0.size() || !m_e0.row(id).used())
+            return nullptr;
+        return &self->m_e0.items[id].sums;
     }
 
     bool row(std::uint32_t id, Counters& c, TalkAddress& a, TalkAddress& b) const override {
