@@ -441,6 +441,32 @@ private Q_SLOTS:
         QCOMPARE(c.ids.size(), 2u);
     }
 
+    // Taken a few at a time, every changed row comes once, "other" too.
+    void changesInPieces() {
+        TalkTables::Options o;
+        o.rowLimit = 6;
+        TalkTables tables(o);
+        for (int n = 0; n < 9; ++n)
+            addFrame(tables, ether(0x0800, ipv4(17, ports(), 1, 10 + n)), n);
+        std::vector<std::uint32_t> ids;
+        std::size_t calls = 0, folded = 0;
+        for (;;) {
+            const TalkChanges<ConversationRow> c = tables.conversationChanges(TalkType::IPv4, 2);
+            QVERIFY(c.ids.size() <= 2);
+            folded += c.folded.size();
+            if (c.ids.empty())
+                break;
+            ids.insert(ids.end(), c.ids.begin(), c.ids.end());
+            ++calls;
+        }
+        QCOMPARE(folded, 3u);
+        QCOMPARE(ids.size(), 7u); // six rows and "other"
+        QCOMPARE(calls, 4u);
+        std::sort(ids.begin(), ids.end());
+        QVERIFY(std::adjacent_find(ids.begin(), ids.end()) == ids.end());
+        QCOMPARE(ids.back(), kOtherRowId);
+    }
+
     // Frames of 1000, 500 and 250 bytes at seconds 100, 101 and 105.
     void rates_data() {
         QTest::addColumn<qint64>("advance");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -441,12 +442,14 @@ public:
         return r;
     }
 
-    template <class Row> TalkChanges<Row> takeChanges() {
+    template <class Row> TalkChanges<Row> takeChanges(std::size_t maxRows) {
         TalkChanges<Row> out;
         out.cleared = m_cleared;
         m_cleared = false;
         out.folded.swap(m_foldedIds);
-        for (const std::uint32_t id : m_dirty) {
+        std::size_t taken = 0;
+        for (; taken < m_dirty.size() && out.ids.size() < maxRows; ++taken) {
+            const std::uint32_t id = m_dirty[taken];
             Counters* c = counters(id);
             if (!c || !(c->rateIndex & kDirtyBit))
                 continue; // folded since, or already taken (listed twice)
@@ -454,12 +457,14 @@ public:
             out.ids.push_back(id);
             out.rows.push_back(makeRow<Row>(id));
         }
-        m_dirty.clear();
-        if (m_otherDirty && m_foldedRows) {
+        m_dirty.erase(m_dirty.begin(), m_dirty.begin() + static_cast<std::ptrdiff_t>(taken));
+        if (m_otherDirty && !m_foldedRows)
+            m_otherDirty = false;
+        if (m_otherDirty && out.ids.size() < maxRows) {
             out.ids.push_back(kOtherRowId);
             out.rows.push_back(makeRow<Row>(kOtherRowId));
+            m_otherDirty = false;
         }
-        m_otherDirty = false;
         return out;
     }
 
@@ -1365,15 +1370,23 @@ std::size_t TalkTables::rowCount(TalkType type, bool conversations) const {
 }
 
 TalkChanges<ConversationRow> TalkTables::conversationChanges(TalkType type) {
-    MaybeLock guard(d->lock, d->options.threadSafe);
-    TableBase* t = d->table(type, true);
-    return t ? t->takeChanges<ConversationRow>() : TalkChanges<ConversationRow>{};
+    return conversationChanges(type, SIZE_MAX);
 }
 
 TalkChanges<EndpointRow> TalkTables::endpointChanges(TalkType type) {
+    return endpointChanges(type, SIZE_MAX);
+}
+
+TalkChanges<ConversationRow> TalkTables::conversationChanges(TalkType type, std::size_t maxRows) {
+    MaybeLock guard(d->lock, d->options.threadSafe);
+    TableBase* t = d->table(type, true);
+    return t ? t->takeChanges<ConversationRow>(maxRows) : TalkChanges<ConversationRow>{};
+}
+
+TalkChanges<EndpointRow> TalkTables::endpointChanges(TalkType type, std::size_t maxRows) {
     MaybeLock guard(d->lock, d->options.threadSafe);
     TableBase* t = d->table(type, false);
-    return t ? t->takeChanges<EndpointRow>() : TalkChanges<EndpointRow>{};
+    return t ? t->takeChanges<EndpointRow>(maxRows) : TalkChanges<EndpointRow>{};
 }
 
 std::vector<std::uint32_t> TalkTables::sortedIds(TalkType type, bool conversations) const {

@@ -137,12 +137,17 @@ public:
     /// Rows in a table now, the "other" row included when there is one.
     std::size_t rowCount(TalkType type, bool conversations) const;
 
-    /// New and changed rows since the last call for that table (interface
-    /// thread). Apply `folded` before `ids`: a folded row's id may already
-    /// name a new row, and a folded id may be one never reported (a row
-    /// folded before it was picked up).
+    /// New and changed rows since the last call for that table (one reading
+    /// thread at a time; with threadSafe any thread). Apply `folded` before `ids`: a folded row's
+    /// id may already name a new row, and a folded id may be one never reported (a row folded
+    /// before it was picked up).
     TalkChanges<ConversationRow> conversationChanges(TalkType type);
     TalkChanges<EndpointRow> endpointChanges(TalkType type);
+    /// As above, at most `maxRows` rows a call (the "other" row included);
+    /// the rest come with the next calls. The folded ids all come at once.
+    /// Keeps each call's hold on the lock short when many rows changed.
+    TalkChanges<ConversationRow> conversationChanges(TalkType type, std::size_t maxRows);
+    TalkChanges<EndpointRow> endpointChanges(TalkType type, std::size_t maxRows);
 
     /// Every row, in the command line's order: total bytes, largest first,
     /// then by A and B (or by address); the "other" row, when there is one, last.
