@@ -12,4 +12,5 @@
     X(trace, Frames)                                                                               \
     X(discovery, Frames)                                                                           \
     X(duplicates, Frames)                                                                          \
+    X(talk_tables, Frames)                                                                         \
     X(capture_file, Files)
