@@ -11,6 +11,8 @@ int runDecode(const QStringList& args);
 int runChart(const QStringList& args);
 int runStats(const QStringList& args);
 int runDiscover(const QStringList& args);
+int runConversations(const QStringList& args);
+int runEndpoints(const QStringList& args);
 int chartMain(int argc, char* argv[]); // makes its own (GUI) application object, then runChart
 int runBook(const QStringList& args);
 /// argv[first..argc) as QStrings; bytes that are not UTF-8 survive (see native_path.h).

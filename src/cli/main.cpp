@@ -47,6 +47,14 @@ constexpr Command kCommands[] = {
      "discover SOURCE --mode netbios|ip [--ranges R1,R2,...]\n"
      "                                the nodes, workgroups and subnets autodiscovery finds",
      runDiscover},
+    {"conversations",
+     "conversations SOURCE --type eth|ip|ipv6|tcp|udp [--max-rows N]\n"
+     "                                frames and bytes each way between two addresses",
+     runConversations},
+    {"endpoints",
+     "endpoints SOURCE --type eth|ip|ipv6|tcp|udp [--max-rows N]\n"
+     "                                frames and bytes each address sent and received",
+     runEndpoints},
 };
 
 void usage(FILE* out) {

@@ -31,6 +31,11 @@ struct TalkAddress {
 /// "00:1a:2b:3c:4d:5e", "10.0.0.1", "2001:db8::1" (RFC 5952), and for TCP
 /// and UDP "10.0.0.1:80" or "[2001:db8::1]:80".
 QString talkAddressText(const TalkAddress& address, TalkType type);
+/// The same text written to `out` (kMaxTalkAddressText bytes at least, no
+/// terminating zero); returns its length. IPv4-mapped IPv6 addresses stay in
+/// hex groups ("::ffff:a00:1"), as every other IPv6 address.
+inline constexpr int kMaxTalkAddressText = 48;
+int writeTalkAddress(char* out, const TalkAddress& address, TalkType type);
 
 /// Bits per second over the last 2, 10 and 40 seconds.
 inline constexpr std::array<int, 3> kRateSeconds{2, 10, 40};
@@ -87,6 +92,13 @@ inline constexpr std::uint32_t kOtherRowId = 0xffffffffu;
 /// IPv4/IPv6 the first IP header after at most two VLAN tags, read whole;
 /// TCP/UDP that header's protocol 6 or 17 (IPv6 extension headers followed),
 /// first fragment only, ports captured. Bytes are wire lengths.
+///
+/// Rates cost no per-second array per row: each table keeps a ring of the
+/// last 40 seconds, each second a list of (row id, bytes) with one entry per
+/// row active in that second (a row remembers where its entry of its newest
+/// second is). advanceTo adds those lists up for the rows active within the
+/// last 40 s only; every other row's rates are 0. The memory is bounded by
+/// the rows active in each of the last 40 seconds, whatever the table's size.
 class TalkTables {
 public:
     /// Which tables to keep (a bit per TalkType, both kinds); the command
@@ -97,6 +109,8 @@ public:
         bool endpoints = true;
         std::size_t rowLimit = 1'000'000; ///< per table; 0: no limit
         bool threadSafe = true;           ///< false: one thread adds and reads (command line)
+        bool rates = true;   ///< false: no per-second history, rates stay 0 (command line)
+        bool changes = true; ///< false: no record of changed rows for the changes() calls
     };
     explicit TalkTables(Options options);
     TalkTables();
@@ -117,10 +131,13 @@ public:
     /// Forgets every row (Clear); the next changes() says cleared.
     void clear();
 
-    /// Rows and frames counted in a table now.
+    /// Rows in a table now, the "other" row included when there is one.
     std::size_t rowCount(TalkType type, bool conversations) const;
 
-    /// New and changed rows since the last call for that table (interface thread).
+    /// New and changed rows since the last call for that table (interface
+    /// thread). Apply `folded` before `ids`: a folded row's id may already
+    /// name a new row, and a folded id may be one never reported (a row
+    /// folded before it was picked up).
     TalkChanges<ConversationRow> conversationChanges(TalkType type);
     TalkChanges<EndpointRow> endpointChanges(TalkType type);
 
@@ -128,6 +145,13 @@ public:
     /// then by A and B (or by address); the "other" row, when there is one, last.
     std::vector<ConversationRow> conversations(TalkType type) const;
     std::vector<EndpointRow> endpoints(TalkType type) const;
+
+    /// The same order as ids only, for a reader that goes through many rows
+    /// one at a time (the command line) without holding them all copied.
+    std::vector<std::uint32_t> sortedIds(TalkType type, bool conversations) const;
+    /// One row by id (kOtherRowId for "other"); an empty row for an id not in use.
+    ConversationRow conversation(TalkType type, std::uint32_t id) const;
+    EndpointRow endpoint(TalkType type, std::uint32_t id) const;
 
 private:
     struct Impl;
