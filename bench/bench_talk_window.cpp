@@ -1,0 +1,272 @@
+// The Conversations window filled offscreen from a capture of many distinct
+// TCP conversations, read as fast as possible: the interface thread's
+// longest stall (the largest gap of a 1 ms timer) while the rows come, while
+// the TCP tab is sorted by bytes and re-sorted, and while a filter is typed;
+// the time until the TCP tab shows every row, beside a plain libpcap read
+// loop over the same file, run by run:
+//   qarsilo-bench-talk-window [--conversations 1000000] [--runs 3] [--file F.pcap]
+//                             [--dir DIR]
+// Without --file a capture of two frames per conversation is written to DIR
+// (a temporary folder by default) and removed at the end.
+
+#include "bench_util.h"
+#include "core/addressbook/address_database.h"
+#include "core/app/app_state.h"
+#include "core/app/message_service.h"
+#include "core/app/settings_store.h"
+#include "core/capture/adapter_name.h"
+#include "core/stats/talk_model.h"
+#include "gui/shell/view.h"
+#include "gui/stats/talk_view.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+using namespace qarsilo;
+using bench::Clock;
+
+namespace {
+
+constexpr double kStallBoundMs = 50.0;
+
+class QuietHost : public ViewHost {
+public:
+    void setViewButtons(const QList<ViewButton>&) override {}
+    void setLinkSpeedText(const QString&) override {}
+    void setViewStatusText(const QString&) override {}
+    void setCaptureFilters(const QStringList&, int) override {}
+    void showStatusMessage(const QString&, int) override {}
+    bool hasView(int) const override { return false; }
+    void switchToViewLater(int) override {}
+    void switchToViewAndStartLater(int) override {}
+    void showFramesInAnalyzerLater(const QString&) override {}
+};
+
+// Two frames per conversation (from A and the answer from B), 10.x.y.z:port
+// pairs that never repeat, a thousand conversations per millisecond.
+bool writeConversations(const QString& path, long n) {
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
+    pcap_dumper_t* out = pcap_dump_open(dead, QFile::encodeName(path).constData());
+    if (!out) {
+        std::fprintf(stderr, "%s\n", pcap_geterr(dead));
+        pcap_close(dead);
+        return false;
+    }
+    std::uint8_t f[60] = {};
+    for (long i = 0; i < n; ++i) {
+        for (int dir = 0; dir < 2; ++dir) {
+            std::uint8_t client[4] = {10, std::uint8_t(i >> 16), std::uint8_t(i >> 8),
+                                      std::uint8_t(i)};
+            std::uint8_t server[4] = {172, 16, std::uint8_t(i % 7), 1};
+            const std::uint16_t cport = std::uint16_t(1024 + i % 50000);
+            const std::uint16_t sport = 443;
+            const std::uint8_t* src = dir ? server : client;
+            const std::uint8_t* dst = dir ? client : server;
+            const std::uint16_t sp = dir ? sport : cport;
+            const std::uint16_t dp = dir ? cport : sport;
+            for (int k = 0; k < 6; ++k) {
+                f[k] = k == 0 ? 0x02 : dst[k % 4];
+                f[6 + k] = k == 0 ? 0x02 : src[k % 4];
+            }
+            f[12] = 0x08;
+            f[13] = 0x00;
+            f[14] = 0x45;
+            f[16] = 0;
+            f[17] = 46;
+            f[22] = 64;
+            f[23] = 6;
+            std::copy(src, src + 4, f + 26);
+            std::copy(dst, dst + 4, f + 30);
+            f[34] = std::uint8_t(sp >> 8);
+            f[35] = std::uint8_t(sp);
+            f[36] = std::uint8_t(dp >> 8);
+            f[37] = std::uint8_t(dp);
+            f[46] = 0x50;
+            pcap_pkthdr h{};
+            const long usec = i + dir;
+            h.ts.tv_sec = 1'700'000'000 + usec / 1'000'000;
+            h.ts.tv_usec = usec % 1'000'000;
+            h.caplen = h.len = sizeof f;
+            pcap_dump(reinterpret_cast<u_char*>(out), &h, f);
+        }
+    }
+    pcap_dump_close(out);
+    pcap_close(dead);
+    return true;
+}
+
+struct WindowRun {
+    double fillSeconds = -1;  // until the TCP tab shows every row
+    double stallMs = 0;       // the largest gap of the 1 ms timer
+    double sortStallMs = 0;   // the largest while sorted, after the first sort
+    double filterSeconds = 0; // typing a filter until its rows show
+    std::size_t rows = 0;
+};
+
+WindowRun runWindow(const QString& file, long conversations) {
+    WindowRun run;
+    app::setSelectedAdapter(captureFileAdapterName(file));
+    QuietHost host;
+    CTalkView view(CTalkView::Mode::Conversations);
+    view.resize(1024, 700);
+    view.show();
+    const int tcp = int(TalkType::Tcp);
+    view.tabs()->setCurrentIndex(tcp);
+    TalkModel* model = view.model(tcp);
+
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    auto last = Clock::now();
+    bool sorted = false;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        const double gap = std::chrono::duration<double, std::milli>(now - last).count();
+        last = now;
+        run.stallMs = std::max(run.stallMs, gap);
+        if (sorted)
+            run.sortStallMs = std::max(run.sortStallMs, gap);
+    });
+    // The window is drawn as the operator would see it.
+    QTimer painter;
+    QObject::connect(&painter, &QTimer::timeout, [&] { (void)view.grab(); });
+    painter.start(250);
+
+    const auto start = Clock::now();
+    tick.start(1);
+    last = Clock::now();
+    view.initialUpdate(&host);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        // Sorted by bytes once a third of the rows are in: later rows re-sort.
+        if (!sorted && model->tableRows() * 3 >= std::size_t(conversations)) {
+            view.table(tcp)->sortByColumn(model->column(TalkModel::Bytes), Qt::DescendingOrder);
+            sorted = true;
+        }
+        if (model->tableRows() >= std::size_t(conversations) &&
+            model->rowCount() >= int(conversations) && !model->busy())
+            loop.quit();
+        if (bench::seconds(start) > 600)
+            loop.quit();
+    });
+    poll.start(10);
+    loop.exec();
+    run.fillSeconds = bench::seconds(start);
+    run.rows = model->tableRows();
+
+    // A filter typed a key at a time, as the operator does.
+    const auto typed = Clock::now();
+    for (QChar c : QStringLiteral("10.1.2")) {
+        view.filterBox()->insert(QString(c));
+        QEventLoop wait;
+        QTimer::singleShot(30, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!model->busy())
+            loop.quit();
+    });
+    loop.exec();
+    run.filterSeconds = bench::seconds(typed);
+    tick.stop();
+    poll.stop();
+    painter.stop();
+    return run;
+}
+
+// The floor: every frame read and its last byte touched.
+double loopSeconds(const QString& file) {
+    const auto start = Clock::now();
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_t* p = pcap_open_offline(QFile::encodeName(file).constData(), errbuf);
+    if (!p)
+        return -1;
+    pcap_pkthdr* h = nullptr;
+    const u_char* bytes = nullptr;
+    unsigned long long sum = 0;
+    while (pcap_next_ex(p, &h, &bytes) == 1)
+        sum += h->caplen ? bytes[h->caplen - 1] : 0;
+    pcap_close(p);
+    static volatile unsigned long long sink;
+    sink = sum;
+    return bench::seconds(start);
+}
+
+long peakMemoryKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    StderrMessageService quiet;
+    MessageService::install(&quiet);
+    const QStringList args = application.arguments();
+    const auto option = [&](const char* name, const QString& fallback) {
+        const qsizetype at = args.indexOf(QLatin1String(name));
+        return at > 0 && at + 1 < args.size() ? args[at + 1] : fallback;
+    };
+    const long conversations = option("--conversations", QStringLiteral("1000000")).toLong();
+    const int runs = std::max(1, option("--runs", QStringLiteral("3")).toInt());
+    QString file = option("--file", {});
+
+    // Settings and address book of the run's own.
+    QTemporaryDir home;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
+    AddressDatabase::setDefaultFileName(home.filePath(QStringLiteral("address.mdb")));
+    SettingsStore().writeNumber(setting::talkRowLimit, kDefaultTalkRowLimit);
+
+    QTemporaryDir scratch(option("--dir", QDir::tempPath()) +
+                          QStringLiteral("/talk-window-XXXXXX"));
+    if (file.isEmpty()) {
+        file = scratch.filePath(QStringLiteral("conversations.pcap"));
+        std::printf("writing %ld conversations to a capture ...\n", conversations);
+        std::fflush(stdout);
+        if (!writeConversations(file, conversations))
+            return 1;
+    }
+
+    std::vector<double> ratios, fills, loops;
+    double worstStall = 0;
+    bool missed = false;
+    for (int r = 0; r < runs; ++r) {
+        // Interleaved: the loop, then the window, every run.
+        const double loop = loopSeconds(file);
+        const WindowRun w = runWindow(file, conversations);
+        loops.push_back(loop);
+        fills.push_back(w.fillSeconds);
+        ratios.push_back(w.fillSeconds / loop);
+        worstStall = std::max(worstStall, w.stallMs);
+        const bool over = w.stallMs > kStallBoundMs || w.rows < std::size_t(conversations);
+        missed = missed || over;
+        std::printf("run %d: %zu rows shown in %.2f s (plain libpcap loop %.3f s, %.1fx); longest "
+                    "stall %.1f ms (%.1f ms while sorted); filter typed and shown in %.2f s%s\n",
+                    r + 1, w.rows, w.fillSeconds, loop, w.fillSeconds / loop, w.stallMs,
+                    w.sortStallMs, w.filterSeconds, over ? " missed" : "");
+        std::fflush(stdout);
+    }
+    std::printf("fill time as ratio to the plain loop: cold first %.1fx, median %.1fx, slowest "
+                "%.1fx\n",
+                ratios.front(), bench::median(ratios),
+                *std::max_element(ratios.begin(), ratios.end()));
+    std::printf("longest interface-thread stall: %.1f ms (bound %.0f ms)%s\n", worstStall,
+                kStallBoundMs, missed ? " missed" : "");
+    std::printf("peak memory of the process: %.0f MiB\n", double(peakMemoryKb()) / 1024.0);
+    return missed ? 1 : 0;
+}
