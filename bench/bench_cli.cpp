@@ -8,12 +8,21 @@
 // marked "missed".
 //
 //   qarsilo-bench-cli [--runs N] [--commands NAME,...] [--node MAC] [--top K]
-//                     [--bound X] [--cli PATH] CAPTURE...
+//                     [--bound X] [--cli PATH] [--tshark [RUNS]] [--per-row] CAPTURE...
 //
 // NAME: list, stats, stats-top, stats-node, trace, netbios, ip, chart (every
 // view) or one view as chart-size, chart-network, chart-ipv4, chart-ipv6,
-// chart-app, chart-v4v6. Without --node, stats-node and trace follow the
-// station that sends the most frames among the capture's first 100,000.
+// chart-app, chart-v4v6, conversations or endpoints (every type) or one type
+// as conversations-tcp, endpoints-ip (eth, ip, ipv6, tcp, udp). Without
+// --node, stats-node and trace follow the station that sends the most frames
+// among the capture's first 100,000.
+//
+// --tshark also runs tshark's table of the same type (-z conv,TYPE or
+// -z endpoints,TYPE) beside each conversations and endpoints command, RUNS
+// times (1 by default: it is slow), interleaved with the first rounds, and
+// prints how many times faster the command's slowest run is than tshark's
+// fastest ("missed" under 10x). --per-row counts the command's output lines
+// once and prints its peak memory above the read loop's per row, in bytes.
 
 #include "bench_util.h"
 #include "child_run.h"
@@ -24,11 +33,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -50,6 +61,49 @@ std::vector<std::string> splitList(const std::string& list) {
 }
 
 const char* const kChartViews[] = {"size", "network", "ipv4", "ipv6", "app", "v4v6"};
+const char* const kTalkTypes[] = {"eth", "ip", "ipv6", "tcp", "udp"};
+
+// "conversations-tcp" -> {"conversations", "tcp"}; empty for other names.
+std::pair<std::string, std::string> talkCommand(const std::string& name) {
+    for (const char* command : {"conversations", "endpoints"}) {
+        const std::string prefix = std::string(command) + '-';
+        if (name.rfind(prefix, 0) == 0)
+            for (const char* type : kTalkTypes)
+                if (name.substr(prefix.size()) == type)
+                    return {command, type};
+    }
+    return {};
+}
+
+// A program found on the PATH, as posix_spawn needs it; empty when none is.
+std::string onPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string list = path ? path : "";
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t colon = std::min(list.find(':', at), list.size());
+        const std::string candidate = list.substr(at, colon - at) + '/' + program;
+        if (colon > at && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        at = colon + 1;
+    }
+    return {};
+}
+
+// The lines a command writes (its rows), or -1 when it fails.
+long outputLines(const std::vector<std::string>& line) {
+    std::string text;
+    for (const std::string& a : line)
+        text += "'" + a + "' ";
+    FILE* p = popen(text.c_str(), "r");
+    if (!p)
+        return -1;
+    long lines = 0;
+    char buffer[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+        lines += std::count(buffer, buffer + n, '\n');
+    return pclose(p) == 0 ? lines : -1;
+}
 
 // The station sending the most frames among the first ones: one the trace and
 // the single node view have something to show for. Empty when none.
@@ -100,6 +154,8 @@ std::vector<std::string> commandLine(const std::string& cli, const std::string& 
         for (const char* view : kChartViews)
             if (name.substr(6) == view)
                 return {cli, "chart", view, file};
+    if (const auto [command, type] = talkCommand(name); !command.empty())
+        return {cli, command, file, "--type", type};
     return {};
 }
 
@@ -113,9 +169,12 @@ double largest(const std::vector<double>& v) {
 int usage() {
     std::fprintf(
         stderr, "usage: qarsilo-bench-cli [--runs N] [--commands NAME,...] [--node MAC] [--top K]\n"
-                "                         [--bound X] [--cli PATH] CAPTURE...\n"
+                "                         [--bound X] [--cli PATH] [--tshark [RUNS]] [--per-row]\n"
+                "                         CAPTURE...\n"
                 "  NAME: list stats stats-top stats-node trace netbios ip chart\n"
-                "        chart-size chart-network chart-ipv4 chart-ipv6 chart-app chart-v4v6\n");
+                "        chart-size chart-network chart-ipv4 chart-ipv6 chart-app chart-v4v6\n"
+                "        conversations endpoints conversations-TYPE endpoints-TYPE\n"
+                "        (TYPE: eth ip ipv6 tcp udp)\n");
     return 2;
 }
 
@@ -129,8 +188,10 @@ int main(int argc, char** argv) {
     std::string cli = QARSILO_CLI;
     std::string node;
     std::string top = "10";
-    std::vector<std::string> names{"list",  "stats",   "stats-top", "stats-node",
-                                   "trace", "netbios", "ip",        "chart"};
+    int tsharkRuns = 0;
+    bool perRow = false;
+    std::vector<std::string> names{"list",    "stats", "stats-top", "stats-node",    "trace",
+                                   "netbios", "ip",    "chart",     "conversations", "endpoints"};
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -147,6 +208,10 @@ int main(int argc, char** argv) {
             top = argv[++i];
         else if (a == "--commands" && hasValue)
             names = splitList(argv[++i]);
+        else if (a == "--tshark")
+            tsharkRuns = hasValue && std::atoi(argv[i + 1]) > 0 ? std::atoi(argv[++i]) : 1;
+        else if (a == "--per-row")
+            perRow = true;
         else if (!a.empty() && a[0] != '-')
             files.push_back(a);
         else
@@ -158,6 +223,9 @@ int main(int argc, char** argv) {
         if (n == "chart")
             for (const char* view : kChartViews)
                 commands.push_back(std::string("chart-") + view);
+        else if (n == "conversations" || n == "endpoints")
+            for (const char* type : kTalkTypes)
+                commands.push_back(n + '-' + type);
         else
             commands.push_back(n);
     }
@@ -168,6 +236,11 @@ int main(int argc, char** argv) {
         }
     if (files.empty() || bound <= 0)
         return usage();
+    const std::string tshark = tsharkRuns ? onPath("tshark") : std::string();
+    if (tsharkRuns && tshark.empty()) {
+        std::fprintf(stderr, "--tshark: no tshark on the PATH\n");
+        return 2;
+    }
     // The chart command draws; without a display it draws offscreen.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     char self[4096];
@@ -179,7 +252,7 @@ int main(int argc, char** argv) {
     std::printf("%s; %d runs after a cold one, interleaved with the read loop; bound %.2fx on the "
                 "slowest run\n",
                 cli.c_str(), runs, bound);
-    std::printf("%-24s %-13s %8s %8s %7s %7s %7s %9s %9s\n", "capture", "command", "loop s",
+    std::printf("%-24s %-18s %8s %8s %7s %7s %7s %9s %9s\n", "capture", "command", "loop s",
                 "cmd s", "cold x", "med x", "slow x", "peak MiB", "loop MiB");
     int missed = 0;
     for (const std::string& file : files) {
@@ -192,11 +265,13 @@ int main(int argc, char** argv) {
         for (const std::string& command : commands) {
             const bool needsNode = command == "stats-node" || command == "trace";
             if (needsNode && station.empty()) {
-                std::printf("%-24s %-13s (no station to follow)\n", name.c_str(), command.c_str());
+                std::printf("%-24s %-18s (no station to follow)\n", name.c_str(), command.c_str());
                 continue;
             }
             const std::vector<std::string> line = commandLine(cli, command, file, station, top);
-            std::vector<double> loop, cmd;
+            const auto [talk, talkType] = talkCommand(command);
+            const bool withTshark = tsharkRuns > 0 && !talk.empty();
+            std::vector<double> loop, cmd, reference;
             double coldLoop = 0, coldCmd = 0;
             long peak = 0, loopPeak = 0;
             bool failed = false;
@@ -207,6 +282,16 @@ int main(int argc, char** argv) {
                 if (l.seconds < 0 || c.seconds < 0) {
                     failed = true;
                     break;
+                }
+                if (withTshark && r < tsharkRuns) {
+                    const std::string table =
+                        (talk == "conversations" ? "conv," : "endpoints,") + talkType;
+                    const Run t = runProcess({tshark, "-n", "-q", "-z", table, "-r", file});
+                    if (t.seconds < 0) {
+                        failed = true;
+                        break;
+                    }
+                    reference.push_back(t.seconds);
                 }
                 peak = std::max(peak, c.peakKiB);
                 loopPeak = std::max(loopPeak, l.peakKiB);
@@ -222,7 +307,7 @@ int main(int argc, char** argv) {
                 std::string text;
                 for (const std::string& a : line)
                     text += a + ' ';
-                std::printf("%-24s %-13s failed: %s\n", name.c_str(), command.c_str(),
+                std::printf("%-24s %-18s failed: %s\n", name.c_str(), command.c_str(),
                             text.c_str());
                 ++missed;
                 continue;
@@ -232,9 +317,30 @@ int main(int argc, char** argv) {
             const double slow = largest(cmd) / mLoop;
             const bool miss = slow > bound;
             missed += miss;
-            std::printf("%-24s %-13s %8.3f %8.3f %7.2f %7.2f %7.2f %9.1f %9.1f%s\n", name.c_str(),
+            std::string extra;
+            char text[160];
+            if (withTshark) {
+                // The command's slowest run against tshark's fastest.
+                const double fastest = *std::min_element(reference.begin(), reference.end());
+                const double faster = fastest / largest(cmd);
+                const bool tsharkMiss = faster < 10;
+                missed += tsharkMiss;
+                std::snprintf(text, sizeof text, "  tshark %.3f s, %.1fx faster%s", fastest, faster,
+                              tsharkMiss ? " missed" : "");
+                extra += text;
+            }
+            if (perRow && !talk.empty()) {
+                const long rows = outputLines(line);
+                if (rows > 0) {
+                    std::snprintf(text, sizeof text, "  %ld rows, %.0f bytes/row", rows,
+                                  double(peak - loopPeak) * 1024 / double(rows));
+                    extra += text;
+                }
+            }
+            std::printf("%-24s %-18s %8.3f %8.3f %7.2f %7.2f %7.2f %9.1f %9.1f%s%s\n", name.c_str(),
                         command.c_str(), mLoop, mCmd, coldCmd / coldLoop, mCmd / mLoop, slow,
-                        double(peak) / 1024, double(loopPeak) / 1024, miss ? "  missed" : "");
+                        double(peak) / 1024, double(loopPeak) / 1024, miss ? "  missed" : "",
+                        extra.c_str());
             std::fflush(stdout);
         }
     }

@@ -4,6 +4,10 @@
 // other EtherTypes and some runts. The same seed always gives the same file.
 //
 //   qarsilo-gen-capture [-n FRAMES] [-s SEED] [--snaplen BYTES] OUTPUT.pcap
+//   qarsilo-gen-capture --conversations N OUTPUT.pcap
+//
+// --conversations writes N TCP frames instead, each of a 4-tuple of its own
+// (10.0.0.0 upwards to 192.168.1.1:80), for the conversation tables' memory.
 
 #include <pcap/pcap.h>
 
@@ -127,6 +131,18 @@ public:
                                             : static_cast<std::uint16_t>(rng_.range(1, 65535));
             c.seq = static_cast<std::uint32_t>(rng_.next());
         }
+    }
+
+    // Frame n of the --conversations capture: a TCP segment of a 4-tuple of its own.
+    void distinctTcp(Frame& f, std::uint64_t n) {
+        f.start(60, rng_);
+        Host client = hosts_[2];
+        client.ipv4 = {static_cast<std::uint8_t>(10 + (n >> 24)),
+                       static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+                       static_cast<std::uint8_t>(n)};
+        ipv4Header(f, 6, client, hosts_[1]);
+        tcpHeader(f, 34, static_cast<std::uint16_t>(1024 + n % 60000), 80,
+                  static_cast<std::uint32_t>(n));
     }
 
     // One frame; returns the captured length (below the frame length for runts).
@@ -352,7 +368,8 @@ private:
 [[noreturn]] void usage(const char* why) {
     std::fprintf(stderr,
                  "%s\nusage: qarsilo-gen-capture [-n FRAMES] [-s SEED] [--snaplen BYTES] "
-                 "OUTPUT.pcap\n",
+                 "OUTPUT.pcap\n"
+                 "       qarsilo-gen-capture --conversations N OUTPUT.pcap\n",
                  why);
     std::exit(2);
 }
@@ -371,10 +388,14 @@ int main(int argc, char** argv) {
     std::uint64_t frames = 1'000'000;
     std::uint64_t seed = 1;
     std::uint64_t snaplen = kMaxFrame;
+    std::uint64_t conversations = 0;
     const char* output = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "-n" || arg == "-s" || arg == "--snaplen") && i + 1 < argc) {
+        if (arg == "--conversations" && i + 1 < argc) {
+            conversations = number(argv[++i]);
+            frames = conversations;
+        } else if ((arg == "-n" || arg == "-s" || arg == "--snaplen") && i + 1 < argc) {
             const std::uint64_t v = number(argv[++i]);
             (arg == "-n" ? frames : arg == "-s" ? seed : snaplen) = v;
         } else if (!arg.empty() && arg[0] != '-' && !output) {
@@ -399,7 +420,13 @@ int main(int argc, char** argv) {
     std::int64_t usec = 0;
     Frame frame;
     for (std::uint64_t n = 0; n < frames; ++n) {
-        const std::size_t captured = std::min<std::size_t>(generator.next(frame), snaplen);
+        std::size_t captured;
+        if (conversations) {
+            generator.distinctTcp(frame, n);
+            captured = std::min<std::size_t>(frame.length, snaplen);
+        } else {
+            captured = std::min<std::size_t>(generator.next(frame), snaplen);
+        }
         // Now and then a time stamp on a whole second, whose microseconds print as blanks.
         usec += clock.chance(10) ? 1'000'000 - usec % 1'000'000 : clock.range(1, 2000);
         pcap_pkthdr h{};

@@ -198,7 +198,8 @@ public:
         return row;
     }
 
-    // Takes a row out of the index; its counts are zeroed and its number reused.
+    // Takes a row out of the index and zeroes its counts; its number is
+    // reused once given back by recycle().
     void erase(std::uint32_t row) {
         const auto tag = static_cast<std::uint32_t>(hashKey<W>(keys[row].b));
         std::uint32_t i = tag & m_mask;
@@ -213,7 +214,6 @@ public:
                 j = (j + 1) & m_mask;
                 if (m_slots[j].rowPlus1 == 0) {
                     rows[row] = {};
-                    m_free.push_back(row);
                     --live;
                     return;
                 }
@@ -226,6 +226,8 @@ public:
             i = j;
         }
     }
+
+    void recycle(std::uint32_t row) { m_free.push_back(row); }
 
     void clear() {
         keys.clear();
@@ -305,6 +307,7 @@ public:
         m_dirty.shrink_to_fit();
         m_foldedIds.clear();
         m_foldedIds.shrink_to_fit();
+        m_foldedNow.clear();
         m_otherDirty = false;
         m_cleared = true;
         for (RateBucket& b : m_ring) {
@@ -319,6 +322,7 @@ public:
     void advance(qint64 second, qint64 first) {
         if (!m_withRates)
             return;
+        releaseFolded();
         std::unordered_map<std::uint32_t, Rates> sums;
         for (const RateBucket& b : m_ring) {
             if (b.second >= second || b.second < second - kRing)
@@ -460,7 +464,6 @@ protected:
             m_otherDirty = true;
         }
         if (m_withRates) {
-            m_foldedNow.push_back(id);
             const auto it = m_rates.find(id);
             if (it != m_rates.end()) {
                 Rates& o = m_rates[kOtherRowId];
@@ -471,8 +474,10 @@ protected:
         }
     }
 
-    // After a batch of folds: the folded rows' rate history is the other row's.
-    void foldRates() {
+    // Folded rows' numbers wait here until their rate history is handed to
+    // the other row, which takes a pass over the history: done at the next
+    // advance, or when many are waiting.
+    void releaseFolded() {
         if (m_foldedNow.empty())
             return;
         std::sort(m_foldedNow.begin(), m_foldedNow.end());
@@ -480,8 +485,12 @@ protected:
             for (RateEntry& e : b.entries)
                 if (std::binary_search(m_foldedNow.begin(), m_foldedNow.end(), e.id))
                     e.id = kOtherRowId;
+        for (const std::uint32_t id : m_foldedNow)
+            recycle(id);
         m_foldedNow.clear();
     }
+    virtual void recycle(std::uint32_t id) = 0;
+    static constexpr std::size_t kFoldedWaiting = 1024;
 
     // Rows folded at once when the table is full: a search for the least
     // recently active rows goes over the whole table, so it is done for a
@@ -613,6 +622,13 @@ public:
         m_e1.clear();
     }
 
+    void recycle(std::uint32_t id) override {
+        if (id & kPartBit)
+            m_e1.recycle(id & ~kPartBit);
+        else
+            m_e0.recycle(id);
+    }
+
 private:
     static constexpr int W1Storage = W1 == 0 ? 1 : W1;
 
@@ -663,7 +679,8 @@ private:
             foldOlder(m_e0, 0, limit, ties, batch, folded);
             foldOlder(m_e1, kPartBit, limit, ties, batch, folded);
         }
-        foldRates();
+        if (m_foldedNow.size() >= kFoldedWaiting)
+            releaseFolded();
     }
 
     template <class E> static void gatherLast(const E& e, std::vector<qint64>& out) {
@@ -681,6 +698,10 @@ private:
                 continue;
             foldCounts(c, r | partBit);
             e.erase(r);
+            if (m_withRates)
+                m_foldedNow.push_back(r | partBit);
+            else
+                e.recycle(r);
             ++folded;
         }
     }
@@ -756,7 +777,8 @@ bool isVlanTag(unsigned type) {
 void readIpv6Transport(const std::uint8_t* p, std::size_t caplen, std::size_t at, FrameView& v) {
     unsigned next = p[at + 6];
     at += 40;
-    for (int hops = 0; hops < 16; ++hops) {
+    // Each header takes 8 bytes at least: the captured length bounds the chain.
+    for (;;) {
         switch (next) {
         case 6:
         case 17:
