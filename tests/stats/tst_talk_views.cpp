@@ -274,6 +274,89 @@ private Q_SLOTS:
         }
     }
 
+    // Changes applied a slice at a time from the event loop, while sorting
+    // and filtering passes run and rows are folded, end as the tables are.
+    void modelFollowsTheTables_data() {
+        QTest::addColumn<int>("sortKind"); // a TalkModel::Kind, -1 unsorted
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<int>("rowLimit");
+        QTest::newRow("as they came") << -1 << QString() << 0;
+        QTest::newRow("by bytes, re-sorted") << int(TalkModel::Bytes) << QString() << 0;
+        QTest::newRow("by address B") << int(TalkModel::AddressB) << QString() << 0;
+        QTest::newRow("filtered") << -1 << QStringLiteral("10.0.0.1") << 0;
+        QTest::newRow("filtered, by frames") << int(TalkModel::Frames) << QStringLiteral(":7") << 0;
+        QTest::newRow("folded") << int(TalkModel::Bytes) << QString() << 700;
+        QTest::newRow("folded, filtered") << -1 << QStringLiteral("10.0.0.2") << 700;
+    }
+    void modelFollowsTheTables() {
+        QFETCH(int, sortKind);
+        QFETCH(QString, filter);
+        QFETCH(int, rowLimit);
+        TalkTables::Options o;
+        o.rowLimit = std::size_t(rowLimit);
+        o.endpoints = false;
+        TalkTables tables(o);
+        TalkModel model(tables, TalkType::Tcp, true);
+        QAbstractItemModelTester tester(&model);
+        if (sortKind >= 0)
+            model.sort(model.column(TalkModel::Kind(sortKind)), Qt::DescendingOrder);
+        model.setFilterText(filter);
+        long long at = kStart;
+        auto add = [&](int src, int dst, int sport, int length) {
+            const QByteArray f = ipFrame(src, dst, sport, 80, length);
+            pcap_pkthdr h{};
+            at += 1000;
+            h.ts.tv_sec = at / 1'000'000;
+            h.ts.tv_usec = at % 1'000'000;
+            h.caplen = h.len = std::uint32_t(f.size());
+            tables.add(h, reinterpret_cast<const std::uint8_t*>(f.constData()));
+        };
+        for (int round = 0; round < 12; ++round) {
+            for (int i = 0; i < 150; ++i)
+                add(1 + (round + i) % 3, 9, 1000 + round * 150 + i, 60 + i);
+            for (int i = 0; i < 40; ++i) // old ones again, to change their counts
+                add(1 + i % 3, 9, 1000 + i * 7, 1000);
+            model.queueChanges(tables.conversationChanges(TalkType::Tcp));
+            // Part of it now, the rest with the next batch.
+            QCoreApplication::processEvents();
+            if (round == 6)
+                model.sort(sortKind >= 0 ? model.column(TalkModel::Kind(sortKind)) : -1,
+                           Qt::AscendingOrder);
+        }
+        QTRY_VERIFY(!model.applying());
+        model.settle();
+
+        const std::vector<ConversationRow> rows = tables.conversations(TalkType::Tcp);
+        std::map<Key, std::uint64_t> expected;
+        std::uint64_t other = 0;
+        for (const ConversationRow& r : rows) {
+            if (r.isOther())
+                other = r.foldedRows;
+            else if (filter.isEmpty() || talkAddressText(r.a, TalkType::Tcp).contains(filter) ||
+                     talkAddressText(r.b, TalkType::Tcp).contains(filter))
+                expected[{r.a, r.b}] = r.bytesAB + r.bytesBA;
+        }
+        QCOMPARE(model.tableRows(), rows.size() - (other ? 1 : 0));
+        QCOMPARE(model.rowCount(), int(expected.size()) + (other ? 1 : 0));
+        const int bytes = model.column(TalkModel::Bytes);
+        for (int r = 0; r < model.rowCount(); ++r) {
+            if (model.isOther(r)) {
+                QCOMPARE(r, model.rowCount() - 1);
+                QCOMPARE(model.exportText(r, 0),
+                         QStringLiteral("other (%1 rows)").arg(groupedNumber(other)));
+                continue;
+            }
+            const auto found = expected.find({model.addressA(r), model.addressB(r)});
+            QVERIFY(found != expected.end());
+            QCOMPARE(model.exportText(r, bytes).toULongLong(), found->second);
+            if (r > 0 && !model.isOther(r - 1) && sortKind == int(TalkModel::AddressB))
+                QVERIFY(!(model.addressB(r) < model.addressB(r - 1)));
+            if (r > 0 && !model.isOther(r - 1) && sortKind == int(TalkModel::Bytes))
+                QVERIFY(model.exportText(r - 1, bytes).toULongLong() <=
+                        model.exportText(r, bytes).toULongLong());
+        }
+    }
+
     // The views in the frame on the crafted capture.
     void views_data() {
         QTest::addColumn<int>("command");

@@ -3,6 +3,7 @@
 #include "core/stats/talk_filter.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <climits>
@@ -12,6 +13,19 @@ namespace qarsilo {
 namespace {
 
 constexpr std::uint32_t kDead = 0xfffffffeu; // a folded row's id slot
+constexpr std::uint32_t kNoRow = 0xffffffffu;
+constexpr std::uint32_t kHighBit = 0x80000000u;
+// Each slice of queued changes gives the event loop back after this long.
+constexpr qint64 kSliceMs = 5;
+
+// Counts are written by the interface thread while a sorting pass reads
+// them on its own: both go through atomic references (plain moves on x86).
+template <class T> void put(T& to, T value) {
+    std::atomic_ref<T>(to).store(value, std::memory_order_relaxed);
+}
+template <class T> T get(const T& from) {
+    return std::atomic_ref<T>(const_cast<T&>(from)).load(std::memory_order_relaxed);
+}
 
 const char* const kConversationTitles[] = {"Address A",  "Name A",    "Address B",  "Name B",
                                            "Frames A→B", "Bytes A→B", "Frames B→A", "Bytes B→A",
@@ -82,7 +96,7 @@ QString bitRateText(std::uint64_t bps) {
 struct TalkModel::JobInput {
     std::vector<std::shared_ptr<Chunk>> chunks;
     std::vector<std::uint32_t> ids;
-    std::vector<std::uint64_t> keys; // a numeric column's value by storage index
+    bool conversations = true;
     std::int64_t other = -1;
     TalkType type{};
     Kind kind = KindCount; // KindCount: the order rows came in
@@ -98,6 +112,12 @@ TalkModel::TalkModel(TalkTables& tables, TalkType type, bool conversations, QObj
     , m_tables(tables)
     , m_type(type)
     , m_conversations(conversations) {
+    m_sliceTimer.setObjectName(QStringLiteral("slice"));
+    m_pollTimer.setObjectName(QStringLiteral("sortDone"));
+    m_refreshTimer.setObjectName(QStringLiteral("resort"));
+    m_sliceTimer.setSingleShot(true);
+    m_sliceTimer.setInterval(0);
+    connect(&m_sliceTimer, &QTimer::timeout, this, [this] { applyQueued(false); });
     m_pollTimer.setInterval(20);
     connect(&m_pollTimer, &QTimer::timeout, this, &TalkModel::pollJob);
     // Sorting and filtering follow the changes at most once a second.
@@ -275,51 +295,145 @@ std::uint32_t TalkModel::append(std::uint32_t id) {
     row(at) = Row();
     m_ids.push_back(id);
     m_pos.push_back(-1);
-    m_byId.emplace(id, at);
+    *slot(id) = at;
+    ++m_live;
     if (id == kOtherRowId)
         m_other = at;
     return at;
 }
 
-void TalkModel::pickUp() {
-    if (m_conversations)
-        take(m_tables.conversationChanges(m_type));
-    else
-        take(m_tables.endpointChanges(m_type));
+std::uint32_t* TalkModel::slot(std::uint32_t id) {
+    if (id == kOtherRowId)
+        return &m_otherSlot;
+    std::vector<std::uint32_t>& map = id & kHighBit ? m_byHighId : m_byLowId;
+    const std::uint32_t at = id & ~kHighBit;
+    if (at >= map.size())
+        map.resize(std::max<std::size_t>(at + 1, map.size() * 2), kNoRow);
+    return &map[at];
 }
 
-template <class R> void TalkModel::take(TalkChanges<R>&& changes) {
-    if (changes.cleared)
-        resetAll();
-    if (!changes.folded.empty())
-        removeFolded(changes.folded);
+std::uint32_t TalkModel::storageOf(std::uint32_t id) const {
+    if (id == kOtherRowId)
+        return m_otherSlot;
+    const std::vector<std::uint32_t>& map = id & kHighBit ? m_byHighId : m_byLowId;
+    const std::uint32_t at = id & ~kHighBit;
+    return at < map.size() ? map[at] : kNoRow;
+}
+
+void TalkModel::pickUp() {
+    finishQueued();
+    if (m_conversations)
+        queueChanges(m_tables.conversationChanges(m_type));
+    else
+        queueChanges(m_tables.endpointChanges(m_type));
+    finishQueued();
+}
+
+void TalkModel::queueChanges(TalkChanges<ConversationRow>&& changes) {
+    finishQueued();
+    m_queuedConversations = std::move(changes);
+    m_queuedAt = 0;
+    m_queuedStarted = false;
+    m_pendingRows = true;
+    m_sliceTimer.start();
+}
+
+void TalkModel::queueChanges(TalkChanges<EndpointRow>&& changes) {
+    finishQueued();
+    m_queuedEndpoints = std::move(changes);
+    m_queuedAt = 0;
+    m_queuedStarted = false;
+    m_pendingRows = true;
+    m_sliceTimer.start();
+}
+
+void TalkModel::finishQueued() {
+    if (m_pendingRows)
+        applyQueued(true);
+}
+
+void TalkModel::applyQueued(bool all) {
+    if (!m_pendingRows)
+        return;
+    if (m_conversations)
+        applySlice(m_queuedConversations, all);
+    else
+        applySlice(m_queuedEndpoints, all);
+}
+
+template <class R> void TalkModel::applySlice(TalkChanges<R>& changes, bool all) {
+    if (!m_queuedStarted) {
+        m_queuedStarted = true;
+        if (changes.cleared)
+            resetAll();
+        if (!changes.folded.empty())
+            removeFolded(changes.folded);
+    }
+    QElapsedTimer spent;
+    spent.start();
+    while (m_queuedAt < changes.ids.size()) {
+        const std::size_t to = std::min(changes.ids.size(), m_queuedAt + 4096);
+        applyRows(changes, m_queuedAt, to);
+        m_queuedAt = to;
+        if (!all && spent.elapsed() >= kSliceMs)
+            break;
+    }
+    const bool cleared = changes.cleared;
+    if (m_queuedAt >= changes.ids.size()) {
+        changes = {};
+        m_pendingRows = false;
+        m_sliceTimer.stop();
+        // The view takes the batch's new rows at once: each insertion costs
+        // it a pass over every row it has.
+        showNewRows();
+    } else {
+        m_sliceTimer.start();
+    }
+    const std::size_t rows = m_live - (m_other >= 0 ? 1 : 0);
+    if (rows != m_tableRows || cleared) {
+        m_tableRows = rows;
+        Q_EMIT tableRowsChanged();
+    }
+}
+
+template <class R>
+void TalkModel::applyRows(const TalkChanges<R>& changes, std::size_t from, std::size_t to) {
     const std::size_t firstNew = m_size;
     int low = INT_MAX;
     int high = -1;
-    for (std::size_t i = 0; i < changes.ids.size(); ++i) {
+    for (std::size_t i = from; i < to; ++i) {
         const std::uint32_t id = changes.ids[i];
-        auto found = m_byId.find(id);
-        const std::uint32_t at = found != m_byId.end() ? found->second : append(id);
+        std::uint32_t at = storageOf(id);
+        const bool fresh = at == kNoRow;
+        if (fresh)
+            at = append(id);
         Row& r = row(at);
-        const R& from = changes.rows[i];
+        const R& c = changes.rows[i];
+        // Addresses are written once: a sorting or filtering pass may be
+        // reading them on its thread.
         if constexpr (std::is_same_v<R, ConversationRow>) {
-            r.a = from.a;
-            r.b = from.b;
-            r.frames[0] = from.framesAB;
-            r.bytes[0] = from.bytesAB;
-            r.frames[1] = from.framesBA;
-            r.bytes[1] = from.bytesBA;
+            if (fresh) {
+                r.a = c.a;
+                r.b = c.b;
+            }
+            put(r.frames[0], c.framesAB);
+            put(r.bytes[0], c.bytesAB);
+            put(r.frames[1], c.framesBA);
+            put(r.bytes[1], c.bytesBA);
         } else {
-            r.a = r.b = from.address;
-            r.frames[0] = from.framesSent;
-            r.bytes[0] = from.bytesSent;
-            r.frames[1] = from.framesReceived;
-            r.bytes[1] = from.bytesReceived;
+            if (fresh)
+                r.a = r.b = c.address;
+            put(r.frames[0], c.framesSent);
+            put(r.bytes[0], c.bytesSent);
+            put(r.frames[1], c.framesReceived);
+            put(r.bytes[1], c.bytesReceived);
         }
-        r.first = from.firstUsec;
-        r.last = from.lastUsec;
-        r.bps = from.bitsPerSecond;
-        r.folded = from.foldedRows;
+        put(r.first, c.firstUsec);
+        put(r.last, c.lastUsec);
+        for (std::size_t k = 0; k < r.bps.size(); ++k)
+            put(r.bps[k], c.bitsPerSecond[k]);
+        if (id == kOtherRowId)
+            put(r.folded, std::max<std::uint64_t>(c.foldedRows, 1));
         if (at < firstNew && m_pos[at] >= 0) {
             low = std::min(low, m_pos[at]);
             high = std::max(high, m_pos[at]);
@@ -327,38 +441,35 @@ template <class R> void TalkModel::take(TalkChanges<R>&& changes) {
     }
     if (high >= 0)
         Q_EMIT dataChanged(index(low, 0), index(high, columnCount() - 1));
-    if (!changes.ids.empty() && m_sortColumn >= 0)
+    if (to > from && m_sortColumn >= 0)
         m_orderDirty = true;
 
-    if (m_size > firstNew) {
-        if (!m_filter.isEmpty()) {
-            // The next filtering pass looks at them.
-            m_orderDirty = true;
-        } else {
-            // New rows go last, before the "other" row.
-            const bool otherShown = m_other >= 0 && static_cast<std::size_t>(m_other) < firstNew;
-            const int at = rowCount() - (otherShown ? 1 : 0);
-            const int count = static_cast<int>(m_size - firstNew);
-            beginInsertRows({}, at, at + count - 1);
-            std::vector<std::uint32_t> added;
-            added.reserve(static_cast<std::size_t>(count));
-            for (std::size_t s = firstNew; s < m_size; ++s)
-                if (static_cast<std::int64_t>(s) != m_other)
-                    added.push_back(static_cast<std::uint32_t>(s));
-            if (m_other >= static_cast<std::int64_t>(firstNew))
-                added.push_back(static_cast<std::uint32_t>(m_other));
-            m_order.insert(m_order.begin() + at, added.begin(), added.end());
-            for (std::size_t p = static_cast<std::size_t>(at); p < m_order.size(); ++p)
-                m_pos[m_order[p]] = static_cast<std::int32_t>(p);
-            m_covered = m_size;
-            endInsertRows();
-        }
-    }
-    const std::size_t rows = m_byId.size() - (m_other >= 0 ? 1 : 0);
-    if (rows != m_tableRows || changes.cleared) {
-        m_tableRows = rows;
-        Q_EMIT tableRowsChanged();
-    }
+    if (m_size > firstNew && !m_filter.isEmpty())
+        m_orderDirty = true; // the next filtering pass looks at them
+}
+
+void TalkModel::showNewRows() {
+    if (!m_filter.isEmpty() || m_covered >= m_size)
+        return;
+    const std::size_t firstNew = m_covered;
+    // New rows go last, before the "other" row.
+    const bool otherShown = m_other >= 0 && m_pos[static_cast<std::size_t>(m_other)] >= 0;
+    const int at = rowCount() - (otherShown ? 1 : 0);
+    std::vector<std::uint32_t> added;
+    added.reserve(m_size - firstNew);
+    for (std::size_t s = firstNew; s < m_size; ++s)
+        if (static_cast<std::int64_t>(s) != m_other && m_ids[s] != kDead && m_pos[s] < 0)
+            added.push_back(static_cast<std::uint32_t>(s));
+    if (m_other >= static_cast<std::int64_t>(firstNew) && !otherShown)
+        added.push_back(static_cast<std::uint32_t>(m_other));
+    m_covered = m_size;
+    if (added.empty())
+        return;
+    beginInsertRows({}, at, at + static_cast<int>(added.size()) - 1);
+    m_order.insert(m_order.begin() + at, added.begin(), added.end());
+    for (std::size_t p = static_cast<std::size_t>(at); p < m_order.size(); ++p)
+        m_pos[m_order[p]] = static_cast<std::int32_t>(p);
+    endInsertRows();
 }
 
 void TalkModel::resetAll() {
@@ -368,7 +479,10 @@ void TalkModel::resetAll() {
     beginResetModel();
     m_chunks.clear();
     m_size = 0;
-    m_byId.clear();
+    m_byLowId.clear();
+    m_byHighId.clear();
+    m_otherSlot = kNoRow;
+    m_live = 0;
     m_ids.clear();
     m_order.clear();
     m_pos.clear();
@@ -381,15 +495,17 @@ void TalkModel::resetAll() {
 void TalkModel::removeFolded(const std::vector<std::uint32_t>& folded) {
     std::vector<int> shown;
     for (std::uint32_t id : folded) {
-        auto found = m_byId.find(id);
-        if (found == m_byId.end())
+        std::uint32_t* at = slot(id);
+        if (*at == kNoRow)
             continue;
-        const std::uint32_t at = found->second;
-        m_byId.erase(found);
-        m_ids[at] = kDead;
-        if (m_pos[at] >= 0)
-            shown.push_back(m_pos[at]);
-        m_pos[at] = -1;
+        const std::uint32_t s = *at;
+        *at = kNoRow;
+        --m_live;
+        m_ids[s] = kDead;
+        if (m_pos[s] >= 0)
+            shown.push_back(m_pos[s]);
+        m_pos[s] = -1;
+        ++m_folds;
     }
     // A few runs of shown rows go one by one; many at once make a reset
     // (erasing each from a long list would cost more than the view's reset).
@@ -414,7 +530,7 @@ void TalkModel::removeFolded(const std::vector<std::uint32_t>& folded) {
         endResetModel();
     }
     // Storage keeps the dead rows until they are half of it.
-    const std::size_t dead = m_size - m_byId.size();
+    const std::size_t dead = m_size - m_live;
     if (dead < kChunk || dead * 2 < m_size)
         return;
     if (m_cancel)
@@ -434,13 +550,12 @@ void TalkModel::removeFolded(const std::vector<std::uint32_t>& folded) {
         ids.push_back(m_ids[s]);
         ++size;
     }
-    const bool shownAll = m_covered == m_size;
+    // The rows looked at stay the same rows, renumbered.
+    const std::size_t covered = m_covered;
     m_covered = 0;
-    for (std::size_t s = 0; s < m_size; ++s)
-        if (moved[s] >= 0 && (shownAll || s < m_covered))
+    for (std::size_t s = 0; s < std::min(covered, m_size); ++s)
+        if (moved[s] >= 0)
             m_covered = static_cast<std::size_t>(moved[s]) + 1;
-    if (shownAll)
-        m_covered = size;
     m_chunks = std::move(chunks);
     m_ids = std::move(ids);
     m_size = size;
@@ -448,9 +563,8 @@ void TalkModel::removeFolded(const std::vector<std::uint32_t>& folded) {
         s = static_cast<std::uint32_t>(moved[s]);
     if (m_other >= 0)
         m_other = moved[static_cast<std::size_t>(m_other)];
-    m_byId.clear();
     for (std::size_t s = 0; s < m_size; ++s)
-        m_byId.emplace(m_ids[s], static_cast<std::uint32_t>(s));
+        *slot(m_ids[s]) = static_cast<std::uint32_t>(s);
     m_pos.assign(m_size, -1);
     rebuildPositions();
 }
@@ -462,7 +576,7 @@ void TalkModel::rebuildPositions() {
 }
 
 bool TalkModel::matches(const Row& r, TalkType type, const QString& text, const TalkNames* names) {
-    if (r.folded != 0)
+    if (get(r.folded) != 0)
         return true;
     if (talkAddressText(r.a, type).contains(text, Qt::CaseInsensitive) ||
         talkAddressText(r.b, type).contains(text, Qt::CaseInsensitive))
@@ -502,54 +616,18 @@ void TalkModel::startJob() {
     in->ids = m_ids;
     in->other = m_other;
     in->type = m_type;
+    in->conversations = m_conversations;
     in->kind = m_sortColumn >= 0 ? kind(m_sortColumn) : KindCount;
     in->descending = m_sortOrder == Qt::DescendingOrder;
     in->filter = m_filter;
     in->names = m_names;
     in->generation = m_generation;
+    const std::uint64_t folds = m_folds;
     in->cancel = m_cancel = std::make_shared<std::atomic<bool>>(false);
-    if (in->kind >= FramesOut && in->kind != KindCount) {
-        // Counts change under the interface thread: the worker sorts a copy.
-        const Kind k = in->kind;
-        in->keys.resize(m_size);
-        for (std::size_t s = 0; s < m_size; ++s) {
-            const Row& r = row(s);
-            std::uint64_t v = 0;
-            switch (k) {
-            case FramesOut:
-                v = r.frames[0];
-                break;
-            case BytesOut:
-                v = r.bytes[0];
-                break;
-            case FramesIn:
-                v = r.frames[1];
-                break;
-            case BytesIn:
-                v = r.bytes[1];
-                break;
-            case Frames:
-                v = r.frames[0] + r.frames[1];
-                break;
-            case Bytes:
-                v = r.bytes[0] + r.bytes[1];
-                break;
-            case FirstSeen:
-                v = static_cast<std::uint64_t>(r.first);
-                break;
-            case DurationOrLast:
-                v = static_cast<std::uint64_t>(m_conversations ? r.last - r.first : r.last);
-                break;
-            default:
-                v = r.bps[static_cast<std::size_t>(k - Rate2)];
-                break;
-            }
-            in->keys[s] = v;
-        }
-    }
     const std::size_t covered = m_size;
-    m_job = std::async(std::launch::async, [in, covered]() -> JobResult {
+    m_job = std::async(std::launch::async, [in, covered, folds]() -> JobResult {
         JobResult out;
+        out.folds = folds;
         out.generation = in->generation;
         out.covered = covered;
         out.filtered = !in->filter.isEmpty();
@@ -598,11 +676,56 @@ void TalkModel::startJob() {
                       byKey([&](std::uint32_t s) -> const QString& { return names[s]; }));
             break;
         }
-        default:
+        default: {
+            // The counts move on meanwhile: the pass sorts a copy of them.
+            const Kind k = in->kind;
+            const bool conversations = in->conversations;
+            std::vector<std::uint64_t> keys(covered);
+            for (std::uint32_t s : order) {
+                const Row& r = rowAt(s);
+                std::uint64_t v = 0;
+                switch (k) {
+                case FramesOut:
+                    v = get(r.frames[0]);
+                    break;
+                case BytesOut:
+                    v = get(r.bytes[0]);
+                    break;
+                case FramesIn:
+                    v = get(r.frames[1]);
+                    break;
+                case BytesIn:
+                    v = get(r.bytes[1]);
+                    break;
+                case Frames:
+                    v = get(r.frames[0]) + get(r.frames[1]);
+                    break;
+                case Bytes:
+                    v = get(r.bytes[0]) + get(r.bytes[1]);
+                    break;
+                case FirstSeen:
+                    v = static_cast<std::uint64_t>(get(r.first));
+                    break;
+                case DurationOrLast:
+                    v = static_cast<std::uint64_t>(conversations ? get(r.last) - get(r.first)
+                                                                 : get(r.last));
+                    break;
+                default:
+                    v = get(r.bps[static_cast<std::size_t>(k - Rate2)]);
+                    break;
+                }
+                keys[s] = v;
+            }
             std::sort(order.begin(), order.end(),
-                      byKey([&](std::uint32_t s) { return in->keys[s]; }));
+                      byKey([&keys](std::uint32_t s) { return keys[s]; }));
             break;
         }
+        }
+        // Positions too: the interface thread only appends to them.
+        out.pos.reserve(covered + covered / 4 + kChunk);
+        out.pos.assign(covered, -1);
+        for (std::size_t p = 0; p < order.size(); ++p)
+            out.pos[order[p]] = static_cast<std::int32_t>(p);
         return out;
     });
     m_pollTimer.start();
@@ -627,32 +750,44 @@ void TalkModel::pollJob() {
 
 void TalkModel::applyJob(JobResult result) {
     std::vector<std::uint32_t> next = std::move(result.order);
+    std::vector<std::int32_t> pos = std::move(result.pos);
+    pos.resize(m_size, -1);
+    if (result.folds != m_folds) {
+        // Rows folded while the pass ran are gone (their ids may name new rows).
+        std::erase_if(next, [this](std::uint32_t s) { return m_ids[s] == kDead; });
+        std::fill(pos.begin(), pos.end(), -1);
+        for (std::size_t p = 0; p < next.size(); ++p)
+            pos[next[p]] = static_cast<std::int32_t>(p);
+    }
     std::size_t covered = result.covered;
     if (m_filter.isEmpty()) {
+        // Rows stored since the pass began follow, in the order they came.
         for (std::size_t s = covered; s < m_size; ++s)
-            if (m_ids[s] != kDead && static_cast<std::int64_t>(s) != m_other)
+            if (m_ids[s] != kDead && static_cast<std::int64_t>(s) != m_other) {
+                pos[s] = static_cast<std::int32_t>(next.size());
                 next.push_back(static_cast<std::uint32_t>(s));
+            }
         covered = m_size;
     }
-    if (m_other >= 0)
+    if (m_other >= 0) {
+        pos[static_cast<std::size_t>(m_other)] = static_cast<std::int32_t>(next.size());
         next.push_back(static_cast<std::uint32_t>(m_other));
+    }
 
-    // Every row shown now is in the new order (the same filter, more rows
-    // looked at): the extra rows are added, then the rows move as the view's
-    // selection follows. Otherwise the view starts afresh.
+    // With the same filter the pass has looked at every row shown now and
+    // maybe more: the extra rows are added at the end, then every row moves
+    // to its place as the view's selection follows. Otherwise the view
+    // starts afresh.
     const bool sameFilter = result.filtered == !m_filter.isEmpty() && m_shownFilter == m_filter;
-    std::size_t extra = 0;
-    for (std::uint32_t s : next)
-        extra += m_pos[s] < 0 ? 1 : 0;
-    if (sameFilter && next.size() == m_order.size() + extra) {
+    if (sameFilter && next.size() >= m_order.size()) {
+        const std::size_t extra = next.size() - m_order.size();
         if (extra > 0) {
+            // Shown for a moment as the rows the new order ends with; the
+            // layout change below puts every row in its place.
             const int at = rowCount();
             beginInsertRows({}, at, at + static_cast<int>(extra) - 1);
-            for (std::uint32_t s : next)
-                if (m_pos[s] < 0) {
-                    m_pos[s] = static_cast<std::int32_t>(m_order.size());
-                    m_order.push_back(s);
-                }
+            m_order.insert(m_order.end(), next.end() - static_cast<std::ptrdiff_t>(extra),
+                           next.end());
             endInsertRows();
         }
         Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -662,7 +797,7 @@ void TalkModel::applyJob(JobResult result) {
         for (const QModelIndex& i : before)
             storage.push_back(m_order[static_cast<std::size_t>(i.row())]);
         m_order = std::move(next);
-        rebuildPositions();
+        m_pos = std::move(pos);
         QModelIndexList after;
         after.reserve(before.size());
         for (qsizetype i = 0; i < before.size(); ++i)
@@ -674,13 +809,16 @@ void TalkModel::applyJob(JobResult result) {
     }
     beginResetModel();
     m_order = std::move(next);
-    rebuildPositions();
+    m_pos = std::move(pos);
     m_covered = covered;
     m_shownFilter = m_filter;
     endResetModel();
 }
 
 void TalkModel::settle() {
+    finishQueued();
+    if (m_orderDirty && (m_sortColumn >= 0 || !m_filter.isEmpty()) && !busy())
+        startJob();
     while (busy()) {
         if (m_job.valid())
             m_job.wait();

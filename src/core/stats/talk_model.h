@@ -12,7 +12,6 @@
 #include <functional>
 #include <future>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 namespace qarsilo {
@@ -82,8 +81,17 @@ public:
     Kind kind(int column) const;
     int column(Kind kind) const; ///< -1 when the model has no such column
 
-    /// Takes the table's new and changed rows (interface thread).
+    /// Takes the table's new and changed rows now, all of them (interface thread).
     void pickUp();
+    /// Changes taken elsewhere (e.g. on a worker thread) for this model's
+    /// table: applied a slice at a time from the event loop, each within a
+    /// few milliseconds. The previous batch is finished first.
+    void queueChanges(TalkChanges<ConversationRow>&& changes);
+    void queueChanges(TalkChanges<EndpointRow>&& changes);
+    /// Whether queued changes are still being applied.
+    bool applying() const { return m_pendingRows; }
+    /// Applies what is queued at once.
+    void finishQueued();
     /// Rows in the table as last picked up, the "other" row not counted.
     std::size_t tableRows() const { return m_tableRows; }
 
@@ -98,8 +106,9 @@ public:
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
     int sortColumn() const { return m_sortColumn; }
     /// Whether a sorting or filtering pass is still to be shown.
-    bool busy() const { return m_job.valid() || m_jobPending; }
-    /// Waits for that pass and shows it (tests and benchmarks).
+    bool busy() const { return m_job.valid() || m_jobPending || m_pendingRows; }
+    /// Applies what is queued, brings the order up to date and shows it
+    /// (tests and benchmarks).
     void settle();
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -139,7 +148,9 @@ private:
     struct JobInput;
     struct JobResult {
         std::vector<std::uint32_t> order;
+        std::vector<std::int32_t> pos; ///< by storage index, -1 for rows not in `order`
         std::uint64_t generation = 0;
+        std::uint64_t folds = 0; ///< rows folded before the pass began
         std::size_t covered = 0;
         bool filtered = false;
     };
@@ -149,7 +160,16 @@ private:
     }
     Row& row(std::size_t storage) { return (*m_chunks[storage / kChunk])[storage % kChunk]; }
     std::uint32_t append(std::uint32_t id);
-    template <class R> void take(TalkChanges<R>&& changes);
+    template <class R> void applySlice(TalkChanges<R>& changes, bool all);
+    template <class R>
+    void applyRows(const TalkChanges<R>& changes, std::size_t from, std::size_t to);
+    void applyQueued(bool all);
+    /// Shows the rows stored since the last call (no filter set).
+    void showNewRows();
+    /// Ids are the tables' row numbers, those of the IPv6 part with the top
+    /// bit set, and kOtherRowId: two plain arrays map them to storage.
+    std::uint32_t* slot(std::uint32_t id);
+    std::uint32_t storageOf(std::uint32_t id) const;
     void removeFolded(const std::vector<std::uint32_t>& folded);
     void resetAll();
     static bool matches(const Row& r, TalkType type, const QString& text, const TalkNames* names);
@@ -164,15 +184,19 @@ private:
     TalkType m_type;
     bool m_conversations;
     std::vector<std::shared_ptr<Chunk>> m_chunks;
-    std::size_t m_size = 0;                                  ///< rows stored
-    std::unordered_map<std::uint32_t, std::uint32_t> m_byId; ///< id to storage index
-    std::vector<std::uint32_t> m_ids;                        ///< storage index to id
-    std::vector<std::uint32_t> m_order;                      ///< shown rows, by storage index
-    std::vector<std::int32_t> m_pos;                         ///< storage index to shown row, -1
-    std::size_t m_covered = 0; ///< with a filter: the stored rows it has looked at
+    std::size_t m_size = 0;                  ///< rows stored
+    std::vector<std::uint32_t> m_byLowId;    ///< id to storage index, kNoRow when none
+    std::vector<std::uint32_t> m_byHighId;   ///< the same for ids with the top bit set
+    std::uint32_t m_otherSlot = 0xffffffffu; ///< the "other" row's storage index
+    std::size_t m_live = 0;                  ///< rows stored and not folded
+    std::vector<std::uint32_t> m_ids;        ///< storage index to id
+    std::vector<std::uint32_t> m_order;      ///< shown rows, by storage index
+    std::vector<std::int32_t> m_pos;         ///< storage index to shown row, -1
+    std::size_t m_covered = 0;               ///< with a filter: the stored rows it has looked at
     std::size_t m_tableRows = 0;
     std::int64_t m_other = -1; ///< the "other" row's storage index
     std::uint64_t m_generation = 0;
+    std::uint64_t m_folds = 0; ///< rows folded so far
 
     QString m_filter;
     QString m_shownFilter; ///< the filter the shown rows passed
@@ -183,6 +207,12 @@ private:
     bool m_filterChangedInJob = false;
     std::future<JobResult> m_job;
     std::shared_ptr<std::atomic<bool>> m_cancel;
+    TalkChanges<ConversationRow> m_queuedConversations;
+    TalkChanges<EndpointRow> m_queuedEndpoints;
+    std::size_t m_queuedAt = 0;
+    bool m_queuedStarted = false;
+    bool m_pendingRows = false;
+    QTimer m_sliceTimer;
     QTimer m_pollTimer;
     QTimer m_refreshTimer;
     std::shared_ptr<const TalkNames> m_names;

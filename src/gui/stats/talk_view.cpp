@@ -77,16 +77,16 @@ CTalkView::CTalkView(Mode mode, QWidget* parent)
     m_resolve->setChecked(resolve != 0);
     applyResolveNames(resolve != 0);
 
+    m_pickTimer.setObjectName(QStringLiteral("pickUp"));
     m_pickTimer.setInterval(250);
-    connect(&m_pickTimer, &QTimer::timeout, this, &CTalkView::pickUp);
-    m_rateTimer.setInterval(1000);
-    connect(&m_rateTimer, &QTimer::timeout, this, &CTalkView::advanceRates);
+    connect(&m_pickTimer, &QTimer::timeout, this, &CTalkView::pickUpLater);
 }
 
 CTalkView::~CTalkView() {
     m_pickTimer.stop();
-    m_rateTimer.stop();
     m_session.stop();
+    if (m_fetch.valid())
+        m_fetch.wait();
 }
 
 QString CTalkView::tabTitle(TalkType type, std::size_t rows) {
@@ -189,6 +189,13 @@ void CTalkView::buildLayout() {
         m_tabs->addTab(table, tabTitle(type, 0));
     }
 
+    // The view's focus goes to the shown table, where Ctrl+Tab and
+    // Ctrl+Shift+Tab change tabs and the context menu key opens a row's menu.
+    setFocusProxy(m_tableViews[0]);
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int tab) {
+        if (tab >= 0 && tab < kTalkTypeCount)
+            setFocusProxy(m_tableViews[static_cast<std::size_t>(tab)]);
+    });
     connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
         for (TalkModel* m : m_models)
             m->setFilterText(text);
@@ -259,7 +266,6 @@ void CTalkView::applyResolveNames(bool on) {
 void CTalkView::onInitialUpdate() {
     start();
     m_pickTimer.start();
-    m_rateTimer.start();
 }
 
 bool CTalkView::start() {
@@ -273,6 +279,7 @@ bool CTalkView::start() {
     }
     m_stamps.reset();
     m_endAdvanced = false;
+    m_advanced = 0;
     if (host())
         host()->setCaptureFilters({QString()});
     const bool ok = m_session.start().ok();
@@ -282,8 +289,8 @@ bool CTalkView::start() {
 }
 
 void CTalkView::stop() {
+    // The timer goes on taking what the capture counted last.
     m_session.stop();
-    pickUp();
     setButtons();
 }
 
@@ -293,21 +300,69 @@ void CTalkView::clear() {
     pickUp();
 }
 
-void CTalkView::advanceRates() {
-    if (!m_session.isRunning() || m_fileReplay)
-        return;
-    m_tables->advanceTo(QDateTime::currentSecsSinceEpoch());
+qint64 CTalkView::advanceSecond() {
+    qint64 second = 0;
+    if (m_fileReplay) {
+        // The rates follow the file's clock; at its end its last second counts too.
+        if (m_stamps.started() && !m_endAdvanced) {
+            const bool ended = m_session.loopEnd() != LoopEnd::Running;
+            second = m_stamps.newest() + (ended ? 1 : 0);
+            m_endAdvanced = ended;
+        }
+    } else if (m_session.isRunning()) {
+        second = QDateTime::currentSecsSinceEpoch();
+    }
+    if (second == 0 || second == m_advanced)
+        return 0;
+    m_advanced = second;
+    return second;
+}
+
+CTalkView::Fetched CTalkView::fetch(TalkTables& tables, bool conversations, qint64 second) {
+    if (second > 0)
+        tables.advanceTo(second);
+    Fetched f;
+    for (int t = 0; t < kTalkTypeCount; ++t) {
+        const auto type = static_cast<TalkType>(t);
+        if (conversations)
+            f.conv[static_cast<std::size_t>(t)] = tables.conversationChanges(type);
+        else
+            f.ends[static_cast<std::size_t>(t)] = tables.endpointChanges(type);
+    }
+    return f;
+}
+
+void CTalkView::deliver(Fetched&& f) {
+    for (int t = 0; t < kTalkTypeCount; ++t) {
+        const auto at = static_cast<std::size_t>(t);
+        if (m_mode == Mode::Conversations)
+            m_models[at]->queueChanges(std::move(f.conv[at]));
+        else
+            m_models[at]->queueChanges(std::move(f.ends[at]));
+    }
+}
+
+void CTalkView::pickUpLater() {
+    if (m_fetch.valid()) {
+        if (m_fetch.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return;
+        deliver(m_fetch.get());
+    }
+    updateStatus();
+    // The next batch waits until the models have applied the last one.
+    for (TalkModel* m : m_models)
+        if (m->applying())
+            return;
+    m_fetch = std::async(std::launch::async, &CTalkView::fetch, std::ref(*m_tables),
+                         m_mode == Mode::Conversations, advanceSecond());
 }
 
 void CTalkView::pickUp() {
-    if (m_fileReplay && m_stamps.started() && !m_endAdvanced) {
-        // The rates follow the file's clock; at its end its last second counts too.
-        const bool ended = m_session.loopEnd() != LoopEnd::Running;
-        m_tables->advanceTo(m_stamps.newest() + (ended ? 1 : 0));
-        m_endAdvanced = ended;
-    }
+    if (m_fetch.valid())
+        deliver(m_fetch.get());
+    deliver(fetch(*m_tables, m_mode == Mode::Conversations, advanceSecond()));
     for (TalkModel* m : m_models)
-        m->pickUp();
+        m->finishQueued();
     updateStatus();
 }
 

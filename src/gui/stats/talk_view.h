@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 
 class QCheckBox;
@@ -69,7 +70,7 @@ public:
     static QString tabTitle(qarsilo::TalkType type, std::size_t rows);
 
 public Q_SLOTS:
-    /// Every 250 ms: the tables' changes into the models.
+    /// The tables' changes into the models, all of them, now.
     void pickUp();
 
 protected:
@@ -80,7 +81,18 @@ private:
     void loadNames();
     void applyResolveNames(bool on);
     void showRowMenu(int tab, const QPoint& at);
-    void advanceRates();
+    /// Every 250 ms: the changes are taken on a worker thread (the tables'
+    /// lock is held meanwhile) and handed to the models, which apply them a
+    /// slice at a time.
+    void pickUpLater();
+    struct Fetched {
+        std::array<qarsilo::TalkChanges<qarsilo::ConversationRow>, qarsilo::kTalkTypeCount> conv;
+        std::array<qarsilo::TalkChanges<qarsilo::EndpointRow>, qarsilo::kTalkTypeCount> ends;
+    };
+    /// The second the rates are to be advanced to before the next changes; 0: none.
+    qint64 advanceSecond();
+    static Fetched fetch(qarsilo::TalkTables& tables, bool conversations, qint64 second);
+    void deliver(Fetched&& fetched);
     void updateStatus();
 
     Mode m_mode;
@@ -98,6 +110,8 @@ private:
     QLineEdit* m_filter = nullptr;
     QCheckBox* m_resolve = nullptr;
     QPushButton* m_clear = nullptr;
+    qint64 m_advanced = 0;
     QTimer m_pickTimer;
-    QTimer m_rateTimer;
+    // Declared last: it goes first, before the tables it reads.
+    std::future<Fetched> m_fetch;
 };
