@@ -200,6 +200,11 @@ private Q_SLOTS:
         QTest::newRow("ipv6 hop routing dstopts")
             << ether(0x86dd, ipv6(0, ext(43, 0) + ext(60, 2) + ext(6, 1) + ports())) << 0
             << QStringList{eth, ip6, tcp6};
+        QByteArray chain;
+        for (int n = 0; n < 24; ++n)
+            chain += ext(n < 23 ? 60 : 17, 0);
+        QTest::newRow("ipv6 24 options headers")
+            << ether(0x86dd, ipv6(60, chain + ports())) << 0 << QStringList{eth, ip6, udp6};
         QTest::newRow("ipv6 options cut before ports")
             << ether(0x86dd, ipv6(0, ext(6, 1) + ports())).left(14 + 40 + 16 + 3) << 0
             << QStringList{eth, ip6};
@@ -467,6 +472,22 @@ private Q_SLOTS:
         // A row whose rates moved is a changed row.
         const bool moved = advance > 100 && advance < 146;
         QCOMPARE(tables.conversationChanges(TalkType::Tcp).ids.size(), moved ? 1u : 0u);
+
+        // Advanced once a second as the frames come, the sums kept from one
+        // second to the next come to the same.
+        TalkTables stepped;
+        for (qint64 second = 100; second <= advance; ++second) {
+            stepped.advanceTo(second);
+            if (second == 100)
+                addFrame(stepped, f, 100, 1000);
+            if (second == 101)
+                addFrame(stepped, f, 101, 500, 999'999);
+            if (second == 105)
+                addFrame(stepped, f, 105, 250);
+        }
+        const ConversationRow steppedRow = stepped.conversations(TalkType::Tcp).at(0);
+        for (int k = 0; k < 3; ++k)
+            QCOMPARE(steppedRow.bitsPerSecond[std::size_t(k)], bits[k]);
     }
 
     // A folded row's rate history goes with it into "other".

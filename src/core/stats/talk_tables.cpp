@@ -130,7 +130,56 @@ void addCounters(Counters& to, const Counters& from) {
     }
 }
 
-template <int W> std::uint64_t hashKey(const std::uint8_t* p) {
+// Keys are short and of a width known at compile time: compared and hashed
+// inline, 8 bytes at a time (a call to memcmp costs more than the compare).
+template <int W>
+[[gnu::always_inline]] inline bool sameKey(const std::uint8_t* a, const std::uint8_t* b) {
+    std::uint64_t diff = 0;
+    int i = 0;
+    for (; i + 8 <= W; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        diff |= x ^ y;
+    }
+    if constexpr (W % 8 >= 4) {
+        std::uint32_t x, y;
+        std::memcpy(&x, a + i, 4);
+        std::memcpy(&y, b + i, 4);
+        diff |= x ^ y;
+        i += 4;
+    }
+    for (; i < W; ++i)
+        diff |= std::uint64_t(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+// Byte order of two sides of S bytes: negative, 0 or positive.
+template <int S>
+[[gnu::always_inline]] inline int compareSides(const std::uint8_t* a, const std::uint8_t* b) {
+    int i = 0;
+    for (; i + 8 <= S; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y)
+            return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+    }
+    if constexpr (S % 8 >= 4) {
+        std::uint32_t x, y;
+        std::memcpy(&x, a + i, 4);
+        std::memcpy(&y, b + i, 4);
+        if (x != y)
+            return __builtin_bswap32(x) < __builtin_bswap32(y) ? -1 : 1;
+        i += 4;
+    }
+    for (; i < S; ++i)
+        if (a[i] != b[i])
+            return a[i] < b[i] ? -1 : 1;
+    return 0;
+}
+
+template <int W> [[gnu::always_inline]] inline std::uint64_t hashKey(const std::uint8_t* p) {
     std::uint64_t h = 0x9e3779b97f4a7c15ull ^ std::uint64_t(W);
     int i = 0;
     for (; i + 8 <= W; i += 8) {
@@ -159,8 +208,19 @@ public:
     };
     static constexpr std::uint32_t npos = 0xffffffffu;
 
-    Chunked<Key> keys;
-    Chunked<Counters> rows;
+    // A row's counts and key side by side: a lookup that finds its key
+    // finds the counts it adds to in the same or the next cache line.
+    struct Item {
+        Counters c;
+        Key k;
+    };
+    Chunked<Item> items;
+
+    std::uint32_t size() const { return items.size(); }
+    Counters& row(std::uint32_t r) { return items[r].c; }
+    const Counters& row(std::uint32_t r) const { return items[r].c; }
+    std::uint8_t* keyAt(std::uint32_t r) { return items[r].k.b; }
+    const std::uint8_t* keyAt(std::uint32_t r) const { return items[r].k.b; }
     std::uint32_t live = 0;
 
     std::uint32_t find(const std::uint8_t* key, std::uint64_t h) const {
@@ -171,7 +231,7 @@ public:
             const Slot& s = m_slots[i];
             if (s.rowPlus1 == 0)
                 return npos;
-            if (s.tag == tag && std::memcmp(keys[s.rowPlus1 - 1].b, key, W) == 0)
+            if (s.tag == tag && sameKey<W>(keyAt(s.rowPlus1 - 1), key))
                 return s.rowPlus1 - 1;
         }
     }
@@ -185,10 +245,9 @@ public:
             row = m_free.back();
             m_free.pop_back();
         } else {
-            row = keys.push();
-            rows.push();
+            row = items.push();
         }
-        std::memcpy(keys[row].b, key, W);
+        std::memcpy(keyAt(row), key, W);
         const auto tag = static_cast<std::uint32_t>(h);
         std::uint32_t i = tag & m_mask;
         while (m_slots[i].rowPlus1 != 0)
@@ -201,7 +260,7 @@ public:
     // Takes a row out of the index and zeroes its counts; its number is
     // reused once given back by recycle().
     void erase(std::uint32_t row) {
-        const auto tag = static_cast<std::uint32_t>(hashKey<W>(keys[row].b));
+        const auto tag = static_cast<std::uint32_t>(hashKey<W>(keyAt(row)));
         std::uint32_t i = tag & m_mask;
         while (m_slots[i].rowPlus1 != row + 1)
             i = (i + 1) & m_mask;
@@ -213,7 +272,7 @@ public:
             for (;;) {
                 j = (j + 1) & m_mask;
                 if (m_slots[j].rowPlus1 == 0) {
-                    rows[row] = {};
+                    items[row].c = {};
                     --live;
                     return;
                 }
@@ -230,8 +289,7 @@ public:
     void recycle(std::uint32_t row) { m_free.push_back(row); }
 
     void clear() {
-        keys.clear();
-        rows.clear();
+        items.clear();
         m_free.clear();
         m_free.shrink_to_fit();
         m_slots.clear();
@@ -269,7 +327,11 @@ private:
 // One table: the non-template part
 
 constexpr std::uint32_t kPartBit = 0x80000000u; // a row of the second (IPv6) engine
-constexpr int kRing = 40;                       // seconds of rate history
+// Seconds of rate history: the 40 of the longest window, the second before
+// them (it leaves the window at the next advance) and room for frames of
+// seconds not yet advanced to.
+constexpr int kRing = 48;
+constexpr qint64 kLongest = 40;
 
 struct RateEntry {
     std::uint32_t id;
@@ -314,46 +376,44 @@ public:
             b.second = LLONG_MIN;
             b.entries = {};
         }
-        m_rates.clear();
+        m_sums.clear();
+        m_advanced = LLONG_MIN;
+        m_rebuild = false;
     }
 
     // Every second before `second` has ended; `first` is the tables' first
-    // frame's second.
+    // frame's second. The windows' byte sums are kept from one advance to
+    // the next: a second that ends is added, the seconds that leave a window
+    // are taken off, so the lock is held for a few seconds' lists, not 40.
     void advance(qint64 second, qint64 first) {
         if (!m_withRates)
             return;
         releaseFolded();
-        std::unordered_map<std::uint32_t, Rates> sums;
-        for (const RateBucket& b : m_ring) {
-            if (b.second >= second || b.second < second - kRing)
-                continue;
-            const qint64 age = second - b.second; // 1 .. 40
-            for (const RateEntry& e : b.entries) {
-                Rates& r = sums[e.id];
-                for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
-                    if (age <= kRateSeconds[k])
-                        r[k] += e.bytes;
-            }
+        m_first = first;
+        if (m_advanced == LLONG_MIN || m_rebuild || second < m_advanced ||
+            second - m_advanced > kLongest) {
+            rebuild(second);
+        } else {
+            for (qint64 s = m_advanced; s < second; ++s)
+                step(s + 1);
         }
-        const qint64 elapsed = std::max<qint64>(1, second - first);
-        for (auto& [id, r] : sums)
-            for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
-                r[k] = r[k] * 8 / std::uint64_t(std::min<qint64>(elapsed, kRateSeconds[k]));
-        // Rows whose rates moved (or went to nothing) are changed rows.
-        for (const auto& [id, r] : sums) {
-            const auto old = m_rates.find(id);
-            if (old == m_rates.end() || old->second != r)
+        // While fewer than 40 seconds have passed the divisors move too.
+        if (second - first <= kLongest)
+            for (const auto& [id, r] : m_sums)
                 markDirtyId(id);
-        }
-        for (const auto& [id, r] : m_rates)
-            if (!sums.count(id))
-                markDirtyId(id);
-        m_rates.swap(sums);
+        m_advanced = second;
     }
 
+    // Bits per second as of the last advance.
     Rates ratesOf(std::uint32_t id) const {
-        const auto it = m_rates.find(id);
-        return it == m_rates.end() ? Rates{} : it->second;
+        const auto it = m_sums.find(id);
+        if (it == m_sums.end())
+            return {};
+        Rates r = it->second;
+        const qint64 elapsed = std::max<qint64>(1, m_advanced - m_first);
+        for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
+            r[k] = r[k] * 8 / std::uint64_t(std::min<qint64>(elapsed, kRateSeconds[k]));
+        return r;
     }
 
     template <class Row> TalkChanges<Row> takeChanges() {
@@ -412,7 +472,8 @@ public:
 
 protected:
     // A frame counted in row `id` (its counts `c`).
-    void touched(Counters& c, std::uint32_t id, qint64 second, std::uint64_t length) {
+    [[gnu::always_inline]] void touched(Counters& c, std::uint32_t id, qint64 second,
+                                        std::uint64_t length) {
         if (m_track && !(c.rateIndex & kDirtyBit)) {
             c.rateIndex |= kDirtyBit;
             m_dirty.push_back(id);
@@ -435,14 +496,79 @@ protected:
         }
     }
 
+    RateBucket& bucket(qint64 second) {
+        return m_ring[static_cast<std::size_t>(((second % kRing) + kRing) % kRing)];
+    }
+    const RateBucket* bucketOf(qint64 second) const {
+        const RateBucket& b = m_ring[static_cast<std::size_t>(((second % kRing) + kRing) % kRing)];
+        return b.second == second ? &b : nullptr;
+    }
+
+    // The sums from the seconds' lists alone.
+    void rebuild(qint64 second) {
+        for (const auto& [id, r] : m_sums)
+            markDirtyId(id);
+        m_sums.clear();
+        m_rebuild = false;
+        for (const RateBucket& b : m_ring) {
+            if (b.second >= second || b.second < second - kLongest)
+                continue;
+            const qint64 age = second - b.second; // 1 .. 40
+            for (const RateEntry& e : b.entries) {
+                Rates& r = m_sums[e.id];
+                for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
+                    if (age <= kRateSeconds[k])
+                        r[k] += e.bytes;
+                markDirtyId(e.id);
+            }
+        }
+    }
+
+    // From an advance to second - 1 to one to `second`: second - 1 comes
+    // into every window, second - 1 - N leaves the window of N seconds.
+    void step(qint64 second) {
+        if (const RateBucket* b = bucketOf(second - 1))
+            for (const RateEntry& e : b->entries) {
+                Rates& r = m_sums[e.id];
+                for (std::uint64_t& v : r)
+                    v += e.bytes;
+                markDirtyId(e.id);
+            }
+        for (std::size_t k = 0; k < kRateSeconds.size(); ++k) {
+            const RateBucket* b = bucketOf(second - 1 - kRateSeconds[k]);
+            if (!b)
+                continue;
+            for (const RateEntry& e : b->entries) {
+                const auto it = m_sums.find(e.id);
+                if (it == m_sums.end())
+                    continue;
+                it->second[k] -= std::min(it->second[k], e.bytes);
+                markDirtyId(e.id);
+                if (it->second == Rates{})
+                    m_sums.erase(it);
+            }
+        }
+    }
+
     // The row's bytes in its second's list: one entry per row and second.
     void countRate(Counters& c, std::uint32_t id, qint64 second, std::uint64_t length) {
-        RateBucket& b = m_ring[static_cast<std::size_t>(((second % kRing) + kRing) % kRing)];
+        RateBucket& b = bucket(second);
         if (b.second != second) {
             if (second < b.second)
                 return; // older than the history kept
+            // A list still in the sums is given up: they are made afresh.
+            if (m_advanced != LLONG_MIN && b.second < m_advanced &&
+                b.second >= m_advanced - kLongest)
+                m_rebuild = true;
             b.second = second;
             b.entries.clear();
+        }
+        // A frame of a second already ended counts in the sums at once.
+        if (m_advanced != LLONG_MIN && second < m_advanced && second >= m_advanced - kLongest) {
+            Rates& r = m_sums[id];
+            for (std::size_t k = 0; k < kRateSeconds.size(); ++k)
+                if (m_advanced - second <= kRateSeconds[k])
+                    r[k] += length;
         }
         const std::uint32_t at = c.rateIndex & ~kDirtyBit;
         if (c.rateSecond == static_cast<std::uint32_t>(second) && at < b.entries.size() &&
@@ -464,12 +590,13 @@ protected:
             m_otherDirty = true;
         }
         if (m_withRates) {
-            const auto it = m_rates.find(id);
-            if (it != m_rates.end()) {
-                Rates& o = m_rates[kOtherRowId];
+            const auto it = m_sums.find(id);
+            if (it != m_sums.end()) {
+                const Rates moved = it->second;
+                m_sums.erase(it); // before the insertion below may rehash
+                Rates& o = m_sums[kOtherRowId];
                 for (std::size_t k = 0; k < o.size(); ++k)
-                    o[k] += it->second[k];
-                m_rates.erase(it);
+                    o[k] += moved[k];
             }
         }
     }
@@ -509,7 +636,11 @@ protected:
     bool m_otherDirty = false;
     bool m_cleared = false;
     std::array<RateBucket, kRing> m_ring;
-    std::unordered_map<std::uint32_t, Rates> m_rates;
+    // Bytes of the last 2, 10 and 40 seconds by row, as of the last advance.
+    std::unordered_map<std::uint32_t, Rates> m_sums;
+    qint64 m_advanced = LLONG_MIN; // the last advance's second
+    qint64 m_first = 0;
+    bool m_rebuild = false;
 };
 
 // A table keyed by W0 bytes (and, for TCP and UDP, a second engine for the
@@ -528,7 +659,7 @@ public:
         constexpr int S = W / 2;
         std::uint8_t key[W];
         int dir = 0;
-        if (std::memcmp(src, dst, S) <= 0) {
+        if (compareSides<S>(src, dst) <= 0) {
             std::memcpy(key, src, S);
             std::memcpy(key + S, dst, S);
         } else {
@@ -553,13 +684,13 @@ public:
             return nullptr;
         if (id & kPartBit) {
             const std::uint32_t r = id & ~kPartBit;
-            if (W1 == 0 || r >= m_e1.rows.size() || !m_e1.rows[r].used())
+            if (W1 == 0 || r >= m_e1.size() || !m_e1.row(r).used())
                 return nullptr;
-            return &m_e1.rows[r];
+            return &m_e1.row(r);
         }
-        if (id >= m_e0.rows.size() || !m_e0.rows[id].used())
+        if (id >= m_e0.size() || !m_e0.row(id).used())
             return nullptr;
-        return &m_e0.rows[id];
+        return &m_e0.row(id);
     }
 
     bool row(std::uint32_t id, Counters& c, TalkAddress& a, TalkAddress& b) const override {
@@ -569,15 +700,15 @@ public:
         const std::uint32_t r = id & ~kPartBit;
         const std::uint8_t* key;
         if (part == 0) {
-            if (r >= m_e0.rows.size() || !m_e0.rows[r].used())
+            if (r >= m_e0.size() || !m_e0.row(r).used())
                 return false;
-            c = m_e0.rows[r];
-            key = m_e0.keys[r].b;
+            c = m_e0.row(r);
+            key = m_e0.keyAt(r);
         } else {
-            if (W1 == 0 || r >= m_e1.rows.size() || !m_e1.rows[r].used())
+            if (W1 == 0 || r >= m_e1.size() || !m_e1.row(r).used())
                 return false;
-            c = m_e1.rows[r];
-            key = m_e1.keys[r].b;
+            c = m_e1.row(r);
+            key = m_e1.keyAt(r);
         }
         const int side = (part == 0 ? W0 : W1) / (m_pair ? 2 : 1);
         a = address(part, key, side);
@@ -587,11 +718,11 @@ public:
     }
 
     std::vector<std::uint32_t> sortedIds() const override {
-        // Sorted on total bytes, then the key's first eight bytes, which
+        // Sorted on total bytes, then the key's first four bytes, which
         // settle most ties without going back to the keys.
         struct Item {
             std::uint64_t total;
-            std::uint64_t prefix;
+            std::uint32_t prefix;
             std::uint32_t id;
         };
         std::vector<Item> items;
@@ -642,10 +773,10 @@ private:
             if (m_limit && liveRows() >= m_limit)
                 fold();
             r = e.insert(key, h);
-            Counters& c = e.rows[r];
+            Counters& c = e.row(r);
             c.first = c.last = usec;
         }
-        Counters& c = e.rows[r];
+        Counters& c = e.row(r);
         c.first = std::min(c.first, usec);
         c.last = std::max(c.last, usec);
         ++c.frames[dir];
@@ -684,16 +815,16 @@ private:
     }
 
     template <class E> static void gatherLast(const E& e, std::vector<qint64>& out) {
-        for (std::uint32_t r = 0; r < e.rows.size(); ++r)
-            if (e.rows[r].used())
-                out.push_back(e.rows[r].last);
+        for (std::uint32_t r = 0; r < e.size(); ++r)
+            if (e.row(r).used())
+                out.push_back(e.row(r).last);
     }
 
     template <class E>
     void foldOlder(E& e, std::uint32_t partBit, qint64 limit, bool ties, std::size_t batch,
                    std::size_t& folded) {
-        for (std::uint32_t r = 0; r < e.rows.size() && folded < batch; ++r) {
-            const Counters& c = e.rows[r];
+        for (std::uint32_t r = 0; r < e.size() && folded < batch; ++r) {
+            const Counters& c = e.row(r);
             if (!c.used() || c.last > limit || (c.last == limit) != ties)
                 continue;
             foldCounts(c, r | partBit);
@@ -708,22 +839,22 @@ private:
 
     template <class E, class Item>
     static void collect(const E& e, std::uint32_t partBit, std::vector<Item>& out) {
-        for (std::uint32_t r = 0; r < e.rows.size(); ++r) {
-            const Counters& c = e.rows[r];
+        for (std::uint32_t r = 0; r < e.size(); ++r) {
+            const Counters& c = e.row(r);
             if (!c.used())
                 continue;
-            std::uint64_t prefix = 0;
-            const std::uint8_t* k = e.keys[r].b;
-            for (std::size_t i = 0; i < std::min<std::size_t>(8, sizeof e.keys[r].b); ++i)
-                prefix |= std::uint64_t(k[i]) << (56 - 8 * i);
+            std::uint32_t prefix = 0;
+            const std::uint8_t* k = e.keyAt(r);
+            for (std::size_t i = 0; i < std::min<std::size_t>(4, sizeof(typename E::Key)); ++i)
+                prefix |= std::uint32_t(k[i]) << (24 - 8 * i);
             out.push_back({c.bytes[0] + c.bytes[1], prefix, r | partBit});
         }
     }
 
     int compareKeys(std::uint32_t x, std::uint32_t y) const {
         if (x & kPartBit)
-            return std::memcmp(m_e1.keys[x & ~kPartBit].b, m_e1.keys[y & ~kPartBit].b, W1Storage);
-        return std::memcmp(m_e0.keys[x].b, m_e0.keys[y].b, W0);
+            return std::memcmp(m_e1.keyAt(x & ~kPartBit), m_e1.keyAt(y & ~kPartBit), W1Storage);
+        return std::memcmp(m_e0.keyAt(x), m_e0.keyAt(y), W0);
     }
 
     TalkAddress address(int part, const std::uint8_t* p, int side) const {

@@ -96,9 +96,12 @@ inline constexpr std::uint32_t kOtherRowId = 0xffffffffu;
 /// Rates cost no per-second array per row: each table keeps a ring of the
 /// last 40 seconds, each second a list of (row id, bytes) with one entry per
 /// row active in that second (a row remembers where its entry of its newest
-/// second is). advanceTo adds those lists up for the rows active within the
-/// last 40 s only; every other row's rates are 0. The memory is bounded by
-/// the rows active in each of the last 40 seconds, whatever the table's size.
+/// second is), and a map of the byte sums of the 2, 10 and 40 s windows for
+/// the rows active within the last 40 s only (every other row's rates are 0).
+/// advanceTo adds the second that ended to the sums and takes off the
+/// seconds that left each window, so it works through a few seconds' lists,
+/// not 40. The memory is bounded by the rows active in each of the last 40
+/// seconds, whatever the table's size.
 class TalkTables {
 public:
     /// Which tables to keep (a bit per TalkType, both kinds); the command
