@@ -235,10 +235,12 @@ QVariant TalkModel::data(const QModelIndex& index, int role) const {
         return isNumber(k) ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                            : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::ToolTipRole:
-        if (m_type == TalkType::Ethernet && (k == AddressA || k == AddressB) && r.folded == 0 &&
-            m_describe)
-            return m_describe(addressText(r, k == AddressB));
-        return {};
+        if ((k != AddressA && k != AddressB) || r.folded != 0)
+            return {};
+        // The card's maker on MAC addresses; long IPv6 addresses may be cut in the cell.
+        if (m_type == TalkType::Ethernet)
+            return m_describe ? QVariant(m_describe(addressText(r, k == AddressB))) : QVariant();
+        return addressText(r, k == AddressB);
     default:
         return {};
     }
@@ -817,15 +819,19 @@ void TalkModel::applyJob(JobResult result) {
 
 void TalkModel::settle() {
     finishQueued();
-    if (m_orderDirty && (m_sortColumn >= 0 || !m_filter.isEmpty()) && !busy())
+    for (;;) {
+        while (busy()) {
+            if (m_job.valid())
+                m_job.wait();
+            if (m_job.valid())
+                pollJob();
+            else
+                startJob();
+        }
+        // A pass that began before the last rows came leaves them to the next.
+        if (!m_orderDirty || (m_sortColumn < 0 && m_filter.isEmpty()))
+            return;
         startJob();
-    while (busy()) {
-        if (m_job.valid())
-            m_job.wait();
-        if (m_job.valid())
-            pollJob();
-        else
-            startJob();
     }
 }
 

@@ -146,7 +146,7 @@ void CTalkView::buildLayout() {
                 sample = type == TalkType::Ethernet ? QStringLiteral("00:00:00:00:00:00")
                          : type == TalkType::IPv4   ? QStringLiteral("000.000.000.000")
                          : type == TalkType::IPv6   ? QStringLiteral("0000:0000:0000::0000:0000")
-                                                    : QStringLiteral("000.000.000.000:00000");
+                                                  : QStringLiteral("[0000:0000::0000:0000]:00000");
             else if (k == TalkModel::NameA || k == TalkModel::NameB)
                 sample = QStringLiteral("NETBIOSNAME00");
             else if (k == TalkModel::FirstSeen ||
@@ -196,6 +196,22 @@ void CTalkView::buildLayout() {
         if (tab >= 0 && tab < kTalkTypeCount)
             setFocusProxy(m_tableViews[static_cast<std::size_t>(tab)]);
     });
+    // The lists keep Tab for themselves: the tab keys are shortcuts of the view.
+    auto stepTab = [this](int step) {
+        m_tabs->setCurrentIndex((m_tabs->currentIndex() + step + kTalkTypeCount) % kTalkTypeCount);
+        m_tableViews[static_cast<std::size_t>(m_tabs->currentIndex())]->setFocus();
+    };
+    const QKeySequence next[] = {QKeySequence(Qt::CTRL | Qt::Key_Tab),
+                                 QKeySequence(Qt::CTRL | Qt::Key_PageDown)};
+    const QKeySequence previous[] = {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                     QKeySequence(Qt::CTRL | Qt::Key_Backtab),
+                                     QKeySequence(Qt::CTRL | Qt::Key_PageUp)};
+    for (const QKeySequence& key : next)
+        connect(new QShortcut(key, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut),
+                &QShortcut::activated, this, [stepTab] { stepTab(1); });
+    for (const QKeySequence& key : previous)
+        connect(new QShortcut(key, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut),
+                &QShortcut::activated, this, [stepTab] { stepTab(-1); });
     connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
         for (TalkModel* m : m_models)
             m->setFilterText(text);
