@@ -317,7 +317,7 @@ private Q_SLOTS:
             for (int i = 0; i < 40; ++i) // old ones again, to change their counts
                 add(1 + i % 3, 9, 1000 + i * 7, 1000);
             model.queueChanges(tables.conversationChanges(TalkType::Tcp));
-            // Part of it now, the rest with the next batch.
+            // Some of it now, the rest with the next batch.
             QCoreApplication::processEvents();
             if (round == 6)
                 model.sort(sortKind >= 0 ? model.column(TalkModel::Kind(sortKind)) : -1,
