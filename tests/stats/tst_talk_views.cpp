@@ -2,7 +2,8 @@
 // selects exactly the frames the row counted (checked frame by frame against
 // tables fed that one frame), and the views on a crafted capture in the
 // frame: model consistency, tab titles, sorting, the filter box, names, the
-// "other" row, CSV export and the analyzer shown from a right-click.
+// "other" row, CSV export and the analyzer shown from a right-click; the
+// table that shows a screenful of a long list (keys, scrolling, re-sorts).
 
 #include "app/builtin_views.h"
 #include "core/addressbook/address_database.h"
@@ -16,6 +17,7 @@
 #include "core/stats/talk_tables.h"
 #include "gui/analysis/capture_decode_view.h"
 #include "gui/shell/main_frame.h"
+#include "gui/stats/talk_table.h"
 #include "gui/stats/talk_view.h"
 #include "support/capture_test_util.h"
 #include "support/test_paths.h"
@@ -25,6 +27,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTableView>
@@ -467,7 +470,7 @@ private Q_SLOTS:
         QVERIFY(view);
         QAbstractItemModelTester tester(view->model(tab));
         view->table(tab)->setFocus();
-        QTest::keyClick(view->table(tab), Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClick(view->table(tab)->view(), Qt::Key_F, Qt::ControlModifier);
         QTRY_VERIFY(view->filterBox()->hasFocus());
         QTest::keyClicks(view->filterBox(), text);
         TalkModel* m = view->model(tab);
@@ -483,6 +486,117 @@ private Q_SLOTS:
         QTest::keyClick(view->filterBox(), Qt::Key_Escape);
         m->settle();
         QCOMPARE(m->rowCount(), int(view->tables().rowCount(static_cast<TalkType>(tab), true)));
+    }
+
+    // The table holds a screenful of a long list: keys move the current
+    // row past the screen's edges, and the selected row is the same row
+    // after scrolling away and back and after the order is reversed.
+    void windowedTable_data() {
+        QTest::addColumn<int>("sortKind");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<int>("pages"); // the expected row: pages * (page - 1) + rows,
+        QTest::addColumn<int>("rows");  // counted from the end when negative
+        QTest::newRow("arrows on screen")
+            << int(TalkModel::Bytes) << 0 << QList<int>{Qt::Key_Down, Qt::Key_Down, Qt::Key_Up} << 0
+            << 1;
+        QTest::newRow("past the bottom edge")
+            << int(TalkModel::Bytes) << 0
+            << QList<int>{Qt::Key_PageDown, Qt::Key_PageDown, Qt::Key_Down} << 2 << 1;
+        QTest::newRow("up at the top")
+            << int(TalkModel::AddressA) << 0 << QList<int>{Qt::Key_Up} << 0 << 0;
+        QTest::newRow("end") << int(TalkModel::AddressA) << 3 << QList<int>{Qt::Key_End} << 0 << -1;
+        QTest::newRow("end, page up")
+            << int(TalkModel::Bytes) << 3 << QList<int>{Qt::Key_End, Qt::Key_PageUp} << -1 << -1;
+        QTest::newRow("end, home")
+            << int(TalkModel::Bytes) << 7 << QList<int>{Qt::Key_End, Qt::Key_Home} << 0 << 0;
+        QTest::newRow("past the top edge")
+            << int(TalkModel::AddressA) << 0
+            << QList<int>{Qt::Key_End, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_PageUp} << -2 << -2;
+    }
+    void windowedTable() {
+        QFETCH(int, sortKind);
+        QFETCH(int, start);
+        QFETCH(QList<int>, keys);
+        QFETCH(int, pages);
+        QFETCH(int, rows);
+        TalkTables tables;
+        TalkModel model(tables, TalkType::Tcp, true);
+        constexpr int n = 500;
+        TalkChanges<ConversationRow> changes;
+        for (int i = 0; i < n; ++i) {
+            ConversationRow r;
+            r.a.family = r.b.family = 4;
+            r.a.bytes = {10, 0, std::uint8_t(i >> 8), std::uint8_t(i)};
+            r.b.bytes = {172, 16, 0, 1};
+            r.a.port = std::uint16_t(1024 + i);
+            r.b.port = 443;
+            r.framesAB = 1;
+            r.bytesAB = std::uint64_t((i * 37) % n + 1); // distinct, not in the address order
+            changes.ids.push_back(std::uint32_t(i));
+            changes.rows.push_back(r);
+        }
+        model.queueChanges(std::move(changes));
+        model.finishQueued();
+        CTalkTable table(&model);
+        table.resize(800, 300);
+        table.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&table));
+        const int column = model.column(TalkModel::Kind(sortKind));
+        table.sortByColumn(column, Qt::AscendingOrder);
+        model.settle();
+        QCoreApplication::processEvents();
+        const int page = table.pageRows();
+        QVERIFY2(page > 3 && page < 20, qPrintable(QString::number(page)));
+        auto shownMatches = [&] {
+            const QAbstractItemModel* w = table.view()->model();
+            if (w->rowCount() < std::min(page, model.rowCount() - table.firstRow()))
+                return false;
+            for (int r = 0; r < w->rowCount(); ++r)
+                if (w->index(r, 0).data() != model.index(table.firstRow() + r, 0).data())
+                    return false;
+            return true;
+        };
+        auto drawnSelected = [&](int row) {
+            const int r = row - table.firstRow();
+            return r >= 0 && r < table.view()->model()->rowCount() &&
+                   table.view()->selectionModel()->isRowSelected(r, {});
+        };
+
+        table.selectRow(start);
+        for (int key : keys)
+            QTest::keyClick(table.view(), Qt::Key(key));
+        const bool fromEnd = pages < 0 || rows < 0;
+        const int expected =
+            fromEnd ? n - 1 + pages * (page - 1) + rows + 1 : pages * (page - 1) + rows;
+        QCOMPARE(table.currentRow(), expected);
+        QCOMPARE(table.selectedRows(), QList<int>{expected});
+        QVERIFY(table.firstRow() <= expected && expected < table.firstRow() + page);
+        QVERIFY(shownMatches());
+        QVERIFY(drawnSelected(expected));
+        const QString address = model.exportText(expected, 0);
+
+        // Scrolled away and back: the same row, still selected.
+        QScrollBar* bar = table.scrollBar();
+        bar->setValue(expected < n / 2 ? bar->maximum() : 0);
+        QVERIFY(shownMatches());
+        QVERIFY(!drawnSelected(expected));
+        table.scrollToRow(expected);
+        QVERIFY(drawnSelected(expected));
+
+        // Reversed: the row moves, the selection and the current row follow it.
+        table.sortByColumn(column, Qt::DescendingOrder);
+        model.settle();
+        QCoreApplication::processEvents();
+        const int moved = table.currentRow();
+        QCOMPARE(moved, n - 1 - expected);
+        QCOMPARE(model.exportText(moved, 0), address);
+        QCOMPARE(table.selectedRows(), QList<int>{moved});
+        QVERIFY(shownMatches());
+        QVERIFY(table.firstRow() <= moved && moved < table.firstRow() + page);
+        QVERIFY(drawnSelected(moved));
+        QCOMPARE(table.view()->model()->index(moved - table.firstRow(), 0).data().toString(),
+                 address);
     }
 
     // Past the row limit the rest is one "other" row, last, that says how

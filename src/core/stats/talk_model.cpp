@@ -277,6 +277,17 @@ QString TalkModel::displayFilter(int rowAt) const {
                            : talkEndpointFilter(m_type, r.a);
 }
 
+std::uint32_t TalkModel::rowId(int rowAt) const {
+    return m_ids[m_order[static_cast<std::size_t>(rowAt)]];
+}
+
+int TalkModel::rowOfId(std::uint32_t id) const {
+    const std::uint32_t s = storageOf(id);
+    if (s == kNoRow || s >= m_pos.size() || m_ids[s] != id)
+        return -1;
+    return m_pos[s];
+}
+
 void TalkModel::setNames(std::shared_ptr<const TalkNames> names) {
     m_names = std::move(names);
     if (!m_order.empty())

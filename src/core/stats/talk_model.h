@@ -127,6 +127,11 @@ public:
     TalkAddress addressB(int row) const;
     /// The display filter that selects the row's frames; empty for "other".
     QString displayFilter(int row) const;
+    /// A shown row's id in its table (kOtherRowId for "other"): it names the
+    /// row across sorts and filters for as long as the row lives.
+    std::uint32_t rowId(int row) const;
+    /// Where the row `id` is shown now; -1 when it is not.
+    int rowOfId(std::uint32_t id) const;
 
 Q_SIGNALS:
     /// The table's row count changed (the tab's title).

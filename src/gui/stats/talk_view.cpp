@@ -9,6 +9,7 @@
 #include "core/discovery/oui_table.h"
 #include "core/lists/csv_writer.h"
 #include "core/stats/single_node_stats.h"
+#include "gui/stats/talk_table.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -17,7 +18,6 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -25,7 +25,6 @@
 #include <QSaveFile>
 #include <QShortcut>
 #include <QTabWidget>
-#include <QTableView>
 #include <QVBoxLayout>
 
 using namespace qarsilo;
@@ -122,21 +121,11 @@ void CTalkView::buildLayout() {
         const auto type = static_cast<TalkType>(t);
         auto* model = new TalkModel(*m_tables, type, conversations, this);
         model->setMacDescriber([](const QString& mac) { return OuiTable::system().describe(mac); });
-        auto* table = new QTableView(m_tabs);
-        table->setModel(model);
-        table->setSelectionBehavior(QAbstractItemView::SelectRows);
-        table->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        table->setWordWrap(false);
-        table->setContextMenuPolicy(Qt::CustomContextMenu);
-        table->verticalHeader()->hide();
-        // Fixed row heights: a million rows are never measured.
-        table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+        auto* table = new CTalkTable(model, m_tabs);
         QHeaderView* header = table->horizontalHeader();
         header->setSortIndicator(-1, Qt::AscendingOrder);
         header->setSortIndicatorShown(true);
-        table->setSortingEnabled(true);
+        table->view()->setSortingEnabled(true);
         header->setHighlightSections(false);
         const QFontMetrics fm(font());
         for (int c = 0; c < model->columnCount(); ++c) {
@@ -155,32 +144,13 @@ void CTalkView::buildLayout() {
             const int title = fm.horizontalAdvance(model->headerData(c, Qt::Horizontal).toString());
             header->resizeSection(c, std::max(fm.horizontalAdvance(sample), title + 24) + 12);
         }
-        connect(table, &QWidget::customContextMenuRequested, this,
-                [this, t](const QPoint& at) { showRowMenu(t, at); });
-        auto* copy = new QShortcut(QKeySequence::Copy, table, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(
+            table, &CTalkTable::rowMenuRequested, this,
+            [this, t](int row, int column, const QPoint& at) { showRowMenu(t, row, column, at); });
+        auto* copy =
+            new QShortcut(QKeySequence::Copy, table->view(), nullptr, nullptr, Qt::WidgetShortcut);
         connect(copy, &QShortcut::activated, this,
                 [this, t] { QApplication::clipboard()->setText(selectedText(t)); });
-        // The view keeps the current row when the model starts afresh.
-        auto keep = std::make_shared<std::pair<TalkAddress, TalkAddress>>();
-        auto had = std::make_shared<bool>(false);
-        connect(model, &QAbstractItemModel::modelAboutToBeReset, table, [table, model, keep, had] {
-            const QModelIndex current = table->currentIndex();
-            *had = current.isValid() && current.row() < model->rowCount();
-            if (*had)
-                *keep = {model->addressA(current.row()), model->addressB(current.row())};
-        });
-        connect(model, &QAbstractItemModel::modelReset, table, [table, model, keep, had] {
-            if (!*had)
-                return;
-            // Looked for among the first rows only: a long scan would stall the window.
-            const int rows = std::min(model->rowCount(), 100000);
-            for (int r = 0; r < rows; ++r)
-                if (model->addressA(r) == keep->first && model->addressB(r) == keep->second) {
-                    table->setCurrentIndex(model->index(r, 0));
-                    table->scrollTo(model->index(r, 0));
-                    break;
-                }
-        });
         connect(model, &TalkModel::tableRowsChanged, this, [this, t, model] {
             m_tabs->setTabText(t, tabTitle(static_cast<TalkType>(t), model->tableRows()));
         });
@@ -461,30 +431,15 @@ QMenu* CTalkView::rowMenu(int tab, int row, int column) {
     return menu;
 }
 
-void CTalkView::showRowMenu(int tab, const QPoint& at) {
-    QTableView* table = m_tableViews[static_cast<std::size_t>(tab)];
-    QModelIndex index = table->indexAt(at);
-    QPoint where = at;
-    if (!index.isValid()) {
-        // The context menu key: the current row.
-        index = table->currentIndex();
-        if (!index.isValid())
-            return;
-        where = table->visualRect(index).center();
-    }
-    if (!table->selectionModel()->isRowSelected(index.row(), {}))
-        table->selectRow(index.row());
-    QMenu* menu = rowMenu(tab, index.row(), index.column());
+void CTalkView::showRowMenu(int tab, int row, int column, const QPoint& global) {
+    QMenu* menu = rowMenu(tab, row, column);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(table->viewport()->mapToGlobal(where));
+    menu->popup(global);
 }
 
 QString CTalkView::selectedText(int tab) const {
     const TalkModel* m = model(tab);
-    QList<int> rows;
-    for (const QModelIndex& i : table(tab)->selectionModel()->selectedRows())
-        rows << i.row();
-    std::sort(rows.begin(), rows.end());
+    const QList<int> rows = table(tab)->selectedRows();
     QString text;
     for (int r : rows)
         text += m->exportRow(r).join(QLatin1Char('\t')) + QLatin1Char('\n');

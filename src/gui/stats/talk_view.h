@@ -20,7 +20,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTabWidget;
-class QTableView;
+class CTalkTable;
 
 /// "Conversations" or "Endpoints": a tab per address kind (Ethernet, IPv4,
 /// IPv6, TCP, UDP) listing the traffic between each pair of addresses, or of
@@ -47,7 +47,7 @@ public:
     qarsilo::TalkTables& tables() { return *m_tables; }
     qarsilo::CaptureSession& session() { return m_session; }
     qarsilo::TalkModel* model(int tab) const { return m_models[static_cast<std::size_t>(tab)]; }
-    QTableView* table(int tab) const { return m_tableViews[static_cast<std::size_t>(tab)]; }
+    CTalkTable* table(int tab) const { return m_tableViews[static_cast<std::size_t>(tab)]; }
     QTabWidget* tabs() const { return m_tabs; }
     QLineEdit* filterBox() const { return m_filter; }
     QCheckBox* resolveNamesBox() const { return m_resolve; }
@@ -80,7 +80,7 @@ private:
     void buildLayout();
     void loadNames();
     void applyResolveNames(bool on);
-    void showRowMenu(int tab, const QPoint& at);
+    void showRowMenu(int tab, int row, int column, const QPoint& global);
     /// Every 250 ms: the changes are taken on a worker thread (the tables'
     /// lock is held meanwhile) and handed to the models, which apply them a
     /// slice at a time.
@@ -103,7 +103,7 @@ private:
     bool m_endAdvanced = false;
     std::atomic<std::uint64_t> m_frames{0};
     std::array<qarsilo::TalkModel*, qarsilo::kTalkTypeCount> m_models{};
-    std::array<QTableView*, qarsilo::kTalkTypeCount> m_tableViews{};
+    std::array<CTalkTable*, qarsilo::kTalkTypeCount> m_tableViews{};
     std::shared_ptr<const qarsilo::TalkNames> m_names;
     QHash<quint32, QString> m_macByIpv4; ///< from the address book, for IPv4 rows' stations
     QTabWidget* m_tabs = nullptr;
