@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <climits>
 
+#include <sys/resource.h>
+
 namespace qarsilo {
 
 namespace {
@@ -639,6 +641,9 @@ void TalkModel::startJob() {
     in->cancel = m_cancel = std::make_shared<std::atomic<bool>>(false);
     const std::size_t covered = m_size;
     m_job = std::async(std::launch::async, [in, covered, folds]() -> JobResult {
+        // Behind the interface thread when processors are short: a pass may
+        // take a while anyway, the window's events may not.
+        setpriority(PRIO_PROCESS, 0, 10); // this thread only (Linux)
         JobResult out;
         out.folds = folds;
         out.generation = in->generation;

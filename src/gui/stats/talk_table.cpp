@@ -108,7 +108,16 @@ CTalkTable::CTalkTable(TalkModel* model, QWidget* parent)
     auto later = [this] { refresh(); };
     connect(model, &QAbstractItemModel::rowsInserted, this, later);
     connect(model, &QAbstractItemModel::rowsRemoved, this, later);
-    connect(model, &QAbstractItemModel::modelReset, this, later);
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        // Cleared: the ids may come to name new rows.
+        if (m_model->rowCount() == 0 && m_model->filterText().isEmpty()) {
+            m_selected.clear();
+            m_hasCurrent = false;
+        }
+        // A new filter: the current row, when it passes, is shown again.
+        m_followCurrent = m_hasCurrent;
+        refresh();
+    });
     connect(model, &QAbstractItemModel::layoutChanged, this, later);
     connect(model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& from, const QModelIndex& to) {
