@@ -39,8 +39,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
+#include <malloc.h>
 #include <optional>
 #include <string>
 
@@ -179,6 +181,8 @@ struct WindowRun {
     std::size_t rows = 0;
 };
 
+long residentKb();
+
 WindowRun runWindow(const QString& file, long conversations) {
     WindowRun run;
     auto* timed = static_cast<TimedApplication*>(QCoreApplication::instance());
@@ -234,6 +238,16 @@ WindowRun runWindow(const QString& file, long conversations) {
     loop.exec();
     run.fillSeconds = bench::seconds(start);
     run.rows = model->tableRows();
+    {
+        // Where the memory is: the heap in use with every row in, and the rows of each table.
+        const struct mallinfo2 heap = mallinfo2();
+        QStringList tables;
+        for (int t = 0; t < kTalkTypeCount; ++t)
+            tables << QString::number(view.tables().rowCount(TalkType(t), true));
+        std::printf("  filled: heap in use %.0f MiB, process %.0f MiB; rows by table %s\n",
+                    double(heap.uordblks + heap.hblkhd) / 1048576.0, double(residentKb()) / 1024.0,
+                    qPrintable(tables.join(QLatin1Char('/'))));
+    }
 
     // A filter typed a key at a time, as the operator does.
     const auto typed = Clock::now();
@@ -274,6 +288,19 @@ double loopSeconds(const QString& file) {
     pcap_close(p);
     g_sink.store(sum, std::memory_order_relaxed);
     return bench::seconds(start);
+}
+
+long statusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(std::strlen(field)));
+    return -1;
+}
+
+long residentKb() {
+    return statusKb("VmRSS:");
 }
 
 long peakMemoryKb() {
