@@ -488,6 +488,31 @@ private Q_SLOTS:
         QCOMPARE(m->rowCount(), int(view->tables().rowCount(static_cast<TalkType>(tab), true)));
     }
 
+    // Without a pick-up of all at once, the timer takes one table after the
+    // other: every table's rows come in, each into its own tab.
+    void timedPickUp_data() {
+        QTest::addColumn<int>("command");
+        QTest::newRow("conversations") << int(cmd::Conversations);
+        QTest::newRow("endpoints") << int(cmd::Endpoints);
+    }
+    void timedPickUp() {
+        QFETCH(int, command);
+        m_frame = std::make_unique<CMainFrame>(builtinViews());
+        QVERIFY(m_frame->sendCommand(command));
+        auto* view = qobject_cast<CTalkView*>(m_frame->activeView());
+        QVERIFY(view);
+        QTRY_COMPARE(view->session().loopEnd(), LoopEnd::EndOfFile);
+        const bool conversations = command == int(cmd::Conversations);
+        for (int t = 0; t < kTalkTypeCount; ++t) {
+            const auto type = static_cast<TalkType>(t);
+            const std::size_t rows = view->tables().rowCount(type, conversations);
+            QTRY_COMPARE(view->model(t)->rowCount(), int(rows));
+            QCOMPARE(view->tabs()->tabText(t), CTalkView::tabTitle(type, rows));
+        }
+        QVERIFY(view->model(int(TalkType::Tcp))->rowCount() > 0);
+        QVERIFY(view->model(int(TalkType::Ethernet))->rowCount() > 0);
+    }
+
     // The table holds a screenful of a long list: keys move the current
     // row past the screen's edges, and the selected row is the same row
     // after scrolling away and back and after the order is reversed.

@@ -77,7 +77,7 @@ CTalkView::CTalkView(Mode mode, QWidget* parent)
     applyResolveNames(resolve != 0);
 
     m_pickTimer.setObjectName(QStringLiteral("pickUp"));
-    m_pickTimer.setInterval(250);
+    m_pickTimer.setInterval(250 / kTalkTypeCount);
     connect(&m_pickTimer, &QTimer::timeout, this, &CTalkView::pickUpLater);
 }
 
@@ -304,11 +304,14 @@ qint64 CTalkView::advanceSecond() {
     return second;
 }
 
-CTalkView::Fetched CTalkView::fetch(TalkTables& tables, bool conversations, qint64 second) {
+CTalkView::Fetched CTalkView::fetch(TalkTables& tables, bool conversations, qint64 second,
+                                    int type) {
     if (second > 0)
         tables.advanceTo(second);
     Fetched f;
     for (int t = 0; t < kTalkTypeCount; ++t) {
+        if (type >= 0 && t != type)
+            continue;
         const auto type = static_cast<TalkType>(t);
         if (conversations)
             f.conv[static_cast<std::size_t>(t)] = tables.conversationChanges(type);
@@ -321,10 +324,14 @@ CTalkView::Fetched CTalkView::fetch(TalkTables& tables, bool conversations, qint
 void CTalkView::deliver(Fetched&& f) {
     for (int t = 0; t < kTalkTypeCount; ++t) {
         const auto at = static_cast<std::size_t>(t);
-        if (m_mode == Mode::Conversations)
-            m_models[at]->queueChanges(std::move(f.conv[at]));
-        else
+        // Tables not taken this time have nothing to apply.
+        auto none = [](const auto& c) { return !c.cleared && c.ids.empty() && c.folded.empty(); };
+        if (m_mode == Mode::Conversations) {
+            if (!none(f.conv[at]))
+                m_models[at]->queueChanges(std::move(f.conv[at]));
+        } else if (!none(f.ends[at])) {
             m_models[at]->queueChanges(std::move(f.ends[at]));
+        }
     }
 }
 
@@ -339,14 +346,16 @@ void CTalkView::pickUpLater() {
     for (TalkModel* m : m_models)
         if (m->applying())
             return;
+    const int type = m_nextType;
+    m_nextType = (m_nextType + 1) % kTalkTypeCount;
     m_fetch = std::async(std::launch::async, &CTalkView::fetch, std::ref(*m_tables),
-                         m_mode == Mode::Conversations, advanceSecond());
+                         m_mode == Mode::Conversations, advanceSecond(), type);
 }
 
 void CTalkView::pickUp() {
     if (m_fetch.valid())
         deliver(m_fetch.get());
-    deliver(fetch(*m_tables, m_mode == Mode::Conversations, advanceSecond()));
+    deliver(fetch(*m_tables, m_mode == Mode::Conversations, advanceSecond(), -1));
     for (TalkModel* m : m_models)
         m->finishQueued();
     updateStatus();

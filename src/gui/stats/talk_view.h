@@ -81,9 +81,10 @@ private:
     void loadNames();
     void applyResolveNames(bool on);
     void showRowMenu(int tab, int row, int column, const QPoint& global);
-    /// Every 250 ms: the changes are taken on a worker thread (the tables'
-    /// lock is held meanwhile) and handed to the models, which apply them a
-    /// slice at a time.
+    /// Every 50 ms, one table after the other (each every 250 ms): its changes
+    /// are taken on a worker thread (the tables' lock is held meanwhile) and
+    /// handed to its model, which applies them a slice at a time. One table's
+    /// copied rows are in hand at a time, not five.
     void pickUpLater();
     struct Fetched {
         std::array<qarsilo::TalkChanges<qarsilo::ConversationRow>, qarsilo::kTalkTypeCount> conv;
@@ -91,7 +92,8 @@ private:
     };
     /// The second the rates are to be advanced to before the next changes; 0: none.
     qint64 advanceSecond();
-    static Fetched fetch(qarsilo::TalkTables& tables, bool conversations, qint64 second);
+    /// One table's changes (`type`), or every table's (-1).
+    static Fetched fetch(qarsilo::TalkTables& tables, bool conversations, qint64 second, int type);
     void deliver(Fetched&& fetched);
     void updateStatus();
 
@@ -111,6 +113,7 @@ private:
     QCheckBox* m_resolve = nullptr;
     QPushButton* m_clear = nullptr;
     qint64 m_advanced = 0;
+    int m_nextType = 0; ///< the table the next timed pick-up takes
     QTimer m_pickTimer;
     // Declared last: it goes first, before the tables it reads.
     std::future<Fetched> m_fetch;
