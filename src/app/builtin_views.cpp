@@ -12,6 +12,7 @@
 #include "gui/stats/pd_v4v6_l3_view.h"
 #include "gui/stats/pd_v6_l3_view.h"
 #include "gui/stats/single_node_view.h"
+#include "gui/stats/talk_view.h"
 #include "gui/trace/traffic_trace_single.h"
 
 namespace {
@@ -59,5 +60,11 @@ ViewRegistry builtinViews() {
           [](QWidget* parent) -> CView* {
               return withPicker(new CSingleNodeView(parent), &CSingleNodeView::setPicker);
           });
+    r.add(qarsilo::view::Conversations, QStringLiteral("CTalkView"), [](QWidget* parent) -> CView* {
+        return new CTalkView(CTalkView::Mode::Conversations, parent);
+    });
+    r.add(qarsilo::view::Endpoints, QStringLiteral("CTalkView"), [](QWidget* parent) -> CView* {
+        return new CTalkView(CTalkView::Mode::Endpoints, parent);
+    });
     return r;
 }

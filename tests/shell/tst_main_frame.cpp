@@ -165,6 +165,8 @@ private Q_SLOTS:
             QStringLiteral("Network Statistics"),
             QStringLiteral("  &General = 32782"),
             QStringLiteral("  Single = 32783"),
+            QStringLiteral("  Conversations = 32870"),
+            QStringLiteral("  Endpoints = 32871"),
             QStringLiteral("Network Charts"),
             QStringLiteral("  Packet Size Distribution = 32784"),
             QStringLiteral("  &Protocol Distribution"),

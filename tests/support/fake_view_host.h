@@ -24,6 +24,9 @@ public:
     bool hasView(int templateId) const override { return views.contains(templateId); }
     void switchToViewLater(int templateId) override { switches << templateId; }
     void switchToViewAndStartLater(int templateId) override { startedSwitches << templateId; }
+    void showFramesInAnalyzerLater(const QString& displayFilter) override {
+        analyzerFilters << displayFilter;
+    }
 
     /// The commands of the toolbar buttons, in order.
     QList<int> buttonCommands() const {
@@ -40,9 +43,10 @@ public:
     QStringList captureFilters; ///< the filters last shown in the capture filter pane
     int filterCommand = 0;      ///< the command a click on that pane sends
     int captureFilterCalls = 0;
-    QSet<int> views;            ///< the views hasView() reports
-    QList<int> switches;        ///< the switches asked for, in order
-    QList<int> startedSwitches; ///< the same, with Start given to the new view
+    QSet<int> views;             ///< the views hasView() reports
+    QList<int> switches;         ///< the switches asked for, in order
+    QList<int> startedSwitches;  ///< the same, with Start given to the new view
+    QStringList analyzerFilters; ///< the display filters the analyzer was asked to show
 };
 
 } // namespace qarsilo::test

@@ -57,6 +57,10 @@ enum : int {
     AddressBookLocation = 32840,
     // Tools > "Spill Folder...": the settings' "Spill Folder" value
     SpillFolder = 32841,
+
+    // Network Statistics > "Conversations" and "Endpoints"
+    Conversations = 32870,
+    Endpoints = 32871,
 };
 } // namespace cmd
 
@@ -74,6 +78,8 @@ enum : int {
     PacketSize = 151,
     PDv6L3 = 179,
     PDv4v6L3 = 180,
+    Conversations = 181,
+    Endpoints = 182,
 };
 } // namespace view
 
@@ -100,6 +106,10 @@ constexpr int viewForCommand(int command) {
         return view::CaptureDecode;
     case cmd::TraceSingle:
         return view::TraceSingle;
+    case cmd::Conversations:
+        return view::Conversations;
+    case cmd::Endpoints:
+        return view::Endpoints;
     default:
         return 0;
     }

@@ -29,6 +29,9 @@ enum class CaptureWindow : std::uint8_t {
     /// larger ones make libpcap's ring hold few frames and drop under load),
     /// every failure told to the caller only.
     CommandLine,
+    /// The conversations and endpoints windows: every frame, enough of it for
+    /// two VLAN tags, IPv6 extension headers and the ports.
+    TalkView,
 };
 
 /// Where a session's filter text comes from.
@@ -107,9 +110,9 @@ inline constexpr std::array<const char*, 2> kNone{nullptr, nullptr};
 /// the window claims to have filtered out. The netmask is looked up only for a
 /// filter; its failure stops only the chart views, the others compile without it.
 // clang-format off
-inline constexpr std::array<CaptureWindowParams, 12> kCaptureWindows = [] {
+inline constexpr std::array<CaptureWindowParams, 13> kCaptureWindows = [] {
     using namespace detail;
-    return std::array<CaptureWindowParams, 12>{{
+    return std::array<CaptureWindowParams, 13>{{
     //  window                 n  snap  filter     filters         opt netmask     mask           open            netmask           filter            thread names      wake
         {W::CaptureDecodeView,  1, 1514, FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::Buffered},
         {W::GeneralInfoView,    1, 64,   FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::Buffered},
@@ -123,6 +126,7 @@ inline constexpr std::array<CaptureWindowParams, 12> kCaptureWindows = [] {
         {W::TrafficTraceSingle, 1, 10000,FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::PerFrame},
         {W::AutoDiscovery,      1, 10000,FS::Owner, kNone,           0, NS::Lookup, 0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::Buffered},
         {W::CommandLine,        1, 1514, FS::Owner, kNone,           1, NS::Lookup, 0,             FR::Caller,     FR::Ignore,        FR::Caller,        kNone, LW::PerFrame},
+        {W::TalkView,           1, 256,  FS::None,  kNone,           0, NS::None,   0,             FR::MessageBox, FR::Ignore,        FR::Caller,        kNone, LW::Buffered},
     }};
 }();
 // clang-format on

@@ -494,6 +494,11 @@ void CCaptureDecodeView::checkDisplayFilter(const QString& text) {
     m_filterBar->setToolTip(ok ? QString() : error);
 }
 
+bool CCaptureDecodeView::applyDisplayFilterFromHost(const QString& expression) {
+    m_filterBar->setText(expression);
+    return applyDisplayFilter(expression);
+}
+
 bool CCaptureDecodeView::applyDisplayFilter(const QString& expression) {
     auto filter = std::make_unique<DisplayFilter>();
     QString error;

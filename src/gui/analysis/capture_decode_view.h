@@ -64,6 +64,8 @@ public:
     /// status bar says why). The stored frames are filtered on a thread of
     /// their own; waitForDisplayFilter() waits for it (tests).
     bool applyDisplayFilter(const QString& expression);
+    /// Another view's display filter: shown in the bar and applied.
+    bool applyDisplayFilterFromHost(const QString& expression) override;
     void waitForDisplayFilter();
     QLineEdit* displayFilterBar() const { return m_filterBar; }
     /// The capture filter in use, above the list; its link runs the filter wizard.

@@ -78,6 +78,8 @@ constexpr MenuRow kMenu[] = {
     {0, "Network Statistics", 0},
     {1, "&General", cmd::General},
     {1, "Single", cmd::Single},
+    {1, "Conversations", cmd::Conversations},
+    {1, "Endpoints", cmd::Endpoints},
     {0, "Network Charts", 0},
     {1, "Packet Size Distribution", cmd::PacketSize},
     {1, "&Protocol Distribution", 0},
@@ -117,6 +119,8 @@ constexpr Prompt kPrompts[] = {
     {cmd::Exit, "Quit the program"},
     {cmd::General, "Statistics of the whole segment"},
     {cmd::Single, "Statistics of one station"},
+    {cmd::Conversations, "Traffic between each pair of addresses"},
+    {cmd::Endpoints, "Traffic of each address"},
     {cmd::PacketSize, "Traffic by frame size"},
     {cmd::PDNetworkLayer, "Traffic by network layer protocol"},
     {cmd::PDIPv4, "Traffic by IPv4-based protocol"},
@@ -162,8 +166,9 @@ const QList<ViewButton> kDefaultViewButtons = {
 };
 
 // The commands that are disabled while their own view is shown.
-constexpr int kNotWhileShown[] = {cmd::General, cmd::Single, cmd::PacketSize, cmd::TraceSingle,
-                                  cmd::PDApplication};
+constexpr int kNotWhileShown[] = {cmd::General,     cmd::Single,        cmd::PacketSize,
+                                  cmd::TraceSingle, cmd::PDApplication, cmd::Conversations,
+                                  cmd::Endpoints};
 
 QIcon makeIcon(const QImage& normal, const QImage& hot, const QImage& disabled) {
     QIcon icon;
@@ -580,6 +585,13 @@ void CMainFrame::switchToViewAndStartLater(int templateId) {
     QTimer::singleShot(0, this, [this, templateId] {
         if (switchToView(templateId) && m_view)
             m_view->onCommand(cmd::Start);
+    });
+}
+
+void CMainFrame::showFramesInAnalyzerLater(const QString& displayFilter) {
+    QTimer::singleShot(0, this, [this, displayFilter] {
+        if (switchToView(view::CaptureDecode) && m_view)
+            m_view->applyDisplayFilterFromHost(displayFilter);
     });
 }
 

@@ -40,6 +40,7 @@ public:
     bool switchToView(int templateId);
     void switchToViewLater(int templateId) override;
     void switchToViewAndStartLater(int templateId) override;
+    void showFramesInAnalyzerLater(const QString& displayFilter) override;
     CView* activeView() const { return m_view; }
     /// Whether the frame can show views of that number.
     bool hasView(int templateId) const override { return m_registry.has(templateId); }

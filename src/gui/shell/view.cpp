@@ -20,3 +20,7 @@ bool CView::onCommand(int) {
 bool CView::isCommandEnabled(int) const {
     return false;
 }
+
+bool CView::applyDisplayFilterFromHost(const QString&) {
+    return false;
+}

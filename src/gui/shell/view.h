@@ -38,6 +38,9 @@ public:
     virtual void switchToViewLater(int templateId) = 0;
     /// The same, then the new view gets Start as from its toolbar button.
     virtual void switchToViewAndStartLater(int templateId) = 0;
+    /// Switches to the packet analyzer, as switchToViewLater, and sets its
+    /// display filter (libpcap's language) to `displayFilter`.
+    virtual void showFramesInAnalyzerLater(const QString& displayFilter) = 0;
 };
 
 /// How the capture filter pane words the filters of a view's captures: each
@@ -72,6 +75,9 @@ public:
     /// Whether the view handles `command` now. Commands a view does not
     /// handle are disabled.
     virtual bool isCommandEnabled(int command) const;
+    /// Views that show frames take a display filter from another view;
+    /// false when the view has none or the filter does not compile.
+    virtual bool applyDisplayFilterFromHost(const QString& expression);
 
 protected:
     /// The view's part of the initial update; host() is set.
