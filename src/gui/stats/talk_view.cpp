@@ -144,6 +144,10 @@ void CTalkView::buildLayout() {
             const int title = fm.horizontalAdvance(model->headerData(c, Qt::Horizontal).toString());
             header->resizeSection(c, std::max(fm.horizontalAdvance(sample), title + 24) + 12);
         }
+        // The busiest rows first, as the command line lists them.
+        for (int c = 0; c < model->columnCount(); ++c)
+            if (model->kind(c) == TalkModel::Bytes)
+                table->sortByColumn(c, Qt::DescendingOrder);
         connect(
             table, &CTalkTable::rowMenuRequested, this,
             [this, t](int row, int column, const QPoint& at) { showRowMenu(t, row, column, at); });
