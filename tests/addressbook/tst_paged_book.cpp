@@ -395,6 +395,86 @@ private Q_SLOTS:
         QCOMPARE(out, one);
     }
 
+    // Whether a column sorts by its bytes is kept in the book for the next
+    // connection, while no node is added or changed by any program.
+    void keptByteOrderFollowsWrites_data() {
+        QTest::addColumn<int>("nodes"); // more than 2048 names: read whole
+        QTest::addColumn<QString>("write");
+        QTest::addColumn<bool>("bytewise");
+        const QString accented = QStringLiteral("'\u00c4rger'");
+        const auto row = [](const char* tag, int nodes, const QString& write, bool bytewise) {
+            QTest::newRow(tag) << nodes << write << bytewise;
+        };
+        row("nothing written", 5, {}, true);
+        row("another tool adds", 5,
+            QStringLiteral("INSERT INTO node (MAC, NAME) VALUES ('02:00:00:00:00:01', %1)")
+                .arg(accented),
+            false);
+        row("another tool changes", 5,
+            QStringLiteral("UPDATE node SET NAME = %1 WHERE NAME = 'HOST3'").arg(accented), false);
+        row("another tool changes, many names", 2100,
+            QStringLiteral("UPDATE node SET NAME = %1 WHERE NAME = 'HOST2077'").arg(accented),
+            false);
+        row("this program adds", 5, QStringLiteral("add"), false);
+        row("this program changes", 2100, QStringLiteral("change"), false);
+        row("deleting keeps it", 5, QStringLiteral("DELETE FROM node WHERE NAME = 'HOST1'"), true);
+        row("node table made anew", 5,
+            QStringLiteral("DROP TABLE node;CREATE TABLE node (MAC TEXT, IP TEXT, IPv6 TEXT, NAME "
+                           "TEXT, WORKGROUP TEXT, DOMAINNAME TEXT, DATE TEXT, DESCRIPTION TEXT, "
+                           "LOCATION TEXT, SUBNET TEXT, TYPE TEXT);INSERT INTO node (MAC, NAME) "
+                           "VALUES ('02:00:00:00:00:01', 'HOST1'), ('02:00:00:00:00:02', %1)")
+                .arg(accented),
+            false);
+    }
+
+    void keptByteOrderFollowsWrites() {
+        QFETCH(int, nodes);
+        QFETCH(QString, write);
+        QFETCH(bool, bytewise);
+        QList<NodeRecord> book;
+        for (int i = 0; i < nodes; ++i)
+            book << node(qPrintable(QStringLiteral("00:00:00:00:%1:%2")
+                                        .arg(i / 256, 2, 16, QLatin1Char('0'))
+                                        .arg(i % 256, 2, 16, QLatin1Char('0'))),
+                         "10.0.0.1", qPrintable(QStringLiteral("HOST%1").arg(i)));
+        store(m_file, book);
+        const auto check = [&](bool& out) {
+            AddressDatabase db(m_file);
+            return db.open() && db.sortsByBytes({}, {}, QStringLiteral("NAME"), out);
+        };
+        bool out = false;
+        QVERIFY(check(out));
+        QVERIFY(out);
+        NodeRecord changed = node("02:00:00:00:00:01", "10.0.0.2", "");
+        changed.name = QStringLiteral("\u00c4rger");
+        AddressDatabase writer(m_file);
+        QVERIFY(writer.open());
+        if (write == QLatin1String("add")) {
+            QVERIFY(writer.addNode(changed));
+        } else if (write == QLatin1String("change")) {
+            changed.mac = book[7].mac;
+            QCOMPARE(writer.updateNode(changed), AddressDatabase::Outcome::Done);
+        } else if (!write.isEmpty()) {
+            const QStringList statements = write.split(QLatin1Char(';'));
+            if (m_server)
+                for (const QString& statement : statements)
+                    QVERIFY2(m_book->sql(statement), qPrintable(statement));
+            else
+                QVERIFY(rawSql(m_file, statements));
+        }
+        writer.close();
+        // Read only: nothing is kept or mended on the way.
+        AddressDatabase reader(m_file);
+        QVERIFY2(reader.openForReading(), qPrintable(reader.lastError()));
+        out = !bytewise;
+        QVERIFY(reader.sortsByBytes({}, {}, QStringLiteral("NAME"), out));
+        QCOMPARE(out, bytewise);
+        // And a connection that may write, which adds what a new table lacks.
+        out = !bytewise;
+        QVERIFY(check(out));
+        QCOMPARE(out, bytewise);
+    }
+
     // A plain SQL insert by another tool shows in an open window within a
     // second; the program's own writes do not count as another's.
     void otherToolsChangesShow() {

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -268,7 +269,20 @@ private:
     /// sortsByBytes for the whole book, from the column's distinct texts read
     /// through its byte order index; `out` stays empty when that cannot tell
     /// (no index, too many distinct texts, values that are not texts).
-    bool distinctSortsByBytes(const QString& column, std::optional<bool>& out);
+    bool distinctSortsByBytes(const QString& column, std::optional<qint64> writes,
+                              std::optional<bool>& out);
+    /// How many node rows were added or changed so far, as counted in the
+    /// book itself (by every program that writes it); nullopt when the book
+    /// does not count them.
+    std::optional<qint64> nodeWrites();
+    /// Whether the book holds the answer that `column` sorts by its bytes,
+    /// found when it had seen `writes` node writes (still the count now).
+    bool knownBytewise(const QString& column, qint64 writes);
+    /// Keeps that answer in the book, for later connections and processes.
+    void keepBytewise(const QString& column, qint64 writes);
+    QString nodeTable() const;
+    /// Adds what keeps sortsByBytes's answers in the book (ensureSearchIndexes).
+    void addSortChecks(QSqlQuery& q, const QSet<QString>& present);
     /// The first value of `column` in byte order, or in reverse (NULL first
     /// on a server), in `out`; an empty text when the table is empty.
     bool firstInByteOrder(const QString& column, bool descending, QVariant& out);

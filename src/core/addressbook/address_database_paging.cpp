@@ -1,6 +1,7 @@
 #include "core/addressbook/address_database.h"
 #include "core/addressbook/address_database_sql.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -196,8 +197,11 @@ bool AddressDatabase::sortsByBytes(const QString& where, const QVariantList& bin
         return false;
     // The answer for the whole book holds for every part of it where every
     // text fits, and it is found from the column's distinct texts alone.
+    // The book's count of writes is read before its texts: a write made while
+    // they are read leaves the answer kept below out of date, never wrong.
+    const std::optional<qint64> writes = nodeWrites();
     std::optional<bool> whole;
-    if (!distinctSortsByBytes(column, whole))
+    if (!distinctSortsByBytes(column, writes, whole))
         return false;
     if (whole && (*whole || where.isEmpty())) {
         out = *whole;
@@ -212,6 +216,8 @@ bool AddressDatabase::sortsByBytes(const QString& where, const QVariantList& bin
         return false;
     if (stamp)
         m_byteOrder.insert(column, {*stamp, &codeUnitOrderedTexts(), out});
+    if (out && writes)
+        keepBytewise(column, *writes);
     return true;
 }
 
@@ -267,7 +273,80 @@ bool AddressDatabase::firstInByteOrder(const QString& column, bool descending, Q
     return true;
 }
 
-bool AddressDatabase::distinctSortsByBytes(const QString& column, std::optional<bool>& out) {
+namespace {
+
+// Names the text sets an answer was found for (they differ by locale).
+QString setsKey(const std::vector<CodeUnitOrderedTexts>& sets) {
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    for (const CodeUnitOrderedTexts& set : sets) {
+        hash.addData(set.macForm ? QByteArrayView("m") : QByteArrayView("t"));
+        hash.addData(set.alphabet.toUtf8());
+        hash.addData(QByteArrayView("\n"));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+} // namespace
+
+// Which node table an answer was kept for: on a server, one made anew
+// (with a new change counter) has another identity. A file's loses its
+// triggers instead.
+QString AddressDatabase::nodeTable() const {
+    return m_server ? QStringLiteral("'node'::regclass::oid::bigint") : QStringLiteral("0");
+}
+
+std::optional<qint64> AddressDatabase::nodeWrites() {
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!q.exec(m_server ? QStringLiteral("SELECT N FROM changecount")
+                         : QStringLiteral("SELECT N FROM nodewrites")) ||
+        !q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
+bool AddressDatabase::knownBytewise(const QString& column, qint64 writes) {
+    // Only while the book counts every program's writes: the triggers that
+    // count them may be gone (a node table made anew by another tool).
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    const QString counting =
+        m_server ? QStringLiteral("EXISTS (SELECT 1 FROM pg_trigger WHERE tgname = "
+                                  "'qarsilo_counted' AND tgrelid = 'node'::regclass)")
+                 : QStringLiteral("(SELECT count(*) FROM sqlite_master WHERE type = 'trigger' "
+                                  "AND tbl_name = 'node' AND name IN ('qarsilo_counted_insert', "
+                                  "'qarsilo_counted_update')) = 2");
+    if (!q.prepare(QStringLiteral("SELECT 1 FROM sortcheck WHERE COL = ? AND SETS = ? AND N = ? "
+                                  "AND T = ") +
+                   nodeTable() + QStringLiteral(" AND ") + counting))
+        return false;
+    q.addBindValue(column);
+    q.addBindValue(setsKey(codeUnitOrderedTexts()));
+    q.addBindValue(writes);
+    return q.exec() && q.next();
+}
+
+void AddressDatabase::keepBytewise(const QString& column, qint64 writes) {
+    if (m_readOnly || m_inTransaction)
+        return;
+    // A book that cannot keep it (an earlier version's, a role without the
+    // right) checks again next time.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.prepare(m_server ? QStringLiteral("INSERT INTO sortcheck (COL, SETS, N, T) VALUES (?, "
+                                             "?, ?, %1) ON CONFLICT (COL, SETS) DO UPDATE SET N "
+                                             "= EXCLUDED.N, T = EXCLUDED.T")
+                                  .arg(nodeTable())
+                            : QStringLiteral("INSERT OR REPLACE INTO sortcheck (COL, SETS, N, T) "
+                                             "VALUES (?, ?, ?, 0)")))
+        return;
+    q.addBindValue(column);
+    q.addBindValue(setsKey(codeUnitOrderedTexts()));
+    q.addBindValue(writes);
+    q.exec();
+}
+
+bool AddressDatabase::distinctSortsByBytes(const QString& column, std::optional<qint64> writes,
+                                           std::optional<bool>& out) {
     out.reset();
     const std::vector<CodeUnitOrderedTexts>& sets = codeUnitOrderedTexts();
     const std::optional<ChangeStamp> stamp = changeStamp();
@@ -285,6 +364,13 @@ bool AddressDatabase::distinctSortsByBytes(const QString& column, std::optional<
             m_byteOrder.insert(column, {*stamp, &sets, *out});
         return true;
     };
+    // Kept in the book by an earlier check (of any connection), while no node
+    // was added or changed since. Only a yes is kept: deleting rows never
+    // makes it wrong.
+    if (writes && knownBytewise(column, *writes)) {
+        out = true;
+        return remember();
+    }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
     q.setForwardOnly(true);
@@ -356,6 +442,8 @@ bool AddressDatabase::distinctSortsByBytes(const QString& column, std::optional<
         return std::all_of(texts.cbegin(), texts.cend(),
                            [&set](const QString& t) { return ofCodeUnitSet(t, set); });
     });
+    if (*out && writes)
+        keepBytewise(column, *writes);
     return remember();
 }
 
