@@ -182,6 +182,12 @@ private Q_SLOTS:
                 outside += n;
             }
             QCOMPARE(book.size() - outside, qint64(expected.size()));
+            // And by a range of the index.
+            const std::optional<NodeFilterSql> range = nodePrefixRange(filter, m_server);
+            QVERIFY(range);
+            qint64 inside = -1;
+            QVERIFY2(db.countNodes(range->where, range->binds, inside), qPrintable(db.lastError()));
+            QCOMPARE(inside, qint64(expected.size()));
         }
         qint64 capped = -1;
         QVERIFY(db.countNodes({}, {}, capped, 5));

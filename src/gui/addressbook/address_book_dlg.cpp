@@ -450,10 +450,13 @@ bool CAddressBookDlg::listPaged(const NodeFilter& filter) {
         // No estimate on a file: the nodes that match and those that do not
         // are counted side by side, up to a bound that doubles until one side
         // is counted whole, so the smaller side decides the cost.
+        // The matching nodes are counted as a range of the index: the
+        // pattern tried on each of them costs more than the counting.
+        const NodeFilterSql in = nodePrefixRange(filter, false).value_or(*sql);
         count = -1;
         for (qint64 cap = 4096; count < 0; cap *= 2) {
             qint64 inside = 0;
-            if (!m_db.countNodes(sql->where, sql->binds, inside, cap))
+            if (!m_db.countNodes(in.where, in.binds, inside, cap))
                 break;
             if (inside < cap) {
                 count = inside;
