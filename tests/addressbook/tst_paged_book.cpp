@@ -276,6 +276,12 @@ private Q_SLOTS:
         row("name, then description of one text down", "en_US", false, "", {4, -8}, true);
         row("C locale: searched, ip down, ipv6 of one text", "C", false, "HOST", {-2, 3}, true);
         row("type, then domain of one text", "en_US", false, "", {-11, 6}, true);
+        // The first page within the rows of the first key's first text, or
+        // not (fewer rows than a page).
+        row("location down: first text's rows", "en_US", false, "", {-9}, true);
+        row("C locale: name down, first text's rows few", "C", false, "", {-4}, true);
+        row("C locale: searched, workgroup down then type", "C", false, "HOST", {11, -5}, true);
+        row("C locale: type down, then date", "C", false, "", {7, -11}, true);
         // Texts the database cannot order only outside the search.
         row("C locale: searched names fit, others not", "C", true, "HOST", {-4}, true);
         row("searched, name with letter case", "en_US", true, "HOST", {4}, false);

@@ -642,6 +642,44 @@ bool AddressDatabase::readSortedNodePage(const QString& where, const QVariantLis
             sql.key[0] + (order[0].ascending ? QStringLiteral(" > ?") : QStringLiteral(" < ?"));
         return read(sql, past, {after->texts.value(0)}, 0, limit - got) >= 0;
     }
+    if (offset == 0) {
+        // The first page lies among the rows equal to the first one in the
+        // first key when there are enough of them: those are found by that
+        // key's value and read in the order of the keys after it, which the
+        // first key's index gives at once where the row key is the only one
+        // left (a descending first key ordered its equals otherwise). Too
+        // few, and the page is read as any other.
+        const SortSql sql = sortSql(order, m_server, false);
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.setForwardOnly(true);
+        if (!prepare(q,
+                     QStringLiteral("SELECT ") + sql.key[0] + QStringLiteral(" FROM node") +
+                         whereClause(where) + QStringLiteral(" ORDER BY ") + sql.key[0] +
+                         (order[0].ascending ? QStringLiteral(" ASC") : QStringLiteral(" DESC")) +
+                         QStringLiteral(" LIMIT 1")))
+            return false;
+        for (const QVariant& v : binds)
+            q.addBindValue(v);
+        if (!run(q))
+            return false;
+        const QVariant first = q.next() ? q.value(0) : QVariant();
+        if (q.lastError().isValid())
+            return fail(Failure::Engine, describe(q.lastError()));
+        q.finish();
+        if (!first.isNull() && first.typeId() == QMetaType::QString) {
+            const qsizetype had = out.size();
+            const NodeCursor before = last ? *last : NodeCursor{};
+            const int got = read(sortSql(order, m_server, false, 1),
+                                 sql.key[0] + QStringLiteral(" = ?"), {first}, 0, limit);
+            if (got < 0)
+                return false;
+            if (got == limit)
+                return true;
+            out.remove(had, out.size() - had);
+            if (last)
+                *last = before;
+        }
+    }
     if (total > 0 && offset * 2 > total && offset < total) {
         // Nearer the end: read backwards from there, skipping fewer rows.
         const qint64 n = qMin<qint64>(limit, total - offset);
