@@ -194,6 +194,11 @@ public:
     /// How many of the nodes `where` selects come before row `rowid` in `order`.
     bool nodePosition(const QString& where, const QVariantList& binds, const NodeOrder& order,
                       qint64 rowid, qint64& out);
+    /// The same, knowing that `where` selects `total` nodes, none of them
+    /// without a value in `order`'s first key: the rows before it are counted
+    /// side by side with those from it on, so the fewer decide the cost.
+    bool nodePosition(const QString& where, const QVariantList& binds, const NodeOrder& order,
+                      qint64 rowid, qint64 total, qint64& out);
 
     /// Adds a node and its workgroup, location and IP range names (those not
     /// yet in their tables). Fails, changing nothing, when the MAC is already

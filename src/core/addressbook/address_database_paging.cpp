@@ -696,6 +696,12 @@ bool AddressDatabase::readSortedNodePage(const QString& where, const QVariantLis
 
 bool AddressDatabase::nodePosition(const QString& where, const QVariantList& binds,
                                    const NodeOrder& order, qint64 rowid, qint64& out) {
+    return nodePosition(where, binds, order, rowid, -1, out);
+}
+
+bool AddressDatabase::nodePosition(const QString& where, const QVariantList& binds,
+                                   const NodeOrder& order, qint64 rowid, qint64 total,
+                                   qint64& out) {
     out = -1;
     if (!usable() || order.isEmpty())
         return false;
@@ -724,10 +730,31 @@ bool AddressDatabase::nodePosition(const QString& where, const QVariantList& bin
     firstBinds << at.texts[0];
     QVariantList sameBinds = binds;
     sameBinds << values;
-    if (!countNodes(andWhere(where, sql.key[0] + (order[0].ascending ? QStringLiteral(" < ?")
-                                                                     : QStringLiteral(" > ?"))),
-                    firstBinds, before) ||
-        !countNodes(andWhere(where, same), sameBinds, equals))
+    const QString earlier =
+        sql.key[0] + (order[0].ascending ? QStringLiteral(" < ?") : QStringLiteral(" > ?"));
+    if (total >= 0) {
+        // The rows from it on in the first key are the others: the side
+        // counted whole first, up to a bound that doubles, gives the answer.
+        const QString later =
+            sql.key[0] + (order[0].ascending ? QStringLiteral(" >= ?") : QStringLiteral(" <= ?"));
+        before = -1;
+        for (qint64 cap = 64; before < 0; cap *= 2) {
+            qint64 n = 0;
+            if (!countNodes(andWhere(where, earlier), firstBinds, n, cap))
+                return false;
+            if (n < cap) {
+                before = n;
+                break;
+            }
+            if (!countNodes(andWhere(where, later), firstBinds, n, cap))
+                return false;
+            if (n < cap)
+                before = qMax<qint64>(0, total - n);
+        }
+    } else if (!countNodes(andWhere(where, earlier), firstBinds, before)) {
+        return false;
+    }
+    if (!countNodes(andWhere(where, same), sameBinds, equals))
         return false;
     out = before + equals;
     return true;

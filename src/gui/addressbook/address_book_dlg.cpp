@@ -170,8 +170,10 @@ public:
 private:
     // How many listed rows come before row `rowid`.
     bool position(qint64 rowid, qint64& at) {
+        // Every key of the database's order sorts by its bytes or holds one
+        // text, so none is without a value (see sortsByBytes).
         if (!m_sqlOrder.isEmpty())
-            return m_db.nodePosition(m_sql.where, m_sql.binds, m_sqlOrder, rowid, at);
+            return m_db.nodePosition(m_sql.where, m_sql.binds, m_sqlOrder, rowid, m_count, at);
         // Table order.
         const QString before = m_sql.where.isEmpty()
                                    ? QStringLiteral("rowid < ?")
