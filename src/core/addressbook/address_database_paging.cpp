@@ -642,13 +642,13 @@ bool AddressDatabase::readSortedNodePage(const QString& where, const QVariantLis
             sql.key[0] + (order[0].ascending ? QStringLiteral(" > ?") : QStringLiteral(" < ?"));
         return read(sql, past, {after->texts.value(0)}, 0, limit - got) >= 0;
     }
-    if (offset == 0) {
+    if (offset == 0 && order.size() == 1) {
         // The first page lies among the rows equal to the first one in the
         // first key when there are enough of them: those are found by that
-        // key's value and read in the order of the keys after it, which the
-        // first key's index gives at once where the row key is the only one
-        // left (a descending first key ordered its equals otherwise). Too
-        // few, and the page is read as any other.
+        // key's value and read in table order, which the key's index gives
+        // at once (a descending key sorted its equals otherwise). Too few,
+        // and the page is read as any other; with later keys the engine's
+        // own plan for the whole order was found quicker.
         const SortSql sql = sortSql(order, m_server, false);
         QSqlQuery q(QSqlDatabase::database(m_connection, false));
         q.setForwardOnly(true);
