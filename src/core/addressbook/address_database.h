@@ -195,8 +195,8 @@ public:
     bool nodePosition(const QString& where, const QVariantList& binds, const NodeOrder& order,
                       qint64 rowid, qint64& out);
     /// The same, knowing that `where` selects `total` nodes, none of them
-    /// without a value in `order`'s first key: the rows before it are counted
-    /// side by side with those from it on, so the fewer decide the cost.
+    /// without a value in `order`'s first key: for a row near the end the
+    /// rows from it on are counted instead of those before it.
     bool nodePosition(const QString& where, const QVariantList& binds, const NodeOrder& order,
                       qint64 rowid, qint64 total, qint64& out);
 

@@ -733,24 +733,19 @@ bool AddressDatabase::nodePosition(const QString& where, const QVariantList& bin
     const QString earlier =
         sql.key[0] + (order[0].ascending ? QStringLiteral(" < ?") : QStringLiteral(" > ?"));
     if (total >= 0) {
-        // The rows from it on in the first key are the others: the side
-        // counted whole first, up to a bound that doubles, gives the answer.
+        // A row near the end (a descending click moves the first row there):
+        // the few rows from it on in the first key are counted instead of
+        // all those before it. Elsewhere this costs a bounded count more.
+        constexpr qint64 kNearEnd = 65536;
         const QString later =
             sql.key[0] + (order[0].ascending ? QStringLiteral(" >= ?") : QStringLiteral(" <= ?"));
-        before = -1;
-        for (qint64 cap = 64; before < 0; cap *= 2) {
-            qint64 n = 0;
-            if (!countNodes(andWhere(where, earlier), firstBinds, n, cap))
-                return false;
-            if (n < cap) {
-                before = n;
-                break;
-            }
-            if (!countNodes(andWhere(where, later), firstBinds, n, cap))
-                return false;
-            if (n < cap)
-                before = qMax<qint64>(0, total - n);
-        }
+        qint64 n = 0;
+        if (!countNodes(andWhere(where, later), firstBinds, n, kNearEnd))
+            return false;
+        if (n < kNearEnd)
+            before = qMax<qint64>(0, total - n);
+        else if (!countNodes(andWhere(where, earlier), firstBinds, before))
+            return false;
     } else if (!countNodes(andWhere(where, earlier), firstBinds, before)) {
         return false;
     }
