@@ -13,7 +13,7 @@
 // The window runs offscreen unless QT_QPA_PLATFORM says otherwise.
 //
 //   qarsilo-bench-addressbook [--nodes N] [--runs N] [--locale NAME] [--book FILE]
-//                             [--cold open|type|sort:COLUMN]
+//                             [--cold open|type|sort:COLUMN|sorts:C1,C2,...]
 //   qarsilo-bench-addressbook --targets DIR [--nodes N] [--runs N] [--cold-runs N]
 //                             [--pg-bin BINDIR]
 //
@@ -31,7 +31,9 @@
 // PostgreSQL, the server restarted.
 //
 // --cold dump prints the rows shown after each column title click instead
-// (first, middle and last ones), to compare two builds.
+// (first, middle and last ones), to compare two builds; --cold dump:TEXT
+// types TEXT in the name search first, printing each list's count and first
+// rows.
 //
 // --locale sets the language whose text order the sorts use (e.g. en_US; the
 // C locale compares plain code points and is much cheaper).
@@ -439,7 +441,8 @@ int benchWindow(const QString& file, int nodes, int runs) {
 
 // A fresh process's first action on an existing book: opening the window
 // ("open"), typing "host12" and taking it back ("type", each key timed), or
-// clicking a column title twice ("sort:COLUMN", each click timed). Prints
+// clicking a column title twice ("sort:COLUMN", each click timed) or several
+// in turn ("sorts:3,4", twice each; "t" among them types the search). Prints
 // "times: " and the figures, the open first. Run it once a process, after
 // dropping the page cache, for cold figures.
 int coldAction(const QString& location, const QString& action) {
@@ -462,6 +465,32 @@ int coldAction(const QString& location, const QString& action) {
             settle(dlg);
             ms.push_back(msSince(t0));
         }
+    } else if (action.startsWith(QLatin1String("sorts:"))) {
+        // Columns clicked in turn, twice each, as the warm runs do ("t" types
+        // the name search and takes it back, untimed).
+        const QStringList columns =
+            action.section(QLatin1Char(':'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (const QString& column : columns) {
+            if (column == QLatin1String("t")) {
+                // The name search typed and taken back first.
+                const QString typed = QStringLiteral("host12");
+                for (QChar c : typed) {
+                    typeKey(dlg.nameField(), keyOf(c), QString(c));
+                    settle(dlg);
+                }
+                for (qsizetype k = typed.size(); k > 0; --k) {
+                    typeKey(dlg.nameField(), Qt::Key_Backspace, QString());
+                    settle(dlg);
+                }
+                continue;
+            }
+            for (int click = 0; click < 2; ++click) {
+                t0 = Clock::now();
+                Q_EMIT dlg.list()->horizontalHeader()->sectionClicked(column.toInt());
+                settle(dlg);
+                ms.push_back(msSince(t0));
+            }
+        }
     } else if (action.startsWith(QLatin1String("sort:"))) {
         const int column = action.section(QLatin1Char(':'), 1).toInt();
         for (int click = 0; click < 2; ++click) {
@@ -481,11 +510,20 @@ int coldAction(const QString& location, const QString& action) {
 // The rows the window shows after each click on every column title in turn
 // (ascending, then descending): the first and the last 40 and 40 from the
 // middle, one line each, for comparing two builds' listings.
-int dumpOrders(const QString& location) {
+int dumpOrders(const QString& location, const QString& search) {
     CAddressBookDlg dlg(nullptr, location);
     dlg.show();
     settle(dlg);
     ReportListModel* model = dlg.list()->reportModel();
+    // Typed a key at a time, each list's count and first rows printed.
+    for (qsizetype k = 0; k < search.size(); ++k) {
+        typeKey(dlg.nameField(), keyOf(search[k]), QString(search[k]));
+        settle(dlg);
+        const int n = model->rowCount();
+        std::printf("search %s, %d rows\n", qPrintable(search.left(k + 1)), n);
+        for (int r = 0; r < qMin(n, 40); ++r)
+            std::printf("%d %s\n", r, qPrintable(model->rowTexts(r).join(QLatin1Char('|'))));
+    }
     for (int column = 0; column < 11; ++column) {
         for (int click = 0; click < 2; ++click) {
             Q_EMIT dlg.list()->horizontalHeader()->sectionClicked(column);
@@ -514,8 +552,10 @@ public:
         if (geteuid() == 0)
             m_user = getpwnam("postgres") ? QStringLiteral("postgres") : QStringLiteral("nobody");
     }
-    ~PrivateServer() { run(QStringLiteral("pg_ctl"), {QStringLiteral("-m"), QStringLiteral("fast"),
-                                                      QStringLiteral("-w"), QStringLiteral("stop")}); }
+    ~PrivateServer() {
+        run(QStringLiteral("pg_ctl"), {QStringLiteral("-m"), QStringLiteral("fast"),
+                                       QStringLiteral("-w"), QStringLiteral("stop")});
+    }
     bool start() {
         QDir().mkpath(m_dir);
         if (!m_user.isEmpty())
@@ -527,8 +567,8 @@ public:
                   QStringLiteral("--no-sync")}))
             return false;
         return run(QStringLiteral("pg_ctl"),
-                   {QStringLiteral("-l"), m_dir + QStringLiteral("/server.log"), QStringLiteral("-w"),
-                    QStringLiteral("-o"),
+                   {QStringLiteral("-l"), m_dir + QStringLiteral("/server.log"),
+                    QStringLiteral("-w"), QStringLiteral("-o"),
                     QStringLiteral("-c listen_addresses='' -k %1 -c fsync=off").arg(m_dir),
                     QStringLiteral("start")});
     }
@@ -631,8 +671,8 @@ bool dropPageCache() {
 }
 
 // The window's bounds on one book, warm then cold.
-bool benchTargets(const QString& location, PrivateServer* server, int nodes, int runs,
-                  int coldRuns, const QString& self) {
+bool benchTargets(const QString& location, PrivateServer* server, int nodes, int runs, int coldRuns,
+                  const QString& self) {
     std::printf("warm (one process, %d runs)\n", runs);
     {
         std::vector<double> opens;
@@ -783,8 +823,8 @@ int main(int argc, char* argv[]) {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
     // --book keeps the generated book there (and --cold times one action on it).
     const QString file = book.isEmpty() ? dir.filePath(QStringLiteral("address.mdb")) : book;
-    if (cold == QLatin1String("dump"))
-        return dumpOrders(file);
+    if (cold.startsWith(QLatin1String("dump")))
+        return dumpOrders(file, cold.section(QLatin1Char(':'), 1));
     if (!cold.isEmpty())
         return coldAction(file, cold);
 

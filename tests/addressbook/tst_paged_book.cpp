@@ -182,6 +182,12 @@ private Q_SLOTS:
                 outside += n;
             }
             QCOMPARE(book.size() - outside, qint64(expected.size()));
+            // And by a range of the index.
+            const std::optional<NodeFilterSql> range = nodePrefixRange(filter, m_server);
+            QVERIFY(range);
+            qint64 inside = -1;
+            QVERIFY2(db.countNodes(range->where, range->binds, inside), qPrintable(db.lastError()));
+            QCOMPARE(inside, qint64(expected.size()));
         }
         qint64 capped = -1;
         QVERIFY(db.countNodes({}, {}, capped, 5));
@@ -270,6 +276,11 @@ private Q_SLOTS:
         row("name, then description of one text down", "en_US", false, "", {4, -8}, true);
         row("C locale: searched, ip down, ipv6 of one text", "C", false, "HOST", {-2, 3}, true);
         row("type, then domain of one text", "en_US", false, "", {-11, 6}, true);
+        // The first page within the rows of the first key's first text, or
+        // not (fewer rows than a page).
+        row("location down: first text's rows", "en_US", false, "", {-9}, true);
+        row("C locale: name down, first text's rows few", "C", false, "", {-4}, true);
+        row("C locale: searched, workgroup down then type", "C", false, "HOST", {11, -5}, true);
         // Texts the database cannot order only outside the search.
         row("C locale: searched names fit, others not", "C", true, "HOST", {-4}, true);
         row("searched, name with letter case", "en_US", true, "HOST", {4}, false);
@@ -393,6 +404,86 @@ private Q_SLOTS:
         bool out = !one;
         QVERIFY2(db.holdsOneText(sql->where, sql->binds, column, out), qPrintable(db.lastError()));
         QCOMPARE(out, one);
+    }
+
+    // Whether a column sorts by its bytes is kept in the book for the next
+    // connection, while no node is added or changed by any program.
+    void keptByteOrderFollowsWrites_data() {
+        QTest::addColumn<int>("nodes"); // more than 2048 names: read whole
+        QTest::addColumn<QString>("write");
+        QTest::addColumn<bool>("bytewise");
+        const QString accented = QStringLiteral("'\u00c4rger'");
+        const auto row = [](const char* tag, int nodes, const QString& write, bool bytewise) {
+            QTest::newRow(tag) << nodes << write << bytewise;
+        };
+        row("nothing written", 5, {}, true);
+        row("another tool adds", 5,
+            QStringLiteral("INSERT INTO node (MAC, NAME) VALUES ('02:00:00:00:00:01', %1)")
+                .arg(accented),
+            false);
+        row("another tool changes", 5,
+            QStringLiteral("UPDATE node SET NAME = %1 WHERE NAME = 'HOST3'").arg(accented), false);
+        row("another tool changes, many names", 2100,
+            QStringLiteral("UPDATE node SET NAME = %1 WHERE NAME = 'HOST2077'").arg(accented),
+            false);
+        row("this program adds", 5, QStringLiteral("add"), false);
+        row("this program changes", 8, QStringLiteral("change"), false);
+        row("deleting keeps it", 5, QStringLiteral("DELETE FROM node WHERE NAME = 'HOST1'"), true);
+        row("node table made anew", 5,
+            QStringLiteral("DROP TABLE node;CREATE TABLE node (MAC TEXT, IP TEXT, IPv6 TEXT, NAME "
+                           "TEXT, WORKGROUP TEXT, DOMAINNAME TEXT, DATE TEXT, DESCRIPTION TEXT, "
+                           "LOCATION TEXT, SUBNET TEXT, TYPE TEXT);INSERT INTO node (MAC, NAME) "
+                           "VALUES ('02:00:00:00:00:01', 'HOST1'), ('02:00:00:00:00:02', %1)")
+                .arg(accented),
+            false);
+    }
+
+    void keptByteOrderFollowsWrites() {
+        QFETCH(int, nodes);
+        QFETCH(QString, write);
+        QFETCH(bool, bytewise);
+        QList<NodeRecord> book;
+        for (int i = 0; i < nodes; ++i)
+            book << node(qPrintable(QStringLiteral("00:00:00:00:%1:%2")
+                                        .arg(i / 256, 2, 16, QLatin1Char('0'))
+                                        .arg(i % 256, 2, 16, QLatin1Char('0'))),
+                         "10.0.0.1", qPrintable(QStringLiteral("HOST%1").arg(i)));
+        store(m_file, book);
+        const auto check = [&](bool& out) {
+            AddressDatabase db(m_file);
+            return db.open() && db.sortsByBytes({}, {}, QStringLiteral("NAME"), out);
+        };
+        bool out = false;
+        QVERIFY(check(out));
+        QVERIFY(out);
+        NodeRecord changed = node("02:00:00:00:00:01", "10.0.0.2", "");
+        changed.name = QStringLiteral("\u00c4rger");
+        AddressDatabase writer(m_file);
+        QVERIFY(writer.open());
+        if (write == QLatin1String("add")) {
+            QVERIFY(writer.addNode(changed));
+        } else if (write == QLatin1String("change")) {
+            changed.mac = book[7].mac;
+            QCOMPARE(writer.updateNode(changed), AddressDatabase::Outcome::Done);
+        } else if (!write.isEmpty()) {
+            const QStringList statements = write.split(QLatin1Char(';'));
+            if (m_server)
+                for (const QString& statement : statements)
+                    QVERIFY2(m_book->sql(statement), qPrintable(statement));
+            else
+                QVERIFY(rawSql(m_file, statements));
+        }
+        writer.close();
+        // Read only: nothing is kept or mended on the way.
+        AddressDatabase reader(m_file);
+        QVERIFY2(reader.openForReading(), qPrintable(reader.lastError()));
+        out = !bytewise;
+        QVERIFY(reader.sortsByBytes({}, {}, QStringLiteral("NAME"), out));
+        QCOMPARE(out, bytewise);
+        // And a connection that may write, which adds what a new table lacks.
+        out = !bytewise;
+        QVERIFY(check(out));
+        QCOMPARE(out, bytewise);
     }
 
     // A plain SQL insert by another tool shows in an open window within a

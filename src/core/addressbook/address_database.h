@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -193,6 +194,11 @@ public:
     /// How many of the nodes `where` selects come before row `rowid` in `order`.
     bool nodePosition(const QString& where, const QVariantList& binds, const NodeOrder& order,
                       qint64 rowid, qint64& out);
+    /// The same, knowing that `where` selects `total` nodes, none of them
+    /// without a value in `order`'s first key: for a row near the end the
+    /// rows from it on are counted instead of those before it.
+    bool nodePosition(const QString& where, const QVariantList& binds, const NodeOrder& order,
+                      qint64 rowid, qint64 total, qint64& out);
 
     /// Adds a node and its workgroup, location and IP range names (those not
     /// yet in their tables). Fails, changing nothing, when the MAC is already
@@ -268,7 +274,20 @@ private:
     /// sortsByBytes for the whole book, from the column's distinct texts read
     /// through its byte order index; `out` stays empty when that cannot tell
     /// (no index, too many distinct texts, values that are not texts).
-    bool distinctSortsByBytes(const QString& column, std::optional<bool>& out);
+    bool distinctSortsByBytes(const QString& column, std::optional<qint64> writes,
+                              std::optional<bool>& out);
+    /// How many node rows were added or changed so far, as counted in the
+    /// book itself (by every program that writes it); nullopt when the book
+    /// does not count them.
+    std::optional<qint64> nodeWrites();
+    /// Whether the book holds the answer that `column` sorts by its bytes,
+    /// found when it had seen `writes` node writes (still the count now).
+    bool knownBytewise(const QString& column, qint64 writes);
+    /// Keeps that answer in the book, for later connections and processes.
+    void keepBytewise(const QString& column, qint64 writes);
+    QString nodeTable() const;
+    /// Adds what keeps sortsByBytes's answers in the book (ensureSearchIndexes).
+    void addSortChecks(QSqlQuery& q, const QSet<QString>& present);
     /// The first value of `column` in byte order, or in reverse (NULL first
     /// on a server), in `out`; an empty text when the table is empty.
     bool firstInByteOrder(const QString& column, bool descending, QVariant& out);

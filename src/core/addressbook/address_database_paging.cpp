@@ -1,6 +1,7 @@
 #include "core/addressbook/address_database.h"
 #include "core/addressbook/address_database_sql.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -196,8 +197,11 @@ bool AddressDatabase::sortsByBytes(const QString& where, const QVariantList& bin
         return false;
     // The answer for the whole book holds for every part of it where every
     // text fits, and it is found from the column's distinct texts alone.
+    // The book's count of writes is read before its texts: a write made while
+    // they are read leaves the answer kept below out of date, never wrong.
+    const std::optional<qint64> writes = nodeWrites();
     std::optional<bool> whole;
-    if (!distinctSortsByBytes(column, whole))
+    if (!distinctSortsByBytes(column, writes, whole))
         return false;
     if (whole && (*whole || where.isEmpty())) {
         out = *whole;
@@ -212,6 +216,8 @@ bool AddressDatabase::sortsByBytes(const QString& where, const QVariantList& bin
         return false;
     if (stamp)
         m_byteOrder.insert(column, {*stamp, &codeUnitOrderedTexts(), out});
+    if (out && writes)
+        keepBytewise(column, *writes);
     return true;
 }
 
@@ -267,7 +273,80 @@ bool AddressDatabase::firstInByteOrder(const QString& column, bool descending, Q
     return true;
 }
 
-bool AddressDatabase::distinctSortsByBytes(const QString& column, std::optional<bool>& out) {
+namespace {
+
+// Names the text sets an answer was found for (they differ by locale).
+QString setsKey(const std::vector<CodeUnitOrderedTexts>& sets) {
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    for (const CodeUnitOrderedTexts& set : sets) {
+        hash.addData(set.macForm ? QByteArrayView("m") : QByteArrayView("t"));
+        hash.addData(set.alphabet.toUtf8());
+        hash.addData(QByteArrayView("\n"));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+} // namespace
+
+// Which node table an answer was kept for: on a server, one made anew
+// (with a new change counter) has another identity. A file's loses its
+// triggers instead.
+QString AddressDatabase::nodeTable() const {
+    return m_server ? QStringLiteral("'node'::regclass::oid::bigint") : QStringLiteral("0");
+}
+
+std::optional<qint64> AddressDatabase::nodeWrites() {
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!q.exec(m_server ? QStringLiteral("SELECT N FROM changecount")
+                         : QStringLiteral("SELECT N FROM nodewrites")) ||
+        !q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
+bool AddressDatabase::knownBytewise(const QString& column, qint64 writes) {
+    // Only while the book counts every program's writes: the triggers that
+    // count them may be gone (a node table made anew by another tool).
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    const QString counting =
+        m_server ? QStringLiteral("EXISTS (SELECT 1 FROM pg_trigger WHERE tgname = "
+                                  "'qarsilo_counted' AND tgrelid = 'node'::regclass)")
+                 : QStringLiteral("(SELECT count(*) FROM sqlite_master WHERE type = 'trigger' "
+                                  "AND tbl_name = 'node' AND name IN ('qarsilo_counted_insert', "
+                                  "'qarsilo_counted_update')) = 2");
+    if (!q.prepare(QStringLiteral("SELECT 1 FROM sortcheck WHERE COL = ? AND SETS = ? AND N = ? "
+                                  "AND T = ") +
+                   nodeTable() + QStringLiteral(" AND ") + counting))
+        return false;
+    q.addBindValue(column);
+    q.addBindValue(setsKey(codeUnitOrderedTexts()));
+    q.addBindValue(writes);
+    return q.exec() && q.next();
+}
+
+void AddressDatabase::keepBytewise(const QString& column, qint64 writes) {
+    if (m_readOnly || m_inTransaction)
+        return;
+    // A book that cannot keep it (an earlier version's, a role without the
+    // right) checks again next time.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.prepare(m_server ? QStringLiteral("INSERT INTO sortcheck (COL, SETS, N, T) VALUES (?, "
+                                             "?, ?, %1) ON CONFLICT (COL, SETS) DO UPDATE SET N "
+                                             "= EXCLUDED.N, T = EXCLUDED.T")
+                                  .arg(nodeTable())
+                            : QStringLiteral("INSERT OR REPLACE INTO sortcheck (COL, SETS, N, T) "
+                                             "VALUES (?, ?, ?, 0)")))
+        return;
+    q.addBindValue(column);
+    q.addBindValue(setsKey(codeUnitOrderedTexts()));
+    q.addBindValue(writes);
+    q.exec();
+}
+
+bool AddressDatabase::distinctSortsByBytes(const QString& column, std::optional<qint64> writes,
+                                           std::optional<bool>& out) {
     out.reset();
     const std::vector<CodeUnitOrderedTexts>& sets = codeUnitOrderedTexts();
     const std::optional<ChangeStamp> stamp = changeStamp();
@@ -285,6 +364,13 @@ bool AddressDatabase::distinctSortsByBytes(const QString& column, std::optional<
             m_byteOrder.insert(column, {*stamp, &sets, *out});
         return true;
     };
+    // Kept in the book by an earlier check (of any connection), while no node
+    // was added or changed since. Only a yes is kept: deleting rows never
+    // makes it wrong.
+    if (writes && knownBytewise(column, *writes)) {
+        out = true;
+        return remember();
+    }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
     q.setForwardOnly(true);
@@ -356,6 +442,8 @@ bool AddressDatabase::distinctSortsByBytes(const QString& column, std::optional<
         return std::all_of(texts.cbegin(), texts.cend(),
                            [&set](const QString& t) { return ofCodeUnitSet(t, set); });
     });
+    if (*out && writes)
+        keepBytewise(column, *writes);
     return remember();
 }
 
@@ -554,6 +642,44 @@ bool AddressDatabase::readSortedNodePage(const QString& where, const QVariantLis
             sql.key[0] + (order[0].ascending ? QStringLiteral(" > ?") : QStringLiteral(" < ?"));
         return read(sql, past, {after->texts.value(0)}, 0, limit - got) >= 0;
     }
+    if (offset == 0 && order.size() == 1) {
+        // The first page lies among the rows equal to the first one in the
+        // first key when there are enough of them: those are found by that
+        // key's value and read in table order, which the key's index gives
+        // at once (a descending key sorted its equals otherwise). Too few,
+        // and the page is read as any other; with later keys the engine's
+        // own plan for the whole order was found quicker.
+        const SortSql sql = sortSql(order, m_server, false);
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.setForwardOnly(true);
+        if (!prepare(q,
+                     QStringLiteral("SELECT ") + sql.key[0] + QStringLiteral(" FROM node") +
+                         whereClause(where) + QStringLiteral(" ORDER BY ") + sql.key[0] +
+                         (order[0].ascending ? QStringLiteral(" ASC") : QStringLiteral(" DESC")) +
+                         QStringLiteral(" LIMIT 1")))
+            return false;
+        for (const QVariant& v : binds)
+            q.addBindValue(v);
+        if (!run(q))
+            return false;
+        const QVariant first = q.next() ? q.value(0) : QVariant();
+        if (q.lastError().isValid())
+            return fail(Failure::Engine, describe(q.lastError()));
+        q.finish();
+        if (!first.isNull() && first.typeId() == QMetaType::QString) {
+            const qsizetype had = out.size();
+            const NodeCursor before = last ? *last : NodeCursor{};
+            const int got = read(sortSql(order, m_server, false, 1),
+                                 sql.key[0] + QStringLiteral(" = ?"), {first}, 0, limit);
+            if (got < 0)
+                return false;
+            if (got == limit)
+                return true;
+            out.remove(had, out.size() - had);
+            if (last)
+                *last = before;
+        }
+    }
     if (total > 0 && offset * 2 > total && offset < total) {
         // Nearer the end: read backwards from there, skipping fewer rows.
         const qint64 n = qMin<qint64>(limit, total - offset);
@@ -570,6 +696,12 @@ bool AddressDatabase::readSortedNodePage(const QString& where, const QVariantLis
 
 bool AddressDatabase::nodePosition(const QString& where, const QVariantList& binds,
                                    const NodeOrder& order, qint64 rowid, qint64& out) {
+    return nodePosition(where, binds, order, rowid, -1, out);
+}
+
+bool AddressDatabase::nodePosition(const QString& where, const QVariantList& binds,
+                                   const NodeOrder& order, qint64 rowid, qint64 total,
+                                   qint64& out) {
     out = -1;
     if (!usable() || order.isEmpty())
         return false;
@@ -598,10 +730,26 @@ bool AddressDatabase::nodePosition(const QString& where, const QVariantList& bin
     firstBinds << at.texts[0];
     QVariantList sameBinds = binds;
     sameBinds << values;
-    if (!countNodes(andWhere(where, sql.key[0] + (order[0].ascending ? QStringLiteral(" < ?")
-                                                                     : QStringLiteral(" > ?"))),
-                    firstBinds, before) ||
-        !countNodes(andWhere(where, same), sameBinds, equals))
+    const QString earlier =
+        sql.key[0] + (order[0].ascending ? QStringLiteral(" < ?") : QStringLiteral(" > ?"));
+    if (total >= 0) {
+        // A row near the end (a descending click moves the first row there):
+        // the few rows from it on in the first key are counted instead of
+        // all those before it. Elsewhere this costs a bounded count more.
+        constexpr qint64 kNearEnd = 65536;
+        const QString later =
+            sql.key[0] + (order[0].ascending ? QStringLiteral(" >= ?") : QStringLiteral(" <= ?"));
+        qint64 n = 0;
+        if (!countNodes(andWhere(where, later), firstBinds, n, kNearEnd))
+            return false;
+        if (n < kNearEnd)
+            before = qMax<qint64>(0, total - n);
+        else if (!countNodes(andWhere(where, earlier), firstBinds, before))
+            return false;
+    } else if (!countNodes(andWhere(where, earlier), firstBinds, before)) {
+        return false;
+    }
+    if (!countNodes(andWhere(where, same), sameBinds, equals))
         return false;
     out = before + equals;
     return true;

@@ -297,9 +297,12 @@ void AddressDatabase::ensureSearchIndexes() {
     QSqlQuery q(db);
     QSet<QString> present;
     bool created = false;
+    bool indexed = true;
     if (q.exec(m_server
-                   ? QStringLiteral("SELECT indexname FROM pg_indexes WHERE tablename = 'node'")
-                   : QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index'"))) {
+                   ? QStringLiteral("SELECT indexname FROM pg_indexes WHERE tablename = 'node' "
+                                    "UNION ALL SELECT tablename FROM pg_tables WHERE schemaname "
+                                    "= current_schema() AND tablename = 'sortcheck'")
+                   : QStringLiteral("SELECT name FROM sqlite_master"))) {
         while (q.next())
             present.insert(q.value(0).toString().toLower());
     }
@@ -307,8 +310,12 @@ void AddressDatabase::ensureSearchIndexes() {
          m_server ? std::span<const char* const>(kServer) : std::span<const char* const>(kLocal)) {
         const QString statement = QString::fromLatin1(sql);
         const QString name = statement.section(QLatin1Char(' '), 5, 5).toLower();
-        if (!present.contains(name) && q.exec(statement))
+        if (present.contains(name))
+            continue;
+        if (q.exec(statement))
             created = true;
+        else
+            indexed = false;
     }
     // The planner knows an expression index's values only once analysed
     // (without that it guesses a prefix rare and sorts every match for a
@@ -316,6 +323,46 @@ void AddressDatabase::ensureSearchIndexes() {
     // are marked all-visible.
     if (created && m_server)
         q.exec(QStringLiteral("VACUUM (ANALYZE) node"));
+    // Not on a book that refused an index (a damaged file is left as it is).
+    if (indexed)
+        addSortChecks(q, present);
+}
+
+void AddressDatabase::addSortChecks(QSqlQuery& q, const QSet<QString>& present) {
+    // Where the column sorts by its bytes is kept for the next window. It
+    // holds while no node is added or changed (deleting rows keeps it true):
+    // on a server the change counter tells, on a file a count of node writes
+    // that triggers move for every program that writes the book.
+    constexpr const char* kCheckTable =
+        "CREATE TABLE IF NOT EXISTS sortcheck (COL TEXT NOT NULL, SETS TEXT NOT NULL, N BIGINT "
+        "NOT NULL, T BIGINT NOT NULL, PRIMARY KEY (COL, SETS))";
+    if (m_server) {
+        if (!present.contains(QStringLiteral("sortcheck")))
+            q.exec(QLatin1String(kCheckTable));
+        return;
+    }
+    static const char* const kCounting[] = {
+        "CREATE TABLE IF NOT EXISTS nodewrites (N INTEGER NOT NULL)",
+        "INSERT INTO nodewrites SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM nodewrites)",
+        kCheckTable,
+        "CREATE TRIGGER IF NOT EXISTS qarsilo_counted_insert AFTER INSERT ON node BEGIN UPDATE "
+        "nodewrites SET N = N + 1; END",
+        "CREATE TRIGGER IF NOT EXISTS qarsilo_counted_update AFTER UPDATE ON node BEGIN UPDATE "
+        "nodewrites SET N = N + 1; END",
+        // What was kept while writes went uncounted may be out of date.
+        "DELETE FROM sortcheck",
+    };
+    if (present.contains(QStringLiteral("sortcheck")) &&
+        present.contains(QStringLiteral("nodewrites")) &&
+        present.contains(QStringLiteral("qarsilo_counted_insert")) &&
+        present.contains(QStringLiteral("qarsilo_counted_update")))
+        return;
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return;
+    bool ok = true;
+    for (const char* statement : kCounting)
+        ok = ok && q.exec(QLatin1String(statement));
+    q.exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
 }
 
 } // namespace qarsilo

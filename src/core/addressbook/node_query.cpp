@@ -74,7 +74,42 @@ std::optional<NodeFilterSql> nodeFilterSql(const NodeFilter& filter, bool server
     return std::nullopt;
 }
 
-std::optional<QList<NodeFilterSql>> nodePrefixComplement(const NodeFilter& filter, bool server) {
+namespace {
+
+// The bounds of a name or address prefix filter: the texts it matches are
+// exactly those from `from` up to, not including, `next`, compared as `column`
+// with `collate` (see nodePrefixComplement).
+struct PrefixBounds {
+    QString column;
+    QString from;
+    QString next;
+    bool noCase = false;
+};
+
+std::optional<PrefixBounds> prefixBounds(const NodeFilter& filter, bool server);
+
+} // namespace
+
+std::optional<NodeFilterSql> nodePrefixRange(const NodeFilter& filter, bool server) {
+    const std::optional<PrefixBounds> b = prefixBounds(filter, server);
+    if (!b)
+        return std::nullopt;
+    if (server) {
+        const QString compared = b->noCase ? QStringLiteral("lower(%1)").arg(b->column) : b->column;
+        return NodeFilterSql{QStringLiteral("%1 ~>=~ ? AND %1 ~<~ ?").arg(compared),
+                             {b->from, b->next}};
+    }
+    // GLOB, the address search, tells letter case apart whatever the column
+    // was declared with.
+    const QString collate =
+        b->noCase ? QStringLiteral(" COLLATE NOCASE") : QStringLiteral(" COLLATE BINARY");
+    return NodeFilterSql{QStringLiteral("%1 >= ?%2 AND %1 < ?%2").arg(b->column, collate),
+                         {b->from, b->next}};
+}
+
+namespace {
+
+std::optional<PrefixBounds> prefixBounds(const NodeFilter& filter, bool server) {
     QString column;
     QString prefix = filter.value;
     if (filter.kind == NodeFilter::Kind::Name) {
@@ -96,6 +131,19 @@ std::optional<QList<NodeFilterSql>> nodePrefixComplement(const NodeFilter& filte
     // A capital would be made small again by NOCASE.
     if (noCase && !server && asciiLower(next) != next)
         return std::nullopt;
+    return PrefixBounds{column, prefix, next, noCase};
+}
+
+} // namespace
+
+std::optional<QList<NodeFilterSql>> nodePrefixComplement(const NodeFilter& filter, bool server) {
+    const std::optional<PrefixBounds> b = prefixBounds(filter, server);
+    if (!b)
+        return std::nullopt;
+    const QString& column = b->column;
+    const QString& prefix = b->from;
+    const QString& next = b->next;
+    const bool noCase = b->noCase;
     QString below, from;
     if (server) {
         const QString compared = noCase ? QStringLiteral("lower(%1)").arg(column) : column;

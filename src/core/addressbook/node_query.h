@@ -32,4 +32,10 @@ std::optional<NodeFilterSql> nodeFilterSql(const NodeFilter& filter, bool server
 /// outside the prefix). None for other filters.
 std::optional<QList<NodeFilterSql>> nodePrefixComplement(const NodeFilter& filter, bool server);
 
+/// The condition that selects exactly the nodes a name or address prefix
+/// filter matches, as a range of the column's index (no pattern tried on
+/// each row: counting them costs less); none where nodePrefixComplement has
+/// none.
+std::optional<NodeFilterSql> nodePrefixRange(const NodeFilter& filter, bool server);
+
 } // namespace qarsilo

@@ -170,8 +170,10 @@ public:
 private:
     // How many listed rows come before row `rowid`.
     bool position(qint64 rowid, qint64& at) {
+        // Every key of the database's order sorts by its bytes or holds one
+        // text, so none is without a value (see sortsByBytes).
         if (!m_sqlOrder.isEmpty())
-            return m_db.nodePosition(m_sql.where, m_sql.binds, m_sqlOrder, rowid, at);
+            return m_db.nodePosition(m_sql.where, m_sql.binds, m_sqlOrder, rowid, m_count, at);
         // Table order.
         const QString before = m_sql.where.isEmpty()
                                    ? QStringLiteral("rowid < ?")
@@ -440,10 +442,13 @@ bool CAddressBookDlg::listPaged(const NodeFilter& filter) {
         }
         return true;
     };
+    // The matching nodes are counted as a range of the index: the pattern
+    // tried on each of them costs more than the counting.
+    const NodeFilterSql in = nodePrefixRange(filter, m_db.isServer()).value_or(*sql);
     if (outside && m_db.isServer()) {
         qint64 rest = 0;
         if (!m_db.estimateNodes(sql->where, sql->binds, guess) || guess * 2 <= m_bookSize)
-            count = m_db.countNodes(sql->where, sql->binds, count) ? count : -1;
+            count = m_db.countNodes(in.where, in.binds, count) ? count : -1;
         else
             count = countOutside(-1, rest) ? qMax<qint64>(0, m_bookSize - rest) : -1;
     } else if (outside) {
@@ -453,7 +458,7 @@ bool CAddressBookDlg::listPaged(const NodeFilter& filter) {
         count = -1;
         for (qint64 cap = 4096; count < 0; cap *= 2) {
             qint64 inside = 0;
-            if (!m_db.countNodes(sql->where, sql->binds, inside, cap))
+            if (!m_db.countNodes(in.where, in.binds, inside, cap))
                 break;
             if (inside < cap) {
                 count = inside;
@@ -474,8 +479,10 @@ bool CAddressBookDlg::listPaged(const NodeFilter& filter) {
         reportReadFailure(m_db);
         return true;
     }
-    // Most rows match: pages are found soonest in table order.
-    if (!m_db.isServer() && !sql->where.isEmpty() && count * 4 > m_bookSize)
+    // One row in sixteen or more matches: a page is found sooner in table
+    // order (reading a few hundred rows) than through the index, which
+    // hands every match over to be put in table order first.
+    if (!m_db.isServer() && !sql->where.isEmpty() && count * 16 > m_bookSize)
         sql = nodeFilterSql(filter, false, true);
     m_paged = true;
     m_pagedStamp = stamp;
