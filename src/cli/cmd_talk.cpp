@@ -167,8 +167,8 @@ int runTalk(const QStringList& args, bool conversations) {
     std::uint64_t foldedRows = 0;
     bool written = true;
     for (const std::uint32_t id : ids) {
-        std::uint64_t counts[4];
-        qint64 first, last;
+        std::uint64_t counts[4] = {};
+        qint64 first = 0, last = 0;
         if (conversations) {
             const ConversationRow r = tables.conversation(type->type, id);
             if (r.isOther()) {
